@@ -143,6 +143,10 @@ public:
     using FrameObserver = std::function<void(uint32_t frame, uint32_t kind, const uint8_t* picture)>;
     void SetFrameObserver(FrameObserver observer) { observer_ = std::move(observer); }
 
+    // True once any frame failed to be stored or coded since Open; the
+    // caller may stop early instead of waiting for the missing payload.
+    bool HasFailed() const { return failed_; }
+
     void Measure(bool on) { measure_ = on; }
     const RVXCodingTimes& Times() const { return times_; }
 
@@ -153,6 +157,7 @@ private:
                      FrameSetup& setup, const RVXMotionEntry* motion);
     bool CodeInterFrame(uint32_t n, uint32_t earlier, uint32_t later, bool bidirectional);
     bool DiffOverflow() const;
+    void Note(bool ok) { failed_ = failed_ || !ok; }
 
     RVXCodecSet codecs_;
     RVXGroupSettings settings_;
@@ -164,6 +169,7 @@ private:
     uint32_t group_start_ = 0;
     uint32_t features_ = 0;
     FrameObserver observer_;
+    bool failed_ = false;
     bool measure_ = false;
     RVXCodingTimes times_;
 };
