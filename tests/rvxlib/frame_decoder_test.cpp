@@ -157,7 +157,8 @@ TEST(FrameDecoder, RefusesVectorsOutsideTheReferenceAndKeepsTheBlockAsDecoded) {
     for (int mb : {1, 2, 4, 5, 6}) {
         const int x = (mb % 4) * 16, y = (mb / 4) * 16;
         for (int k = 0; k < 64; ++k) {
-            if (k % 4 != 3) EXPECT_EQ(pixel(p, x, y)[k], 0) << "macroblock " << mb;
+            if (k % 4 == 3) continue;  // alpha is not coded in this format
+            EXPECT_EQ(pixel(p, x, y)[k], 0) << "macroblock " << mb;
         }
     }
     fs::remove_all(dir);
