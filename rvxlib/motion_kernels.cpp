@@ -1,5 +1,7 @@
 #include "rvxlib/motion_kernels.h"
 
+#include "support/cpu_features.h"
+
 namespace _rvxlib_ {
 namespace {
 
@@ -75,10 +77,10 @@ MotionKernels motion_kernels_portable() {
     return {ssd16x16_c, activity16x16_c, halfpel_c, add_prediction_c, subtract_prediction_c};
 }
 
-MotionKernels motion_kernels_for(uint32_t /*features*/) {
-    // The portable loops are written so the compiler vectorises them; no
-    // hand-written variant is needed to reach the benchmark's speed.
-    return motion_kernels_portable();
+MotionKernels motion_kernels_for(uint32_t features) {
+    MotionKernels kernels = motion_kernels_portable();
+    if (features & kCpuSse2) motion_kernels_sse2(kernels);
+    return kernels;
 }
 
 }  // namespace _rvxlib_

@@ -28,4 +28,8 @@ struct MotionKernels {
 MotionKernels motion_kernels_portable();
 MotionKernels motion_kernels_for(uint32_t features);
 
+// Replaces the routines that have an SSE2 twin; false when this build has
+// none (the kernels are then unchanged).
+bool motion_kernels_sse2(MotionKernels& kernels);
+
 }  // namespace _rvxlib_

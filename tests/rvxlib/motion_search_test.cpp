@@ -180,3 +180,34 @@ TEST(MovingBlock, TestMatchTellsMovedContentFromNewContent) {
     for (int i = 0; i < 1024; ++i) block[i] = int16_t(rng() & 255);
     EXPECT_EQ(mb.TestMatch(16, 16, w, 0), 0);
 }
+
+TEST(MotionKernels, EveryVariantMatchesThePortableRoutines) {
+    const MotionKernels portable = motion_kernels_portable();
+    MotionKernels fast = portable;
+    if (!motion_kernels_sse2(fast)) GTEST_SKIP() << "no SSE2 variant in this build";
+    std::mt19937 rng(17);
+    alignas(16) int16_t cur[1024];
+    alignas(16) uint8_t ref[20 * 96];
+    alignas(16) uint8_t a[17 * 80], b[17 * 80];
+    for (int round = 0; round < 200; ++round) {
+        for (auto& v : ref) v = uint8_t(rng());
+        for (int i = 0; i < 1024; ++i) {
+            switch (round % 4) {
+            case 0: cur[i] = int16_t(rng() & 255); break;
+            case 1: cur[i] = int16_t(rng()); break;  // any working value
+            case 2: cur[i] = (i & 1) ? -32768 : 32767; break;
+            default: cur[i] = -32768; break;  // the largest sums
+            }
+        }
+        if (round % 4 == 3) std::fill(std::begin(ref), std::end(ref), uint8_t(255));
+        uint32_t want[4], got[4];
+        portable.ssd16x16(cur, ref + (round % 5) * 4, 96, want);
+        fast.ssd16x16(cur, ref + (round % 5) * 4, 96, got);
+        for (int k = 0; k < 4; ++k) ASSERT_EQ(got[k], want[k]) << round;
+        const int hx = round & 1, hy = (round >> 1) & 1;
+        portable.halfpel(a, 80, ref + 4, 96, hx, hy);
+        fast.halfpel(b, 80, ref + 4, 96, hx, hy);
+        for (int r = 0; r < 16; ++r)
+            for (int i = 0; i < 64; ++i) ASSERT_EQ(a[80 * r + i], b[80 * r + i]) << round;
+    }
+}

@@ -1,0 +1,176 @@
+// Encoding speed of the frame coder at the default settings: 150 synthetic
+// 640 x 480 moving frames, "YUV411", "DCT", 5 P frames per group with two B
+// frames between references, qualities 4, 6 and 8. Reports frames per second
+// and the share of each stage; a second benchmark decodes the result.
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <unistd.h>
+#include <vector>
+
+#include "pqxlib/dct_float_llm.h"
+#include "pqxlib/quant_tables.h"
+#include "rvxlib/block_convert.h"
+#include "rvxlib/color_space.h"
+#include "rvxlib/deblock.h"
+#include "rvxlib/frame_decoder.h"
+#include "rvxlib/group_coder.h"
+#include "rvxlib/motion_search.h"
+#include "rvxlib/pixel_block.h"
+#include "support/cpu_features.h"
+
+using namespace _rvxlib_;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uint32_t kWidth = 640, kHeight = 480, kFrames = 150;
+constexpr uint32_t kFormat = 0x2003;  // YUV411, DCT
+
+// A textured scene panning diagonally with a rotating bright disc: motion the
+// search must follow, plus detail that does not simply translate.
+std::vector<std::vector<uint8_t>> MakeFrames() {
+    const std::size_t pitch = kWidth * 3;
+    std::vector<std::vector<uint8_t>> frames(kFrames, std::vector<uint8_t>(pitch * kHeight));
+    for (uint32_t n = 0; n < kFrames; ++n) {
+        const double cx = 320 + 150 * std::cos(n * 0.05), cy = 240 + 100 * std::sin(n * 0.05);
+        for (uint32_t y = 0; y < kHeight; ++y)
+            for (uint32_t x = 0; x < kWidth; ++x) {
+                const double u = x + 2.5 * n, v = y + 1.25 * n;
+                uint8_t* p = &frames[n][y * pitch + x * 3];
+                const bool disc = (x - cx) * (x - cx) + (y - cy) * (y - cy) < 60 * 60;
+                p[0] = uint8_t(128 + 90 * std::sin(u * 0.09) * std::cos(v * 0.07));
+                p[1] = disc ? 240 : uint8_t(128 + 80 * std::cos(u * 0.031 + v * 0.043));
+                p[2] = uint8_t(128 + 100 * std::sin((u - v) * 0.023) + ((x ^ y) & 7));
+            }
+    }
+    return frames;
+}
+
+struct Codec {
+    std::unique_ptr<_pqxlib_::IPQXConvInterface> transform = std::make_unique<_pqxlib_::CDCT2DFltLLM>();
+    std::unique_ptr<IRVXColorSpace> color =
+        std::make_unique<CRVXColorSpaceRGB24bitToYUV32bit>(kWidth, kHeight);
+    std::unique_ptr<IRVXPixelBlock> pixel = std::make_unique<CRVXPixelBlockUnSigned>(kWidth, kHeight);
+    std::unique_ptr<IRVXConvBlock> block =
+        std::make_unique<CRVXConvBlockYUV411>(transform.get(), false);
+    std::unique_ptr<IRVXMovingBlock> moving =
+        std::make_unique<CRVXMovingBlockUnSigned>(kWidth, kHeight, true);
+    std::unique_ptr<IRVXDeblockEdgeFilter> deblock =
+        std::make_unique<CRVXDeblockEdgeFilterUnSigned>(kWidth, kHeight);
+    RVXGroupSettings settings;
+
+    explicit Codec(const fs::path& dir) {
+        const uint32_t features = ProcessorFeatures();
+        transform->Init(features);
+        color->Init(features);
+        pixel->Init(features);
+        block->Init(features);
+        moving->Init(features);
+        deblock->Init(features);
+        settings.format = kFormat;
+        _pqxlib_::VideoQuantMatrices(1, settings.intra_matrix, settings.inter_matrix);
+        settings.frame_prefix = (dir / "rvxframe").string();
+    }
+    RVXCodecSet Set() {
+        return {transform.get(), color.get(), pixel.get(), block.get(), moving.get(), deblock.get()};
+    }
+};
+
+const std::vector<std::vector<uint8_t>>& Frames() {
+    static const auto frames = MakeFrames();
+    return frames;
+}
+
+fs::path WorkDir() {
+    static const fs::path dir = [] {
+        fs::path d = fs::temp_directory_path() / ("rvx_bench_frames_" + std::to_string(::getpid()));
+        fs::create_directories(d);
+        return d;
+    }();
+    return dir;
+}
+
+void BM_EncodeFrames(benchmark::State& state) {
+    const auto& frames = Frames();
+    Codec codec(WorkDir());
+    RVXCodingTimes times;
+    uint64_t bytes = 0;
+    for (auto _ : state) {
+        CRVXGroupCoder coder;
+        coder.Open(codec.Set(), codec.settings, ProcessorFeatures());
+        coder.Measure(true);
+        for (const auto& frame : frames) coder.AddFrame(frame.data());
+        coder.FinishFrames();
+        times.motion += coder.Times().motion;
+        times.transform += coder.Times().transform;
+        times.entropy += coder.Times().entropy;
+        times.deblock += coder.Times().deblock;
+        state.PauseTiming();
+        bytes = 0;
+        for (uint32_t n = 0; n < kFrames; ++n) bytes += fs::file_size(coder.FrameFileName(n));
+        state.ResumeTiming();
+    }
+    const double iterations = double(state.iterations());
+    state.counters["fps"] = benchmark::Counter(double(kFrames) * iterations, benchmark::Counter::kIsRate);
+    state.counters["motion_ms"] = std::chrono::duration<double, std::milli>(times.motion).count() / iterations;
+    state.counters["transform_ms"] = std::chrono::duration<double, std::milli>(times.transform).count() / iterations;
+    state.counters["entropy_ms"] = std::chrono::duration<double, std::milli>(times.entropy).count() / iterations;
+    state.counters["deblock_ms"] = std::chrono::duration<double, std::milli>(times.deblock).count() / iterations;
+    state.counters["kB_per_frame"] = double(bytes) / kFrames / 1024.0;
+}
+BENCHMARK(BM_EncodeFrames)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+void BM_DecodeFrames(benchmark::State& state) {
+    const auto& frames = Frames();
+    Codec codec(WorkDir());
+    CRVXGroupCoder coder;
+    coder.Open(codec.Set(), codec.settings, ProcessorFeatures());
+    for (const auto& frame : frames) coder.AddFrame(frame.data());
+    coder.FinishFrames();
+    std::vector<std::vector<uint8_t>> payloads;
+    for (uint32_t n = 0; n < kFrames; ++n) {
+        std::ifstream in(coder.FrameFileName(n), std::ios::binary);
+        payloads.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    RVXDecoderSettings settings;
+    settings.width = kWidth;
+    settings.height = kHeight;
+    settings.format = kFormat;
+    std::copy(codec.settings.intra_matrix, codec.settings.intra_matrix + 64, settings.intra_matrix);
+    std::copy(codec.settings.inter_matrix, codec.settings.inter_matrix + 64, settings.inter_matrix);
+    for (auto _ : state) {
+        CRVXFrameDecoder decoder;
+        decoder.Open(settings, ProcessorFeatures());
+        std::size_t r = 0;
+        uint32_t shown = 0, n = 0;
+        for (const auto& group : coder.Groups()) {
+            decoder.BeginGroup(group.first_frame, group.record_count);
+            for (uint32_t i = 0; i < group.record_count; ++i, ++r) {
+                const uint32_t type = coder.Records()[r].type;
+                const auto& payload = payloads[group.first_frame + RecordPosition(type)];
+                decoder.DecodeFrame(type, payload.data(), payload.size());
+                while (decoder.NextPicture(&n)) ++shown;
+            }
+        }
+        decoder.EndGroup();
+        while (decoder.NextPicture(&n)) ++shown;
+        benchmark::DoNotOptimize(shown);
+    }
+    state.counters["fps"] = benchmark::Counter(double(kFrames) * state.iterations(), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_DecodeFrames)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    fs::remove_all(WorkDir());
+    return 0;
+}
