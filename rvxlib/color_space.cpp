@@ -1,5 +1,8 @@
 #include "rvxlib/color_space.h"
 
+#include "rvxlib/color_space_kernels.h"
+#include "support/cpu_features.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -97,6 +100,32 @@ void VuyaToBgra32(uint8_t* dst, const uint8_t* src, uint32_t count, uint32_t mas
 
 }  // namespace
 
+ColorRowRoutines ColorRowRoutinesPortable(ColorConversion conversion) {
+    switch (conversion) {
+        case ColorConversion::kBgr24ToBgra: return {Bgr24ToBgra, BgraToBgr24};
+        case ColorConversion::kBgraToBgra: return {Bgra32OrMask, Bgra32OrMask};
+        case ColorConversion::kBgr24ToVuya: return {Bgr24ToVuya, VuyaToBgr24};
+        case ColorConversion::kBgraToVuya: break;
+    }
+    return {Bgra32ToVuya, VuyaToBgra32};
+}
+
+ColorRowRoutines ColorRowRoutinesFor(ColorConversion conversion, uint32_t features) {
+#if defined(__SSE2__)
+    if (features & kCpuSse2) {
+        // The plain copies vectorise as they are.
+        switch (conversion) {
+            case ColorConversion::kBgr24ToVuya: return {Bgr24ToVuyaSse2, VuyaToBgr24Sse2};
+            case ColorConversion::kBgraToVuya: return {BgraToVuyaSse2, VuyaToBgraSse2};
+            default: break;
+        }
+    }
+#else
+    (void)features;
+#endif
+    return ColorRowRoutinesPortable(conversion);
+}
+
 IRVXColorSpace::IRVXColorSpace(uint32_t width, uint32_t height, uint32_t bytes_per_source_pixel,
                                uint32_t alpha_mask)
     : width_(width),
@@ -110,7 +139,18 @@ IRVXColorSpace::IRVXColorSpace(uint32_t width, uint32_t height, uint32_t bytes_p
       destination_pitch_(std::size_t{4} * PaddedSize(width)),
       alpha_mask_(alpha_mask) {}
 
-int32_t IRVXColorSpace::Init(uint32_t) { return forward_ != nullptr && back_ != nullptr ? 1 : 0; }
+int32_t IRVXColorSpace::Init(uint32_t features) {
+    const ColorRowRoutines routines = ColorRowRoutinesFor(conversion_, features);
+    forward_ = routines.forward;
+    back_ = routines.back;
+    return 1;
+}
+
+void IRVXColorSpace::UsePortable() {
+    const ColorRowRoutines routines = ColorRowRoutinesPortable(conversion_);
+    forward_ = routines.forward;
+    back_ = routines.back;
+}
 
 int32_t IRVXColorSpace::ConvertRow(uint8_t* dst, const uint8_t* src, uint32_t count) {
     if (dst == nullptr || src == nullptr) return 0;
@@ -149,28 +189,28 @@ int32_t IRVXColorSpace::ConvertPictureBack(const uint8_t* picture, uint8_t* dst)
 
 CRVXColorSpace24bitTo32bit::CRVXColorSpace24bitTo32bit(uint32_t width, uint32_t height, uint32_t alpha_mask)
     : IRVXColorSpace(width, height, 3, alpha_mask) {
-    forward_ = Bgr24ToBgra;
-    back_ = BgraToBgr24;
+    conversion_ = ColorConversion::kBgr24ToBgra;
+    UsePortable();
 }
 
 CRVXColorSpace32bitTo32bit::CRVXColorSpace32bitTo32bit(uint32_t width, uint32_t height, uint32_t alpha_mask)
     : IRVXColorSpace(width, height, 4, alpha_mask) {
-    forward_ = Bgra32OrMask;
-    back_ = Bgra32OrMask;
+    conversion_ = ColorConversion::kBgraToBgra;
+    UsePortable();
 }
 
 CRVXColorSpaceRGB24bitToYUV32bit::CRVXColorSpaceRGB24bitToYUV32bit(uint32_t width, uint32_t height,
                                                                    uint32_t alpha_mask)
     : IRVXColorSpace(width, height, 3, alpha_mask) {
-    forward_ = Bgr24ToVuya;
-    back_ = VuyaToBgr24;
+    conversion_ = ColorConversion::kBgr24ToVuya;
+    UsePortable();
 }
 
 CRVXColorSpaceRGB32bitToYUV32bit::CRVXColorSpaceRGB32bitToYUV32bit(uint32_t width, uint32_t height,
                                                                    uint32_t alpha_mask)
     : IRVXColorSpace(width, height, 4, alpha_mask) {
-    forward_ = Bgra32ToVuya;
-    back_ = VuyaToBgra32;
+    conversion_ = ColorConversion::kBgraToVuya;
+    UsePortable();
 }
 
 }  // namespace _rvxlib_
