@@ -4,10 +4,13 @@
 #include "support/cpu_features.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace _rvxlib_ {
 namespace {
+
+static_assert(std::endian::native == std::endian::little, "pixels are handled as little-endian words");
 
 inline uint8_t ClampToByte(int32_t v) { return static_cast<uint8_t>(std::clamp(v, 0, 255)); }
 
@@ -35,8 +38,18 @@ inline void VuyToRgb(const uint8_t* in, uint8_t* bgr) {
     bgr[2] = ClampToByte((y + 5745 * v + 2048) >> 12);
 }
 
+// Whole 32-bit moves: the fourth byte read is the next pixel's blue (forced
+// to 255 or overwritten by the next store), so only the last pixel of a row
+// goes byte by byte to stay inside the row.
 void Bgr24ToBgra(uint8_t* dst, const uint8_t* src, uint32_t count, uint32_t) {
-    for (uint32_t i = 0; i < count; ++i, src += 3, dst += 4) {
+    uint32_t i = 0;
+    for (; i + 1 < count; ++i, src += 3, dst += 4) {
+        uint32_t pixel;
+        std::memcpy(&pixel, src, 4);
+        pixel |= 0xFF000000u;
+        std::memcpy(dst, &pixel, 4);
+    }
+    if (i < count) {
         dst[0] = src[0];
         dst[1] = src[1];
         dst[2] = src[2];
@@ -45,7 +58,9 @@ void Bgr24ToBgra(uint8_t* dst, const uint8_t* src, uint32_t count, uint32_t) {
 }
 
 void BgraToBgr24(uint8_t* dst, const uint8_t* src, uint32_t count, uint32_t) {
-    for (uint32_t i = 0; i < count; ++i, src += 4, dst += 3) {
+    uint32_t i = 0;
+    for (; i + 1 < count; ++i, src += 4, dst += 3) std::memcpy(dst, src, 4);
+    if (i < count) {
         dst[0] = src[0];
         dst[1] = src[1];
         dst[2] = src[2];

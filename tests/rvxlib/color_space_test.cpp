@@ -78,6 +78,11 @@ TEST(ColorSpace, PicturePaddingRepeatsLastColumnAndRow) {
             ASSERT_EQ(p[2], 200 + from);
             ASSERT_EQ(p[3], 255);
         }
+    // And back into the padded 24-bit row, exactly.
+    std::vector<uint8_t> back(52, 0xEE);
+    ASSERT_EQ(cs.ConvertPictureBack(dst.data(), back.data()), 1);
+    EXPECT_TRUE(std::equal(src.begin(), src.begin() + 51, back.begin()));
+    EXPECT_EQ(back[51], 0xEE);  // the row padding is not the converter's
 }
 
 TEST(ColorSpace, RefusesMissingPicturesAndEmptySizes) {
