@@ -179,8 +179,13 @@ int32_t IRVXColorSpace::ConvertRowBack(uint8_t* dst, const uint8_t* src, uint32_
     return 1;
 }
 
+bool IRVXColorSpace::Usable() const {
+    // A size within 15 of 2^32 has no padded size (it wraps to 0).
+    return width_ != 0 && height_ != 0 && padded_width_ >= width_ && padded_height_ >= height_;
+}
+
 int32_t IRVXColorSpace::ConvertPicture(const uint8_t* src, uint8_t* dst) {
-    if (src == nullptr || dst == nullptr || width_ == 0 || height_ == 0) return 0;
+    if (src == nullptr || dst == nullptr || !Usable()) return 0;
     source_ = src;
     destination_ = dst;
     for (uint32_t y = 0; y < height_; ++y) {
@@ -196,7 +201,7 @@ int32_t IRVXColorSpace::ConvertPicture(const uint8_t* src, uint8_t* dst) {
 }
 
 int32_t IRVXColorSpace::ConvertPictureBack(const uint8_t* picture, uint8_t* dst) {
-    if (picture == nullptr || dst == nullptr || width_ == 0 || height_ == 0) return 0;
+    if (picture == nullptr || dst == nullptr || !Usable()) return 0;
     for (uint32_t y = 0; y < height_; ++y)
         ConvertRowBack(dst + y * source_pitch_, picture + y * destination_pitch_, width_);
     return 1;

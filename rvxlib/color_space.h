@@ -58,6 +58,7 @@ protected:
     std::size_t destination_pitch_;
     uint32_t alpha_mask_;
     void UsePortable();
+    bool Usable() const;
     ColorConversion conversion_ = ColorConversion::kBgraToBgra;
     ColorRowRoutine forward_ = nullptr;
     ColorRowRoutine back_ = nullptr;

@@ -89,6 +89,8 @@ TEST(ColorSpace, RefusesMissingPicturesAndEmptySizes) {
     CRVXColorSpace24bitTo32bit empty(0, 5);
     uint8_t buffer[64] = {};
     EXPECT_EQ(empty.ConvertPicture(buffer, buffer), 0);
+    CRVXColorSpace24bitTo32bit huge(0xFFFFFFF8u, 1);  // no padded width exists
+    EXPECT_EQ(huge.ConvertPicture(buffer, buffer), 0);
     CRVXColorSpace24bitTo32bit cs(1, 1);
     EXPECT_EQ(cs.ConvertPicture(nullptr, buffer), 0);
     EXPECT_EQ(cs.ConvertPicture(buffer, nullptr), 0);
