@@ -90,15 +90,17 @@ void ForwardRowPass(int32_t* planar, int channels, const IntAANConstants& k) {
 }
 
 // Quantising the magnitude and restoring the sign rounds toward zero
-// symmetrically, so the quantiser has no bias between the signs.
+// symmetrically, so the quantiser has no bias between the signs. The sign is
+// applied without branches: coefficient signs are unpredictable.
 void ForwardQuantise(const int32_t* planar, int16_t* block, int channels,
                      const int32_t* reciprocals, int16_t scale_factor) {
     for (int ch = 0; ch < channels; ++ch) {
         for (int i = 0; i < 64; ++i) {
             const int64_t scaled = static_cast<int64_t>(scale_factor) * planar[64 * ch + i];
-            const int64_t q = reciprocals[4 * i + ch];
-            const int64_t magnitude = (q * ((scaled < 0 ? -scaled : scaled) >> 15)) >> 16;
-            block[4 * i + ch] = static_cast<int16_t>(scaled < 0 ? -magnitude : magnitude);
+            const int64_t sign = scaled >> 63;  // 0 or -1
+            const int64_t magnitude = (scaled ^ sign) - sign;
+            const int64_t quantised = (reciprocals[4 * i + ch] * (magnitude >> 15)) >> 16;
+            block[4 * i + ch] = static_cast<int16_t>((quantised ^ sign) - sign);
         }
     }
 }
