@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "pqxlib/conv_interface.h"
+#include "support/cpu_features.h"
 
 namespace _pqxlib_ {
 
@@ -229,6 +230,12 @@ IntAANForwardRoutines IntAANForwardPortable() {
 
 IntAANInverseRoutines IntAANInversePortable() {
     return {InverseDequantise, InverseRowPass, InverseInterleave, InverseColumnPass};
+}
+
+IntAANInverseRoutines IntAANInverseFor(uint32_t features) {
+    IntAANInverseRoutines routines = IntAANInversePortable();
+    if ((features & kCpuSse2) != 0) IntAANInverseSse2(&routines);
+    return routines;
 }
 
 // The 17-bit reciprocal of steps 1 and 2 (65537, 32768) is kept whole; cut to
