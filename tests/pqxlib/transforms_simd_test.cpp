@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <random>
 
+#include "pqxlib/dct_float_llm.h"
 #include "pqxlib/dct_int_aan.h"
 #include "pqxlib/quant_tables.h"
 #include "support/cpu_features.h"
@@ -84,15 +85,52 @@ TEST(TransformVariants, IntegerInverseSse2MatchesPortable) {
     }
 }
 
+TEST(TransformVariants, FloatLoadAndStoreSse2MatchPortable) {
+    const uint8_t* still[4];
+    StillImageQuantTables(still);
+    const uint8_t* const video[4] = {kMpegIntraMatrix, kMpegInterMatrix, kCgIntraMatrix, kCgInterMatrix};
+    std::mt19937 rng(41);
+    for (uint32_t features : {uint32_t{kCpuSse | kCpuSse2}, ProcessorFeatures()}) {
+        for (uint16_t scale : {1, 3, 32, 65535}) {
+            for (int lanes = 1; lanes <= 4; ++lanes) {
+                CDCT2DFltLLM reference, fast;
+                ASSERT_EQ(reference.Init(0), 1);
+                ASSERT_EQ(fast.Init(features), 1);
+                for (CDCT2DFltLLM* t : {&reference, &fast}) {
+                    t->SetQuantTables(scale == 1 ? still : video);
+                    t->SetQuantScale(scale);
+                    t->SetChannels(lanes);
+                }
+                for (int n = 0; n < 200; ++n) {
+                    // Samples, extreme samples (outputs saturate), coefficients.
+                    Block a = n % 3 == 0 ? Random(rng, 0, 255) : Coefficients(rng, n);
+                    Block b = a;
+                    reference.Forward(a.v.data());
+                    fast.Forward(b.v.data());
+                    ASSERT_EQ(a.v, b.v) << "forward, scale " << scale << " lanes " << lanes << " block " << n;
+                    a = Coefficients(rng, n);
+                    b = a;
+                    reference.Inverse(a.v.data());
+                    fast.Inverse(b.v.data());
+                    ASSERT_EQ(a.v, b.v) << "inverse, scale " << scale << " lanes " << lanes << " block " << n;
+                }
+            }
+        }
+    }
+}
+
 TEST(TransformVariants, BlocksOffTheirAlignmentGiveTheSameResult) {
-    CDCT2DIntAANInv t;
-    t.Init(ProcessorFeatures());
+    CDCT2DIntAANInv integer;
+    CDCT2DFltLLM flt;
     std::mt19937 rng(37);
-    const Block original = Coefficients(rng, 1);
-    Block aligned = original;
-    alignas(16) int16_t shifted[kBlockValues + 8];
-    std::copy(original.v.begin(), original.v.end(), shifted + 1);
-    t.Inverse(aligned.v.data());
-    t.Inverse(shifted + 1);
-    for (int i = 0; i < kBlockValues; ++i) ASSERT_EQ(shifted[i + 1], aligned.v[i]) << i;
+    for (IPQXConvInterface* t : {static_cast<IPQXConvInterface*>(&integer), static_cast<IPQXConvInterface*>(&flt)}) {
+        t->Init(ProcessorFeatures());
+        const Block original = Coefficients(rng, 1);
+        Block aligned = original;
+        alignas(16) int16_t shifted[kBlockValues + 8];
+        std::copy(original.v.begin(), original.v.end(), shifted + 1);
+        t->Inverse(aligned.v.data());
+        t->Inverse(shifted + 1);
+        for (int i = 0; i < kBlockValues; ++i) ASSERT_EQ(shifted[i + 1], aligned.v[i]) << i;
+    }
 }
