@@ -9,9 +9,10 @@
 namespace _rvxlib_ {
 namespace {
 
-// |cur - ref| is at most 33023, which fits an unsigned 16-bit lane when the
-// sign is taken from a compare rather than from the wrapped difference; its
-// square is then rebuilt exactly from the low and high product halves.
+// |cur - ref| of two 16-bit values is at most 65535, which fits an unsigned
+// 16-bit lane when the sign is taken from a compare rather than from the
+// wrapped difference; its square is rebuilt exactly from the low and high
+// product halves.
 inline __m128i SquaredDistance(__m128i cur, __m128i ref, __m128i& high) {
     const __m128i negative = _mm_cmplt_epi16(cur, ref);
     const __m128i d = _mm_sub_epi16(_mm_xor_si128(_mm_sub_epi16(cur, ref), negative), negative);
@@ -40,6 +41,28 @@ void ssd16x16_sse2(const int16_t* cur, const uint8_t* ref, ptrdiff_t pitch, uint
             acc = AddSquares(acc, c1, _mm_unpackhi_epi8(bytes, zero));
         }
     }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), acc);
+}
+
+// Sign-extends the four channels of pixel 0 (low) or 1 (high) to 32 bits.
+inline __m128i WidenLow(__m128i v) { return _mm_srai_epi32(_mm_unpacklo_epi16(v, v), 16); }
+inline __m128i WidenHigh(__m128i v) { return _mm_srai_epi32(_mm_unpackhi_epi16(v, v), 16); }
+
+void activity16x16_sse2(const int16_t* cur, uint32_t out[4]) {
+    __m128i total = _mm_setzero_si128();
+    for (int i = 0; i < 1024; i += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(cur + i));
+        total = _mm_add_epi32(total, _mm_add_epi32(WidenLow(v), WidenHigh(v)));
+    }
+    alignas(16) int32_t sums[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(sums), total);
+    // The rounded mean of 16-bit samples is itself a 16-bit value.
+    alignas(16) int16_t mean[8];
+    for (int k = 0; k < 4; ++k) mean[k] = mean[k + 4] = int16_t((sums[k] + 128) >> 8);
+    const __m128i means = _mm_load_si128(reinterpret_cast<const __m128i*>(mean));
+    __m128i acc = _mm_setzero_si128();
+    for (int i = 0; i < 1024; i += 8)
+        acc = AddSquares(acc, _mm_loadu_si128(reinterpret_cast<const __m128i*>(cur + i)), means);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), acc);
 }
 
@@ -72,6 +95,7 @@ void halfpel_sse2(uint8_t* dst, ptrdiff_t dst_pitch, const uint8_t* ref, ptrdiff
 
 bool motion_kernels_sse2(MotionKernels& kernels) {
     kernels.ssd16x16 = ssd16x16_sse2;
+    kernels.activity16x16 = activity16x16_sse2;
     kernels.halfpel = halfpel_sse2;
     return true;
 }

@@ -195,7 +195,7 @@ TEST(MotionKernels, EveryVariantMatchesThePortableRoutines) {
             switch (round % 4) {
             case 0: cur[i] = int16_t(rng() & 255); break;
             case 1: cur[i] = int16_t(rng()); break;  // any working value
-            case 2: cur[i] = (i & 1) ? -32768 : 32767; break;
+            case 2: cur[i] = (i & 4) ? -32768 : 32767; break;
             default: cur[i] = -32768; break;  // the largest sums
             }
         }
@@ -204,6 +204,9 @@ TEST(MotionKernels, EveryVariantMatchesThePortableRoutines) {
         portable.ssd16x16(cur, ref + (round % 5) * 4, 96, want);
         fast.ssd16x16(cur, ref + (round % 5) * 4, 96, got);
         for (int k = 0; k < 4; ++k) ASSERT_EQ(got[k], want[k]) << round;
+        portable.activity16x16(cur, want);
+        fast.activity16x16(cur, got);
+        for (int k = 0; k < 4; ++k) ASSERT_EQ(got[k], want[k]) << "activity " << round;
         const int hx = round & 1, hy = (round >> 1) & 1;
         portable.halfpel(a, 80, ref + 4, 96, hx, hy);
         fast.halfpel(b, 80, ref + 4, 96, hx, hy);
