@@ -71,6 +71,7 @@ bool CRVXGroupCoder::Open(const RVXCodecSet& codecs, const RVXGroupSettings& set
     groups_.clear();
     next_frame_ = group_start_ = 0;
     failed_ = false;
+    finished_ = false;
     if (!codecs.transform || !codecs.color || !codecs.pixel || !codecs.block || !codecs.moving ||
         !codecs.deblock)
         return false;
@@ -97,7 +98,7 @@ std::string CRVXGroupCoder::FrameFileName(uint32_t n) const {
 }
 
 bool CRVXGroupCoder::AddFrame(const uint8_t* source) {
-    if (!store_ || !source) return false;
+    if (!store_ || !source || finished_) return false;
     uint8_t* picture = nullptr;
     if (store_->AcquireFrame(&picture) != kFrameStoreOk) {
         failed_ = true;
@@ -119,6 +120,10 @@ bool CRVXGroupCoder::AddFrame(const uint8_t* source) {
 
 bool CRVXGroupCoder::FinishFrames() {
     if (!store_ || next_frame_ == 0) return false;
+    // The open group is coded once; coding it again would re-code its frames
+    // from their reconstructions and append its records a second time.
+    if (finished_) return true;
+    finished_ = true;
     const bool coded = CodeGroup(group_start_, next_frame_ - group_start_);
     Note(coded);
     return coded;

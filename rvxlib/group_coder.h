@@ -115,7 +115,8 @@ public:
     // only when the picture could not be stored at all.
     bool AddFrame(const uint8_t* source);
     // Codes the open group; false when no frame was ever added or coding
-    // failed.
+    // failed. Later calls do nothing, and AddFrame refuses frames after it
+    // until the next Open.
     bool FinishFrames();
 
     bool CodeIFrame(uint32_t n);
@@ -170,6 +171,7 @@ private:
     uint32_t features_ = 0;
     FrameObserver observer_;
     bool failed_ = false;
+    bool finished_ = false;
     bool measure_ = false;
     RVXCodingTimes times_;
 };

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "support/cpu_features.h"
 #include "video_codec_fixture.h"
 
 using namespace rvx_test;
@@ -64,6 +65,12 @@ TEST(GroupPlan, ShortMovieEndsOnAPFrameNotAB) {
         {0, kRecordI}, {3, kRecordP}, {1, kRecordB}, {2, kRecordB}, {4, kRecordP}};
     EXPECT_EQ(plan, expected);
     EXPECT_EQ(e.coder.Records()[4].type, kRecordP | 4 | 1u << 16);
+
+    // Finishing again neither re-codes nor repeats the group.
+    EXPECT_TRUE(e.coder.FinishFrames());
+    EXPECT_EQ(e.coder.Records().size(), 5u);
+    EXPECT_EQ(e.coder.Groups().size(), 1u);
+    EXPECT_FALSE(e.coder.AddFrame(Source{32, 32, false}.Frame(5).data()));
 }
 
 TEST(GroupPlan, SceneValueZeroAndGopLengthOneGiveAGroupPerFrame) {
@@ -118,4 +125,25 @@ TEST(GroupCoder, MovingPicturesArePredicted) {
     const auto i_size = fs::file_size(e.coder.FrameFileName(0));
     const auto p_size = fs::file_size(e.coder.FrameFileName(3));
     EXPECT_LT(p_size * 2, i_size);
+}
+
+TEST(GroupCoder, FastRoutinesWriteTheSamePayloads) {
+    const uint32_t features = ProcessorFeatures();
+    if (features == 0) GTEST_SKIP() << "only the portable routines here";
+    for (uint32_t format : {0x2043u, 0x1001u}) {
+        Encoder portable(80, 64, format, 2, 2, 192, "portable", 0);
+        Encoder fast(80, 64, format, 2, 2, 192, "fast", features);
+        ASSERT_TRUE(portable.open_ok && fast.open_ok);
+        Source src{80, 64, true};
+        for (int n = 0; n < 8; ++n) {
+            const auto frame = src.Frame(n, 2.5, -1.5);
+            portable.coder.AddFrame(frame.data());
+            fast.coder.AddFrame(frame.data());
+        }
+        ASSERT_TRUE(portable.coder.FinishFrames());
+        ASSERT_TRUE(fast.coder.FinishFrames());
+        for (uint32_t n = 0; n < 8; ++n)
+            EXPECT_TRUE(ReadFile(portable.coder.FrameFileName(n)) == ReadFile(fast.coder.FrameFileName(n)))
+                << "format " << format << " frame " << n;
+    }
 }

@@ -87,7 +87,7 @@ struct Encoder {
 
     // format: picture layout bits 0..7 | transform bits 12..16.
     Encoder(uint32_t width, uint32_t height, uint32_t format, uint16_t p, uint16_t b,
-            uint16_t scene, const std::string& name) {
+            uint16_t scene, const std::string& name, uint32_t features = 0) {
         const bool alpha = format & 0x40;
         const bool rgb = format & 0x10;
         const uint32_t pw = PaddedSize(width), ph = PaddedSize(height);
@@ -112,12 +112,12 @@ struct Encoder {
             deblock = std::make_unique<CRVXDeblockEdgeFilterUnSigned>(pw, ph);
         else
             deblock = std::make_unique<CRVXDeblockNullFilter>(pw, ph);
-        transform->Init(0);
-        color->Init(0);
-        pixel->Init(0);
-        block->Init(0);
-        moving->Init(0);
-        deblock->Init(0);
+        transform->Init(features);
+        color->Init(features);
+        pixel->Init(features);
+        block->Init(features);
+        moving->Init(features);
+        deblock->Init(features);
 
         settings.format = format;
         settings.b_count = b;
@@ -129,7 +129,7 @@ struct Encoder {
         dir = FreshDir(name);
         settings.frame_prefix = (dir / "rvxframe").string();
         RVXCodecSet set{transform.get(), color.get(), pixel.get(), block.get(), moving.get(), deblock.get()};
-        open_ok = coder.Open(set, settings, 0);
+        open_ok = coder.Open(set, settings, features);
         const std::size_t size = std::size_t(pw) * ph * 4;
         coder.SetFrameObserver([this, size](uint32_t n, uint32_t kind, const uint8_t* picture) {
             reconstructed[n].assign(picture, picture + size);
