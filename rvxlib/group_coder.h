@@ -111,8 +111,9 @@ public:
 
     // One source picture, in display order, laid out as the colour converter
     // expects. Coding failures are not reported here: a frame that failed has
-    // no payload file, which the container then finds missing. Returns false
-    // only when the picture could not be stored at all.
+    // no payload file, which the container then finds missing (HasFailed
+    // tells at once). Returns false only when the picture could not be
+    // stored at all, or after FinishFrames.
     bool AddFrame(const uint8_t* source);
     // Codes the open group; false when no frame was ever added or coding
     // failed. Later calls do nothing, and AddFrame refuses frames after it
