@@ -79,7 +79,12 @@ MotionKernels motion_kernels_portable() {
 
 MotionKernels motion_kernels_for(uint32_t features) {
     MotionKernels kernels = motion_kernels_portable();
-    if (features & kCpuSse2) motion_kernels_sse2(kernels);
+    // AVX2 is not part of the feature word; it is asked for only where SSE2
+    // is allowed, so a word of 0 still forces the portable routines.
+    if (features & kCpuSse2) {
+        motion_kernels_sse2(kernels);
+        motion_kernels_avx2(kernels);
+    }
     return kernels;
 }
 
