@@ -22,17 +22,12 @@ int16_t RoundHalfUp(double v) { return static_cast<int16_t>(static_cast<int32_t>
 inline int16_t W16(int32_t v) { return static_cast<int16_t>(v); }
 inline int32_t Mul(int16_t a, int16_t b) { return static_cast<int32_t>(a) * b; }
 
-// The four channels of a column are worked on side by side; channels at and
-// above the count are computed too but not written back.
 void ForwardColumnPass(int16_t* block, int channels, const IntAANConstants& k) {
     for (int c = 0; c < 8; ++c) {
-        int16_t* p = block + 4 * c;
-        int16_t in[8][4], out[8][4];
-        for (int r = 0; r < 8; ++r)
-            for (int ch = 0; ch < 4; ++ch) in[r][ch] = p[32 * r + ch];
-        for (int ch = 0; ch < 4; ++ch) {
-            const int32_t x0 = in[0][ch], x1 = in[1][ch], x2 = in[2][ch], x3 = in[3][ch];
-            const int32_t x4 = in[4][ch], x5 = in[5][ch], x6 = in[6][ch], x7 = in[7][ch];
+        for (int ch = 0; ch < channels; ++ch) {
+            int16_t* p = block + 4 * c + ch;
+            const int32_t x0 = p[0], x1 = p[32], x2 = p[64], x3 = p[96];
+            const int32_t x4 = p[128], x5 = p[160], x6 = p[192], x7 = p[224];
 
             const int16_t h = W16(8 * x1 + 8 * x6);
             const int16_t l = W16(8 * x2 + 8 * x5);
@@ -42,10 +37,10 @@ void ForwardColumnPass(int16_t* block, int channels, const IntAANConstants& k) {
             const int16_t hl_sum = W16(h + l);
             const int16_t hl_diff = W16(h - l);
             const int16_t d = W16(r - m);
-            out[0][ch] = W16(hl_sum + t);
-            out[4][ch] = W16(t - hl_sum);
-            out[2][ch] = W16(d + (Mul(k.tan2, hl_diff) >> 16));
-            out[6][ch] = W16((Mul(k.tan2, d) >> 16) - hl_diff);
+            p[0] = W16(hl_sum + t);
+            p[128] = W16(t - hl_sum);
+            p[64] = W16(d + (Mul(k.tan2, hl_diff) >> 16));
+            p[192] = W16((Mul(k.tan2, d) >> 16) - hl_diff);
 
             const int16_t o = W16(8 * (x0 - x7));
             const int16_t v = W16(16 * (x2 - x5));
@@ -56,14 +51,12 @@ void ForwardColumnPass(int16_t* block, int channels, const IntAANConstants& k) {
             const int16_t dd = W16(Mul(W16(w - v), k.cos4) >> 16);
             const int16_t cd_sum = W16(cc + dd);
             const int16_t cd_diff = W16(cc - dd);
-            out[1][ch] = W16(b + (Mul(k.tan1, cd_sum) >> 16));
-            out[7][ch] = W16((Mul(k.tan1, b) >> 16) - cd_sum);
+            p[32] = W16(b + (Mul(k.tan1, cd_sum) >> 16));
+            p[224] = W16((Mul(k.tan1, b) >> 16) - cd_sum);
             const int16_t a2 = W16(o - a);
-            out[5][ch] = W16((Mul(k.tan3, a2) >> 15) + cd_diff);
-            out[3][ch] = W16(a2 - (Mul(k.tan3, cd_diff) >> 15));
+            p[160] = W16((Mul(k.tan3, a2) >> 15) + cd_diff);
+            p[96] = W16(a2 - (Mul(k.tan3, cd_diff) >> 15));
         }
-        for (int r = 0; r < 8; ++r)
-            for (int ch = 0; ch < channels; ++ch) p[32 * r + ch] = out[r][ch];
     }
 }
 
