@@ -1,4 +1,6 @@
 #include "snx_test_util.h"
+#include "snxlib/hadamard.h"
+#include "snxlib/mdct.h"
 #include "snxlib/snx_decode.h"
 #include "snxlib/snx_encode.h"
 #include "snxlib/snx_format.h"
@@ -287,6 +289,110 @@ TEST(SNXFile, DecodesToAWaveFileAndFromInsideAnotherFile) {
     EXPECT_EQ(pieces, direct);
     EXPECT_EQ(d.Open(dir.File("movie.bin"), 333, snx.size() - 1), 0) << "the track ends before its blocks";
     ASSERT_EQ(d.Rewind(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SNXFile, DifferenceModeIsExactForSmallStepsAndCloseForLargeOnes) {
+    TempDir dir;
+    std::mt19937 rng(12);
+    std::uniform_int_distribution<int> step(-32, 32), jump(-32768, 32767);
+    std::vector<int16_t> walk(4000), jumps(4000);
+    int v = 0;
+    for (auto& s : walk) s = static_cast<int16_t>(v = std::clamp(v + step(rng), -32768, 32767));
+    for (auto& s : jumps) s = static_cast<int16_t>(jump(rng));
+    std::vector<int16_t> decoded;
+    WriteWave16(dir.File("w.wav"), 1, 8000, walk);
+    ASSERT_TRUE(Encode(dir.File("w.wav"), dir.File("w.snx"), 1, 1024));
+    ASSERT_TRUE(DecodeAll(dir.File("w.snx"), decoded));
+    EXPECT_EQ(decoded, walk);
+
+    WriteWave16(dir.File("j.wav"), 1, 8000, jumps);
+    ASSERT_TRUE(Encode(dir.File("j.wav"), dir.File("j.snx"), 1, 1024));
+    ASSERT_TRUE(DecodeAll(dir.File("j.snx"), decoded));
+    ASSERT_EQ(decoded.size(), jumps.size());
+    for (std::size_t i = 0; i < jumps.size(); ++i) {
+        if (i % 1024 == 0) {
+            EXPECT_EQ(decoded[i], jumps[i]) << "each block starts with a raw sample";
+            continue;
+        }
+        // The difference is taken modulo 2^16 and keeps its five leading bits.
+        const int difference = static_cast<int16_t>(jumps[i] - decoded[i - 1]);
+        const int error = static_cast<int16_t>(jumps[i] - decoded[i]);
+        EXPECT_LE(std::abs(error), std::abs(difference) / 17 + 1) << i;
+    }
+}
+
+TEST(SNXFile, HadamardModeStoresEveryCoefficientExactly) {
+    // The value code is lossless, so decoding gives exactly what the
+    // transform pair gives without any file in between.
+    TempDir dir;
+    const uint32_t n = 64;
+    std::mt19937 rng(13);
+    std::uniform_int_distribution<int> any(-32768, 32767);
+    std::vector<int16_t> samples;
+    for (int block = 0; block < 6; ++block) {
+        for (uint32_t i = 0; i < n; ++i) {
+            int16_t s;
+            switch (block) {
+                case 0: s = 32767; break;
+                case 1: s = -32768; break;
+                case 2: s = static_cast<int16_t>(i % 2 ? 32767 : -32768); break;
+                case 3: s = static_cast<int16_t>(i < 3 ? 1 : 0); break;
+                default: s = static_cast<int16_t>(any(rng)); break;
+            }
+            samples.push_back(s);
+        }
+    }
+    WriteWave16(dir.File("h.wav"), 1, 8000, samples);
+    ASSERT_TRUE(Encode(dir.File("h.wav"), dir.File("h.snx"), 64, n));
+    std::vector<int16_t> decoded;
+    ASSERT_TRUE(DecodeAll(dir.File("h.snx"), decoded));
+    _snxlib_::CHadamard h;
+    h.Init(0, 6, 1);
+    std::vector<int16_t> expected = samples;
+    for (std::size_t at = 0; at < expected.size(); at += n) {
+        h.Forward(&expected[at], 0);
+        h.Inverse(&expected[at], 0);
+    }
+    EXPECT_EQ(decoded, expected);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SNXFile, PlainMDCTModeDecodesToTheTransformPairOneBlockLate) {
+    TempDir dir;
+    const uint32_t n = 128, frames = 1000;
+    const std::vector<int16_t> samples = MusicLike(frames, 44100, 21);
+    WriteWave16(dir.File("p.wav"), 2, 44100, samples);
+    ASSERT_TRUE(Encode(dir.File("p.wav"), dir.File("p.snx"), 256, n));
+    std::vector<int16_t> decoded;
+    ASSERT_TRUE(DecodeAll(dir.File("p.snx"), decoded));
+
+    _snxlib_::CMDCT forward, inverse;
+    forward.Init(0, 7, 2);
+    inverse.Init(0, 7, 2);
+    std::vector<int16_t> expected;
+    const uint32_t blocks = (frames + n - 1) / n + 1;
+    for (uint32_t b = 0; b < blocks; ++b) {
+        std::vector<int16_t> planar(2 * n, 0);
+        for (uint32_t i = 0; i < n && b * n + i < frames; ++i) {
+            for (int c = 0; c < 2; ++c) planar[c * n + i] = samples[2 * (b * n + i) + c];
+        }
+        for (int c = 0; c < 2; ++c) {
+            forward.Forward(&planar[c * n], c);
+            inverse.Inverse(&planar[c * n], c);
+        }
+        if (b == 0) continue;
+        for (uint32_t i = 0; i < n && expected.size() < samples.size(); ++i) {
+            for (int c = 0; c < 2; ++c) expected.push_back(planar[c * n + i]);
+        }
+    }
+    EXPECT_EQ(decoded, expected);
 }
 
 }  // namespace
