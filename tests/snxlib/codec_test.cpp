@@ -88,6 +88,8 @@ TEST(SNXFile, HeaderAndOffsetTableDescribeTheBlocks) {
     EXPECT_EQ(d.GetSampleRate(), 22050u);
     EXPECT_EQ(d.GetSampleFrames(), frames);
     EXPECT_EQ(d.GetBlockSize(), 1024u);
+    EXPECT_EQ(d.GetMode(), 259);
+    EXPECT_EQ(d.GetLength(), f.size());
 }
 
 TEST(SNXFile, RawModeIsBitExact) {
