@@ -34,11 +34,6 @@ struct ScanInit {
 
 }  // namespace
 
-TEST(FrameBitstream, NamesPayloadFilesWithSixDigitNumbers) {
-    EXPECT_EQ(FrameFileName("/w/rvxframe", 7), "/w/rvxframe000007.hjx");
-    EXPECT_EQ(FrameFileName("p", 1234567), "p1234567.hjx");
-}
-
 TEST(FrameBitstream, InterFrameReadsBackMacroblockByMacroblock) {
     const RVXFrameLayout layout{3, 2, 6};
     const std::size_t blocks = 3 * 2 * 6;

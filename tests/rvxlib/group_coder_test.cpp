@@ -48,7 +48,9 @@ TEST(GroupPlan, SixteenFramesWithTwoBFramesCodeInReferenceOrder) {
         EXPECT_EQ(records[i].crc, 0u);
     }
     EXPECT_EQ(records[16].type, kRecordI);
-    // Every frame left its payload file; kinds match the records.
+    // Every frame left its payload file, named by its display number; kinds
+    // match the records.
+    EXPECT_EQ(e.coder.FrameFileName(7), (e.dir / "rvxframe000007.hjx").string());
     for (uint32_t n = 0; n < 17; ++n) EXPECT_TRUE(fs::exists(e.coder.FrameFileName(n))) << n;
     EXPECT_EQ(e.kinds[3], uint32_t(kFrameKindP));
     EXPECT_EQ(e.kinds[4], uint32_t(kFrameKindB));
