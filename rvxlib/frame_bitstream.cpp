@@ -1,6 +1,8 @@
 #include "rvxlib/frame_bitstream.h"
 
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 #include "pqxlib/huffman.h"
 
@@ -76,9 +78,11 @@ bool WriteFramePayload(const std::string& path, const RVXFrameLayout& layout, ui
     BitStream stream;
     BitStreamInit(stream, file.get());
     const bool written = WriteFrame(stream, layout, quality, blocks, motion);
-    // A partial payload must not be mistaken for a coded frame later.
+    // A partial payload must not be mistaken for a coded frame later. Only a
+    // regular file is removed: the path may name a device.
     if (!file.Close() || !written) {
-        std::remove(path.c_str());
+        std::error_code error;
+        if (std::filesystem::is_regular_file(path, error)) std::filesystem::remove(path, error);
         return false;
     }
     return true;

@@ -99,7 +99,7 @@ TEST(FrameBitstream, AllZeroFrameCostsTheTableAndOneBitPerBlock) {
     fs::remove_all(file.parent_path());
 }
 
-TEST(FrameBitstream, RefusesValuesWithoutASymbolAndLeavesNoFile) {
+TEST(FrameBitstream, FailsOnValuesWithoutASymbolAndOnWriteErrorsLeavingNoFile) {
     const RVXFrameLayout layout{1, 1, 6};
     std::vector<int16_t> values(6 * 64, 0);
     values[100] = 2048;
@@ -107,6 +107,12 @@ TEST(FrameBitstream, RefusesValuesWithoutASymbolAndLeavesNoFile) {
     EXPECT_FALSE(WriteFramePayload(file.string(), layout, 8, values.data(), nullptr));
     EXPECT_FALSE(fs::exists(file));
     EXPECT_FALSE(WriteFramePayload("/nonexistent-dir/x.hjx", layout, 8, values.data(), nullptr));
+    // A full disk is a failure, not a short payload reported as written.
+    values[100] = 0;
+    if (fs::exists("/dev/full")) {
+        EXPECT_FALSE(WriteFramePayload("/dev/full", layout, 8, values.data(), nullptr));
+        EXPECT_TRUE(fs::exists("/dev/full"));
+    }
     fs::remove_all(file.parent_path());
 }
 
