@@ -1,6 +1,7 @@
 #include "rvxlib/frame_decoder.h"
 
 #include <algorithm>
+#include <iterator>
 #include <cstring>
 #include <new>
 
@@ -26,6 +27,11 @@ constexpr uint32_t kLayoutMask = 0xFF;
 constexpr uint32_t kAlphaBit = 0x40;
 constexpr uint32_t kTransformShift = 12;
 constexpr uint32_t kNoDeblockBit = 0x10000;
+
+// A well-formed group holds back at most the B frames of one run and their
+// later reference. More pictures waiting for an earlier position means that
+// position is lost; waiting for it would let a damaged stream fill memory.
+constexpr std::size_t kMaxWaitingPictures = 32;
 
 bool IsReferenceKind(uint32_t kind) { return kind == kFrameKindI || kind == kFrameKindP; }
 
@@ -208,6 +214,10 @@ bool CRVXFrameDecoder::DecodeFrame(uint32_t type_word, const uint8_t* payload, s
         break;
     }
     group.slots.emplace(position, std::move(slot));
+    const auto waiting = group.slots.lower_bound(group.next_position);
+    if (!group.slots.count(group.next_position) &&
+        std::size_t(std::distance(waiting, group.slots.end())) > kMaxWaitingPictures)
+        group.next_position = waiting->first;
     DropUnneeded(group);
     return decoded;
 }

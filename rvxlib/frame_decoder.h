@@ -66,9 +66,10 @@ public:
     bool DecodeFrame(uint32_t type_word, const uint8_t* payload, std::size_t size);
 
     // The next picture in display order once it is decoded, with its display
-    // number; null when it is not ready. Positions of the current group that
-    // never got a record are skipped once the group is ended (EndGroup or
-    // BeginGroup). The pointer stays valid until the next call on the decoder.
+    // number; null when it is not ready. Positions that never got a record
+    // are skipped once the group is ended (EndGroup or BeginGroup), or as
+    // soon as too many later pictures wait behind one. The pointer stays
+    // valid until the next call on the decoder.
     const uint8_t* NextPicture(uint32_t* frame_number);
     // Marks the current group complete so its remaining pictures come out.
     void EndGroup();

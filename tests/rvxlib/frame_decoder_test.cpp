@@ -214,4 +214,14 @@ TEST(FrameDecoder, RefusesImpossibleRecordsAndSettings) {
     EXPECT_FALSE(decoder.DecodeFrame(kRecordP | 1 | 2u << 16, junk, sizeof junk));  // reference before 0
     EXPECT_FALSE(decoder.DecodeFrame(kRecordB | 2 | 1u << 16 | 1u << 28, junk, 8));  // later one missing
     EXPECT_FALSE(decoder.DecodeFrame(kRecordP | 1 | 1u << 16, junk, 8));  // duplicate position 1
+
+    // A group that never delivers its first position: the pictures after it
+    // come out once too many wait, instead of piling up.
+    decoder.BeginGroup(100, 4000);
+    uint32_t n = 0, shown = 0;
+    for (uint32_t pos = 1; pos < 200; ++pos) {
+        decoder.DecodeFrame(kRecordI | pos, junk, sizeof junk);
+        while (decoder.NextPicture(&n)) ++shown;
+    }
+    EXPECT_GT(shown, 150u);
 }
