@@ -85,9 +85,15 @@ bool CRVXGroupCoder::Open(const RVXCodecSet& codecs, const RVXGroupSettings& set
     const uint32_t columns = codecs.pixel->MacroblockColumns();
     const uint32_t rows = codecs.pixel->MacroblockRows();
     if (columns == 0 || rows == 0) return false;
+    // Every object walks the same pictures; one made for another size would
+    // read or write outside them.
+    const uint32_t width = codecs.pixel->PaddedWidth(), height = codecs.pixel->PaddedHeight();
+    if (codecs.color->PaddedWidth() != width || codecs.color->PaddedHeight() != height ||
+        uint32_t(codecs.moving->Width()) != width || uint32_t(codecs.moving->Height()) != height ||
+        codecs.deblock->PaddedWidth() != width || codecs.deblock->PaddedHeight() != height)
+        return false;
     features_ = features;
-    store_ = std::make_unique<CRVXEncodeFrame>(codecs.pixel->PaddedWidth(),
-                                               codecs.pixel->PaddedHeight(), settings_.gop_length);
+    store_ = std::make_unique<CRVXEncodeFrame>(width, height, settings_.gop_length);
     store_->Init(features);
     motion_.assign(std::size_t(columns) * rows, RVXMotionEntry());
     return true;
@@ -132,7 +138,7 @@ bool CRVXGroupCoder::FinishFrames() {
 bool CRVXGroupCoder::IsSceneChange(uint32_t n) {
     uint8_t* previous = nullptr;
     uint8_t* current = nullptr;
-    if (n == 0 || store_->GetFramePicture(n - 1, &previous) != kFrameStoreOk ||
+    if (!store_ || n == 0 || store_->GetFramePicture(n - 1, &previous) != kFrameStoreOk ||
         store_->GetFramePicture(n, &current) != kFrameStoreOk)
         return true;
     StageTimer timer(measure_, times_.motion);

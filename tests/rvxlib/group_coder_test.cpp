@@ -102,7 +102,7 @@ TEST(GroupPlan, NewContentStartsAGroupAndMovingContentDoesNot) {
     EXPECT_EQ(e.coder.Groups()[0].record_count, 5u);
 }
 
-TEST(GroupPlan, FinishWithoutFramesFailsAndAMissingFolderIsNotedAsFailure) {
+TEST(GroupCoder, RefusesUnusableSetUpsAndNotesFailedFrames) {
     Encoder e(32, 32, 0x2003, 5, 2, 192, "empty");
     ASSERT_TRUE(e.open_ok);
     EXPECT_FALSE(e.coder.FinishFrames());
@@ -115,6 +115,10 @@ TEST(GroupPlan, FinishWithoutFramesFailsAndAMissingFolderIsNotedAsFailure) {
     EXPECT_TRUE(e.coder.AddFrame(frame.data()));
     EXPECT_TRUE(e.coder.HasFailed());
     EXPECT_FALSE(e.coder.Open(RVXCodecSet{}, settings, 0));
+    // A moving block made for another picture size is refused.
+    CRVXMovingBlockUnSigned other(64, 32, true);
+    set.moving = &other;
+    EXPECT_FALSE(e.coder.Open(set, settings, 0));
 }
 
 TEST(GroupCoder, MovingPicturesArePredicted) {
