@@ -10,16 +10,27 @@ namespace {
 inline uint32_t magnitude(int32_t d) { return d < 0 ? uint32_t(-d) : uint32_t(d); }
 
 void ssd16x16_c(const int16_t* cur, const uint8_t* ref, ptrdiff_t pitch, uint32_t out[4]) {
-    uint32_t sum[4] = {0, 0, 0, 0};
+    // Four running sums, one per channel, written out so the compiler can
+    // keep them in one vector register.
+    uint32_t s0 = 0, s1 = 0, s2 = 0, s3 = 0;
     for (int r = 0; r < 16; ++r) {
         const int16_t* c = cur + 64 * r;
         const uint8_t* p = ref + pitch * r;
-        for (int i = 0; i < 64; ++i) {
-            const uint32_t d = magnitude(int32_t(c[i]) - int32_t(p[i]));
-            sum[i & 3] += d * d;
+        for (int i = 0; i < 64; i += 4) {
+            const uint32_t d0 = magnitude(int32_t(c[i]) - p[i]);
+            const uint32_t d1 = magnitude(int32_t(c[i + 1]) - p[i + 1]);
+            const uint32_t d2 = magnitude(int32_t(c[i + 2]) - p[i + 2]);
+            const uint32_t d3 = magnitude(int32_t(c[i + 3]) - p[i + 3]);
+            s0 += d0 * d0;
+            s1 += d1 * d1;
+            s2 += d2 * d2;
+            s3 += d3 * d3;
         }
     }
-    for (int k = 0; k < 4; ++k) out[k] = sum[k];
+    out[0] = s0;
+    out[1] = s1;
+    out[2] = s2;
+    out[3] = s3;
 }
 
 void activity16x16_c(const int16_t* cur, uint32_t out[4]) {
