@@ -9,8 +9,8 @@ constexpr int32_t kDiamond[4][2] = {{0, 1}, {0, -1}, {1, 0}, {-1, 0}};
 constexpr int32_t kRing[16][2] = {{4, 2},   {4, 1},   {4, 0},  {4, -1}, {4, -2}, {2, -3},
                                   {0, -4},  {-2, -3}, {-4, -2}, {-4, -1}, {-4, 0}, {-4, 1},
                                   {-4, 2},  {-2, 3},  {0, 4},  {2, 3}};
-// Deliberately without (+-2, 0): the ring already covered the horizontal
-// reach; this pattern looks for vertical motion the ring's corners missed.
+// It has no (+-2, 0) points. Adding them would not break any decoder, but it
+// would change which vectors the encoder picks and so the files it writes.
 constexpr int32_t kSixPoint[6][2] = {{0, 2}, {1, -2}, {-1, -2}, {0, -2}, {-1, 2}, {1, 2}};
 constexpr int32_t kHalfPel[8][2] = {{-1, -1}, {0, -1}, {1, -1}, {-1, 0},
                                     {1, 0},   {-1, 1}, {0, 1},  {1, 1}};
