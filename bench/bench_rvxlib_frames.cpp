@@ -125,6 +125,40 @@ void BM_EncodeFrames(benchmark::State& state) {
 }
 BENCHMARK(BM_EncodeFrames)->Unit(benchmark::kMillisecond)->Iterations(2);
 
+// Picture quality of the same encoding: PSNR of the luma (and of all three
+// colour channels) of every coded picture against its converted source.
+void BM_EncodeQuality(benchmark::State& state) {
+    const auto& frames = Frames();
+    Codec codec(WorkDir());
+    CRVXGroupCoder coder;
+    CRVXColorSpaceRGB24bitToYUV32bit convert(kWidth, kHeight);
+    convert.Init(0);
+    const std::size_t size = std::size_t(kWidth) * kHeight * 4;
+    std::vector<std::vector<uint8_t>> sources(kFrames, std::vector<uint8_t>(size));
+    for (uint32_t n = 0; n < kFrames; ++n) convert.ConvertPicture(frames[n].data(), sources[n].data());
+    double luma = 0, colour = 0;
+    for (auto _ : state) {
+        luma = colour = 0;
+        coder.Open(codec.Set(), codec.settings, ProcessorFeatures());
+        coder.SetFrameObserver([&](uint32_t n, uint32_t, const uint8_t* picture) {
+            double sy = 0, sc = 0;
+            for (std::size_t i = 0; i < size; ++i) {
+                const double d = double(picture[i]) - sources[n][i];
+                if ((i & 3) == 2) sy += d * d;
+                if ((i & 3) != 3) sc += d * d;
+            }
+            luma += 10 * std::log10(255.0 * 255.0 * (size / 4) / (sy + 1e-9));
+            colour += 10 * std::log10(255.0 * 255.0 * (size / 4 * 3) / (sc + 1e-9));
+        });
+        for (const auto& frame : frames) coder.AddFrame(frame.data());
+        coder.FinishFrames();
+    }
+    state.counters["psnr_y_dB"] = luma / kFrames;
+    state.counters["psnr_vuy_dB"] = colour / kFrames;
+    state.counters["groups"] = double(coder.Groups().size());
+}
+BENCHMARK(BM_EncodeQuality)->Unit(benchmark::kMillisecond)->Iterations(1);
+
 void BM_DecodeFrames(benchmark::State& state) {
     const auto& frames = Frames();
     Codec codec(WorkDir());
