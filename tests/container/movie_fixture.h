@@ -45,6 +45,9 @@ inline std::vector<uint8_t> ReadFile(const fs::path& path) {
 }
 
 inline void WriteFile(const fs::path& path, const std::vector<uint8_t>& bytes) {
+    // A new file rather than a truncated one: file systems flush on truncation.
+    std::error_code ignored;
+    fs::remove(path, ignored);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
