@@ -32,5 +32,4 @@ public:
 using MovieWriterFactory = std::unique_ptr<IMovieWriter> (*)();
 
 // The RVX container writer writing through the platform's file functions.
-// Null when this build has no container writer.
 std::unique_ptr<IMovieWriter> CreateRVXMovieWriter();

@@ -1,6 +1,5 @@
 #include "jobs/movie_writer.h"
 
-#if __has_include("container/rvx_encode.h")
 #include "container/file_write_ops.h"
 #include "container/rvx_encode.h"
 
@@ -35,8 +34,3 @@ private:
 
 std::unique_ptr<IMovieWriter> CreateRVXMovieWriter() { return std::make_unique<RVXMovieWriter>(); }
 
-#else
-
-std::unique_ptr<IMovieWriter> CreateRVXMovieWriter() { return nullptr; }
-
-#endif
