@@ -4,6 +4,7 @@
 // writing the output file. A job class derives from CThread first and from
 // this second; its Run drives these steps on the job's own thread.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -79,7 +80,7 @@ protected:
     uint32_t total_frames_ = 0;
     uint32_t rate_numerator_ = 30;
     uint32_t rate_denominator_ = 1;
-    uint32_t frames_done_ = 0;
+    std::atomic<uint32_t> frames_done_{0};  // read by the window while the job runs
     uint32_t layout_ = 0;
     uint32_t sound_method_ = 0;
     uint32_t audio_block_size_ = 0;
