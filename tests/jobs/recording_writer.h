@@ -42,7 +42,8 @@ public:
         if (RecordingWriterSettings::fail_at_frame == static_cast<int>(frames_.size())) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(RecordingWriterSettings::frame_delay_ms.load()));
         const uint8_t* p = static_cast<const uint8_t*>(picture);
-        const size_t bytes = static_cast<size_t>(width_) * height_ * 4;
+        const size_t pixel_bytes = (format_ >> 28) == 1 ? 3 : 4;
+        const size_t bytes = ((width_ * pixel_bytes + 3) & ~size_t{3}) * height_;
         uint32_t sum = 0;
         for (size_t i = 0; i < bytes; ++i) sum = sum * 31 + p[i];
         char name[32];
