@@ -17,6 +17,7 @@
 
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -78,6 +79,36 @@ int32_t MatchRow(const OptionRow* table, const std::string& value,
     return -1;
 }
 
+// Columns a UTF-8 text takes on a terminal: wide (CJK) characters take two.
+size_t DisplayWidth(const std::string& text, size_t from = 0) {
+    size_t columns = 0;
+    for (size_t i = from; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const size_t length = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+        columns += length >= 3 ? 2 : 1;
+        i += length;
+    }
+    return columns;
+}
+
+// Keeps the end of a status text (the count and the file name) when the whole
+// line would wrap, since a wrapped line cannot be redrawn in place.
+std::string FitToColumns(const std::string& text, size_t columns) {
+    if (DisplayWidth(text) <= columns) return text;
+    size_t i = 0;
+    while (i < text.size() && DisplayWidth(text, i) + 3 > columns) {
+        ++i;
+        while (i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) ++i;
+    }
+    return "..." + text.substr(i);
+}
+
+size_t TerminalColumns() {
+    winsize ws{};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
+    return 80;
+}
+
 // The terminal as the job's window: option controls held in memory, progress
 // drawn on stderr, the job's last message handed to the main thread.
 class TerminalHost : public IJobHost {
@@ -105,8 +136,11 @@ public:
         const int filled = static_cast<int>(std::clamp(fraction, 0.0, 1.0) * kBar);
         std::string bar(filled, '#');
         bar.append(kBar - filled, '.');
-        std::fprintf(stderr, "\r\033[K%s [%s] %5.1f%% %6.1f fps", text.c_str(), bar.c_str(),
-                     std::floor(fraction * 1000.0) / 10.0, last_fps_);
+        char tail[96];
+        std::snprintf(tail, sizeof tail, " [%s] %5.1f%% %6.1f fps", bar.c_str(), std::floor(fraction * 1000.0) / 10.0,
+                      last_fps_);
+        const size_t room = TerminalColumns() > std::strlen(tail) + 12 ? TerminalColumns() - std::strlen(tail) - 1 : 11;
+        std::fprintf(stderr, "\r\033[K%s%s", FitToColumns(text, room).c_str(), tail);
         std::fflush(stderr);
         drew_ = true;
     }
