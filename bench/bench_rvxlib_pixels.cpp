@@ -1,0 +1,135 @@
+#include "pqxlib/dct_float_llm.h"
+#include "pqxlib/diff2d.h"
+#include "pqxlib/quant_tables.h"
+#include "rvxlib/block_convert.h"
+#include "rvxlib/color_space.h"
+#include "rvxlib/deblock.h"
+#include "rvxlib/pixel_block.h"
+#include "support/cpu_features.h"
+
+#include <benchmark/benchmark.h>
+
+#include <memory>
+#include <random>
+#include <vector>
+
+using namespace _rvxlib_;
+
+namespace {
+
+constexpr uint32_t kWidth = 640, kHeight = 480;
+
+std::vector<uint8_t> NoisyBytes(std::size_t n) {
+    std::mt19937 rng(1);
+    std::vector<uint8_t> v(n);
+    for (std::size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>((i / 7) % 200 + rng() % 40);
+    return v;
+}
+
+template <typename Converter>
+void BM_ColorConvert(benchmark::State& state) {
+    Converter cs(kWidth, kHeight, 0xFF000000u);
+    cs.Init(ProcessorFeatures());
+    const auto src = NoisyBytes(cs.SourcePitch() * kHeight);
+    std::vector<uint8_t> dst(cs.DestinationPitch() * cs.PaddedHeight());
+    for (auto _ : state) {
+        cs.ConvertPicture(src.data(), dst.data());
+        benchmark::DoNotOptimize(dst.data());
+    }
+    state.SetItemsProcessed(state.iterations());  // pictures
+}
+BENCHMARK_TEMPLATE(BM_ColorConvert, CRVXColorSpaceRGB24bitToYUV32bit);
+BENCHMARK_TEMPLATE(BM_ColorConvert, CRVXColorSpaceRGB32bitToYUV32bit);
+BENCHMARK_TEMPLATE(BM_ColorConvert, CRVXColorSpace24bitTo32bit);
+BENCHMARK_TEMPLATE(BM_ColorConvert, CRVXColorSpace32bitTo32bit);
+
+void BM_ColorConvertBack(benchmark::State& state) {
+    CRVXColorSpaceRGB32bitToYUV32bit cs(kWidth, kHeight, 0);
+    cs.Init(ProcessorFeatures());
+    const auto picture = NoisyBytes(cs.DestinationPitch() * cs.PaddedHeight());
+    std::vector<uint8_t> dst(cs.SourcePitch() * kHeight);
+    for (auto _ : state) {
+        cs.ConvertPictureBack(picture.data(), dst.data());
+        benchmark::DoNotOptimize(dst.data());
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_ColorConvertBack);
+
+void BM_DeblockPicture(benchmark::State& state) {
+    CRVXDeblockEdgeFilterUnSigned filter(kWidth, kHeight);
+    filter.Init(ProcessorFeatures());
+    auto picture = NoisyBytes(std::size_t{kWidth} * kHeight * 4);
+    for (auto _ : state) {
+        filter.FilterPicture(picture.data());
+        benchmark::DoNotOptimize(picture.data());
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_DeblockPicture);
+
+void BM_PixelBlockLoadStore(benchmark::State& state) {
+    CRVXPixelBlockUnSigned block(kWidth, kHeight);
+    block.Init(ProcessorFeatures());
+    auto picture = NoisyBytes(std::size_t{kWidth} * kHeight * 4);
+    block.SetSourcePicture(picture.data());
+    for (auto _ : state) {
+        for (uint32_t i = 0; i < block.MacroblockRows(); ++i)
+            for (uint32_t j = 0; j < block.MacroblockColumns(); ++j) {
+                block.LoadMacroblock(j, i);
+                block.StoreMacroblock(j, i);
+            }
+        benchmark::DoNotOptimize(picture.data());
+    }
+    state.SetItemsProcessed(state.iterations());  // pictures
+}
+BENCHMARK(BM_PixelBlockLoadStore);
+
+// Code and reconstruct every macroblock of a 640 x 480 picture: arg 0 = layout
+// (0 4:1:1, 1 4:2:2, 2 4:4:4), arg 1 = transform (0 DCT, 1 differences).
+void BM_MacroblockCodeReconstruct(benchmark::State& state) {
+    std::unique_ptr<_pqxlib_::IPQXConvInterface> transform;
+    if (state.range(1) == 0)
+        transform = std::make_unique<_pqxlib_::CDCT2DFltLLM>();
+    else
+        transform = std::make_unique<_pqxlib_::CDiff2D>();
+    transform->Init(ProcessorFeatures());
+    const uint8_t* m = _pqxlib_::kMpegIntraMatrix;
+    const uint8_t* tables[4] = {m, m, m, m};
+    transform->SetQuantTables(tables);
+    std::unique_ptr<IRVXConvBlock> conv;
+    switch (state.range(0)) {
+        case 0: conv = std::make_unique<CRVXConvBlockYUV411>(transform.get(), false); break;
+        case 1: conv = std::make_unique<CRVXConvBlockYUV422>(transform.get(), false); break;
+        default: conv = std::make_unique<CRVXConvBlock>(transform.get(), false); break;
+    }
+    conv->Init(ProcessorFeatures());
+    CRVXPixelBlockUnSigned block(kWidth, kHeight);
+    block.Init(ProcessorFeatures());
+    auto picture = NoisyBytes(std::size_t{kWidth} * kHeight * 4);
+    const auto original = picture;
+    block.SetSourcePicture(picture.data());
+    conv->SetInput(block.Buffer());
+    for (auto _ : state) {
+        conv->AllocCoefficients(block.MacroblockColumns(), block.MacroblockRows(), nullptr);
+        for (uint32_t i = 0; i < block.MacroblockRows(); ++i) {
+            conv->ResetPredictors();
+            for (uint32_t j = 0; j < block.MacroblockColumns(); ++j) {
+                conv->SetQuantiser(4);
+                block.LoadMacroblock(j, i);
+                conv->CodeMacroblock();
+                conv->ReconstructMacroblock();
+                block.StoreMacroblock(j, i);
+            }
+        }
+        state.PauseTiming();
+        picture = original;
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * block.MacroblockColumns() * block.MacroblockRows());
+}
+BENCHMARK(BM_MacroblockCodeReconstruct)->Args({0, 0})->Args({1, 0})->Args({2, 0})->Args({0, 1});
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,400 @@
+#include "pqxlib/huffman.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace _pqxlib_ {
+
+namespace {
+
+constexpr int kEndOfBlock = 0;
+constexpr int kZeroRun = 15;  // 15 zeros, no value
+constexpr int kZeroRunLength = 15;
+// Every symbol a block can produce: at most 64 values, at most 4 zero-run
+// symbols (they only cover the 63 zeros a block can hold before a value) and
+// one end-of-block.
+constexpr int kMaxSymbolsPerBlock = 72;
+
+struct CodedSymbol {
+    uint8_t symbol;
+    uint8_t valueLength;  // sign bit and magnitude bits, 0 for run symbols
+    uint16_t valueBits;
+};
+
+inline int HighestBit(uint32_t x) { return 31 - __builtin_clz(x); }
+
+// Splits a block into its symbols. Returns the number of symbols, or -1 when
+// a magnitude has no symbol.
+int CollectSymbols(const int16_t* block, CodedSymbol* out) {
+    uint64_t nonZero = 0;
+    for (int i = 0; i < kCoefficientsPerBlock; ++i) nonZero |= uint64_t(block[i] != 0) << i;
+    int n = 0;
+    int last = -1;
+    while (nonZero) {
+        const int i = __builtin_ctzll(nonZero);
+        nonZero &= nonZero - 1;
+        int run = i - last - 1;
+        last = i;
+        while (run > 15) {
+            out[n++] = {kZeroRun, 0, 0};
+            run -= kZeroRunLength;
+        }
+        const int value = block[i];
+        const uint32_t magnitude = uint32_t(value < 0 ? -value : value);
+        if (magnitude > kMaxCoefficientMagnitude) return -1;
+        const int size = HighestBit(magnitude);
+        const uint32_t sign = value < 0 ? 1u : 0u;
+        out[n++] = {uint8_t(run + 16 * (size + 1)), uint8_t(size + 1),
+                    uint16_t((sign << size) | (magnitude & ((1u << size) - 1)))};
+    }
+    if (last < kCoefficientsPerBlock - 1) out[n++] = {kEndOfBlock, 0, 0};
+    return n;
+}
+
+}  // namespace
+
+void BuildCodeLengths(const uint64_t counts[kHuffmanSymbolCount],
+                      uint8_t lengths[kHuffmanSymbolCount]) {
+    std::memset(lengths, 0, kHuffmanSymbolCount);
+
+    struct Node {
+        uint64_t weight;
+        int child[2];  // -1 for a leaf
+        int symbol;
+    };
+    Node nodes[2 * kHuffmanSymbolCount];
+    int active[kHuffmanSymbolCount];
+    int nodeCount = 0, activeCount = 0;
+    for (int symbol = 0; symbol < kHuffmanSymbolCount; ++symbol) {
+        if (counts[symbol] == 0) continue;
+        nodes[nodeCount] = {counts[symbol], {-1, -1}, symbol};
+        active[activeCount++] = nodeCount++;
+    }
+    if (activeCount == 0) return;
+
+    // The order of equal weights decides the shape of the tree, and with it
+    // the stored code, so the joining follows one fixed rule: a stable sort,
+    // then the joined node replaces its first child in the list, which puts it
+    // ahead of the nodes of equal weight at the next sort.
+    while (activeCount > 1) {
+        for (int i = 1; i < activeCount; ++i) {
+            const int node = active[i];
+            int j = i;
+            while (j > 0 && nodes[active[j - 1]].weight > nodes[node].weight) {
+                active[j] = active[j - 1];
+                --j;
+            }
+            active[j] = node;
+        }
+        nodes[nodeCount] = {nodes[active[0]].weight + nodes[active[1]].weight,
+                            {active[0], active[1]}, -1};
+        active[0] = nodeCount++;
+        std::memmove(active + 1, active + 2, sizeof(int) * (activeCount - 2));
+        --activeCount;
+    }
+
+    // Depth of every leaf; the tree can be up to 191 levels deep.
+    uint32_t lengthCount[kHuffmanSymbolCount + 1] = {};
+    if (nodeCount == 1) {
+        lengthCount[1] = 1;
+    } else {
+        int depth[2 * kHuffmanSymbolCount];
+        int queue[2 * kHuffmanSymbolCount];
+        int head = 0, tail = 0;
+        const int root = active[0];
+        depth[root] = 0;
+        queue[tail++] = root;
+        while (head < tail) {
+            const Node& node = nodes[queue[head++]];
+            const int d = depth[&node - nodes];
+            if (node.child[0] < 0) {
+                ++lengthCount[d];
+                continue;
+            }
+            for (int c : node.child) {
+                depth[c] = d + 1;
+                queue[tail++] = c;
+            }
+        }
+    }
+
+    // Each over-long code is dropped and the deepest code of at most 14 bits
+    // is split into two one bit longer: the symbol count stays, the code
+    // stays prefix-free (it only loses completeness).
+    uint32_t overLong = 0;
+    for (int l = kHuffmanMaxCodeLength + 1; l <= kHuffmanSymbolCount; ++l) {
+        overLong += lengthCount[l];
+        lengthCount[l] = 0;
+    }
+    for (uint32_t k = 0; k < overLong; ++k) {
+        int l = kHuffmanMaxCodeLength - 1;
+        while (l > 0 && lengthCount[l] == 0) --l;
+        if (l == 0) break;  // cannot happen with 192 symbols
+        --lengthCount[l];
+        lengthCount[l + 1] += 2;
+    }
+
+    // Least frequent symbols take the longest lengths; equal counts go by
+    // increasing symbol.
+    int order[kHuffmanSymbolCount];
+    int used = 0;
+    for (int symbol = 0; symbol < kHuffmanSymbolCount; ++symbol) {
+        if (counts[symbol] != 0) order[used++] = symbol;
+    }
+    std::stable_sort(order, order + used,
+                     [counts](int a, int b) { return counts[a] < counts[b]; });
+    int next = 0;
+    for (int l = kHuffmanMaxCodeLength; l >= 1; --l) {
+        for (uint32_t k = 0; k < lengthCount[l] && next < used; ++k) lengths[order[next++]] = uint8_t(l);
+    }
+}
+
+CHuffmanCoder::CHuffmanCoder() {
+    std::memset(counts_, 0, sizeof(counts_));
+    std::memset(lengths_, 0, sizeof(lengths_));
+    std::memset(codes_, 0, sizeof(codes_));
+    std::memset(fast_, 0, sizeof(fast_));
+    std::memset(firstCode_, 0, sizeof(firstCode_));
+    std::memset(lengthCount_, 0, sizeof(lengthCount_));
+    std::memset(lengthOffset_, 0, sizeof(lengthOffset_));
+    std::memset(canonical_, 0, sizeof(canonical_));
+}
+
+int CHuffmanCoder::CountBlock(const int16_t* block) {
+    if (!block) return 0;
+    CodedSymbol symbols[kMaxSymbolsPerBlock];
+    const int n = CollectSymbols(block, symbols);
+    if (n < 0) return 0;
+    for (int i = 0; i < n; ++i) ++counts_[symbols[i].symbol];
+    return 1;
+}
+
+int CHuffmanCoder::BuildAndWriteTable(BitStream* writer, const int16_t* const* blocks,
+                                      std::size_t count) {
+    writer_ = nullptr;
+    if (!writer || !blocks || count == 0) return 0;
+    std::memset(counts_, 0, sizeof(counts_));
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!CountBlock(blocks[i])) return 0;
+    }
+    return FinishTable(writer);
+}
+
+int CHuffmanCoder::BuildAndWriteTableContiguous(BitStream* writer, const int16_t* blocks,
+                                                std::size_t count) {
+    writer_ = nullptr;
+    if (!writer || !blocks || count == 0) return 0;
+    std::memset(counts_, 0, sizeof(counts_));
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!CountBlock(blocks + i * kCoefficientsPerBlock)) return 0;
+    }
+    return FinishTable(writer);
+}
+
+int CHuffmanCoder::FinishTable(BitStream* writer) {
+    reader_ = nullptr;
+    BuildCodeLengths(counts_, lengths_);
+    for (int symbol = 0; symbol < kHuffmanSymbolCount; ++symbol) {
+        if (lengths_[symbol] == 0) {
+            PutBits(*writer, 0, 1);
+        } else {
+            PutBits(*writer, (0x10u | lengths_[symbol]) << 27, 5);
+        }
+    }
+    AssignCodes();
+    writer_ = writer;
+    return 1;
+}
+
+// Canonical codes from lengths_. Returns 0 when the lengths are
+// over-subscribed, i.e. no prefix code has them.
+int CHuffmanCoder::AssignCodes() {
+    std::memset(lengthCount_, 0, sizeof(lengthCount_));
+    for (int symbol = 0; symbol < kHuffmanSymbolCount; ++symbol) ++lengthCount_[lengths_[symbol]];
+    lengthCount_[0] = 0;
+
+    uint32_t next[kHuffmanMaxCodeLength + 1] = {};
+    uint32_t code = 0, offset = 0;
+    maxLength_ = 0;
+    for (int l = 1; l <= kHuffmanMaxCodeLength; ++l) {
+        firstCode_[l] = code;
+        next[l] = code;
+        lengthOffset_[l] = offset;
+        offset += lengthCount_[l];
+        code += lengthCount_[l];
+        if (code > (1u << l)) return 0;
+        if (lengthCount_[l]) maxLength_ = l;
+        code <<= 1;
+    }
+    entryCount_ = offset;
+
+    uint32_t fill[kHuffmanMaxCodeLength + 1] = {};
+    for (int symbol = 0; symbol < kHuffmanSymbolCount; ++symbol) {
+        const uint32_t l = lengths_[symbol];
+        if (l == 0) {
+            codes_[symbol] = 0;
+            continue;
+        }
+        codes_[symbol] = next[l]++ << (32 - l);
+        canonical_[lengthOffset_[l] + fill[l]++] = uint8_t(symbol);
+    }
+    return 1;
+}
+
+int CHuffmanCoder::EncodeBlock(const int16_t* block) {
+    if (!writer_ || !block) return 0;
+    CodedSymbol symbols[kMaxSymbolsPerBlock];
+    const int n = CollectSymbols(block, symbols);
+    if (n < 0) return 0;
+    for (int i = 0; i < n; ++i) {
+        if (lengths_[symbols[i].symbol] == 0) return 0;
+    }
+    BitStream& s = *writer_;
+    for (int i = 0; i < n; ++i) {
+        const CodedSymbol& cs = symbols[i];
+        const uint32_t length = lengths_[cs.symbol];
+        const uint32_t total = length + cs.valueLength;
+        if (total <= 24) {
+            const uint32_t word = codes_[cs.symbol] |
+                                  (cs.valueLength ? uint32_t(cs.valueBits) << (32 - total) : 0u);
+            PutBits(s, word, total);
+        } else {
+            PutBits(s, codes_[cs.symbol], length);
+            PutBits(s, uint32_t(cs.valueBits) << (32 - cs.valueLength), cs.valueLength);
+        }
+    }
+    return 1;
+}
+
+int CHuffmanCoder::ReadTable(BitStream* reader) {
+    reader_ = nullptr;
+    writer_ = nullptr;
+    if (!reader) return 0;
+    int used = 0, valid = 1;
+    for (int symbol = 0; symbol < kHuffmanSymbolCount; ++symbol) {
+        lengths_[symbol] = 0;
+        if (GetBits(*reader, 1) == 0) continue;
+        const uint32_t length = GetBits(*reader, 4);
+        if (length == 0 || (symbol > kEndOfBlock && symbol < kZeroRun)) valid = 0;
+        lengths_[symbol] = uint8_t(length);
+        ++used;
+    }
+    if (!valid || used == 0 || BitStreamOverrun(*reader) || !AssignCodes()) {
+        std::memset(lengths_, 0, sizeof(lengths_));
+        std::memset(codes_, 0, sizeof(codes_));
+        return 0;
+    }
+    BuildDecodingTables();
+    reader_ = reader;
+    return 1;
+}
+
+void CHuffmanCoder::BuildDecodingTables() {
+    std::memset(fast_, 0, sizeof(fast_));
+    for (int symbol = 0; symbol < kHuffmanSymbolCount; ++symbol) {
+        const uint32_t l = lengths_[symbol];
+        if (l == 0 || l > kFastBits) continue;
+        const uint32_t first = codes_[symbol] >> (32 - kFastBits);
+        const uint32_t span = 1u << (kFastBits - l);
+        for (uint32_t k = 0; k < span; ++k) fast_[first + k] = uint16_t(l << 8 | symbol);
+    }
+}
+
+// Codes longer than the fast look-up. The codes up to kFastBits bits cover a
+// range of prefixes starting at 0, so a prefix that missed them is at or
+// above the first code of every longer length: one comparison per length
+// finds the code, and a prefix past the last code of the longest length is
+// an unused pattern of an incomplete code.
+int CHuffmanCoder::DecodeSymbolSlow(BitStream& s) const {
+    const uint32_t bits = PeekBits(s, kHuffmanMaxCodeLength);
+    for (uint32_t l = kFastBits + 1; l <= maxLength_; ++l) {
+        const uint32_t index = (bits >> (kHuffmanMaxCodeLength - l)) - firstCode_[l];
+        if (index < lengthCount_[l]) {
+            GetBits(s, l);
+            return canonical_[lengthOffset_[l] + index];
+        }
+    }
+    return -1;
+}
+
+inline int CHuffmanCoder::DecodeSymbol(BitStream& s) const {
+    const uint32_t entry = fast_[PeekBits(s, kFastBits)];
+    if (entry == 0) return DecodeSymbolSlow(s);
+    GetBits(s, entry >> 8);
+    return int(entry & 0xFF);
+}
+
+int CHuffmanCoder::DecodeCoefficients(int16_t* values, const uint8_t* scan) {
+    // A local copy lets the compiler keep the bit buffer in registers while
+    // coefficients are stored.
+    BitStream s = *reader_;
+    int ok = 1;
+    int j = 0;
+    while (j < kCoefficientsPerBlock) {
+        const int symbol = DecodeSymbol(s);
+        if (symbol <= 0) {
+            ok = symbol == 0;
+            break;
+        }
+        const uint32_t size = uint32_t(symbol) >> 4;
+        if (size == 0) {
+            // 15 zeros must still leave room for the value they precede.
+            j += kZeroRunLength;
+            if (symbol != kZeroRun || j >= kCoefficientsPerBlock) {
+                ok = 0;
+                break;
+            }
+            continue;
+        }
+        j += symbol & 15;
+        if (j >= kCoefficientsPerBlock) {
+            ok = 0;
+            break;
+        }
+        const uint32_t bits = GetBits(s, size);
+        const uint32_t half = 1u << (size - 1);
+        values[scan[j]] = int16_t((bits & half) ? -int32_t(bits) : int32_t(bits + half));
+        ++j;
+    }
+    *reader_ = s;
+    return ok && !BitStreamOverrun(s);
+}
+
+int CHuffmanCoder::DecodeBlock(int16_t* values, const uint8_t* scan) {
+    if (!reader_ || !values || !scan) return 0;
+    for (int j = 0; j < kCoefficientsPerBlock; ++j) values[scan[j]] = 0;
+    return DecodeCoefficients(values, scan);
+}
+
+int CHuffmanCoder::DecodeBlockSparse(int16_t* values, const uint8_t* scan) {
+    if (!reader_ || !values || !scan) return 0;
+    return DecodeCoefficients(values, scan);
+}
+
+int32_t CHuffmanCoder::DecodeValue(int32_t& run) {
+    run = 0;
+    if (!reader_) return kInvalidValue;
+    BitStream& s = *reader_;
+    int32_t zeros = 0;
+    for (;;) {
+        const int symbol = DecodeSymbol(s);
+        if (symbol < 0 || BitStreamOverrun(s)) return kInvalidValue;
+        if (symbol == kEndOfBlock) return 0;
+        const uint32_t size = uint32_t(symbol) >> 4;
+        zeros += symbol & 15;
+        // A block has room for at most 63 zeros before a value; the bound
+        // also ends an endless string of zero-run symbols.
+        if (zeros >= kCoefficientsPerBlock) return kInvalidValue;
+        if (size == 0) {
+            if (symbol != kZeroRun) return kInvalidValue;
+            continue;
+        }
+        const uint32_t bits = GetBits(s, size);
+        if (BitStreamOverrun(s)) return kInvalidValue;
+        const uint32_t half = 1u << (size - 1);
+        run = zeros;
+        return (bits & half) ? -int32_t(bits) : int32_t(bits + half);
+    }
+}
+
+}  // namespace _pqxlib_

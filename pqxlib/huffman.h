@@ -1,0 +1,123 @@
+#pragma once
+// Two-pass Huffman coder for blocks of 64 quantised coefficients, shared by
+// the video frames and the still images. The encoder counts the symbols of
+// every block of a coded unit, derives a code of at most 15 bits per symbol,
+// writes the code-length table and then each block with that code; the
+// decoder reads the table back and decodes the blocks.
+//
+// A block is 64 signed coefficients in scan order, each magnitude at most
+// 2047. It is coded as a string of symbols, one byte each: low nibble = run
+// of zeros before a value (0..15), high nibble = size class s + 1 where
+// 2^s <= |value| < 2^(s+1). Symbol 0 ends the block (the rest is zero),
+// symbol 15 stands for 15 zeros with no value; 1..14 are never used. A value
+// symbol is followed by a sign bit (1 = negative) and the s bits of the
+// magnitude below its leading one. A block whose last coefficient is non-zero
+// has no end-of-block symbol.
+//
+// The length table is, for each symbol 0..191, a bit 0 (unused) or a bit 1
+// and the code length in 4 bits. Codes are canonical: shorter codes first,
+// within one length in increasing symbol order.
+//
+// Decoding is safe on untrusted data read through a bounded BitStream: a bit
+// pattern that is no code, a run past the end of the block, a table that is
+// not a prefix code or bits consumed past the end of the data all make the
+// call report failure; no write ever leaves the 64 positions of the scan.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "support/bitstream.h"
+
+namespace _pqxlib_ {
+
+constexpr int kHuffmanSymbolCount = 192;
+constexpr int kHuffmanMaxCodeLength = 15;
+constexpr int kMaxCoefficientMagnitude = 2047;
+constexpr int kCoefficientsPerBlock = 64;
+
+// Code lengths (0 = unused, else 1..15) of the code the encoder derives from
+// the symbol counts of a unit. A single used symbol gets length 1; when the
+// Huffman tree is deeper than 15 levels the lengths are limited, which leaves
+// the code incomplete (some bit patterns are no code).
+void BuildCodeLengths(const uint64_t counts[kHuffmanSymbolCount],
+                      uint8_t lengths[kHuffmanSymbolCount]);
+
+// One coder per coded unit. The writer or reader is the caller's: the caller
+// writes or reads its own fields on the same stream between the blocks.
+class CHuffmanCoder {
+public:
+    CHuffmanCoder();
+
+    // Counts the symbols of the blocks (pointers to 64 coefficients in scan
+    // order), derives the code and writes the length table. Returns 0 and
+    // writes nothing when the writer or the blocks are missing, count is 0, or
+    // a coefficient's magnitude exceeds 2047 (it has no symbol).
+    int BuildAndWriteTable(BitStream* writer, const int16_t* const* blocks, std::size_t count);
+    // The same for count blocks stored one after the other.
+    int BuildAndWriteTableContiguous(BitStream* writer, const int16_t* blocks, std::size_t count);
+
+    // Writes one block with the current code. Returns 0 and writes nothing
+    // when there is no code yet, a magnitude exceeds 2047 or a symbol of the
+    // block has no code (the block was not among those counted).
+    int EncodeBlock(const int16_t* block);
+
+    // Reads a length table and builds the decoding tables. Returns 0 for a
+    // table the encoder cannot produce: no symbol used, a used symbol with
+    // length 0, a length given to one of the symbols 1..14, lengths that are
+    // over-subscribed (not a prefix code) or a table cut short by the end of
+    // bounded data. Incomplete codes are accepted (the encoder's length limit
+    // and single-symbol tables produce them); their unused bit patterns make
+    // decoding fail.
+    int ReadTable(BitStream* reader);
+
+    // Decodes one block, writing coefficient j to values[scan[j]] for all 64
+    // j. Returns 0 on a corrupt block (values then hold a partial block and
+    // the unit should be abandoned), on data past the end of a bounded
+    // reader, or when no table has been read.
+    int DecodeBlock(int16_t* values, const uint8_t* scan);
+    // The same, but only the non-zero coefficients are written; the caller
+    // has cleared the block.
+    int DecodeBlockSparse(int16_t* values, const uint8_t* scan);
+
+    // Next non-zero value and the zeros before it (15-zero symbols included)
+    // in run; 0 with run 0 at the end of a block. Returns kInvalidValue on a
+    // corrupt stream (no code, or zeros running past a block's 63 positions).
+    // The caller keeps track of its position in the block.
+    int32_t DecodeValue(int32_t& run);
+    static constexpr int32_t kInvalidValue = INT32_MIN;
+
+    // The current code: length 0..15 and the code left-aligned in 32 bits.
+    uint32_t CodeLength(int symbol) const { return lengths_[symbol]; }
+    uint32_t Code(int symbol) const { return codes_[symbol]; }
+
+private:
+    // Bits of the first decoding look-up; longer codes take the slow path.
+    static constexpr int kFastBits = 10;
+
+    int CountBlock(const int16_t* block);
+    int FinishTable(BitStream* writer);
+    int AssignCodes();
+    void BuildDecodingTables();
+    int DecodeSymbolSlow(BitStream& s) const;
+    inline int DecodeSymbol(BitStream& s) const;
+    int DecodeCoefficients(int16_t* values, const uint8_t* scan);
+
+    BitStream* writer_ = nullptr;
+    BitStream* reader_ = nullptr;
+    uint64_t counts_[kHuffmanSymbolCount];
+    uint8_t lengths_[kHuffmanSymbolCount];
+    uint32_t codes_[kHuffmanSymbolCount];
+
+    // Decoding: (length << 8 | symbol) per kFastBits-bit prefix, 0 = longer
+    // or no code; per length the first canonical code (right-aligned), the
+    // number of codes and where its symbols start in the canonical list.
+    uint16_t fast_[1 << kFastBits];
+    uint32_t firstCode_[kHuffmanMaxCodeLength + 1];
+    uint32_t lengthCount_[kHuffmanMaxCodeLength + 1];
+    uint32_t lengthOffset_[kHuffmanMaxCodeLength + 1];
+    uint8_t canonical_[kHuffmanSymbolCount];
+    uint32_t maxLength_ = 0;
+    uint32_t entryCount_ = 0;
+};
+
+}  // namespace _pqxlib_

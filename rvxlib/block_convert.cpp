@@ -1,0 +1,352 @@
+#include "rvxlib/block_convert.h"
+
+#include "pqxlib/conv_interface.h"
+#include "pqxlib/huffman.h"
+#include "pqxlib/scan_tables.h"
+#include "rvxlib/pixel_block.h"
+
+#include <cstring>
+
+namespace _rvxlib_ {
+namespace {
+
+using _pqxlib_::IPQXConvInterface;
+
+// Pixel block: pixel (r, c) channel k at 64r + 4c + k.
+// Work block:  row (r, c) slot k at 32r + 4c + k.
+inline int PixelIndex(int r, int c, int k) { return 64 * r + 4 * c + k; }
+inline int WorkIndex(int r, int c, int k) { return 32 * r + 4 * c + k; }
+
+// Decoded blocks arrive in scan order; the converter places them itself.
+struct IdentityScan {
+    uint8_t table[kValuesPerBlock];
+    IdentityScan() {
+        for (uint32_t i = 0; i < kValuesPerBlock; ++i) table[i] = static_cast<uint8_t>(i);
+    }
+};
+const IdentityScan kIdentityScan;
+
+// Quadrant q (0 top-left, 1 top-right, 2 bottom-left, 3 bottom-right), all
+// four channels, in and out of the work block.
+void GatherQuadrant(int16_t* work, const int16_t* in, int q) {
+    const int16_t* from = in + PixelIndex(8 * (q >> 1), 8 * (q & 1), 0);
+    for (int r = 0; r < 8; ++r) std::memcpy(work + 32 * r, from + 64 * r, 32 * sizeof(int16_t));
+}
+
+void ScatterQuadrant(int16_t* in, const int16_t* work, int q) {
+    int16_t* to = in + PixelIndex(8 * (q >> 1), 8 * (q & 1), 0);
+    for (int r = 0; r < 8; ++r) std::memcpy(to + 64 * r, work + 32 * r, 32 * sizeof(int16_t));
+}
+
+// One full-resolution channel, quadrant q in slot q.
+void GatherPlane(int16_t* work, const int16_t* in, int channel) {
+    for (int q = 0; q < 4; ++q) {
+        const int16_t* from = in + PixelIndex(8 * (q >> 1), 8 * (q & 1), channel);
+        for (int r = 0; r < 8; ++r)
+            for (int c = 0; c < 8; ++c) work[WorkIndex(r, c, q)] = from[PixelIndex(r, c, 0)];
+    }
+}
+
+void ScatterPlane(int16_t* in, const int16_t* work, int channel) {
+    for (int q = 0; q < 4; ++q) {
+        int16_t* to = in + PixelIndex(8 * (q >> 1), 8 * (q & 1), channel);
+        for (int r = 0; r < 8; ++r)
+            for (int c = 0; c < 8; ++c) to[PixelIndex(r, c, 0)] = work[WorkIndex(r, c, q)];
+    }
+}
+
+// A picture without alpha still leaves the codec with opaque pixels, so the
+// reconstruction never depends on what the uncoded channel held before.
+void SetOpaque(int16_t* in) {
+    for (uint32_t i = 3; i < kMacroblockSamples; i += 4) in[i] = 255;
+}
+
+// 4:2:2 chroma: slot 0 U top, 1 U bottom, 2 V top, 3 V bottom; each sample is
+// the mean of two horizontal neighbours, rounding down in even and up in odd
+// columns so the bias does not build up across a row.
+void Gather422Chroma(int16_t* work, const int16_t* in) {
+    for (int slot = 0; slot < 4; ++slot) {
+        const int channel = slot < 2 ? 1 : 0;
+        const int16_t* from = in + PixelIndex(8 * (slot & 1), 0, channel);
+        for (int r = 0; r < 8; ++r)
+            for (int c = 0; c < 8; ++c) {
+                const int a = from[PixelIndex(r, 2 * c, 0)];
+                const int b = from[PixelIndex(r, 2 * c + 1, 0)];
+                work[WorkIndex(r, c, slot)] = static_cast<int16_t>((a + b + (c & 1)) >> 1);
+            }
+    }
+}
+
+void Scatter422Chroma(int16_t* in, const int16_t* work) {
+    for (int slot = 0; slot < 4; ++slot) {
+        const int channel = slot < 2 ? 1 : 0;
+        int16_t* to = in + PixelIndex(8 * (slot & 1), 0, channel);
+        for (int r = 0; r < 8; ++r)
+            for (int c = 0; c < 8; ++c) {
+                const int16_t v = work[WorkIndex(r, c, slot)];
+                to[PixelIndex(r, 2 * c, 0)] = v;
+                to[PixelIndex(r, 2 * c + 1, 0)] = v;
+            }
+    }
+}
+
+// 4:1:1 chroma: slot 0 U, slot 1 V, each sample the mean of a 2 x 2 area with
+// the rounding alternating by column as in 4:2:2.
+void Gather411Chroma(int16_t* work, const int16_t* in) {
+    for (int slot = 0; slot < 2; ++slot) {
+        const int channel = 1 - slot;
+        for (int r = 0; r < 8; ++r)
+            for (int c = 0; c < 8; ++c) {
+                const int sum = in[PixelIndex(2 * r, 2 * c, channel)] + in[PixelIndex(2 * r + 1, 2 * c, channel)] +
+                                in[PixelIndex(2 * r, 2 * c + 1, channel)] +
+                                in[PixelIndex(2 * r + 1, 2 * c + 1, channel)];
+                work[WorkIndex(r, c, slot)] = static_cast<int16_t>((sum + 1 + (c & 1)) >> 2);
+            }
+    }
+}
+
+void Scatter411Chroma(int16_t* in, const int16_t* work) {
+    for (int slot = 0; slot < 2; ++slot) {
+        const int channel = 1 - slot;
+        for (int r = 0; r < 8; ++r)
+            for (int c = 0; c < 8; ++c) {
+                const int16_t v = work[WorkIndex(r, c, slot)];
+                in[PixelIndex(2 * r, 2 * c, channel)] = v;
+                in[PixelIndex(2 * r, 2 * c + 1, channel)] = v;
+                in[PixelIndex(2 * r + 1, 2 * c, channel)] = v;
+                in[PixelIndex(2 * r + 1, 2 * c + 1, channel)] = v;
+            }
+    }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Common part
+
+IRVXConvBlock::IRVXConvBlock(IPQXConvInterface* transform, uint32_t blocks_per_macroblock)
+    : transform_(transform),
+      blocks_per_macroblock_(blocks_per_macroblock),
+      work_buffer_(_pqxlib_::kBlockValues),
+      decoded_(kMaxBlocksPerMacroblock * kValuesPerBlock) {
+    work_ = work_buffer_.data();
+    _pqxlib_::BuildInterleavedScanTables(scan_);
+}
+
+int32_t IRVXConvBlock::Init(uint32_t) { return transform_ != nullptr ? 1 : 0; }
+
+void IRVXConvBlock::ResetPredictors() {
+    for (int16_t& p : predictors_) p = 0;
+    quantiser_ = 0;
+}
+
+int32_t IRVXConvBlock::SetQuantiser(uint16_t q) {
+    if (q == 0) return 0;
+    if (q == quantiser_) return 1;
+    if (quantiser_ != 0) {
+        // Predictors are DC values at the old scale; C++ division truncates
+        // toward zero, which is the rule both coder and decoder follow.
+        const int32_t c = quantiser_;
+        for (int16_t& p : predictors_) p = static_cast<int16_t>(c * p / q);
+        for (int16_t& p : saved_coding_predictors_) p = static_cast<int16_t>(c * p / q);
+    }
+    quantiser_ = q;
+    if (transform_ != nullptr) transform_->SetQuantScale(q);
+    return 1;
+}
+
+int16_t* IRVXConvBlock::AllocCoefficients(uint32_t columns, uint32_t rows, uint32_t* count) {
+    const uint64_t blocks = uint64_t{columns} * rows * blocks_per_macroblock_;
+    if (count != nullptr) *count = 0;
+    if (blocks == 0 || blocks > UINT32_MAX / kValuesPerBlock) {
+        SetOutput(nullptr, 0);
+        return nullptr;
+    }
+    coefficients_.Resize(static_cast<std::size_t>(blocks) * kValuesPerBlock);
+    SetOutput(coefficients_.data(), static_cast<std::size_t>(blocks));
+    if (count != nullptr) *count = static_cast<uint32_t>(blocks);
+    return coefficients_.data();
+}
+
+void IRVXConvBlock::SetOutput(int16_t* blocks, std::size_t capacity_blocks) {
+    output_start_ = output_ = blocks;
+    output_end_ = blocks != nullptr ? blocks + capacity_blocks * kValuesPerBlock : nullptr;
+    coded_pending_ = false;
+}
+
+std::size_t IRVXConvBlock::BlocksWritten() const {
+    return output_ == nullptr ? 0 : static_cast<std::size_t>(output_ - output_start_) / kValuesPerBlock;
+}
+
+void IRVXConvBlock::EmitSlot(int slot, int channel, bool first_of_channel) {
+    int16_t* out = emit_;
+    emit_ += kValuesPerBlock;
+    const int16_t dc = work_[slot];
+    out[0] = static_cast<int16_t>(dc - predictors_[channel]);
+    if (first_of_channel) predictors_[channel] = dc;
+    const uint8_t* scan = scan_[slot];
+    for (uint32_t i = 1; i < kValuesPerBlock; ++i) out[i] = work_[scan[i]];
+}
+
+void IRVXConvBlock::FillSlot(int slot, int channel, bool first_of_channel) {
+    const int16_t* in = fill_;
+    fill_ += kValuesPerBlock;
+    const int16_t dc = static_cast<int16_t>(in[0] + predictors_[4 + channel]);
+    work_[slot] = dc;
+    if (first_of_channel) predictors_[4 + channel] = dc;
+    const uint8_t* scan = scan_[slot];
+    for (uint32_t i = 1; i < kValuesPerBlock; ++i) work_[scan[i]] = in[i];
+}
+
+void IRVXConvBlock::ClearSlot(int slot) {
+    for (uint32_t i = 0; i < kValuesPerBlock; ++i) work_[4 * i + slot] = 0;
+}
+
+int32_t IRVXConvBlock::CodeMacroblock() {
+    if (input_ == nullptr || transform_ == nullptr || output_ == nullptr) return 0;
+    if (coded_pending_) {
+        // Coding the same macroblock again (say after changing its prediction):
+        // start from the predictors the first attempt started from.
+        std::memcpy(predictors_, saved_coding_predictors_, sizeof(saved_coding_predictors_));
+    } else {
+        if (static_cast<std::size_t>(output_end_ - output_) < blocks_per_macroblock_ * kValuesPerBlock) return 0;
+        std::memcpy(saved_coding_predictors_, predictors_, sizeof(saved_coding_predictors_));
+    }
+    emit_ = output_;
+    CodeBlocks();
+    transform_->Flush();
+    coded_pending_ = true;
+    return 1;
+}
+
+int32_t IRVXConvBlock::ReconstructMacroblock() {
+    if (!coded_pending_ || input_ == nullptr) return 0;
+    fill_ = output_;
+    ReconstructBlocks(output_);
+    transform_->Flush();
+    output_ += blocks_per_macroblock_ * kValuesPerBlock;
+    coded_pending_ = false;
+    return 1;
+}
+
+int32_t IRVXConvBlock::DecodeMacroblock() {
+    if (decoder_ == nullptr || input_ == nullptr || transform_ == nullptr) return 0;
+    int16_t* blocks = decoded_.data();
+    for (uint32_t i = 0; i < blocks_per_macroblock_; ++i)
+        if (!decoder_->DecodeBlock(blocks + i * kValuesPerBlock, kIdentityScan.table)) return 0;
+    fill_ = blocks;
+    ReconstructBlocks(blocks);
+    transform_->Flush();
+    return 1;
+}
+
+// ---------------------------------------------------------------------------
+// 4:4:4
+
+CRVXConvBlock::CRVXConvBlock(IPQXConvInterface* transform, bool alpha)
+    : IRVXConvBlock(transform, alpha ? 16 : 12), channels_(alpha ? 4 : 3) {}
+
+void CRVXConvBlock::CodeBlocks() {
+    for (int q = 0; q < 4; ++q) {
+        GatherQuadrant(work_, input_, q);
+        transform_->SetChannels(4);
+        transform_->Forward(work_);
+        for (int k = channels_ - 1; k >= 0; --k) EmitSlot(k, k, q == 0);
+    }
+}
+
+void CRVXConvBlock::ReconstructBlocks(const int16_t*) {
+    for (int q = 0; q < 4; ++q) {
+        for (int k = channels_ - 1; k >= 0; --k) FillSlot(k, k, q == 0);
+        if (channels_ == 3) ClearSlot(3);
+        transform_->SetChannels(4);
+        transform_->Inverse(work_);
+        ScatterQuadrant(input_, work_, q);
+    }
+    if (channels_ == 3) SetOpaque(input_);
+}
+
+// ---------------------------------------------------------------------------
+// Full-resolution planes of 4:2:2 and 4:1:1: alpha (if coded), then Y, each
+// spread over the four slots so one transform call covers the whole plane.
+
+void IRVXConvBlock::CodeFullPlanes(bool alpha) {
+    for (int channel : {3, 2}) {
+        if (channel == 3 && !alpha) continue;
+        GatherPlane(work_, input_, channel);
+        transform_->SetChannels(4);
+        transform_->Forward(work_);
+        for (int slot = 0; slot < 4; ++slot) EmitSlot(slot, channel, slot == 0);
+    }
+}
+
+void IRVXConvBlock::ReconstructFullPlanes(bool alpha) {
+    for (int channel : {3, 2}) {
+        if (channel == 3 && !alpha) continue;
+        for (int slot = 0; slot < 4; ++slot) FillSlot(slot, channel, slot == 0);
+        transform_->SetChannels(4);
+        transform_->Inverse(work_);
+        ScatterPlane(input_, work_, channel);
+    }
+    if (!alpha) SetOpaque(input_);
+}
+
+// ---------------------------------------------------------------------------
+// 4:2:2
+
+CRVXConvBlockYUV422::CRVXConvBlockYUV422(IPQXConvInterface* transform, bool alpha)
+    : IRVXConvBlock(transform, alpha ? 12 : 8), alpha_(alpha) {}
+
+void CRVXConvBlockYUV422::CodeBlocks() {
+    CodeFullPlanes(alpha_);
+    Gather422Chroma(work_, input_);
+    transform_->SetChannels(4);
+    transform_->Forward(work_);
+    EmitSlot(0, 1, true);
+    EmitSlot(1, 1, false);
+    EmitSlot(2, 0, true);
+    EmitSlot(3, 0, false);
+}
+
+void CRVXConvBlockYUV422::ReconstructBlocks(const int16_t*) {
+    ReconstructFullPlanes(alpha_);
+    FillSlot(0, 1, true);
+    FillSlot(1, 1, false);
+    FillSlot(2, 0, true);
+    FillSlot(3, 0, false);
+    transform_->SetChannels(4);
+    transform_->Inverse(work_);
+    Scatter422Chroma(input_, work_);
+}
+
+// ---------------------------------------------------------------------------
+// 4:1:1
+
+CRVXConvBlockYUV411::CRVXConvBlockYUV411(IPQXConvInterface* transform, bool alpha)
+    : IRVXConvBlock(transform, alpha ? 10 : 6), alpha_(alpha) {}
+
+void CRVXConvBlockYUV411::CodeBlocks() {
+    CodeFullPlanes(alpha_);
+    Gather411Chroma(work_, input_);
+    // Slots 2 and 3 carry nothing; zeros keep every transform's unused lanes
+    // defined whether or not it honours the channel count.
+    ClearSlot(2);
+    ClearSlot(3);
+    transform_->SetChannels(2);
+    transform_->Forward(work_);
+    EmitSlot(0, 1, true);
+    EmitSlot(1, 0, true);
+}
+
+void CRVXConvBlockYUV411::ReconstructBlocks(const int16_t*) {
+    ReconstructFullPlanes(alpha_);
+    FillSlot(0, 1, true);
+    FillSlot(1, 0, true);
+    ClearSlot(2);
+    ClearSlot(3);
+    transform_->SetChannels(2);
+    transform_->Inverse(work_);
+    Scatter411Chroma(input_, work_);
+}
+
+}  // namespace _rvxlib_

@@ -1,0 +1,154 @@
+#pragma once
+// Block converters: one macroblock of the pixel block (16 x 16 x 4 samples)
+// to the macroblock's coded 8 x 8 blocks and back. Chroma is subsampled for
+// the picture layout, 8 x 8 planes are gathered into the transform's
+// coefficient block, and each block is written in zigzag order with its DC
+// predicted from the previous macroblock's.
+
+#include "rvxlib/rvx_interface.h"
+#include "support/aligned_alloc.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace _pqxlib_ {
+class IPQXConvInterface;
+class CHuffmanCoder;
+}  // namespace _pqxlib_
+
+namespace _rvxlib_ {
+
+constexpr uint32_t kValuesPerBlock = 64;
+constexpr uint32_t kMaxBlocksPerMacroblock = 16;
+
+class IRVXConvBlock : public IRVXInterface {
+public:
+    // The transform is not owned and must outlive the converter.
+    IRVXConvBlock(_pqxlib_::IPQXConvInterface* transform, uint32_t blocks_per_macroblock);
+
+    // 0 without a transform.
+    int32_t Init(uint32_t features) override;
+
+    // Codes the macroblock in the input buffer into the blocks at the output
+    // position. Calling it again before ReconstructMacroblock codes the same
+    // macroblock afresh into the same blocks, from the same predictors.
+    // 0 without input, or when the coefficient buffer is full.
+    virtual int32_t CodeMacroblock();
+    // Rebuilds the input buffer from the blocks CodeMacroblock just wrote,
+    // then moves the output position past them. 0 if nothing was coded.
+    virtual int32_t ReconstructMacroblock();
+    // Reads the macroblock's blocks through the decoder set by SetDecoder and
+    // rebuilds the input buffer exactly as ReconstructMacroblock would have.
+    // 0 on a corrupt or truncated stream (the frame must then be abandoned).
+    virtual int32_t DecodeMacroblock();
+
+    // All eight DC predictors and the quantiser in force become 0; called at
+    // the start of every macroblock row.
+    void ResetPredictors();
+    // Makes q the quantiser in force, rescaling the predictors from the old
+    // one, and hands it to the transform. Refuses 0 (returns 0, nothing
+    // changes), which no coded frame carries.
+    int32_t SetQuantiser(uint16_t q);
+    // Allocates the frame's coefficient buffer (columns x rows macroblocks,
+    // owned by the converter until the next call) and moves the output
+    // position to its start. Returns it and the block count; null and 0 for an
+    // empty or absurd size.
+    int16_t* AllocCoefficients(uint32_t columns, uint32_t rows, uint32_t* count);
+    // Codes into a caller's buffer of capacity_blocks blocks instead.
+    void SetOutput(int16_t* blocks, std::size_t capacity_blocks);
+
+    // The pixel block's working buffer (16 x 16 pixels x 4 channels).
+    void SetInput(int16_t* samples) { input_ = samples; }
+    // The coder whose reader DecodeMacroblock uses; its table is read already.
+    void SetDecoder(_pqxlib_::CHuffmanCoder* decoder) { decoder_ = decoder; }
+
+    uint32_t BlocksPerMacroblock() const { return blocks_per_macroblock_; }
+    // The blocks of the macroblock last coded (valid until ReconstructMacroblock).
+    const int16_t* CurrentBlocks() const { return output_; }
+    // Blocks written and reconstructed so far in the coefficient buffer.
+    std::size_t BlocksWritten() const;
+    uint16_t Quantiser() const { return quantiser_; }
+    // Coding predictors 0..3, then reconstruction predictors 0..3.
+    int16_t Predictor(int index) const { return predictors_[index]; }
+    void SetPredictor(int index, int16_t value) { predictors_[index] = value; }
+    const uint8_t* ScanTable(int slot) const { return scan_[slot]; }
+
+protected:
+    // Per layout: gather, transform and emit the blocks of one macroblock.
+    virtual void CodeBlocks() = 0;
+    // Per layout: fill the slots from blocks, inverse transform, scatter.
+    virtual void ReconstructBlocks(const int16_t* blocks) = 0;
+
+    // Writes slot `slot` of the work block in zigzag order as the next block,
+    // its DC predicted from channel `channel`'s coding predictor.
+    void EmitSlot(int slot, int channel, bool first_of_channel);
+    // Puts the next block back into slot `slot`, adding the channel's
+    // reconstruction predictor to its DC.
+    void FillSlot(int slot, int channel, bool first_of_channel);
+    void ClearSlot(int slot);
+    // The full-resolution planes of the subsampled layouts.
+    void CodeFullPlanes(bool alpha);
+    void ReconstructFullPlanes(bool alpha);
+
+    _pqxlib_::IPQXConvInterface* transform_;
+    _pqxlib_::CHuffmanCoder* decoder_ = nullptr;
+    uint8_t scan_[4][kValuesPerBlock];
+    int16_t* input_ = nullptr;
+    int16_t* work_;
+    int16_t* emit_ = nullptr;        // next block EmitSlot writes
+    const int16_t* fill_ = nullptr;  // next block FillSlot reads
+    uint32_t blocks_per_macroblock_;
+
+private:
+    AlignedBuffer<int16_t> work_buffer_;
+    AlignedBuffer<int16_t> coefficients_;
+    AlignedBuffer<int16_t> decoded_;
+    int16_t* output_ = nullptr;
+    int16_t* output_end_ = nullptr;
+    int16_t* output_start_ = nullptr;
+    int16_t predictors_[8] = {};
+    int16_t saved_coding_predictors_[4] = {};
+    bool coded_pending_ = false;
+    uint16_t quantiser_ = 0;
+};
+
+// 4:4:4 pictures, YUV or RGB: per quadrant, [alpha], channel 2, 1, 0.
+class CRVXConvBlock : public IRVXConvBlock {
+public:
+    CRVXConvBlock(_pqxlib_::IPQXConvInterface* transform, bool alpha);
+
+protected:
+    void CodeBlocks() override;
+    void ReconstructBlocks(const int16_t* blocks) override;
+
+private:
+    int channels_;
+};
+
+// 4:2:2: [A0..A3], Y0..Y3, U top, U bottom, V top, V bottom.
+class CRVXConvBlockYUV422 : public IRVXConvBlock {
+public:
+    CRVXConvBlockYUV422(_pqxlib_::IPQXConvInterface* transform, bool alpha);
+
+protected:
+    void CodeBlocks() override;
+    void ReconstructBlocks(const int16_t* blocks) override;
+
+private:
+    bool alpha_;
+};
+
+// 4:1:1 (chroma halved both ways): [A0..A3], Y0..Y3, U, V.
+class CRVXConvBlockYUV411 : public IRVXConvBlock {
+public:
+    CRVXConvBlockYUV411(_pqxlib_::IPQXConvInterface* transform, bool alpha);
+
+protected:
+    void CodeBlocks() override;
+    void ReconstructBlocks(const int16_t* blocks) override;
+
+private:
+    bool alpha_;
+};
+
+}  // namespace _rvxlib_

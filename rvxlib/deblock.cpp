@@ -1,0 +1,59 @@
+#include "rvxlib/deblock.h"
+
+namespace _rvxlib_ {
+namespace {
+
+inline uint8_t Avg(uint32_t a, uint32_t b) { return static_cast<uint8_t>((a + b + 1) >> 1); }
+
+// p6, p7 | p8, p9 across one edge; both outputs use the values from before
+// the edge was touched.
+inline void FilterEdge(uint8_t& p6, uint8_t& p7, uint8_t& p8, uint8_t& p9) {
+    const uint8_t a = p6, b = p7, c = p8, d = p9;
+    p7 = Avg(b, Avg(a, c));
+    p8 = Avg(c, Avg(b, d));
+}
+
+}  // namespace
+
+void DeblockPicturePortable(uint8_t* picture, uint32_t width, uint32_t height, std::size_t pitch) {
+    for (uint32_t y = 0; y < height; ++y) {
+        uint8_t* row = picture + y * pitch;
+        for (uint32_t x = 8; x + 1 < width; x += 8) {
+            uint8_t* at = row + std::size_t{4} * x;
+            for (int k = 0; k < 4; ++k) FilterEdge(at[k - 8], at[k - 4], at[k], at[k + 4]);
+        }
+    }
+    if (height < 10) return;
+    const std::size_t bytes = std::size_t{4} * width;
+    for (uint32_t y = 8; y + 1 < height; y += 8) {
+        uint8_t* r6 = picture + (y - 2) * pitch;
+        uint8_t* r7 = r6 + pitch;
+        uint8_t* r8 = r7 + pitch;
+        uint8_t* r9 = r8 + pitch;
+        for (std::size_t i = 0; i < bytes; ++i) FilterEdge(r6[i], r7[i], r8[i], r9[i]);
+    }
+}
+
+IRVXDeblockEdgeFilter::IRVXDeblockEdgeFilter(uint32_t padded_width, uint32_t padded_height)
+    : padded_width_(padded_width), padded_height_(padded_height), pitch_(std::size_t{4} * padded_width) {}
+
+CRVXDeblockEdgeFilterUnSigned::CRVXDeblockEdgeFilterUnSigned(uint32_t padded_width, uint32_t padded_height)
+    : IRVXDeblockEdgeFilter(padded_width, padded_height) {
+    routine_ = DeblockPicturePortable;
+}
+
+int32_t CRVXDeblockEdgeFilterUnSigned::Init(uint32_t) {
+    routine_ = DeblockPicturePortable;
+    return 1;
+}
+
+int32_t CRVXDeblockEdgeFilterUnSigned::FilterPicture(uint8_t* picture) {
+    if (picture == nullptr) return 0;
+    routine_(picture, padded_width_, padded_height_, pitch_);
+    return 1;
+}
+
+CRVXDeblockNullFilter::CRVXDeblockNullFilter(uint32_t padded_width, uint32_t padded_height)
+    : IRVXDeblockEdgeFilter(padded_width, padded_height) {}
+
+}  // namespace _rvxlib_
