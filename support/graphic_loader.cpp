@@ -1,0 +1,185 @@
+#include "support/graphic_loader.h"
+
+#include "support/image_codec.h"
+#include "support/pixel_convert.h"
+#include "support/pixel_format.h"
+
+#include <algorithm>
+#include <atomic>
+#include <new>
+
+namespace {
+
+std::atomic<const StillImageCodec*> g_still_image_codec{nullptr};
+
+// Whole files are read into memory; anything larger than this cannot be an
+// image the loader would accept.
+constexpr int64_t kMaxImageFileBytes = int64_t{1} << 31;
+
+uint32_t BitmapFormat(uint32_t bit_count) {
+    switch (bit_count) {
+        case 8: return PF_A8;
+        case 16: return PF_R5G6B5;
+        case 24: return PF_B8G8R8;
+        case 32: return PF_A8R8G8B8;
+        default: return 0;
+    }
+}
+
+}  // namespace
+
+void SetStillImageCodec(const StillImageCodec* codec) { g_still_image_codec.store(codec); }
+
+const StillImageCodec* GetStillImageCodec() { return g_still_image_codec.load(); }
+
+CGraphicLoader::CGraphicLoader() : reader_(PlatformFileReader()) {}
+
+CGraphicLoader::~CGraphicLoader() = default;
+
+int32_t CGraphicLoader::LoadFile(const std::string& name) {
+    if (!reader_.open || !reader_.size || !reader_.read || !reader_.close) return 0;
+    const FileHandle file = reader_.open(name.c_str(), kFileAccessRead, kFileShareRead,
+                                         kFileOpenExisting);
+    if (file == 0) return 0;
+    const int64_t size = reader_.size(file);
+    if (size < 0 || size > kMaxImageFileBytes) {
+        reader_.close(file);
+        return 0;
+    }
+    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[static_cast<std::size_t>(size) + 1]);
+    if (!buffer) {
+        reader_.close(file);
+        return 0;
+    }
+    // A short read would leave part of the buffer undefined: only a file read
+    // to its stated size is decoded.
+    std::size_t done = 0;
+    while (done < static_cast<std::size_t>(size)) {
+        const std::size_t want = std::min<std::size_t>(static_cast<std::size_t>(size) - done, 1u << 30);
+        uint32_t got = 0;
+        if (!reader_.read(file, buffer.get() + done, static_cast<uint32_t>(want), &got, nullptr) ||
+            got == 0) {
+            break;
+        }
+        done += got;
+    }
+    reader_.close(file);
+    if (done != static_cast<std::size_t>(size)) return 0;
+    return Decode(buffer.get(), done);
+}
+
+int32_t CGraphicLoader::Decode(const void* data, std::size_t size) {
+    FreeImage();
+    if (data == nullptr) return 0;
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    const StillImageCodec* still = GetStillImageCodec();
+    const ImageCodec* codecs[] = {&PngImageCodec(), still ? &still->reader : nullptr,
+                                  &BmpImageCodec()};
+    for (const ImageCodec* codec : codecs) {
+        if (codec == nullptr || !codec->probe(bytes, size)) continue;
+        BitmapInfoHeader header;
+        if (!codec->read_header(&header, bytes, size)) continue;
+        std::unique_ptr<DibBitmap> bitmap = codec->decode(bytes, size);
+        if (!bitmap) continue;
+        // Sizes always describe the bitmap actually held, whatever the file said.
+        header.width = bitmap->Width();
+        header.height = bitmap->Height();
+        header.bit_count = static_cast<uint16_t>(bitmap->BitCount());
+        header_ = header;
+        bitmap_ = std::move(bitmap);
+        return 1;
+    }
+    header_ = BitmapInfoHeader{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    return 0;
+}
+
+int32_t CGraphicLoader::GetSize(int32_t* width, int32_t* height) {
+    if (width) *width = header_.width;
+    if (height) *height = header_.height;
+    return 1;
+}
+
+int32_t CGraphicLoader::GetBitCount(int32_t* bits) {
+    if (bits) *bits = header_.bit_count;
+    return 1;
+}
+
+int32_t CGraphicLoader::Draw(SurfaceDesc* target) {
+    if (!bitmap_ || target == nullptr || target->bits == nullptr) return 0;
+    const uint32_t format = BitmapFormat(bitmap_->BitCount());
+    if (format == 0 || format != target->format) return 0;
+    const int32_t width = std::min(bitmap_->Width(), target->width);
+    const int32_t height = std::min(bitmap_->Height(), target->height);
+    for (int32_t y = 0; y < height; ++y) {
+        ConvertRow(target->bits + static_cast<std::ptrdiff_t>(y) * target->pitch, format,
+                   bitmap_->TopRow(y), format, width);
+    }
+    return 1;
+}
+
+int32_t CGraphicLoader::CopyTo(const SurfaceDesc* surface) {
+    if (!bitmap_ || surface == nullptr || surface->bits == nullptr) return 0;
+    const uint32_t source_format = BitmapFormat(bitmap_->BitCount());
+    if (source_format == 0) return 0;
+    if (source_format == PF_A8 && surface->format != PF_A8) return 0;
+    // Reporting success for a pair without a conversion would hand the caller
+    // a surface of stale pixels as if it held the image.
+    if (RowConverterFor(source_format, surface->format) == nullptr) return 0;
+    const int32_t width = std::min(bitmap_->Width(), surface->width);
+    const int32_t height = std::min(bitmap_->Height(), surface->height);
+    for (int32_t i = 0; i < height; ++i) {
+        ConvertRow(surface->bits + static_cast<std::ptrdiff_t>(i) * surface->pitch, surface->format,
+                   bitmap_->TopRow(i), source_format, width);
+    }
+    return 1;
+}
+
+int32_t CGraphicLoader::FreeImage() {
+    bitmap_.reset();
+    return 1;
+}
+
+int32_t CGraphicLoader::SetFileReader(const FileReaderTable* table) {
+    if (table == nullptr) return 0;
+    reader_ = *table;
+    return 1;
+}
+
+int32_t CGraphicLoader::GetFileReader(FileReaderTable* table) {
+    if (table == nullptr) return 0;
+    *table = reader_;
+    return 1;
+}
+
+int32_t SaveSurface(int32_t kind, const std::string& file_name, const SurfaceDesc& surface,
+                    const void* extra, uint32_t extra_count) {
+    if (surface.bits == nullptr || surface.width <= 0 || surface.height <= 0) return 0;
+    if (kind != kSaveBMP && kind != kSavePNG && kind != kSavePQX) return 0;
+    const StillImageCodec* still = GetStillImageCodec();
+    if (kind == kSavePQX && (still == nullptr || still->write == nullptr)) return 0;
+
+    const uint32_t format = surface.format == PF_A8                   ? PF_A8
+                            : PixelFormatHasAlpha(surface.format) ? PF_A8R8G8B8
+                                                                  : PF_B8G8R8;
+    // Without a conversion the file would hold a blank picture reported as saved.
+    if (RowConverterFor(surface.format, format) == nullptr) return 0;
+    BitmapInfoHeader header;
+    header.width = surface.width;
+    header.height = surface.height;
+    header.bit_count = static_cast<uint16_t>(PixelFormatBits(format));
+    header.x_pels_per_meter = header.y_pels_per_meter = kDefaultPixelsPerMetre;
+    header.clr_used = format == PF_A8 ? 256 : 0;
+    std::unique_ptr<DibBitmap> bitmap =
+        DibBitmap::Create(header, format == PF_A8 ? GreyColourTable(8) : std::vector<uint32_t>{});
+    if (!bitmap) return 0;
+    for (int32_t i = 0; i < surface.height; ++i) {
+        ConvertRow(bitmap->TopRow(i), format,
+                   surface.bits + static_cast<std::ptrdiff_t>(i) * surface.pitch, surface.format,
+                   surface.width);
+    }
+    switch (kind) {
+        case kSaveBMP: return WriteBMP(file_name, *bitmap);
+        case kSavePNG: return WritePNG(file_name, *bitmap, static_cast<const char*>(extra), extra_count);
+        default: return still->write(file_name, *bitmap, extra, extra_count);
+    }
+}

@@ -1,0 +1,66 @@
+#pragma once
+// Reads PNG, still-image and BMP files (or images already in memory) into one
+// bottom-up bitmap and converts its rows into surfaces; saves surfaces as
+// BMP, PNG or still-image files.
+
+#include "support/dib_bitmap.h"
+#include "support/file_reader.h"
+#include "support/surface_desc.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class IGraphicLoader {
+public:
+    virtual ~IGraphicLoader() = default;
+    virtual int32_t LoadFile(const std::string& name) = 0;
+    virtual int32_t Decode(const void* data, std::size_t size) = 0;
+    virtual int32_t GetSize(int32_t* width, int32_t* height) = 0;
+    virtual int32_t GetBitCount(int32_t* bits) = 0;
+    virtual int32_t Draw(SurfaceDesc* target) = 0;
+    virtual int32_t CopyTo(const SurfaceDesc* surface) = 0;
+    virtual int32_t FreeImage() = 0;
+    virtual int32_t SetFileReader(const FileReaderTable* table) = 0;
+    virtual int32_t GetFileReader(FileReaderTable* table) = 0;
+};
+
+class CGraphicLoader : public IGraphicLoader {
+public:
+    CGraphicLoader();
+    ~CGraphicLoader() override;
+
+    // Reads the whole file through the file-reader table and decodes it.
+    int32_t LoadFile(const std::string& name) override;
+    // Tries PNG, still image, BMP in turn; the first that decodes wins.
+    int32_t Decode(const void* data, std::size_t size) override;
+    int32_t GetSize(int32_t* width, int32_t* height) override;
+    int32_t GetBitCount(int32_t* bits) override;
+    // There is no window system device here: draws into a locked surface of
+    // the bitmap's own layout at (0, 0), clipped to it.
+    int32_t Draw(SurfaceDesc* target) override;
+    // Converts the bitmap into a locked surface, top row first: 8 bits into
+    // PF_A8 surfaces only, 16 bits as 5-6-5, 24 bits as B, G, R, 32 bits as
+    // B, G, R, A. Fails for other bit counts and unsupported format pairs.
+    int32_t CopyTo(const SurfaceDesc* surface) override;
+    int32_t FreeImage() override;
+    int32_t SetFileReader(const FileReaderTable* table) override;
+    int32_t GetFileReader(FileReaderTable* table) override;
+
+    const BitmapInfoHeader& InfoHeader() const { return header_; }
+    const DibBitmap* Bitmap() const { return bitmap_.get(); }
+
+private:
+    FileReaderTable reader_;
+    BitmapInfoHeader header_{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    std::unique_ptr<DibBitmap> bitmap_;
+};
+
+enum SaveKind : int32_t { kSaveBMP = 0, kSavePNG = 1, kSavePQX = 2 };
+
+// Saves a locked surface: PF_A8 as 8-bit grey, formats with alpha as 32 bits,
+// the rest as 24 bits. extra/extra_count are the PNG text pairs or the still
+// image's trailer. Fails when the surface's format cannot be converted.
+int32_t SaveSurface(int32_t kind, const std::string& file_name, const SurfaceDesc& surface,
+                    const void* extra, uint32_t extra_count);

@@ -1,0 +1,266 @@
+// PNG reading and writing through libpng. Every libpng error unwinds to the
+// setjmp of the function that made the libpng structures; those functions
+// keep no objects with destructors alive across libpng calls, and whatever
+// must outlive an error sits in a state record owned by the caller.
+
+#include "support/image_codec.h"
+#include "support/pixel_convert.h"
+#include "support/pixel_format.h"
+
+#include <png.h>
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+struct MemoryReader {
+    const uint8_t* data;
+    std::size_t size;
+    std::size_t position;
+};
+
+void ReadFromMemory(png_structp png, png_bytep out, png_size_t length) {
+    auto* reader = static_cast<MemoryReader*>(png_get_io_ptr(png));
+    if (length > reader->size - reader->position) png_error(png, "read past the end of the data");
+    std::memcpy(out, reader->data + reader->position, length);
+    reader->position += length;
+}
+
+[[noreturn]] void OnPngError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+void OnPngWarning(png_structp, png_const_charp) {}
+
+bool PngProbe(const uint8_t* data, std::size_t size) {
+    return size >= 8 && png_sig_cmp(data, 0, 8) == 0;
+}
+
+uint16_t BitCountForColourType(int colour_type) {
+    switch (colour_type) {
+        case PNG_COLOR_TYPE_RGB_ALPHA: return 32;
+        case PNG_COLOR_TYPE_RGB:
+        case PNG_COLOR_TYPE_PALETTE: return 24;
+        case PNG_COLOR_TYPE_GRAY:
+        case PNG_COLOR_TYPE_GRAY_ALPHA: return 8;
+        default: return 0;
+    }
+}
+
+bool PngReadHeader(BitmapInfoHeader* header, const uint8_t* data, std::size_t size) {
+    MemoryReader reader{data, size, 0};
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, OnPngError, OnPngWarning);
+    if (png == nullptr) return false;
+    png_infop info = png_create_info_struct(png);
+    if (info == nullptr) {
+        png_destroy_read_struct(&png, nullptr, nullptr);
+        return false;
+    }
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        return false;
+    }
+    png_set_read_fn(png, &reader, ReadFromMemory);
+    png_read_info(png, info);
+    const uint32_t width = png_get_image_width(png, info);
+    const uint32_t height = png_get_image_height(png, info);
+    const uint16_t bits = BitCountForColourType(png_get_color_type(png, info));
+    png_uint_32 res_x = 0, res_y = 0;
+    int unit = 0;
+    const bool metric = png_get_pHYs(png, info, &res_x, &res_y, &unit) != 0 &&
+                        unit == PNG_RESOLUTION_METER;
+    png_destroy_read_struct(&png, &info, nullptr);
+    if (bits == 0 || width > INT32_MAX || height > INT32_MAX) return false;
+
+    *header = BitmapInfoHeader{};
+    header->width = static_cast<int32_t>(width);
+    header->height = static_cast<int32_t>(height);
+    header->bit_count = bits;
+    const int64_t image = RowPitch(width, bits) * int64_t{height};
+    header->size_image = image > UINT32_MAX ? 0 : static_cast<uint32_t>(image);
+    if (metric) {
+        header->x_pels_per_meter = static_cast<int32_t>(res_x);
+        header->y_pels_per_meter = static_cast<int32_t>(res_y);
+    }
+    return true;
+}
+
+struct PngDecodeState {
+    MemoryReader reader;
+    std::unique_ptr<DibBitmap> bitmap;
+};
+
+bool DecodeInto(PngDecodeState* state) {
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, OnPngError, OnPngWarning);
+    if (png == nullptr) return false;
+    png_infop info = png_create_info_struct(png);
+    if (info == nullptr) {
+        png_destroy_read_struct(&png, nullptr, nullptr);
+        return false;
+    }
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        state->bitmap.reset();
+        return false;
+    }
+    png_set_read_fn(png, &state->reader, ReadFromMemory);
+    png_read_info(png, info);
+    const uint32_t width = png_get_image_width(png, info);
+    const uint32_t height = png_get_image_height(png, info);
+    const int colour_type = png_get_color_type(png, info);
+    if (png_get_bit_depth(png, info) > 8) png_set_strip_16(png);
+    uint16_t bits = 0;
+    switch (colour_type) {
+        case PNG_COLOR_TYPE_RGB_ALPHA:
+            png_set_bgr(png);
+            bits = 32;
+            break;
+        case PNG_COLOR_TYPE_PALETTE:
+            png_set_palette_to_rgb(png);
+            // Expanding a palette also expands its transparency entries into
+            // an alpha channel; the bitmap is 24 bits, so that channel goes.
+            if (png_get_valid(png, info, PNG_INFO_tRNS)) png_set_strip_alpha(png);
+            png_set_bgr(png);
+            bits = 24;
+            break;
+        case PNG_COLOR_TYPE_RGB:
+            png_set_bgr(png);
+            bits = 24;
+            break;
+        case PNG_COLOR_TYPE_GRAY:
+        case PNG_COLOR_TYPE_GRAY_ALPHA:
+            if (colour_type == PNG_COLOR_TYPE_GRAY_ALPHA) png_set_strip_alpha(png);
+            if (png_get_bit_depth(png, info) < 8) png_set_expand_gray_1_2_4_to_8(png);
+            bits = 8;
+            break;
+        default: png_error(png, "unknown colour type");
+    }
+    if (width > INT32_MAX || height > INT32_MAX) png_error(png, "image too large");
+
+    BitmapInfoHeader header;
+    header.width = static_cast<int32_t>(width);
+    header.height = static_cast<int32_t>(height);
+    header.bit_count = bits;
+    header.x_pels_per_meter = header.y_pels_per_meter = kDefaultPixelsPerMetre;
+    header.clr_used = bits == 8 ? 256 : 0;
+    state->bitmap = DibBitmap::Create(header, bits == 8 ? GreyColourTable(8) : std::vector<uint32_t>{});
+    if (!state->bitmap) png_error(png, "bitmap not created");
+
+    const int passes = png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    // libpng writes whole rows of its own idea of the layout: they must be
+    // exactly the bitmap's rows, or it would write past them.
+    if (png_get_rowbytes(png, info) != std::size_t{width} * (bits / 8)) {
+        png_error(png, "unexpected row layout");
+    }
+    for (int pass = 0; pass < passes; ++pass) {
+        for (int32_t i = 0; i < static_cast<int32_t>(height); ++i) {
+            png_read_row(png, state->bitmap->TopRow(i), nullptr);
+        }
+    }
+    png_read_end(png, nullptr);
+    png_destroy_read_struct(&png, &info, nullptr);
+    return true;
+}
+
+std::unique_ptr<DibBitmap> PngDecode(const uint8_t* data, std::size_t size) {
+    PngDecodeState state{{data, size, 0}, nullptr};
+    if (!DecodeInto(&state)) return nullptr;
+    return std::move(state.bitmap);
+}
+
+struct PngWriteState {
+    std::FILE* file = nullptr;
+    const DibBitmap* bitmap = nullptr;
+    std::vector<png_text> texts;
+    std::vector<png_bytep> rows;
+};
+
+bool WriteFrom(PngWriteState* state) {
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, OnPngError, OnPngWarning);
+    if (png == nullptr) return false;
+    png_infop info = png_create_info_struct(png);
+    if (info == nullptr) {
+        png_destroy_write_struct(&png, nullptr);
+        return false;
+    }
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return false;
+    }
+    png_init_io(png, state->file);
+    const DibBitmap& bitmap = *state->bitmap;
+    png_color_8 significant{};
+    int colour_type;
+    if (bitmap.BitCount() == 8) {
+        colour_type = PNG_COLOR_TYPE_GRAY;
+        significant.gray = 8;
+    } else {
+        colour_type = bitmap.BitCount() == 32 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB;
+        significant.red = significant.green = significant.blue = 8;
+        significant.alpha = bitmap.BitCount() == 32 ? 8 : 0;
+        png_set_bgr(png);
+    }
+    png_set_IHDR(png, info, static_cast<png_uint_32>(bitmap.Width()),
+                 static_cast<png_uint_32>(bitmap.Height()), 8, colour_type, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_sBIT(png, info, &significant);
+    png_set_pHYs(png, info, kDefaultPixelsPerMetre, kDefaultPixelsPerMetre, PNG_RESOLUTION_METER);
+    if (!state->texts.empty()) {
+        png_set_text(png, info, state->texts.data(), static_cast<int>(state->texts.size()));
+    }
+    png_write_info(png, info);
+    png_write_image(png, state->rows.data());
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return true;
+}
+
+}  // namespace
+
+const ImageCodec& PngImageCodec() {
+    static const ImageCodec codec{PngProbe, PngReadHeader, PngDecode};
+    return codec;
+}
+
+int32_t WritePNG(const std::string& file_name, const DibBitmap& source, const char* texts,
+                 uint32_t text_count) {
+    const DibBitmap* bitmap = &source;
+    std::unique_ptr<DibBitmap> widened;
+    if (source.BitCount() == 16) {
+        BitmapInfoHeader header = source.Header();
+        header.bit_count = 24;
+        widened = DibBitmap::Create(header);
+        if (!widened) return 0;
+        for (int32_t y = 0; y < source.Height(); ++y) {
+            ConvertRow(widened->TopRow(y), PF_B8G8R8, source.TopRow(y), PF_R5G6B5, source.Width());
+        }
+        bitmap = widened.get();
+    } else if (source.BitCount() != 8 && source.BitCount() != 24 && source.BitCount() != 32) {
+        return 0;
+    }
+
+    PngWriteState state;
+    state.bitmap = bitmap;
+    const char* p = texts;
+    for (uint32_t i = 0; p != nullptr && i < text_count; ++i) {
+        png_text text{};
+        text.compression = PNG_TEXT_COMPRESSION_NONE;
+        text.key = const_cast<char*>(p);
+        p += std::strlen(p) + 1;
+        text.text = const_cast<char*>(p);
+        text.text_length = std::strlen(p);
+        p += text.text_length + 1;
+        state.texts.push_back(text);
+    }
+    for (int32_t y = 0; y < bitmap->Height(); ++y) {
+        state.rows.push_back(const_cast<png_bytep>(bitmap->TopRow(y)));
+    }
+    state.file = std::fopen(file_name.c_str(), "wb");
+    if (state.file == nullptr) return 0;
+    bool ok = WriteFrom(&state);
+    ok = std::ferror(state.file) == 0 && ok;
+    ok = std::fclose(state.file) == 0 && ok;
+    if (!ok) std::remove(file_name.c_str());
+    return ok ? 1 : 0;
+}
