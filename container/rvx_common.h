@@ -4,9 +4,21 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 
 #include "container/codec_plan.h"
 #include "container/rvx_layout.h"
+
+namespace _pqxlib_ {
+class IPQXConvInterface;
+}
+namespace _rvxlib_ {
+class IRVXColorSpace;
+class IRVXPixelBlock;
+class IRVXConvBlock;
+class IRVXMovingBlock;
+class IRVXDeblockEdgeFilter;
+}
 
 class CRVXCommon {
 public:
@@ -26,7 +38,13 @@ public:
     const uint8_t* Header() const { return header_.data(); }
     uint32_t HeaderWord(uint32_t offset) const { return rvx_layout::LoadLE32(header_.data() + offset); }
     const CodecPlan& Plan() const { return plan_; }
-    bool HasCodec() const { return hasCodec_; }
+    bool HasCodec() const { return transform_ != nullptr; }
+    _pqxlib_::IPQXConvInterface* Transform() const { return transform_.get(); }
+    _rvxlib_::IRVXColorSpace* ColourConverter() const { return colour_.get(); }
+    _rvxlib_::IRVXPixelBlock* PixelBlock() const { return pixel_.get(); }
+    _rvxlib_::IRVXConvBlock* BlockConverter() const { return block_.get(); }
+    _rvxlib_::IRVXMovingBlock* MovingBlock() const { return moving_.get(); }
+    _rvxlib_::IRVXDeblockEdgeFilter* DeblockFilter() const { return deblock_.get(); }
     uint32_t ProcessorFeatureWord() const { return features_; }
 
 protected:
@@ -43,5 +61,11 @@ protected:
     uint32_t pictureHeight_ = 0;
     uint32_t pictureFormat_ = 0;
     CodecPlan plan_;
-    bool hasCodec_ = false;
+    // Declared in the reverse of the order they are destroyed in.
+    std::unique_ptr<_pqxlib_::IPQXConvInterface> transform_;
+    std::unique_ptr<_rvxlib_::IRVXColorSpace> colour_;
+    std::unique_ptr<_rvxlib_::IRVXPixelBlock> pixel_;
+    std::unique_ptr<_rvxlib_::IRVXConvBlock> block_;
+    std::unique_ptr<_rvxlib_::IRVXMovingBlock> moving_;
+    std::unique_ptr<_rvxlib_::IRVXDeblockEdgeFilter> deblock_;
 };

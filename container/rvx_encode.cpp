@@ -8,7 +8,9 @@
 #include <system_error>
 
 #include "container/quant_matrices.h"
-#include "container/snx_header.h"
+#include "rvxlib/frame_bitstream.h"
+#include "snxlib/snx_decode.h"
+#include "snxlib/snx_encode.h"
 #include "support/hash.h"
 
 using namespace rvx_layout;
@@ -92,6 +94,13 @@ private:
 
 void FoldInto(const CHashSHA256& sha, uint8_t* out) { sha.FoldDigest(out, kFoldedDigestSize); }
 
+void StoreIndex(const std::vector<_rvxlib_::RVXGroupEntry>& groups, std::vector<uint8_t>& index) {
+    for (size_t g = 0; g < groups.size(); ++g) {
+        const _rvxlib_::RVXGroupEntry& e = groups[g];
+        StoreGroupEntry(&index[g * kGroupIndexEntrySize], {e.first_frame, e.record_count, e.offset, e.length});
+    }
+}
+
 fs::path TemporaryNameBeside(const fs::path& output) {
     std::random_device random;
     char suffix[16];
@@ -104,7 +113,7 @@ fs::path TemporaryNameBeside(const fs::path& output) {
 
 }  // namespace
 
-CRVXEncode::CRVXEncode() {
+CRVXEncode::CRVXEncode() : coder_(std::make_unique<_rvxlib_::CRVXGroupCoder>()) {
     const uint16_t defaults[4] = {qualityI_, qualityP_, qualityB_, matrixSelector_};
     SetQuality(defaults);
 }
@@ -152,52 +161,73 @@ void CRVXEncode::SetFramePrefix(const fs::path& prefix) { framePrefix_ = prefix;
 void CRVXEncode::SetSoundFile(const fs::path& snx) { soundPath_ = snx; }
 
 fs::path CRVXEncode::FrameFileName(uint32_t displayNumber) const {
-    char name[24];
-    std::snprintf(name, sizeof name, "%06" PRIu32 ".hjx", displayNumber);
-    fs::path path = framePrefix_;
-    path += name;
-    return path;
+    return _rvxlib_::FrameFileName(framePrefix_.string(), displayNumber);
 }
 
-void CRVXEncode::AppendRecord(uint32_t type) { records_.push_back({type, 0, 0}); }
+void CRVXEncode::AppendRecord(uint32_t type) { coder_->Records().push_back({type, 0, 0}); }
 
 void CRVXEncode::AppendGroup(uint32_t firstFrame, uint32_t recordCount) {
-    groups_.push_back({firstFrame, recordCount, 0, 0});
+    coder_->Groups().push_back({firstFrame, recordCount, 0, 0});
 }
 
 bool CRVXEncode::Open() {
+    // The old coder points at the codec objects that SetupCodec destroys. A
+    // new Open also starts a new movie: records of an earlier one would carry
+    // frame numbers that the new frames reuse.
+    coder_ = std::make_unique<_rvxlib_::CRVXGroupCoder>();
     if (!SetupCodec(false, 0, 0, 0)) return false;
     LoadQuantMatrices(matrixSelector_, header_.data() + kOffsetIntraMatrix,
                       header_.data() + kOffsetInterMatrix);
-    // A new Open starts a new movie: records of an earlier one would carry
-    // frame numbers that the new frames reuse.
-    records_.clear();
-    groups_.clear();
-    nextFrame_ = 0;
-    groupStart_ = 0;
     weights_[0] = weights_[1] = weights_[2] = 1;
     weights_[3] = (HeaderWord(kOffsetFormatFlags) & kFormatAlphaMask) ? 1 : 0;
     threshold_ = (weights_[0] + weights_[1] + weights_[2] + weights_[3]) * 64;
+
+    _rvxlib_::RVXCodecSet codecs;
+    codecs.transform = Transform();
+    codecs.color = ColourConverter();
+    codecs.pixel = PixelBlock();
+    codecs.block = BlockConverter();
+    codecs.moving = MovingBlock();
+    codecs.deblock = DeblockFilter();
+    _rvxlib_::RVXGroupSettings settings;
+    settings.format = Plan().format;
+    settings.b_count = bFrames_;
+    settings.gop_length = gopLength_;
+    settings.scene_change = sceneChange_;
+    settings.quality_i = qualityI_;
+    settings.quality_p = qualityP_;
+    settings.quality_b = qualityB_;
+    std::memcpy(settings.weights, weights_, sizeof weights_);
+    settings.threshold = threshold_;
+    std::memcpy(settings.intra_matrix, header_.data() + kOffsetIntraMatrix, kMatrixSize);
+    std::memcpy(settings.inter_matrix, header_.data() + kOffsetInterMatrix, kMatrixSize);
+    settings.frame_prefix = framePrefix_.string();
+    if (!coder_->Open(codecs, settings, ProcessorFeatureWord())) {
+        DestroyCodec();
+        return false;
+    }
     return true;
 }
 
 bool CRVXEncode::AddFrame(const void* picture) {
     if (picture == nullptr || !HasCodec()) return false;
-    return false;
+    return coder_->AddFrame(static_cast<const uint8_t*>(picture));
 }
 
-bool CRVXEncode::FinishFrames() {
-    if (nextFrame_ == 0) return false;
-    return false;
-}
+bool CRVXEncode::FinishFrames() { return HasCodec() && coder_->FinishFrames(); }
 
-bool CRVXEncode::StageSound(const fs::path& /*wave*/, uint32_t /*method*/, uint32_t /*blockSize*/) {
+bool CRVXEncode::StageSound(const fs::path& wave, uint32_t method, uint32_t blockSize) {
+    _snxlib_::CSNXEncode encoder;
+    // A method or block size the encoder refuses leaves its previous setting;
+    // the settings only offer accepted values.
+    encoder.SetMode(method);
+    encoder.SetBlockSize(blockSize);
     soundPath_ = workDirectory_ / "tmpsnd.snx";
-    return false;
+    return encoder.EncodeFile(wave, soundPath_) == 1;
 }
 
 bool CRVXEncode::WriteMovie(const fs::path& output, const FileWriteOps& ops) {
-    if (groups_.empty() || records_.empty() || output.empty()) return false;
+    if (Groups().empty() || Records().empty() || output.empty()) return false;
     const fs::path temporary = TemporaryNameBeside(output);
     const FileHandle handle = ops.open(temporary.c_str(), kFileAccessWrite, 0, kFileCreateAlways);
     if (handle == 0) return false;
@@ -213,15 +243,17 @@ bool CRVXEncode::WriteMovie(const fs::path& output, const FileWriteOps& ops) {
 }
 
 bool CRVXEncode::AssembleMovie(FileHandle handle, const FileWriteOps& ops) {
+    std::vector<_rvxlib_::RVXGroupEntry>& groups = coder_->Groups();
+    std::vector<_rvxlib_::RVXFrameRecord>& records = coder_->Records();
     MovieOutput out(ops, handle);
-    const uint64_t indexSize = uint64_t(kGroupIndexEntrySize) * groups_.size();
-    if (groups_.size() > UINT32_MAX || records_.size() > UINT32_MAX) return false;
+    const uint64_t indexSize = uint64_t(kGroupIndexEntrySize) * groups.size();
+    if (groups.size() > UINT32_MAX || records.size() > UINT32_MAX) return false;
     std::vector<uint8_t> index(indexSize);
 
     // The header and the index are written now to reserve their place and
     // again at the end with their final values.
-    for (auto& group : groups_) group.offset = group.length = 0;
-    for (size_t g = 0; g < groups_.size(); ++g) StoreGroupEntry(&index[g * kGroupIndexEntrySize], groups_[g]);
+    for (auto& group : groups) group.offset = group.length = 0;
+    StoreIndex(groups, index);
     out.Write(header_.data(), kHeaderSize);
     out.Write(index.data(), index.size());
 
@@ -233,50 +265,50 @@ bool CRVXEncode::AssembleMovie(FileHandle handle, const FileWriteOps& ops) {
     const uint64_t firstGroup = running;
 
     size_t next = 0;
-    for (auto& group : groups_) {
+    for (auto& group : groups) {
         group.offset = running;
         uint64_t bytes = 0;
         uint32_t count = 0;
         // A group is its I record and every record up to the next I record;
         // the frame encoder's count for it must agree, or records would be
         // attributed to the wrong group and read from the wrong frame files.
-        if (next >= records_.size() || FrameKind(records_[next].type) != kFrameI) return false;
+        if (next >= records.size() || FrameKind(records[next].type) != kFrameI) return false;
         do {
-            FrameRecord& record = records_[next];
+            _rvxlib_::RVXFrameRecord& record = records[next];
             if (FrameKind(record.type) == kFrameRepeat) {
-                record.payloadLength = 0;
+                record.length = 0;
                 record.crc = 0;
             } else {
-                const fs::path name = FrameFileName(group.firstFrame + FramePosition(record.type));
-                if (!ReadPayloadFile(name, payload, &record.payloadLength)) return false;
+                const fs::path name = FrameFileName(group.first_frame + FramePosition(record.type));
+                if (!ReadPayloadFile(name, payload, &record.length)) return false;
                 std::error_code ignored;
                 fs::remove(name, ignored);
                 crc.Init();
-                crc.Update(payload.data(), record.payloadLength);
+                crc.Update(payload.data(), record.length);
                 record.crc = crc.Final();
             }
             uint8_t bytesOut[kFrameRecordSize];
-            StoreFrameRecord(bytesOut, record);
+            StoreFrameRecord(bytesOut, {record.type, record.length, record.crc});
             out.Write(bytesOut, kFrameRecordSize);
             sha.Update(bytesOut, kFrameRecordSize);
-            if (record.payloadLength != 0) {
-                out.Write(payload.data(), record.payloadLength);
-                sha.Update(payload.data(), record.payloadLength);
+            if (record.length != 0) {
+                out.Write(payload.data(), record.length);
+                sha.Update(payload.data(), record.length);
             }
             if (!out.ok()) return false;
-            bytes += kFrameRecordSize + uint64_t(record.payloadLength);
+            bytes += kFrameRecordSize + uint64_t(record.length);
             ++count;
             ++next;
-        } while (next < records_.size() && FrameKind(records_[next].type) != kFrameI);
-        if (count != group.recordCount) return false;
+        } while (next < records.size() && FrameKind(records[next].type) != kFrameI);
+        if (count != group.record_count) return false;
         group.length = bytes;
         running += bytes;
     }
-    if (next != records_.size()) return false;
+    if (next != records.size()) return false;
 
     sha.Final();
-    StoreLE32(header_.data() + kOffsetRecordCount, uint32_t(records_.size()));
-    StoreLE32(header_.data() + kOffsetGroupCount, uint32_t(groups_.size()));
+    StoreLE32(header_.data() + kOffsetRecordCount, uint32_t(records.size()));
+    StoreLE32(header_.data() + kOffsetGroupCount, uint32_t(groups.size()));
     StoreLE32(header_.data() + kOffsetGopLength, gopLength_);
     StoreLE64(header_.data() + kOffsetFirstGroup, firstGroup);
     StoreLE64(header_.data() + kOffsetFrameSectionLength, running - firstGroup);
@@ -286,8 +318,16 @@ bool CRVXEncode::AssembleMovie(FileHandle handle, const FileWriteOps& ops) {
     std::memset(header_.data() + kOffsetSoundOffset, 0, kOffsetRecordCount - kOffsetSoundOffset);
     std::memset(header_.data() + kOffsetSoundChannels, 0, kOffsetIntraMatrix - kOffsetSoundChannels);
     if (!soundPath_.empty()) {
-        SnxHeaderInfo info;
-        if (!ReadSnxHeaderFile(soundPath_, &info)) return false;
+        uint16_t channels, bitsPerSample;
+        uint32_t sampleRate, sampleFrames;
+        {
+            _snxlib_::CSNXDecode sound;
+            if (sound.Open(soundPath_) != 1) return false;
+            channels = sound.GetChannels();
+            bitsPerSample = sound.GetBitsPerSample();
+            sampleRate = sound.GetSampleRate();
+            sampleFrames = sound.GetSampleFrames();
+        }
         StdioFile in(soundPath_);
         if (in.file == nullptr) return false;
         sha.Init();
@@ -309,15 +349,15 @@ bool CRVXEncode::AssembleMovie(FileHandle handle, const FileWriteOps& ops) {
         StoreLE64(header_.data() + kOffsetSoundOffset, running);
         StoreLE64(header_.data() + kOffsetSoundLength, size);
         FoldInto(sha, header_.data() + kOffsetSoundDigest);
-        StoreLE16(header_.data() + kOffsetSoundChannels, info.channels);
-        StoreLE16(header_.data() + kOffsetSoundBitsPerSample, info.bitsPerSample);
-        StoreLE32(header_.data() + kOffsetSoundSampleRate, info.sampleRate);
-        StoreLE32(header_.data() + kOffsetSoundSampleFrames, info.sampleFrames);
+        StoreLE16(header_.data() + kOffsetSoundChannels, channels);
+        StoreLE16(header_.data() + kOffsetSoundBitsPerSample, bitsPerSample);
+        StoreLE32(header_.data() + kOffsetSoundSampleRate, sampleRate);
+        StoreLE32(header_.data() + kOffsetSoundSampleFrames, sampleFrames);
         StoreLE32(header_.data() + kOffsetSoundPresent, 1);
         running += size;
     }
 
-    for (size_t g = 0; g < groups_.size(); ++g) StoreGroupEntry(&index[g * kGroupIndexEntrySize], groups_[g]);
+    StoreIndex(groups, index);
     sha.Init();
     sha.Update(header_.data() + kHeaderDigestCoverageStart, kHeaderSize - kHeaderDigestCoverageStart);
     sha.Update(index.data(), index.size());

@@ -10,11 +10,13 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <vector>
 
 #include "container/file_write_ops.h"
 #include "container/rvx_common.h"
 #include "container/rvx_layout.h"
+#include "rvxlib/group_coder.h"
 
 class CRVXEncode : public CRVXCommon {
 public:
@@ -80,17 +82,20 @@ public:
     // V, U, Y, A weights and prediction threshold, as set by Open.
     const uint32_t* ChannelWeights() const { return weights_; }
     uint32_t PredictionThreshold() const { return threshold_; }
-    const std::vector<rvx_layout::FrameRecord>& Records() const { return records_; }
-    const std::vector<rvx_layout::GroupEntry>& Groups() const { return groups_; }
+    // Filled in by WriteMovie: payload lengths and CRCs, group offsets and lengths.
+    const std::vector<_rvxlib_::RVXFrameRecord>& Records() const { return coder_->Records(); }
+    const std::vector<_rvxlib_::RVXGroupEntry>& Groups() const { return coder_->Groups(); }
+    // The frame encoder, for observing reconstructed pictures and timings.
+    _rvxlib_::CRVXGroupCoder& GroupCoder() { return *coder_; }
     const std::filesystem::path& SoundFile() const { return soundPath_; }
 
 private:
     bool AssembleMovie(FileHandle handle, const FileWriteOps& ops);
 
-    std::vector<rvx_layout::GroupEntry> groups_;
-    std::vector<rvx_layout::FrameRecord> records_;
-    uint32_t nextFrame_ = 0;
-    uint32_t groupStart_ = 0;
+    // Codes the frames and keeps the record and group lists; it holds the
+    // codec objects of the base without owning them, so it is replaced
+    // whenever they are.
+    std::unique_ptr<_rvxlib_::CRVXGroupCoder> coder_;
     uint16_t pFrames_ = 5;
     uint16_t bFrames_ = 2;
     uint16_t gopLength_ = 16;

@@ -1,0 +1,72 @@
+#pragma once
+// One coded frame as a self-contained bitstream: the block code table built
+// from all blocks of the frame, then every macroblock (rows top to bottom,
+// each row left to right): a 6-bit quantiser, in P and B frames the motion
+// fields, then the macroblock's blocks; zero bits up to a byte boundary.
+// Frame type, references and picture geometry are not in it: they come from
+// the frame record and the container header.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "support/bitstream.h"
+
+namespace _pqxlib_ {
+class CHuffmanCoder;
+}
+
+namespace _rvxlib_ {
+
+// One motion entry per macroblock of a P or B frame. direction 1 predicts
+// from the earlier reference, 0 from the later one; dx and dy are in half
+// pixels relative to the macroblock's own position.
+struct RVXMotionEntry {
+    uint8_t use = 0;
+    uint8_t direction = 0;
+    int8_t dx = 0;
+    int8_t dy = 0;
+};
+
+// Name of the payload file of display frame n.
+std::string FrameFileName(const std::string& prefix, uint32_t n);
+
+struct RVXFrameLayout {
+    uint32_t columns = 0;              // macroblock columns
+    uint32_t rows = 0;                 // macroblock rows
+    uint32_t blocks_per_macroblock = 0;
+};
+
+// Writes one frame to a new file at path. blocks holds columns x rows x
+// blocks_per_macroblock blocks of 64 values in zigzag order; motion is null
+// for an I frame. Fails when the file cannot be created or written, or when
+// a value lies outside the coder's +-2047 (then the partial file is removed).
+bool WriteFramePayload(const std::string& path, const RVXFrameLayout& layout, uint16_t quality,
+                       const int16_t* blocks, const RVXMotionEntry* motion);
+
+// The reading side, over untrusted bytes: reads the code table, then for each
+// macroblock its header; the caller decodes the macroblock's blocks through
+// Coder() in between.
+class RVXFrameReader {
+public:
+    RVXFrameReader();
+    ~RVXFrameReader();
+
+    // False when the code table is not one the encoder can produce.
+    bool Begin(const uint8_t* data, std::size_t size);
+    // Reads the quantiser and, when inter is set, the motion fields. False
+    // for a quantiser outside 2..32 or data past the end.
+    bool ReadMacroblockHeader(bool inter, uint16_t* quantiser, RVXMotionEntry* motion);
+    // True when every bit consumed so far lay inside the data.
+    bool Intact() const { return !BitStreamOverrun(stream_); }
+
+    _pqxlib_::CHuffmanCoder& Coder() { return *coder_; }
+    BitStream& Stream() { return stream_; }
+
+private:
+    BitStream stream_;
+    std::unique_ptr<_pqxlib_::CHuffmanCoder> coder_;
+};
+
+}  // namespace _rvxlib_

@@ -1,0 +1,280 @@
+#include "rvxlib/frame_decoder.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "pqxlib/dct_float_llm.h"
+#include "pqxlib/dct_int_aan.h"
+#include "pqxlib/diff2d.h"
+#include "rvxlib/block_convert.h"
+#include "rvxlib/deblock.h"
+#include "rvxlib/frame_bitstream.h"
+#include "rvxlib/frame_store.h"
+#include "rvxlib/group_coder.h"
+#include "rvxlib/motion_search.h"
+#include "rvxlib/pixel_block.h"
+
+namespace _rvxlib_ {
+namespace {
+
+// A header can claim any size; a picture above this is refused rather than
+// allocated (it is far beyond any movie this codec is meant for).
+constexpr uint64_t kMaxPictureBytes = uint64_t(1) << 30;
+
+constexpr uint32_t kLayoutMask = 0xFF;
+constexpr uint32_t kAlphaBit = 0x40;
+constexpr uint32_t kTransformShift = 12;
+constexpr uint32_t kNoDeblockBit = 0x10000;
+
+bool IsReferenceKind(uint32_t kind) { return kind == kFrameKindI || kind == kFrameKindP; }
+
+}  // namespace
+
+CRVXFrameDecoder::CRVXFrameDecoder() = default;
+CRVXFrameDecoder::~CRVXFrameDecoder() = default;
+
+bool CRVXFrameDecoder::Open(const RVXDecoderSettings& settings, uint32_t features) {
+    block_.reset();  // holds a pointer to the transform
+    transform_.reset();
+    pixel_.reset();
+    moving_.reset();
+    deblock_.reset();
+    groups_.clear();
+    free_.clear();
+    settings_ = settings;
+    if (settings.width == 0 || settings.height == 0) return false;
+    const uint64_t width = (uint64_t(settings.width) + 15) & ~uint64_t(15);
+    const uint64_t height = (uint64_t(settings.height) + 15) & ~uint64_t(15);
+    if (width * height * 4 > kMaxPictureBytes) return false;
+    padded_width_ = uint32_t(width);
+    padded_height_ = uint32_t(height);
+    picture_size_ = std::size_t(width * height * 4);
+
+    uint32_t layout = settings.format & kLayoutMask;
+    if (layout == 0) layout = 3;
+    uint32_t transform = (settings.format >> kTransformShift) & 15;
+    if (transform == 0) transform = 2;
+    const bool alpha = (layout & kAlphaBit) != 0;
+
+    if (transform == 1) {
+        transform_ = std::make_unique<_pqxlib_::CDiff2D>();
+    } else if (transform == 2) {
+        if (settings.inverse_dct == RVXInverseDct::kInteger)
+            transform_ = std::make_unique<_pqxlib_::CDCT2DIntAANInv>();
+        else
+            transform_ = std::make_unique<_pqxlib_::CDCT2DFltLLM>();
+    } else {
+        return false;
+    }
+    switch (layout & 0x3F) {
+    case 1:
+    case 16: block_ = std::make_unique<CRVXConvBlock>(transform_.get(), alpha); break;
+    case 2: block_ = std::make_unique<CRVXConvBlockYUV422>(transform_.get(), alpha); break;
+    case 3: block_ = std::make_unique<CRVXConvBlockYUV411>(transform_.get(), alpha); break;
+    default: transform_.reset(); return false;
+    }
+    pixel_ = std::make_unique<CRVXPixelBlockUnSigned>(padded_width_, padded_height_);
+    moving_ = std::make_unique<CRVXMovingBlockUnSigned>(padded_width_, padded_height_, false);
+    if (transform == 2 && !(settings.format & kNoDeblockBit))
+        deblock_ = std::make_unique<CRVXDeblockEdgeFilterUnSigned>(padded_width_, padded_height_);
+    else
+        deblock_ = std::make_unique<CRVXDeblockNullFilter>(padded_width_, padded_height_);
+    transform_->Init(features);
+    block_->Init(features);
+    pixel_->Init(features);
+    moving_->Init(features);
+    deblock_->Init(features);
+    return true;
+}
+
+AlignedBuffer<uint8_t> CRVXFrameDecoder::NewPicture() {
+    AlignedBuffer<uint8_t> picture;
+    if (!free_.empty()) {
+        picture = std::move(free_.back());
+        free_.pop_back();
+        std::memset(picture.data(), 0, picture_size_);
+    } else {
+        picture.Resize(picture_size_);
+    }
+    return picture;
+}
+
+void CRVXFrameDecoder::Recycle(AlignedBuffer<uint8_t>&& picture) {
+    if (picture.data() && picture.size() == picture_size_ && free_.size() < 4)
+        free_.push_back(std::move(picture));
+    picture = AlignedBuffer<uint8_t>();
+}
+
+// Keeps what is still to be handed out and, in the open group, the two
+// latest reference pictures: the only ones later frames of a well-formed
+// group predict from.
+void CRVXFrameDecoder::DropUnneeded(Group& group) {
+    const bool open = &group == &groups_.back() && !group.ended;
+    uint64_t newest = 0, second = 0;
+    if (open) {
+        for (const auto& [position, slot] : group.slots) {
+            if (!IsReferenceKind(slot.kind)) continue;
+            if (slot.decode_index >= newest) {
+                second = newest;
+                newest = slot.decode_index;
+            } else if (slot.decode_index > second) {
+                second = slot.decode_index;
+            }
+        }
+    }
+    for (auto it = group.slots.begin(); it != group.slots.end();) {
+        const bool pending = it->first >= group.next_position;
+        const bool reference = open && IsReferenceKind(it->second.kind) &&
+                               (it->second.decode_index == newest || it->second.decode_index == second);
+        if (pending || reference) {
+            ++it;
+        } else {
+            Recycle(std::move(it->second.picture));
+            it = group.slots.erase(it);
+        }
+    }
+}
+
+void CRVXFrameDecoder::BeginGroup(uint32_t first_frame, uint32_t record_count) {
+    EndGroup();
+    Group group;
+    group.first_frame = first_frame;
+    group.record_count = record_count;
+    groups_.push_back(std::move(group));
+}
+
+void CRVXFrameDecoder::EndGroup() {
+    if (groups_.empty()) return;
+    groups_.back().ended = true;
+    DropUnneeded(groups_.back());
+}
+
+const CRVXFrameDecoder::Slot* CRVXFrameDecoder::Reference(const Group& group,
+                                                          uint32_t position) const {
+    const auto it = group.slots.find(position);
+    if (it == group.slots.end() || !IsReferenceKind(it->second.kind)) return nullptr;
+    return &it->second;
+}
+
+bool CRVXFrameDecoder::DecodeFrame(uint32_t type_word, const uint8_t* payload, std::size_t size) {
+    if (groups_.empty() || groups_.back().ended || !block_) return false;
+    Group& group = groups_.back();
+    const uint32_t position = RecordPosition(type_word);
+    if (position >= group.record_count || group.slots.count(position)) return false;
+
+    Slot slot;
+    try {
+        slot.picture = NewPicture();
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    slot.decode_index = ++decode_count_;
+    bool decoded = false;
+    const uint32_t back = RecordBackDistance(type_word);
+    const uint32_t forward = RecordForwardDistance(type_word);
+    switch (type_word & kRecordTypeMask) {
+    case kRecordI:
+        slot.kind = kFrameKindI;
+        decoded = DecodePayload(slot.picture.data(), false, nullptr, nullptr, payload, size);
+        break;
+    case kRecordP: {
+        slot.kind = kFrameKindP;
+        const Slot* earlier = back && back <= position ? Reference(group, position - back) : nullptr;
+        if (earlier)
+            decoded = DecodePayload(slot.picture.data(), true, earlier->picture.data(), nullptr,
+                                    payload, size);
+        break;
+    }
+    case kRecordB: {
+        slot.kind = kFrameKindB;
+        const Slot* earlier = back && back <= position ? Reference(group, position - back) : nullptr;
+        const Slot* later = forward ? Reference(group, position + forward) : nullptr;
+        if (earlier && later)
+            decoded = DecodePayload(slot.picture.data(), true, earlier->picture.data(),
+                                    later->picture.data(), payload, size);
+        break;
+    }
+    case kRecordRepeat: {
+        slot.kind = kFrameKindRepeat;
+        const auto previous = position ? group.slots.find(position - 1) : group.slots.end();
+        if (previous != group.slots.end()) {
+            std::memcpy(slot.picture.data(), previous->second.picture.data(), picture_size_);
+            decoded = true;
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    group.slots.emplace(position, std::move(slot));
+    DropUnneeded(group);
+    return decoded;
+}
+
+bool CRVXFrameDecoder::DecodePayload(uint8_t* picture, bool inter, const uint8_t* earlier,
+                                     const uint8_t* later, const uint8_t* payload,
+                                     std::size_t size) {
+    RVXFrameReader reader;
+    if (!payload || !reader.Begin(payload, size)) return false;
+    pixel_->SetSourcePicture(picture);
+    block_->SetInput(pixel_->Buffer());
+    block_->SetDecoder(&reader.Coder());
+    moving_->SetCurrent(pixel_->Buffer());
+    const uint8_t* matrix = inter ? settings_.inter_matrix : settings_.intra_matrix;
+    const uint8_t* const tables[4] = {matrix, matrix, matrix, matrix};
+    transform_->SetQuantTables(tables);
+
+    bool intact = true;
+    const uint32_t columns = pixel_->MacroblockColumns(), rows = pixel_->MacroblockRows();
+    for (uint32_t i = 0; i < rows && intact; ++i) {
+        block_->ResetPredictors();
+        for (uint32_t j = 0; j < columns; ++j) {
+            uint16_t quantiser = 0;
+            RVXMotionEntry motion;
+            if (!reader.ReadMacroblockHeader(inter, &quantiser, &motion) ||
+                !block_->SetQuantiser(quantiser) || !block_->DecodeMacroblock()) {
+                intact = false;
+                break;
+            }
+            // A P frame has no later reference; such a vector is refused like
+            // one pointing outside the picture.
+            const uint8_t* reference = motion.direction ? earlier : later;
+            if (motion.use && reference) {
+                moving_->SetReference(reference);
+                moving_->AddPrediction(int32_t(16 * j), int32_t(16 * i), motion.dx, motion.dy);
+            }
+            pixel_->StoreMacroblock(j, i);
+        }
+    }
+    block_->SetDecoder(nullptr);
+    if (!intact || !reader.Intact()) return false;
+    deblock_->FilterPicture(picture);
+    return true;
+}
+
+const uint8_t* CRVXFrameDecoder::NextPicture(uint32_t* frame_number) {
+    while (!groups_.empty()) {
+        Group& group = groups_.front();
+        auto it = group.slots.find(group.next_position);
+        if (it == group.slots.end() && group.ended) {
+            // Skip positions that never got a record.
+            it = group.slots.lower_bound(group.next_position);
+            if (it == group.slots.end()) {
+                for (auto& [position, slot] : group.slots) Recycle(std::move(slot.picture));
+                groups_.erase(groups_.begin());
+                continue;
+            }
+        }
+        if (it == group.slots.end()) return nullptr;
+        if (handed_out_.size() != picture_size_) handed_out_.Resize(picture_size_);
+        std::memcpy(handed_out_.data(), it->second.picture.data(), picture_size_);
+        if (frame_number) *frame_number = group.first_frame + it->first;
+        group.next_position = it->first + 1;
+        DropUnneeded(group);
+        return handed_out_.data();
+    }
+    return nullptr;
+}
+
+}  // namespace _rvxlib_

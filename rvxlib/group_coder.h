@@ -1,0 +1,177 @@
+#pragma once
+// The frame encoder: takes source pictures in display order, decides where
+// each group of pictures begins (GOP length or scene change), plans every
+// frame as I, P or B, codes the frames in coding order macroblock by
+// macroblock, writes each coded frame to its payload file and keeps the
+// frame records and group entries that the container is assembled from.
+//
+// The container writer owns the codec objects and hands them over with
+// Open; the group coder owns the frame store and the two lists. Groups are
+// closed: no frame refers outside its group. A group's I frame is coded as
+// soon as it arrives, its other frames when the next group begins or at
+// FinishFrames.
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "rvxlib/frame_bitstream.h"
+#include "rvxlib/frame_store.h"
+
+namespace _pqxlib_ {
+class IPQXConvInterface;
+}
+
+namespace _rvxlib_ {
+
+class IRVXColorSpace;
+class IRVXPixelBlock;
+class IRVXConvBlock;
+class IRVXMovingBlock;
+class IRVXDeblockEdgeFilter;
+
+// Record type words: position in the group in bits 0..11, the type in bits
+// 12..15, distances to the references in bits 16..21 and 28..31.
+constexpr uint32_t kRecordI = 0x1000;
+constexpr uint32_t kRecordRepeat = 0x2000;
+constexpr uint32_t kRecordP = 0x4000;
+constexpr uint32_t kRecordB = 0x8000;
+constexpr uint32_t kRecordTypeMask = 0xF000;
+constexpr uint32_t kRecordPositionMask = 0x0FFF;
+
+inline uint32_t RecordPosition(uint32_t type) { return type & kRecordPositionMask; }
+inline uint32_t RecordBackDistance(uint32_t type) { return (type >> 16) & 63; }
+inline uint32_t RecordForwardDistance(uint32_t type) { return (type >> 28) & 15; }
+
+// One frame record as the container stores it; length and CRC are filled in
+// when the container is assembled.
+struct RVXFrameRecord {
+    uint32_t type = 0;
+    uint32_t length = 0;
+    uint32_t crc = 0;
+};
+
+// One group index entry; offset and length are filled in by the container.
+struct RVXGroupEntry {
+    uint32_t first_frame = 0;
+    uint32_t record_count = 0;
+    uint64_t offset = 0;
+    uint64_t length = 0;
+};
+
+// The codec objects the group coder drives; owned by the caller, which keeps
+// them alive and unchanged between Open and the last FinishFrames.
+struct RVXCodecSet {
+    _pqxlib_::IPQXConvInterface* transform = nullptr;
+    IRVXColorSpace* color = nullptr;
+    IRVXPixelBlock* pixel = nullptr;
+    IRVXConvBlock* block = nullptr;
+    IRVXMovingBlock* moving = nullptr;  // made for encoding (with a visited set)
+    IRVXDeblockEdgeFilter* deblock = nullptr;
+};
+
+struct RVXGroupSettings {
+    uint32_t format = 0;         // format word; bits 12..15 give the transform
+    uint16_t b_count = 2;        // B frames between references
+    uint16_t gop_length = 16;    // P x (B + 1) + 1
+    uint16_t scene_change = 192; // 0..256
+    uint16_t quality_i = 4;      // quantiser scales 2..32
+    uint16_t quality_p = 6;
+    uint16_t quality_b = 8;
+    uint32_t weights[4] = {1, 1, 1, 0};  // V, U, Y, A
+    uint32_t threshold = 192;            // prediction threshold T
+    uint8_t intra_matrix[64] = {};
+    uint8_t inter_matrix[64] = {};
+    std::string frame_prefix;  // payload file n is frame_prefix + "%06d.hjx"
+};
+
+// Time spent in each stage while Measure is on (for the benchmark).
+struct RVXCodingTimes {
+    std::chrono::nanoseconds motion{0};     // scene tests, searches, predictions
+    std::chrono::nanoseconds transform{0};  // code and reconstruct macroblocks
+    std::chrono::nanoseconds entropy{0};    // payload files
+    std::chrono::nanoseconds deblock{0};
+};
+
+class CRVXGroupCoder {
+public:
+    CRVXGroupCoder();
+    ~CRVXGroupCoder();
+    CRVXGroupCoder(const CRVXGroupCoder&) = delete;
+    CRVXGroupCoder& operator=(const CRVXGroupCoder&) = delete;
+
+    // Takes the codec objects and settings, replaces the frame store by a new
+    // one for the pixel block's padded size and the GOP length, and empties
+    // the lists; the next frame number and the group start become 0.
+    // False when an object is missing or the settings are unusable.
+    bool Open(const RVXCodecSet& codecs, const RVXGroupSettings& settings, uint32_t features);
+
+    // One source picture, in display order, laid out as the colour converter
+    // expects. Coding failures are not reported here: a frame that failed has
+    // no payload file, which the container then finds missing. Returns false
+    // only when the picture could not be stored at all.
+    bool AddFrame(const uint8_t* source);
+    // Codes the open group; false when no frame was ever added or coding
+    // failed.
+    bool FinishFrames();
+
+    bool CodeIFrame(uint32_t n);
+    bool CodePFrame(uint32_t n, uint32_t reference);
+    bool CodeBFrame(uint32_t n, uint32_t earlier, uint32_t later);
+    bool CodeGroup(uint32_t first, uint32_t count);
+    bool IsSceneChange(uint32_t n);
+
+    std::string FrameFileName(uint32_t n) const;
+
+    // Records in coding order and groups in index order. The container fills
+    // in lengths, CRCs, offsets and group lengths as it assembles the file.
+    std::vector<RVXFrameRecord>& Records() { return records_; }
+    std::vector<RVXGroupEntry>& Groups() { return groups_; }
+    const std::vector<RVXFrameRecord>& Records() const { return records_; }
+    const std::vector<RVXGroupEntry>& Groups() const { return groups_; }
+
+    CRVXEncodeFrame* FrameStore() { return store_.get(); }
+    uint32_t NextFrame() const { return next_frame_; }
+    uint32_t GroupStart() const { return group_start_; }
+    const RVXGroupSettings& Settings() const { return settings_; }
+
+    // Called after every coded frame with its number, kind and the finished
+    // (reconstructed and deblocked) picture, as a decoder will show it.
+    using FrameObserver = std::function<void(uint32_t frame, uint32_t kind, const uint8_t* picture)>;
+    void SetFrameObserver(FrameObserver observer) { observer_ = std::move(observer); }
+
+    // True once any frame failed to be stored or coded since Open; the
+    // caller may stop early instead of waiting for the missing payload.
+    bool HasFailed() const { return failed_; }
+
+    void Measure(bool on) { measure_ = on; }
+    const RVXCodingTimes& Times() const { return times_; }
+
+private:
+    struct FrameSetup;
+    bool BeginFrame(uint32_t n, bool intra, FrameSetup& setup);
+    bool FinishFrame(uint32_t n, uint32_t kind, uint16_t value1, uint16_t value2,
+                     FrameSetup& setup, const RVXMotionEntry* motion);
+    bool CodeInterFrame(uint32_t n, uint32_t earlier, uint32_t later, bool bidirectional);
+    bool DiffOverflow() const;
+    void Note(bool ok) { failed_ = failed_ || !ok; }
+
+    RVXCodecSet codecs_;
+    RVXGroupSettings settings_;
+    std::unique_ptr<CRVXEncodeFrame> store_;
+    std::vector<RVXFrameRecord> records_;
+    std::vector<RVXGroupEntry> groups_;
+    std::vector<RVXMotionEntry> motion_;
+    uint32_t next_frame_ = 0;
+    uint32_t group_start_ = 0;
+    uint32_t features_ = 0;
+    FrameObserver observer_;
+    bool failed_ = false;
+    bool measure_ = false;
+    RVXCodingTimes times_;
+};
+
+}  // namespace _rvxlib_

@@ -1,0 +1,84 @@
+#include "rvxlib/motion_kernels.h"
+
+namespace _rvxlib_ {
+namespace {
+
+// Squares are taken unsigned so that extreme working values wrap like the
+// 32-bit sums they feed instead of overflowing a signed product.
+inline uint32_t magnitude(int32_t d) { return d < 0 ? uint32_t(-d) : uint32_t(d); }
+
+void ssd16x16_c(const int16_t* cur, const uint8_t* ref, ptrdiff_t pitch, uint32_t out[4]) {
+    uint32_t sum[4] = {0, 0, 0, 0};
+    for (int r = 0; r < 16; ++r) {
+        const int16_t* c = cur + 64 * r;
+        const uint8_t* p = ref + pitch * r;
+        for (int i = 0; i < 64; ++i) {
+            const uint32_t d = magnitude(int32_t(c[i]) - int32_t(p[i]));
+            sum[i & 3] += d * d;
+        }
+    }
+    for (int k = 0; k < 4; ++k) out[k] = sum[k];
+}
+
+void activity16x16_c(const int16_t* cur, uint32_t out[4]) {
+    int32_t total[4] = {0, 0, 0, 0};
+    for (int i = 0; i < 1024; ++i) total[i & 3] += cur[i];
+    int32_t mean[4];
+    for (int k = 0; k < 4; ++k) mean[k] = (total[k] + 128) >> 8;
+    uint32_t sum[4] = {0, 0, 0, 0};
+    for (int i = 0; i < 1024; ++i) {
+        const uint32_t d = magnitude(cur[i] - mean[i & 3]);
+        sum[i & 3] += d * d;
+    }
+    for (int k = 0; k < 4; ++k) out[k] = sum[k];
+}
+
+inline uint8_t avg(uint32_t a, uint32_t b) { return uint8_t((a + b + 1) >> 1); }
+
+// Horizontal then vertical rounded means: with both offsets odd this is two
+// successive means, not a four-pixel mean, and the decoder must do the same.
+void halfpel_c(uint8_t* dst, ptrdiff_t dst_pitch, const uint8_t* ref, ptrdiff_t pitch, int hx_odd,
+               int hy_odd) {
+    const int rows = hy_odd ? 17 : 16;
+    for (int r = 0; r < rows; ++r) {
+        const uint8_t* s = ref + pitch * r;
+        uint8_t* d = dst + dst_pitch * r;
+        if (hx_odd) {
+            for (int i = 0; i < 64; ++i) d[i] = avg(s[i], s[i + 4]);
+        } else {
+            for (int i = 0; i < 64; ++i) d[i] = s[i];
+        }
+    }
+    if (hy_odd) {
+        for (int r = 0; r < 16; ++r) {
+            uint8_t* d = dst + dst_pitch * r;
+            const uint8_t* below = d + dst_pitch;
+            for (int i = 0; i < 64; ++i) d[i] = avg(d[i], below[i]);
+        }
+    }
+}
+
+// No clamping: the pixel block saturates when it stores the block.
+void add_prediction_c(int16_t* cur, const uint8_t* pred, ptrdiff_t pitch) {
+    for (int r = 0; r < 16; ++r)
+        for (int i = 0; i < 64; ++i) cur[64 * r + i] = int16_t(cur[64 * r + i] + pred[pitch * r + i]);
+}
+
+void subtract_prediction_c(int16_t* cur, const uint8_t* pred, ptrdiff_t pitch) {
+    for (int r = 0; r < 16; ++r)
+        for (int i = 0; i < 64; ++i) cur[64 * r + i] = int16_t(cur[64 * r + i] - pred[pitch * r + i]);
+}
+
+}  // namespace
+
+MotionKernels motion_kernels_portable() {
+    return {ssd16x16_c, activity16x16_c, halfpel_c, add_prediction_c, subtract_prediction_c};
+}
+
+MotionKernels motion_kernels_for(uint32_t /*features*/) {
+    // The portable loops are written so the compiler vectorises them; no
+    // hand-written variant is needed to reach the benchmark's speed.
+    return motion_kernels_portable();
+}
+
+}  // namespace _rvxlib_

@@ -1,0 +1,31 @@
+#pragma once
+// Inner loops of the moving block. The portable routines define every result;
+// any faster twin picked by motion_kernels_for must match them bit for bit.
+//
+// The current block is the pixel block's working buffer: 16 rows x 16 pixels x
+// 4 channels of 16-bit values, pixel (r, c) channel k at 64 r + 4 c + k.
+// Reference areas and predictions are 4-byte pixels addressed with a pitch in
+// bytes.
+
+#include <cstddef>
+#include <cstdint>
+
+namespace _rvxlib_ {
+
+struct MotionKernels {
+    // Per channel, sum over the macroblock of (cur - ref)^2.
+    void (*ssd16x16)(const int16_t* cur, const uint8_t* ref, ptrdiff_t pitch, uint32_t out[4]);
+    // Per channel, sum of (sample - rounded mean)^2.
+    void (*activity16x16)(const int16_t* cur, uint32_t out[4]);
+    // Builds the 16x16 prediction at a half-pel offset into dst (pitch
+    // dst_pitch), reading 16 or 17 rows and columns of ref.
+    void (*halfpel)(uint8_t* dst, ptrdiff_t dst_pitch, const uint8_t* ref, ptrdiff_t pitch,
+                    int hx_odd, int hy_odd);
+    void (*add_prediction)(int16_t* cur, const uint8_t* pred, ptrdiff_t pitch);
+    void (*subtract_prediction)(int16_t* cur, const uint8_t* pred, ptrdiff_t pitch);
+};
+
+MotionKernels motion_kernels_portable();
+MotionKernels motion_kernels_for(uint32_t features);
+
+}  // namespace _rvxlib_

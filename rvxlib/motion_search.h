@@ -1,0 +1,127 @@
+#pragma once
+// The moving block: finds, for one 16x16 macroblock, the best matching area of
+// a reference picture to half-pixel precision and forms the motion-compensated
+// prediction that is subtracted before coding and added back after
+// reconstruction.
+//
+// Positions: (x, y) is a macroblock's top-left pixel; (hx, hy) a position in
+// half pixels; a motion vector (dx, dy) is in half pixels relative to
+// (2x, 2y). Costs are per-channel sums of squared differences in pixel byte
+// order; a weighted cost is sum(weight * value) in unsigned 32 bits.
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "rvxlib/motion_kernels.h"
+#include "rvxlib/rvx_interface.h"
+#include "support/aligned_alloc.h"
+
+namespace _rvxlib_ {
+
+constexpr int32_t kDefaultSearchRange = 30;
+
+// Filled by the caller; SearchMotion writes dx, dy, activity and cost.
+struct RVXSearchRecord {
+    int32_t x = 0;
+    int32_t y = 0;
+    int16_t dx = 0;
+    int16_t dy = 0;
+    int32_t range = 0;  // 0 = the default range
+    uint32_t activity[4] = {0, 0, 0, 0};
+    uint32_t cost[4] = {0, 0, 0, 0};
+    uint32_t weights[4] = {0, 0, 0, 0};
+};
+
+// Full-pel positions already evaluated in the current search, stamped with a
+// search generation so clearing is free.
+class RVXVisitedSet {
+public:
+    void Start(int32_t x0, int32_t y0, int32_t x1, int32_t y1);
+    // Marks (x, y) and returns whether it had been marked before. (x, y)
+    // must lie in the window given to Start.
+    bool TestAndMark(int32_t x, int32_t y);
+
+private:
+    std::vector<uint32_t> stamps_;
+    uint32_t generation_ = 0;
+    int32_t x0_ = 0, y0_ = 0, columns_ = 0;
+};
+
+class IRVXMovingBlock : public IRVXInterface {
+public:
+    // The visited set exists only in an object made for encoding; without it
+    // TestMatch and SearchMotion refuse to run.
+    IRVXMovingBlock(uint32_t padded_width, uint32_t padded_height, bool for_encoding,
+                    int32_t default_range = kDefaultSearchRange);
+
+    virtual int32_t TestMatch(int32_t x, int32_t y, const uint32_t weights[4], uint32_t threshold) = 0;
+    virtual int32_t SearchMotion(RVXSearchRecord& record) = 0;
+    virtual int32_t SubtractPrediction(int32_t x, int32_t y, int32_t dx, int32_t dy) = 0;
+    virtual int32_t AddPrediction(int32_t x, int32_t y, int32_t dx, int32_t dy) = 0;
+    virtual void SetReference(const uint8_t* picture) = 0;
+    virtual void SetCurrent(int16_t* block) = 0;
+    virtual void MeasureActivity(uint32_t out[4]) = 0;
+    virtual int32_t FullPelCost(uint32_t out[4], int32_t x, int32_t y) = 0;
+    virtual int32_t HalfPelCost(uint32_t out[4], int32_t hx, int32_t hy) = 0;
+
+    int32_t Width() const { return width_; }
+    int32_t Height() const { return height_; }
+
+protected:
+    int16_t* current_ = nullptr;
+    const uint8_t* reference_ = nullptr;
+    std::unique_ptr<RVXVisitedSet> visited_;
+    int32_t width_;
+    int32_t height_;
+    int32_t pitch_;
+    int32_t default_range_;
+};
+
+class CRVXMovingBlockUnSigned : public IRVXMovingBlock {
+public:
+    CRVXMovingBlockUnSigned(uint32_t padded_width, uint32_t padded_height, bool for_encoding,
+                            int32_t default_range = kDefaultSearchRange);
+
+    int32_t Init(uint32_t features) override;
+    int32_t TestMatch(int32_t x, int32_t y, const uint32_t weights[4], uint32_t threshold) override;
+    int32_t SearchMotion(RVXSearchRecord& record) override;
+    int32_t SubtractPrediction(int32_t x, int32_t y, int32_t dx, int32_t dy) override;
+    int32_t AddPrediction(int32_t x, int32_t y, int32_t dx, int32_t dy) override;
+    void SetReference(const uint8_t* picture) override { reference_ = picture; }
+    void SetCurrent(int16_t* block) override { current_ = block; }
+    void MeasureActivity(uint32_t out[4]) override;
+    int32_t FullPelCost(uint32_t out[4], int32_t x, int32_t y) override;
+    int32_t HalfPelCost(uint32_t out[4], int32_t hx, int32_t hy) override;
+
+    // The prediction last built by HalfPelCost or a prediction operation:
+    // 16 rows of 64 bytes at kPredictionPitch.
+    static constexpr int32_t kPredictionPitch = 80;
+    const uint8_t* Prediction() const { return prediction_.data(); }
+
+private:
+    struct Window {
+        int32_t x0, y0, x1, y1;
+        bool Contains(int32_t x, int32_t y) const { return x >= x0 && x <= x1 && y >= y0 && y <= y1; }
+    };
+    struct Position {
+        int32_t x, y;
+        uint32_t cost[4];
+        uint32_t weighted;
+    };
+
+    bool MakeWindow(int32_t x, int32_t y, int32_t range, Window& window) const;
+    bool HalfPelAllowed(int32_t hx, int32_t hy) const;
+    const uint8_t* BuildPrediction(int32_t hx, int32_t hy);
+    Position FullPelSearch(int32_t x, int32_t y, const Window& window, uint32_t activity,
+                           uint64_t target, const uint32_t weights[4]);
+    bool TryCandidate(int32_t x, int32_t y, const Window& window, const uint32_t weights[4],
+                      Position& candidate);
+    bool PatternSteps(const int32_t (*points)[2], int count, int max_steps, const Window& window,
+                      const uint32_t weights[4], uint64_t target, Position& best);
+
+    MotionKernels kernels_;
+    AlignedBuffer<uint8_t> prediction_;
+};
+
+}  // namespace _rvxlib_

@@ -1,0 +1,155 @@
+#include "snxlib/snx_encode.h"
+
+#include "snxlib/band_coder.h"
+#include "snxlib/sample_codes.h"
+#include "snxlib/snx_format.h"
+#include "snxlib/wave_reader.h"
+#include "support/bitstream.h"
+#include "support/cpu_features.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace _snxlib_ {
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+bool WriteHeaderAndTable(std::FILE* file, const SNXHeader& header, const std::vector<uint32_t>& offsets) {
+    uint8_t bytes[kSNXHeaderSize];
+    StoreSNXHeader(header, bytes);
+    std::vector<uint8_t> table(offsets.size() * 4);
+    for (std::size_t i = 0; i < offsets.size(); ++i) {
+        for (int b = 0; b < 4; ++b) table[4 * i + b] = static_cast<uint8_t>(offsets[i] >> (8 * b));
+    }
+    return std::fseek(file, 0, SEEK_SET) == 0 &&
+           std::fwrite(bytes, 1, sizeof bytes, file) == sizeof bytes &&
+           std::fwrite(table.data(), 1, table.size(), file) == table.size();
+}
+
+}  // namespace
+
+int32_t CSNXEncode::SetMode(uint32_t code) {
+    const uint32_t m = code & 0xFFFFu;
+    const uint32_t limit = (m & 0x100u) ? 261 : (m & 0x40u) ? 65 : 2;
+    if (m > limit) return 0;
+    mode_ = static_cast<uint16_t>(m);
+    SetBlockSize(block_size_);
+    return 1;
+}
+
+int32_t CSNXEncode::SetBlockSize(uint32_t samples_per_channel) {
+    uint32_t n = samples_per_channel;
+    if (IsTransformMode(mode_)) {
+        n = n == 0 ? 0 : 1u << HighestBit(n);
+    } else {
+        n &= ~3u;
+    }
+    if (n < kMinBlockSize || n > kMaxBlockSize) return 0;
+    block_size_ = n;
+    return 1;
+}
+
+void CSNXEncode::SetExtraData(const void* data, uint32_t length) {
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    extra_.assign(bytes, bytes + (data ? length : 0));
+}
+
+int32_t CSNXEncode::EncodeFile(const std::filesystem::path& wave_path,
+                               const std::filesystem::path& sound_path) {
+    FilePtr wave(std::fopen(wave_path.c_str(), "rb"));
+    if (!wave) return 0;
+    std::FILE* sound = std::fopen(sound_path.c_str(), "wb");
+    if (sound == nullptr) return 0;
+    int32_t result = Encode(wave.get(), sound);
+    if (std::fclose(sound) != 0) result = 0;
+    return result;
+}
+
+int32_t CSNXEncode::Encode(std::FILE* wave_file, std::FILE* sound) {
+    CWaveReader wave;
+    if (!wave.Open(wave_file) || !IsCodedMode(mode_)) return 0;
+
+    const uint32_t channels = wave.Channels();
+    const uint32_t n = block_size_;
+    const uint64_t block_length = static_cast<uint64_t>(channels) * n;
+    if (block_length > kMaxBlockLength) return 0;
+    const uint32_t total = wave.TotalSamples();
+    const uint64_t block_count = SNXBlockCount(mode_, total, static_cast<uint32_t>(block_length));
+    const uint64_t first_offset = kSNXHeaderSize + 4 * block_count;
+    if (first_offset > 0xFFFFFFFFull) return 0;
+
+    SNXHeader header;
+    header.mode = mode_;
+    header.channels = static_cast<uint16_t>(channels);
+    header.sample_rate = wave.SampleRate();
+    header.block_count = static_cast<uint32_t>(block_count);
+    header.total_samples = total;
+    header.block_length = static_cast<uint32_t>(block_length);
+    header.extra_length = static_cast<uint32_t>(extra_.size());
+    if (extra_.size() <= kSNXInlineExtraSize) std::memcpy(header.extra, extra_.data(), extra_.size());
+
+    std::unique_ptr<ISNXConvInterface> transform = CreateSNXTransform(mode_);
+    transform->Init(ProcessorFeatures(), HighestBit(n), static_cast<int32_t>(channels));
+    CBandCoder band_coder;
+    if (IsBandMode(mode_)) band_coder.Setup(mode_, header.sample_rate, n, channels);
+
+    std::vector<uint32_t> offsets(block_count, 0);
+    if (!WriteHeaderAndTable(sound, header, offsets)) return 0;
+
+    BitStream stream;
+    BitStreamInit(stream, sound);
+    stream.position = first_offset;
+    std::vector<int16_t> interleaved(block_length), planar(block_length);
+    uint64_t done = 0;
+    for (uint64_t block = 0; block < block_count; ++block) {
+        const uint32_t t = static_cast<uint32_t>(std::min<uint64_t>(block_length, total - done));
+        const uint32_t frames = t / channels;
+        std::fill(interleaved.begin(), interleaved.end(), int16_t{0});
+        if (t > 0 && !wave.ReadSamples(interleaved.data(), t)) return 0;
+        for (uint32_t c = 0; c < channels; ++c) {
+            for (uint32_t i = 0; i < n; ++i) planar[c * n + i] = interleaved[i * channels + c];
+        }
+        offsets[block] = static_cast<uint32_t>(stream.position);
+        if (mode_ == kModeRaw || mode_ == kModeDelta) {
+            for (uint32_t c = 0; c < channels; ++c) {
+                const int16_t* samples = &planar[static_cast<std::size_t>(c) * n];
+                if (mode_ == kModeRaw) {
+                    EncodeRawChannel(stream, samples, frames);
+                } else {
+                    EncodeDeltaChannel(stream, samples, frames);
+                }
+            }
+        } else {
+            for (uint32_t c = 0; c < channels; ++c) {
+                transform->Forward(&planar[static_cast<std::size_t>(c) * n], static_cast<int32_t>(c));
+            }
+            if (IsBandMode(mode_)) {
+                band_coder.Encode(stream, planar.data());
+            } else {
+                for (uint64_t i = 0; i < block_length; ++i) PutTransformValue(stream, planar[i]);
+            }
+        }
+        FlushBits(stream);
+        // Offsets are 32-bit: a sound that outgrows them cannot be stored.
+        if (stream.position > 0xFFFFFFFFull || std::ferror(sound)) return 0;
+        header.largest_block = std::max<uint32_t>(header.largest_block,
+                                                  static_cast<uint32_t>(stream.position - offsets[block]));
+        done += t;
+    }
+    header.end_offset = static_cast<uint32_t>(stream.position);
+    if (extra_.size() > kSNXInlineExtraSize &&
+        std::fwrite(extra_.data(), 1, extra_.size(), sound) != extra_.size()) {
+        return 0;
+    }
+    if (std::fflush(sound) != 0 || !WriteHeaderAndTable(sound, header, offsets)) return 0;
+    return std::fflush(sound) == 0 && !std::ferror(sound) ? 1 : 0;
+}
+
+}  // namespace _snxlib_

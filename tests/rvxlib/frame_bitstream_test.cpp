@@ -1,0 +1,147 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <vector>
+
+#include "pqxlib/huffman.h"
+#include "rvxlib/frame_bitstream.h"
+
+using namespace _rvxlib_;
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path TempDir() {
+    fs::path dir = fs::temp_directory_path() / ("rvx_frame_bitstream_" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    return dir;
+}
+
+std::vector<uint8_t> ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+uint8_t kIdentityScan[64];
+struct ScanInit {
+    ScanInit() {
+        for (int i = 0; i < 64; ++i) kIdentityScan[i] = uint8_t(i);
+    }
+} scan_init;
+
+}  // namespace
+
+TEST(FrameBitstream, NamesPayloadFilesWithSixDigitNumbers) {
+    EXPECT_EQ(FrameFileName("/w/rvxframe", 7), "/w/rvxframe000007.hjx");
+    EXPECT_EQ(FrameFileName("p", 1234567), "p1234567.hjx");
+}
+
+TEST(FrameBitstream, InterFrameReadsBackMacroblockByMacroblock) {
+    const RVXFrameLayout layout{3, 2, 6};
+    const std::size_t blocks = 3 * 2 * 6;
+    std::vector<int16_t> values(blocks * 64, 0);
+    std::mt19937 rng(11);
+    for (std::size_t i = 0; i < values.size(); ++i)
+        if (rng() % 5 == 0) values[i] = int16_t(int(rng() % 4095) - 2047);
+    std::vector<RVXMotionEntry> motion(6);
+    motion[0] = {1, 1, -3, 5};
+    motion[2] = {1, 0, 127, -128};
+    motion[5] = {1, 1, 0, 0};
+    const fs::path file = TempDir() / "inter.hjx";
+    ASSERT_TRUE(WriteFramePayload(file.string(), layout, 17, values.data(), motion.data()));
+
+    const auto bytes = ReadAll(file);
+    RVXFrameReader reader;
+    ASSERT_TRUE(reader.Begin(bytes.data(), bytes.size()));
+    for (int m = 0; m < 6; ++m) {
+        uint16_t q = 0;
+        RVXMotionEntry entry;
+        ASSERT_TRUE(reader.ReadMacroblockHeader(true, &q, &entry));
+        EXPECT_EQ(q, 17);
+        EXPECT_EQ(entry.use, motion[m].use);
+        if (entry.use) {
+            EXPECT_EQ(entry.direction, motion[m].direction);
+            EXPECT_EQ(entry.dx, motion[m].dx);
+            EXPECT_EQ(entry.dy, motion[m].dy);
+        }
+        for (int b = 0; b < 6; ++b) {
+            int16_t block[64];
+            ASSERT_TRUE(reader.Coder().DecodeBlock(block, kIdentityScan));
+            for (int i = 0; i < 64; ++i) ASSERT_EQ(block[i], values[(m * 6 + b) * 64 + i]);
+        }
+    }
+    EXPECT_TRUE(reader.Intact());
+    fs::remove_all(file.parent_path());
+}
+
+TEST(FrameBitstream, AllZeroFrameCostsTheTableAndOneBitPerBlock) {
+    // Table: 192 presence bits + 4 length bits for the end-of-block symbol.
+    // Each macroblock: 6 quantiser bits, 1 motion bit, then 10 one-bit blocks.
+    const RVXFrameLayout layout{4, 3, 10};
+    std::vector<int16_t> values(4 * 3 * 10 * 64, 0);
+    std::vector<RVXMotionEntry> motion(12);
+    const fs::path file = TempDir() / "zero.hjx";
+    ASSERT_TRUE(WriteFramePayload(file.string(), layout, 8, values.data(), motion.data()));
+    const std::size_t bits = 192 + 4 + 12 * (6 + 1 + 10);
+    EXPECT_EQ(fs::file_size(file), (bits + 7) / 8);
+
+    // The same as an I frame has no motion bits at all.
+    ASSERT_TRUE(WriteFramePayload(file.string(), layout, 8, values.data(), nullptr));
+    EXPECT_EQ(fs::file_size(file), (192 + 4 + 12 * (6 + 10) + 7) / 8);
+    // Motion vector (-3, 5): bits 1 and the direction, then 0xFD and 0x05.
+    motion[0] = {1, 1, -3, 5};
+    ASSERT_TRUE(WriteFramePayload(file.string(), layout, 8, values.data(), motion.data()));
+    const auto bytes = ReadAll(file);
+    // First macroblock starts at bit 196: 6 quantiser bits, then 1, 1.
+    uint64_t window = 0;
+    for (int i = 0; i < 8; ++i) window = window << 8 | bytes[196 / 8 + i];
+    const int shift = 64 - (196 % 8) - 6 - 2 - 16;
+    EXPECT_EQ((window >> (shift + 16)) & 0xFF, 8u * 4 + 3);  // quantiser 8, bits 1 and 1
+    EXPECT_EQ((window >> shift) & 0xFFFF, 0xFD05u);
+    fs::remove_all(file.parent_path());
+}
+
+TEST(FrameBitstream, RefusesValuesWithoutASymbolAndLeavesNoFile) {
+    const RVXFrameLayout layout{1, 1, 6};
+    std::vector<int16_t> values(6 * 64, 0);
+    values[100] = 2048;
+    const fs::path file = TempDir() / "big.hjx";
+    EXPECT_FALSE(WriteFramePayload(file.string(), layout, 8, values.data(), nullptr));
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_FALSE(WriteFramePayload("/nonexistent-dir/x.hjx", layout, 8, values.data(), nullptr));
+    fs::remove_all(file.parent_path());
+}
+
+TEST(FrameBitstream, ReaderRefusesBadQuantisersAndDataPastTheEnd) {
+    const RVXFrameLayout layout{2, 1, 6};
+    std::vector<int16_t> values(2 * 6 * 64, 1);
+    const fs::path file = TempDir() / "cut.hjx";
+    ASSERT_TRUE(WriteFramePayload(file.string(), layout, 8, values.data(), nullptr));
+    auto bytes = ReadAll(file);
+
+    // Cut in the middle of the macroblocks: the reader runs dry and says so.
+    RVXFrameReader reader;
+    ASSERT_TRUE(reader.Begin(bytes.data(), bytes.size() - 20));
+    bool ok = true;
+    for (int m = 0; m < 2 && ok; ++m) {
+        ok = reader.ReadMacroblockHeader(false, nullptr, nullptr);
+        for (int b = 0; b < 6 && ok; ++b) {
+            int16_t block[64];
+            ok = reader.Coder().DecodeBlock(block, kIdentityScan) && reader.Intact();
+        }
+    }
+    EXPECT_FALSE(ok);
+
+    EXPECT_FALSE(reader.Begin(bytes.data(), 10));  // table cut short
+    EXPECT_FALSE(reader.Begin(nullptr, 0));
+
+    // A quantiser no frame type carries.
+    ASSERT_TRUE(WriteFramePayload(file.string(), layout, 33, values.data(), nullptr));
+    bytes = ReadAll(file);
+    ASSERT_TRUE(reader.Begin(bytes.data(), bytes.size()));
+    EXPECT_FALSE(reader.ReadMacroblockHeader(false, nullptr, nullptr));
+    fs::remove_all(file.parent_path());
+}
