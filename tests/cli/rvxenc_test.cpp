@@ -133,7 +133,7 @@ TEST(Rvxenc, EncodesAnImageRunWithSoundIntoAnIntactMovie) {
 TEST(Rvxenc, InterruptLeavesNoOutputAndNoWorkDirectory) {
     if (!CodecCanCodeFrames()) GTEST_SKIP() << "the video codec cannot code frames in this build yet";
     TempDir dir("int");
-    MakeSample(dir, "--frames 200 --size 320x240 --no-sound");
+    MakeSample(dir, "--frames 100 --size 320x240 --no-sound");
     const auto before = WorkDirectories();
     const pid_t pid = fork();
     ASSERT_GE(pid, 0);
