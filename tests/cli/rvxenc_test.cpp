@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <vector>
 #include <string>
@@ -151,5 +152,29 @@ TEST(Rvxenc, InterruptLeavesNoOutputAndNoWorkDirectory) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 130);
     EXPECT_FALSE(fs::exists(dir / "out.rvx"));
+    EXPECT_EQ(WorkDirectories(), before);
+}
+
+TEST(Rvxenc, ParallelEncodesOfAGreyRunGiveIdenticalMovies) {
+    if (!CodecCanCodeFrames()) GTEST_SKIP() << "the video codec cannot code frames in this build yet";
+    TempDir dir("par");
+    MakeSample(dir, "--frames 10 --size 48x32 --grey");
+    const auto before = WorkDirectories();
+    Result a, b;
+    std::thread first([&] { a = RunRvxenc(dir / "frame0001.png -o " + (dir / "a.rvx") + " --picture-format ARGB8888"); });
+    std::thread second([&] { b = RunRvxenc(dir / "frame0001.png -o " + (dir / "b.rvx") + " --picture-format ARGB8888"); });
+    first.join();
+    second.join();
+    ASSERT_EQ(a.exit_code, 0) << a.output;
+    ASSERT_EQ(b.exit_code, 0) << b.output;
+    std::ifstream fa(dir / "a.rvx", std::ios::binary), fb(dir / "b.rvx", std::ios::binary);
+    const std::string bytes_a((std::istreambuf_iterator<char>(fa)), {}), bytes_b((std::istreambuf_iterator<char>(fb)), {});
+    EXPECT_FALSE(bytes_a.empty());
+    EXPECT_EQ(bytes_a, bytes_b);
+    CRVXReader reader;
+    ASSERT_TRUE(reader.Open(dir.path() / "a.rvx"));
+    EXPECT_TRUE(reader.Verify());
+    EXPECT_EQ(reader.FrameCount(), 10u);
+    EXPECT_EQ(reader.FormatFlags() & 0xFF, 0x50u);  // grey runs keep their level as alpha
     EXPECT_EQ(WorkDirectories(), before);
 }
