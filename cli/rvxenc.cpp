@@ -15,12 +15,11 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
 #include <pthread.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include "app/output_check.h"
 #include "jobs/control_ids.h"
 #include "jobs/encode_from_images.h"
 #include "jobs/encode_options.h"
@@ -333,27 +332,20 @@ std::string ParseArguments(int argc, char** argv, Arguments& args, TerminalHost&
 
 // The window's output check without the question: an existing file is only
 // replaced when asked for.
-bool CheckOutputFile(const Arguments& args) {
-    if (args.output.empty()) {
+bool OutputAccepted(const Arguments& args) {
+    switch (CheckOutputFile(args.output)) {
+    case OutputCheck::kAccepted:
+        return true;
+    case OutputCheck::kEmpty:
         std::fprintf(stderr, "rvxenc: ファイル名が入力されていません。\n");
         return false;
-    }
-    struct stat st;
-    const bool exists = ::stat(args.output.c_str(), &st) == 0;
-    if (exists && !S_ISDIR(st.st_mode)) {
-        if (!args.overwrite) {
-            std::fprintf(stderr, "rvxenc: ファイル[%s]はすでに存在します。(--overwrite replaces it)\n",
-                         args.output.c_str());
-            return false;
-        }
-        if (::access(args.output.c_str(), W_OK) == 0) return true;
-    } else if (!exists) {
-        const int fd = ::open(args.output.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-        if (fd >= 0) {
-            ::close(fd);
-            ::unlink(args.output.c_str());
-            return true;
-        }
+    case OutputCheck::kExists:
+        if (args.overwrite) return true;
+        std::fprintf(stderr, "rvxenc: ファイル[%s]はすでに存在します。(--overwrite replaces it)\n",
+                     args.output.c_str());
+        return false;
+    case OutputCheck::kCannotCreate:
+        break;
     }
     std::fprintf(stderr, "rvxenc: 指定したファイル名で作成できません、 (%s)\n", args.output.c_str());
     return false;
@@ -381,7 +373,7 @@ int main(int argc, char** argv) {
                      "BMP/PNG run\n", kind == "avi" ? "AVI" : "movie");
         return kExitUsage;
     }
-    if (!CheckOutputFile(args)) return kExitFailed;
+    if (!OutputAccepted(args)) return kExitFailed;
     host.SetText(kIdOutputFile, args.output);
     host.SetText(kIdImagePath, args.source);
     // The window's start-up values for every field the flags left alone.

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -197,17 +196,6 @@ TEST_F(ImageJob, GreyRunsCarryTheGreyLevelInEveryByte) {
     }
 }
 
-TEST(ExpandGrey, WritesAllFourBytesOfEveryPixel) {
-    const uint8_t grey[2 * 4] = {0, 50, 255, 9, 1, 2, 3, 99};  // pitch 4, width 3
-    uint8_t out[2 * 16];
-    std::memset(out, 0xEE, sizeof out);
-    ExpandGreyRows(grey, 4, out, 16, 3, 2);
-    EXPECT_EQ(out[4 * 1 + 0], 50);
-    EXPECT_EQ(out[4 * 1 + 3], 50);
-    EXPECT_EQ(out[16 + 4 * 2 + 2], 3);
-    EXPECT_EQ(out[12], 0xEE);  // past the width: untouched
-}
-
 TEST_F(ImageJob, StopMidRunLeavesNoOutputAndNoWorkDirectory) {
     WriteRun(dir, "r", 1, 40);
     RecordingWriterSettings::frame_delay_ms = 20;
@@ -239,4 +227,17 @@ TEST_F(ImageJob, TwoJobsRunSideBySide) {
     EXPECT_EQ(Lines(dir / "p.rvx").size(), 8u);
     EXPECT_EQ(Lines(dir / "q.rvx").size(), 6u);
     EXPECT_EQ(Lines(dir / "q.rvx")[0], "picture 16x8 20002003");
+}
+
+TEST_F(ImageJob, JapaneseAndPercentFolderNamesWork) {
+    const fs::path folder = dir.path() / "動画 100%";
+    fs::create_directory(folder);
+    for (int i = 1; i <= 3; ++i) WriteImage((folder / ("コマ" + std::to_string(i) + ".png")).string(), 8, 8, i);
+    JobHost host((folder / "コマ1.png").string(), (folder / "出力.rvx").string());
+    auto job = LoadedJob(host);
+    ASSERT_EQ(job->Start(), 1);
+    ASSERT_EQ(host.WaitForEnd(), MSG_JOB_DONE) << job->FailureReason();
+    // Only the last digit run counts: the run is コマ1..コマ3, the folder stays.
+    EXPECT_EQ(Lines((folder / "出力.rvx").string()).size(), 5u);
+    EXPECT_NE(host.progress_texts[2].find("動画 100%//コマ3.png"), std::string::npos) << host.progress_texts[2];
 }
