@@ -7,12 +7,16 @@
 #include <memory>
 #include <sstream>
 #include <thread>
+#include <tuple>
+#include <vector>
 
 #include "common/memory_host.h"
 #include "common/temp_dir.h"
 #include "jobs/control_ids.h"
 #include "jobs/encode_from_images.h"
+#include "container/rvx_reader.h"
 #include "jobs/job_messages.h"
+#include "jobs/staged_sound.h"
 #include "recording_writer.h"
 #include "support/surface.h"
 
@@ -60,9 +64,11 @@ struct JobHost : MemoryHost {
     }
 };
 
-std::unique_ptr<CEncodeFromSeqFile> LoadedJob(JobHost& host) {
+// The recording writer shows which pixels arrive and can be made slow or
+// failing; the real writer proves the movie.
+std::unique_ptr<CEncodeFromSeqFile> LoadedJob(JobHost& host, MovieWriterFactory factory = &RecordingWriter::Create) {
     auto job = std::make_unique<CEncodeFromSeqFile>(&host);
-    job->SetWriterFactory(&RecordingWriter::Create);
+    job->SetWriterFactory(factory);
     EXPECT_EQ(job->Load(), kJobOk) << job->FailureReason();
     return job;
 }
@@ -88,7 +94,8 @@ protected:
 TEST_F(ImageJob, EncodesFromTheChosenNumberToTheEndOfTheRun) {
     WriteRun(dir, "a", 1, 9);
     JobHost host(dir / "a0005.png", dir / "out.rvx");
-    auto job = LoadedJob(host);
+    host.selections[kIdFrameRate] = 2;  // 59.94fps
+    auto job = LoadedJob(host, &CreateRVXMovieWriter);
     EXPECT_EQ(job->FirstNumber(), 5u);
     EXPECT_EQ(job->EndNumber(), 10u);
     const std::string work = job->WorkDirectory();
@@ -98,10 +105,15 @@ TEST_F(ImageJob, EncodesFromTheChosenNumberToTheEndOfTheRun) {
     job.reset();
     EXPECT_FALSE(fs::exists(work));
 
-    const auto lines = Lines(dir / "out.rvx");
-    ASSERT_EQ(lines.size(), 7u);
-    EXPECT_EQ(lines[0], "picture 24x16 20002003");  // 32-bit source, YUV411, DCT
-    EXPECT_EQ(lines[1], "rate 30/1");
+    CRVXReader reader;
+    ASSERT_TRUE(reader.Open(dir.path() / "out.rvx"));
+    EXPECT_TRUE(reader.Verify());
+    EXPECT_EQ(reader.FrameCount(), 5u);
+    EXPECT_EQ(reader.Width(), 24u);
+    EXPECT_EQ(reader.RateNumerator(), 60000u);
+    EXPECT_EQ(reader.RateDenominator(), 1001u);
+    EXPECT_EQ(reader.FormatFlags() & 0xFFFF, 0x2003u);  // YUV411, DCT
+    EXPECT_FALSE(reader.HasSound());
     // Progress names each image and counts 1..5; the last report is the output.
     ASSERT_GE(host.progress_texts.size(), 6u);
     EXPECT_NE(host.progress_texts[0].find("a0005.pngをエンコード中... 1/5"), std::string::npos);
@@ -110,25 +122,45 @@ TEST_F(ImageJob, EncodesFromTheChosenNumberToTheEndOfTheRun) {
     EXPECT_EQ(host.progress_texts.back(), (dir / "out.rvx") + "を出力中...");
 }
 
-TEST_F(ImageJob, SoundIsEncodedAfterTheFramesWithTheChosenMethod) {
-    WriteRun(dir, "s", 1, 2);
-    std::ofstream(dir / "music.wav", std::ios::binary) << std::string("RIFF\0\0\0\0WAVE", 12) << std::string(40, '\0');
+TEST_F(ImageJob, SoundIsEncodedAfterTheFramesAndABadWaveIsLeftOut) {
+    WriteRun(dir, "s", 1, 3);
+    {
+        CStagedSoundFile wave;
+        ASSERT_TRUE(wave.Create(dir / "music.wav"));
+        PcmFormat f;
+        f.channels = 1;
+        f.samples_per_second = 8000;
+        f.block_alignment = 2;
+        f.average_bytes_per_second = 16000;
+        f.bits_per_sample = 16;
+        ASSERT_TRUE(wave.WriteHeader(f));
+        std::vector<int16_t> samples(4000);
+        for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>((i * 37) % 2000 - 1000);
+        ASSERT_TRUE(wave.Append(samples.data(), samples.size() * 2));
+        ASSERT_TRUE(wave.Complete());
+    }
     std::ofstream(dir / "bad.wav", std::ios::binary) << "RIFF....AVI ";
     {
         JobHost host(dir / "s0001.png", dir / "with.rvx", dir / "music.wav");
-        host.selections[kIdSoundMethod] = 2;
-        auto job = LoadedJob(host);
+        host.selections[kIdSoundMethod] = 2;  // MDCT-High
+        auto job = LoadedJob(host, &CreateRVXMovieWriter);
         ASSERT_EQ(job->Start(), 1);
-        ASSERT_EQ(host.WaitForEnd(), MSG_JOB_DONE);
-        EXPECT_EQ(Lines(dir / "with.rvx").back(), "sound music.wav 257 1024");
+        ASSERT_EQ(host.WaitForEnd(), MSG_JOB_DONE) << job->FailureReason();
+        CRVXReader reader;
+        ASSERT_TRUE(reader.Open(dir.path() / "with.rvx"));
+        EXPECT_TRUE(reader.Verify());
+        EXPECT_TRUE(reader.HasSound());
+        EXPECT_EQ(reader.HeaderWord(rvx_layout::kOffsetSoundSampleRate), 8000u);
     }
     {
         JobHost host(dir / "s0001.png", dir / "without.rvx", dir / "bad.wav");
-        auto job = LoadedJob(host);
+        auto job = LoadedJob(host, &CreateRVXMovieWriter);
         EXPECT_TRUE(job->SoundPath().empty());
         ASSERT_EQ(job->Start(), 1);
-        ASSERT_EQ(host.WaitForEnd(), MSG_JOB_DONE);
-        EXPECT_EQ(Lines(dir / "without.rvx").size(), 4u);
+        ASSERT_EQ(host.WaitForEnd(), MSG_JOB_DONE) << job->FailureReason();
+        CRVXReader reader;
+        ASSERT_TRUE(reader.Open(dir.path() / "without.rvx"));
+        EXPECT_FALSE(reader.HasSound());
     }
 }
 
@@ -215,18 +247,22 @@ TEST_F(ImageJob, StopMidRunLeavesNoOutputAndNoWorkDirectory) {
 TEST_F(ImageJob, TwoJobsRunSideBySide) {
     WriteRun(dir, "p", 1, 6);
     WriteRun(dir, "q", 1, 4, 16, 8);
-    RecordingWriterSettings::frame_delay_ms = 5;
     JobHost host_p(dir / "p0001.png", dir / "p.rvx"), host_q(dir / "q0001.png", dir / "q.rvx");
-    auto job_p = LoadedJob(host_p);
-    auto job_q = LoadedJob(host_q);
+    auto job_p = LoadedJob(host_p, &CreateRVXMovieWriter);
+    auto job_q = LoadedJob(host_q, &CreateRVXMovieWriter);
+    // Both write frame files of the same names; they must not meet.
     EXPECT_NE(job_p->WorkDirectory(), job_q->WorkDirectory());
     ASSERT_EQ(job_p->Start(), 1);
     ASSERT_EQ(job_q->Start(), 1);
-    EXPECT_EQ(host_p.WaitForEnd(), MSG_JOB_DONE);
-    EXPECT_EQ(host_q.WaitForEnd(), MSG_JOB_DONE);
-    EXPECT_EQ(Lines(dir / "p.rvx").size(), 8u);
-    EXPECT_EQ(Lines(dir / "q.rvx").size(), 6u);
-    EXPECT_EQ(Lines(dir / "q.rvx")[0], "picture 16x8 20002003");
+    EXPECT_EQ(host_p.WaitForEnd(), MSG_JOB_DONE) << job_p->FailureReason();
+    EXPECT_EQ(host_q.WaitForEnd(), MSG_JOB_DONE) << job_q->FailureReason();
+    for (auto [name, frames, width] : {std::tuple{"p.rvx", 6u, 24u}, std::tuple{"q.rvx", 4u, 16u}}) {
+        CRVXReader reader;
+        ASSERT_TRUE(reader.Open(dir.path() / name));
+        EXPECT_TRUE(reader.Verify()) << name;
+        EXPECT_EQ(reader.FrameCount(), frames);
+        EXPECT_EQ(reader.Width(), width);
+    }
 }
 
 TEST_F(ImageJob, JapaneseAndPercentFolderNamesWork) {
