@@ -1,5 +1,8 @@
 #include "pqxlib/dct_float_llm_kernels.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace _pqxlib_ {
 
 // Written out in hexadecimal so that every build, whatever its maths library,
@@ -30,25 +33,47 @@ namespace {
 constexpr int kLanes = 4;
 
 // Every 1-D pass works on eight vectors of four lanes (the block's channels)
-// at `stride` floats apart: 4 along a row, 32 down a column. The order of the
-// operations below is the definition of the results; keep it.
-inline void Forward1D(float* p, int stride, const float* kc) {
+// at `kStride` floats apart: 4 along a row, 32 down a column. The lanes are
+// gathered into local arrays so the compiler can see they never overlap and
+// run the four lanes side by side. The order of the operations within a lane
+// is the definition of the results; keep it.
+struct Vectors {
+    float x[8][kLanes];
+};
+
+template <int kStride>
+inline Vectors Gather(const float* p) {
+    Vectors v;
+    for (int i = 0; i < 8; ++i)
+        for (int lane = 0; lane < kLanes; ++lane) v.x[i][lane] = p[i * kStride + lane];
+    return v;
+}
+
+template <int kStride>
+inline void Scatter(const Vectors& v, float* p) {
+    for (int i = 0; i < 8; ++i)
+        for (int lane = 0; lane < kLanes; ++lane) p[i * kStride + lane] = v.x[i][lane];
+}
+
+template <int kStride>
+inline void Forward1D(float* p, const float* kc) {
     const float k0 = kc[kK0], k1 = kc[kK1], k2 = kc[kK2], k3 = kc[kK3];
     const float k5 = kc[kK5], k6 = kc[kK6], k7 = kc[kK7];
+    const Vectors in = Gather<kStride>(p);
+    Vectors out;
     for (int lane = 0; lane < kLanes; ++lane) {
-        float* x = p + lane;
-        const float x0 = x[0], x1 = x[stride], x2 = x[2 * stride], x3 = x[3 * stride];
-        const float x4 = x[4 * stride], x5 = x[5 * stride], x6 = x[6 * stride], x7 = x[7 * stride];
+        const float x0 = in.x[0][lane], x1 = in.x[1][lane], x2 = in.x[2][lane], x3 = in.x[3][lane];
+        const float x4 = in.x[4][lane], x5 = in.x[5][lane], x6 = in.x[6][lane], x7 = in.x[7][lane];
 
         const float s07 = x0 + x7, s16 = x1 + x6, s25 = x2 + x5, s34 = x3 + x4;
         const float d07 = x0 - x7, d16 = x1 - x6, d25 = x2 - x5, d34 = x3 - x4;
 
         const float a = s07 + s34, b = s16 + s25;
         const float e = s07 - s34, f = s16 - s25;
-        x[0] = a + b;
-        x[4 * stride] = a - b;
-        x[2 * stride] = k2 * e + k6 * f;
-        x[6 * stride] = k6 * e - k2 * f;
+        out.x[0][lane] = a + b;
+        out.x[4][lane] = a - b;
+        out.x[2][lane] = k2 * e + k6 * f;
+        out.x[6][lane] = k6 * e - k2 * f;
 
         // Rotations by 3*pi/16 and pi/16 (scaled by sqrt 2), a butterfly,
         // and the outer pair brought back to scale by cos(pi/4).
@@ -57,36 +82,44 @@ inline void Forward1D(float* p, int stride, const float* kc) {
         const float r5 = k1 * d25 + k7 * d16;
         const float r6 = k1 * d16 - k7 * d25;
         const float lo = r4 + r6, hi = r7 + r5;
-        x[3 * stride] = r7 - r5;
-        x[5 * stride] = r4 - r6;
-        x[stride] = (hi + lo) * k0;
-        x[7 * stride] = (hi - lo) * k0;
+        out.x[3][lane] = r7 - r5;
+        out.x[5][lane] = r4 - r6;
+        out.x[1][lane] = (hi + lo) * k0;
+        out.x[7][lane] = (hi - lo) * k0;
     }
+    Scatter<kStride>(out, p);
 }
 
-inline void Inverse1D(float* p, int stride, const float* kc) {
+template <int kStride>
+inline void Inverse1D(float* p, const float* kc) {
+    const float c6 = kc[kK6], c3 = kc[kK3], p26 = kc[kK2MinusK6], s26 = kc[kK2PlusK6];
+    const float m0 = kc[kK5K3MinusK1K7], m1 = kc[kK7K3K1MinusK5];
+    const float m2 = kc[kK5K3K1MinusK7], m3 = kc[kK3K1MinusK5K7];
+    const float n1 = kc[kK7MinusK3], n2 = kc[kMinusK3MinusK1];
+    const float n3 = kc[kMinusK3MinusK5], n4 = kc[kK5MinusK3];
+    const Vectors in = Gather<kStride>(p);
+    Vectors out;
     for (int lane = 0; lane < kLanes; ++lane) {
-        float* x = p + lane;
-        const float y0 = x[0], y1 = x[stride], y2 = x[2 * stride], y3 = x[3 * stride];
-        const float y4 = x[4 * stride], y5 = x[5 * stride], y6 = x[6 * stride], y7 = x[7 * stride];
+        const float y0 = in.x[0][lane], y1 = in.x[1][lane], y2 = in.x[2][lane], y3 = in.x[3][lane];
+        const float y4 = in.x[4][lane], y5 = in.x[5][lane], y6 = in.x[6][lane], y7 = in.x[7][lane];
 
-        const float z = (y2 + y6) * kc[kK6];
-        const float even2 = z - y6 * kc[kK2PlusK6];
-        const float even3 = z + y2 * kc[kK2MinusK6];
+        const float z = (y2 + y6) * c6;
+        const float even2 = z - y6 * s26;
+        const float even3 = z + y2 * p26;
         const float even0 = y0 + y4, even1 = y0 - y4;
         const float e10 = even0 + even3, e13 = even0 - even3;
         const float e11 = even1 + even2, e12 = even1 - even2;
 
         float z1 = y7 + y1, z2 = y5 + y3, z3 = y7 + y3, z4 = y5 + y1;
-        const float z5 = (z3 + z4) * kc[kK3];
-        float o0 = y7 * kc[kK5K3MinusK1K7];
-        float o1 = y5 * kc[kK7K3K1MinusK5];
-        float o2 = y3 * kc[kK5K3K1MinusK7];
-        float o3 = y1 * kc[kK3K1MinusK5K7];
-        z1 = z1 * kc[kK7MinusK3];
-        z2 = z2 * kc[kMinusK3MinusK1];
-        z3 = z3 * kc[kMinusK3MinusK5];
-        z4 = z4 * kc[kK5MinusK3];
+        const float z5 = (z3 + z4) * c3;
+        float o0 = y7 * m0;
+        float o1 = y5 * m1;
+        float o2 = y3 * m2;
+        float o3 = y1 * m3;
+        z1 = z1 * n1;
+        z2 = z2 * n2;
+        z3 = z3 * n3;
+        z4 = z4 * n4;
         z3 = z3 + z5;
         z4 = z4 + z5;
         o0 = o0 + (z1 + z3);
@@ -94,63 +127,71 @@ inline void Inverse1D(float* p, int stride, const float* kc) {
         o2 = o2 + (z2 + z3);
         o3 = o3 + (z1 + z4);
 
-        x[0] = e10 + o3;
-        x[7 * stride] = e10 - o3;
-        x[stride] = e11 + o2;
-        x[6 * stride] = e11 - o2;
-        x[2 * stride] = e12 + o1;
-        x[5 * stride] = e12 - o1;
-        x[3 * stride] = e13 + o0;
-        x[4 * stride] = e13 - o0;
+        out.x[0][lane] = e10 + o3;
+        out.x[7][lane] = e10 - o3;
+        out.x[1][lane] = e11 + o2;
+        out.x[6][lane] = e11 - o2;
+        out.x[2][lane] = e12 + o1;
+        out.x[5][lane] = e12 - o1;
+        out.x[3][lane] = e13 + o0;
+        out.x[4][lane] = e13 - o0;
     }
+    Scatter<kStride>(out, p);
 }
 
 void RowForward(float* work, const float* kc) {
-    for (int r = 0; r < 8; ++r) Forward1D(work + 32 * r, 4, kc);
+    for (int r = 0; r < 8; ++r) Forward1D<4>(work + 32 * r, kc);
 }
 void ColumnForward(float* work, const float* kc) {
-    for (int c = 0; c < 8; ++c) Forward1D(work + 4 * c, 32, kc);
+    for (int c = 0; c < 8; ++c) Forward1D<32>(work + 4 * c, kc);
 }
 void RowInverse(float* work, const float* kc) {
-    for (int r = 0; r < 8; ++r) Inverse1D(work + 32 * r, 4, kc);
+    for (int r = 0; r < 8; ++r) Inverse1D<4>(work + 32 * r, kc);
 }
 void ColumnInverse(float* work, const float* kc) {
-    for (int c = 0; c < 8; ++c) Inverse1D(work + 4 * c, 32, kc);
+    for (int c = 0; c < 8; ++c) Inverse1D<32>(work + 4 * c, kc);
 }
 
 void Load(const int16_t* block, float* work, int lanes, const float* steps) {
-    for (int i = 0; i < 256; i += 4) {
-        for (int k = 0; k < 4; ++k) {
-            const float v = k < lanes ? static_cast<float>(block[i + k]) : 0.0f;
-            work[i + k] = steps != nullptr ? v * steps[i + k] : v;
-        }
+    const float mask[4] = {1.0f, lanes > 1 ? 1.0f : 0.0f, lanes > 2 ? 1.0f : 0.0f,
+                           lanes > 3 ? 1.0f : 0.0f};
+    if (steps == nullptr) {
+        for (int i = 0; i < 256; i += 4)
+            for (int k = 0; k < 4; ++k) work[i + k] = static_cast<float>(block[i + k]) * mask[k];
+    } else {
+        for (int i = 0; i < 256; i += 4)
+            for (int k = 0; k < 4; ++k)
+                work[i + k] = (static_cast<float>(block[i + k]) * mask[k]) * steps[i + k];
     }
 }
 
 // Truncation after adding a quarter away from zero: values reach the next
-// integer only from three quarters on (a dead zone that favours zeros).
-// Out-of-range results saturate instead of wrapping.
+// integer only from three quarters on (a dead zone that favours zeros); a
+// zero gets +0.25 and still truncates to 0. Out-of-range results saturate
+// instead of wrapping.
 inline int16_t RoundQuarter(float v) {
-    float t = v;
-    if (v > 0.0f) t = v + 0.25f;
-    else if (v < 0.0f) t = v - 0.25f;
-    if (t >= 32767.0f) return 32767;
-    if (t <= -32768.0f) return -32768;
+    float t = v + std::copysign(0.25f, v);
+    t = std::min(std::max(t, -32768.0f), 32767.0f);
     return static_cast<int16_t>(static_cast<int32_t>(t));
 }
 
-void StoreForward(const float* work, int16_t* block, int lanes, const float* steps, float scale) {
-    for (int i = 0; i < 256; i += 4) {
-        for (int k = 0; k < lanes; ++k) {
-            block[i + k] = RoundQuarter((2.0f * work[i + k]) / (scale * steps[i + k]));
-        }
+// All four lanes are computed; only lanes below the count are written.
+template <typename F>
+inline void StoreLanes(int16_t* block, int lanes, F value) {
+    if (lanes == 4) {
+        for (int i = 0; i < 256; ++i) block[i] = value(i);
+        return;
     }
+    for (int i = 0; i < 256; i += 4)
+        for (int k = 0; k < lanes; ++k) block[i + k] = value(i + k);
+}
+
+void StoreForward(const float* work, int16_t* block, int lanes, const float* steps, float scale) {
+    StoreLanes(block, lanes, [&](int i) { return RoundQuarter((2.0f * work[i]) / (scale * steps[i])); });
 }
 
 void StoreInverse(const float* work, int16_t* block, int lanes, float scale) {
-    for (int i = 0; i < 256; i += 4) {
-        for (int k = 0; k < lanes; ++k) block[i + k] = RoundQuarter((work[i + k] * scale) / 128.0f);
-    }
+    StoreLanes(block, lanes, [&](int i) { return RoundQuarter((work[i] * scale) / 128.0f); });
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "pqxlib/huffman.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace _pqxlib_ {
@@ -23,11 +24,26 @@ struct CodedSymbol {
 
 inline int HighestBit(uint32_t x) { return 31 - __builtin_clz(x); }
 
+// Bit i set when block[i] != 0. The flags are formed as bytes, which the
+// compiler vectorises, and each run of eight is gathered into one byte of the
+// mask with a multiply: byte k of a group lands on bit 56 + k.
+inline uint64_t NonZeroMask(const int16_t* block) {
+    uint8_t flags[kCoefficientsPerBlock];
+    for (int i = 0; i < kCoefficientsPerBlock; ++i) flags[i] = block[i] != 0;
+    uint64_t mask = 0;
+    for (int g = 0; g < 8; ++g) {
+        uint64_t eight;
+        std::memcpy(&eight, flags + 8 * g, 8);
+        if constexpr (std::endian::native == std::endian::big) eight = __builtin_bswap64(eight);
+        mask |= ((eight * 0x0102040810204080ull) >> 56) << (8 * g);
+    }
+    return mask;
+}
+
 // Splits a block into its symbols. Returns the number of symbols, or -1 when
 // a magnitude has no symbol.
 int CollectSymbols(const int16_t* block, CodedSymbol* out) {
-    uint64_t nonZero = 0;
-    for (int i = 0; i < kCoefficientsPerBlock; ++i) nonZero |= uint64_t(block[i] != 0) << i;
+    uint64_t nonZero = NonZeroMask(block);
     int n = 0;
     int last = -1;
     while (nonZero) {
@@ -50,6 +66,51 @@ int CollectSymbols(const int16_t* block, CodedSymbol* out) {
     if (last < kCoefficientsPerBlock - 1) out[n++] = {kEndOfBlock, 0, 0};
     return n;
 }
+
+// Packs one block's bits behind the writer's pending bits and hands the whole
+// bytes to the stream in one write. The record ends exactly as if the same
+// bits had gone through PutBits one field at a time, so the caller's own
+// fields and FlushBits carry on from it.
+class BlockPacker {
+public:
+    explicit BlockPacker(BitStream& stream)
+        : stream_(stream), pending_(uint64_t(stream.buffer) << 32), bits_(stream.count) {}
+
+    // Appends the n bits (n <= 26) at the top of word.
+    void Put(uint32_t word, uint32_t n) {
+        pending_ |= uint64_t(word) << (32 - bits_);  // bits_ < 32 here
+        bits_ += n;
+        if (bits_ >= 32) {
+            const uint32_t top = uint32_t(pending_ >> 32);
+            bytes_[size_++] = uint8_t(top >> 24);
+            bytes_[size_++] = uint8_t(top >> 16);
+            bytes_[size_++] = uint8_t(top >> 8);
+            bytes_[size_++] = uint8_t(top);
+            pending_ <<= 32;
+            bits_ -= 32;
+        }
+    }
+
+    void Finish() {
+        while (bits_ >= 8) {
+            bytes_[size_++] = uint8_t(pending_ >> 56);
+            pending_ <<= 8;
+            bits_ -= 8;
+        }
+        if (size_ > 0) std::fwrite(bytes_, 1, size_, stream_.file);
+        stream_.position += size_;
+        stream_.buffer = uint32_t(pending_ >> 32);
+        stream_.count = bits_;
+    }
+
+private:
+    BitStream& stream_;
+    uint64_t pending_;  // next bits at the most significant end
+    uint32_t bits_;
+    uint32_t size_ = 0;
+    // A block has at most kMaxSymbolsPerBlock symbols of at most 26 bits.
+    uint8_t bytes_[(kMaxSymbolsPerBlock * 26 + 7) / 8 + 8];
+};
 
 }  // namespace
 
@@ -249,20 +310,16 @@ int CHuffmanCoder::EncodeBlock(const int16_t* block) {
     for (int i = 0; i < n; ++i) {
         if (lengths_[symbols[i].symbol] == 0) return 0;
     }
-    BitStream& s = *writer_;
+    BlockPacker packer(*writer_);
     for (int i = 0; i < n; ++i) {
         const CodedSymbol& cs = symbols[i];
         const uint32_t length = lengths_[cs.symbol];
         const uint32_t total = length + cs.valueLength;
-        if (total <= 24) {
-            const uint32_t word = codes_[cs.symbol] |
-                                  (cs.valueLength ? uint32_t(cs.valueBits) << (32 - total) : 0u);
-            PutBits(s, word, total);
-        } else {
-            PutBits(s, codes_[cs.symbol], length);
-            PutBits(s, uint32_t(cs.valueBits) << (32 - cs.valueLength), cs.valueLength);
-        }
+        const uint32_t word =
+            codes_[cs.symbol] | (cs.valueLength ? uint32_t(cs.valueBits) << (32 - total) : 0u);
+        packer.Put(word, total);
     }
+    packer.Finish();
     return 1;
 }
 
@@ -295,8 +352,18 @@ void CHuffmanCoder::BuildDecodingTables() {
         const uint32_t l = lengths_[symbol];
         if (l == 0 || l > kFastBits) continue;
         const uint32_t first = codes_[symbol] >> (32 - kFastBits);
-        const uint32_t span = 1u << (kFastBits - l);
-        for (uint32_t k = 0; k < span; ++k) fast_[first + k] = uint16_t(l << 8 | symbol);
+        const uint32_t suffixBits = kFastBits - l;
+        const uint32_t size = uint32_t(symbol) >> 4;
+        for (uint32_t suffix = 0; suffix < (1u << suffixBits); ++suffix) {
+            FastEntry& e = fast_[first + suffix];
+            e.symbol = uint8_t(symbol);
+            e.codeLength = uint8_t(l);
+            if (size == 0 || size > suffixBits) continue;
+            const uint32_t bits = suffix >> (suffixBits - size);
+            const uint32_t half = 1u << (size - 1);
+            e.value = int16_t((bits & half) ? -int32_t(bits) : int32_t(bits + half));
+            e.totalLength = uint8_t(l + size);
+        }
     }
 }
 
@@ -318,10 +385,10 @@ int CHuffmanCoder::DecodeSymbolSlow(BitStream& s) const {
 }
 
 inline int CHuffmanCoder::DecodeSymbol(BitStream& s) const {
-    const uint32_t entry = fast_[PeekBits(s, kFastBits)];
-    if (entry == 0) return DecodeSymbolSlow(s);
-    GetBits(s, entry >> 8);
-    return int(entry & 0xFF);
+    const FastEntry& e = fast_[PeekBits(s, kFastBits)];
+    if (e.codeLength == 0) return DecodeSymbolSlow(s);
+    GetBits(s, e.codeLength);
+    return e.symbol;
 }
 
 int CHuffmanCoder::DecodeCoefficients(int16_t* values, const uint8_t* scan) {
@@ -331,7 +398,25 @@ int CHuffmanCoder::DecodeCoefficients(int16_t* values, const uint8_t* scan) {
     int ok = 1;
     int j = 0;
     while (j < kCoefficientsPerBlock) {
-        const int symbol = DecodeSymbol(s);
+        // A fully decoded entry never spans more than the peeked bits.
+        const FastEntry& e = fast_[PeekBits(s, kFastBits)];
+        if (e.totalLength != 0) {
+            GetBits(s, e.totalLength);
+            j += e.symbol & 15;
+            if (j >= kCoefficientsPerBlock) {
+                ok = 0;
+                break;
+            }
+            values[scan[j++]] = e.value;
+            continue;
+        }
+        int symbol;
+        if (e.codeLength != 0) {
+            GetBits(s, e.codeLength);
+            symbol = e.symbol;
+        } else {
+            symbol = DecodeSymbolSlow(s);
+        }
         if (symbol <= 0) {
             ok = symbol == 0;
             break;

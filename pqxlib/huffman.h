@@ -92,7 +92,17 @@ public:
 
 private:
     // Bits of the first decoding look-up; longer codes take the slow path.
-    static constexpr int kFastBits = 10;
+    static constexpr int kFastBits = 11;
+
+    // What the next kFastBits bits decode to. A value symbol whose code and
+    // value bits both fit is decoded completely (totalLength != 0).
+    struct FastEntry {
+        int16_t value;
+        uint8_t symbol;
+        uint8_t codeLength;   // 0: no code of at most kFastBits bits starts here
+        uint8_t totalLength;  // code plus value bits, 0 when they do not fit
+        uint8_t unused;
+    };
 
     int CountBlock(const int16_t* block);
     int FinishTable(BitStream* writer);
@@ -108,10 +118,10 @@ private:
     uint8_t lengths_[kHuffmanSymbolCount];
     uint32_t codes_[kHuffmanSymbolCount];
 
-    // Decoding: (length << 8 | symbol) per kFastBits-bit prefix, 0 = longer
-    // or no code; per length the first canonical code (right-aligned), the
-    // number of codes and where its symbols start in the canonical list.
-    uint16_t fast_[1 << kFastBits];
+    // Decoding: the fast look-up; per length the first canonical code
+    // (right-aligned), the number of codes and where its symbols start in the
+    // canonical list.
+    FastEntry fast_[1 << kFastBits];
     uint32_t firstCode_[kHuffmanMaxCodeLength + 1];
     uint32_t lengthCount_[kHuffmanMaxCodeLength + 1];
     uint32_t lengthOffset_[kHuffmanMaxCodeLength + 1];

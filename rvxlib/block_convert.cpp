@@ -222,7 +222,7 @@ int32_t IRVXConvBlock::CodeMacroblock() {
 int32_t IRVXConvBlock::ReconstructMacroblock() {
     if (!coded_pending_ || input_ == nullptr) return 0;
     fill_ = output_;
-    ReconstructBlocks(output_);
+    ReconstructBlocks();
     transform_->Flush();
     output_ += blocks_per_macroblock_ * kValuesPerBlock;
     coded_pending_ = false;
@@ -235,7 +235,7 @@ int32_t IRVXConvBlock::DecodeMacroblock() {
     for (uint32_t i = 0; i < blocks_per_macroblock_; ++i)
         if (!decoder_->DecodeBlock(blocks + i * kValuesPerBlock, kIdentityScan.table)) return 0;
     fill_ = blocks;
-    ReconstructBlocks(blocks);
+    ReconstructBlocks();
     transform_->Flush();
     return 1;
 }
@@ -255,7 +255,7 @@ void CRVXConvBlock::CodeBlocks() {
     }
 }
 
-void CRVXConvBlock::ReconstructBlocks(const int16_t*) {
+void CRVXConvBlock::ReconstructBlocks() {
     for (int q = 0; q < 4; ++q) {
         for (int k = channels_ - 1; k >= 0; --k) FillSlot(k, k, q == 0);
         if (channels_ == 3) ClearSlot(3);
@@ -308,7 +308,7 @@ void CRVXConvBlockYUV422::CodeBlocks() {
     EmitSlot(3, 0, false);
 }
 
-void CRVXConvBlockYUV422::ReconstructBlocks(const int16_t*) {
+void CRVXConvBlockYUV422::ReconstructBlocks() {
     ReconstructFullPlanes(alpha_);
     FillSlot(0, 1, true);
     FillSlot(1, 1, false);
@@ -338,7 +338,7 @@ void CRVXConvBlockYUV411::CodeBlocks() {
     EmitSlot(1, 0, true);
 }
 
-void CRVXConvBlockYUV411::ReconstructBlocks(const int16_t*) {
+void CRVXConvBlockYUV411::ReconstructBlocks() {
     ReconstructFullPlanes(alpha_);
     FillSlot(0, 1, true);
     FillSlot(1, 0, true);

@@ -76,8 +76,9 @@ public:
 protected:
     // Per layout: gather, transform and emit the blocks of one macroblock.
     virtual void CodeBlocks() = 0;
-    // Per layout: fill the slots from blocks, inverse transform, scatter.
-    virtual void ReconstructBlocks(const int16_t* blocks) = 0;
+    // Per layout: fill the slots from the blocks at fill_, inverse transform,
+    // scatter into the input buffer.
+    virtual void ReconstructBlocks() = 0;
 
     // Writes slot `slot` of the work block in zigzag order as the next block,
     // its DC predicted from channel `channel`'s coding predictor.
@@ -119,7 +120,7 @@ public:
 
 protected:
     void CodeBlocks() override;
-    void ReconstructBlocks(const int16_t* blocks) override;
+    void ReconstructBlocks() override;
 
 private:
     int channels_;
@@ -132,7 +133,7 @@ public:
 
 protected:
     void CodeBlocks() override;
-    void ReconstructBlocks(const int16_t* blocks) override;
+    void ReconstructBlocks() override;
 
 private:
     bool alpha_;
@@ -145,7 +146,7 @@ public:
 
 protected:
     void CodeBlocks() override;
-    void ReconstructBlocks(const int16_t* blocks) override;
+    void ReconstructBlocks() override;
 
 private:
     bool alpha_;

@@ -1,10 +1,16 @@
 #include "rvxlib/color_space.h"
 
+#include "rvxlib/color_space_kernels.h"
+#include "support/cpu_features.h"
+
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 namespace _rvxlib_ {
 namespace {
+
+static_assert(std::endian::native == std::endian::little, "pixels are handled as little-endian words");
 
 inline uint8_t ClampToByte(int32_t v) { return static_cast<uint8_t>(std::clamp(v, 0, 255)); }
 
@@ -32,8 +38,18 @@ inline void VuyToRgb(const uint8_t* in, uint8_t* bgr) {
     bgr[2] = ClampToByte((y + 5745 * v + 2048) >> 12);
 }
 
+// Whole 32-bit moves: the fourth byte read is the next pixel's blue (forced
+// to 255 or overwritten by the next store), so only the last pixel of a row
+// goes byte by byte to stay inside the row.
 void Bgr24ToBgra(uint8_t* dst, const uint8_t* src, uint32_t count, uint32_t) {
-    for (uint32_t i = 0; i < count; ++i, src += 3, dst += 4) {
+    uint32_t i = 0;
+    for (; i + 1 < count; ++i, src += 3, dst += 4) {
+        uint32_t pixel;
+        std::memcpy(&pixel, src, 4);
+        pixel |= 0xFF000000u;
+        std::memcpy(dst, &pixel, 4);
+    }
+    if (i < count) {
         dst[0] = src[0];
         dst[1] = src[1];
         dst[2] = src[2];
@@ -42,7 +58,9 @@ void Bgr24ToBgra(uint8_t* dst, const uint8_t* src, uint32_t count, uint32_t) {
 }
 
 void BgraToBgr24(uint8_t* dst, const uint8_t* src, uint32_t count, uint32_t) {
-    for (uint32_t i = 0; i < count; ++i, src += 4, dst += 3) {
+    uint32_t i = 0;
+    for (; i + 1 < count; ++i, src += 4, dst += 3) std::memcpy(dst, src, 4);
+    if (i < count) {
         dst[0] = src[0];
         dst[1] = src[1];
         dst[2] = src[2];
@@ -97,6 +115,32 @@ void VuyaToBgra32(uint8_t* dst, const uint8_t* src, uint32_t count, uint32_t mas
 
 }  // namespace
 
+ColorRowRoutines ColorRowRoutinesPortable(ColorConversion conversion) {
+    switch (conversion) {
+        case ColorConversion::kBgr24ToBgra: return {Bgr24ToBgra, BgraToBgr24};
+        case ColorConversion::kBgraToBgra: return {Bgra32OrMask, Bgra32OrMask};
+        case ColorConversion::kBgr24ToVuya: return {Bgr24ToVuya, VuyaToBgr24};
+        case ColorConversion::kBgraToVuya: break;
+    }
+    return {Bgra32ToVuya, VuyaToBgra32};
+}
+
+ColorRowRoutines ColorRowRoutinesFor(ColorConversion conversion, uint32_t features) {
+#if defined(__SSE2__)
+    if (features & kCpuSse2) {
+        // The plain copies vectorise as they are.
+        switch (conversion) {
+            case ColorConversion::kBgr24ToVuya: return {Bgr24ToVuyaSse2, VuyaToBgr24Sse2};
+            case ColorConversion::kBgraToVuya: return {BgraToVuyaSse2, VuyaToBgraSse2};
+            default: break;
+        }
+    }
+#else
+    (void)features;
+#endif
+    return ColorRowRoutinesPortable(conversion);
+}
+
 IRVXColorSpace::IRVXColorSpace(uint32_t width, uint32_t height, uint32_t bytes_per_source_pixel,
                                uint32_t alpha_mask)
     : width_(width),
@@ -110,7 +154,18 @@ IRVXColorSpace::IRVXColorSpace(uint32_t width, uint32_t height, uint32_t bytes_p
       destination_pitch_(std::size_t{4} * PaddedSize(width)),
       alpha_mask_(alpha_mask) {}
 
-int32_t IRVXColorSpace::Init(uint32_t) { return forward_ != nullptr && back_ != nullptr ? 1 : 0; }
+int32_t IRVXColorSpace::Init(uint32_t features) {
+    const ColorRowRoutines routines = ColorRowRoutinesFor(conversion_, features);
+    forward_ = routines.forward;
+    back_ = routines.back;
+    return 1;
+}
+
+void IRVXColorSpace::UsePortable() {
+    const ColorRowRoutines routines = ColorRowRoutinesPortable(conversion_);
+    forward_ = routines.forward;
+    back_ = routines.back;
+}
 
 int32_t IRVXColorSpace::ConvertRow(uint8_t* dst, const uint8_t* src, uint32_t count) {
     if (dst == nullptr || src == nullptr) return 0;
@@ -124,8 +179,13 @@ int32_t IRVXColorSpace::ConvertRowBack(uint8_t* dst, const uint8_t* src, uint32_
     return 1;
 }
 
+bool IRVXColorSpace::Usable() const {
+    // A size within 15 of 2^32 has no padded size (it wraps to 0).
+    return width_ != 0 && height_ != 0 && padded_width_ >= width_ && padded_height_ >= height_;
+}
+
 int32_t IRVXColorSpace::ConvertPicture(const uint8_t* src, uint8_t* dst) {
-    if (src == nullptr || dst == nullptr || width_ == 0 || height_ == 0) return 0;
+    if (src == nullptr || dst == nullptr || !Usable()) return 0;
     source_ = src;
     destination_ = dst;
     for (uint32_t y = 0; y < height_; ++y) {
@@ -141,7 +201,7 @@ int32_t IRVXColorSpace::ConvertPicture(const uint8_t* src, uint8_t* dst) {
 }
 
 int32_t IRVXColorSpace::ConvertPictureBack(const uint8_t* picture, uint8_t* dst) {
-    if (picture == nullptr || dst == nullptr || width_ == 0 || height_ == 0) return 0;
+    if (picture == nullptr || dst == nullptr || !Usable()) return 0;
     for (uint32_t y = 0; y < height_; ++y)
         ConvertRowBack(dst + y * source_pitch_, picture + y * destination_pitch_, width_);
     return 1;
@@ -149,28 +209,28 @@ int32_t IRVXColorSpace::ConvertPictureBack(const uint8_t* picture, uint8_t* dst)
 
 CRVXColorSpace24bitTo32bit::CRVXColorSpace24bitTo32bit(uint32_t width, uint32_t height, uint32_t alpha_mask)
     : IRVXColorSpace(width, height, 3, alpha_mask) {
-    forward_ = Bgr24ToBgra;
-    back_ = BgraToBgr24;
+    conversion_ = ColorConversion::kBgr24ToBgra;
+    UsePortable();
 }
 
 CRVXColorSpace32bitTo32bit::CRVXColorSpace32bitTo32bit(uint32_t width, uint32_t height, uint32_t alpha_mask)
     : IRVXColorSpace(width, height, 4, alpha_mask) {
-    forward_ = Bgra32OrMask;
-    back_ = Bgra32OrMask;
+    conversion_ = ColorConversion::kBgraToBgra;
+    UsePortable();
 }
 
 CRVXColorSpaceRGB24bitToYUV32bit::CRVXColorSpaceRGB24bitToYUV32bit(uint32_t width, uint32_t height,
                                                                    uint32_t alpha_mask)
     : IRVXColorSpace(width, height, 3, alpha_mask) {
-    forward_ = Bgr24ToVuya;
-    back_ = VuyaToBgr24;
+    conversion_ = ColorConversion::kBgr24ToVuya;
+    UsePortable();
 }
 
 CRVXColorSpaceRGB32bitToYUV32bit::CRVXColorSpaceRGB32bitToYUV32bit(uint32_t width, uint32_t height,
                                                                    uint32_t alpha_mask)
     : IRVXColorSpace(width, height, 4, alpha_mask) {
-    forward_ = Bgra32ToVuya;
-    back_ = VuyaToBgra32;
+    conversion_ = ColorConversion::kBgraToVuya;
+    UsePortable();
 }
 
 }  // namespace _rvxlib_

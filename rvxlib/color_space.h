@@ -3,6 +3,7 @@
 // to the codec's picture buffer (4 bytes per pixel, V, U, Y, A or B, G, R, A,
 // padded to whole macroblocks) and back.
 
+#include "rvxlib/color_space_kernels.h"
 #include "rvxlib/rvx_interface.h"
 
 #include <cstddef>
@@ -15,9 +16,6 @@ constexpr uint32_t PaddedSize(uint32_t size) { return (size + 15u) & ~15u; }
 
 class IRVXColorSpace : public IRVXInterface {
 public:
-    // Portable per-row routine: count pixels from source to destination.
-    using RowRoutine = void (*)(uint8_t* dst, const uint8_t* src, uint32_t count, uint32_t alpha_mask);
-
     // bytes_per_source_pixel is 3 or 4. alpha_mask is ORed into every pixel
     // the converter produces (0xFF000000 forces alpha 255, 0 keeps it).
     IRVXColorSpace(uint32_t width, uint32_t height, uint32_t bytes_per_source_pixel,
@@ -59,8 +57,11 @@ protected:
     uint32_t padded_height_;
     std::size_t destination_pitch_;
     uint32_t alpha_mask_;
-    RowRoutine forward_ = nullptr;
-    RowRoutine back_ = nullptr;
+    void UsePortable();
+    bool Usable() const;
+    ColorConversion conversion_ = ColorConversion::kBgraToBgra;
+    ColorRowRoutine forward_ = nullptr;
+    ColorRowRoutine back_ = nullptr;
 };
 
 // B, G, R -> B, G, R, 255; back: B, G, R, A -> B, G, R.

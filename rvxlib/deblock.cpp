@@ -1,5 +1,7 @@
 #include "rvxlib/deblock.h"
 
+#include "support/cpu_features.h"
+
 namespace _rvxlib_ {
 namespace {
 
@@ -34,6 +36,15 @@ void DeblockPicturePortable(uint8_t* picture, uint32_t width, uint32_t height, s
     }
 }
 
+DeblockRoutine DeblockRoutineFor(uint32_t features) {
+#if defined(__SSE2__)
+    if (features & kCpuSse2) return DeblockPictureSse2;
+#else
+    (void)features;
+#endif
+    return DeblockPicturePortable;
+}
+
 IRVXDeblockEdgeFilter::IRVXDeblockEdgeFilter(uint32_t padded_width, uint32_t padded_height)
     : padded_width_(padded_width), padded_height_(padded_height), pitch_(std::size_t{4} * padded_width) {}
 
@@ -42,8 +53,8 @@ CRVXDeblockEdgeFilterUnSigned::CRVXDeblockEdgeFilterUnSigned(uint32_t padded_wid
     routine_ = DeblockPicturePortable;
 }
 
-int32_t CRVXDeblockEdgeFilterUnSigned::Init(uint32_t) {
-    routine_ = DeblockPicturePortable;
+int32_t CRVXDeblockEdgeFilterUnSigned::Init(uint32_t features) {
+    routine_ = DeblockRoutineFor(features);
     return 1;
 }
 

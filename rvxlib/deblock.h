@@ -13,6 +13,11 @@ namespace _rvxlib_ {
 // pitch bytes apart).
 using DeblockRoutine = void (*)(uint8_t* picture, uint32_t width, uint32_t height, std::size_t pitch);
 void DeblockPicturePortable(uint8_t* picture, uint32_t width, uint32_t height, std::size_t pitch);
+#if defined(__SSE2__)
+void DeblockPictureSse2(uint8_t* picture, uint32_t width, uint32_t height, std::size_t pitch);
+#endif
+// The fastest routine the processor feature word allows.
+DeblockRoutine DeblockRoutineFor(uint32_t features);
 
 class IRVXDeblockEdgeFilter : public IRVXInterface {
 public:

@@ -288,6 +288,37 @@ TEST(HuffmanRoundTrip, TypicalAndExtremeBlocksThroughEveryDecoder) {
     EXPECT_FALSE(BitStreamOverrun(reader));
 }
 
+// The frame writer puts its own fields (a 6-bit quantiser) between blocks on
+// the same stream; both sides must stay in step.
+TEST(HuffmanRoundTrip, CallerFieldsBetweenBlocksStayInStep) {
+    std::mt19937 rng(5);
+    const std::vector<Block> blocks = TypicalBlocks(rng, 50);
+    std::vector<const int16_t*> pointers;
+    for (const Block& b : blocks) pointers.push_back(b.data());
+    MemoryWriter writer;
+    CHuffmanCoder coder;
+    ASSERT_EQ(coder.BuildAndWriteTable(&writer.stream, pointers.data(), pointers.size()), 1);
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        PutBits(writer.stream, uint32_t(i % 64) << 26, 6);
+        ASSERT_EQ(coder.EncodeBlock(blocks[i].data()), 1);
+    }
+    PutBits(writer.stream, 0xABC00000u, 12);
+    const std::vector<uint8_t> bytes = writer.Finish();
+
+    BitStream reader;
+    BitStreamInitBounded(reader, bytes.data(), bytes.size());
+    CHuffmanCoder decoder;
+    ASSERT_EQ(decoder.ReadTable(&reader), 1);
+    Block decoded(64);
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        ASSERT_EQ(GetBits(reader, 6), i % 64);
+        ASSERT_EQ(decoder.DecodeBlock(decoded.data(), IdentityScan()), 1);
+        ASSERT_EQ(decoded, blocks[i]) << i;
+    }
+    EXPECT_EQ(GetBits(reader, 12), 0xABCu);
+    EXPECT_FALSE(BitStreamOverrun(reader));
+}
+
 TEST(HuffmanRoundTrip, InterleavedChannelsLandInTheirSlots) {
     uint8_t scans[4][64];
     BuildInterleavedScanTables(scans);

@@ -13,6 +13,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace _rvxlib_;
@@ -349,11 +350,12 @@ TEST(BlockConvert, DamagedStreamsFailWithoutHarm) {
     std::mt19937 rng(3);
     std::vector<Macroblock> mbs;
     for (uint32_t i = 0; i < columns * rows; ++i) mbs.push_back(Textured(rng, false));
-    for (Layout layout : {Layout::k444, Layout::k411}) {
-        auto enc_t = MakeTransform(Transform::kDct, true);
+    for (auto [layout, transform] : {std::pair{Layout::k444, Transform::kDct}, std::pair{Layout::k411, Transform::kDct},
+                                     std::pair{Layout::k422, Transform::kDiff2D}}) {
+        auto enc_t = MakeTransform(transform, true);
         auto enc = MakeConverter(layout, enc_t.get(), true);
         const CodedFrame frame = CodeFrame(*enc, mbs, columns, rows, 3);
-        auto dec_t = MakeTransform(Transform::kDct, true);
+        auto dec_t = MakeTransform(transform, true);
         auto dec = MakeConverter(layout, dec_t.get(), true);
         // Every cut short of the whole stream is noticed.
         for (std::size_t size = 0; size + 1 < frame.bytes.size(); size += 1 + size / 8) {

@@ -1,9 +1,11 @@
 #include "rvxlib/color_space.h"
+#include "support/cpu_features.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -76,12 +78,19 @@ TEST(ColorSpace, PicturePaddingRepeatsLastColumnAndRow) {
             ASSERT_EQ(p[2], 200 + from);
             ASSERT_EQ(p[3], 255);
         }
+    // And back into the padded 24-bit row, exactly.
+    std::vector<uint8_t> back(52, 0xEE);
+    ASSERT_EQ(cs.ConvertPictureBack(dst.data(), back.data()), 1);
+    EXPECT_TRUE(std::equal(src.begin(), src.begin() + 51, back.begin()));
+    EXPECT_EQ(back[51], 0xEE);  // the row padding is not the converter's
 }
 
 TEST(ColorSpace, RefusesMissingPicturesAndEmptySizes) {
     CRVXColorSpace24bitTo32bit empty(0, 5);
     uint8_t buffer[64] = {};
     EXPECT_EQ(empty.ConvertPicture(buffer, buffer), 0);
+    CRVXColorSpace24bitTo32bit huge(0xFFFFFFF8u, 1);  // no padded width exists
+    EXPECT_EQ(huge.ConvertPicture(buffer, buffer), 0);
     CRVXColorSpace24bitTo32bit cs(1, 1);
     EXPECT_EQ(cs.ConvertPicture(nullptr, buffer), 0);
     EXPECT_EQ(cs.ConvertPicture(buffer, nullptr), 0);
@@ -122,5 +131,45 @@ TEST(ColorSpace, YuvRoundTripStaysWithinAFewLevels) {
         mid.ConvertRow(vuya, bgr, 1);
         mid.ConvertRowBack(out, vuya, 1);
         for (int k = 0; k < 3; ++k) ASSERT_LE(std::abs(out[k] - bgr[k]), 3) << trial;
+    }
+}
+
+TEST(ColorSpace, EveryRoutineVariantMatchesThePortableOne) {
+    std::mt19937 rng(11);
+    // Every 8-bit value in every position, plus row lengths that leave tails.
+    std::vector<uint8_t> src(4 * 1031);
+    for (std::size_t i = 0; i < src.size(); ++i) src[i] = static_cast<uint8_t>(i < 1024 ? i * 37 : rng());
+    for (ColorConversion conversion : {ColorConversion::kBgr24ToBgra, ColorConversion::kBgraToBgra,
+                                       ColorConversion::kBgr24ToVuya, ColorConversion::kBgraToVuya}) {
+        const ColorRowRoutines reference = ColorRowRoutinesPortable(conversion);
+        const ColorRowRoutines fast = ColorRowRoutinesFor(conversion, ProcessorFeatures() | kCpuSse2);
+        for (uint32_t mask : {0u, 0xFF000000u})
+            for (uint32_t count : {1u, 3u, 4u, 5u, 300u, 1031u}) {
+                std::vector<uint8_t> a(4 * count + 8, 0xAB), b(a);
+                reference.forward(a.data(), src.data(), count, mask);
+                fast.forward(b.data(), src.data(), count, mask);
+                ASSERT_EQ(a, b) << static_cast<int>(conversion) << " forward " << count;
+                std::fill(a.begin(), a.end(), 0xAB);
+                std::fill(b.begin(), b.end(), 0xAB);
+                reference.back(a.data(), src.data(), count, mask);
+                fast.back(b.data(), src.data(), count, mask);
+                ASSERT_EQ(a, b) << static_cast<int>(conversion) << " back " << count;
+            }
+    }
+    // The YUV arithmetic on every 24-bit value, both directions.
+    const ColorRowRoutines reference = ColorRowRoutinesPortable(ColorConversion::kBgraToVuya);
+    const ColorRowRoutines fast = ColorRowRoutinesFor(ColorConversion::kBgraToVuya, ProcessorFeatures() | kCpuSse2);
+    std::vector<uint8_t> all(4 * 65536), a(all.size()), b(all.size());
+    for (uint32_t high = 0; high < 256; ++high) {
+        for (uint32_t low = 0; low < 65536; ++low) {
+            const uint32_t value = high << 16 | low;
+            std::memcpy(&all[4 * low], &value, 4);
+        }
+        reference.forward(a.data(), all.data(), 65536, 0);
+        fast.forward(b.data(), all.data(), 65536, 0);
+        ASSERT_EQ(a, b) << high;
+        reference.back(a.data(), all.data(), 65536, 0);
+        fast.back(b.data(), all.data(), 65536, 0);
+        ASSERT_EQ(a, b) << high;
     }
 }
