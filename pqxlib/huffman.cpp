@@ -166,8 +166,9 @@ void BuildCodeLengths(const uint64_t counts[kHuffmanSymbolCount],
         depth[root] = 0;
         queue[tail++] = root;
         while (head < tail) {
-            const Node& node = nodes[queue[head++]];
-            const int d = depth[&node - nodes];
+            const int index = queue[head++];
+            const Node& node = nodes[index];
+            const int d = depth[index];
             if (node.child[0] < 0) {
                 ++lengthCount[d];
                 continue;

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -23,6 +22,8 @@ std::string Hex(const IHashCode& hash) {
 
 std::string Sha256Hex(const std::string& message) {
     CHashSHA256 hash;
+    hash.Update("stale", 5);  // Init must forget it
+    hash.Init();
     hash.Update(message.data(), message.size());
     hash.Final();
     return Hex(hash);
@@ -37,103 +38,58 @@ TEST(HashSHA256, MatchesPublishedVectors) {
               "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
 }
 
-TEST(HashSHA256, InitRestartsAfterUse) {
-    CHashSHA256 hash;
-    hash.Update("garbage", 7);
-    hash.Final();
-    hash.Init();
-    hash.Final();
-    EXPECT_EQ(Hex(hash), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-}
-
-// Every split of a message around the block and padding boundaries must give
-// the digest of the whole, including pieces that end exactly on 64 bytes.
+// Splits around the block and padding boundaries, including pieces that end
+// exactly on 64 bytes, give the digest of one call.
 TEST(HashSHA256, PiecewiseUpdatesMatchOneCall) {
     std::vector<uint8_t> message(300);
     for (std::size_t i = 0; i < message.size(); ++i) message[i] = uint8_t(i * 37 + 11);
-    for (std::size_t total : {55u, 56u, 63u, 64u, 65u, 119u, 128u, 300u}) {
+    for (std::size_t total : {55u, 56u, 64u, 119u, 128u, 300u}) {
         CHashSHA256 whole;
         whole.Update(message.data(), total);
         whole.Final();
-        for (std::size_t split : {std::size_t(0), std::size_t(1), std::size_t(63), std::size_t(64),
-                                  total / 2, total}) {
+        for (std::size_t split : {std::size_t(1), std::size_t(63), std::size_t(64), total / 2}) {
             if (split > total) continue;
             CHashSHA256 pieces;
             pieces.Update(message.data(), split);
             pieces.Update(message.data() + split, 0);
             pieces.Update(message.data() + split, total - split);
             pieces.Final();
-            EXPECT_EQ(Hex(pieces), Hex(whole)) << "total " << total << " split " << split;
+            EXPECT_EQ(Hex(pieces), Hex(whole)) << total << " split at " << split;
         }
-        CHashSHA256 bytewise;
-        for (std::size_t i = 0; i < total; ++i) bytewise.Update(&message[i], 1);
-        bytewise.Final();
-        EXPECT_EQ(Hex(bytewise), Hex(whole)) << "total " << total;
     }
 }
 
-TEST(HashCRC32, MatchesCheckValueAndDigestBytes) {
+TEST(HashCRC32, CheckValueAndDigestBytesAgree) {
     CHashCRC32 crc;
-    EXPECT_EQ(crc.GetDigestSize(), 4u);
-    crc.Update("123456789", 9);
-    EXPECT_EQ(crc.Final(), 0xCBF43926u);
-    uint8_t digest[4];
-    crc.GetDigest(digest);
-    EXPECT_EQ(digest[0], 0xCB);
-    EXPECT_EQ(digest[1], 0xF4);
-    EXPECT_EQ(digest[2], 0x39);
-    EXPECT_EQ(digest[3], 0x26);
-
-    crc.Init();
-    EXPECT_EQ(crc.Final(), 0u);
-
-    crc.Init();
     crc.Update("1234", 4);
     crc.Update("56789", 5);
     EXPECT_EQ(crc.Final(), 0xCBF43926u);
+    EXPECT_EQ(Hex(crc), "cbf43926");
+    crc.Init();
+    EXPECT_EQ(crc.Final(), 0u);
 }
 
-TEST(HashFold, SixteenBytesXorBothHalves) {
-    CHashSHA256 hash;
-    hash.Update("abc", 3);
-    hash.Final();
-    ASSERT_EQ(hash.GetDigestSize(), 32u);
-    uint8_t digest[32], folded[16];
-    hash.GetDigest(digest);
-    hash.FoldDigest(folded, 16);
-    for (int i = 0; i < 16; ++i) EXPECT_EQ(folded[i], digest[i] ^ digest[i + 16]) << i;
-
-    // Folding wider than the digest leaves the tail zero.
-    uint8_t wide[40];
-    std::fill(std::begin(wide), std::end(wide), 0xEE);
-    hash.FoldDigest(wide, 40);
-    for (int i = 0; i < 32; ++i) EXPECT_EQ(wide[i], digest[i]);
-    for (int i = 32; i < 40; ++i) EXPECT_EQ(wide[i], 0);
-}
-
-TEST(HashCompare, EqualAndUnequalDigests) {
+TEST(HashDigest, FoldingAndComparing) {
     CHashSHA256 hash;
     hash.Update("abc", 3);
     hash.Final();
     uint8_t digest[32], folded[64];
     hash.GetDigest(digest);
-    EXPECT_EQ(hash.CompareDigest(digest), 1);
-
-    digest[5] ^= 0x01;  // 0xcf becomes 0xce: expected is smaller
-    EXPECT_EQ(hash.CompareDigest(digest), -256);
-    digest[5] ^= 0x01;
-    digest[31] = 0xFF;  // expected is greater at the last byte
-    EXPECT_EQ(hash.CompareDigest(digest), 0);
-
-    for (uint32_t length : {1u, 16u, 64u}) {
-        hash.FoldDigest(folded, length);
-        EXPECT_EQ(hash.CompareFolded(folded, length), 1) << length;
-    }
     hash.FoldDigest(folded, 16);
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(folded[i], digest[i] ^ digest[i + 16]) << i;
+
+    EXPECT_EQ(hash.CompareDigest(digest), 1);
+    EXPECT_EQ(hash.CompareFolded(folded, 16), 1);
+    digest[5] ^= 0x01;  // 0xcf becomes 0xce: the expected byte is smaller
+    EXPECT_EQ(hash.CompareDigest(digest), -256);
     folded[15] ^= 0x80;
     EXPECT_NE(hash.CompareFolded(folded, 16), 1);
 
-    // Lengths the work area cannot hold are refused, never equal.
+    hash.FoldDigest(folded, 64);  // wider than the digest: the tail is zero
+    EXPECT_EQ(folded[31], 0xad);
+    EXPECT_EQ(folded[32], 0);
+    EXPECT_EQ(hash.CompareFolded(folded, 64), 1);
+    // Lengths the work area cannot hold never compare equal.
     EXPECT_EQ(hash.CompareFolded(folded, 0), 0);
     EXPECT_EQ(hash.CompareFolded(folded, 65), 0);
 }
