@@ -6,14 +6,14 @@
 
 #include <cstdint>
 
-using FileHandle = intptr_t;   // 0 means no file
+// The handle type, read access and kFileOpenExisting are shared with the
+// reading twin of this table.
+#include "support/file_reader.h"
 
-inline constexpr uint32_t kFileAccessRead = 0x80000000u;
 inline constexpr uint32_t kFileAccessWrite = 0x40000000u;
-// Creation dispositions.
+// Creation dispositions besides kFileOpenExisting (3).
 inline constexpr uint32_t kFileCreateNew = 1;        // fails if the file exists
 inline constexpr uint32_t kFileCreateAlways = 2;     // creates or truncates
-inline constexpr uint32_t kFileOpenExisting = 3;
 inline constexpr uint32_t kFileOpenAlways = 4;
 inline constexpr uint32_t kFileTruncateExisting = 5;
 // Seek origins.

@@ -50,6 +50,9 @@ public:
     bool AddFrame(const void* picture);
     // Codes the open group. False when no frame was added or coding failed.
     bool FinishFrames();
+    // True once a frame could not be stored or coded since Open: WriteMovie
+    // will fail, so a job may stop early.
+    bool FrameCodingFailed() const { return coder_->HasFailed(); }
     // Codes a WAVE file into the work directory's "tmpsnd.snx" with a sound
     // method value and block size. True when the sound file was written.
     bool StageSound(const std::filesystem::path& wave, uint32_t method, uint32_t blockSize);

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "container/codec_plan.h"
+#include "snxlib/snx_decode.h"
 #include "support/hash.h"
 
 using namespace rvx_layout;
@@ -148,6 +149,7 @@ bool CRVXReader::ReadBytes(uint64_t offset, uint64_t length, void* out) {
 bool CRVXReader::Open(const std::filesystem::path& path) {
     Close();
     problems_.clear();
+    path_ = path;
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0) {
         return Fail(RVXError::kCannotOpen, 0,
@@ -347,6 +349,12 @@ bool CRVXReader::CheckSoundTrack() {
                                snx.endOffset));
         }
         previous = start;
+    }
+    // The sound decoder checks its header its own way and decodes the first
+    // blocks; a track it refuses cannot be played.
+    _snxlib_::CSNXDecode decoder;
+    if (decoder.Open(path_, base, length) != 1) {
+        return Fail(RVXError::kBadSoundTrack, base, "the sound decoder refuses the sound track");
     }
 
     const uint16_t channels = LoadLE16(header_ + kOffsetSoundChannels);

@@ -117,6 +117,7 @@ private:
     bool ReadIndex();
     bool WalkGroup(uint32_t g);
 
+    std::filesystem::path path_;
     int fd_ = -1;
     bool opened_ = false;
     uint64_t fileSize_ = 0;

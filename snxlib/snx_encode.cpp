@@ -30,7 +30,7 @@ bool WriteHeaderAndTable(std::FILE* file, const SNXHeader& header, const std::ve
     }
     return std::fseek(file, 0, SEEK_SET) == 0 &&
            std::fwrite(bytes, 1, sizeof bytes, file) == sizeof bytes &&
-           std::fwrite(table.data(), 1, table.size(), file) == table.size();
+           (table.empty() || std::fwrite(table.data(), 1, table.size(), file) == table.size());
 }
 
 }  // namespace
@@ -93,7 +93,9 @@ int32_t CSNXEncode::Encode(std::FILE* wave_file, std::FILE* sound) {
     header.total_samples = total;
     header.block_length = static_cast<uint32_t>(block_length);
     header.extra_length = static_cast<uint32_t>(extra_.size());
-    if (extra_.size() <= kSNXInlineExtraSize) std::memcpy(header.extra, extra_.data(), extra_.size());
+    if (!extra_.empty() && extra_.size() <= kSNXInlineExtraSize) {
+        std::memcpy(header.extra, extra_.data(), extra_.size());
+    }
 
     std::unique_ptr<ISNXConvInterface> transform = CreateSNXTransform(mode_);
     transform->Init(ProcessorFeatures(), HighestBit(n), static_cast<int32_t>(channels));

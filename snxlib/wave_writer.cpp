@@ -50,6 +50,7 @@ int32_t CWaveWriter::Open(const std::filesystem::path& path, uint16_t channels, 
 
 int32_t CWaveWriter::Write(const int16_t* samples, uint32_t frames) {
     if (file_ == nullptr || failed_) return 0;
+    if (frames == 0) return 1;
     const uint64_t count = static_cast<uint64_t>(frames) * channels_;
     if (kWaveHeaderSize - 8 + data_bytes_ + 2 * count > 0xFFFFFFFFull) {
         failed_ = true;

@@ -1,5 +1,8 @@
-# The rvxenc tests run the program itself and read its movies back.
-target_link_libraries(${suite} PRIVATE jobs)
-if(TARGET rvxenc)
-  add_dependencies(${suite} rvxenc)
-endif()
+# The command-line tests run the programs themselves; they build movies with
+# the container library and read them back.
+target_link_libraries(${suite} PRIVATE container jobs)
+foreach(program rvxdec rvxenc)
+  if(TARGET ${program})
+    add_dependencies(${suite} ${program})
+  endif()
+endforeach()

@@ -129,79 +129,74 @@ bool DecodeAll(const std::filesystem::path& sound, std::vector<int16_t>& samples
     return got == decoder.GetSampleFrames();
 }
 
-std::vector<int16_t> Tone(uint32_t frames, uint16_t channels, uint32_t rate, double hz, double amplitude) {
+namespace {
+
+// Fills frames x channels samples from a function of (frame, channel).
+template <typename F>
+std::vector<int16_t> Generate(uint32_t frames, uint16_t channels, F sample) {
     std::vector<int16_t> v(static_cast<std::size_t>(frames) * channels);
     for (uint32_t i = 0; i < frames; ++i) {
-        const int16_t s = Clip(amplitude * std::sin(2 * std::numbers::pi * hz * i / rate));
-        for (uint16_t c = 0; c < channels; ++c) v[i * channels + c] = s;
+        for (uint16_t c = 0; c < channels; ++c) v[i * channels + c] = Clip(sample(i, c));
     }
     return v;
 }
 
+constexpr double kTwoPi = 2 * std::numbers::pi;
+
+}  // namespace
+
+std::vector<int16_t> Tone(uint32_t frames, uint16_t channels, uint32_t rate, double hz, double amplitude) {
+    return Generate(frames, channels, [&](uint32_t i, int) { return amplitude * std::sin(kTwoPi * hz * i / rate); });
+}
+
 std::vector<int16_t> Chirp(uint32_t frames, uint16_t channels, uint32_t rate, double from_hz, double to_hz,
                            double amplitude) {
-    std::vector<int16_t> v(static_cast<std::size_t>(frames) * channels);
     const double seconds = static_cast<double>(frames) / rate;
-    for (uint32_t i = 0; i < frames; ++i) {
+    return Generate(frames, channels, [&](uint32_t i, int) {
         const double t = static_cast<double>(i) / rate;
-        const double phase = 2 * std::numbers::pi * (from_hz * t + (to_hz - from_hz) * t * t / (2 * seconds));
-        const int16_t s = Clip(amplitude * std::sin(phase));
-        for (uint16_t c = 0; c < channels; ++c) v[i * channels + c] = s;
-    }
-    return v;
+        return amplitude * std::sin(kTwoPi * (from_hz * t + (to_hz - from_hz) * t * t / (2 * seconds)));
+    });
 }
 
 std::vector<int16_t> NoiseBursts(uint32_t frames, uint16_t channels, uint32_t rate, uint32_t seed) {
     std::mt19937 rng(seed);
     std::normal_distribution<double> noise(0.0, 6000.0);
-    std::vector<int16_t> v(static_cast<std::size_t>(frames) * channels);
-    const uint32_t burst = rate / 10;
-    for (uint32_t i = 0; i < frames; ++i) {
-        const bool on = (i / burst) % 2 == 0;
-        for (uint16_t c = 0; c < channels; ++c) v[i * channels + c] = on ? Clip(noise(rng)) : 0;
-    }
-    return v;
+    return Generate(frames, channels, [&](uint32_t i, int) { return (i / (rate / 10)) % 2 ? 0.0 : noise(rng); });
 }
 
 std::vector<int16_t> Square(uint32_t frames, uint16_t channels, uint32_t rate, double hz, int16_t level) {
-    std::vector<int16_t> v(static_cast<std::size_t>(frames) * channels);
-    for (uint32_t i = 0; i < frames; ++i) {
-        const bool high = std::fmod(hz * i / rate, 1.0) < 0.5;
-        for (uint16_t c = 0; c < channels; ++c) v[i * channels + c] = high ? level : static_cast<int16_t>(-level);
-    }
-    return v;
+    return Generate(frames, channels, [&](uint32_t i, int) { return std::fmod(hz * i / rate, 1.0) < 0.5 ? level : -level; });
 }
 
 std::vector<int16_t> SpeechLike(uint32_t frames, uint32_t rate, uint32_t seed) {
     std::mt19937 rng(seed);
     std::normal_distribution<double> breath(0.0, 300.0);
-    std::vector<int16_t> v(static_cast<std::size_t>(frames) * 2);
-    double phase = 0;
-    for (uint32_t i = 0; i < frames; ++i) {
+    double phase = 0, voiced = 0;
+    return Generate(frames, 2, [&](uint32_t i, int c) {
+        if (c == 1) return 0.8 * voiced + breath(rng);
         const double t = static_cast<double>(i) / rate;
-        const double pitch = 140 + 40 * std::sin(2 * std::numbers::pi * 1.3 * t);
-        phase += 2 * std::numbers::pi * pitch / rate;
-        const double syllable = std::max(0.0, std::sin(2 * std::numbers::pi * 3.0 * t));
+        const double pitch = 140 + 40 * std::sin(kTwoPi * 1.3 * t);
+        phase += kTwoPi * pitch / rate;
         double s = 0;
         for (int h = 1; h <= 12; ++h) {
             // Formant-like emphasis around 700 Hz and 1200 Hz.
             const double f = h * pitch;
-            const double gain = std::exp(-std::pow((f - 700) / 300, 2)) + 0.6 * std::exp(-std::pow((f - 1200) / 400, 2)) + 0.05;
-            s += gain * std::sin(h * phase);
+            s += (std::exp(-std::pow((f - 700) / 300, 2)) + 0.6 * std::exp(-std::pow((f - 1200) / 400, 2)) + 0.05) *
+                 std::sin(h * phase);
         }
-        const double left = 5000 * syllable * s + breath(rng);
-        v[2 * i] = Clip(left);
-        v[2 * i + 1] = Clip(0.8 * left + breath(rng));
-    }
-    return v;
+        voiced = 5000 * std::max(0.0, std::sin(kTwoPi * 3.0 * t)) * s + breath(rng);
+        return voiced;
+    });
 }
 
 std::vector<int16_t> MusicLike(uint32_t frames, uint32_t rate, uint32_t seed) {
+    // Three voices change note every quarter second, each note decaying over
+    // two steps, panned at random.
     std::mt19937 rng(seed);
     std::uniform_real_distribution<double> pick(0.0, 1.0);
-    std::vector<double> left(frames, 0.0), right(frames, 0.0);
     const double notes[] = {220.0, 261.6, 329.6, 392.0, 440.0, 523.3, 659.3, 784.0};
     const uint32_t step = rate / 4;
+    std::vector<double> mix(2 * static_cast<std::size_t>(frames), 0.0);
     for (uint32_t start = 0; start < frames; start += step) {
         for (int voice = 0; voice < 3; ++voice) {
             const double f = notes[static_cast<int>(pick(rng) * 8) % 8] * (voice == 0 ? 0.5 : 1.0);
@@ -209,19 +204,13 @@ std::vector<int16_t> MusicLike(uint32_t frames, uint32_t rate, uint32_t seed) {
             for (uint32_t i = start; i < std::min(frames, start + 2 * step); ++i) {
                 const double t = static_cast<double>(i - start) / rate;
                 double s = 0;
-                for (int h = 1; h <= 8; ++h) s += std::sin(2 * std::numbers::pi * f * h * t) / h;
-                s *= 2500 * std::exp(-3 * t);
-                left[i] += (1 - pan) * s;
-                right[i] += pan * s;
+                for (int h = 1; h <= 8; ++h) s += std::sin(kTwoPi * f * h * t) / h;
+                mix[2 * i] += (1 - pan) * 2500 * std::exp(-3 * t) * s;
+                mix[2 * i + 1] += pan * 2500 * std::exp(-3 * t) * s;
             }
         }
     }
-    std::vector<int16_t> v(static_cast<std::size_t>(frames) * 2);
-    for (uint32_t i = 0; i < frames; ++i) {
-        v[2 * i] = Clip(left[i]);
-        v[2 * i + 1] = Clip(right[i]);
-    }
-    return v;
+    return Generate(frames, 2, [&](uint32_t i, int c) { return mix[2 * i + c]; });
 }
 
 double SnrDb(const std::vector<int16_t>& reference, const std::vector<int16_t>& decoded) {

@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+
+#include "video_codec_fixture.h"
+
+using namespace rvx_test;
+
+namespace {
+
+void AddFrames(Encoder& e, const Source& src, int count, int scene_from = 1 << 30) {
+    for (int n = 0; n < count; ++n) {
+        const auto frame = src.Frame(n, 1.5, 0.5, n >= scene_from ? 1 : 0);
+        ASSERT_TRUE(e.coder.AddFrame(frame.data())) << n;
+    }
+}
+
+}  // namespace
+
+TEST(GroupPlan, SixteenFramesWithTwoBFramesCodeInReferenceOrder) {
+    Encoder e(48, 32, 0x2003, 5, 2, 256, "gop16");
+    ASSERT_TRUE(e.open_ok);
+    AddFrames(e, Source{48, 32, false}, 17);
+    ASSERT_TRUE(e.coder.FinishFrames());
+    const auto& groups = e.coder.Groups();
+    ASSERT_EQ(groups.size(), 2u);
+    EXPECT_EQ(groups[0].first_frame, 0u);
+    EXPECT_EQ(groups[0].record_count, 16u);
+    EXPECT_EQ(groups[1].first_frame, 16u);
+    EXPECT_EQ(groups[1].record_count, 1u);
+
+    const uint32_t positions[16] = {0, 3, 1, 2, 6, 4, 5, 9, 7, 8, 12, 10, 11, 15, 13, 14};
+    const auto& records = e.coder.Records();
+    ASSERT_EQ(records.size(), 17u);
+    for (int i = 0; i < 16; ++i) {
+        const uint32_t type = records[i].type;
+        const uint32_t pos = positions[i];
+        ASSERT_EQ(RecordPosition(type), pos) << i;
+        if (pos == 0) {
+            EXPECT_EQ(type, kRecordI);
+        } else if (pos % 3 == 0) {
+            EXPECT_EQ(type, kRecordP | pos | 3u << 16) << i;
+        } else {
+            // Distances to the references on either side add up to 3.
+            const uint32_t back = pos % 3;
+            EXPECT_EQ(type, kRecordB | pos | back << 16 | (3 - back) << 28) << i;
+        }
+        EXPECT_EQ(records[i].length, 0u);
+        EXPECT_EQ(records[i].crc, 0u);
+    }
+    EXPECT_EQ(records[16].type, kRecordI);
+    // Every frame left its payload file; kinds match the records.
+    for (uint32_t n = 0; n < 17; ++n) EXPECT_TRUE(fs::exists(e.coder.FrameFileName(n))) << n;
+    EXPECT_EQ(e.kinds[3], uint32_t(kFrameKindP));
+    EXPECT_EQ(e.kinds[4], uint32_t(kFrameKindB));
+    EXPECT_FALSE(e.coder.HasFailed());
+}
+
+TEST(GroupPlan, ShortMovieEndsOnAPFrameNotAB) {
+    Encoder e(32, 32, 0x2003, 5, 2, 256, "gop5");
+    ASSERT_TRUE(e.open_ok);
+    AddFrames(e, Source{32, 32, false}, 5);
+    ASSERT_TRUE(e.coder.FinishFrames());
+    const auto plan = Plan(e.coder.Records(), 0, e.coder.Records().size());
+    const std::vector<std::pair<uint32_t, uint32_t>> expected = {
+        {0, kRecordI}, {3, kRecordP}, {1, kRecordB}, {2, kRecordB}, {4, kRecordP}};
+    EXPECT_EQ(plan, expected);
+    EXPECT_EQ(e.coder.Records()[4].type, kRecordP | 4 | 1u << 16);
+}
+
+TEST(GroupPlan, SceneValueZeroAndGopLengthOneGiveAGroupPerFrame) {
+    for (const auto& [p, b, scene] : {std::tuple<uint16_t, uint16_t, uint16_t>{5, 2, 0}, {0, 0, 192}}) {
+        Encoder e(32, 16, 0x2003, p, b, scene, "single");
+        ASSERT_TRUE(e.open_ok);
+        AddFrames(e, Source{32, 16, false}, 6);
+        ASSERT_TRUE(e.coder.FinishFrames());
+        ASSERT_EQ(e.coder.Groups().size(), 6u);
+        for (uint32_t g = 0; g < 6; ++g) {
+            EXPECT_EQ(e.coder.Groups()[g].first_frame, g);
+            EXPECT_EQ(e.coder.Groups()[g].record_count, 1u);
+            EXPECT_EQ(e.coder.Records()[g].type, kRecordI);
+        }
+    }
+}
+
+TEST(GroupPlan, NewContentStartsAGroupAndMovingContentDoesNot) {
+    // The last macroblock column and row always count as matched, so the
+    // picture must be large enough for 3/4 of its macroblocks to differ.
+    Encoder e(160, 160, 0x2003, 5, 2, 192, "scene");
+    ASSERT_TRUE(e.open_ok);
+    AddFrames(e, Source{160, 160, false}, 9, 5);
+    ASSERT_TRUE(e.coder.FinishFrames());
+    ASSERT_EQ(e.coder.Groups().size(), 2u);
+    EXPECT_EQ(e.coder.Groups()[1].first_frame, 5u);
+    EXPECT_EQ(e.coder.Groups()[0].record_count, 5u);
+}
+
+TEST(GroupPlan, FinishWithoutFramesFailsAndAMissingFolderIsNotedAsFailure) {
+    Encoder e(32, 32, 0x2003, 5, 2, 192, "empty");
+    ASSERT_TRUE(e.open_ok);
+    EXPECT_FALSE(e.coder.FinishFrames());
+
+    RVXGroupSettings settings = e.coder.Settings();
+    settings.frame_prefix = "/nonexistent-folder/rvxframe";
+    RVXCodecSet set{e.transform.get(), e.color.get(), e.pixel.get(), e.block.get(), e.moving.get(), e.deblock.get()};
+    ASSERT_TRUE(e.coder.Open(set, settings, 0));
+    const auto frame = Source{32, 32, false}.Frame(0);
+    EXPECT_TRUE(e.coder.AddFrame(frame.data()));
+    EXPECT_TRUE(e.coder.HasFailed());
+    EXPECT_FALSE(e.coder.Open(RVXCodecSet{}, settings, 0));
+}
+
+TEST(GroupCoder, MovingPicturesArePredicted) {
+    Encoder e(160, 128, 0x2003, 5, 2, 192, "predict");
+    ASSERT_TRUE(e.open_ok);
+    Source src{160, 128, false};
+    AddFrames(e, src, 4);
+    ASSERT_TRUE(e.coder.FinishFrames());
+    // The P frame (display 3) costs much less than the I frame.
+    const auto i_size = fs::file_size(e.coder.FrameFileName(0));
+    const auto p_size = fs::file_size(e.coder.FrameFileName(3));
+    EXPECT_LT(p_size * 2, i_size);
+}

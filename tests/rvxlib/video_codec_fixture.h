@@ -1,0 +1,153 @@
+#pragma once
+// A complete encoder set-up for tests: the codec objects for a format word,
+// the group coder driving them, synthetic moving pictures and a private
+// folder for the payload files.
+
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "pqxlib/dct_float_llm.h"
+#include "pqxlib/diff2d.h"
+#include "pqxlib/quant_tables.h"
+#include "rvxlib/block_convert.h"
+#include "rvxlib/color_space.h"
+#include "rvxlib/deblock.h"
+#include "rvxlib/frame_decoder.h"
+#include "rvxlib/group_coder.h"
+#include "rvxlib/motion_search.h"
+#include "rvxlib/pixel_block.h"
+
+namespace rvx_test {
+
+namespace fs = std::filesystem;
+using namespace _rvxlib_;
+
+inline fs::path FreshDir(const std::string& name) {
+    fs::path dir = fs::temp_directory_path() /
+                   ("rvx_" + name + "_" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    return dir;
+}
+
+inline std::vector<uint8_t> ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+// Source pictures: 32-bit B, G, R, A rows when alpha is wanted, else 24-bit
+// rows padded to 4 bytes. A textured pattern drifting by (dx, dy) pixels per
+// frame, with a soft alpha ramp.
+struct Source {
+    uint32_t width, height;
+    bool alpha;
+    std::size_t Pitch() const { return alpha ? width * 4 : (width * 3 + 3) & ~std::size_t(3); }
+    std::vector<uint8_t> Frame(int n, double dx = 1.5, double dy = 0.5, int scene = 0) const {
+        std::vector<uint8_t> p(Pitch() * height);
+        for (uint32_t y = 0; y < height; ++y)
+            for (uint32_t x = 0; x < width; ++x) {
+                const double u = x - dx * n, v = y - dy * n;
+                uint8_t* px = &p[y * Pitch() + x * (alpha ? 4 : 3)];
+                if (scene) {  // unrelated content: coarse noise
+                    const uint32_t h = ((x / 4) * 73856093u) ^ ((y / 4) * 19349663u) ^ (scene * 83492791u);
+                    px[0] = uint8_t(h * 2654435761u >> 24);
+                    px[1] = uint8_t(h * 40503u >> 8);
+                    px[2] = uint8_t(h >> 3);
+                } else {
+                    px[0] = uint8_t(128 + 100 * std::sin(u * 0.21) * std::cos(v * 0.13));
+                    px[1] = uint8_t(128 + 90 * std::cos(u * 0.07 - v * 0.11));
+                    px[2] = uint8_t(128 + 110 * std::sin((u + v) * 0.05));
+                }
+                if (alpha) px[3] = uint8_t((x * 255) / (width ? width : 1));
+            }
+        return p;
+    }
+};
+
+struct Encoder {
+    std::unique_ptr<_pqxlib_::IPQXConvInterface> transform;
+    std::unique_ptr<IRVXColorSpace> color;
+    std::unique_ptr<IRVXPixelBlock> pixel;
+    std::unique_ptr<IRVXConvBlock> block;
+    std::unique_ptr<IRVXMovingBlock> moving;
+    std::unique_ptr<IRVXDeblockEdgeFilter> deblock;
+    CRVXGroupCoder coder;
+    RVXGroupSettings settings;
+    fs::path dir;
+    // Every coded picture, as the encoder keeps it for reference.
+    std::map<uint32_t, std::vector<uint8_t>> reconstructed;
+    std::map<uint32_t, uint32_t> kinds;
+
+    // format: picture layout bits 0..7 | transform bits 12..16.
+    Encoder(uint32_t width, uint32_t height, uint32_t format, uint16_t p, uint16_t b,
+            uint16_t scene, const std::string& name) {
+        const bool alpha = format & 0x40;
+        const bool rgb = format & 0x10;
+        const uint32_t pw = PaddedSize(width), ph = PaddedSize(height);
+        if ((format & 0xF000) == 0x1000)
+            transform = std::make_unique<_pqxlib_::CDiff2D>();
+        else
+            transform = std::make_unique<_pqxlib_::CDCT2DFltLLM>();
+        if (alpha)
+            color = rgb ? std::unique_ptr<IRVXColorSpace>(new CRVXColorSpace32bitTo32bit(width, height, 0))
+                        : std::unique_ptr<IRVXColorSpace>(new CRVXColorSpaceRGB32bitToYUV32bit(width, height, 0));
+        else
+            color = rgb ? std::unique_ptr<IRVXColorSpace>(new CRVXColorSpace24bitTo32bit(width, height))
+                        : std::unique_ptr<IRVXColorSpace>(new CRVXColorSpaceRGB24bitToYUV32bit(width, height));
+        pixel = std::make_unique<CRVXPixelBlockUnSigned>(pw, ph);
+        switch (format & 0x3F) {
+        case 2: block = std::make_unique<CRVXConvBlockYUV422>(transform.get(), alpha); break;
+        case 3: block = std::make_unique<CRVXConvBlockYUV411>(transform.get(), alpha); break;
+        default: block = std::make_unique<CRVXConvBlock>(transform.get(), alpha); break;
+        }
+        moving = std::make_unique<CRVXMovingBlockUnSigned>(pw, ph, true);
+        if ((format & 0x1F000) == 0x2000)
+            deblock = std::make_unique<CRVXDeblockEdgeFilterUnSigned>(pw, ph);
+        else
+            deblock = std::make_unique<CRVXDeblockNullFilter>(pw, ph);
+        transform->Init(0);
+        color->Init(0);
+        pixel->Init(0);
+        block->Init(0);
+        moving->Init(0);
+        deblock->Init(0);
+
+        settings.format = format;
+        settings.b_count = b;
+        settings.gop_length = uint16_t(p * (b + 1) + 1);
+        settings.scene_change = scene;
+        settings.weights[3] = alpha ? 1 : 0;
+        settings.threshold = (3 + settings.weights[3]) * 64;
+        _pqxlib_::VideoQuantMatrices(1, settings.intra_matrix, settings.inter_matrix);
+        dir = FreshDir(name);
+        settings.frame_prefix = (dir / "rvxframe").string();
+        RVXCodecSet set{transform.get(), color.get(), pixel.get(), block.get(), moving.get(), deblock.get()};
+        open_ok = coder.Open(set, settings, 0);
+        const std::size_t size = std::size_t(pw) * ph * 4;
+        coder.SetFrameObserver([this, size](uint32_t n, uint32_t kind, const uint8_t* picture) {
+            reconstructed[n].assign(picture, picture + size);
+            kinds[n] = kind;
+        });
+    }
+    ~Encoder() { fs::remove_all(dir); }
+
+    bool open_ok = false;
+};
+
+// Record type words of the group coder as (position, type) pairs.
+inline std::vector<std::pair<uint32_t, uint32_t>> Plan(const std::vector<RVXFrameRecord>& records,
+                                                       std::size_t first, std::size_t count) {
+    std::vector<std::pair<uint32_t, uint32_t>> out;
+    for (std::size_t i = first; i < first + count; ++i)
+        out.emplace_back(RecordPosition(records[i].type), records[i].type & kRecordTypeMask);
+    return out;
+}
+
+}  // namespace rvx_test
