@@ -107,15 +107,3 @@ TEST(EncodeJob, FinishWithoutFramesOrAfterAStopWritesNothing) {
     EXPECT_FALSE(std::filesystem::exists(dir / "empty.rvx"));
     EXPECT_FALSE(std::filesystem::exists(dir / "stopped.rvx"));
 }
-
-TEST(EncodeJob, AnEmptyOutputPathFailsTheJob) {
-    TempDir dir("nopath");
-    Host host("");
-    BaseJob job(&host);
-    ASSERT_TRUE(job.SetSourceFormat(kLayoutRGB32, 2, 2, false));
-    ASSERT_TRUE(job.OpenEncoder(dir.path().string() + "/", "src"));
-    const uint8_t pixels[16] = {};
-    ASSERT_EQ(job.EncodeFrame(pixels), kJobOk);
-    EXPECT_NE(job.Finish(), kJobOk);
-    EXPECT_EQ(host.Messages(), std::vector<uint32_t>{MSG_JOB_FAILED});
-}

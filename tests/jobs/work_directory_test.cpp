@@ -75,16 +75,6 @@ TEST(WorkDirectory, ALeftoverOfThisProcessIsReusedAndSubdirectoriesKeepIt) {
     EXPECT_FALSE(fs::exists(DirOf(path)));
 }
 
-TEST(WorkDirectory, ConcurrentJobsOfOneProcessGetTheirOwnDirectories) {
-    std::vector<std::string> paths(8);
-    std::vector<std::thread> threads;
-    for (auto& p : paths) threads.emplace_back([&p] { EXPECT_TRUE(CreateWorkDirectory(p)); });
-    for (auto& t : threads) t.join();
-    std::set<std::string> distinct(paths.begin(), paths.end());
-    EXPECT_EQ(distinct.size(), paths.size());
-    for (auto& p : paths) RemoveWorkDirectory(p);
-}
-
 TEST(WorkDirectory, ProcessesStartedTogetherNeverShareADirectory) {
     constexpr int kChildren = 12;
     int go[2], report[2];
