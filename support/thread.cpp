@@ -21,6 +21,8 @@ bool CThread::OnWorkerThread() const {
 }
 
 int32_t CThread::Start() {
+    // The worker cannot end itself to start again.
+    if (OnWorkerThread()) return 0;
     Stop();
     started_.Reset();
     suspended_.store(false);

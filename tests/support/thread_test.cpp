@@ -79,17 +79,20 @@ TEST(Thread, DestructorStopsARunningWorker) {
     SUCCEED();
 }
 
-TEST(Thread, StopFromTheWorkerItselfDoesNotWait) {
+TEST(Thread, TheWorkerCannotStopOrRestartItself) {
     struct SelfStopping : CThread {
         ~SelfStopping() override { Stop(); }
         int32_t Run() override {
+            restarted = Start();
             result = Stop();
             return 0;
         }
+        std::atomic<int32_t> restarted{-1};
         std::atomic<int32_t> result{-1};
     } t;
     ASSERT_EQ(t.Start(), 1);
     ASSERT_TRUE(WaitUntil([&] { return t.result.load() != -1; }));
+    EXPECT_EQ(t.restarted.load(), 0);
     EXPECT_EQ(t.result.load(), 0);
 }
 
