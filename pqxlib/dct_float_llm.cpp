@@ -8,7 +8,7 @@ CDCT2DFltLLM::CDCT2DFltLLM() : routines_(FloatLLMPortable()) {}
 
 CDCT2DFltLLM::~CDCT2DFltLLM() = default;
 
-int32_t CDCT2DFltLLM::Init(uint32_t) {
+int32_t CDCT2DFltLLM::Init(uint32_t features) {
     if (work_.data() == nullptr) {
         work_.Resize(kBlockValues);
         constants_.Resize(kFloatLLMConstantCount * kBlockChannels);
@@ -16,7 +16,7 @@ int32_t CDCT2DFltLLM::Init(uint32_t) {
         // Until tables arrive every step is 1 (near lossless), never 0.
         for (int i = 0; i < kBlockValues; ++i) steps_[i] = 1.0f;
     }
-    routines_ = FloatLLMPortable();
+    routines_ = FloatLLMFor(features);
     for (int c = 0; c < kFloatLLMConstantCount; ++c) constants_[c] = kFloatLLMConstants[c];
     scale_ = 1.0f;
     return 1;

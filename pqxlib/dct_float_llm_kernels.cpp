@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "support/cpu_features.h"
+
 namespace _pqxlib_ {
 
 // Written out in hexadecimal so that every build, whatever its maths library,
@@ -198,6 +200,12 @@ void StoreInverse(const float* work, int16_t* block, int lanes, float scale) {
 
 FloatLLMRoutines FloatLLMPortable() {
     return {RowForward, ColumnForward, RowInverse, ColumnInverse, Load, StoreForward, StoreInverse};
+}
+
+FloatLLMRoutines FloatLLMFor(uint32_t features) {
+    FloatLLMRoutines routines = FloatLLMPortable();
+    if ((features & kCpuSse) != 0 && (features & kCpuSse2) != 0) FloatLLMSse2LoadStore(&routines);
+    return routines;
 }
 
 }  // namespace _pqxlib_

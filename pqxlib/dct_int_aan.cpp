@@ -61,13 +61,13 @@ CDCT2DIntAANInverse::CDCT2DIntAANInverse() : routines_(IntAANInversePortable()) 
 
 CDCT2DIntAANInverse::~CDCT2DIntAANInverse() = default;
 
-void CDCT2DIntAANInverse::EngineInit(uint32_t) {
+void CDCT2DIntAANInverse::EngineInit(uint32_t features) {
     if (work_.data() == nullptr) {
         work_.Resize(kBlockValues);
         steps_.Resize(kBlockValues);
         for (int i = 0; i < kBlockValues; ++i) steps_[i] = 1;
     }
-    routines_ = IntAANInversePortable();
+    routines_ = IntAANInverseFor(features);
     constants_ = BuildIntAANConstants();
     scale_factor_ = 1;
 }

@@ -30,7 +30,6 @@ protected:
     bool EngineReady() const { return work_.data() != nullptr; }
     void EngineForward(int16_t* block);
     void EngineFlush() { clean_ = 1; }
-    bool EngineClean() const { return clean_ != 0; }
 
 private:
     IntAANForwardRoutines routines_;
@@ -39,7 +38,7 @@ private:
     int16_t scale_factor_;
     AlignedBuffer<int32_t> reciprocals_;  // coefficient-block layout
     AlignedBuffer<int32_t> work_;         // planar: 64 * channel + 8 * row + column
-    uint8_t clean_ = 1;
+    uint8_t clean_ = 1;  // no run of transforms open since the last Flush
 };
 
 // Inverse engine: quantised coefficients to samples.
@@ -57,7 +56,6 @@ protected:
     bool EngineReady() const { return work_.data() != nullptr; }
     void EngineInverse(int16_t* block);
     void EngineFlush() { clean_ = 1; }
-    bool EngineClean() const { return clean_ != 0; }
 
 private:
     IntAANInverseRoutines routines_;
@@ -66,7 +64,7 @@ private:
     int16_t scale_factor_ = 1;
     AlignedBuffer<int16_t> steps_;  // coefficient-block layout
     AlignedBuffer<int16_t> work_;   // planar: 64 * channel + 8 * row + column
-    uint8_t clean_ = 1;
+    uint8_t clean_ = 1;  // no run of transforms open since the last Flush
 };
 
 // Both directions: the encoder's integer DCT.

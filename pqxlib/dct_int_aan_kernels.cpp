@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "pqxlib/conv_interface.h"
+#include "support/cpu_features.h"
 
 namespace _pqxlib_ {
 
@@ -90,32 +91,42 @@ void ForwardRowPass(int32_t* planar, int channels, const IntAANConstants& k) {
 }
 
 // Quantising the magnitude and restoring the sign rounds toward zero
-// symmetrically, so the quantiser has no bias between the signs.
+// symmetrically, so the quantiser has no bias between the signs. The sign is
+// applied without branches: coefficient signs are unpredictable.
 void ForwardQuantise(const int32_t* planar, int16_t* block, int channels,
                      const int32_t* reciprocals, int16_t scale_factor) {
     for (int ch = 0; ch < channels; ++ch) {
         for (int i = 0; i < 64; ++i) {
             const int64_t scaled = static_cast<int64_t>(scale_factor) * planar[64 * ch + i];
-            const int64_t q = reciprocals[4 * i + ch];
-            const int64_t magnitude = (q * ((scaled < 0 ? -scaled : scaled) >> 15)) >> 16;
-            block[4 * i + ch] = static_cast<int16_t>(scaled < 0 ? -magnitude : magnitude);
+            const int64_t sign = scaled >> 63;  // 0 or -1
+            const int64_t magnitude = (scaled ^ sign) - sign;
+            const int64_t quantised = (reciprocals[4 * i + ch] * (magnitude >> 15)) >> 16;
+            block[4 * i + ch] = static_cast<int16_t>((quantised ^ sign) - sign);
         }
     }
 }
 
 // The product is kept in 16 bits: for the coefficients a forward pass makes it
-// is about 16 times the orthonormal coefficient, which fits.
+// is about 16 times the orthonormal coefficient, which fits. All 256 products
+// are formed first (one straight loop), then sorted into the planar buffer.
 void InverseDequantise(const int16_t* block, int16_t* planar, int channels, const int16_t* steps,
                        int16_t scale_factor) {
-    const uint32_t a = static_cast<uint16_t>(scale_factor);
+    const uint16_t a = static_cast<uint16_t>(scale_factor);
+    int16_t products[256];
+    for (int i = 0; i < 256; ++i) {
+        const uint32_t step = static_cast<uint16_t>(steps[i]);
+        const uint32_t c = static_cast<uint16_t>(block[i]);
+        products[i] = static_cast<int16_t>(static_cast<uint16_t>(a * step * c));
+    }
     for (int ch = 0; ch < channels; ++ch) {
-        for (int i = 0; i < 64; ++i) {
-            const uint32_t step = static_cast<uint16_t>(steps[4 * i + ch]);
-            const uint32_t c = static_cast<uint16_t>(block[4 * i + ch]);
-            planar[64 * ch + i] = static_cast<int16_t>(a * step * c);
-        }
+        for (int i = 0; i < 64; ++i) planar[64 * ch + i] = products[4 * i + ch];
     }
 }
+
+// Sums of products wrap around in 32 bits: bits 15..30 of a sum, all that
+// survives the shift and the cut to 16 bits, do not depend on the bits above.
+inline int16_t Shift15(uint32_t sum) { return static_cast<int16_t>(static_cast<int32_t>(sum) >> 15); }
+inline uint32_t Mul32(int16_t a, int16_t b) { return static_cast<uint32_t>(static_cast<int32_t>(a) * b); }
 
 void InverseRowPass(int16_t* planar, int channels, const IntAANConstants& k) {
     for (int ch = 0; ch < channels; ++ch) {
@@ -124,27 +135,27 @@ void InverseRowPass(int16_t* planar, int channels, const IntAANConstants& k) {
             const int16_t* t = k.rows[kIntAANRowTable[row]];
             // Most rows of a quantised block carry only their DC term.
             if ((x[1] | x[2] | x[3] | x[4] | x[5] | x[6] | x[7]) == 0) {
-                const int16_t dc = static_cast<int16_t>((static_cast<int64_t>(x[0]) * t[4]) >> 15);
+                const int16_t dc = Shift15(Mul32(x[0], t[4]));
                 for (int i = 0; i < 8; ++i) x[i] = dc;
                 continue;
             }
-            const int64_t x0 = x[0], x1 = x[1], x2 = x[2], x3 = x[3];
-            const int64_t x4 = x[4], x5 = x[5], x6 = x[6], x7 = x[7];
-            const int64_t a[4] = {
-                t[4] * x0 + t[4] * x4 + t[2] * x2 + t[6] * x6,
-                t[4] * x0 - t[4] * x4 + t[6] * x2 - t[2] * x6,
-                t[4] * x0 - t[4] * x4 - t[6] * x2 + t[2] * x6,
-                t[4] * x0 + t[4] * x4 - t[2] * x2 - t[6] * x6,
+            const int16_t x0 = x[0], x1 = x[1], x2 = x[2], x3 = x[3];
+            const int16_t x4 = x[4], x5 = x[5], x6 = x[6], x7 = x[7];
+            const uint32_t a[4] = {
+                Mul32(t[4], x0) + Mul32(t[4], x4) + Mul32(t[2], x2) + Mul32(t[6], x6),
+                Mul32(t[4], x0) - Mul32(t[4], x4) + Mul32(t[6], x2) - Mul32(t[2], x6),
+                Mul32(t[4], x0) - Mul32(t[4], x4) - Mul32(t[6], x2) + Mul32(t[2], x6),
+                Mul32(t[4], x0) + Mul32(t[4], x4) - Mul32(t[2], x2) - Mul32(t[6], x6),
             };
-            const int64_t b[4] = {
-                t[1] * x1 + t[3] * x3 + t[5] * x5 + t[7] * x7,
-                t[3] * x1 - t[7] * x3 - t[1] * x5 - t[5] * x7,
-                t[5] * x1 - t[1] * x3 + t[7] * x5 + t[3] * x7,
-                t[7] * x1 - t[5] * x3 + t[3] * x5 - t[1] * x7,
+            const uint32_t b[4] = {
+                Mul32(t[1], x1) + Mul32(t[3], x3) + Mul32(t[5], x5) + Mul32(t[7], x7),
+                Mul32(t[3], x1) - Mul32(t[7], x3) - Mul32(t[1], x5) - Mul32(t[5], x7),
+                Mul32(t[5], x1) - Mul32(t[1], x3) + Mul32(t[7], x5) + Mul32(t[3], x7),
+                Mul32(t[7], x1) - Mul32(t[5], x3) + Mul32(t[3], x5) - Mul32(t[1], x7),
             };
             for (int n = 0; n < 4; ++n) {
-                x[n] = static_cast<int16_t>((a[n] + b[n]) >> 15);
-                x[7 - n] = static_cast<int16_t>((a[n] - b[n]) >> 15);
+                x[n] = Shift15(a[n] + b[n]);
+                x[7 - n] = Shift15(a[n] - b[n]);
             }
         }
     }
@@ -156,19 +167,24 @@ void InverseInterleave(const int16_t* planar, int16_t* block, int channels) {
     }
 }
 
+// The four channels of a column are worked on side by side; channels at and
+// above the count are computed too but not written back.
 void InverseColumnPass(int16_t* block, int channels, const IntAANConstants& k) {
     for (int c = 0; c < 8; ++c) {
-        for (int ch = 0; ch < channels; ++ch) {
-            int16_t* p = block + 4 * c + ch;
-            const int16_t x0 = p[0], x1 = p[32], x2 = p[64], x3 = p[96];
-            const int16_t x4 = p[128], x5 = p[160], x6 = p[192], x7 = p[224];
+        int16_t* p = block + 4 * c;
+        int16_t in[8][4], out[8][4];
+        for (int r = 0; r < 8; ++r)
+            for (int ch = 0; ch < 4; ++ch) in[r][ch] = p[32 * r + ch];
+        for (int ch = 0; ch < 4; ++ch) {
+            const int16_t x0 = in[0][ch], x1 = in[1][ch], x2 = in[2][ch], x3 = in[3][ch];
+            const int16_t x4 = in[4][ch], x5 = in[5][ch], x6 = in[6][ch], x7 = in[7][ch];
 
             const int16_t t = W16(x2 + (Mul(k.tan2, x6) >> 16));
             const int16_t u = W16(x0 + x4);
             const int16_t v = W16(x3 + (Mul(k.tan3, x5) >> 15));
             const int16_t w = W16(x1 + (Mul(k.tan1, x7) >> 16));
-            p[0] = W16(W16(u + t + v + w) >> 6);
-            p[224] = W16(W16(u + t - (v + w)) >> 6);
+            out[0][ch] = W16(W16(u + t + v + w) >> 6);
+            out[7][ch] = W16(W16(u + t - (v + w)) >> 6);
 
             const int16_t cc = W16((Mul(k.tan2, x2) >> 16) - x6);
             const int16_t d = W16((Mul(k.tan3, x3) >> 15) - x5);
@@ -179,14 +195,16 @@ void InverseColumnPass(int16_t* block, int channels, const IntAANConstants& k) {
             const int16_t h = W16(x0 - x4 + cc);
             const int16_t i = W16(Mul(k.cos4, W16(wv - f)) >> 15);
             const int16_t kk = W16(x0 - x4 - cc);
-            p[32] = W16(W16(h + g) >> 6);
-            p[192] = W16(W16(h - g) >> 6);
-            p[64] = W16(W16(kk + i) >> 6);
-            p[160] = W16(W16(kk - i) >> 6);
+            out[1][ch] = W16(W16(h + g) >> 6);
+            out[6][ch] = W16(W16(h - g) >> 6);
+            out[2][ch] = W16(W16(kk + i) >> 6);
+            out[5][ch] = W16(W16(kk - i) >> 6);
             const int16_t ut = W16(u - t), ed = W16(e - d);
-            p[96] = W16(W16(ut + ed) >> 6);
-            p[128] = W16(W16(ut - ed) >> 6);
+            out[3][ch] = W16(W16(ut + ed) >> 6);
+            out[4][ch] = W16(W16(ut - ed) >> 6);
         }
+        for (int r = 0; r < 8; ++r)
+            for (int ch = 0; ch < channels; ++ch) p[32 * r + ch] = out[r][ch];
     }
 }
 
@@ -212,6 +230,12 @@ IntAANForwardRoutines IntAANForwardPortable() {
 
 IntAANInverseRoutines IntAANInversePortable() {
     return {InverseDequantise, InverseRowPass, InverseInterleave, InverseColumnPass};
+}
+
+IntAANInverseRoutines IntAANInverseFor(uint32_t features) {
+    IntAANInverseRoutines routines = IntAANInversePortable();
+    if ((features & kCpuSse2) != 0) IntAANInverseSse2(&routines);
+    return routines;
 }
 
 // The 17-bit reciprocal of steps 1 and 2 (65537, 32768) is kept whole; cut to

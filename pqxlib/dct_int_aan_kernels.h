@@ -42,6 +42,10 @@ struct IntAANInverseRoutines {
 
 IntAANForwardRoutines IntAANForwardPortable();
 IntAANInverseRoutines IntAANInversePortable();
+// Fills *routines with the SSE2 twins; false where they are not built.
+bool IntAANInverseSse2(IntAANInverseRoutines* routines);
+// The fastest inverse routines the processor feature word allows.
+IntAANInverseRoutines IntAANInverseFor(uint32_t features);
 
 // Forward quantiser: the reciprocal of a step and the factor of a scale.
 int32_t IntAANReciprocal(uint8_t step);

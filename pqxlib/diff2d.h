@@ -21,7 +21,7 @@ public:
 private:
     void (*forward_)(int16_t* block);
     void (*inverse_)(int16_t* block);
-    uint8_t clean_ = 1;
+    uint8_t clean_ = 1;  // no run of transforms open since the last Flush
 };
 
 }  // namespace _pqxlib_

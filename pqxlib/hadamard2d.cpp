@@ -7,40 +7,58 @@ namespace {
 constexpr int kSequencyOf[8] = {0, 4, 6, 2, 3, 7, 5, 1};   // out[i] = E[kSequencyOf[i]]
 constexpr int kNaturalOf[8] = {0, 7, 3, 4, 1, 6, 2, 5};    // E[i] = in[kNaturalOf[i]]
 
-// Three butterfly stages at distances 1, 2 and 4 on eight values at stride
-// `step`, in 16-bit wrap-around arithmetic.
-inline void Butterflies(int16_t* x, int step) {
+// Eight vectors of the four channels, gathered so the channels are worked on
+// side by side. Arithmetic wraps around in 16 bits.
+struct Vectors {
+    int16_t x[8][4];
+};
+
+template <int kStride>
+inline Vectors Gather(const int16_t* p) {
+    Vectors v;
+    for (int i = 0; i < 8; ++i)
+        for (int k = 0; k < 4; ++k) v.x[i][k] = p[i * kStride + k];
+    return v;
+}
+
+// Three butterfly stages at distances 1, 2 and 4 give the natural order.
+inline void Butterflies(Vectors& v) {
     for (int d = 1; d < 8; d *= 2) {
         for (int g = 0; g < 8; g += 2 * d) {
             for (int i = g; i < g + d; ++i) {
-                const int16_t a = x[i * step], b = x[(i + d) * step];
-                x[i * step] = static_cast<int16_t>(a + b);
-                x[(i + d) * step] = static_cast<int16_t>(a - b);
+                for (int k = 0; k < 4; ++k) {
+                    const int16_t a = v.x[i][k], b = v.x[i + d][k];
+                    v.x[i][k] = static_cast<int16_t>(a + b);
+                    v.x[i + d][k] = static_cast<int16_t>(a - b);
+                }
             }
         }
     }
 }
 
-void Forward1D(int16_t* x, int step) {
-    Butterflies(x, step);
-    int16_t e[8];
-    for (int i = 0; i < 8; ++i) e[i] = x[i * step];
-    for (int i = 0; i < 8; ++i) x[i * step] = e[kSequencyOf[i]];
+template <int kStride>
+inline void Forward1D(int16_t* p) {
+    Vectors v = Gather<kStride>(p);
+    Butterflies(v);
+    for (int i = 0; i < 8; ++i)
+        for (int k = 0; k < 4; ++k) p[i * kStride + k] = v.x[kSequencyOf[i]][k];
 }
 
-void Inverse1D(int16_t* x, int step) {
-    int16_t s[8];
-    for (int i = 0; i < 8; ++i) s[i] = x[i * step];
-    for (int i = 0; i < 8; ++i) x[i * step] = s[kNaturalOf[i]];
-    Butterflies(x, step);
+template <int kStride>
+inline void Inverse1D(int16_t* p) {
+    const Vectors s = Gather<kStride>(p);
+    Vectors v;
+    for (int i = 0; i < 8; ++i)
+        for (int k = 0; k < 4; ++k) v.x[i][k] = s.x[kNaturalOf[i]][k];
+    Butterflies(v);
+    for (int i = 0; i < 8; ++i)
+        for (int k = 0; k < 4; ++k) p[i * kStride + k] = v.x[i][k];
 }
 
 // Rows, then columns; each coefficient becomes ceil(v / 8).
 void HadamardForwardPortable(int16_t* b) {
-    for (int k = 0; k < 4; ++k) {
-        for (int r = 0; r < 8; ++r) Forward1D(b + 32 * r + k, 4);
-        for (int c = 0; c < 8; ++c) Forward1D(b + 4 * c + k, 32);
-    }
+    for (int r = 0; r < 8; ++r) Forward1D<4>(b + 32 * r);
+    for (int c = 0; c < 8; ++c) Forward1D<32>(b + 4 * c);
     for (int i = 0; i < kBlockValues; ++i) {
         b[i] = static_cast<int16_t>(static_cast<int16_t>(b[i] + 7) >> 3);
     }
@@ -49,10 +67,8 @@ void HadamardForwardPortable(int16_t* b) {
 // Columns, then rows; the two passes multiply by 64 and the forward divided
 // by 8, so a final division by 8 restores the scale.
 void HadamardInversePortable(int16_t* b) {
-    for (int k = 0; k < 4; ++k) {
-        for (int c = 0; c < 8; ++c) Inverse1D(b + 4 * c + k, 32);
-        for (int r = 0; r < 8; ++r) Inverse1D(b + 32 * r + k, 4);
-    }
+    for (int c = 0; c < 8; ++c) Inverse1D<32>(b + 4 * c);
+    for (int r = 0; r < 8; ++r) Inverse1D<4>(b + 32 * r);
     for (int i = 0; i < kBlockValues; ++i) b[i] = static_cast<int16_t>(b[i] >> 3);
 }
 

@@ -230,7 +230,6 @@ int32_t CPQXWrite::Save(const std::string& path) {
     if (file == nullptr) return 0;
     int32_t ok = Write(file);
     if (std::fclose(file) != 0) ok = 0;
-    if (!ok) std::remove(path.c_str());
     return ok;
 }
 

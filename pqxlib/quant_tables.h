@@ -18,8 +18,8 @@ void StillImageQuantTables(const uint8_t* tables[4]);
 
 // Video: the matrix pairs picked by the matrix selector ("MPEG標準" = 1,
 // "CG動画" = 2). Intra matrices serve I frames, inter matrices P and B frames.
-extern const uint8_t kMpegIntraMatrix[64];  // default intra matrix of MPEG-2
-extern const uint8_t kMpegInterMatrix[64];  // default non-intra matrix of MPEG-4 Part 2
+extern const uint8_t kMpegIntraMatrix[64];  // default intra matrix of ISO/IEC 13818-2
+extern const uint8_t kMpegInterMatrix[64];  // default non-intra matrix of ISO/IEC 14496-2
 extern const uint8_t kCgIntraMatrix[64];
 extern const uint8_t kCgInterMatrix[64];
 

@@ -21,6 +21,7 @@ void CSNXDecode::Close() {
     file_ = nullptr;
     header_ = SNXHeader{};
     frames_ = block_size_ = output_blocks_ = 0;
+    base_ = length_ = 0;
     offsets_.clear();
     transform_.reset();
     output_count_ = output_position_ = next_block_ = 0;
@@ -43,6 +44,7 @@ int32_t CSNXDecode::OpenRange(const std::filesystem::path& path, uint64_t offset
     if (whole) length = file_length;
     if (offset > file_length || length > file_length - offset || length < kSNXHeaderSize) return fail();
     base_ = offset;
+    length_ = length;
 
     uint8_t head[kSNXHeaderSize];
     if (std::fseek(file_, static_cast<long>(base_), SEEK_SET) != 0 ||

@@ -45,6 +45,8 @@ public:
     uint32_t GetBlockSize() const { return block_size_; }
     uint32_t GetBlockCount() const { return header_.block_count; }
     const SNXHeader& Header() const { return header_; }
+    // Bytes of the SNX data opened: the whole file, or the embedded length.
+    uint64_t GetLength() const { return length_; }
 
     // Decodes up to `frames` sample frames into out (frames x channels
     // values); *frames_read is less only at the end of the sound. 0 when a
@@ -60,6 +62,7 @@ private:
 
     std::FILE* file_ = nullptr;
     uint64_t base_ = 0;
+    uint64_t length_ = 0;
     SNXHeader header_;
     uint32_t frames_ = 0;
     uint32_t block_size_ = 0;

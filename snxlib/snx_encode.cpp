@@ -67,6 +67,8 @@ int32_t CSNXEncode::EncodeFile(const std::filesystem::path& wave_path,
     if (!wave) return 0;
     std::FILE* sound = std::fopen(sound_path.c_str(), "wb");
     if (sound == nullptr) return 0;
+    // The bit writer hands over one byte at a time.
+    std::setvbuf(sound, nullptr, _IOFBF, 1 << 16);
     int32_t result = Encode(wave.get(), sound);
     if (std::fclose(sound) != 0) result = 0;
     return result;

@@ -148,6 +148,5 @@ int32_t WriteBMP(const std::string& file_name, const DibBitmap& bitmap) {
     bool ok = std::fwrite(head.data(), 1, head.size(), file) == head.size() &&
               std::fwrite(bitmap.Bits(), 1, bitmap.ImageBytes(), file) == bitmap.ImageBytes();
     ok = std::fclose(file) == 0 && ok;
-    if (!ok) std::remove(file_name.c_str());
     return ok ? 1 : 0;
 }

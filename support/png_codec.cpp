@@ -261,6 +261,5 @@ int32_t WritePNG(const std::string& file_name, const DibBitmap& source, const ch
     bool ok = WriteFrom(&state);
     ok = std::ferror(state.file) == 0 && ok;
     ok = std::fclose(state.file) == 0 && ok;
-    if (!ok) std::remove(file_name.c_str());
     return ok ? 1 : 0;
 }

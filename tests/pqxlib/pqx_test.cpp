@@ -297,6 +297,10 @@ TEST_F(PQXTest, SurfacesSaveAndLoadThroughTheGraphicLoader) {
         }
     }
 
+    if (fs::exists("/dev/full")) {
+        EXPECT_EQ(surface.SavePQX("/dev/full", nullptr, 0), 0);
+    }
+
     CPlaneSurface mask;
     ASSERT_EQ(mask.CreateWithFormat(17, 9, PF_A8), 1);
     for (int y = 0; y < 9; ++y)

@@ -230,6 +230,31 @@ TEST_F(GraphicLoaderTest, SavedMasksAreEightBitGreyFiles) {
     EXPECT_EQ(empty.SavePNG((dir_ / "empty.png").string(), nullptr, 0), 0);
 }
 
+TEST_F(GraphicLoaderTest, WriteErrorsAreReportedAsFailures) {
+    ASSERT_TRUE(Load("rgb.png"));
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    EXPECT_EQ(surface_.SaveBMP("/dev/full"), 0);
+    EXPECT_EQ(surface_.SavePNG("/dev/full", nullptr, 0), 0);
+}
+
+TEST_F(GraphicLoaderTest, CopyToRefusesWhatItCannotConvertAndStaysInsideTheSurface) {
+    // Surfaces of a format the rows have no conversion to do not load.
+    surface_.SetDefaultFormats(PF_X4R4G4B4, PF_A4R4G4B4);
+    EXPECT_FALSE(Load("rgb.png"));
+    surface_.SetDefaultFormats(PF_X8R8G8B8, PF_A8R8G8B8);
+
+    ASSERT_EQ(loader_.LoadFile(Sample("rgba.png")), 1);
+    CPlaneSurface small;
+    ASSERT_EQ(small.CreateWithFormat(4, 3, PF_A8R8G8B8), 1);
+    ASSERT_EQ(loader_.CopyTo(&small.Desc()), 1);
+    uint32_t argb = 0;
+    small.GetPixel(3, 2, &argb, nullptr);
+    EXPECT_EQ(argb, (uint32_t{Alpha(3, 2)} << 24) | Rgb(3, 2));
+    CPlaneSurface mask;
+    ASSERT_EQ(mask.CreateWithFormat(4, 3, PF_A8), 1);
+    EXPECT_EQ(loader_.CopyTo(&mask.Desc()), 0);
+}
+
 // Counts the files a custom reader opened, delegating to the platform's.
 int g_opens = 0;
 FileHandle CountingOpen(const char* name, uint32_t access, uint32_t share, uint32_t disposition) {
