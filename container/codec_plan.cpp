@@ -8,6 +8,9 @@ bool PlanCodec(bool decoding, uint32_t width, uint32_t height, uint32_t format, 
     if (width == 0 || height == 0) return false;
     if (width > kMaxPictureDimension || height > kMaxPictureDimension) return false;
 
+    // Bits without a meaning would be stored in the file, where no player
+    // could tell what they ask for.
+    if (format & kFormatUndefinedBits) return false;
     if ((format & kFormatPictureMask) == 0) format |= kPictureYUV411;
     if ((format & kFormatTransformMask) == 0) format |= kTransformDct << kFormatTransformShift;
 

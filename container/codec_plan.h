@@ -30,6 +30,6 @@ struct CodecPlan {
 
 // Fills plan and returns true when the format word describes a codec we can
 // build: a non-zero size up to kMaxPictureDimension, a known picture layout,
-// transform and source layout. Bits 0..7 of 0 mean "YUV411", bits 12..15 of 0
+// transform and source layout, and no undefined bit. Bits 0..7 of 0 mean "YUV411", bits 12..15 of 0
 // mean DCT. Without an alpha source the alpha bits are cleared.
 bool PlanCodec(bool decoding, uint32_t width, uint32_t height, uint32_t format, CodecPlan* plan);

@@ -78,6 +78,8 @@ inline constexpr uint32_t kFormatStoredMask = 0x000FFFFF;
 inline constexpr uint32_t kFormatIntDctEncode = 0x00100000;
 inline constexpr uint32_t kFormatFloatDctDecode = 0x00200000;
 inline constexpr uint32_t kFormatSourceShift = 28;
+// Bit 7 and bits 8..11, 17..19 and 22..27 have no meaning.
+inline constexpr uint32_t kFormatUndefinedBits = 0x0FCE0F80;
 
 inline constexpr uint32_t kTransformDiff2D = 1;
 inline constexpr uint32_t kTransformDct = 2;

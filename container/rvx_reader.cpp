@@ -228,9 +228,6 @@ bool CRVXReader::CheckHeader() {
     if (RateDenominator() == 0) {
         return Fail(RVXError::kBadFrameRate, kOffsetRateDenominator, "the frame-rate denominator is 0");
     }
-    if (RateNumerator() == 0) {
-        return Fail(RVXError::kBadFrameRate, kOffsetRateNumerator, "the frame-rate numerator is 0");
-    }
     if (GopLength() == 0) return Fail(RVXError::kBadGopLength, kOffsetGopLength, "the GOP length is 0");
 
     const uint32_t width = Width(), height = Height();

@@ -104,6 +104,10 @@ TEST(SetupCodec, ChoosesTheDctImplementationFromBits20And21) {
     EXPECT_FALSE(PlanCodec(false, 16, 16, 0x10002004, &plan));
     EXPECT_FALSE(PlanCodec(false, 16, 16, 0x10002020, &plan));
     EXPECT_FALSE(PlanCodec(false, 16, 16, 0x40002003, &plan));
+    // So are bits without a meaning, which would otherwise reach the file.
+    EXPECT_FALSE(PlanCodec(false, 16, 16, 0x30002083, &plan));
+    EXPECT_FALSE(PlanCodec(false, 16, 16, 0x10002103, &plan));
+    EXPECT_FALSE(PlanCodec(false, 16, 16, 0x10042003, &plan));
 }
 
 // The decoder is the encoder's oracle: what a player decodes from the file
