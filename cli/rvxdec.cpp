@@ -1,0 +1,324 @@
+// rvxdec: checks an RVX movie and tells what it holds; optionally decodes it.
+//
+//   rvxdec FILE.rvx [--json] [--frames DIR] [--y4m OUT|-] [--wav OUT]
+//                   [--idct float|int] [--compare PATTERN [--compare-start N]]
+//
+// Exit status: 0 when the movie is intact and every requested output was
+// written, 1 when the movie is damaged or unreadable, 2 for a usage error,
+// 3 when an output could not be written.
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cli/rvxdec_output.h"
+#include "container/rvx_layout.h"
+#include "container/rvx_reader.h"
+
+using namespace rvx_layout;
+
+namespace {
+
+constexpr int kExitIntact = 0;
+constexpr int kExitDamaged = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitOutput = 3;
+
+struct Options {
+    std::string movie;
+    bool json = false;
+    std::string wavPath;
+    DecodeRequest decode;
+};
+
+void PrintUsage(std::FILE* out) {
+    std::fputs(
+        "usage: rvxdec FILE.rvx [--json] [--frames DIR] [--y4m OUT|-] [--wav OUT]\n"
+        "              [--idct float|int] [--compare PATTERN [--compare-start N]]\n"
+        "Verifies the movie (layout, CRCs, digests) and prints a summary.\n"
+        "  --json            the summary as JSON\n"
+        "  --frames DIR      decoded pictures as DIR/frameNNNNNN.png\n"
+        "  --y4m OUT         decoded pictures as a YUV4MPEG2 stream ('-' for standard output)\n"
+        "  --wav OUT         decoded sound as a 16-bit PCM WAVE file\n"
+        "  --idct float|int  inverse DCT: float (the encoder's own, default) or int\n"
+        "  --compare PATTERN PSNR against source pictures, e.g. src/img%04d.png\n"
+        "  --compare-start N number of the source picture of frame 0 (default: 0 if it exists, else 1)\n",
+        out);
+}
+
+bool ParseOptions(int argc, char** argv, Options* options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&](std::string* out) {
+            if (i + 1 >= argc) return false;
+            *out = argv[++i];
+            return true;
+        };
+        std::string text;
+        if (arg == "--json") {
+            options->json = true;
+        } else if (arg == "--frames") {
+            if (!value(&text)) return false;
+            options->decode.framesDirectory = text;
+        } else if (arg == "--y4m") {
+            if (!value(&options->decode.y4mPath)) return false;
+        } else if (arg == "--wav") {
+            if (!value(&options->wavPath)) return false;
+        } else if (arg == "--compare") {
+            if (!value(&options->decode.comparePattern)) return false;
+        } else if (arg == "--compare-start") {
+            if (!value(&text)) return false;
+            char* end = nullptr;
+            const long start = std::strtol(text.c_str(), &end, 10);
+            if (*end != '\0' || start < 0 || start > 1000000000) return false;
+            options->decode.compareStart = int32_t(start);
+        } else if (arg == "--idct") {
+            if (!value(&text)) return false;
+            if (text == "float") options->decode.inverse = _rvxlib_::RVXInverseDct::kFloat;
+            else if (text == "int") options->decode.inverse = _rvxlib_::RVXInverseDct::kInteger;
+            else return false;
+        } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
+            return false;
+        } else if (options->movie.empty()) {
+            options->movie = arg;
+        } else {
+            return false;
+        }
+    }
+    return !options->movie.empty();
+}
+
+const char* PictureFormatName(uint32_t flags) {
+    switch (flags & kFormatPictureMask) {
+    case kPictureYUV411: return "YUV411";
+    case kPictureYUV422: return "YUV422";
+    case kPictureYUV444: return "YUV444";
+    case kPictureRGB888: return "RGB888";
+    case kPictureARGB8888: return "ARGB8888";
+    case kPictureAYUV4444: return "AYUV4444";
+    case kPictureAYUV4422: return "AYUV4422";
+    case kPictureAYUV4411: return "AYUV4411";
+    default: return "unknown";
+    }
+}
+
+const char* TransformName(uint32_t flags) {
+    const uint32_t transform = (flags & kFormatTransformMask) >> kFormatTransformShift;
+    if (transform == kTransformDiff2D) return "Diff2D";
+    if (transform == kTransformDct) return (flags & kFormatNoDeblock) ? "DCT(NoDEF)" : "DCT";
+    return "unknown";
+}
+
+std::string SoundMethodName(uint16_t mode) {
+    switch (mode) {
+    case 0x101: return "MDCT-High";
+    case 0x102: return "MDCT-Mid";
+    case 0x103: return "MDCT-Low";
+    case 0: return "RawFile";
+    default: return "mode " + std::to_string(mode);
+    }
+}
+
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += char(c);
+        } else if (c < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            out += escape;
+        } else {
+            out += char(c);
+        }
+    }
+    return out + "\"";
+}
+
+struct Summary {
+    bool headerRead = false;   // the fixed fields are worth showing
+    bool opened = false;
+    bool intact = false;
+    uint32_t counts[4] = {};   // I, repeat, P, B records
+};
+
+void CountFrames(const CRVXReader& reader, Summary* summary) {
+    for (const RVXFrameInfo& frame : reader.Frames()) {
+        switch (FrameKind(frame.type)) {
+        case kFrameI: ++summary->counts[0]; break;
+        case kFrameRepeat: ++summary->counts[1]; break;
+        case kFrameP: ++summary->counts[2]; break;
+        case kFrameB: ++summary->counts[3]; break;
+        }
+    }
+}
+
+double FramesPerSecond(const CRVXReader& reader) {
+    return reader.RateDenominator() ? double(reader.RateNumerator()) / reader.RateDenominator() : 0.0;
+}
+
+void PrintText(std::FILE* out, const Options& options, const CRVXReader& reader, const Summary& s,
+               const DecodeResult* decoded) {
+    std::fprintf(out, "%s: %s\n", options.movie.c_str(),
+                 s.intact ? "intact" : (s.opened ? "damaged" : "not a readable RVX movie"));
+    if (s.headerRead) {
+        std::fprintf(out, "  file size    %" PRIu64 " bytes\n", reader.FileSize());
+        std::fprintf(out, "  picture      %u x %u, %s, %s\n", reader.Width(), reader.Height(),
+                     PictureFormatName(reader.FormatFlags()), TransformName(reader.FormatFlags()));
+        std::fprintf(out, "  frame rate   %u/%u (%.3f fps)\n", reader.RateNumerator(), reader.RateDenominator(),
+                     FramesPerSecond(reader));
+        std::fprintf(out, "  frames       %u in %u groups, GOP length %u", reader.FrameCount(), reader.GroupCount(),
+                     reader.GopLength());
+        if (s.opened) {
+            std::fprintf(out, " (I %u, P %u, B %u", s.counts[0], s.counts[2], s.counts[3]);
+            if (s.counts[1]) std::fprintf(out, ", repeat %u", s.counts[1]);
+            std::fputs(")", out);
+        }
+        std::fputs("\n", out);
+        if (FramesPerSecond(reader) > 0) {
+            std::fprintf(out, "  duration     %.3f s\n", reader.FrameCount() / FramesPerSecond(reader));
+        }
+        if (!reader.HasSound()) {
+            std::fputs("  sound        none\n", out);
+        } else if (s.opened) {
+            const SnxHeaderInfo& sound = reader.Sound();
+            std::fprintf(out, "  sound        %s, %u channels, %u bits, %u Hz, %u sample frames (%.3f s), %" PRIu64
+                              " bytes\n",
+                         SoundMethodName(sound.mode).c_str(), sound.channels, sound.bitsPerSample, sound.sampleRate,
+                         sound.sampleFrames, sound.sampleRate ? double(sound.sampleFrames) / sound.sampleRate : 0.0,
+                         reader.SoundLength());
+        }
+    }
+    for (const RVXProblem& problem : reader.Problems()) {
+        std::fprintf(out, "  problem      [%s] at offset %" PRIu64 ": %s\n", RVXErrorName(problem.error),
+                     problem.offset, problem.message.c_str());
+    }
+    if (decoded) {
+        std::fprintf(out, "  decoded      %u pictures", decoded->framesDecoded);
+        if (decoded->damagedFrames) std::fprintf(out, ", %u damaged", decoded->damagedFrames);
+        std::fputs("\n", out);
+        if (decoded->framesCompared) {
+            std::fprintf(out, "  PSNR         %.2f dB mean, %.2f dB lowest over %u pictures\n", decoded->psnrMean,
+                         decoded->psnrMin, decoded->framesCompared);
+        }
+    }
+}
+
+void PrintJson(std::FILE* out, const Options& options, const CRVXReader& reader, const Summary& s,
+               const DecodeResult* decoded) {
+    std::string j = "{\n";
+    j += "  \"file\": " + JsonString(options.movie) + ",\n";
+    j += std::string("  \"intact\": ") + (s.intact ? "true" : "false") + ",\n";
+    if (s.headerRead) {
+        char text[512];
+        std::snprintf(text, sizeof text,
+                      "  \"size\": %" PRIu64 ",\n  \"width\": %u,\n  \"height\": %u,\n"
+                      "  \"picture_format\": \"%s\",\n  \"transform\": \"%s\",\n"
+                      "  \"frame_rate\": {\"numerator\": %u, \"denominator\": %u, \"fps\": %.6f},\n"
+                      "  \"frames\": %u,\n  \"groups\": %u,\n  \"gop_length\": %u,\n",
+                      reader.FileSize(), reader.Width(), reader.Height(), PictureFormatName(reader.FormatFlags()),
+                      TransformName(reader.FormatFlags()), reader.RateNumerator(), reader.RateDenominator(),
+                      FramesPerSecond(reader), reader.FrameCount(), reader.GroupCount(), reader.GopLength());
+        j += text;
+        if (s.opened) {
+            std::snprintf(text, sizeof text, "  \"frame_types\": {\"I\": %u, \"P\": %u, \"B\": %u, \"repeat\": %u},\n",
+                          s.counts[0], s.counts[2], s.counts[3], s.counts[1]);
+            j += text;
+        }
+        if (!reader.HasSound()) {
+            j += "  \"sound\": null,\n";
+        } else if (s.opened) {
+            const SnxHeaderInfo& sound = reader.Sound();
+            std::snprintf(text, sizeof text,
+                          "  \"sound\": {\"method\": \"%s\", \"channels\": %u, \"bits_per_sample\": %u, "
+                          "\"sample_rate\": %u, \"sample_frames\": %u, \"bytes\": %" PRIu64 "},\n",
+                          SoundMethodName(sound.mode).c_str(), sound.channels, sound.bitsPerSample, sound.sampleRate,
+                          sound.sampleFrames, reader.SoundLength());
+            j += text;
+        }
+    }
+    if (decoded) {
+        char text[256];
+        std::snprintf(text, sizeof text, "  \"decoded\": {\"pictures\": %u, \"damaged\": %u", decoded->framesDecoded,
+                      decoded->damagedFrames);
+        j += text;
+        if (decoded->framesCompared) {
+            std::snprintf(text, sizeof text, ", \"compared\": %u, \"psnr_mean\": %.4f, \"psnr_min\": %.4f",
+                          decoded->framesCompared, decoded->psnrMean, decoded->psnrMin);
+            j += text;
+        }
+        j += "},\n";
+    }
+    j += "  \"problems\": [";
+    for (size_t i = 0; i < reader.Problems().size(); ++i) {
+        const RVXProblem& p = reader.Problems()[i];
+        j += i ? ",\n    " : "\n    ";
+        j += "{\"error\": " + JsonString(RVXErrorName(p.error)) + ", \"offset\": " + std::to_string(p.offset) +
+             ", \"message\": " + JsonString(p.message) + "}";
+    }
+    j += reader.Problems().empty() ? "]\n}\n" : "\n  ]\n}\n";
+    std::fputs(j.c_str(), out);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        PrintUsage(stdout);
+        return kExitIntact;
+    }
+    if (!ParseOptions(argc, argv, &options)) {
+        PrintUsage(stderr);
+        return kExitUsage;
+    }
+    // When the pictures go to standard output the summary goes to standard error.
+    std::FILE* summaryOut = options.decode.y4mPath == "-" ? stderr : stdout;
+
+    CRVXReader reader;
+    Summary summary;
+    summary.opened = reader.Open(options.movie);
+    if (summary.opened) {
+        summary.headerRead = true;
+    } else {
+        const RVXError first = reader.Problems().front().error;
+        summary.headerRead = first != RVXError::kCannotOpen && first != RVXError::kReadFailed &&
+                             first != RVXError::kTruncatedHeader && first != RVXError::kBadMagic;
+    }
+    if (summary.opened) {
+        CountFrames(reader, &summary);
+        summary.intact = reader.Verify();
+    }
+
+    int status = summary.intact ? kExitIntact : kExitDamaged;
+    DecodeResult decoded;
+    const bool decoding = summary.opened && WantsPictures(options.decode);
+    std::string outputError;
+    if (decoding) {
+        decoded = DecodePictures(reader, options.decode);
+        if (!decoded.ok) outputError = decoded.error;
+    }
+    if (summary.opened && !options.wavPath.empty()) {
+        std::string error;
+        if (!DecodeSoundToWave(reader, options.wavPath, options.movie, &error) && outputError.empty()) {
+            outputError = error;
+        }
+    }
+    if (!outputError.empty()) {
+        std::fprintf(stderr, "rvxdec: %s\n", outputError.c_str());
+        if (status == kExitIntact) status = kExitOutput;
+    }
+    if (!summary.opened && (WantsPictures(options.decode) || !options.wavPath.empty())) {
+        std::fprintf(stderr, "rvxdec: nothing decoded: the movie cannot be read\n");
+    }
+    if (options.json) {
+        PrintJson(summaryOut, options, reader, summary, decoding ? &decoded : nullptr);
+    } else {
+        PrintText(summaryOut, options, reader, summary, decoding ? &decoded : nullptr);
+    }
+    return status;
+}

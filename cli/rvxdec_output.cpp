@@ -1,0 +1,234 @@
+#include "cli/rvxdec_output.h"
+
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <system_error>
+#include <vector>
+
+#include "container/rvx_common.h"
+#include "container/rvx_movie_decoder.h"
+#include "rvxlib/color_space.h"
+#include "snxlib/snx_decode.h"
+#include "support/graphic_loader.h"
+#include "support/pixel_format.h"
+
+using namespace rvx_layout;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr double kIdenticalPsnr = 99.0;
+
+// The pattern holds exactly one %d (optionally %0Nd); "%%" is a percent sign.
+// Anything else is refused rather than handed to printf.
+bool FormatNumbered(const std::string& pattern, uint32_t number, std::string* out) {
+    std::string result;
+    bool used = false;
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] != '%') {
+            result += pattern[i];
+            continue;
+        }
+        if (i + 1 < pattern.size() && pattern[i + 1] == '%') {
+            result += '%';
+            ++i;
+            continue;
+        }
+        size_t j = i + 1;
+        const bool zero = j < pattern.size() && pattern[j] == '0';
+        unsigned width = 0;
+        while (j < pattern.size() && pattern[j] >= '0' && pattern[j] <= '9' && width < 100) {
+            width = width * 10 + unsigned(pattern[j] - '0');
+            ++j;
+        }
+        if (used || j >= pattern.size() || (pattern[j] != 'd' && pattern[j] != 'u') || width > 20) return false;
+        std::string digits = std::to_string(number);
+        if (digits.size() < width) digits.insert(0, width - digits.size(), zero ? '0' : ' ');
+        result += digits;
+        used = true;
+        i = j;
+    }
+    if (!used) return false;
+    *out = result;
+    return true;
+}
+
+// Closes a stream we opened; standard output stays open.
+struct OutputStream {
+    std::FILE* file = nullptr;
+    bool owned = false;
+    ~OutputStream() {
+        if (owned && file) std::fclose(file);
+    }
+    bool Close() {
+        bool ok = file && std::fflush(file) == 0 && !std::ferror(file);
+        if (owned && file && std::fclose(file) != 0) ok = false;
+        file = nullptr;
+        return ok;
+    }
+};
+
+// Studio-range BT.601, the colour space a YUV4MPEG2 reader assumes.
+void WriteY4mFrame(std::FILE* out, const uint8_t* bgra, size_t pitch, uint32_t width, uint32_t height,
+                   std::vector<uint8_t>& planes) {
+    const size_t area = size_t(width) * height;
+    planes.resize(area * 3);
+    for (uint32_t y = 0; y < height; ++y) {
+        const uint8_t* row = bgra + y * pitch;
+        for (uint32_t x = 0; x < width; ++x) {
+            const int b = row[4 * x], g = row[4 * x + 1], r = row[4 * x + 2];
+            const size_t i = size_t(y) * width + x;
+            planes[i] = uint8_t(((66 * r + 129 * g + 25 * b + 128) >> 8) + 16);
+            planes[area + i] = uint8_t(((-38 * r - 74 * g + 112 * b + 128) >> 8) + 128);
+            planes[2 * area + i] = uint8_t(((112 * r - 94 * g - 18 * b + 128) >> 8) + 128);
+        }
+    }
+    std::fputs("FRAME\n", out);
+    std::fwrite(planes.data(), 1, planes.size(), out);
+}
+
+bool SavePng(const fs::path& path, uint8_t* bgra, size_t pitch, uint32_t width, uint32_t height, bool alpha) {
+    SurfaceDesc surface;
+    surface.format = alpha ? PF_A8R8G8B8 : PF_X8R8G8B8;
+    surface.bits = bgra;
+    surface.pitch = int32_t(pitch);
+    surface.width = int32_t(width);
+    surface.height = int32_t(height);
+    return SaveSurface(kSavePNG, path.string(), surface, nullptr, 0) == 1;
+}
+
+// PSNR of the colour channels against a source picture; false when the
+// source cannot be read or has another size.
+bool ComparePicture(const std::string& sourcePath, const uint8_t* bgra, size_t pitch, uint32_t width,
+                    uint32_t height, std::vector<uint8_t>& source, double* psnr) {
+    CGraphicLoader loader;
+    int32_t w = 0, h = 0;
+    if (loader.LoadFile(sourcePath) != 1 || loader.GetSize(&w, &h) != 1 || uint32_t(w) != width ||
+        uint32_t(h) != height) {
+        return false;
+    }
+    source.assign(size_t(width) * height * 4, 0);
+    SurfaceDesc surface;
+    surface.format = PF_A8R8G8B8;
+    surface.bits = source.data();
+    surface.pitch = int32_t(width * 4);
+    surface.width = w;
+    surface.height = h;
+    if (loader.CopyTo(&surface) != 1) return false;
+    double sum = 0;
+    for (uint32_t y = 0; y < height; ++y) {
+        for (uint32_t x = 0; x < width; ++x) {
+            for (int c = 0; c < 3; ++c) {
+                const double d = double(bgra[y * pitch + 4 * x + c]) - source[(size_t(y) * width + x) * 4 + c];
+                sum += d * d;
+            }
+        }
+    }
+    const double mse = sum / (3.0 * width * height);
+    *psnr = mse == 0 ? kIdenticalPsnr : 10.0 * std::log10(255.0 * 255.0 / mse);
+    return true;
+}
+
+}  // namespace
+
+bool WantsPictures(const DecodeRequest& request) {
+    return !request.framesDirectory.empty() || !request.y4mPath.empty() || !request.comparePattern.empty();
+}
+
+DecodeResult DecodePictures(CRVXReader& reader, const DecodeRequest& request) {
+    DecodeResult result;
+    auto fail = [&](std::string why) {
+        if (result.ok) result.error = std::move(why);
+        result.ok = false;
+        return result;
+    };
+    CRVXMovieDecoder decoder;
+    if (!decoder.Open(reader, request.inverse)) return fail("the movie's pictures cannot be decoded");
+    const uint32_t width = reader.Width(), height = reader.Height();
+    const bool alpha = (reader.FormatFlags() & kFormatAlpha) != 0;
+    // The writer's colour converter, run backwards, gives the pixels a viewer shows.
+    CRVXCommon converter;
+    const uint32_t back = (kSourceBGRA32 << kFormatSourceShift) | reader.FormatFlags();
+    if (!converter.SetupCodec(true, width, height, back)) return fail("the picture format cannot be shown");
+    _rvxlib_::IRVXColorSpace* colour = converter.ColourConverter();
+    const size_t pitch = colour->SourcePitch();
+    std::vector<uint8_t> bgra(pitch * height);
+
+    if (!request.framesDirectory.empty()) {
+        std::error_code error;
+        fs::create_directories(request.framesDirectory, error);
+        if (!fs::is_directory(request.framesDirectory)) {
+            return fail("cannot create " + request.framesDirectory.string());
+        }
+    }
+    OutputStream y4m;
+    if (!request.y4mPath.empty()) {
+        if (request.y4mPath == "-") {
+            y4m.file = stdout;
+        } else {
+            y4m.file = std::fopen(request.y4mPath.c_str(), "wb");
+            y4m.owned = y4m.file != nullptr;
+        }
+        if (!y4m.file) return fail("cannot create " + request.y4mPath);
+        std::fprintf(y4m.file, "YUV4MPEG2 W%u H%u F%u:%u Ip A1:1 C444\n", width, height, reader.RateNumerator(),
+                     reader.RateDenominator());
+    }
+    int32_t compareStart = request.compareStart;
+    if (!request.comparePattern.empty()) {
+        std::string first;
+        if (!FormatNumbered(request.comparePattern, 0, &first)) {
+            return fail("the compare pattern needs exactly one %d and no other % conversion");
+        }
+        if (compareStart < 0) compareStart = fs::exists(first) ? 0 : 1;
+    }
+
+    std::vector<uint8_t> planes, source;
+    double psnrSum = 0;
+    uint32_t number = 0;
+    while (const uint8_t* picture = decoder.NextPicture(&number)) {
+        ++result.framesDecoded;
+        colour->ConvertPictureBack(picture, bgra.data());
+        if (y4m.file) WriteY4mFrame(y4m.file, bgra.data(), pitch, width, height, planes);
+        if (!request.framesDirectory.empty() && result.ok) {
+            char name[32];
+            std::snprintf(name, sizeof name, "frame%06u.png", number);
+            if (!SavePng(request.framesDirectory / name, bgra.data(), pitch, width, height, alpha)) {
+                fail("cannot write " + (request.framesDirectory / name).string());
+            }
+        }
+        if (!request.comparePattern.empty()) {
+            std::string sourcePath;
+            FormatNumbered(request.comparePattern, number + uint32_t(compareStart), &sourcePath);
+            double psnr = 0;
+            if (ComparePicture(sourcePath, bgra.data(), pitch, width, height, source, &psnr)) {
+                psnrSum += psnr;
+                result.psnrMin = result.framesCompared == 0 ? psnr : std::min(result.psnrMin, psnr);
+                ++result.framesCompared;
+            } else if (result.ok) {
+                fail("cannot compare with " + sourcePath + " (missing, unreadable or another size)");
+            }
+        }
+    }
+    result.damagedFrames = decoder.DamagedFrames();
+    if (result.framesCompared > 0) result.psnrMean = psnrSum / result.framesCompared;
+    if (y4m.file && !y4m.Close()) fail("cannot write " + request.y4mPath);
+    return result;
+}
+
+bool DecodeSoundToWave(CRVXReader& reader, const fs::path& path, const fs::path& movie, std::string* error) {
+    if (!reader.HasSound()) {
+        *error = "the movie has no sound";
+        return false;
+    }
+    _snxlib_::CSNXDecode sound;
+    if (sound.Open(movie, reader.SoundOffset(), reader.SoundLength()) != 1) {
+        *error = "the sound track cannot be decoded";
+        return false;
+    }
+    if (_snxlib_::DecodeToWave(sound, path) != 1) {
+        *error = "the sound could not be decoded completely into " + path.string();
+        return false;
+    }
+    return true;
+}

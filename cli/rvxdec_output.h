@@ -1,0 +1,35 @@
+#pragma once
+// What rvxdec makes of a movie besides its summary: decoded pictures as PNG
+// files or a YUV4MPEG2 stream, the sound as a WAVE file, and the PSNR of the
+// decoded pictures against the source pictures.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "container/rvx_reader.h"
+#include "rvxlib/frame_decoder.h"
+
+struct DecodeRequest {
+    std::filesystem::path framesDirectory;   // PNG per frame when not empty
+    std::string y4mPath;                     // "-" for standard output
+    std::string comparePattern;              // printf pattern of the source pictures
+    int32_t compareStart = -1;               // number of the first source picture; -1 finds 0 or 1
+    _rvxlib_::RVXInverseDct inverse = _rvxlib_::RVXInverseDct::kFloat;
+};
+
+struct DecodeResult {
+    bool ok = true;                // every requested output was written
+    std::string error;             // the first failure, for a person
+    uint32_t framesDecoded = 0;
+    uint32_t damagedFrames = 0;
+    uint32_t framesCompared = 0;
+    double psnrMean = 0;           // mean of per-frame PSNR (RGB, dB); 99 for identical frames
+    double psnrMin = 0;
+};
+
+bool WantsPictures(const DecodeRequest& request);
+DecodeResult DecodePictures(CRVXReader& reader, const DecodeRequest& request);
+// The sound track decoded into a 16-bit PCM WAVE file.
+bool DecodeSoundToWave(CRVXReader& reader, const std::filesystem::path& path, const std::filesystem::path& movie,
+                       std::string* error);

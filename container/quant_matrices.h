@@ -1,0 +1,13 @@
+#pragma once
+// The quantisation matrices that the matrix selector of the quality settings
+// chooses between. Entry 8 * r + c is the step of coefficient row r, column c.
+
+#include <cstdint>
+
+inline constexpr uint16_t kMatrixSelectorMpeg = 1;   // "MPEG標準"
+inline constexpr uint16_t kMatrixSelectorFlat = 2;   // "CG動画"
+inline constexpr uint16_t kMatrixSelectorKeep = 3;   // leave the matrices as they are
+
+// Writes the intra and inter matrices of the selector (64 bytes each). Selector
+// 3 writes nothing; every selector other than 2 and 3 gives the MPEG defaults.
+void LoadQuantMatrices(uint16_t selector, uint8_t* intra, uint8_t* inter);

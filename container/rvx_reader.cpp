@@ -1,0 +1,599 @@
+#include "container/rvx_reader.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "container/codec_plan.h"
+#include "snxlib/snx_decode.h"
+#include "support/hash.h"
+
+using namespace rvx_layout;
+
+namespace {
+
+constexpr size_t kReadPiece = 1 << 16;
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) {
+    char text[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    return text;
+}
+
+// True when [offset, offset + length) lies inside [0, size).
+bool Inside(uint64_t offset, uint64_t length, uint64_t size) {
+    return offset <= size && length <= size - offset;
+}
+
+std::string Hex16(const uint8_t* bytes) {
+    std::string text;
+    char pair[3];
+    for (uint32_t i = 0; i < kFoldedDigestSize; ++i) {
+        std::snprintf(pair, sizeof pair, "%02x", bytes[i]);
+        text += pair;
+    }
+    return text;
+}
+
+bool AllZero(const uint8_t* bytes, size_t length) {
+    return std::all_of(bytes, bytes + length, [](uint8_t b) { return b == 0; });
+}
+
+const char* KindName(uint32_t kind) {
+    switch (kind) {
+    case kFrameI: return "I";
+    case kFrameRepeat: return "repeat";
+    case kFrameP: return "P";
+    case kFrameB: return "B";
+    default: return "unknown";
+    }
+}
+
+bool KnownPictureFormat(uint32_t bits) {
+    switch (bits) {
+    case kPictureYUV411: case kPictureYUV422: case kPictureYUV444: case kPictureRGB888:
+    case kPictureARGB8888: case kPictureAYUV4444: case kPictureAYUV4422: case kPictureAYUV4411:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool KnownSoundMode(uint16_t mode) {
+    switch (mode) {
+    case 0: case 1: case 2: case 64: case 65: case 256: case 257: case 258: case 259: case 260: case 261:
+        return true;
+    default:
+        return false;
+    }
+}
+
+}  // namespace
+
+const char* RVXErrorName(RVXError error) {
+    switch (error) {
+    case RVXError::kNone: return "none";
+    case RVXError::kCannotOpen: return "cannot-open";
+    case RVXError::kReadFailed: return "read-failed";
+    case RVXError::kTruncatedHeader: return "truncated-header";
+    case RVXError::kBadMagic: return "bad-magic";
+    case RVXError::kFileSizeMismatch: return "file-size";
+    case RVXError::kBadSectionLayout: return "section-layout";
+    case RVXError::kBadFrameRate: return "frame-rate";
+    case RVXError::kBadPicture: return "picture";
+    case RVXError::kBadGopLength: return "gop-length";
+    case RVXError::kBadGroupCount: return "group-count";
+    case RVXError::kBadGroupIndex: return "group-index";
+    case RVXError::kBadRecordCount: return "record-count";
+    case RVXError::kBadFrameRecord: return "frame-record";
+    case RVXError::kBadSoundFields: return "sound-fields";
+    case RVXError::kBadSoundTrack: return "sound-track";
+    case RVXError::kPayloadCrcMismatch: return "payload-crc";
+    case RVXError::kFrameDigestMismatch: return "frame-digest";
+    case RVXError::kSoundDigestMismatch: return "sound-digest";
+    case RVXError::kHeaderDigestMismatch: return "header-digest";
+    }
+    return "unknown";
+}
+
+CRVXReader::CRVXReader() = default;
+
+CRVXReader::~CRVXReader() { Close(); }
+
+void CRVXReader::Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    opened_ = false;
+    fileSize_ = 0;
+    std::memset(header_, 0, sizeof header_);
+    index_.clear();
+    groups_.clear();
+    frames_.clear();
+    sound_ = SnxHeaderInfo{};
+}
+
+void CRVXReader::Report(RVXError error, uint64_t offset, std::string message) {
+    problems_.push_back({error, offset, std::move(message)});
+}
+
+bool CRVXReader::Fail(RVXError error, uint64_t offset, std::string message) {
+    Report(error, offset, std::move(message));
+    return false;
+}
+
+bool CRVXReader::ReadBytes(uint64_t offset, uint64_t length, void* out) {
+    if (fd_ < 0 || !Inside(offset, length, fileSize_)) return false;
+    uint8_t* p = static_cast<uint8_t*>(out);
+    while (length > 0) {
+        const size_t piece = size_t(std::min<uint64_t>(length, 1u << 30));
+        const ssize_t n = ::pread(fd_, p, piece, off_t(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n;
+        offset += uint64_t(n);
+        length -= uint64_t(n);
+    }
+    return true;
+}
+
+bool CRVXReader::Open(const std::filesystem::path& path) {
+    Close();
+    problems_.clear();
+    path_ = path;
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) {
+        return Fail(RVXError::kCannotOpen, 0,
+                    Format("cannot open %s: %s", path.c_str(), std::strerror(errno)));
+    }
+    struct stat info;
+    if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
+        return Fail(RVXError::kCannotOpen, 0, Format("%s is not a regular file", path.c_str()));
+    }
+    fileSize_ = uint64_t(info.st_size);
+    if (fileSize_ < kHeaderSize) {
+        return Fail(RVXError::kTruncatedHeader, 0,
+                    Format("the file is %" PRIu64 " bytes, shorter than the %u-byte header",
+                           fileSize_, kHeaderSize));
+    }
+    if (!ReadBytes(0, kHeaderSize, header_)) {
+        return Fail(RVXError::kReadFailed, 0, "the header cannot be read");
+    }
+    if (!CheckHeader() || !ReadIndex()) return false;
+    frames_.reserve(FrameCount());
+    for (uint32_t g = 0; g < groups_.size(); ++g) {
+        if (!WalkGroup(g)) return false;
+    }
+    if (HasSound() && !CheckSoundTrack()) return false;
+    opened_ = true;
+    return true;
+}
+
+bool CRVXReader::CheckHeader() {
+    if (std::memcmp(header_ + kOffsetMagic, kMagic, sizeof kMagic) != 0) {
+        return Fail(RVXError::kBadMagic, kOffsetMagic, "the file does not start with \"RVXFILE0\"");
+    }
+    const uint64_t statedSize = LoadLE64(header_ + kOffsetFileSize);
+    if (statedSize != fileSize_) {
+        return Fail(RVXError::kFileSizeMismatch, kOffsetFileSize,
+                    Format("the header gives a file size of %" PRIu64 " bytes but the file has %" PRIu64
+                           " bytes (%s)", statedSize, fileSize_,
+                           statedSize > fileSize_ ? "truncated" : "data after the end"));
+    }
+
+    const uint32_t groupCount = GroupCount();
+    if (groupCount == 0) return Fail(RVXError::kBadGroupCount, kOffsetGroupCount, "the movie has no group");
+    const uint64_t frameSection = kHeaderSize + uint64_t(kGroupIndexEntrySize) * groupCount;
+    if (frameSection > fileSize_) {
+        return Fail(RVXError::kBadGroupCount, kOffsetGroupCount,
+                    Format("an index of %u groups would end at offset %" PRIu64
+                           ", past the end of the file (%" PRIu64 " bytes)",
+                           groupCount, frameSection, fileSize_));
+    }
+    const uint64_t sectionField = LoadLE64(header_ + kOffsetFrameSection);
+    if (sectionField != frameSection) {
+        return Fail(RVXError::kBadSectionLayout, kOffsetFrameSection,
+                    Format("the frame section offset is %" PRIu64 "; after the index of %u groups it must be %" PRIu64,
+                           sectionField, groupCount, frameSection));
+    }
+    const uint64_t firstGroup = LoadLE64(header_ + kOffsetFirstGroup);
+    if (firstGroup != frameSection) {
+        return Fail(RVXError::kBadSectionLayout, kOffsetFirstGroup,
+                    Format("the first group offset is %" PRIu64 " but the frame section starts at %" PRIu64,
+                           firstGroup, frameSection));
+    }
+    const uint64_t sectionLength = LoadLE64(header_ + kOffsetFrameSectionLength);
+    if (!Inside(frameSection, sectionLength, fileSize_)) {
+        return Fail(RVXError::kBadSectionLayout, kOffsetFrameSectionLength,
+                    Format("a frame section of %" PRIu64 " bytes at offset %" PRIu64
+                           " runs past the end of the file (%" PRIu64 " bytes)",
+                           sectionLength, frameSection, fileSize_));
+    }
+
+    const uint32_t recordCount = FrameCount();
+    if (recordCount < groupCount || uint64_t(recordCount) * kFrameRecordSize > sectionLength) {
+        return Fail(RVXError::kBadRecordCount, kOffsetRecordCount,
+                    Format("%u frame records cannot fill %u groups in a frame section of %" PRIu64 " bytes",
+                           recordCount, groupCount, sectionLength));
+    }
+    if (RateDenominator() == 0) {
+        return Fail(RVXError::kBadFrameRate, kOffsetRateDenominator, "the frame-rate denominator is 0");
+    }
+    if (GopLength() == 0) return Fail(RVXError::kBadGopLength, kOffsetGopLength, "the GOP length is 0");
+
+    const uint32_t width = Width(), height = Height();
+    if (width == 0 || height == 0 || width > kMaxPictureDimension || height > kMaxPictureDimension) {
+        return Fail(RVXError::kBadPicture, kOffsetWidth,
+                    Format("a picture of %u x %u pixels is outside 1..%u on a side", width, height,
+                           kMaxPictureDimension));
+    }
+    if (HeaderWord(kOffsetWidthCopy) != width || HeaderWord(kOffsetHeightCopy) != height) {
+        return Fail(RVXError::kBadPicture, kOffsetWidthCopy,
+                    Format("the second picture size %u x %u differs from %u x %u",
+                           HeaderWord(kOffsetWidthCopy), HeaderWord(kOffsetHeightCopy), width, height));
+    }
+    const uint32_t flags = FormatFlags();
+    const uint32_t transform = (flags & kFormatTransformMask) >> kFormatTransformShift;
+    if (!KnownPictureFormat(flags & kFormatPictureMask) ||
+        (transform != kTransformDiff2D && transform != kTransformDct) ||
+        (flags & ~(kFormatPictureMask | kFormatTransformMask | kFormatNoDeblock)) != 0) {
+        return Fail(RVXError::kBadPicture, kOffsetFormatFlags,
+                    Format("the format flags 0x%08x name no known picture format and transform", flags));
+    }
+    return CheckSoundFields();
+}
+
+bool CRVXReader::CheckSoundFields() {
+    const uint64_t sectionEnd = LoadLE64(header_ + kOffsetFirstGroup) +
+                                LoadLE64(header_ + kOffsetFrameSectionLength);
+    const uint32_t present = HeaderWord(kOffsetSoundPresent);
+    if (present > 1) {
+        return Fail(RVXError::kBadSoundFields, kOffsetSoundPresent,
+                    Format("the sound-present field is %u, neither 0 nor 1", present));
+    }
+    if (present == 0) {
+        if (!AllZero(header_ + kOffsetSoundOffset, kOffsetRecordCount - kOffsetSoundOffset)) {
+            return Fail(RVXError::kBadSoundFields, kOffsetSoundOffset,
+                        "the movie has no sound but its sound offset, length or digest is not 0");
+        }
+        if (!AllZero(header_ + kOffsetSoundChannels, kOffsetSoundPresent - kOffsetSoundChannels)) {
+            return Fail(RVXError::kBadSoundFields, kOffsetSoundChannels,
+                        "the movie has no sound but its sound format fields are not 0");
+        }
+        if (sectionEnd != fileSize_) {
+            return Fail(RVXError::kBadSectionLayout, kOffsetFrameSectionLength,
+                        Format("the frame section ends at %" PRIu64 " but the file, which has no sound, "
+                               "ends at %" PRIu64, sectionEnd, fileSize_));
+        }
+        return true;
+    }
+    const uint64_t soundOffset = SoundOffset(), soundLength = SoundLength();
+    if (soundOffset != sectionEnd) {
+        return Fail(RVXError::kBadSoundFields, kOffsetSoundOffset,
+                    Format("the sound track offset is %" PRIu64 " but the frame section ends at %" PRIu64,
+                           soundOffset, sectionEnd));
+    }
+    if (!Inside(soundOffset, soundLength, fileSize_) || soundOffset + soundLength != fileSize_) {
+        return Fail(RVXError::kBadSoundFields, kOffsetSoundLength,
+                    Format("a sound track of %" PRIu64 " bytes at %" PRIu64
+                           " does not end where the file ends (%" PRIu64 ")",
+                           soundLength, soundOffset, fileSize_));
+    }
+    return true;
+}
+
+bool CRVXReader::CheckSoundTrack() {
+    const uint64_t base = SoundOffset(), length = SoundLength();
+    uint8_t bytes[kSnxHeaderSize] = {};
+    const uint64_t have = std::min<uint64_t>(length, kSnxHeaderSize);
+    if (!ReadBytes(base, have, bytes)) return Fail(RVXError::kReadFailed, base, "the sound track cannot be read");
+    SnxHeaderInfo snx;
+    if (!ParseSnxHeader(bytes, size_t(have), &snx)) {
+        return Fail(RVXError::kBadSoundTrack, base,
+                    Format("the sound track at offset %" PRIu64 " does not start with a complete SNX header",
+                           base));
+    }
+    const uint64_t tableStart = kSnxHeaderSize;
+    const uint64_t tableLength = uint64_t(snx.blockCount) * 4;
+    if (!KnownSoundMode(snx.mode)) {
+        return Fail(RVXError::kBadSoundTrack, base + 8, Format("unknown SNX coding mode %u", snx.mode));
+    }
+    if (snx.bitsPerSample != 16 || snx.blockLength == 0 || snx.blockLength % snx.channels != 0 ||
+        snx.blockLength / snx.channels < 64) {
+        return Fail(RVXError::kBadSoundTrack, base + 10,
+                    Format("the SNX header gives %u channels, %u bits per sample and blocks of %u samples",
+                           snx.channels, snx.bitsPerSample, snx.blockLength));
+    }
+    const bool flushBlock = snx.mode >= 256;
+    const uint64_t expectedBlocks =
+        (uint64_t(snx.totalSamples) + snx.blockLength - 1) / snx.blockLength + (flushBlock ? 1 : 0);
+    if (snx.blockCount != expectedBlocks) {
+        return Fail(RVXError::kBadSoundTrack, base + 20,
+                    Format("the SNX header gives %u blocks; %u samples in blocks of %u need %" PRIu64,
+                           snx.blockCount, snx.totalSamples, snx.blockLength, expectedBlocks));
+    }
+    if (!Inside(tableStart, tableLength, length) || snx.endOffset < tableStart + tableLength ||
+        snx.endOffset > length) {
+        return Fail(RVXError::kBadSoundTrack, base + 4,
+                    Format("the SNX block table and blocks (end offset %u) do not fit the sound track of %" PRIu64
+                           " bytes", snx.endOffset, length));
+    }
+    const uint64_t expectedLength = uint64_t(snx.endOffset) + (snx.extraLength > 56 ? snx.extraLength : 0);
+    if (expectedLength != length) {
+        return Fail(RVXError::kBadSoundTrack, base + 4,
+                    Format("the SNX file should be %" PRIu64 " bytes but the sound track holds %" PRIu64,
+                           expectedLength, length));
+    }
+    std::vector<uint8_t> table(static_cast<size_t>(tableLength));
+    if (!ReadBytes(base + tableStart, tableLength, table.data())) {
+        return Fail(RVXError::kReadFailed, base + tableStart, "the SNX block table cannot be read");
+    }
+    uint64_t previous = tableStart + tableLength;
+    for (uint32_t i = 0; i < snx.blockCount; ++i) {
+        const uint32_t start = LoadLE32(&table[size_t(i) * 4]);
+        if (start < previous || start > snx.endOffset) {
+            return Fail(RVXError::kBadSoundTrack, base + tableStart + uint64_t(i) * 4,
+                        Format("SNX block %u starts at %u, outside %" PRIu64 "..%u", i, start, previous,
+                               snx.endOffset));
+        }
+        previous = start;
+    }
+    // The sound decoder checks its header its own way and decodes the first
+    // blocks; a track it refuses cannot be played.
+    _snxlib_::CSNXDecode decoder;
+    if (decoder.Open(path_, base, length) != 1) {
+        return Fail(RVXError::kBadSoundTrack, base, "the sound decoder refuses the sound track");
+    }
+
+    const uint16_t channels = LoadLE16(header_ + kOffsetSoundChannels);
+    const uint16_t bits = LoadLE16(header_ + kOffsetSoundBitsPerSample);
+    const uint32_t rate = HeaderWord(kOffsetSoundSampleRate);
+    const uint32_t frames = HeaderWord(kOffsetSoundSampleFrames);
+    if (channels != snx.channels || bits != snx.bitsPerSample || rate != snx.sampleRate ||
+        frames != snx.sampleFrames) {
+        return Fail(RVXError::kBadSoundFields, kOffsetSoundChannels,
+                    Format("the header gives %u channels, %u bits, %u Hz, %u sample frames; the sound track "
+                           "has %u, %u, %u, %u", channels, bits, rate, frames, snx.channels,
+                           snx.bitsPerSample, snx.sampleRate, snx.sampleFrames));
+    }
+    sound_ = snx;
+    return true;
+}
+
+bool CRVXReader::ReadIndex() {
+    const uint32_t groupCount = GroupCount();
+    index_.resize(size_t(groupCount) * kGroupIndexEntrySize);
+    if (!ReadBytes(kHeaderSize, index_.size(), index_.data())) {
+        return Fail(RVXError::kReadFailed, kHeaderSize, "the group index cannot be read");
+    }
+    const uint64_t sectionStart = LoadLE64(header_ + kOffsetFirstGroup);
+    const uint64_t sectionEnd = sectionStart + LoadLE64(header_ + kOffsetFrameSectionLength);
+    const uint32_t gop = GopLength();
+    groups_.resize(groupCount);
+    uint64_t running = sectionStart;
+    uint64_t firstFrame = 0;
+    for (uint32_t g = 0; g < groupCount; ++g) {
+        const uint64_t at = kHeaderSize + uint64_t(g) * kGroupIndexEntrySize;
+        const GroupEntry entry = LoadGroupEntry(&index_[size_t(g) * kGroupIndexEntrySize]);
+        if (entry.firstFrame != firstFrame) {
+            return Fail(RVXError::kBadGroupIndex, at + kGroupFirstFrame,
+                        Format("group %u starts at display frame %u; after the frames before it, it must be %" PRIu64,
+                               g, entry.firstFrame, firstFrame));
+        }
+        if (entry.recordCount == 0 || entry.recordCount > gop) {
+            return Fail(RVXError::kBadGroupIndex, at + kGroupRecordCount,
+                        Format("group %u holds %u frames; a group holds 1 to %u (the GOP length)", g,
+                               entry.recordCount, gop));
+        }
+        if (entry.offset != running) {
+            return Fail(RVXError::kBadGroupIndex, at + kGroupOffset,
+                        Format("group %u is at offset %" PRIu64 " but the previous group ends at %" PRIu64, g,
+                               entry.offset, running));
+        }
+        if (entry.length < uint64_t(entry.recordCount) * kFrameRecordSize ||
+            !Inside(entry.offset, entry.length, sectionEnd)) {
+            return Fail(RVXError::kBadGroupIndex, at + kGroupLength,
+                        Format("group %u of %" PRIu64 " bytes at %" PRIu64
+                               " does not fit its %u records or the frame section ending at %" PRIu64,
+                               g, entry.length, entry.offset, entry.recordCount, sectionEnd));
+        }
+        groups_[g] = entry;
+        running += entry.length;
+        firstFrame += entry.recordCount;
+    }
+    if (firstFrame != FrameCount()) {
+        return Fail(RVXError::kBadRecordCount, kOffsetRecordCount,
+                    Format("the header counts %u frame records but the groups hold %" PRIu64, FrameCount(),
+                           firstFrame));
+    }
+    if (running != sectionEnd) {
+        return Fail(RVXError::kBadSectionLayout, kOffsetFrameSectionLength,
+                    Format("the groups end at %" PRIu64 " but the frame section ends at %" PRIu64, running,
+                           sectionEnd));
+    }
+    return true;
+}
+
+bool CRVXReader::WalkGroup(uint32_t g) {
+    const GroupEntry& group = groups_[g];
+    const uint64_t end = group.offset + group.length;
+    const uint32_t count = group.recordCount;
+    // Per display position: seen at all, and usable as a reference by now.
+    std::vector<uint8_t> seen(count, 0), reference(count, 0);
+    uint64_t at = group.offset;
+    for (uint32_t k = 0; k < count; ++k) {
+        uint8_t bytes[kFrameRecordSize];
+        if (!Inside(at, kFrameRecordSize, end)) {
+            return Fail(RVXError::kBadFrameRecord, at,
+                        Format("record %u of group %u at offset %" PRIu64 " runs past the group's end (%" PRIu64 ")",
+                               k, g, at, end));
+        }
+        if (!ReadBytes(at, kFrameRecordSize, bytes)) return Fail(RVXError::kReadFailed, at, "a frame record cannot be read");
+        const FrameRecord record = LoadFrameRecord(bytes);
+        const uint32_t kind = FrameKind(record.type);
+        const uint32_t position = FramePosition(record.type);
+        const uint32_t back = BackDistance(record.type);
+        const uint32_t forward = ForwardDistance(record.type);
+        auto bad = [&](const char* what) {
+            return Fail(RVXError::kBadFrameRecord, at,
+                        Format("record %u of group %u at offset %" PRIu64 " (type word 0x%08x, %s frame at position %u): %s",
+                               k, g, at, record.type, KindName(kind), position, what));
+        };
+        if (kind != kFrameI && kind != kFrameRepeat && kind != kFrameP && kind != kFrameB) {
+            return bad("unknown frame type");
+        }
+        if (position >= count) return bad("position outside the group");
+        if (seen[position]) return bad("a second record for the same position");
+        if (k == 0 && (kind != kFrameI || position != 0)) return bad("a group must start with its I frame at position 0");
+        if (k != 0 && kind == kFrameI) return bad("a second I frame in the group");
+        switch (kind) {
+        case kFrameI:
+        case kFrameRepeat:
+            if (record.type >> kBackDistanceShift) return bad("reserved bits 16..31 are set");
+            if (kind == kFrameRepeat && (record.payloadLength != 0 || record.crc != 0)) {
+                return bad("a repeat record has a payload or a CRC");
+            }
+            break;
+        case kFrameP:
+            if (record.type >> 22) return bad("reserved bits 22..31 are set");
+            if (back == 0 || back > position || !reference[position - back]) {
+                return bad("its reference is not an I or P frame coded before it in the group");
+            }
+            break;
+        case kFrameB:
+            if ((record.type >> 22) & 0x3F) return bad("reserved bits 22..27 are set");
+            if (back == 0 || back > position || !reference[position - back] || forward == 0 ||
+                forward >= count - position || !reference[position + forward]) {
+                return bad("its references are not I or P frames coded before it in the group");
+            }
+            break;
+        }
+        if (!Inside(at + kFrameRecordSize, record.payloadLength, end)) {
+            return bad(Format("a payload of %u bytes runs past the group's end (%" PRIu64 ")", record.payloadLength, end)
+                           .c_str());
+        }
+        seen[position] = 1;
+        if (kind == kFrameI || kind == kFrameP) reference[position] = 1;
+        RVXFrameInfo info;
+        info.type = record.type;
+        info.displayNumber = group.firstFrame + position;
+        info.group = g;
+        info.recordOffset = at;
+        info.payloadLength = record.payloadLength;
+        info.crc = record.crc;
+        frames_.push_back(info);
+        at += kFrameRecordSize + uint64_t(record.payloadLength);
+    }
+    if (at != end) {
+        return Fail(RVXError::kBadGroupIndex, kHeaderSize + uint64_t(g) * kGroupIndexEntrySize + kGroupLength,
+                    Format("group %u is %" PRIu64 " bytes long but its %u records end %" PRIu64 " bytes into it",
+                           g, group.length, count, at - group.offset));
+    }
+    return true;
+}
+
+bool CRVXReader::Verify() {
+    if (!IsOpen()) {
+        if (problems_.empty()) Report(RVXError::kCannotOpen, 0, "no movie is open");
+        return false;
+    }
+    problems_.clear();
+    CHashSHA256 sha;
+    CHashCRC32 crc;
+    std::vector<uint8_t> piece(kReadPiece);
+    for (const RVXFrameInfo& frame : frames_) {
+        uint8_t record[kFrameRecordSize];
+        if (!ReadBytes(frame.recordOffset, kFrameRecordSize, record)) {
+            Report(RVXError::kReadFailed, frame.recordOffset, "a frame record cannot be read");
+            return false;
+        }
+        sha.Update(record, kFrameRecordSize);
+        crc.Init();
+        uint64_t offset = frame.recordOffset + kFrameRecordSize;
+        uint64_t left = frame.payloadLength;
+        while (left > 0) {
+            const size_t n = size_t(std::min<uint64_t>(left, piece.size()));
+            if (!ReadBytes(offset, n, piece.data())) {
+                Report(RVXError::kReadFailed, offset, "a payload cannot be read");
+                return false;
+            }
+            sha.Update(piece.data(), n);
+            crc.Update(piece.data(), n);
+            offset += n;
+            left -= n;
+        }
+        const uint32_t value = crc.Final();
+        if (FrameKind(frame.type) != kFrameRepeat && value != frame.crc) {
+            Report(RVXError::kPayloadCrcMismatch, frame.recordOffset + kFrameRecordSize,
+                   Format("frame %u (group %u, %s frame, record at offset %" PRIu64
+                          "): the payload's CRC-32 is %08x but the record says %08x",
+                          frame.displayNumber, frame.group, KindName(FrameKind(frame.type)), frame.recordOffset,
+                          value, frame.crc));
+        }
+    }
+    sha.Final();
+    uint8_t folded[kFoldedDigestSize];
+    sha.FoldDigest(folded, kFoldedDigestSize);
+    if (std::memcmp(folded, header_ + kOffsetFrameDigest, kFoldedDigestSize) != 0) {
+        Report(RVXError::kFrameDigestMismatch, kOffsetFrameDigest,
+               Format("the frame section digest is %s but the header says %s", Hex16(folded).c_str(),
+                      Hex16(header_ + kOffsetFrameDigest).c_str()));
+    }
+
+    if (HasSound()) {
+        sha.Init();
+        uint64_t offset = SoundOffset();
+        uint64_t left = SoundLength();
+        while (left > 0) {
+            const size_t n = size_t(std::min<uint64_t>(left, piece.size()));
+            if (!ReadBytes(offset, n, piece.data())) {
+                Report(RVXError::kReadFailed, offset, "the sound track cannot be read");
+                return false;
+            }
+            sha.Update(piece.data(), n);
+            offset += n;
+            left -= n;
+        }
+        sha.Final();
+        sha.FoldDigest(folded, kFoldedDigestSize);
+        if (std::memcmp(folded, header_ + kOffsetSoundDigest, kFoldedDigestSize) != 0) {
+            Report(RVXError::kSoundDigestMismatch, kOffsetSoundDigest,
+                   Format("the sound track digest is %s but the header says %s", Hex16(folded).c_str(),
+                          Hex16(header_ + kOffsetSoundDigest).c_str()));
+        }
+    }
+
+    sha.Init();
+    sha.Update(header_ + kHeaderDigestCoverageStart, kHeaderSize - kHeaderDigestCoverageStart);
+    sha.Update(index_.data(), index_.size());
+    sha.Final();
+    sha.FoldDigest(folded, kFoldedDigestSize);
+    if (std::memcmp(folded, header_ + kOffsetHeaderDigest, kFoldedDigestSize) != 0) {
+        Report(RVXError::kHeaderDigestMismatch, kOffsetHeaderDigest,
+               Format("the digest of header bytes 40..287 and the group index is %s but the header says %s",
+                      Hex16(folded).c_str(), Hex16(header_ + kOffsetHeaderDigest).c_str()));
+    }
+    return problems_.empty();
+}
+
+bool CRVXReader::ReadPayload(size_t frame, std::vector<uint8_t>& out) {
+    if (!IsOpen() || frame >= frames_.size()) return false;
+    const RVXFrameInfo& info = frames_[frame];
+    out.resize(info.payloadLength);
+    return ReadBytes(info.recordOffset + kFrameRecordSize, info.payloadLength, out.data());
+}
+
+bool CRVXReader::ReadSound(std::vector<uint8_t>& out) {
+    if (!IsOpen() || !HasSound()) return false;
+    out.resize(size_t(SoundLength()));
+    return ReadBytes(SoundOffset(), SoundLength(), out.data());
+}

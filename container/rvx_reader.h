@@ -1,0 +1,130 @@
+#pragma once
+// Reads and verifies an RVX movie file. Open checks everything about the
+// layout that can be checked without reading the payloads: magic, sizes,
+// offsets, the group index, every frame record and its type word, the sound
+// fields against the embedded SNX header. Verify then reads every byte and
+// checks the CRC-32 of each payload and the three folded SHA-256 digests.
+// Every size and offset taken from the file is checked before it is used, so
+// a truncated or hostile file gives a problem report, never a read outside
+// the file.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "container/rvx_layout.h"
+#include "container/snx_header.h"
+
+enum class RVXError : uint32_t {
+    kNone = 0,
+    kCannotOpen,           // missing, unreadable, or not a regular file
+    kReadFailed,           // the system refused a read inside the file
+    kTruncatedHeader,      // shorter than the 288-byte header
+    kBadMagic,
+    kFileSizeMismatch,     // header size field against the real size
+    kBadSectionLayout,     // frame section offsets and length, section order
+    kBadFrameRate,
+    kBadPicture,           // size, its copy, format flags
+    kBadGopLength,
+    kBadGroupCount,
+    kBadGroupIndex,        // an index entry: offset, count, length, first frame
+    kBadRecordCount,
+    kBadFrameRecord,       // a record's type word, position, references, length
+    kBadSoundFields,       // header 72..103 and 144..159
+    kBadSoundTrack,        // the embedded SNX sound file's own header
+    kPayloadCrcMismatch,
+    kFrameDigestMismatch,
+    kSoundDigestMismatch,
+    kHeaderDigestMismatch,
+};
+
+// Short stable name of an error ("payload-crc"), for reports and JSON.
+const char* RVXErrorName(RVXError error);
+
+struct RVXProblem {
+    RVXError error = RVXError::kNone;
+    uint64_t offset = 0;    // file offset of the field or structure at fault
+    std::string message;    // what is wrong and where, for a person
+};
+
+// One frame record, in coding order.
+struct RVXFrameInfo {
+    uint32_t type = 0;            // the record's type word
+    uint32_t displayNumber = 0;   // over the whole movie, from 0
+    uint32_t group = 0;           // index of its group
+    uint64_t recordOffset = 0;    // the payload follows at recordOffset + 12
+    uint32_t payloadLength = 0;
+    uint32_t crc = 0;
+};
+
+class CRVXReader {
+public:
+    CRVXReader();
+    ~CRVXReader();
+    CRVXReader(const CRVXReader&) = delete;
+    CRVXReader& operator=(const CRVXReader&) = delete;
+
+    // True when the file has a sound layout; otherwise Problems() holds the
+    // first problem found. Checks no CRC and no digest.
+    bool Open(const std::filesystem::path& path);
+    // Reads everything and checks every CRC and digest, collecting every
+    // mismatch. True when the file is intact. Requires a successful Open.
+    bool Verify();
+    void Close();
+
+    const std::vector<RVXProblem>& Problems() const { return problems_; }
+    bool IsOpen() const { return fd_ >= 0 && opened_; }
+
+    const uint8_t* Header() const { return header_; }
+    uint32_t HeaderWord(uint32_t offset) const { return rvx_layout::LoadLE32(header_ + offset); }
+    uint64_t FileSize() const { return fileSize_; }
+    uint32_t Width() const { return HeaderWord(rvx_layout::kOffsetWidth); }
+    uint32_t Height() const { return HeaderWord(rvx_layout::kOffsetHeight); }
+    uint32_t FormatFlags() const { return HeaderWord(rvx_layout::kOffsetFormatFlags); }
+    uint32_t RateNumerator() const { return HeaderWord(rvx_layout::kOffsetRateNumerator); }
+    uint32_t RateDenominator() const { return HeaderWord(rvx_layout::kOffsetRateDenominator); }
+    uint32_t GopLength() const { return HeaderWord(rvx_layout::kOffsetGopLength); }
+    uint32_t FrameCount() const { return HeaderWord(rvx_layout::kOffsetRecordCount); }
+    uint32_t GroupCount() const { return HeaderWord(rvx_layout::kOffsetGroupCount); }
+    const uint8_t* IntraMatrix() const { return header_ + rvx_layout::kOffsetIntraMatrix; }
+    const uint8_t* InterMatrix() const { return header_ + rvx_layout::kOffsetInterMatrix; }
+
+    bool HasSound() const { return HeaderWord(rvx_layout::kOffsetSoundPresent) == 1; }
+    uint64_t SoundOffset() const { return rvx_layout::LoadLE64(header_ + rvx_layout::kOffsetSoundOffset); }
+    uint64_t SoundLength() const { return rvx_layout::LoadLE64(header_ + rvx_layout::kOffsetSoundLength); }
+    // The embedded SNX file's header (valid when HasSound()).
+    const SnxHeaderInfo& Sound() const { return sound_; }
+
+    const std::vector<rvx_layout::GroupEntry>& Groups() const { return groups_; }
+    // Every record, in coding order: a group's I frame first, then each P frame
+    // followed by the B frames before it.
+    const std::vector<RVXFrameInfo>& Frames() const { return frames_; }
+
+    // Reads one frame's payload (coding-order index into Frames()).
+    bool ReadPayload(size_t frame, std::vector<uint8_t>& out);
+    // Reads the whole embedded SNX sound file.
+    bool ReadSound(std::vector<uint8_t>& out);
+    // Reads bytes anywhere in the file; false if any of them lies outside it.
+    bool ReadBytes(uint64_t offset, uint64_t length, void* out);
+
+private:
+    bool Fail(RVXError error, uint64_t offset, std::string message);
+    void Report(RVXError error, uint64_t offset, std::string message);
+    bool CheckHeader();
+    bool CheckSoundFields();
+    bool CheckSoundTrack();
+    bool ReadIndex();
+    bool WalkGroup(uint32_t g);
+
+    std::filesystem::path path_;
+    int fd_ = -1;
+    bool opened_ = false;
+    uint64_t fileSize_ = 0;
+    uint8_t header_[rvx_layout::kHeaderSize] = {};
+    std::vector<uint8_t> index_;
+    std::vector<rvx_layout::GroupEntry> groups_;
+    std::vector<RVXFrameInfo> frames_;
+    SnxHeaderInfo sound_;
+    std::vector<RVXProblem> problems_;
+};

@@ -1,0 +1,29 @@
+#pragma once
+// Identifiers of the window controls that jobs and their hosts exchange.
+// Hosts that are not windows (the command line, tests) answer for the same ids.
+
+#include <cstdint>
+
+enum ControlId : uint32_t {
+    kIdOutputFile = 1011,
+    kIdPictureFormat = 1013,
+    kIdTransform = 1014,
+    kIdFrameRate = 1015,
+    kIdFrameRateNumerator = 1016,
+    kIdFrameRateDenominator = 1017,
+    kIdPFrames = 1018,
+    kIdBFrames = 1019,
+    kIdSceneChange = 1020,
+    kIdQuantMatrix = 1021,
+    kIdQualityI = 1022,
+    kIdQualityP = 1023,
+    kIdQualityB = 1024,
+    kIdSoundMethod = 1025,
+    kIdAudioBlockSize = 1026,
+    kIdStatusLine = 1027,
+    kIdProgressBar = 1028,
+    kIdMoviePath = 1046,
+    kIdImagePath = 1051,
+    kIdWavePath = 1053,
+    kIdAviPath = 1041,
+};

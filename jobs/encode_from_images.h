@@ -1,0 +1,64 @@
+#pragma once
+// Encoding a numbered run of image files (a0001.png, a0002.png, ...) with an
+// optional WAVE file for the sound.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "jobs/encode_job.h"
+#include "jobs/image_sequence.h"
+#include "support/thread.h"
+
+class CPlaneSurface;
+class CGraphicLoader;
+
+class CEncodeFromSeqFile : public CThread, public CEncodeRVXFile {
+public:
+    // The host answers for the main window and the source page alike: the
+    // image path (1051), the WAVE path (1053), the options and the output.
+    explicit CEncodeFromSeqFile(IJobHost* owner);
+    ~CEncodeFromSeqFile() override;
+
+    // On the window's thread before Start: finds the run, checks the WAVE
+    // file and creates the work directory. 0 when ready.
+    int32_t Load();
+    // Fills the name pattern, the first and end numbers, and loads the chosen
+    // image to learn the picture's size and format.
+    bool DiscoverSequence(const std::string& path);
+    int32_t Run() override;
+
+    const std::string& NamePattern() const { return sequence_.pattern; }
+    uint32_t FirstNumber() const { return sequence_.first; }
+    uint32_t EndNumber() const { return end_; }
+    const std::string& SoundPath() const { return sound_path_; }
+    const std::string& WorkDirectory() const { return work_directory_; }
+    uint32_t PictureWidth() const { return picture_width_; }
+    uint32_t PictureHeight() const { return picture_height_; }
+
+private:
+    // Loads image n into the source surface and gives the pixels the encoder
+    // takes; null (with the failure reason set) when the image is unusable.
+    const uint8_t* LoadFrame(const std::string& name);
+
+    IJobHost* page_;
+    std::unique_ptr<CPlaneSurface> source_;
+    std::unique_ptr<CPlaneSurface> conversion_;
+    std::unique_ptr<CGraphicLoader> loader_;
+    SequenceName sequence_;
+    std::string work_directory_;
+    std::string sound_path_;
+    uint32_t end_ = 0;
+    uint32_t picture_width_ = 0;
+    uint32_t picture_height_ = 0;
+    uint32_t picture_format_ = 0;
+};
+
+// True when the file starts like a WAVE file ("RIFF", size, "WAVE" in its
+// first 44 bytes).
+bool IsWaveFile(const std::string& path);
+
+// Writes a grey picture (one byte per pixel) as 32-bit pixels with the grey
+// level in blue, green, red and alpha alike.
+void ExpandGreyRows(const uint8_t* grey, int32_t grey_pitch, uint8_t* out, int32_t out_pitch, int32_t width,
+                    int32_t height);

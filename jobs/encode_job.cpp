@@ -1,0 +1,154 @@
+#include "jobs/encode_job.h"
+
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "jobs/control_ids.h"
+#include "jobs/encode_options.h"
+#include "jobs/job_messages.h"
+#include "support/thread.h"
+
+namespace {
+
+// The writer addresses a picture as one block; keep it well inside what a
+// 32-bit size and the frame store can hold.
+constexpr uint64_t kMaxPictureBytes = 1ull << 30;
+
+}  // namespace
+
+std::string FrameProgressText(const std::string& name, uint32_t n, uint32_t total) {
+    return name + "をエンコード中... " + std::to_string(n) + "/" + std::to_string(total);
+}
+
+CEncodeRVXFile::CEncodeRVXFile(IJobHost* owner) : owner_(owner) {}
+
+CEncodeRVXFile::~CEncodeRVXFile() = default;
+
+bool CEncodeRVXFile::SetSourceFormat(uint32_t layout, uint32_t width, uint32_t height, bool bottom_up) {
+    uint32_t bits;
+    switch (layout >> 28) {
+    case 1:
+        bits = 24;
+        break;
+    case 2:
+    case 3:
+        bits = 32;
+        break;
+    default:
+        return false;
+    }
+    const uint64_t stride = (static_cast<uint64_t>(width) * bits / 8 + 3) & ~uint64_t{3};
+    if (width == 0 || height == 0 || stride * height > kMaxPictureBytes) return false;
+    layout_ = layout;
+    width_ = width;
+    height_ = height;
+    stride_ = static_cast<uint32_t>(stride);
+    flip_ = bottom_up;
+    if (bottom_up)
+        flip_buffer_.assign(static_cast<size_t>(stride * height), 0);
+    else
+        flip_buffer_.clear();
+    return true;
+}
+
+bool CEncodeRVXFile::OpenEncoder(const std::string& work_directory, const std::string& source_name) {
+    if (writer_) return false;
+    std::unique_ptr<IMovieWriter> writer = writer_factory_ ? writer_factory_() : nullptr;
+    if (!writer) {
+        SetFailureReason("this build has no movie writer");
+        return false;
+    }
+    writer->SetFrameRate(rate_numerator_, rate_denominator_);
+    const EncodeOptionResult options = ReadEncodeOptions(*owner_, *writer);
+    sound_method_ = options.sound_method;
+    audio_block_size_ = options.audio_block_size;
+    writer->SetPicture(width_, height_, layout_ | options.format_bits);
+    writer->SetWorkDirectory(work_directory);
+    writer->SetFramePrefix(work_directory + "rvxframe");
+    if (!writer->Open()) {
+        SetFailureReason("the encoder refused the picture size, format or frame rate");
+        return false;
+    }
+    current_name_ = source_name;
+    writer_ = std::move(writer);
+    return true;
+}
+
+int32_t CEncodeRVXFile::EncodeFrame(const void* pixels) {
+    if (!pixels) return kJobInvalidPointer;
+    if (!writer_) return kJobFail;
+    const uint32_t n = frames_done_ + 1;
+    // With no known total the bar stays empty rather than dividing by zero.
+    const double fraction = total_frames_ ? static_cast<double>(n) / total_frames_ : 0.0;
+    owner_->SendProgress(FrameProgressText(current_name_, n, total_frames_), fraction);
+
+    const void* picture = pixels;
+    if (flip_) {
+        const uint8_t* src = static_cast<const uint8_t*>(pixels);
+        for (uint32_t y = 0; y < height_; ++y)
+            std::memcpy(&flip_buffer_[static_cast<size_t>(height_ - 1 - y) * stride_],
+                        src + static_cast<size_t>(y) * stride_, stride_);
+        picture = flip_buffer_.data();
+    }
+    // A frame the writer could not code would silently be missing from the
+    // movie, so it is reported rather than counted.
+    if (!writer_->AddFrame(picture)) {
+        SetFailureReason("frame " + std::to_string(n) + " could not be coded");
+        return kJobFail;
+    }
+    frames_done_ = n;
+    return kJobOk;
+}
+
+int32_t CEncodeRVXFile::EncodeSound(const std::string& wave_path) {
+    if (!writer_) return kJobFail;
+    owner_->SendProgress(wave_path + "をエンコード中...", 1.0);
+    if (!writer_->StageSound(wave_path, sound_method_, audio_block_size_)) {
+        SetFailureReason(wave_path + ": the sound could not be coded");
+        return kJobFail;
+    }
+    return kJobOk;
+}
+
+int32_t CEncodeRVXFile::WriteOutput(const std::string& output_path) {
+    if (!writer_) return kJobFail;
+    owner_->SendProgress(output_path + "を出力中...", 1.0);
+    if (output_path.empty() || !writer_->WriteMovie(output_path)) {
+        SetFailureReason(output_path + ": the movie file could not be written");
+        return kJobFail;
+    }
+    return kJobOk;
+}
+
+int32_t CEncodeRVXFile::FinishRun(IThread& thread) {
+    if (!thread.CanContinue()) return FailRun("stopped");
+    if (!writer_) return FailRun("no frame was encoded");
+    if (!writer_->FinishFrames()) return FailRun("the last group of frames could not be coded");
+    if (!thread.CanContinue()) return FailRun("stopped");
+
+    const std::string output = owner_->GetControlText(kIdOutputFile);
+    if (WriteOutput(output) != kJobOk) {
+        owner_->PostJobMessage(MSG_JOB_FAILED);
+        return kJobFail;
+    }
+    // A stop that arrived while the movie was written still means the user
+    // abandoned the job: it must not leave a movie that looks finished.
+    if (!thread.CanContinue()) {
+        std::error_code ec;
+        std::filesystem::remove(output, ec);
+        return FailRun("stopped");
+    }
+    owner_->PostJobMessage(MSG_JOB_DONE);
+    return kJobOk;
+}
+
+int32_t CEncodeRVXFile::FailRun(const std::string& reason) {
+    SetFailureReason(reason);
+    owner_->PostJobMessage(MSG_JOB_FAILED);
+    return kJobFail;
+}
+
+void CEncodeRVXFile::SetFailureReason(const std::string& reason) {
+    if (failure_reason_.empty()) failure_reason_ = reason;
+}

@@ -1,0 +1,94 @@
+#pragma once
+// The part every encoding job shares: opening the container writer with the
+// user's options, pushing frames and sound into it with progress reports, and
+// writing the output file. A job class derives from CThread first and from
+// this second; its Run drives these steps on the job's own thread.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "jobs/job_host.h"
+#include "jobs/movie_writer.h"
+
+class IThread;
+
+// Source pixel layouts: the top nibble of the format word.
+constexpr uint32_t kLayoutRGB24 = 0x10000000;
+constexpr uint32_t kLayoutRGB32 = 0x20000000;
+constexpr uint32_t kLayoutARGB32 = 0x30000000;
+
+// Job results in the platform's 32-bit convention: 0 success, negative error.
+constexpr int32_t kJobOk = 0;
+constexpr int32_t kJobInvalidPointer = static_cast<int32_t>(0x80004003u);
+constexpr int32_t kJobFail = static_cast<int32_t>(0x80004005u);
+
+class CEncodeRVXFile {
+public:
+    explicit CEncodeRVXFile(IJobHost* owner);
+    virtual ~CEncodeRVXFile();
+    CEncodeRVXFile(const CEncodeRVXFile&) = delete;
+    CEncodeRVXFile& operator=(const CEncodeRVXFile&) = delete;
+
+    // Rows are padded to 4 bytes. A bottom-up source gets a flip buffer so
+    // that the writer always receives top-down rows. False for an unknown
+    // layout or a picture too large to address.
+    bool SetSourceFormat(uint32_t layout, uint32_t width, uint32_t height, bool bottom_up);
+    // Creates the writer, gives it the source's rate, the user's options and
+    // the picture, and opens it. False when a writer is already open or the
+    // writer refuses the settings.
+    bool OpenEncoder(const std::string& work_directory, const std::string& source_name);
+    // Reports progress and hands one picture (top-down, or bottom-up when the
+    // source said so) to the writer.
+    int32_t EncodeFrame(const void* pixels);
+    int32_t EncodeSound(const std::string& wave_path);
+    int32_t WriteOutput(const std::string& output_path);
+
+    // Replaces the writer for every later OpenEncoder (the real RVX writer by
+    // default).
+    void SetWriterFactory(MovieWriterFactory factory) { writer_factory_ = factory; }
+
+    // Why the job failed, for a person; empty while nothing failed.
+    std::string FailureReason() const { return failure_reason_; }
+
+    uint32_t Stride() const { return stride_; }
+    uint32_t FramesDone() const { return frames_done_; }
+    uint32_t SoundMethod() const { return sound_method_; }
+    uint32_t AudioBlockSize() const { return audio_block_size_; }
+    bool HasWriter() const { return writer_ != nullptr; }
+
+protected:
+    // End of a run whose frames and sound are through: flush the last group,
+    // write the output named in the window, post MSG_JOB_DONE. A stop request
+    // seen on the way, or any failure, posts MSG_JOB_FAILED instead, and no
+    // output is left behind. Returns the job's result.
+    int32_t FinishRun(IThread& thread);
+    // Posts MSG_JOB_FAILED; the reason is kept for FailureReason.
+    int32_t FailRun(const std::string& reason);
+    void SetFailureReason(const std::string& reason);
+
+    IJobHost* owner_;
+    std::string current_name_;
+    std::unique_ptr<IMovieWriter> writer_;
+    std::vector<uint8_t> flip_buffer_;
+    bool flip_ = false;
+    uint32_t width_ = 0;
+    uint32_t height_ = 0;
+    uint32_t stride_ = 0;
+    uint32_t total_frames_ = 0;
+    uint32_t rate_numerator_ = 30;
+    uint32_t rate_denominator_ = 1;
+    std::atomic<uint32_t> frames_done_{0};  // read by the window while the job runs
+    uint32_t layout_ = 0;
+    uint32_t sound_method_ = 0;
+    uint32_t audio_block_size_ = 0;
+
+private:
+    MovieWriterFactory writer_factory_ = &CreateRVXMovieWriter;
+    std::string failure_reason_;
+};
+
+// "%sをエンコード中... %d/%d" and its relatives.
+std::string FrameProgressText(const std::string& name, uint32_t n, uint32_t total);

@@ -1,0 +1,35 @@
+#pragma once
+// The container writer as a job drives it. The job holds it through this
+// interface so that the job logic does not depend on how the writer is built;
+// CreateRVXMovieWriter gives the real one.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class IMovieWriter {
+public:
+    virtual ~IMovieWriter() = default;
+
+    virtual void SetFrameRate(uint32_t numerator, uint32_t denominator) = 0;
+    virtual void SetGopStructure(uint16_t p_frames, uint16_t b_frames) = 0;
+    virtual void SetSceneChange(uint16_t value) = 0;
+    // I, P, B quality and the matrix selector.
+    virtual void SetQuality(const uint16_t* values) = 0;
+    virtual void SetPicture(uint32_t width, uint32_t height, uint32_t format) = 0;
+    virtual void SetWorkDirectory(const std::string& directory) = 0;
+    virtual void SetFramePrefix(const std::string& prefix) = 0;
+    virtual bool Open() = 0;
+    // Top-down rows of the source layout.
+    virtual bool AddFrame(const void* picture) = 0;
+    virtual bool FinishFrames() = 0;
+    virtual bool StageSound(const std::string& wave, uint32_t method, uint32_t block_size) = 0;
+    // True only when the movie was written completely; a failure leaves no
+    // partial movie at output.
+    virtual bool WriteMovie(const std::string& output) = 0;
+};
+
+using MovieWriterFactory = std::unique_ptr<IMovieWriter> (*)();
+
+// The RVX container writer writing through the platform's file functions.
+std::unique_ptr<IMovieWriter> CreateRVXMovieWriter();

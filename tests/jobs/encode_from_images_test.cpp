@@ -1,0 +1,279 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <sstream>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "common/memory_host.h"
+#include "common/temp_dir.h"
+#include "jobs/control_ids.h"
+#include "jobs/encode_from_images.h"
+#include "container/rvx_reader.h"
+#include "jobs/job_messages.h"
+#include "jobs/staged_sound.h"
+#include "recording_writer.h"
+#include "support/surface.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+// A picture whose every pixel depends on its position and the frame number.
+void WriteImage(const std::string& path, int w, int h, int frame, uint32_t format = PF_X8R8G8B8) {
+    CPlaneSurface s;
+    ASSERT_TRUE(s.CreateWithFormat(w, h, format));
+    ASSERT_TRUE(s.Lock());
+    const SurfaceDesc& d = s.Desc();
+    const int bytes = format == PF_A8 ? 1 : 4;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w * bytes; ++x) d.bits[y * d.pitch + x] = static_cast<uint8_t>(x * 7 + y * 3 + frame * 11);
+    s.Unlock();
+    ASSERT_TRUE(s.SavePNG(path, nullptr, 0));
+}
+
+void WriteRun(const TempDir& dir, const char* stem, int first, int count, int w = 24, int h = 16) {
+    for (int i = first; i < first + count; ++i) {
+        char name[64];
+        std::snprintf(name, sizeof name, "%s%04d.png", stem, i);
+        WriteImage(dir / name, w, h, i);
+    }
+}
+
+struct JobHost : MemoryHost {
+    JobHost(const std::string& image, const std::string& output, const std::string& wave = "") {
+        texts = {{kIdPFrames, "5"},       {kIdBFrames, "2"},  {kIdSceneChange, "192"},
+                 {kIdQualityI, "4"},      {kIdQualityP, "6"}, {kIdQualityB, "8"},
+                 {kIdAudioBlockSize, "1024"}, {kIdImagePath, image}, {kIdOutputFile, output},
+                 {kIdWavePath, wave}};
+    }
+    // Waits for the job's last word: MSG_JOB_DONE or MSG_JOB_FAILED.
+    uint32_t WaitForEnd() {
+        for (int i = 0; i < 10000; ++i) {
+            for (uint32_t m : Messages())
+                if (m == MSG_JOB_DONE || m == MSG_JOB_FAILED) return m;
+            std::this_thread::sleep_for(1ms);
+        }
+        return 0;
+    }
+};
+
+// The recording writer shows which pixels arrive and can be made slow or
+// failing; the real writer proves the movie.
+std::unique_ptr<CEncodeFromSeqFile> LoadedJob(JobHost& host, MovieWriterFactory factory = &RecordingWriter::Create) {
+    auto job = std::make_unique<CEncodeFromSeqFile>(&host);
+    job->SetWriterFactory(factory);
+    EXPECT_EQ(job->Load(), kJobOk) << job->FailureReason();
+    return job;
+}
+
+std::vector<std::string> Lines(const std::string& path) {
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+class ImageJob : public ::testing::Test {
+protected:
+    void TearDown() override {
+        RecordingWriterSettings::frame_delay_ms = 0;
+        RecordingWriterSettings::fail_at_frame = -1;
+    }
+    TempDir dir{"images"};
+};
+
+}  // namespace
+
+TEST_F(ImageJob, EncodesFromTheChosenNumberToTheEndOfTheRun) {
+    WriteRun(dir, "a", 1, 9);
+    JobHost host(dir / "a0005.png", dir / "out.rvx");
+    host.selections[kIdFrameRate] = 2;  // 59.94fps
+    auto job = LoadedJob(host, &CreateRVXMovieWriter);
+    EXPECT_EQ(job->FirstNumber(), 5u);
+    EXPECT_EQ(job->EndNumber(), 10u);
+    const std::string work = job->WorkDirectory();
+    EXPECT_TRUE(fs::is_directory(work));
+    ASSERT_EQ(job->Start(), 1);
+    ASSERT_EQ(host.WaitForEnd(), MSG_JOB_DONE) << job->FailureReason();
+    job.reset();
+    EXPECT_FALSE(fs::exists(work));
+
+    CRVXReader reader;
+    ASSERT_TRUE(reader.Open(dir.path() / "out.rvx"));
+    EXPECT_TRUE(reader.Verify());
+    EXPECT_EQ(reader.FrameCount(), 5u);
+    EXPECT_EQ(reader.Width(), 24u);
+    EXPECT_EQ(reader.RateNumerator(), 60000u);
+    EXPECT_EQ(reader.RateDenominator(), 1001u);
+    EXPECT_EQ(reader.FormatFlags() & 0xFFFF, 0x2003u);  // YUV411, DCT
+    EXPECT_FALSE(reader.HasSound());
+    // Progress names each image and counts 1..5; the last report is the output.
+    ASSERT_GE(host.progress_texts.size(), 6u);
+    EXPECT_NE(host.progress_texts[0].find("a0005.pngをエンコード中... 1/5"), std::string::npos);
+    EXPECT_NE(host.progress_texts[4].find("a0009.pngをエンコード中... 5/5"), std::string::npos);
+    EXPECT_DOUBLE_EQ(host.fractions[0], 0.2);
+    EXPECT_EQ(host.progress_texts.back(), (dir / "out.rvx") + "を出力中...");
+}
+
+TEST_F(ImageJob, SoundIsEncodedAfterTheFramesAndABadWaveIsLeftOut) {
+    WriteRun(dir, "s", 1, 3);
+    {
+        CStagedSoundFile wave;
+        ASSERT_TRUE(wave.Create(dir / "music.wav"));
+        PcmFormat f;
+        f.channels = 1;
+        f.samples_per_second = 8000;
+        f.block_alignment = 2;
+        f.average_bytes_per_second = 16000;
+        f.bits_per_sample = 16;
+        ASSERT_TRUE(wave.WriteHeader(f));
+        std::vector<int16_t> samples(4000);
+        for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>((i * 37) % 2000 - 1000);
+        ASSERT_TRUE(wave.Append(samples.data(), samples.size() * 2));
+        ASSERT_TRUE(wave.Complete());
+    }
+    std::ofstream(dir / "bad.wav", std::ios::binary) << "RIFF....AVI ";
+    {
+        JobHost host(dir / "s0001.png", dir / "with.rvx", dir / "music.wav");
+        host.selections[kIdSoundMethod] = 2;  // MDCT-High
+        auto job = LoadedJob(host, &CreateRVXMovieWriter);
+        ASSERT_EQ(job->Start(), 1);
+        ASSERT_EQ(host.WaitForEnd(), MSG_JOB_DONE) << job->FailureReason();
+        CRVXReader reader;
+        ASSERT_TRUE(reader.Open(dir.path() / "with.rvx"));
+        EXPECT_TRUE(reader.Verify());
+        EXPECT_TRUE(reader.HasSound());
+        EXPECT_EQ(reader.HeaderWord(rvx_layout::kOffsetSoundSampleRate), 8000u);
+    }
+    {
+        JobHost host(dir / "s0001.png", dir / "without.rvx", dir / "bad.wav");
+        auto job = LoadedJob(host, &CreateRVXMovieWriter);
+        EXPECT_TRUE(job->SoundPath().empty());
+        ASSERT_EQ(job->Start(), 1);
+        ASSERT_EQ(host.WaitForEnd(), MSG_JOB_DONE) << job->FailureReason();
+        CRVXReader reader;
+        ASSERT_TRUE(reader.Open(dir.path() / "without.rvx"));
+        EXPECT_FALSE(reader.HasSound());
+    }
+}
+
+TEST_F(ImageJob, LoadFailsWithoutAReadableFirstImage) {
+    std::ofstream(dir / "junk0001.png") << "not a picture";
+    for (const char* name : {"junk0001.png", "missing0001.png"}) {
+        JobHost host(dir / name, dir / "x.rvx");
+        CEncodeFromSeqFile job(&host);
+        EXPECT_NE(job.Load(), kJobOk) << name;
+        EXPECT_TRUE(job.WorkDirectory().empty());
+        EXPECT_FALSE(job.FailureReason().empty());
+    }
+}
+
+TEST_F(ImageJob, AnImageOfAnotherSizeFailsTheJobWithoutOutput) {
+    WriteRun(dir, "m", 1, 3);
+    WriteImage(dir / "m0004.png", 8, 8, 4);  // smaller than the others
+    WriteRun(dir, "m", 5, 2);
+    JobHost host(dir / "m0001.png", dir / "out.rvx");
+    auto job = LoadedJob(host);
+    const std::string work = job->WorkDirectory();
+    ASSERT_EQ(job->Start(), 1);
+    EXPECT_EQ(host.WaitForEnd(), MSG_JOB_FAILED);
+    EXPECT_NE(job->FailureReason().find("m0004.png"), std::string::npos) << job->FailureReason();
+    job.reset();
+    EXPECT_FALSE(fs::exists(dir / "out.rvx"));
+    EXPECT_FALSE(fs::exists(work));
+}
+
+TEST_F(ImageJob, AFrameTheWriterRefusesFailsTheJob) {
+    WriteRun(dir, "w", 1, 4);
+    RecordingWriterSettings::fail_at_frame = 2;
+    JobHost host(dir / "w0001.png", dir / "out.rvx");
+    auto job = LoadedJob(host);
+    ASSERT_EQ(job->Start(), 1);
+    EXPECT_EQ(host.WaitForEnd(), MSG_JOB_FAILED);
+    EXPECT_FALSE(fs::exists(dir / "out.rvx"));
+}
+
+TEST_F(ImageJob, GreyRunsCarryTheGreyLevelInEveryByte) {
+    for (int i = 1; i <= 2; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "g%04d.png", i);
+        WriteImage(dir / name, 10, 6, i, PF_A8);
+    }
+    std::string first_run;
+    for (int round = 0; round < 2; ++round) {
+        const std::string out = dir / ("grey" + std::to_string(round) + ".rvx");
+        JobHost host(dir / "g0001.png", out);
+        auto job = LoadedJob(host);
+        ASSERT_EQ(job->Start(), 1);
+        ASSERT_EQ(host.WaitForEnd(), MSG_JOB_DONE) << job->FailureReason();
+        job.reset();
+        const auto lines = Lines(out);
+        ASSERT_EQ(lines.size(), 4u);
+        EXPECT_EQ(lines[0], "picture 10x6 30002003");
+        // Pixel (0,0) of frame 1 has grey level 11.
+        EXPECT_NE(lines[2].find(" 11,11,11,11"), std::string::npos) << lines[2];
+        std::ostringstream all;
+        for (auto& l : lines) all << l << "\n";
+        if (round == 0)
+            first_run = all.str();
+        else
+            EXPECT_EQ(all.str(), first_run);
+    }
+}
+
+TEST_F(ImageJob, StopMidRunLeavesNoOutputAndNoWorkDirectory) {
+    WriteRun(dir, "r", 1, 40);
+    RecordingWriterSettings::frame_delay_ms = 20;
+    JobHost host(dir / "r0001.png", dir / "out.rvx");
+    auto job = LoadedJob(host);
+    const std::string work = job->WorkDirectory();
+    ASSERT_EQ(job->Start(), 1);
+    while (job->FramesDone() < 3) std::this_thread::sleep_for(1ms);
+    EXPECT_FALSE(fs::is_empty(work));  // frame files are there
+    job.reset();  // the window releases the job on abort
+    EXPECT_EQ(host.Messages().back(), MSG_JOB_FAILED);
+    EXPECT_FALSE(fs::exists(dir / "out.rvx"));
+    EXPECT_FALSE(fs::exists(dir / "out.rvx.part"));
+    EXPECT_FALSE(fs::exists(work));
+}
+
+TEST_F(ImageJob, TwoJobsRunSideBySide) {
+    WriteRun(dir, "p", 1, 6);
+    WriteRun(dir, "q", 1, 4, 16, 8);
+    JobHost host_p(dir / "p0001.png", dir / "p.rvx"), host_q(dir / "q0001.png", dir / "q.rvx");
+    auto job_p = LoadedJob(host_p, &CreateRVXMovieWriter);
+    auto job_q = LoadedJob(host_q, &CreateRVXMovieWriter);
+    // Both write frame files of the same names; they must not meet.
+    EXPECT_NE(job_p->WorkDirectory(), job_q->WorkDirectory());
+    ASSERT_EQ(job_p->Start(), 1);
+    ASSERT_EQ(job_q->Start(), 1);
+    EXPECT_EQ(host_p.WaitForEnd(), MSG_JOB_DONE) << job_p->FailureReason();
+    EXPECT_EQ(host_q.WaitForEnd(), MSG_JOB_DONE) << job_q->FailureReason();
+    for (auto [name, frames, width] : {std::tuple{"p.rvx", 6u, 24u}, std::tuple{"q.rvx", 4u, 16u}}) {
+        CRVXReader reader;
+        ASSERT_TRUE(reader.Open(dir.path() / name));
+        EXPECT_TRUE(reader.Verify()) << name;
+        EXPECT_EQ(reader.FrameCount(), frames);
+        EXPECT_EQ(reader.Width(), width);
+    }
+}
+
+TEST_F(ImageJob, JapaneseAndPercentFolderNamesWork) {
+    const fs::path folder = dir.path() / "動画 100%";
+    fs::create_directory(folder);
+    for (int i = 1; i <= 3; ++i) WriteImage((folder / ("コマ" + std::to_string(i) + ".png")).string(), 8, 8, i);
+    JobHost host((folder / "コマ1.png").string(), (folder / "出力.rvx").string());
+    auto job = LoadedJob(host);
+    ASSERT_EQ(job->Start(), 1);
+    ASSERT_EQ(host.WaitForEnd(), MSG_JOB_DONE) << job->FailureReason();
+    // Only the last digit run counts: the run is コマ1..コマ3, the folder stays.
+    EXPECT_EQ(Lines((folder / "出力.rvx").string()).size(), 5u);
+    EXPECT_NE(host.progress_texts[2].find("動画 100%//コマ3.png"), std::string::npos) << host.progress_texts[2];
+}
