@@ -9,6 +9,7 @@
 #include "rvxlib/block_convert.h"
 #include "rvxlib/color_space.h"
 #include "rvxlib/deblock.h"
+#include "rvxlib/group_coder.h"
 #include "rvxlib/motion_search.h"
 #include "rvxlib/pixel_block.h"
 #include "support/cpu_features.h"
@@ -69,6 +70,17 @@ void CRVXCommon::DestroyCodec() {
     pixel_.reset();
     colour_.reset();
     transform_.reset();
+}
+
+bool CRVXCommon::MakeCodingLane(RVXCodingLane& lane) const {
+    if (!HasCodec()) return false;
+    lane.transform = MakeTransform(plan_.transform);
+    lane.pixel = std::make_unique<CRVXPixelBlockUnSigned>(plan_.paddedWidth, plan_.paddedHeight);
+    lane.block = MakeBlockConverter(plan_, lane.transform.get());
+    lane.moving = std::make_unique<CRVXMovingBlockUnSigned>(plan_.paddedWidth, plan_.paddedHeight, true);
+    return lane.transform && lane.block && lane.transform->Init(features_) == 1 &&
+           lane.pixel->Init(features_) == 1 && lane.block->Init(features_) == 1 &&
+           lane.moving->Init(features_) == 1;
 }
 
 void CRVXCommon::StorePicture(uint32_t width, uint32_t height, uint32_t format) {

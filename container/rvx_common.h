@@ -18,6 +18,7 @@ class IRVXPixelBlock;
 class IRVXConvBlock;
 class IRVXMovingBlock;
 class IRVXDeblockEdgeFilter;
+struct RVXCodingLane;
 }
 
 class CRVXCommon {
@@ -46,6 +47,13 @@ public:
     _rvxlib_::IRVXMovingBlock* MovingBlock() const { return moving_.get(); }
     _rvxlib_::IRVXDeblockEdgeFilter* DeblockFilter() const { return deblock_.get(); }
     uint32_t ProcessorFeatureWord() const { return features_; }
+    // Replaces the feature word the next SetupCodec hands the codec objects
+    // (0: the portable routines), so both paths can be compared.
+    void SetProcessorFeatureWord(uint32_t features) { features_ = features; }
+    // Another set of the per-thread coding objects (transform, pixel block,
+    // block converter, moving block for encoding) like the codec's own.
+    // False without a codec.
+    bool MakeCodingLane(_rvxlib_::RVXCodingLane& lane) const;
 
 protected:
     void SetHeaderWord(uint32_t offset, uint32_t value) {

@@ -9,6 +9,7 @@
 
 #include "container/quant_matrices.h"
 #include "rvxlib/frame_bitstream.h"
+#include "rvxlib/row_workers.h"
 #include "snxlib/snx_decode.h"
 #include "snxlib/snx_encode.h"
 #include "support/hash.h"
@@ -113,7 +114,8 @@ fs::path TemporaryNameBeside(const fs::path& output) {
 
 }  // namespace
 
-CRVXEncode::CRVXEncode() : coder_(std::make_unique<_rvxlib_::CRVXGroupCoder>()) {
+CRVXEncode::CRVXEncode()
+    : coder_(std::make_unique<_rvxlib_::CRVXGroupCoder>()), threads_(_rvxlib_::WorkerThreadCount()) {
     const uint16_t defaults[4] = {qualityI_, qualityP_, qualityB_, matrixSelector_};
     SetQuality(defaults);
 }
@@ -206,8 +208,11 @@ bool CRVXEncode::Open() {
         DestroyCodec();
         return false;
     }
+    coder_->SetThreads(threads_, [this](_rvxlib_::RVXCodingLane& lane) { return MakeCodingLane(lane); });
     return true;
 }
+
+void CRVXEncode::SetThreads(uint32_t threads) { threads_ = std::max<uint32_t>(threads, 1); }
 
 bool CRVXEncode::AddFrame(const void* picture) {
     if (picture == nullptr || !HasCodec()) return false;

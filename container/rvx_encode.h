@@ -42,6 +42,11 @@ public:
     void SetWorkDirectory(const std::filesystem::path& directory);
     void SetFramePrefix(const std::filesystem::path& prefix);
 
+    // Threads that code the rows of each frame (default: WorkerThreadCount,
+    // which RVX_THREADS can set). The movie is the same for every count.
+    // Takes effect at the next Open.
+    void SetThreads(uint32_t threads);
+
     // Builds the codec objects and the frame store. False when the picture,
     // format word or frame rate cannot be coded.
     bool Open();
@@ -99,6 +104,7 @@ private:
     // codec objects of the base without owning them, so it is replaced
     // whenever they are.
     std::unique_ptr<_rvxlib_::CRVXGroupCoder> coder_;
+    uint32_t threads_;
     uint16_t pFrames_ = 5;
     uint16_t bFrames_ = 2;
     uint16_t gopLength_ = 16;

@@ -1,6 +1,7 @@
 #include "rvxlib/group_coder.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "pqxlib/conv_interface.h"
 #include "rvxlib/block_convert.h"
@@ -8,6 +9,7 @@
 #include "rvxlib/deblock.h"
 #include "rvxlib/motion_search.h"
 #include "rvxlib/pixel_block.h"
+#include "rvxlib/row_workers.h"
 
 namespace _rvxlib_ {
 namespace {
@@ -58,7 +60,9 @@ struct CRVXGroupCoder::FrameSetup {
     int16_t* coefficients = nullptr;
     uint32_t columns = 0;
     uint32_t rows = 0;
+    uint32_t row_blocks = 0;  // coded blocks per macroblock row
     uint16_t quality = 0;
+    bool diff2d = false;
 };
 
 CRVXGroupCoder::CRVXGroupCoder() = default;
@@ -66,6 +70,10 @@ CRVXGroupCoder::~CRVXGroupCoder() = default;
 
 bool CRVXGroupCoder::Open(const RVXCodecSet& codecs, const RVXGroupSettings& settings,
                           uint32_t features) {
+    workers_.reset();
+    lanes_.clear();
+    extra_lanes_.clear();
+    times_ = RVXCodingTimes();
     store_.reset();
     records_.clear();
     groups_.clear();
@@ -96,7 +104,49 @@ bool CRVXGroupCoder::Open(const RVXCodecSet& codecs, const RVXGroupSettings& set
     store_ = std::make_unique<CRVXEncodeFrame>(width, height, settings_.gop_length);
     store_->Init(features);
     motion_.assign(std::size_t(columns) * rows, RVXMotionEntry());
+    lanes_.push_back({codecs.transform, codecs.pixel, codecs.block, codecs.moving, {}});
     return true;
+}
+
+uint32_t CRVXGroupCoder::SetThreads(uint32_t threads, const RVXLaneFactory& make) {
+    workers_.reset();
+    extra_lanes_.clear();
+    if (lanes_.empty()) return 0;
+    lanes_.resize(1);
+    // More threads than rows would only wait.
+    threads = std::min(threads, codecs_.pixel->MacroblockRows());
+    for (uint32_t k = 1; k < threads && make; ++k) {
+        RVXCodingLane lane;
+        if (!make(lane) || !lane.transform || !lane.pixel || !lane.block || !lane.moving) break;
+        // Each lane walks the same pictures; one made for another size
+        // would read or write outside them.
+        if (lane.pixel->PaddedWidth() != codecs_.pixel->PaddedWidth() ||
+            lane.pixel->PaddedHeight() != codecs_.pixel->PaddedHeight() ||
+            lane.moving->Width() != codecs_.moving->Width() ||
+            lane.moving->Height() != codecs_.moving->Height() ||
+            lane.block->BlocksPerMacroblock() != codecs_.block->BlocksPerMacroblock())
+            break;
+        lanes_.push_back({lane.transform.get(), lane.pixel.get(), lane.block.get(),
+                          lane.moving.get(), {}});
+        extra_lanes_.push_back(std::move(lane));
+    }
+    if (lanes_.size() > 1) workers_ = std::make_unique<CRowWorkers>(uint32_t(lanes_.size()) - 1);
+    return uint32_t(lanes_.size());
+}
+
+void CRVXGroupCoder::RunRows(uint32_t rows,
+                             const std::function<void(Lane& lane, uint32_t row)>& code) {
+    if (!workers_) {
+        for (uint32_t i = 0; i < rows; ++i) code(lanes_[0], i);
+    } else {
+        workers_->Run(rows, [&](uint32_t lane, uint32_t row) { code(lanes_[lane], row); });
+    }
+    // Stage times are summed over the threads, like processor time.
+    for (Lane& lane : lanes_) {
+        times_.motion += lane.times.motion;
+        times_.transform += lane.times.transform;
+        lane.times = RVXCodingTimes();
+    }
 }
 
 std::string CRVXGroupCoder::FrameFileName(uint32_t n) const {
@@ -141,25 +191,29 @@ bool CRVXGroupCoder::IsSceneChange(uint32_t n) {
     if (!store_ || n == 0 || store_->GetFramePicture(n - 1, &previous) != kFrameStoreOk ||
         store_->GetFramePicture(n, &current) != kFrameStoreOk)
         return true;
-    StageTimer timer(measure_, times_.motion);
-    IRVXPixelBlock& pixel = *codecs_.pixel;
-    IRVXMovingBlock& moving = *codecs_.moving;
-    moving.SetReference(previous);
-    pixel.SetSourcePicture(current);
-    moving.SetCurrent(pixel.Buffer());
-    const uint32_t columns = pixel.MacroblockColumns(), rows = pixel.MacroblockRows();
+    const uint32_t columns = codecs_.pixel->MacroblockColumns();
+    const uint32_t rows = codecs_.pixel->MacroblockRows();
     const uint64_t limit = (uint64_t(settings_.scene_change) * columns * rows) >> 8;
-    uint64_t unmatched = 0;
-    // Once the limit is reached the answer cannot change.
-    for (uint32_t i = 0; i < rows && unmatched < limit; ++i) {
-        for (uint32_t j = 0; j < columns && unmatched < limit; ++j) {
-            pixel.LoadMacroblock(j, i);
-            if (!moving.TestMatch(int32_t(16 * j), int32_t(16 * i), settings_.weights,
-                                  settings_.threshold))
-                ++unmatched;
-        }
+    // The count only grows, so the answer is the same however the rows are
+    // shared out; once the limit is reached it cannot change and the
+    // remaining tests are skipped.
+    std::atomic<uint64_t> unmatched{0};
+    for (Lane& lane : lanes_) {
+        lane.moving->SetReference(previous);
+        lane.pixel->SetSourcePicture(current);
+        lane.moving->SetCurrent(lane.pixel->Buffer());
     }
-    return unmatched >= limit;
+    RunRows(rows, [&](Lane& lane, uint32_t i) {
+        StageTimer timer(measure_, lane.times.motion);
+        for (uint32_t j = 0; j < columns; ++j) {
+            if (unmatched.load(std::memory_order_relaxed) >= limit) return;
+            lane.pixel->LoadMacroblock(j, i);
+            if (!lane.moving->TestMatch(int32_t(16 * j), int32_t(16 * i), settings_.weights,
+                                        settings_.threshold))
+                unmatched.fetch_add(1, std::memory_order_relaxed);
+        }
+    });
+    return unmatched.load() >= limit;
 }
 
 bool CRVXGroupCoder::BeginFrame(uint32_t n, bool intra, FrameSetup& setup) {
@@ -167,16 +221,23 @@ bool CRVXGroupCoder::BeginFrame(uint32_t n, bool intra, FrameSetup& setup) {
     IRVXPixelBlock& pixel = *codecs_.pixel;
     setup.columns = pixel.MacroblockColumns();
     setup.rows = pixel.MacroblockRows();
-    pixel.SetSourcePicture(setup.picture);
-    codecs_.block->SetInput(pixel.Buffer());
+    setup.row_blocks = setup.columns * codecs_.block->BlocksPerMacroblock();
+    setup.diff2d = (settings_.format & kTransformMask) == kTransformDiff2D;
     uint32_t count = 0;
     setup.coefficients = codecs_.block->AllocCoefficients(setup.columns, setup.rows, &count);
     if (!setup.coefficients) return false;
+    for (Lane& lane : lanes_) PrepareLane(lane, setup, intra);
+    return true;
+}
+
+void CRVXGroupCoder::PrepareLane(Lane& lane, const FrameSetup& setup, bool intra) const {
+    lane.pixel->SetSourcePicture(setup.picture);
+    lane.block->SetInput(lane.pixel->Buffer());
+    lane.moving->SetCurrent(lane.pixel->Buffer());
     const uint8_t* matrix = intra ? settings_.intra_matrix : settings_.inter_matrix;
     const uint8_t* const tables[4] = {matrix, matrix, matrix, matrix};
     // The lossless transforms have no quantiser and refuse the tables.
-    codecs_.transform->SetQuantTables(tables);
-    return true;
+    lane.transform->SetQuantTables(tables);
 }
 
 bool CRVXGroupCoder::FinishFrame(uint32_t n, uint32_t kind, uint16_t value1, uint16_t value2,
@@ -198,31 +259,36 @@ bool CRVXGroupCoder::FinishFrame(uint32_t n, uint32_t kind, uint16_t value1, uin
     return true;
 }
 
+// Each macroblock row codes into its own stretch of the coefficient buffer:
+// the stretches lie end to end in row order, so the buffer is the same
+// whichever thread coded which row.
+void CRVXGroupCoder::CodeIntraRow(Lane& lane, const FrameSetup& setup, uint32_t i) {
+    StageTimer timer(measure_, lane.times.transform);
+    IRVXPixelBlock& pixel = *lane.pixel;
+    IRVXConvBlock& block = *lane.block;
+    block.SetOutput(setup.coefficients + std::size_t(i) * setup.row_blocks * kValuesPerBlock,
+                    setup.row_blocks);
+    block.ResetPredictors();
+    for (uint32_t j = 0; j < setup.columns; ++j) {
+        block.SetQuantiser(setup.quality);
+        pixel.LoadMacroblock(j, i);
+        block.CodeMacroblock();
+        block.ReconstructMacroblock();
+        pixel.StoreMacroblock(j, i);
+    }
+}
+
 bool CRVXGroupCoder::CodeIFrame(uint32_t n) {
     FrameSetup setup;
     if (!BeginFrame(n, true, setup)) return false;
     setup.quality = settings_.quality_i;
-    IRVXPixelBlock& pixel = *codecs_.pixel;
-    IRVXConvBlock& block = *codecs_.block;
-    {
-        StageTimer timer(measure_, times_.transform);
-        for (uint32_t i = 0; i < setup.rows; ++i) {
-            block.ResetPredictors();
-            for (uint32_t j = 0; j < setup.columns; ++j) {
-                block.SetQuantiser(setup.quality);
-                pixel.LoadMacroblock(j, i);
-                block.CodeMacroblock();
-                block.ReconstructMacroblock();
-                pixel.StoreMacroblock(j, i);
-            }
-        }
-    }
+    RunRows(setup.rows, [&](Lane& lane, uint32_t i) { CodeIntraRow(lane, setup, i); });
     return FinishFrame(n, kFrameKindI, kNoReference, kNoReference, setup, nullptr);
 }
 
-bool CRVXGroupCoder::DiffOverflow() const {
-    const int16_t* values = codecs_.block->CurrentBlocks();
-    const std::size_t count = std::size_t(codecs_.block->BlocksPerMacroblock()) * 64;
+bool CRVXGroupCoder::DiffOverflow(const IRVXConvBlock& block) {
+    const int16_t* values = block.CurrentBlocks();
+    const std::size_t count = std::size_t(block.BlocksPerMacroblock()) * 64;
     for (std::size_t i = 0; i < count; ++i)
         if (values[i] > kDiffPredictionLimit || values[i] < -kDiffPredictionLimit) return true;
     return false;
@@ -252,76 +318,82 @@ bool CRVXGroupCoder::CodeInterFrame(uint32_t n, uint32_t earlier, uint32_t later
     setup.quality = bidirectional ? settings_.quality_b : settings_.quality_p;
     const int32_t range_back = SearchRange(n, earlier);
     const int32_t range_forward = bidirectional ? SearchRange(later, n) : 0;
-
-    IRVXPixelBlock& pixel = *codecs_.pixel;
-    IRVXConvBlock& block = *codecs_.block;
-    IRVXMovingBlock& moving = *codecs_.moving;
-    moving.SetReference(earlier_picture);
-    moving.SetCurrent(pixel.Buffer());
     std::fill(motion_.begin(), motion_.end(), RVXMotionEntry());
-    const bool diff2d = (settings_.format & kTransformMask) == kTransformDiff2D;
-    const uint64_t threshold = settings_.threshold;
-
-    for (uint32_t i = 0; i < setup.rows; ++i) {
-        block.ResetPredictors();
-        for (uint32_t j = 0; j < setup.columns; ++j) {
-            const int32_t x = int32_t(16 * j), y = int32_t(16 * i);
-            RVXMotionEntry& entry = motion_[std::size_t(i) * setup.columns + j];
-            block.SetQuantiser(setup.quality);
-            pixel.LoadMacroblock(j, i);
-            {
-                StageTimer timer(measure_, times_.motion);
-                RVXSearchRecord back;
-                back.x = x;
-                back.y = y;
-                back.range = range_back;
-                std::copy(settings_.weights, settings_.weights + 4, back.weights);
-                if (bidirectional) moving.SetReference(earlier_picture);
-                const bool searched = moving.SearchMotion(back);
-                const uint64_t activity = WeightedShifted(back.activity, settings_.weights);
-                const uint64_t cost_back = WeightedShifted(back.cost, settings_.weights);
-                if (!bidirectional) {
-                    if (searched && activity >= threshold && activity >= cost_back)
-                        entry = {1, 1, int8_t(back.dx), int8_t(back.dy)};
-                } else {
-                    RVXSearchRecord forward = back;
-                    forward.range = range_forward;
-                    moving.SetReference(later_picture);
-                    const bool searched_forward = moving.SearchMotion(forward);
-                    const uint64_t cost_forward = WeightedShifted(forward.cost, settings_.weights);
-                    if (searched && searched_forward && activity >= threshold) {
-                        if (cost_forward < cost_back) {
-                            if (activity >= cost_forward)
-                                entry = {1, 0, int8_t(forward.dx), int8_t(forward.dy)};
-                        } else if (activity >= cost_back) {
-                            entry = {1, 1, int8_t(back.dx), int8_t(back.dy)};
-                        }
-                    }
-                    if (entry.use && entry.direction) moving.SetReference(earlier_picture);
-                }
-                if (entry.use) moving.SubtractPrediction(x, y, entry.dx, entry.dy);
-            }
-            {
-                StageTimer timer(measure_, times_.transform);
-                block.CodeMacroblock();
-                if (diff2d && entry.use && DiffOverflow()) {
-                    pixel.LoadMacroblock(j, i);
-                    block.CodeMacroblock();
-                    entry.use = 0;
-                }
-                block.ReconstructMacroblock();
-            }
-            if (entry.use) {
-                StageTimer timer(measure_, times_.motion);
-                moving.AddPrediction(x, y, entry.dx, entry.dy);
-            }
-            pixel.StoreMacroblock(j, i);
-        }
-    }
+    RunRows(setup.rows, [&](Lane& lane, uint32_t i) {
+        CodeInterRow(lane, setup, i, earlier_picture, later_picture, range_back, range_forward);
+    });
     if (bidirectional)
         return FinishFrame(n, kFrameKindB, uint16_t(earlier), uint16_t(later), setup,
                            motion_.data());
     return FinishFrame(n, kFrameKindP, uint16_t(earlier), kNoReference, setup, motion_.data());
+}
+
+// later is null for a P frame.
+void CRVXGroupCoder::CodeInterRow(Lane& lane, const FrameSetup& setup, uint32_t i,
+                                  const uint8_t* earlier, const uint8_t* later,
+                                  int32_t range_back, int32_t range_forward) {
+    const bool bidirectional = later != nullptr;
+    const uint64_t threshold = settings_.threshold;
+    IRVXPixelBlock& pixel = *lane.pixel;
+    IRVXConvBlock& block = *lane.block;
+    IRVXMovingBlock& moving = *lane.moving;
+    moving.SetReference(earlier);
+    block.SetOutput(setup.coefficients + std::size_t(i) * setup.row_blocks * kValuesPerBlock,
+                    setup.row_blocks);
+    block.ResetPredictors();
+    for (uint32_t j = 0; j < setup.columns; ++j) {
+        const int32_t x = int32_t(16 * j), y = int32_t(16 * i);
+        RVXMotionEntry& entry = motion_[std::size_t(i) * setup.columns + j];
+        block.SetQuantiser(setup.quality);
+        pixel.LoadMacroblock(j, i);
+        {
+            StageTimer timer(measure_, lane.times.motion);
+            RVXSearchRecord back;
+            back.x = x;
+            back.y = y;
+            back.range = range_back;
+            std::copy(settings_.weights, settings_.weights + 4, back.weights);
+            if (bidirectional) moving.SetReference(earlier);
+            const bool searched = moving.SearchMotion(back);
+            const uint64_t activity = WeightedShifted(back.activity, settings_.weights);
+            const uint64_t cost_back = WeightedShifted(back.cost, settings_.weights);
+            if (!bidirectional) {
+                if (searched && activity >= threshold && activity >= cost_back)
+                    entry = {1, 1, int8_t(back.dx), int8_t(back.dy)};
+            } else {
+                RVXSearchRecord forward = back;
+                forward.range = range_forward;
+                moving.SetReference(later);
+                const bool searched_forward = moving.SearchMotion(forward);
+                const uint64_t cost_forward = WeightedShifted(forward.cost, settings_.weights);
+                if (searched && searched_forward && activity >= threshold) {
+                    if (cost_forward < cost_back) {
+                        if (activity >= cost_forward)
+                            entry = {1, 0, int8_t(forward.dx), int8_t(forward.dy)};
+                    } else if (activity >= cost_back) {
+                        entry = {1, 1, int8_t(back.dx), int8_t(back.dy)};
+                    }
+                }
+                if (entry.use && entry.direction) moving.SetReference(earlier);
+            }
+            if (entry.use) moving.SubtractPrediction(x, y, entry.dx, entry.dy);
+        }
+        {
+            StageTimer timer(measure_, lane.times.transform);
+            block.CodeMacroblock();
+            if (setup.diff2d && entry.use && DiffOverflow(block)) {
+                pixel.LoadMacroblock(j, i);
+                block.CodeMacroblock();
+                entry.use = 0;
+            }
+            block.ReconstructMacroblock();
+        }
+        if (entry.use) {
+            StageTimer timer(measure_, lane.times.motion);
+            moving.AddPrediction(x, y, entry.dx, entry.dy);
+        }
+        pixel.StoreMacroblock(j, i);
+    }
 }
 
 bool CRVXGroupCoder::CodeGroup(uint32_t first, uint32_t count) {

@@ -18,20 +18,18 @@
 #include <string>
 #include <vector>
 
+#include "pqxlib/conv_interface.h"
+#include "rvxlib/block_convert.h"
 #include "rvxlib/frame_bitstream.h"
 #include "rvxlib/frame_store.h"
-
-namespace _pqxlib_ {
-class IPQXConvInterface;
-}
+#include "rvxlib/motion_search.h"
+#include "rvxlib/pixel_block.h"
 
 namespace _rvxlib_ {
 
 class IRVXColorSpace;
-class IRVXPixelBlock;
-class IRVXConvBlock;
-class IRVXMovingBlock;
 class IRVXDeblockEdgeFilter;
+class CRowWorkers;
 
 // Record type words: position in the group in bits 0..11, the type in bits
 // 12..15, distances to the references in bits 16..21 and 28..31.
@@ -72,6 +70,17 @@ struct RVXCodecSet {
     IRVXMovingBlock* moving = nullptr;  // made for encoding (with a visited set)
     IRVXDeblockEdgeFilter* deblock = nullptr;
 };
+
+// The objects one more thread needs to code macroblock rows beside the
+// others: made like the set's own (same kinds, sizes and feature word) and
+// owned by the group coder.
+struct RVXCodingLane {
+    std::unique_ptr<_pqxlib_::IPQXConvInterface> transform;
+    std::unique_ptr<IRVXPixelBlock> pixel;
+    std::unique_ptr<IRVXConvBlock> block;  // driving this lane's transform
+    std::unique_ptr<IRVXMovingBlock> moving;
+};
+using RVXLaneFactory = std::function<bool(RVXCodingLane& lane)>;
 
 struct RVXGroupSettings {
     uint32_t format = 0;         // format word; bits 12..15 give the transform
@@ -120,6 +129,13 @@ public:
     // until the next Open.
     bool FinishFrames();
 
+    // Lets up to `threads` threads code the macroblock rows of every frame,
+    // asking make for the objects of each thread beyond the first. The files
+    // written are the same for every thread count. Call after Open (which
+    // goes back to one thread); returns the thread count in force, fewer
+    // when make fails.
+    uint32_t SetThreads(uint32_t threads, const RVXLaneFactory& make);
+
     bool CodeIFrame(uint32_t n);
     bool CodePFrame(uint32_t n, uint32_t reference);
     bool CodeBFrame(uint32_t n, uint32_t earlier, uint32_t later);
@@ -154,11 +170,24 @@ public:
 
 private:
     struct FrameSetup;
+    // The objects one thread codes rows with; lane 0 is the codec set's.
+    struct Lane {
+        _pqxlib_::IPQXConvInterface* transform;
+        IRVXPixelBlock* pixel;
+        IRVXConvBlock* block;
+        IRVXMovingBlock* moving;
+        RVXCodingTimes times;
+    };
+    void RunRows(uint32_t rows, const std::function<void(Lane& lane, uint32_t row)>& code);
+    void CodeIntraRow(Lane& lane, const FrameSetup& setup, uint32_t row);
+    void CodeInterRow(Lane& lane, const FrameSetup& setup, uint32_t row, const uint8_t* earlier,
+                      const uint8_t* later, int32_t range_back, int32_t range_forward);
+    void PrepareLane(Lane& lane, const FrameSetup& setup, bool intra) const;
     bool BeginFrame(uint32_t n, bool intra, FrameSetup& setup);
     bool FinishFrame(uint32_t n, uint32_t kind, uint16_t value1, uint16_t value2,
                      FrameSetup& setup, const RVXMotionEntry* motion);
     bool CodeInterFrame(uint32_t n, uint32_t earlier, uint32_t later, bool bidirectional);
-    bool DiffOverflow() const;
+    static bool DiffOverflow(const IRVXConvBlock& block);
     void Note(bool ok) { failed_ = failed_ || !ok; }
 
     RVXCodecSet codecs_;
@@ -175,6 +204,9 @@ private:
     bool finished_ = false;
     bool measure_ = false;
     RVXCodingTimes times_;
+    std::vector<RVXCodingLane> extra_lanes_;
+    std::vector<Lane> lanes_;
+    std::unique_ptr<CRowWorkers> workers_;
 };
 
 }  // namespace _rvxlib_

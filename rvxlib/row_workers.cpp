@@ -1,0 +1,93 @@
+#include "rvxlib/row_workers.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace _rvxlib_ {
+
+uint32_t WorkerThreadCount() {
+    if (const char* value = std::getenv("RVX_THREADS")) {
+        char* end = nullptr;
+        const long n = std::strtol(value, &end, 10);
+        if (end != value && *end == '\0' && n >= 1 && n <= 64) return uint32_t(n);
+    }
+    const uint32_t available = std::thread::hardware_concurrency();
+    return std::clamp<uint32_t>(available, 1, 16);
+}
+
+CRowWorkers::CRowWorkers(uint32_t helpers) {
+    threads_.reserve(helpers);
+    for (uint32_t k = 0; k < helpers; ++k) threads_.emplace_back([this, k] { HelperLoop(k + 1); });
+}
+
+CRowWorkers::~CRowWorkers() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    for (auto& thread : threads_) thread.join();
+}
+
+// Items are claimed one at a time under the lock: a row of macroblocks takes
+// far longer than the claim, and the lock keeps the bookkeeping plain.
+void CRowWorkers::Drain(uint32_t lane) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (next_ < count_ && !failure_) {
+        const uint32_t item = next_++;
+        const Task& task = *task_;
+        lock.unlock();
+        try {
+            task(lane, item);
+        } catch (...) {
+            lock.lock();
+            if (!failure_) failure_ = std::current_exception();
+            continue;
+        }
+        lock.lock();
+    }
+}
+
+void CRowWorkers::HelperLoop(uint32_t lane) {
+    uint64_t seen = 0;
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [&] { return stopping_ || generation_ != seen; });
+        if (stopping_) return;
+        seen = generation_;
+        lock.unlock();
+        Drain(lane);
+        lock.lock();
+        if (--busy_ == 0) done_.notify_one();
+    }
+}
+
+void CRowWorkers::Run(uint32_t count, const Task& task) {
+    if (count == 0) return;
+    if (threads_.empty() || count == 1) {
+        for (uint32_t item = 0; item < count; ++item) task(0, item);
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        task_ = &task;
+        count_ = count;
+        next_ = 0;
+        busy_ = uint32_t(threads_.size());
+        failure_ = nullptr;
+        ++generation_;
+    }
+    wake_.notify_all();
+    Drain(0);
+    std::exception_ptr failure;
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        done_.wait(lock, [&] { return busy_ == 0; });
+        task_ = nullptr;
+        failure = failure_;
+        failure_ = nullptr;
+    }
+    if (failure) std::rethrow_exception(failure);
+}
+
+}  // namespace _rvxlib_

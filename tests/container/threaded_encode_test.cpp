@@ -1,0 +1,78 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "container/file_write_ops.h"
+#include "container/rvx_encode.h"
+#include "movie_fixture.h"
+#include "support/cpu_features.h"
+
+using namespace rvx_layout;
+using namespace movie_fixture;
+
+namespace {
+
+// Texture panning by a fraction of a pixel per frame with a block crossing
+// it, and a cut to a different scene at frame 6, so the movie holds P and B
+// frames with real vectors, unpredicted macroblocks and a scene change.
+std::vector<uint8_t> MovingPicture(uint32_t width, uint32_t height, uint32_t frame) {
+    const size_t stride = size_t(width) * 4;
+    std::vector<uint8_t> picture(stride * height);
+    const bool cut = frame >= 6;
+    for (uint32_t y = 0; y < height; ++y) {
+        for (uint32_t x = 0; x < width; ++x) {
+            uint8_t* p = &picture[y * stride + x * 4];
+            const double u = x + 1.5 * frame, v = y + 0.5 * frame;
+            const bool block = x >= 10 + 3 * frame && x < 30 + 3 * frame && y >= 20 && y < 40;
+            p[0] = uint8_t(128 + 100 * std::sin(u * (cut ? 0.31 : 0.13)) * std::cos(v * 0.11));
+            p[1] = block ? 230 : uint8_t(128 + 90 * std::cos(0.07 * u + 0.05 * v));
+            p[2] = uint8_t(cut ? (x * y) & 255 : 128 + 60 * std::sin(0.04 * (u - v)) + ((x ^ y) & 7));
+            p[3] = uint8_t(255 - 2 * x - frame);
+        }
+    }
+    return picture;
+}
+
+std::vector<uint8_t> Encode(const TempDir& dir, uint32_t format, uint32_t features, uint32_t threads) {
+    const uint32_t width = 100, height = 72, frames = 11;
+    const std::string name = "f" + std::to_string(features) + "t" + std::to_string(threads);
+    CRVXEncode writer;
+    writer.SetFrameRate(30, 1);
+    writer.SetGopStructure(2, 2);
+    writer.SetPicture(width, height, (kSourceBGRA32 << kFormatSourceShift) | format);
+    writer.SetWorkDirectory(dir.path());
+    writer.SetFramePrefix(dir / (name + "frame"));
+    writer.SetProcessorFeatureWord(features);
+    writer.SetThreads(threads);
+    EXPECT_TRUE(writer.Open());
+    for (uint32_t n = 0; n < frames; ++n) {
+        const std::vector<uint8_t> source = MovingPicture(width, height, n);
+        EXPECT_TRUE(writer.AddFrame(source.data()));
+    }
+    EXPECT_TRUE(writer.FinishFrames());
+    EXPECT_GT(writer.Groups().size(), 1u);
+    const fs::path path = dir / (name + ".rvx");
+    EXPECT_TRUE(writer.WriteMovie(path, PosixFileWriteOps()));
+    return ReadFile(path);
+}
+
+}  // namespace
+
+// The portable routines on one thread define the movie; the processor's fast
+// routines with rows shared among threads must write the very same bytes.
+TEST(ThreadedEncode, WritesTheSameMovieAsThePortableSingleThreadedPath) {
+    const uint32_t pictures[] = {kPictureYUV411, kPictureYUV422,   kPictureYUV444,   kPictureRGB888,
+                                 kPictureARGB8888, kPictureAYUV4444, kPictureAYUV4422, kPictureAYUV4411};
+    const uint32_t transforms[] = {kTransformWordDct, kTransformWordDiff2D, kTransformWordDctNoDeblock,
+                                   kTransformWordDct | kFormatIntDctEncode};
+    for (uint32_t picture : pictures) {
+        for (uint32_t transform : transforms) {
+            SCOPED_TRACE(testing::Message() << std::hex << picture << " " << transform);
+            TempDir dir;
+            const std::vector<uint8_t> reference = Encode(dir, picture | transform, 0, 1);
+            ASSERT_GT(reference.size(), 1000u);
+            EXPECT_TRUE(Encode(dir, picture | transform, ProcessorFeatures(), 3) == reference);
+            EXPECT_TRUE(Encode(dir, picture | transform, 0, 2) == reference);
+        }
+    }
+}
