@@ -2,10 +2,12 @@
 
 #include <cstdio>
 #include <cstring>
+#include <future>
 
 #include "jobs/control_ids.h"
 #include "jobs/job_messages.h"
 #include "jobs/work_directory.h"
+#include "rvxlib/row_workers.h"
 #include "support/graphic_loader.h"
 #include "support/surface.h"
 
@@ -48,8 +50,8 @@ int32_t CEncodeFromSeqFile::Load() {
     const std::string wave = page_->GetControlText(kIdWavePath);
     if (!wave.empty() && IsWaveFile(wave)) sound_path_ = wave;
 
-    source_ = std::make_unique<CPlaneSurface>();
-    loader_ = std::make_unique<CGraphicLoader>();
+    slots_[0].source = std::make_unique<CPlaneSurface>();
+    slots_[0].loader = std::make_unique<CGraphicLoader>();
 
     const std::string image = page_->GetControlText(kIdImagePath);
     if (image.empty()) {
@@ -66,26 +68,27 @@ int32_t CEncodeFromSeqFile::Load() {
 }
 
 bool CEncodeFromSeqFile::DiscoverSequence(const std::string& path) {
-    if (!source_) source_ = std::make_unique<CPlaneSurface>();
-    if (!loader_) loader_ = std::make_unique<CGraphicLoader>();
+    ImageSlot& first = slots_[0];
+    if (!first.source) first.source = std::make_unique<CPlaneSurface>();
+    if (!first.loader) first.loader = std::make_unique<CGraphicLoader>();
     if (!ParseSequenceName(path, sequence_)) {
         SetFailureReason(path + ": the name has no frame number");
         return false;
     }
-    source_->SetDefaultFormats(PF_X8R8G8B8, PF_A8R8G8B8);
-    if (!source_->LoadFile(path, loader_.get())) {
+    first.source->SetDefaultFormats(PF_X8R8G8B8, PF_A8R8G8B8);
+    if (!first.source->LoadFile(path, first.loader.get())) {
         SetFailureReason(path + ": the image could not be read");
         return false;
     }
     int32_t w = 0, h = 0;
-    source_->GetSize(&w, &h);
+    first.source->GetSize(&w, &h);
     picture_width_ = static_cast<uint32_t>(w);
     picture_height_ = static_cast<uint32_t>(h);
-    picture_format_ = source_->GetFormat();
-    conversion_.reset();
+    picture_format_ = first.source->GetFormat();
+    first.conversion.reset();
     if (picture_format_ == PF_A8) {
-        conversion_ = std::make_unique<CPlaneSurface>();
-        if (!conversion_->CreateWithFormat(w, h, PF_A8R8G8B8)) {
+        first.conversion = std::make_unique<CPlaneSurface>();
+        if (!first.conversion->CreateWithFormat(w, h, PF_A8R8G8B8)) {
             SetFailureReason(path + ": no memory for the picture");
             return false;
         }
@@ -97,53 +100,74 @@ bool CEncodeFromSeqFile::DiscoverSequence(const std::string& path) {
     return true;
 }
 
-const uint8_t* CEncodeFromSeqFile::LoadFrame(const std::string& name) {
-    if (!source_->LoadFile(name, loader_.get())) {
-        SetFailureReason(name + ": the image could not be read");
-        return nullptr;
+bool CEncodeFromSeqFile::MakeSlot(ImageSlot& slot) const {
+    slot.source = std::make_unique<CPlaneSurface>();
+    slot.source->SetDefaultFormats(PF_X8R8G8B8, PF_A8R8G8B8);
+    slot.loader = std::make_unique<CGraphicLoader>();
+    slot.conversion.reset();
+    if (picture_format_ != PF_A8) return true;
+    slot.conversion = std::make_unique<CPlaneSurface>();
+    return slot.conversion->CreateWithFormat(int32_t(picture_width_), int32_t(picture_height_),
+                                             PF_A8R8G8B8) != 0;
+}
+
+void CEncodeFromSeqFile::Release(ImageSlot& slot) {
+    (slot.conversion ? slot.conversion : slot.source)->Unlock();
+}
+
+CEncodeFromSeqFile::LoadedFrame CEncodeFromSeqFile::LoadFrame(ImageSlot& slot,
+                                                              const std::string& name) const {
+    LoadedFrame frame;
+    CPlaneSurface& source = *slot.source;
+    if (!source.LoadFile(name, slot.loader.get())) {
+        frame.failure = name + ": the image could not be read";
+        return frame;
     }
     // Every picture must have the first one's size and pixel form; another
     // would make the encoder read past its pixels or code garbage.
     int32_t w = 0, h = 0;
-    source_->GetSize(&w, &h);
+    source.GetSize(&w, &h);
     if (static_cast<uint32_t>(w) != picture_width_ || static_cast<uint32_t>(h) != picture_height_) {
-        SetFailureReason(name + ": the image is " + std::to_string(w) + "x" + std::to_string(h) +
-                         ", the run is " + std::to_string(picture_width_) + "x" +
-                         std::to_string(picture_height_));
-        return nullptr;
+        frame.failure = name + ": the image is " + std::to_string(w) + "x" + std::to_string(h) +
+                        ", the run is " + std::to_string(picture_width_) + "x" +
+                        std::to_string(picture_height_);
+        return frame;
     }
-    const uint32_t format = source_->GetFormat();
+    const uint32_t format = source.GetFormat();
     const bool grey_run = picture_format_ == PF_A8;
     if (grey_run != (format == PF_A8) || (!grey_run && format != PF_X8R8G8B8 && format != PF_A8R8G8B8)) {
-        SetFailureReason(name + ": the image's pixel format differs from the first image's");
-        return nullptr;
+        frame.failure = name + ": the image's pixel format differs from the first image's";
+        return frame;
     }
-    if (!source_->Lock()) {
-        SetFailureReason(name + ": the image has no pixels");
-        return nullptr;
+    if (!source.Lock()) {
+        frame.failure = name + ": the image has no pixels";
+        return frame;
     }
-    const SurfaceDesc& src = source_->Desc();
+    const SurfaceDesc& src = source.Desc();
     if (!grey_run) {
         if (src.pitch != w * 4) {
-            source_->Unlock();
-            SetFailureReason(name + ": unexpected row layout");
-            return nullptr;
+            source.Unlock();
+            frame.failure = name + ": unexpected row layout";
+            return frame;
         }
-        return src.bits;  // unlocked by the caller after encoding
+        frame.pixels = src.bits;
+        return frame;
     }
-    if (!conversion_->Lock()) {
-        source_->Unlock();
-        SetFailureReason(name + ": the conversion picture has no pixels");
-        return nullptr;
+    if (!slot.conversion->Lock()) {
+        source.Unlock();
+        frame.failure = name + ": the conversion picture has no pixels";
+        return frame;
     }
-    const SurfaceDesc& dst = conversion_->Desc();
+    const SurfaceDesc& dst = slot.conversion->Desc();
     ExpandGreyRows(src.bits, src.pitch, dst.bits, dst.pitch, w, h);
-    source_->Unlock();
-    return dst.bits;
+    source.Unlock();
+    frame.pixels = dst.bits;
+    return frame;
 }
 
 int32_t CEncodeFromSeqFile::Run() {
-    CPlaneSurface* encode_surface = conversion_ ? conversion_.get() : source_.get();
+    ImageSlot& first = slots_[0];
+    CPlaneSurface* encode_surface = first.conversion ? first.conversion.get() : first.source.get();
     if (!encode_surface) return FailRun("the job was not loaded");
     const uint32_t layout = encode_surface->HasAlpha() ? kLayoutARGB32 : kLayoutRGB32;
     if (!SetSourceFormat(layout, picture_width_, picture_height_, false))
@@ -154,22 +178,46 @@ int32_t CEncodeFromSeqFile::Run() {
     rate_denominator_ = 1;
     if (!OpenEncoder(work_directory_, std::string())) return FailRun("the encoder could not be opened");
 
+    // With more than one thread the next image is read and decoded while
+    // the current one is encoded; the frames reach the encoder in the same
+    // order either way.
+    const bool ahead = _rvxlib_::WorkerThreadCount() > 1 && MakeSlot(slots_[1]);
+    auto load = [this](ImageSlot* slot, uint64_t n) {
+        return LoadFrame(*slot, FormatSequenceName(sequence_.pattern, n));
+    };
+    std::future<LoadedFrame> next;
+    ImageSlot* next_slot = &slots_[0];
+    if (ahead && sequence_.first < end_)
+        next = std::async(std::launch::async, load, next_slot, uint64_t(sequence_.first));
+
     bool failed = false;
     for (uint64_t n = sequence_.first; n < end_; ++n) {
         if (!CanContinue()) break;
         const std::string name = FormatSequenceName(sequence_.pattern, n);
-        const uint8_t* pixels = LoadFrame(name);
-        if (!pixels) {
+        ImageSlot& slot = *next_slot;
+        const LoadedFrame frame = ahead ? next.get() : LoadFrame(slot, name);
+        if (!frame.pixels) {
+            SetFailureReason(frame.failure);
             failed = true;
             break;
         }
+        if (ahead) {
+            next_slot = &slots_[&slot == &slots_[0] ? 1 : 0];
+            if (n + 1 < end_) next = std::async(std::launch::async, load, next_slot, n + 1);
+        }
         current_name_ = name;
-        const int32_t status = EncodeFrame(pixels);
-        encode_surface->Unlock();
+        const int32_t status = EncodeFrame(frame.pixels);
+        Release(slot);
         if (status == kJobFail) {
             failed = true;
             break;
         }
+    }
+    // A load still running reads into a slot; it must end before the slots
+    // can go, and its picture is not needed any more.
+    if (next.valid()) {
+        const LoadedFrame unused = next.get();
+        if (unused.pixels) Release(*next_slot);
     }
 
     if (!failed && CanContinue() && !sound_path_.empty() && EncodeSound(sound_path_) != kJobOk) failed = true;

@@ -37,14 +37,27 @@ public:
     uint32_t PictureHeight() const { return picture_height_; }
 
 private:
-    // Loads image n into the source surface and gives the pixels the encoder
-    // takes; null (with the failure reason set) when the image is unusable.
-    const uint8_t* LoadFrame(const std::string& name);
+    // What one image is loaded with. Two of them let the next image load on
+    // another thread while the current one is encoded.
+    struct ImageSlot {
+        std::unique_ptr<CPlaneSurface> source;
+        std::unique_ptr<CPlaneSurface> conversion;  // grey runs only
+        std::unique_ptr<CGraphicLoader> loader;
+    };
+    struct LoadedFrame {
+        const uint8_t* pixels = nullptr;  // locked until the slot's Release
+        std::string failure;
+    };
+
+    // Loads the named image into a slot and gives the pixels the encoder
+    // takes; null pixels and the reason when the image is unusable. Touches
+    // nothing outside the slot, so it may run beside the encoder.
+    LoadedFrame LoadFrame(ImageSlot& slot, const std::string& name) const;
+    static void Release(ImageSlot& slot);
+    bool MakeSlot(ImageSlot& slot) const;
 
     IJobHost* page_;
-    std::unique_ptr<CPlaneSurface> source_;
-    std::unique_ptr<CPlaneSurface> conversion_;
-    std::unique_ptr<CGraphicLoader> loader_;
+    ImageSlot slots_[2];
     SequenceName sequence_;
     std::string work_directory_;
     std::string sound_path_;

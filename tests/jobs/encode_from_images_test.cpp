@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -276,4 +277,28 @@ TEST_F(ImageJob, JapaneseAndPercentFolderNamesWork) {
     // Only the last digit run counts: the run is コマ1..コマ3, the folder stays.
     EXPECT_EQ(Lines((folder / "出力.rvx").string()).size(), 5u);
     EXPECT_NE(host.progress_texts[2].find("動画 100%//コマ3.png"), std::string::npos) << host.progress_texts[2];
+}
+
+// Reading images ahead and sharing rows among threads must not change a byte:
+// the same run encoded on one thread and on several gives the same movie.
+TEST_F(ImageJob, OneThreadAndSeveralWriteTheSameMovie) {
+    WriteRun(dir, "t", 1, 12, 72, 56);
+    struct ThreadSetting {
+        ~ThreadSetting() { ::unsetenv("RVX_THREADS"); }
+    } restore;
+    std::vector<char> movies[2];
+    const char* counts[2] = {"1", "3"};
+    for (int k = 0; k < 2; ++k) {
+        ::setenv("RVX_THREADS", counts[k], 1);
+        const std::string out = dir / ("t" + std::string(counts[k]) + ".rvx");
+        JobHost host(dir / "t0001.png", out);
+        auto job = LoadedJob(host, &CreateRVXMovieWriter);
+        ASSERT_EQ(job->Start(), 1);
+        ASSERT_EQ(host.WaitForEnd(), MSG_JOB_DONE) << job->FailureReason();
+        job.reset();
+        std::ifstream in(out, std::ios::binary);
+        movies[k].assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    ASSERT_GT(movies[0].size(), 1000u);
+    EXPECT_TRUE(movies[0] == movies[1]);
 }
