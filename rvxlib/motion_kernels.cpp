@@ -85,7 +85,13 @@ void subtract_prediction_c(int16_t* cur, const uint8_t* pred, ptrdiff_t pitch) {
 }  // namespace
 
 MotionKernels motion_kernels_portable() {
-    return {ssd16x16_c, activity16x16_c, halfpel_c, add_prediction_c, subtract_prediction_c};
+    return {ssd16x16_c, ssd16x16_c, activity16x16_c, halfpel_c, add_prediction_c, subtract_prediction_c};
+}
+
+bool motion_block_is_narrow(const int16_t* cur) {
+    int16_t low = INT16_MAX;
+    for (int i = 0; i < 1024; ++i) low = cur[i] < low ? cur[i] : low;
+    return low >= kNarrowSampleMin;
 }
 
 MotionKernels motion_kernels_for(uint32_t features) {

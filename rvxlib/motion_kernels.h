@@ -12,9 +12,17 @@
 
 namespace _rvxlib_ {
 
+// Smallest current sample for which every difference to a reference byte
+// fits a signed 16-bit value.
+constexpr int16_t kNarrowSampleMin = -32768 + 255;
+
 struct MotionKernels {
     // Per channel, sum over the macroblock of (cur - ref)^2.
     void (*ssd16x16)(const int16_t* cur, const uint8_t* ref, ptrdiff_t pitch, uint32_t out[4]);
+    // The same sums for a current block whose samples are all at least
+    // kNarrowSampleMin (every block loaded from a picture is); faster where
+    // the differences can stay in 16 bits.
+    void (*ssd16x16_narrow)(const int16_t* cur, const uint8_t* ref, ptrdiff_t pitch, uint32_t out[4]);
     // Per channel, sum of (sample - rounded mean)^2.
     void (*activity16x16)(const int16_t* cur, uint32_t out[4]);
     // Builds the 16x16 prediction at a half-pel offset into dst (pitch
@@ -26,6 +34,8 @@ struct MotionKernels {
 };
 
 MotionKernels motion_kernels_portable();
+// True when every sample of the current block is at least kNarrowSampleMin.
+bool motion_block_is_narrow(const int16_t* cur);
 MotionKernels motion_kernels_for(uint32_t features);
 
 // Replaces the routines that have an SSE2 twin; false when this build has

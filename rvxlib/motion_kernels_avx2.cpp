@@ -42,12 +42,42 @@ __attribute__((target("avx2"))) void ssd16x16_avx2(const int16_t* cur, const uin
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), sum);
 }
 
+// With every difference in a signed 16-bit lane, madd squares and pairs
+// them: d*d gives channel 0 + 1 (and 2 + 3) per 32-bit lane, d*(d masked to
+// the even channels) gives channel 0 (and 2) alone, and the odd channels
+// are the difference. A pair of squares reaches 2^31 only as a bit pattern,
+// so every sum is exact modulo 2^32 like the portable one.
+__attribute__((target("avx2"))) void ssd16x16_narrow_avx2(const int16_t* cur, const uint8_t* ref,
+                                                          ptrdiff_t pitch, uint32_t out[4]) {
+    const __m256i even = _mm256_set1_epi32(0xFFFF);
+    __m256i pairs = _mm256_setzero_si256();
+    __m256i evens = _mm256_setzero_si256();
+    for (int r = 0; r < 16; ++r) {
+        const int16_t* c = cur + 64 * r;
+        const uint8_t* p = ref + pitch * r;
+        for (int i = 0; i < 64; i += 16) {
+            const __m256i d = _mm256_sub_epi16(
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c + i)),
+                _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i))));
+            pairs = _mm256_add_epi32(pairs, _mm256_madd_epi16(d, d));
+            evens = _mm256_add_epi32(evens, _mm256_madd_epi16(d, _mm256_and_si256(d, even)));
+        }
+    }
+    __m128i p4 = _mm_add_epi32(_mm256_castsi256_si128(pairs), _mm256_extracti128_si256(pairs, 1));
+    __m128i e4 = _mm_add_epi32(_mm256_castsi256_si128(evens), _mm256_extracti128_si256(evens, 1));
+    p4 = _mm_add_epi32(p4, _mm_srli_si128(p4, 8));  // lanes 0, 1: channels 0+1, 2+3
+    e4 = _mm_add_epi32(e4, _mm_srli_si128(e4, 8));  // lanes 0, 1: channels 0, 2
+    const __m128i odd = _mm_sub_epi32(p4, e4);      // lanes 0, 1: channels 1, 3
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi32(e4, odd));
+}
+
 }  // namespace
 
 bool motion_kernels_avx2(MotionKernels& kernels) {
     __builtin_cpu_init();
     if (!__builtin_cpu_supports("avx2")) return false;
     kernels.ssd16x16 = ssd16x16_avx2;
+    kernels.ssd16x16_narrow = ssd16x16_narrow_avx2;
     return true;
 }
 

@@ -44,6 +44,31 @@ void ssd16x16_sse2(const int16_t* cur, const uint8_t* ref, ptrdiff_t pitch, uint
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), acc);
 }
 
+// See the AVX2 twin: madd squares the 16-bit differences in pairs.
+void ssd16x16_narrow_sse2(const int16_t* cur, const uint8_t* ref, ptrdiff_t pitch, uint32_t out[4]) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i even = _mm_set1_epi32(0xFFFF);
+    __m128i pairs = zero, evens = zero;
+    for (int r = 0; r < 16; ++r) {
+        const int16_t* c = cur + 64 * r;
+        const uint8_t* p = ref + pitch * r;
+        for (int i = 0; i < 4; ++i) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+            const __m128i d0 = _mm_sub_epi16(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 16 * i)), _mm_unpacklo_epi8(bytes, zero));
+            const __m128i d1 = _mm_sub_epi16(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 16 * i + 8)), _mm_unpackhi_epi8(bytes, zero));
+            pairs = _mm_add_epi32(pairs, _mm_add_epi32(_mm_madd_epi16(d0, d0), _mm_madd_epi16(d1, d1)));
+            evens = _mm_add_epi32(evens, _mm_add_epi32(_mm_madd_epi16(d0, _mm_and_si128(d0, even)),
+                                                       _mm_madd_epi16(d1, _mm_and_si128(d1, even))));
+        }
+    }
+    pairs = _mm_add_epi32(pairs, _mm_srli_si128(pairs, 8));
+    evens = _mm_add_epi32(evens, _mm_srli_si128(evens, 8));
+    const __m128i odd = _mm_sub_epi32(pairs, evens);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi32(evens, odd));
+}
+
 // Sign-extends the four channels of pixel 0 (low) or 1 (high) to 32 bits.
 inline __m128i WidenLow(__m128i v) { return _mm_srai_epi32(_mm_unpacklo_epi16(v, v), 16); }
 inline __m128i WidenHigh(__m128i v) { return _mm_srai_epi32(_mm_unpackhi_epi16(v, v), 16); }
@@ -95,6 +120,7 @@ void halfpel_sse2(uint8_t* dst, ptrdiff_t dst_pitch, const uint8_t* ref, ptrdiff
 
 bool motion_kernels_sse2(MotionKernels& kernels) {
     kernels.ssd16x16 = ssd16x16_sse2;
+    kernels.ssd16x16_narrow = ssd16x16_narrow_sse2;
     kernels.activity16x16 = activity16x16_sse2;
     kernels.halfpel = halfpel_sse2;
     return true;

@@ -60,11 +60,19 @@ CRVXMovingBlockUnSigned::CRVXMovingBlockUnSigned(uint32_t padded_width, uint32_t
                                                  bool for_encoding, int32_t default_range)
     : IRVXMovingBlock(padded_width, padded_height, for_encoding, default_range),
       kernels_(motion_kernels_portable()),
+      search_ssd_(kernels_.ssd16x16),
       prediction_(kPredictionBytes) {}
 
 int32_t CRVXMovingBlockUnSigned::Init(uint32_t features) {
     kernels_ = motion_kernels_for(features);
+    search_ssd_ = kernels_.ssd16x16;
     return 1;
+}
+
+// The block stays the same for the whole search, so one look at its samples
+// decides for every cost taken in it.
+void CRVXMovingBlockUnSigned::ChooseSearchKernel() {
+    search_ssd_ = motion_block_is_narrow(current_) ? kernels_.ssd16x16_narrow : kernels_.ssd16x16;
 }
 
 void CRVXMovingBlockUnSigned::MeasureActivity(uint32_t out[4]) {
@@ -76,10 +84,13 @@ void CRVXMovingBlockUnSigned::MeasureActivity(uint32_t out[4]) {
 }
 
 int32_t CRVXMovingBlockUnSigned::FullPelCost(uint32_t out[4], int32_t x, int32_t y) {
+    return FullPelCostWith(kernels_.ssd16x16, out, x, y);
+}
+
+int32_t CRVXMovingBlockUnSigned::FullPelCostWith(SsdKernel ssd, uint32_t out[4], int32_t x, int32_t y) {
     if (!current_ || !reference_) return 0;
     if (x < 0 || y < 0 || x >= width_ - 16 || y >= height_ - 16) return 0;
-    kernels_.ssd16x16(current_, reference_ + std::ptrdiff_t(y) * pitch_ + std::ptrdiff_t(x) * 4,
-                      pitch_, out);
+    ssd(current_, reference_ + std::ptrdiff_t(y) * pitch_ + std::ptrdiff_t(x) * 4, pitch_, out);
     return 1;
 }
 
@@ -98,8 +109,12 @@ const uint8_t* CRVXMovingBlockUnSigned::BuildPrediction(int32_t hx, int32_t hy) 
 }
 
 int32_t CRVXMovingBlockUnSigned::HalfPelCost(uint32_t out[4], int32_t hx, int32_t hy) {
+    return HalfPelCostWith(kernels_.ssd16x16, out, hx, hy);
+}
+
+int32_t CRVXMovingBlockUnSigned::HalfPelCostWith(SsdKernel ssd, uint32_t out[4], int32_t hx, int32_t hy) {
     if (!current_ || !reference_ || !HalfPelAllowed(hx, hy)) return 0;
-    kernels_.ssd16x16(current_, BuildPrediction(hx, hy), kPredictionPitch, out);
+    ssd(current_, BuildPrediction(hx, hy), kPredictionPitch, out);
     return 1;
 }
 
@@ -136,7 +151,7 @@ bool CRVXMovingBlockUnSigned::TryCandidate(int32_t x, int32_t y, const Window& w
                                            const uint32_t weights[4], Position& candidate) {
     if (!window.Contains(x, y) || visited_->TestAndMark(x, y)) return false;
     // A refused position stays marked: it would be refused again.
-    if (!FullPelCost(candidate.cost, x, y)) return false;
+    if (!FullPelCostWith(search_ssd_, candidate.cost, x, y)) return false;
     candidate.x = x;
     candidate.y = y;
     candidate.weighted = Weighted(candidate.cost, weights);
@@ -177,7 +192,7 @@ CRVXMovingBlockUnSigned::Position CRVXMovingBlockUnSigned::FullPelSearch(
     visited_->TestAndMark(x, y);
     // The last macroblock column and row are refused: the start then counts
     // as a perfect match and nothing can beat it.
-    if (FullPelCost(best.cost, x, y)) best.weighted = Weighted(best.cost, weights);
+    if (FullPelCostWith(search_ssd_, best.cost, x, y)) best.weighted = Weighted(best.cost, weights);
 
     if (PatternSteps(kDiamond, 4, 4, window, weights, target, best)) return best;
 
@@ -204,6 +219,7 @@ CRVXMovingBlockUnSigned::Position CRVXMovingBlockUnSigned::FullPelSearch(
 
 int32_t CRVXMovingBlockUnSigned::SearchMotion(RVXSearchRecord& record) {
     if (!reference_ || !current_ || !visited_) return 0;
+    ChooseSearchKernel();
     MeasureActivity(record.activity);
     const uint32_t activity = Weighted(record.activity, record.weights);
     Window window;
@@ -221,7 +237,7 @@ int32_t CRVXMovingBlockUnSigned::SearchMotion(RVXSearchRecord& record) {
     for (const auto& n : kHalfPel) {
         if (!window.Contains(best.x + n[0], best.y + n[1])) continue;
         uint32_t cost[4];
-        if (!HalfPelCost(cost, 2 * best.x + n[0], 2 * best.y + n[1])) continue;
+        if (!HalfPelCostWith(search_ssd_, cost, 2 * best.x + n[0], 2 * best.y + n[1])) continue;
         const uint32_t weighted = Weighted(cost, record.weights);
         if (weighted < best_weighted) {
             best_weighted = weighted;
@@ -239,6 +255,7 @@ int32_t CRVXMovingBlockUnSigned::SearchMotion(RVXSearchRecord& record) {
 int32_t CRVXMovingBlockUnSigned::TestMatch(int32_t x, int32_t y, const uint32_t weights[4],
                                            uint32_t threshold) {
     if (!reference_ || !current_ || !visited_) return 0;
+    ChooseSearchKernel();
     uint32_t values[4];
     MeasureActivity(values);
     const uint32_t activity = Weighted(values, weights);

@@ -110,6 +110,11 @@ private:
         uint32_t weighted;
     };
 
+    using SsdKernel = void (*)(const int16_t*, const uint8_t*, ptrdiff_t, uint32_t[4]);
+    int32_t FullPelCostWith(SsdKernel ssd, uint32_t out[4], int32_t x, int32_t y);
+    int32_t HalfPelCostWith(SsdKernel ssd, uint32_t out[4], int32_t hx, int32_t hy);
+    // Picks the cost routine for the block about to be searched.
+    void ChooseSearchKernel();
     bool MakeWindow(int32_t x, int32_t y, int32_t range, Window& window) const;
     bool HalfPelAllowed(int32_t hx, int32_t hy) const;
     const uint8_t* BuildPrediction(int32_t hx, int32_t hy);
@@ -121,6 +126,7 @@ private:
                       const uint32_t weights[4], uint64_t target, Position& best);
 
     MotionKernels kernels_;
+    SsdKernel search_ssd_;  // the cost routine of the search under way
     AlignedBuffer<uint8_t> prediction_;
 };
 

@@ -202,6 +202,10 @@ void ExpectSameAsPortable(const MotionKernels& fast) {
         portable.ssd16x16(cur, ref + (round % 5) * 4, 96, want);
         fast.ssd16x16(cur, ref + (round % 5) * 4, 96, got);
         for (int k = 0; k < 4; ++k) ASSERT_EQ(got[k], want[k]) << round;
+        if (motion_block_is_narrow(cur)) {
+            fast.ssd16x16_narrow(cur, ref + (round % 5) * 4, 96, got);
+            for (int k = 0; k < 4; ++k) ASSERT_EQ(got[k], want[k]) << "narrow " << round;
+        }
         portable.activity16x16(cur, want);
         fast.activity16x16(cur, got);
         for (int k = 0; k < 4; ++k) ASSERT_EQ(got[k], want[k]) << "activity " << round;
@@ -213,15 +217,40 @@ void ExpectSameAsPortable(const MotionKernels& fast) {
     }
 }
 
+// The fast cost for picture blocks at the edges of its range: differences of
+// -32768 and 32767, whose paired squares reach 2^31, and the wrapped sums.
+void ExpectNarrowSameAsPortable(const MotionKernels& fast) {
+    const MotionKernels portable = motion_kernels_portable();
+    std::mt19937 rng(5);
+    alignas(16) int16_t cur[1024];
+    alignas(16) uint8_t ref[16 * 64];
+    for (int round = 0; round < 60; ++round) {
+        for (int i = 0; i < 1024; ++i) {
+            const int16_t edge = ((i >> (round % 3)) & 1) ? INT16_MAX : kNarrowSampleMin;
+            cur[i] = round < 20 ? edge : int16_t(kNarrowSampleMin + int(rng() % (INT16_MAX - kNarrowSampleMin + 1)));
+        }
+        for (int i = 0; i < 1024; ++i) ref[i] = cur[i] < 0 ? 255 : (round & 1 ? 0 : uint8_t(rng()));
+        ASSERT_TRUE(motion_block_is_narrow(cur));
+        uint32_t want[4], got[4];
+        portable.ssd16x16(cur, ref, 64, want);
+        fast.ssd16x16_narrow(cur, ref, 64, got);
+        for (int k = 0; k < 4; ++k) ASSERT_EQ(got[k], want[k]) << round;
+    }
+    cur[77] = kNarrowSampleMin - 1;
+    EXPECT_FALSE(motion_block_is_narrow(cur));
+}
+
 TEST(MotionKernels, EveryVariantMatchesThePortableRoutines) {
     MotionKernels sse2 = motion_kernels_portable();
     if (motion_kernels_sse2(sse2)) {
         SCOPED_TRACE("SSE2");
         ExpectSameAsPortable(sse2);
+        ExpectNarrowSameAsPortable(sse2);
     }
     MotionKernels avx2 = motion_kernels_portable();
     if (motion_kernels_avx2(avx2)) {
         SCOPED_TRACE("AVX2");
         ExpectSameAsPortable(avx2);
+        ExpectNarrowSameAsPortable(avx2);
     }
 }
