@@ -204,7 +204,10 @@ FloatLLMRoutines FloatLLMPortable() {
 
 FloatLLMRoutines FloatLLMFor(uint32_t features) {
     FloatLLMRoutines routines = FloatLLMPortable();
-    if ((features & kCpuSse) != 0 && (features & kCpuSse2) != 0) FloatLLMSse2LoadStore(&routines);
+    if ((features & kCpuSse) != 0 && (features & kCpuSse2) != 0) {
+        FloatLLMSse2Passes(&routines);
+        FloatLLMSse2LoadStore(&routines);
+    }
     return routines;
 }
 

@@ -44,8 +44,9 @@ struct FloatLLMRoutines {
 FloatLLMRoutines FloatLLMPortable();
 // Replaces load and store by their SSE2 twins; false where they are not built.
 bool FloatLLMSse2LoadStore(FloatLLMRoutines* routines);
-// The fastest routines the processor feature word allows. The passes are
-// written so that compilers vectorise them on their own, with the same bits.
+// Replaces the four 1-D passes by their SSE2 twins; false where not built.
+bool FloatLLMSse2Passes(FloatLLMRoutines* routines);
+// The fastest routines the processor feature word allows.
 FloatLLMRoutines FloatLLMFor(uint32_t features);
 
 }  // namespace _pqxlib_

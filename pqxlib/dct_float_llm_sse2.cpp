@@ -1,5 +1,6 @@
-// SSE2 twins of the float DCT's load and store: the conversions between 16-bit
-// values and floats, four lanes (one block column) at a time. Each lane goes
+// SSE2 twins of the float DCT's passes, load and store: the four lanes (one
+// block column, the block's channels) of every value in one register, and
+// the conversions between 16-bit values and floats. Each lane goes
 // through the same IEEE operations as the portable routine (multiply, divide,
 // add a signed quarter, clamp, truncate), so the results are the same bits.
 
@@ -77,6 +78,108 @@ void StoreInverseSse2(const float* work, int16_t* block, int lanes, float scale)
 
 }  // namespace
 
+namespace {
+
+// The 1-D passes with the four lanes in one register: every lane goes through
+// the portable pass's operations in the portable order, so the bits agree.
+template <int kStride>
+inline void Forward1DSse2(float* p, const float* kc) {
+    const __m128 k0 = _mm_set1_ps(kc[kK0]), k1 = _mm_set1_ps(kc[kK1]), k2 = _mm_set1_ps(kc[kK2]);
+    const __m128 k3 = _mm_set1_ps(kc[kK3]), k5 = _mm_set1_ps(kc[kK5]), k6 = _mm_set1_ps(kc[kK6]);
+    const __m128 k7 = _mm_set1_ps(kc[kK7]);
+    __m128 x[8];
+    for (int i = 0; i < 8; ++i) x[i] = _mm_loadu_ps(p + i * kStride);
+
+    const __m128 s07 = _mm_add_ps(x[0], x[7]), s16 = _mm_add_ps(x[1], x[6]);
+    const __m128 s25 = _mm_add_ps(x[2], x[5]), s34 = _mm_add_ps(x[3], x[4]);
+    const __m128 d07 = _mm_sub_ps(x[0], x[7]), d16 = _mm_sub_ps(x[1], x[6]);
+    const __m128 d25 = _mm_sub_ps(x[2], x[5]), d34 = _mm_sub_ps(x[3], x[4]);
+
+    const __m128 a = _mm_add_ps(s07, s34), b = _mm_add_ps(s16, s25);
+    const __m128 e = _mm_sub_ps(s07, s34), f = _mm_sub_ps(s16, s25);
+    _mm_storeu_ps(p + 0 * kStride, _mm_add_ps(a, b));
+    _mm_storeu_ps(p + 4 * kStride, _mm_sub_ps(a, b));
+    _mm_storeu_ps(p + 2 * kStride, _mm_add_ps(_mm_mul_ps(k2, e), _mm_mul_ps(k6, f)));
+    _mm_storeu_ps(p + 6 * kStride, _mm_sub_ps(_mm_mul_ps(k6, e), _mm_mul_ps(k2, f)));
+
+    const __m128 r4 = _mm_add_ps(_mm_mul_ps(k3, d34), _mm_mul_ps(k5, d07));
+    const __m128 r7 = _mm_sub_ps(_mm_mul_ps(k3, d07), _mm_mul_ps(k5, d34));
+    const __m128 r5 = _mm_add_ps(_mm_mul_ps(k1, d25), _mm_mul_ps(k7, d16));
+    const __m128 r6 = _mm_sub_ps(_mm_mul_ps(k1, d16), _mm_mul_ps(k7, d25));
+    const __m128 lo = _mm_add_ps(r4, r6), hi = _mm_add_ps(r7, r5);
+    _mm_storeu_ps(p + 3 * kStride, _mm_sub_ps(r7, r5));
+    _mm_storeu_ps(p + 5 * kStride, _mm_sub_ps(r4, r6));
+    _mm_storeu_ps(p + 1 * kStride, _mm_mul_ps(_mm_add_ps(hi, lo), k0));
+    _mm_storeu_ps(p + 7 * kStride, _mm_mul_ps(_mm_sub_ps(hi, lo), k0));
+}
+
+template <int kStride>
+inline void Inverse1DSse2(float* p, const float* kc) {
+    const __m128 c6 = _mm_set1_ps(kc[kK6]), c3 = _mm_set1_ps(kc[kK3]);
+    const __m128 p26 = _mm_set1_ps(kc[kK2MinusK6]), s26 = _mm_set1_ps(kc[kK2PlusK6]);
+    const __m128 m0 = _mm_set1_ps(kc[kK5K3MinusK1K7]), m1 = _mm_set1_ps(kc[kK7K3K1MinusK5]);
+    const __m128 m2 = _mm_set1_ps(kc[kK5K3K1MinusK7]), m3 = _mm_set1_ps(kc[kK3K1MinusK5K7]);
+    const __m128 n1 = _mm_set1_ps(kc[kK7MinusK3]), n2 = _mm_set1_ps(kc[kMinusK3MinusK1]);
+    const __m128 n3 = _mm_set1_ps(kc[kMinusK3MinusK5]), n4 = _mm_set1_ps(kc[kK5MinusK3]);
+    __m128 y[8];
+    for (int i = 0; i < 8; ++i) y[i] = _mm_loadu_ps(p + i * kStride);
+
+    const __m128 z = _mm_mul_ps(_mm_add_ps(y[2], y[6]), c6);
+    const __m128 even2 = _mm_sub_ps(z, _mm_mul_ps(y[6], s26));
+    const __m128 even3 = _mm_add_ps(z, _mm_mul_ps(y[2], p26));
+    const __m128 even0 = _mm_add_ps(y[0], y[4]), even1 = _mm_sub_ps(y[0], y[4]);
+    const __m128 e10 = _mm_add_ps(even0, even3), e13 = _mm_sub_ps(even0, even3);
+    const __m128 e11 = _mm_add_ps(even1, even2), e12 = _mm_sub_ps(even1, even2);
+
+    __m128 z1 = _mm_add_ps(y[7], y[1]), z2 = _mm_add_ps(y[5], y[3]);
+    __m128 z3 = _mm_add_ps(y[7], y[3]), z4 = _mm_add_ps(y[5], y[1]);
+    const __m128 z5 = _mm_mul_ps(_mm_add_ps(z3, z4), c3);
+    __m128 o0 = _mm_mul_ps(y[7], m0);
+    __m128 o1 = _mm_mul_ps(y[5], m1);
+    __m128 o2 = _mm_mul_ps(y[3], m2);
+    __m128 o3 = _mm_mul_ps(y[1], m3);
+    z1 = _mm_mul_ps(z1, n1);
+    z2 = _mm_mul_ps(z2, n2);
+    z3 = _mm_add_ps(_mm_mul_ps(z3, n3), z5);
+    z4 = _mm_add_ps(_mm_mul_ps(z4, n4), z5);
+    o0 = _mm_add_ps(o0, _mm_add_ps(z1, z3));
+    o1 = _mm_add_ps(o1, _mm_add_ps(z2, z4));
+    o2 = _mm_add_ps(o2, _mm_add_ps(z2, z3));
+    o3 = _mm_add_ps(o3, _mm_add_ps(z1, z4));
+
+    _mm_storeu_ps(p + 0 * kStride, _mm_add_ps(e10, o3));
+    _mm_storeu_ps(p + 7 * kStride, _mm_sub_ps(e10, o3));
+    _mm_storeu_ps(p + 1 * kStride, _mm_add_ps(e11, o2));
+    _mm_storeu_ps(p + 6 * kStride, _mm_sub_ps(e11, o2));
+    _mm_storeu_ps(p + 2 * kStride, _mm_add_ps(e12, o1));
+    _mm_storeu_ps(p + 5 * kStride, _mm_sub_ps(e12, o1));
+    _mm_storeu_ps(p + 3 * kStride, _mm_add_ps(e13, o0));
+    _mm_storeu_ps(p + 4 * kStride, _mm_sub_ps(e13, o0));
+}
+
+void RowForwardSse2(float* work, const float* kc) {
+    for (int r = 0; r < 8; ++r) Forward1DSse2<4>(work + 32 * r, kc);
+}
+void ColumnForwardSse2(float* work, const float* kc) {
+    for (int c = 0; c < 8; ++c) Forward1DSse2<32>(work + 4 * c, kc);
+}
+void RowInverseSse2(float* work, const float* kc) {
+    for (int r = 0; r < 8; ++r) Inverse1DSse2<4>(work + 32 * r, kc);
+}
+void ColumnInverseSse2(float* work, const float* kc) {
+    for (int c = 0; c < 8; ++c) Inverse1DSse2<32>(work + 4 * c, kc);
+}
+
+}  // namespace
+
+bool FloatLLMSse2Passes(FloatLLMRoutines* routines) {
+    routines->row_forward = RowForwardSse2;
+    routines->column_forward = ColumnForwardSse2;
+    routines->row_inverse = RowInverseSse2;
+    routines->column_inverse = ColumnInverseSse2;
+    return true;
+}
+
 bool FloatLLMSse2LoadStore(FloatLLMRoutines* routines) {
     routines->load = LoadSse2;
     routines->store_forward = StoreForwardSse2;
@@ -90,6 +193,7 @@ bool FloatLLMSse2LoadStore(FloatLLMRoutines* routines) {
 
 namespace _pqxlib_ {
 bool FloatLLMSse2LoadStore(FloatLLMRoutines*) { return false; }
+bool FloatLLMSse2Passes(FloatLLMRoutines*) { return false; }
 }  // namespace _pqxlib_
 
 #endif

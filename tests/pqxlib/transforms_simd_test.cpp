@@ -5,9 +5,11 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <random>
 
 #include "pqxlib/dct_float_llm.h"
+#include "pqxlib/dct_float_llm_kernels.h"
 #include "pqxlib/dct_int_aan.h"
 #include "pqxlib/quant_tables.h"
 #include "support/cpu_features.h"
@@ -115,6 +117,33 @@ TEST(TransformVariants, FloatLoadAndStoreSse2MatchPortable) {
                     ASSERT_EQ(a.v, b.v) << "inverse, scale " << scale << " lanes " << lanes << " block " << n;
                 }
             }
+        }
+    }
+}
+
+// The passes compared on their floats, before any rounding could hide a
+// difference in the last bit: ordinary, huge and tiny values and both signs.
+TEST(TransformVariants, FloatPassesSse2MatchPortableBitForBit) {
+    FloatLLMRoutines fast = FloatLLMPortable();
+    if (!FloatLLMSse2Passes(&fast)) GTEST_SKIP() << "no SSE2 passes in this build";
+    const FloatLLMRoutines portable = FloatLLMPortable();
+    using Pass = void (*)(float*, const float*);
+    const Pass pairs[4][2] = {{portable.row_forward, fast.row_forward},
+                              {portable.column_forward, fast.column_forward},
+                              {portable.row_inverse, fast.row_inverse},
+                              {portable.column_inverse, fast.column_inverse}};
+    std::mt19937 rng(43);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    const float scales[] = {255.0f, 1e-30f, 3e37f, 65535.0f * 255.0f};
+    for (int n = 0; n < 400; ++n) {
+        alignas(16) std::array<float, 256> a;
+        for (float& v : a) v = unit(rng) * scales[n % 4];
+        for (const auto& pass : pairs) {
+            alignas(16) std::array<float, 256> x = a, y = a;
+            pass[0](x.data(), kFloatLLMConstants);
+            pass[1](y.data(), kFloatLLMConstants);
+            for (int i = 0; i < 256; ++i)
+                ASSERT_EQ(std::memcmp(&x[i], &y[i], sizeof(float)), 0) << "block " << n << " value " << i;
         }
     }
 }
