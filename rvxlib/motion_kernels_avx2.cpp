@@ -1,7 +1,7 @@
-// AVX2 twin of the sum of squared differences, the search's hot loop. Built
-// for the AVX2 target function by function, so the rest of the program keeps
-// running on processors without it; results equal the portable routine for
-// every input.
+// AVX2 twins of the sums of squared differences, the search's hot loop, and
+// of the block activity. Built for the AVX2 target function by function, so
+// the rest of the program keeps running on processors without it; results
+// equal the portable routines for every input.
 
 #include "rvxlib/motion_kernels.h"
 
@@ -42,6 +42,40 @@ __attribute__((target("avx2"))) void ssd16x16_avx2(const int16_t* cur, const uin
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), sum);
 }
 
+// Channel sums by madd against ones: all four channels in pairs (0+1, 2+3)
+// and the even ones alone, as in the narrow cost below; 16-bit samples
+// summed in pairs cannot overflow 32 bits, nor can 256 of them per channel.
+__attribute__((target("avx2"))) void activity16x16_avx2(const int16_t* cur, uint32_t out[4]) {
+    const __m256i ones = _mm256_set1_epi16(1);
+    const __m256i even_ones = _mm256_set1_epi32(1);
+    __m256i pairs = _mm256_setzero_si256(), evens = _mm256_setzero_si256();
+    for (int i = 0; i < 1024; i += 16) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cur + i));
+        pairs = _mm256_add_epi32(pairs, _mm256_madd_epi16(v, ones));
+        evens = _mm256_add_epi32(evens, _mm256_madd_epi16(v, even_ones));
+    }
+    __m128i p4 = _mm_add_epi32(_mm256_castsi256_si128(pairs), _mm256_extracti128_si256(pairs, 1));
+    __m128i e4 = _mm_add_epi32(_mm256_castsi256_si128(evens), _mm256_extracti128_si256(evens, 1));
+    p4 = _mm_add_epi32(p4, _mm_srli_si128(p4, 8));
+    e4 = _mm_add_epi32(e4, _mm_srli_si128(e4, 8));
+    alignas(16) int32_t sums[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(sums),
+                    _mm_unpacklo_epi32(e4, _mm_sub_epi32(p4, e4)));
+    // The rounded mean of 16-bit samples is itself a 16-bit value.
+    const __m256i means = _mm256_setr_epi16(
+        int16_t((sums[0] + 128) >> 8), int16_t((sums[1] + 128) >> 8), int16_t((sums[2] + 128) >> 8),
+        int16_t((sums[3] + 128) >> 8), int16_t((sums[0] + 128) >> 8), int16_t((sums[1] + 128) >> 8),
+        int16_t((sums[2] + 128) >> 8), int16_t((sums[3] + 128) >> 8), int16_t((sums[0] + 128) >> 8),
+        int16_t((sums[1] + 128) >> 8), int16_t((sums[2] + 128) >> 8), int16_t((sums[3] + 128) >> 8),
+        int16_t((sums[0] + 128) >> 8), int16_t((sums[1] + 128) >> 8), int16_t((sums[2] + 128) >> 8),
+        int16_t((sums[3] + 128) >> 8));
+    __m256i acc = _mm256_setzero_si256();
+    for (int i = 0; i < 1024; i += 16)
+        acc = AddSquares(acc, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cur + i)), means);
+    const __m128i sum = _mm_add_epi32(_mm256_castsi256_si128(acc), _mm256_extracti128_si256(acc, 1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), sum);
+}
+
 // With every difference in a signed 16-bit lane, madd squares and pairs
 // them: d*d gives channel 0 + 1 (and 2 + 3) per 32-bit lane, d*(d masked to
 // the even channels) gives channel 0 (and 2) alone, and the odd channels
@@ -78,6 +112,7 @@ bool motion_kernels_avx2(MotionKernels& kernels) {
     if (!__builtin_cpu_supports("avx2")) return false;
     kernels.ssd16x16 = ssd16x16_avx2;
     kernels.ssd16x16_narrow = ssd16x16_narrow_avx2;
+    kernels.activity16x16 = activity16x16_avx2;
     return true;
 }
 
