@@ -9,11 +9,11 @@ namespace {
 // 32-bit sums they feed instead of overflowing a signed product.
 inline uint32_t magnitude(int32_t d) { return d < 0 ? uint32_t(-d) : uint32_t(d); }
 
-void ssd16x16_c(const int16_t* cur, const uint8_t* ref, ptrdiff_t pitch, uint32_t out[4]) {
+void ssd16xn_c(const int16_t* cur, const uint8_t* ref, ptrdiff_t pitch, int rows, uint32_t out[4]) {
     // Four running sums, one per channel, written out so the compiler can
     // keep them in one vector register.
     uint32_t s0 = 0, s1 = 0, s2 = 0, s3 = 0;
-    for (int r = 0; r < 16; ++r) {
+    for (int r = 0; r < rows; ++r) {
         const int16_t* c = cur + 64 * r;
         const uint8_t* p = ref + pitch * r;
         for (int i = 0; i < 64; i += 4) {
@@ -31,6 +31,10 @@ void ssd16x16_c(const int16_t* cur, const uint8_t* ref, ptrdiff_t pitch, uint32_
     out[1] = s1;
     out[2] = s2;
     out[3] = s3;
+}
+
+void ssd16x16_c(const int16_t* cur, const uint8_t* ref, ptrdiff_t pitch, uint32_t out[4]) {
+    ssd16xn_c(cur, ref, pitch, 16, out);
 }
 
 void activity16x16_c(const int16_t* cur, uint32_t out[4]) {
@@ -85,7 +89,7 @@ void subtract_prediction_c(int16_t* cur, const uint8_t* pred, ptrdiff_t pitch) {
 }  // namespace
 
 MotionKernels motion_kernels_portable() {
-    return {ssd16x16_c, ssd16x16_c, activity16x16_c, halfpel_c, add_prediction_c, subtract_prediction_c};
+    return {ssd16x16_c, ssd16xn_c, activity16x16_c, halfpel_c, add_prediction_c, subtract_prediction_c};
 }
 
 bool motion_block_is_narrow(const int16_t* cur) {

@@ -19,10 +19,11 @@ constexpr int16_t kNarrowSampleMin = -32768 + 255;
 struct MotionKernels {
     // Per channel, sum over the macroblock of (cur - ref)^2.
     void (*ssd16x16)(const int16_t* cur, const uint8_t* ref, ptrdiff_t pitch, uint32_t out[4]);
-    // The same sums for a current block whose samples are all at least
-    // kNarrowSampleMin (every block loaded from a picture is); faster where
-    // the differences can stay in 16 bits.
-    void (*ssd16x16_narrow)(const int16_t* cur, const uint8_t* ref, ptrdiff_t pitch, uint32_t out[4]);
+    // The same sums over the first `rows` rows (1..16) for a current block
+    // whose samples are all at least kNarrowSampleMin (every block loaded
+    // from a picture is); faster where the differences can stay in 16 bits.
+    void (*ssd16xn_narrow)(const int16_t* cur, const uint8_t* ref, ptrdiff_t pitch, int rows,
+                           uint32_t out[4]);
     // Per channel, sum of (sample - rounded mean)^2.
     void (*activity16x16)(const int16_t* cur, uint32_t out[4]);
     // Builds the 16x16 prediction at a half-pel offset into dst (pitch

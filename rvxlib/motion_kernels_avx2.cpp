@@ -81,12 +81,12 @@ __attribute__((target("avx2"))) void activity16x16_avx2(const int16_t* cur, uint
 // the even channels) gives channel 0 (and 2) alone, and the odd channels
 // are the difference. A pair of squares reaches 2^31 only as a bit pattern,
 // so every sum is exact modulo 2^32 like the portable one.
-__attribute__((target("avx2"))) void ssd16x16_narrow_avx2(const int16_t* cur, const uint8_t* ref,
-                                                          ptrdiff_t pitch, uint32_t out[4]) {
+__attribute__((target("avx2"))) void ssd16xn_narrow_avx2(const int16_t* cur, const uint8_t* ref,
+                                                         ptrdiff_t pitch, int rows, uint32_t out[4]) {
     const __m256i even = _mm256_set1_epi32(0xFFFF);
     __m256i pairs = _mm256_setzero_si256();
     __m256i evens = _mm256_setzero_si256();
-    for (int r = 0; r < 16; ++r) {
+    for (int r = 0; r < rows; ++r) {
         const int16_t* c = cur + 64 * r;
         const uint8_t* p = ref + pitch * r;
         for (int i = 0; i < 64; i += 16) {
@@ -111,7 +111,7 @@ bool motion_kernels_avx2(MotionKernels& kernels) {
     __builtin_cpu_init();
     if (!__builtin_cpu_supports("avx2")) return false;
     kernels.ssd16x16 = ssd16x16_avx2;
-    kernels.ssd16x16_narrow = ssd16x16_narrow_avx2;
+    kernels.ssd16xn_narrow = ssd16xn_narrow_avx2;
     kernels.activity16x16 = activity16x16_avx2;
     return true;
 }

@@ -45,11 +45,12 @@ void ssd16x16_sse2(const int16_t* cur, const uint8_t* ref, ptrdiff_t pitch, uint
 }
 
 // See the AVX2 twin: madd squares the 16-bit differences in pairs.
-void ssd16x16_narrow_sse2(const int16_t* cur, const uint8_t* ref, ptrdiff_t pitch, uint32_t out[4]) {
+void ssd16xn_narrow_sse2(const int16_t* cur, const uint8_t* ref, ptrdiff_t pitch, int rows,
+                         uint32_t out[4]) {
     const __m128i zero = _mm_setzero_si128();
     const __m128i even = _mm_set1_epi32(0xFFFF);
     __m128i pairs = zero, evens = zero;
-    for (int r = 0; r < 16; ++r) {
+    for (int r = 0; r < rows; ++r) {
         const int16_t* c = cur + 64 * r;
         const uint8_t* p = ref + pitch * r;
         for (int i = 0; i < 4; ++i) {
@@ -120,7 +121,7 @@ void halfpel_sse2(uint8_t* dst, ptrdiff_t dst_pitch, const uint8_t* ref, ptrdiff
 
 bool motion_kernels_sse2(MotionKernels& kernels) {
     kernels.ssd16x16 = ssd16x16_sse2;
-    kernels.ssd16x16_narrow = ssd16x16_narrow_sse2;
+    kernels.ssd16xn_narrow = ssd16xn_narrow_sse2;
     kernels.activity16x16 = activity16x16_sse2;
     kernels.halfpel = halfpel_sse2;
     return true;

@@ -60,19 +60,65 @@ CRVXMovingBlockUnSigned::CRVXMovingBlockUnSigned(uint32_t padded_width, uint32_t
                                                  bool for_encoding, int32_t default_range)
     : IRVXMovingBlock(padded_width, padded_height, for_encoding, default_range),
       kernels_(motion_kernels_portable()),
-      search_ssd_(kernels_.ssd16x16),
       prediction_(kPredictionBytes) {}
 
 int32_t CRVXMovingBlockUnSigned::Init(uint32_t features) {
     kernels_ = motion_kernels_for(features);
-    search_ssd_ = kernels_.ssd16x16;
     return 1;
 }
 
 // The block stays the same for the whole search, so one look at its samples
-// decides for every cost taken in it.
-void CRVXMovingBlockUnSigned::ChooseSearchKernel() {
-    search_ssd_ = motion_block_is_narrow(current_) ? kernels_.ssd16x16_narrow : kernels_.ssd16x16;
+// decides for every cost taken in it. With samples and reference bytes in
+// 0..255 a channel's cost is at most 256 * 255^2, and when the weighted sum
+// of those maxima stays below 2^32 no sum wraps: the cost of the upper half
+// then bounds the whole from below, and a candidate dropped on it could never
+// have been chosen. The costs of the candidates that are kept are the same
+// bits either way.
+void CRVXMovingBlockUnSigned::PrepareSearch(const uint32_t weights[4]) {
+    int16_t low = INT16_MAX, high = INT16_MIN;
+    for (int i = 0; i < 1024; ++i) {
+        low = current_[i] < low ? current_[i] : low;
+        high = current_[i] > high ? current_[i] : high;
+    }
+    narrow_ = low >= kNarrowSampleMin;
+    constexpr uint64_t kMaxChannelCost = 256 * 255 * 255;
+    uint64_t largest = 0;
+    for (int k = 0; k < 4; ++k) largest += uint64_t(weights[k]) * kMaxChannelCost;
+    partial_ = low >= 0 && high <= 255 && largest <= UINT32_MAX;
+}
+
+bool CRVXMovingBlockUnSigned::SearchCost(const uint8_t* ref, ptrdiff_t pitch,
+                                         const uint32_t weights[4], uint64_t bound,
+                                         uint32_t out[4]) const {
+    if (!narrow_) {
+        kernels_.ssd16x16(current_, ref, pitch, out);
+        return true;
+    }
+    if (!partial_ || bound == UINT64_MAX) {
+        kernels_.ssd16xn_narrow(current_, ref, pitch, 16, out);
+        return true;
+    }
+    kernels_.ssd16xn_narrow(current_, ref, pitch, 8, out);
+    if (Weighted(out, weights) >= bound) return false;
+    uint32_t lower[4];
+    kernels_.ssd16xn_narrow(current_ + 8 * 64, ref + 8 * pitch, pitch, 8, lower);
+    for (int k = 0; k < 4; ++k) out[k] += lower[k];
+    return true;
+}
+
+int32_t CRVXMovingBlockUnSigned::FullPelSearchCost(uint32_t out[4], int32_t x, int32_t y,
+                                                   const uint32_t weights[4], uint64_t bound) {
+    if (x < 0 || y < 0 || x >= width_ - 16 || y >= height_ - 16) return 0;
+    return SearchCost(reference_ + std::ptrdiff_t(y) * pitch_ + std::ptrdiff_t(x) * 4, pitch_,
+                      weights, bound, out)
+               ? 1
+               : -1;
+}
+
+int32_t CRVXMovingBlockUnSigned::HalfPelSearchCost(uint32_t out[4], int32_t hx, int32_t hy,
+                                                   const uint32_t weights[4], uint64_t bound) {
+    if (!HalfPelAllowed(hx, hy)) return 0;
+    return SearchCost(BuildPrediction(hx, hy), kPredictionPitch, weights, bound, out) ? 1 : -1;
 }
 
 void CRVXMovingBlockUnSigned::MeasureActivity(uint32_t out[4]) {
@@ -84,13 +130,10 @@ void CRVXMovingBlockUnSigned::MeasureActivity(uint32_t out[4]) {
 }
 
 int32_t CRVXMovingBlockUnSigned::FullPelCost(uint32_t out[4], int32_t x, int32_t y) {
-    return FullPelCostWith(kernels_.ssd16x16, out, x, y);
-}
-
-int32_t CRVXMovingBlockUnSigned::FullPelCostWith(SsdKernel ssd, uint32_t out[4], int32_t x, int32_t y) {
     if (!current_ || !reference_) return 0;
     if (x < 0 || y < 0 || x >= width_ - 16 || y >= height_ - 16) return 0;
-    ssd(current_, reference_ + std::ptrdiff_t(y) * pitch_ + std::ptrdiff_t(x) * 4, pitch_, out);
+    kernels_.ssd16x16(current_, reference_ + std::ptrdiff_t(y) * pitch_ + std::ptrdiff_t(x) * 4,
+                      pitch_, out);
     return 1;
 }
 
@@ -109,12 +152,8 @@ const uint8_t* CRVXMovingBlockUnSigned::BuildPrediction(int32_t hx, int32_t hy) 
 }
 
 int32_t CRVXMovingBlockUnSigned::HalfPelCost(uint32_t out[4], int32_t hx, int32_t hy) {
-    return HalfPelCostWith(kernels_.ssd16x16, out, hx, hy);
-}
-
-int32_t CRVXMovingBlockUnSigned::HalfPelCostWith(SsdKernel ssd, uint32_t out[4], int32_t hx, int32_t hy) {
     if (!current_ || !reference_ || !HalfPelAllowed(hx, hy)) return 0;
-    ssd(current_, BuildPrediction(hx, hy), kPredictionPitch, out);
+    kernels_.ssd16x16(current_, BuildPrediction(hx, hy), kPredictionPitch, out);
     return 1;
 }
 
@@ -148,10 +187,12 @@ bool CRVXMovingBlockUnSigned::MakeWindow(int32_t x, int32_t y, int32_t range,
 }
 
 bool CRVXMovingBlockUnSigned::TryCandidate(int32_t x, int32_t y, const Window& window,
-                                           const uint32_t weights[4], Position& candidate) {
+                                           const uint32_t weights[4], uint64_t bound,
+                                           Position& candidate) {
     if (!window.Contains(x, y) || visited_->TestAndMark(x, y)) return false;
-    // A refused position stays marked: it would be refused again.
-    if (!FullPelCostWith(search_ssd_, candidate.cost, x, y)) return false;
+    // A refused or beaten position stays marked: it would be refused again,
+    // or beaten by the better match that is only ever replaced by a better one.
+    if (FullPelSearchCost(candidate.cost, x, y, weights, bound) != 1) return false;
     candidate.x = x;
     candidate.y = y;
     candidate.weighted = Weighted(candidate.cost, weights);
@@ -171,7 +212,7 @@ bool CRVXMovingBlockUnSigned::PatternSteps(const int32_t (*points)[2], int count
         for (int i = 0; i < count; ++i) {
             Position candidate;
             if (!TryCandidate(best.x + points[i][0], best.y + points[i][1], window, weights,
-                              candidate))
+                              remembered.weighted, candidate))
                 continue;
             if (candidate.weighted < remembered.weighted) {
                 remembered = candidate;
@@ -192,7 +233,8 @@ CRVXMovingBlockUnSigned::Position CRVXMovingBlockUnSigned::FullPelSearch(
     visited_->TestAndMark(x, y);
     // The last macroblock column and row are refused: the start then counts
     // as a perfect match and nothing can beat it.
-    if (FullPelCostWith(search_ssd_, best.cost, x, y)) best.weighted = Weighted(best.cost, weights);
+    if (FullPelSearchCost(best.cost, x, y, weights, UINT64_MAX) == 1)
+        best.weighted = Weighted(best.cost, weights);
 
     if (PatternSteps(kDiamond, 4, 4, window, weights, target, best)) return best;
 
@@ -201,7 +243,8 @@ CRVXMovingBlockUnSigned::Position CRVXMovingBlockUnSigned::FullPelSearch(
         for (int32_t s = 1; s <= kRingScales; ++s) {
             for (const auto& point : kRing) {
                 Position candidate;
-                if (TryCandidate(cx + s * point[0], cy + s * point[1], window, weights, candidate) &&
+                if (TryCandidate(cx + s * point[0], cy + s * point[1], window, weights,
+                                 best.weighted, candidate) &&
                     candidate.weighted < best.weighted)
                     best = candidate;
             }
@@ -219,7 +262,7 @@ CRVXMovingBlockUnSigned::Position CRVXMovingBlockUnSigned::FullPelSearch(
 
 int32_t CRVXMovingBlockUnSigned::SearchMotion(RVXSearchRecord& record) {
     if (!reference_ || !current_ || !visited_) return 0;
-    ChooseSearchKernel();
+    PrepareSearch(record.weights);
     MeasureActivity(record.activity);
     const uint32_t activity = Weighted(record.activity, record.weights);
     Window window;
@@ -237,7 +280,9 @@ int32_t CRVXMovingBlockUnSigned::SearchMotion(RVXSearchRecord& record) {
     for (const auto& n : kHalfPel) {
         if (!window.Contains(best.x + n[0], best.y + n[1])) continue;
         uint32_t cost[4];
-        if (!HalfPelCostWith(search_ssd_, cost, 2 * best.x + n[0], 2 * best.y + n[1])) continue;
+        if (HalfPelSearchCost(cost, 2 * best.x + n[0], 2 * best.y + n[1], record.weights,
+                              best_weighted) != 1)
+            continue;
         const uint32_t weighted = Weighted(cost, record.weights);
         if (weighted < best_weighted) {
             best_weighted = weighted;
@@ -255,7 +300,7 @@ int32_t CRVXMovingBlockUnSigned::SearchMotion(RVXSearchRecord& record) {
 int32_t CRVXMovingBlockUnSigned::TestMatch(int32_t x, int32_t y, const uint32_t weights[4],
                                            uint32_t threshold) {
     if (!reference_ || !current_ || !visited_) return 0;
-    ChooseSearchKernel();
+    PrepareSearch(weights);
     uint32_t values[4];
     MeasureActivity(values);
     const uint32_t activity = Weighted(values, weights);

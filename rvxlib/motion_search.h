@@ -110,23 +110,38 @@ private:
         uint32_t weighted;
     };
 
-    using SsdKernel = void (*)(const int16_t*, const uint8_t*, ptrdiff_t, uint32_t[4]);
-    int32_t FullPelCostWith(SsdKernel ssd, uint32_t out[4], int32_t x, int32_t y);
-    int32_t HalfPelCostWith(SsdKernel ssd, uint32_t out[4], int32_t hx, int32_t hy);
-    // Picks the cost routine for the block about to be searched.
-    void ChooseSearchKernel();
+    // Looks at the block about to be searched to pick how its costs are
+    // taken.
+    void PrepareSearch(const uint32_t weights[4]);
+    // The cost of the area at ref within the search under way, or false
+    // when its weighted cost is sure to reach `bound` (out is then
+    // incomplete).
+    bool SearchCost(const uint8_t* ref, ptrdiff_t pitch, const uint32_t weights[4], uint64_t bound,
+                    uint32_t out[4]) const;
+    // Search costs at a full-pel or half-pel position; 0 when the position
+    // is refused, -1 when it cannot beat `bound`.
+    int32_t FullPelSearchCost(uint32_t out[4], int32_t x, int32_t y, const uint32_t weights[4],
+                              uint64_t bound);
+    int32_t HalfPelSearchCost(uint32_t out[4], int32_t hx, int32_t hy, const uint32_t weights[4],
+                              uint64_t bound);
     bool MakeWindow(int32_t x, int32_t y, int32_t range, Window& window) const;
     bool HalfPelAllowed(int32_t hx, int32_t hy) const;
     const uint8_t* BuildPrediction(int32_t hx, int32_t hy);
     Position FullPelSearch(int32_t x, int32_t y, const Window& window, uint32_t activity,
                            uint64_t target, const uint32_t weights[4]);
+    // Fills candidate when (x, y) is new, allowed and its weighted cost
+    // stays below bound.
     bool TryCandidate(int32_t x, int32_t y, const Window& window, const uint32_t weights[4],
-                      Position& candidate);
+                      uint64_t bound, Position& candidate);
     bool PatternSteps(const int32_t (*points)[2], int count, int max_steps, const Window& window,
                       const uint32_t weights[4], uint64_t target, Position& best);
 
     MotionKernels kernels_;
-    SsdKernel search_ssd_;  // the cost routine of the search under way
+    // For the search under way: the block's differences fit 16 bits; and
+    // its partial weighted costs can only grow, so a candidate whose upper
+    // half already reaches the best cost so far is dropped there.
+    bool narrow_ = false;
+    bool partial_ = false;
     AlignedBuffer<uint8_t> prediction_;
 };
 

@@ -203,7 +203,7 @@ void ExpectSameAsPortable(const MotionKernels& fast) {
         fast.ssd16x16(cur, ref + (round % 5) * 4, 96, got);
         for (int k = 0; k < 4; ++k) ASSERT_EQ(got[k], want[k]) << round;
         if (motion_block_is_narrow(cur)) {
-            fast.ssd16x16_narrow(cur, ref + (round % 5) * 4, 96, got);
+            fast.ssd16xn_narrow(cur, ref + (round % 5) * 4, 96, 16, got);
             for (int k = 0; k < 4; ++k) ASSERT_EQ(got[k], want[k]) << "narrow " << round;
         }
         portable.activity16x16(cur, want);
@@ -231,16 +231,22 @@ void ExpectNarrowSameAsPortable(const MotionKernels& fast) {
         }
         for (int i = 0; i < 1024; ++i) ref[i] = cur[i] < 0 ? 255 : (round & 1 ? 0 : uint8_t(rng()));
         ASSERT_TRUE(motion_block_is_narrow(cur));
-        uint32_t want[4], got[4];
+        uint32_t want[4], got[4], top[4], bottom[4];
         portable.ssd16x16(cur, ref, 64, want);
-        fast.ssd16x16_narrow(cur, ref, 64, got);
+        fast.ssd16xn_narrow(cur, ref, 64, 16, got);
         for (int k = 0; k < 4; ++k) ASSERT_EQ(got[k], want[k]) << round;
+        // Costs taken in two halves add up to the whole, wrapped alike.
+        const int rows = 1 + round % 15;
+        fast.ssd16xn_narrow(cur, ref, 64, rows, top);
+        fast.ssd16xn_narrow(cur + 64 * rows, ref + 64 * rows, 64, 16 - rows, bottom);
+        for (int k = 0; k < 4; ++k) ASSERT_EQ(uint32_t(top[k] + bottom[k]), want[k]) << round;
     }
     cur[77] = kNarrowSampleMin - 1;
     EXPECT_FALSE(motion_block_is_narrow(cur));
 }
 
 TEST(MotionKernels, EveryVariantMatchesThePortableRoutines) {
+    ExpectNarrowSameAsPortable(motion_kernels_portable());
     MotionKernels sse2 = motion_kernels_portable();
     if (motion_kernels_sse2(sse2)) {
         SCOPED_TRACE("SSE2");
