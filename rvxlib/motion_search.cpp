@@ -15,6 +15,8 @@ constexpr int32_t kSixPoint[6][2] = {{0, 2}, {1, -2}, {-1, -2}, {0, -2}, {-1, 2}
 constexpr int32_t kHalfPel[8][2] = {{-1, -1}, {0, -1}, {1, -1}, {-1, 0},
                                     {1, 0},   {-1, 1}, {0, 1},  {1, 1}};
 constexpr int32_t kRingScales = 5;
+// Rows costed between looks at a candidate's partial cost.
+constexpr int kPartialRows = 4;
 // 17 rows of up to 17 pixels before interpolation.
 constexpr std::size_t kPredictionBytes = 17 * CRVXMovingBlockUnSigned::kPredictionPitch;
 
@@ -70,7 +72,7 @@ int32_t CRVXMovingBlockUnSigned::Init(uint32_t features) {
 // The block stays the same for the whole search, so one look at its samples
 // decides for every cost taken in it. With samples and reference bytes in
 // 0..255 a channel's cost is at most 256 * 255^2, and when the weighted sum
-// of those maxima stays below 2^32 no sum wraps: the cost of the upper half
+// of those maxima stays below 2^32 no sum wraps: the cost of the top rows
 // then bounds the whole from below, and a candidate dropped on it could never
 // have been chosen. The costs of the candidates that are kept are the same
 // bits either way.
@@ -98,11 +100,13 @@ bool CRVXMovingBlockUnSigned::SearchCost(const uint8_t* ref, ptrdiff_t pitch,
         kernels_.ssd16xn_narrow(current_, ref, pitch, 16, out);
         return true;
     }
-    kernels_.ssd16xn_narrow(current_, ref, pitch, 8, out);
-    if (Weighted(out, weights) >= bound) return false;
-    uint32_t lower[4];
-    kernels_.ssd16xn_narrow(current_ + 8 * 64, ref + 8 * pitch, pitch, 8, lower);
-    for (int k = 0; k < 4; ++k) out[k] += lower[k];
+    kernels_.ssd16xn_narrow(current_, ref, pitch, kPartialRows, out);
+    for (int r = kPartialRows; r < 16; r += kPartialRows) {
+        if (Weighted(out, weights) >= bound) return false;
+        uint32_t more[4];
+        kernels_.ssd16xn_narrow(current_ + r * 64, ref + r * pitch, pitch, kPartialRows, more);
+        for (int k = 0; k < 4; ++k) out[k] += more[k];
+    }
     return true;
 }
 

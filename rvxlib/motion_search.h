@@ -138,8 +138,8 @@ private:
 
     MotionKernels kernels_;
     // For the search under way: the block's differences fit 16 bits; and
-    // its partial weighted costs can only grow, so a candidate whose upper
-    // half already reaches the best cost so far is dropped there.
+    // its partial weighted costs can only grow, so a candidate whose top
+    // rows already reach the best cost so far is dropped there.
     bool narrow_ = false;
     bool partial_ = false;
     AlignedBuffer<uint8_t> prediction_;
