@@ -35,7 +35,10 @@ std::vector<uint8_t> MovingPicture(uint32_t width, uint32_t height, uint32_t fra
 
 std::vector<uint8_t> Encode(const TempDir& dir, uint32_t format, uint32_t features, uint32_t threads) {
     const uint32_t width = 100, height = 72, frames = 11;
-    const std::string name = "f" + std::to_string(features) + "t" + std::to_string(threads);
+    std::string name = "f";
+    name += std::to_string(features);
+    name += 't';
+    name += std::to_string(threads);
     CRVXEncode writer;
     writer.SetFrameRate(30, 1);
     writer.SetGopStructure(2, 2);

@@ -290,7 +290,10 @@ TEST_F(ImageJob, OneThreadAndSeveralWriteTheSameMovie) {
     const char* counts[2] = {"1", "3"};
     for (int k = 0; k < 2; ++k) {
         ::setenv("RVX_THREADS", counts[k], 1);
-        const std::string out = dir / ("t" + std::string(counts[k]) + ".rvx");
+        std::string file = "t";
+        file += counts[k];
+        file += ".rvx";
+        const std::string out = dir / file;
         JobHost host(dir / "t0001.png", out);
         auto job = LoadedJob(host, &CreateRVXMovieWriter);
         ASSERT_EQ(job->Start(), 1);
