@@ -134,12 +134,12 @@ uint32_t CRVXGroupCoder::SetThreads(uint32_t threads, const RVXLaneFactory& make
     return uint32_t(lanes_.size());
 }
 
-void CRVXGroupCoder::RunRows(uint32_t rows,
-                             const std::function<void(Lane& lane, uint32_t row)>& code) {
+void CRVXGroupCoder::RunRows(uint32_t count,
+                             const std::function<void(Lane& lane, uint32_t item)>& code) {
     if (!workers_) {
-        for (uint32_t i = 0; i < rows; ++i) code(lanes_[0], i);
+        for (uint32_t i = 0; i < count; ++i) code(lanes_[0], i);
     } else {
-        workers_->Run(rows, [&](uint32_t lane, uint32_t row) { code(lanes_[lane], row); });
+        workers_->Run(count, [&](uint32_t lane, uint32_t item) { code(lanes_[lane], item); });
     }
     // Stage times are summed over the threads, like processor time.
     for (Lane& lane : lanes_) {
@@ -203,15 +203,16 @@ bool CRVXGroupCoder::IsSceneChange(uint32_t n) {
         lane.pixel->SetSourcePicture(current);
         lane.moving->SetCurrent(lane.pixel->Buffer());
     }
-    RunRows(rows, [&](Lane& lane, uint32_t i) {
+    // One macroblock per item: a thread held up elsewhere then keeps the
+    // others waiting for one test at most.
+    RunRows(columns * rows, [&](Lane& lane, uint32_t index) {
+        if (unmatched.load(std::memory_order_relaxed) >= limit) return;
         StageTimer timer(measure_, lane.times.motion);
-        for (uint32_t j = 0; j < columns; ++j) {
-            if (unmatched.load(std::memory_order_relaxed) >= limit) return;
-            lane.pixel->LoadMacroblock(j, i);
-            if (!lane.moving->TestMatch(int32_t(16 * j), int32_t(16 * i), settings_.weights,
-                                        settings_.threshold))
-                unmatched.fetch_add(1, std::memory_order_relaxed);
-        }
+        const uint32_t i = index / columns, j = index % columns;
+        lane.pixel->LoadMacroblock(j, i);
+        if (!lane.moving->TestMatch(int32_t(16 * j), int32_t(16 * i), settings_.weights,
+                                    settings_.threshold))
+            unmatched.fetch_add(1, std::memory_order_relaxed);
     });
     return unmatched.load() >= limit;
 }
@@ -319,8 +320,16 @@ bool CRVXGroupCoder::CodeInterFrame(uint32_t n, uint32_t earlier, uint32_t later
     const int32_t range_back = SearchRange(n, earlier);
     const int32_t range_forward = bidirectional ? SearchRange(later, n) : 0;
     std::fill(motion_.begin(), motion_.end(), RVXMotionEntry());
+    // The searches read only the source macroblock and the references, so
+    // they all run first, one macroblock per item; the rows, chained by
+    // their DC predictors, follow.
+    for (Lane& lane : lanes_) lane.moving->SetCurrent(lane.pixel->Buffer());
+    RunRows(setup.columns * setup.rows, [&](Lane& lane, uint32_t index) {
+        SearchMacroblock(lane, setup, index, earlier_picture, later_picture, range_back,
+                         range_forward);
+    });
     RunRows(setup.rows, [&](Lane& lane, uint32_t i) {
-        CodeInterRow(lane, setup, i, earlier_picture, later_picture, range_back, range_forward);
+        CodeInterRow(lane, setup, i, earlier_picture, later_picture);
     });
     if (bidirectional)
         return FinishFrame(n, kFrameKindB, uint16_t(earlier), uint16_t(later), setup,
@@ -328,16 +337,53 @@ bool CRVXGroupCoder::CodeInterFrame(uint32_t n, uint32_t earlier, uint32_t later
     return FinishFrame(n, kFrameKindP, uint16_t(earlier), kNoReference, setup, motion_.data());
 }
 
-// later is null for a P frame.
-void CRVXGroupCoder::CodeInterRow(Lane& lane, const FrameSetup& setup, uint32_t i,
-                                  const uint8_t* earlier, const uint8_t* later,
-                                  int32_t range_back, int32_t range_forward) {
+// Chooses the prediction of one macroblock; later is null for a P frame.
+void CRVXGroupCoder::SearchMacroblock(Lane& lane, const FrameSetup& setup, uint32_t index,
+                                      const uint8_t* earlier, const uint8_t* later,
+                                      int32_t range_back, int32_t range_forward) {
+    StageTimer timer(measure_, lane.times.motion);
     const bool bidirectional = later != nullptr;
     const uint64_t threshold = settings_.threshold;
+    IRVXMovingBlock& moving = *lane.moving;
+    const uint32_t i = index / setup.columns, j = index % setup.columns;
+    const int32_t x = int32_t(16 * j), y = int32_t(16 * i);
+    RVXMotionEntry& entry = motion_[index];
+    lane.pixel->LoadMacroblock(j, i);
+    RVXSearchRecord back;
+    back.x = x;
+    back.y = y;
+    back.range = range_back;
+    std::copy(settings_.weights, settings_.weights + 4, back.weights);
+    moving.SetReference(earlier);
+    const bool searched = moving.SearchMotion(back);
+    const uint64_t activity = WeightedShifted(back.activity, settings_.weights);
+    const uint64_t cost_back = WeightedShifted(back.cost, settings_.weights);
+    if (!bidirectional) {
+        if (searched && activity >= threshold && activity >= cost_back)
+            entry = {1, 1, int8_t(back.dx), int8_t(back.dy)};
+        return;
+    }
+    RVXSearchRecord forward = back;
+    forward.range = range_forward;
+    moving.SetReference(later);
+    const bool searched_forward = moving.SearchMotion(forward);
+    const uint64_t cost_forward = WeightedShifted(forward.cost, settings_.weights);
+    if (searched && searched_forward && activity >= threshold) {
+        if (cost_forward < cost_back) {
+            if (activity >= cost_forward) entry = {1, 0, int8_t(forward.dx), int8_t(forward.dy)};
+        } else if (activity >= cost_back) {
+            entry = {1, 1, int8_t(back.dx), int8_t(back.dy)};
+        }
+    }
+}
+
+// Codes one row with the predictions chosen for it; later is null for a P
+// frame.
+void CRVXGroupCoder::CodeInterRow(Lane& lane, const FrameSetup& setup, uint32_t i,
+                                  const uint8_t* earlier, const uint8_t* later) {
     IRVXPixelBlock& pixel = *lane.pixel;
     IRVXConvBlock& block = *lane.block;
     IRVXMovingBlock& moving = *lane.moving;
-    moving.SetReference(earlier);
     block.SetOutput(setup.coefficients + std::size_t(i) * setup.row_blocks * kValuesPerBlock,
                     setup.row_blocks);
     block.ResetPredictors();
@@ -346,37 +392,10 @@ void CRVXGroupCoder::CodeInterRow(Lane& lane, const FrameSetup& setup, uint32_t 
         RVXMotionEntry& entry = motion_[std::size_t(i) * setup.columns + j];
         block.SetQuantiser(setup.quality);
         pixel.LoadMacroblock(j, i);
-        {
+        if (entry.use) {
             StageTimer timer(measure_, lane.times.motion);
-            RVXSearchRecord back;
-            back.x = x;
-            back.y = y;
-            back.range = range_back;
-            std::copy(settings_.weights, settings_.weights + 4, back.weights);
-            if (bidirectional) moving.SetReference(earlier);
-            const bool searched = moving.SearchMotion(back);
-            const uint64_t activity = WeightedShifted(back.activity, settings_.weights);
-            const uint64_t cost_back = WeightedShifted(back.cost, settings_.weights);
-            if (!bidirectional) {
-                if (searched && activity >= threshold && activity >= cost_back)
-                    entry = {1, 1, int8_t(back.dx), int8_t(back.dy)};
-            } else {
-                RVXSearchRecord forward = back;
-                forward.range = range_forward;
-                moving.SetReference(later);
-                const bool searched_forward = moving.SearchMotion(forward);
-                const uint64_t cost_forward = WeightedShifted(forward.cost, settings_.weights);
-                if (searched && searched_forward && activity >= threshold) {
-                    if (cost_forward < cost_back) {
-                        if (activity >= cost_forward)
-                            entry = {1, 0, int8_t(forward.dx), int8_t(forward.dy)};
-                    } else if (activity >= cost_back) {
-                        entry = {1, 1, int8_t(back.dx), int8_t(back.dy)};
-                    }
-                }
-                if (entry.use && entry.direction) moving.SetReference(earlier);
-            }
-            if (entry.use) moving.SubtractPrediction(x, y, entry.dx, entry.dy);
+            moving.SetReference(entry.direction || !later ? earlier : later);
+            moving.SubtractPrediction(x, y, entry.dx, entry.dy);
         }
         {
             StageTimer timer(measure_, lane.times.transform);

@@ -178,10 +178,15 @@ private:
         IRVXMovingBlock* moving;
         RVXCodingTimes times;
     };
-    void RunRows(uint32_t rows, const std::function<void(Lane& lane, uint32_t row)>& code);
+    // Calls code for every item (a macroblock row, or one macroblock) in
+    // [0, count), spread over the lanes.
+    void RunRows(uint32_t count, const std::function<void(Lane& lane, uint32_t item)>& code);
     void CodeIntraRow(Lane& lane, const FrameSetup& setup, uint32_t row);
+    void SearchMacroblock(Lane& lane, const FrameSetup& setup, uint32_t index,
+                          const uint8_t* earlier, const uint8_t* later, int32_t range_back,
+                          int32_t range_forward);
     void CodeInterRow(Lane& lane, const FrameSetup& setup, uint32_t row, const uint8_t* earlier,
-                      const uint8_t* later, int32_t range_back, int32_t range_forward);
+                      const uint8_t* later);
     void PrepareLane(Lane& lane, const FrameSetup& setup, bool intra) const;
     bool BeginFrame(uint32_t n, bool intra, FrameSetup& setup);
     bool FinishFrame(uint32_t n, uint32_t kind, uint16_t value1, uint16_t value2,
