@@ -29,22 +29,20 @@ CRowWorkers::~CRowWorkers() {
     for (auto& thread : threads_) thread.join();
 }
 
-// Items are claimed one at a time under the lock: a row of macroblocks takes
-// far longer than the claim, and the lock keeps the bookkeeping plain.
+// Items are claimed one at a time: a single macroblock's search is already
+// far longer than the claim.
 void CRowWorkers::Drain(uint32_t lane) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    while (next_ < count_ && !failure_) {
-        const uint32_t item = next_++;
-        const Task& task = *task_;
-        lock.unlock();
+    const Task& task = *task_;
+    while (!failed_.load(std::memory_order_relaxed)) {
+        const uint32_t item = next_.fetch_add(1, std::memory_order_relaxed);
+        if (item >= count_) return;
         try {
             task(lane, item);
         } catch (...) {
-            lock.lock();
+            std::lock_guard<std::mutex> lock(mutex_);
             if (!failure_) failure_ = std::current_exception();
-            continue;
+            failed_ = true;
         }
-        lock.lock();
     }
 }
 
@@ -73,6 +71,7 @@ void CRowWorkers::Run(uint32_t count, const Task& task) {
         task_ = &task;
         count_ = count;
         next_ = 0;
+        failed_ = false;
         busy_ = uint32_t(threads_.size());
         failure_ = nullptr;
         ++generation_;

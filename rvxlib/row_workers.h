@@ -5,6 +5,7 @@
 // which item varies from run to run, so a job must give the same result
 // whatever the assignment.
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
@@ -44,9 +45,12 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable done_;
+    // Set under the lock before a job's generation is bumped, read by every
+    // thread only after it saw that generation.
     const Task* task_ = nullptr;
     uint32_t count_ = 0;
-    uint32_t next_ = 0;       // next unclaimed item
+    std::atomic<uint32_t> next_{0};     // next unclaimed item
+    std::atomic<bool> failed_{false};   // an item threw; stop claiming
     uint32_t busy_ = 0;       // helpers still inside the current job
     uint64_t generation_ = 0; // bumped for every job so a helper takes each once
     bool stopping_ = false;
