@@ -250,6 +250,12 @@ void PrintJson(std::FILE* out, const Options& options, const CRVXReader& reader,
             std::snprintf(text, sizeof text, ", \"compared\": %u, \"psnr_mean\": %.4f, \"psnr_min\": %.4f",
                           decoded->framesCompared, decoded->psnrMean, decoded->psnrMin);
             j += text;
+            j += ", \"psnr_frames\": [";
+            for (size_t i = 0; i < decoded->framePsnr.size(); ++i) {
+                std::snprintf(text, sizeof text, "%s%.4f", i ? ", " : "", decoded->framePsnr[i]);
+                j += text;
+            }
+            j += "]";
         }
         j += "},\n";
     }
