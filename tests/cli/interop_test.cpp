@@ -241,7 +241,8 @@ TEST_F(InteropTest, Y4mStreamReadsBackInFfmpegWithOurPlanesAndColours) {
         << out;
 
     ASSERT_EQ(Shell("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-                  "stream=codec_name,width,height,pix_fmt,color_range,r_frame_rate,nb_read_frames "
+                  "stream=codec_name,width,height,pix_fmt,color_range,field_order,sample_aspect_ratio,r_frame_rate,"
+                    "nb_read_frames "
                   "-of default=noprint_wrappers=1 " + Quoted(y4m.string()),
                   &out),
               0);
@@ -251,6 +252,8 @@ TEST_F(InteropTest, Y4mStreamReadsBackInFfmpegWithOurPlanesAndColours) {
     EXPECT_EQ(stream["height"], "24");
     EXPECT_EQ(stream["pix_fmt"], "yuv444p");
     EXPECT_EQ(stream["color_range"], "tv");
+    EXPECT_EQ(stream["field_order"], "progressive");
+    EXPECT_EQ(stream["sample_aspect_ratio"], "1:1");
     EXPECT_EQ(stream["r_frame_rate"], "30000/1001");
     EXPECT_EQ(stream["nb_read_frames"], "9");
 
