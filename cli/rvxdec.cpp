@@ -44,7 +44,8 @@ void PrintUsage(std::FILE* out) {
         "  --y4m OUT         decoded pictures as a YUV4MPEG2 stream ('-' for standard output)\n"
         "  --wav OUT         decoded sound as a 16-bit PCM WAVE file\n"
         "  --idct float|int  inverse DCT: float (the encoder's own, default) or int\n"
-        "  --compare PATTERN PSNR against source pictures, e.g. src/img%04d.png\n"
+        "  --compare PATTERN PSNR against source pictures over R, G, B (and A when either has it),\n"
+        "                    e.g. src/img%04d.png\n"
         "  --compare-start N number of the source picture of frame 0 (default: 0 if it exists, else 1)\n",
         out);
 }
