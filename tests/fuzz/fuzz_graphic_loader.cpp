@@ -6,8 +6,14 @@
 #include <vector>
 
 #include "fuzz_input.h"
+#include "pqxlib/pqx_image_codec.h"
 #include "support/graphic_loader.h"
 #include "support/pixel_format.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    _pqxlib_::InstallPQXImageCodec();
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CGraphicLoader loader;
