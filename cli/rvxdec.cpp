@@ -44,7 +44,8 @@ void PrintUsage(std::FILE* out) {
         "  --y4m OUT         decoded pictures as a YUV4MPEG2 stream ('-' for standard output)\n"
         "  --wav OUT         decoded sound as a 16-bit PCM WAVE file\n"
         "  --idct float|int  inverse DCT: float (the encoder's own, default) or int\n"
-        "  --compare PATTERN PSNR against source pictures, e.g. src/img%04d.png\n"
+        "  --compare PATTERN PSNR against source pictures over R, G, B (and A when either has it),\n"
+        "                    e.g. src/img%04d.png\n"
         "  --compare-start N number of the source picture of frame 0 (default: 0 if it exists, else 1)\n",
         out);
 }
@@ -250,6 +251,12 @@ void PrintJson(std::FILE* out, const Options& options, const CRVXReader& reader,
             std::snprintf(text, sizeof text, ", \"compared\": %u, \"psnr_mean\": %.4f, \"psnr_min\": %.4f",
                           decoded->framesCompared, decoded->psnrMean, decoded->psnrMin);
             j += text;
+            j += ", \"psnr_frames\": [";
+            for (size_t i = 0; i < decoded->framePsnr.size(); ++i) {
+                std::snprintf(text, sizeof text, "%s%.4f", i ? ", " : "", decoded->framePsnr[i]);
+                j += text;
+            }
+            j += "]";
         }
         j += "},\n";
     }

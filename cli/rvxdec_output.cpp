@@ -98,35 +98,73 @@ bool SavePng(const fs::path& path, uint8_t* bgra, size_t pitch, uint32_t width, 
     return SaveSurface(kSavePNG, path.string(), surface, nullptr, 0) == 1;
 }
 
-// PSNR of the colour channels against a source picture; false when the
-// source cannot be read or has another size.
-bool ComparePicture(const std::string& sourcePath, const uint8_t* bgra, size_t pitch, uint32_t width,
-                    uint32_t height, std::vector<uint8_t>& source, double* psnr) {
+double PsnrOf(double mse) { return mse == 0 ? kIdenticalPsnr : 10.0 * std::log10(255.0 * 255.0 / mse); }
+
+// Reads a source picture as B, G, R, A rows; a grey picture becomes equal
+// R, G, B as the encoder saw it, and a picture without alpha is opaque.
+bool LoadSource(const std::string& path, uint32_t width, uint32_t height, std::vector<uint8_t>& bgra,
+                bool* hasAlpha) {
     CGraphicLoader loader;
-    int32_t w = 0, h = 0;
-    if (loader.LoadFile(sourcePath) != 1 || loader.GetSize(&w, &h) != 1 || uint32_t(w) != width ||
-        uint32_t(h) != height) {
+    int32_t w = 0, h = 0, bits = 0;
+    if (loader.LoadFile(path) != 1 || loader.GetSize(&w, &h) != 1 || loader.GetBitCount(&bits) != 1 ||
+        uint32_t(w) != width || uint32_t(h) != height) {
         return false;
     }
-    source.assign(size_t(width) * height * 4, 0);
+    const size_t area = size_t(width) * height;
+    bgra.assign(area * 4, 0);
     SurfaceDesc surface;
-    surface.format = PF_A8R8G8B8;
-    surface.bits = source.data();
-    surface.pitch = int32_t(width * 4);
     surface.width = w;
     surface.height = h;
+    if (bits == 8) {
+        std::vector<uint8_t> grey(area);
+        surface.format = PF_A8;
+        surface.bits = grey.data();
+        surface.pitch = int32_t(width);
+        if (loader.CopyTo(&surface) != 1) return false;
+        for (size_t i = 0; i < area; ++i) {
+            bgra[4 * i] = bgra[4 * i + 1] = bgra[4 * i + 2] = grey[i];
+            bgra[4 * i + 3] = 255;
+        }
+        *hasAlpha = false;
+        return true;
+    }
+    surface.format = PF_A8R8G8B8;
+    surface.bits = bgra.data();
+    surface.pitch = int32_t(width * 4);
     if (loader.CopyTo(&surface) != 1) return false;
-    double sum = 0;
+    *hasAlpha = bits == 32;
+    if (!*hasAlpha) {
+        for (size_t i = 0; i < area; ++i) bgra[4 * i + 3] = 255;
+    }
+    return true;
+}
+
+// Mean squared error per channel against a source picture: R, G and B, and
+// alpha as a fourth channel when either side has one (a side without alpha
+// counts as opaque). These are the planes a planar-RGB PSNR tool measures
+// when handed the PNG files --frames writes and the source pictures. False
+// when the source cannot be read or has another size.
+bool ComparePicture(const std::string& sourcePath, const uint8_t* bgra, size_t pitch, uint32_t width,
+                    uint32_t height, bool movieAlpha, std::vector<uint8_t>& source, double* mse) {
+    bool sourceAlpha = false;
+    if (!LoadSource(sourcePath, width, height, source, &sourceAlpha)) return false;
+    const bool alpha = movieAlpha || sourceAlpha;
+    uint64_t sum = 0;
     for (uint32_t y = 0; y < height; ++y) {
+        const uint8_t* decoded = bgra + y * pitch;
+        const uint8_t* original = source.data() + size_t(y) * width * 4;
         for (uint32_t x = 0; x < width; ++x) {
             for (int c = 0; c < 3; ++c) {
-                const double d = double(bgra[y * pitch + 4 * x + c]) - source[(size_t(y) * width + x) * 4 + c];
-                sum += d * d;
+                const int d = int(decoded[4 * x + c]) - original[4 * x + c];
+                sum += uint64_t(d * d);
+            }
+            if (alpha) {
+                const int d = (movieAlpha ? int(decoded[4 * x + 3]) : 255) - original[4 * x + 3];
+                sum += uint64_t(d * d);
             }
         }
     }
-    const double mse = sum / (3.0 * width * height);
-    *psnr = mse == 0 ? kIdenticalPsnr : 10.0 * std::log10(255.0 * 255.0 / mse);
+    *mse = double(sum) / ((alpha ? 4.0 : 3.0) * width * height);
     return true;
 }
 
@@ -171,8 +209,10 @@ DecodeResult DecodePictures(CRVXReader& reader, const DecodeRequest& request) {
             y4m.owned = y4m.file != nullptr;
         }
         if (!y4m.file) return fail("cannot create " + request.y4mPath);
-        std::fprintf(y4m.file, "YUV4MPEG2 W%u H%u F%u:%u Ip A1:1 C444\n", width, height, reader.RateNumerator(),
-                     reader.RateDenominator());
+        // A rate with a zero term is unknown to a stream reader, written 0:0.
+        const bool rateKnown = reader.RateNumerator() != 0 && reader.RateDenominator() != 0;
+        std::fprintf(y4m.file, "YUV4MPEG2 W%u H%u F%u:%u Ip A1:1 C444 XCOLORRANGE=LIMITED\n", width, height,
+                     rateKnown ? reader.RateNumerator() : 0, rateKnown ? reader.RateDenominator() : 0);
     }
     int32_t compareStart = request.compareStart;
     if (!request.comparePattern.empty()) {
@@ -184,7 +224,7 @@ DecodeResult DecodePictures(CRVXReader& reader, const DecodeRequest& request) {
     }
 
     std::vector<uint8_t> planes, source;
-    double psnrSum = 0;
+    double mseSum = 0;
     uint32_t number = 0;
     while (const uint8_t* picture = decoder.NextPicture(&number)) {
         ++result.framesDecoded;
@@ -200,9 +240,11 @@ DecodeResult DecodePictures(CRVXReader& reader, const DecodeRequest& request) {
         if (!request.comparePattern.empty()) {
             std::string sourcePath;
             FormatNumbered(request.comparePattern, number + uint32_t(compareStart), &sourcePath);
-            double psnr = 0;
-            if (ComparePicture(sourcePath, bgra.data(), pitch, width, height, source, &psnr)) {
-                psnrSum += psnr;
+            double mse = 0;
+            if (ComparePicture(sourcePath, bgra.data(), pitch, width, height, alpha, source, &mse)) {
+                const double psnr = PsnrOf(mse);
+                mseSum += mse;
+                result.framePsnr.push_back(psnr);
                 result.psnrMin = result.framesCompared == 0 ? psnr : std::min(result.psnrMin, psnr);
                 ++result.framesCompared;
             } else if (result.ok) {
@@ -211,7 +253,9 @@ DecodeResult DecodePictures(CRVXReader& reader, const DecodeRequest& request) {
         }
     }
     result.damagedFrames = decoder.DamagedFrames();
-    if (result.framesCompared > 0) result.psnrMean = psnrSum / result.framesCompared;
+    // The mean error, not the mean of the per-picture figures, so that one
+    // identical picture (99 dB) cannot lift the figure of a poor movie.
+    if (result.framesCompared > 0) result.psnrMean = PsnrOf(mseSum / result.framesCompared);
     if (y4m.file && !y4m.Close()) fail("cannot write " + request.y4mPath);
     return result;
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "container/rvx_reader.h"
 #include "rvxlib/frame_decoder.h"
@@ -23,9 +24,12 @@ struct DecodeResult {
     std::string error;             // the first failure, for a person
     uint32_t framesDecoded = 0;
     uint32_t damagedFrames = 0;
+    // PSNR in dB over R, G, B, and A too when the movie or the source picture
+    // has alpha; 99 stands for identical pictures.
     uint32_t framesCompared = 0;
-    double psnrMean = 0;           // mean of per-frame PSNR (RGB, dB); 99 for identical frames
-    double psnrMin = 0;
+    std::vector<double> framePsnr;   // per compared picture, in display order
+    double psnrMean = 0;             // from the mean squared error over all compared pictures
+    double psnrMin = 0;              // the worst picture
 };
 
 bool WantsPictures(const DecodeRequest& request);

@@ -36,7 +36,7 @@ public:
     bool SetupCodec(bool decoding, uint32_t width, uint32_t height, uint32_t format);
 
     const uint8_t* Header() const { return header_.data(); }
-    uint32_t HeaderWord(uint32_t offset) const { return rvx_layout::LoadLE32(header_.data() + offset); }
+    uint32_t HeaderWord(uint32_t offset) const { return LoadLE32(header_.data() + offset); }
     const CodecPlan& Plan() const { return plan_; }
     bool HasCodec() const { return transform_ != nullptr; }
     _pqxlib_::IPQXConvInterface* Transform() const { return transform_.get(); }
@@ -49,7 +49,7 @@ public:
 
 protected:
     void SetHeaderWord(uint32_t offset, uint32_t value) {
-        rvx_layout::StoreLE32(header_.data() + offset, value);
+        StoreLE32(header_.data() + offset, value);
     }
     void DestroyCodec();
     // The picture as the job described it; header 124..143 as well.

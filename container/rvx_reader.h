@@ -77,7 +77,7 @@ public:
     bool IsOpen() const { return fd_ >= 0 && opened_; }
 
     const uint8_t* Header() const { return header_; }
-    uint32_t HeaderWord(uint32_t offset) const { return rvx_layout::LoadLE32(header_ + offset); }
+    uint32_t HeaderWord(uint32_t offset) const { return LoadLE32(header_ + offset); }
     uint64_t FileSize() const { return fileSize_; }
     uint32_t Width() const { return HeaderWord(rvx_layout::kOffsetWidth); }
     uint32_t Height() const { return HeaderWord(rvx_layout::kOffsetHeight); }
@@ -91,8 +91,8 @@ public:
     const uint8_t* InterMatrix() const { return header_ + rvx_layout::kOffsetInterMatrix; }
 
     bool HasSound() const { return HeaderWord(rvx_layout::kOffsetSoundPresent) == 1; }
-    uint64_t SoundOffset() const { return rvx_layout::LoadLE64(header_ + rvx_layout::kOffsetSoundOffset); }
-    uint64_t SoundLength() const { return rvx_layout::LoadLE64(header_ + rvx_layout::kOffsetSoundLength); }
+    uint64_t SoundOffset() const { return LoadLE64(header_ + rvx_layout::kOffsetSoundOffset); }
+    uint64_t SoundLength() const { return LoadLE64(header_ + rvx_layout::kOffsetSoundLength); }
     // The embedded SNX file's header (valid when HasSound()).
     const SnxHeaderInfo& Sound() const { return sound_; }
 

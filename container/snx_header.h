@@ -5,9 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
 
-inline constexpr uint32_t kSnxHeaderSize = 96;
+#include "snxlib/snx_format.h"
+
+inline constexpr uint32_t kSnxHeaderSize = _snxlib_::kSNXHeaderSize;
 
 struct SnxHeaderInfo {
     uint32_t endOffset = 0;       // file offset just past the last block
@@ -26,4 +27,3 @@ struct SnxHeaderInfo {
 // False unless the bytes start with "SNXF", hold the whole header and name at
 // least one channel.
 bool ParseSnxHeader(const uint8_t* bytes, size_t size, SnxHeaderInfo* info);
-bool ReadSnxHeaderFile(const std::filesystem::path& path, SnxHeaderInfo* info);

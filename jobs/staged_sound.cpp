@@ -1,4 +1,5 @@
 #include "jobs/staged_sound.h"
+#include "support/byte_order.h"
 
 #include <cstring>
 
@@ -7,14 +8,6 @@ namespace {
 constexpr uint32_t kHeaderSize = 44;
 // RIFF sizes are 32-bit: the RIFF size field holds 36 + data length.
 constexpr uint64_t kMaxDataLength = 0xFFFFFFFFull - 36;
-
-void Put16(uint8_t* p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 }  // namespace
 
@@ -32,17 +25,17 @@ bool CStagedSoundFile::Create(const std::string& path) {
 bool CStagedSoundFile::WriteHeaderWithSizes(uint32_t riff_size, uint32_t data_length) {
     uint8_t h[kHeaderSize];
     std::memcpy(h, "RIFF", 4);
-    Put32(h + 4, riff_size);
+    StoreLE32(h + 4, riff_size);
     std::memcpy(h + 8, "WAVEfmt ", 8);
-    Put32(h + 16, 16);
-    Put16(h + 20, format_.format_tag);
-    Put16(h + 22, format_.channels);
-    Put32(h + 24, format_.samples_per_second);
-    Put32(h + 28, format_.average_bytes_per_second);
-    Put16(h + 32, format_.block_alignment);
-    Put16(h + 34, format_.bits_per_sample);
+    StoreLE32(h + 16, 16);
+    StoreLE16(h + 20, format_.format_tag);
+    StoreLE16(h + 22, format_.channels);
+    StoreLE32(h + 24, format_.samples_per_second);
+    StoreLE32(h + 28, format_.average_bytes_per_second);
+    StoreLE16(h + 32, format_.block_alignment);
+    StoreLE16(h + 34, format_.bits_per_sample);
     std::memcpy(h + 36, "data", 4);
-    Put32(h + 40, data_length);
+    StoreLE32(h + 40, data_length);
     return std::fwrite(h, 1, kHeaderSize, file_) == kHeaderSize;
 }
 

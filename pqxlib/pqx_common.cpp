@@ -1,4 +1,5 @@
 #include "pqxlib/pqx_common.h"
+#include "support/byte_order.h"
 
 #include "pqxlib/dct_float_llm.h"
 #include "pqxlib/dct_int_aan.h"
@@ -14,13 +15,6 @@
 namespace _pqxlib_ {
 
 namespace {
-
-uint32_t Get32(const uint8_t* p) {
-    return p[0] | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-void Put32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 // 0000 then run - 1 one-bits and a zero; a run of 16 or more is the end code
 // (0000 and 15 one-bits).
@@ -38,29 +32,29 @@ void PutRun(BitStream& s, uint32_t run) {
 
 void ReadPQXHeader(PQXHeader& h, const uint8_t b[kPQXHeaderSize]) {
     std::memcpy(h.magic, b, 4);
-    h.size = Get32(b + 4);
-    h.width = Get32(b + 8);
-    h.height = Get32(b + 12);
+    h.size = LoadLE32(b + 4);
+    h.width = LoadLE32(b + 8);
+    h.height = LoadLE32(b + 12);
     h.bits = static_cast<uint16_t>(b[16] | (b[17] << 8));
     h.format = static_cast<uint16_t>(b[18] | (b[19] << 8));
-    h.x_resolution = static_cast<int32_t>(Get32(b + 20));
-    h.y_resolution = static_cast<int32_t>(Get32(b + 24));
-    h.trailer_size = Get32(b + 28);
+    h.x_resolution = static_cast<int32_t>(LoadLE32(b + 20));
+    h.y_resolution = static_cast<int32_t>(LoadLE32(b + 24));
+    h.trailer_size = LoadLE32(b + 28);
 }
 
 void WritePQXHeader(uint8_t b[kPQXHeaderSize], const PQXHeader& h) {
     std::memset(b, 0, kPQXHeaderSize);
     std::memcpy(b, h.magic, 4);
-    Put32(b + 4, h.size);
-    Put32(b + 8, h.width);
-    Put32(b + 12, h.height);
+    StoreLE32(b + 4, h.size);
+    StoreLE32(b + 8, h.width);
+    StoreLE32(b + 12, h.height);
     b[16] = static_cast<uint8_t>(h.bits);
     b[17] = static_cast<uint8_t>(h.bits >> 8);
     b[18] = static_cast<uint8_t>(h.format);
     b[19] = static_cast<uint8_t>(h.format >> 8);
-    Put32(b + 20, static_cast<uint32_t>(h.x_resolution));
-    Put32(b + 24, static_cast<uint32_t>(h.y_resolution));
-    Put32(b + 28, h.trailer_size);
+    StoreLE32(b + 20, static_cast<uint32_t>(h.x_resolution));
+    StoreLE32(b + 24, static_cast<uint32_t>(h.y_resolution));
+    StoreLE32(b + 28, h.trailer_size);
 }
 
 int32_t LayoutColourBits(uint32_t layout) {

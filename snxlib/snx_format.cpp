@@ -1,4 +1,5 @@
 #include "snxlib/snx_format.h"
+#include "support/byte_order.h"
 
 #include "snxlib/hadamard.h"
 #include "snxlib/mdct.h"
@@ -21,47 +22,36 @@ struct DivisorStep {
 constexpr DivisorStep kDivisors[] = {{30, 315}, {60, 45},     {125, 10},      {250, 3},
                                      {7999, 1}, {15999, 3},   {2147483647, 10}};
 
-void Put16(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(uint8_t* p, uint32_t v) {
-    Put16(p, v);
-    Put16(p + 2, v >> 16);
-}
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Get32(const uint8_t* p) { return Get16(p) | (static_cast<uint32_t>(Get16(p + 2)) << 16); }
-
 }  // namespace
 
 void StoreSNXHeader(const SNXHeader& h, uint8_t out[kSNXHeaderSize]) {
     std::memset(out, 0, kSNXHeaderSize);
     std::memcpy(out, kMagic, 4);
-    Put32(out + 4, h.end_offset);
-    Put16(out + 8, h.mode);
-    Put16(out + 10, h.channels);
-    Put16(out + 12, h.bits_per_sample);
-    Put32(out + 16, h.sample_rate);
-    Put32(out + 20, h.block_count);
-    Put32(out + 24, h.total_samples);
-    Put32(out + 28, h.block_length);
-    Put32(out + 32, h.largest_block);
-    Put32(out + 36, h.extra_length);
+    StoreLE32(out + 4, h.end_offset);
+    StoreLE16(out + 8, h.mode);
+    StoreLE16(out + 10, h.channels);
+    StoreLE16(out + 12, h.bits_per_sample);
+    StoreLE32(out + 16, h.sample_rate);
+    StoreLE32(out + 20, h.block_count);
+    StoreLE32(out + 24, h.total_samples);
+    StoreLE32(out + 28, h.block_length);
+    StoreLE32(out + 32, h.largest_block);
+    StoreLE32(out + 36, h.extra_length);
     std::memcpy(out + 40, h.extra, kSNXInlineExtraSize);
 }
 
 bool LoadSNXHeader(const uint8_t in[kSNXHeaderSize], SNXHeader& h) {
     if (std::memcmp(in, kMagic, 4) != 0) return false;
-    h.end_offset = Get32(in + 4);
-    h.mode = Get16(in + 8);
-    h.channels = Get16(in + 10);
-    h.bits_per_sample = Get16(in + 12);
-    h.sample_rate = Get32(in + 16);
-    h.block_count = Get32(in + 20);
-    h.total_samples = Get32(in + 24);
-    h.block_length = Get32(in + 28);
-    h.largest_block = Get32(in + 32);
-    h.extra_length = Get32(in + 36);
+    h.end_offset = LoadLE32(in + 4);
+    h.mode = LoadLE16(in + 8);
+    h.channels = LoadLE16(in + 10);
+    h.bits_per_sample = LoadLE16(in + 12);
+    h.sample_rate = LoadLE32(in + 16);
+    h.block_count = LoadLE32(in + 20);
+    h.total_samples = LoadLE32(in + 24);
+    h.block_length = LoadLE32(in + 28);
+    h.largest_block = LoadLE32(in + 32);
+    h.extra_length = LoadLE32(in + 36);
     std::memcpy(h.extra, in + 40, kSNXInlineExtraSize);
     return true;
 }

@@ -1,4 +1,5 @@
 #include "snxlib/wave_reader.h"
+#include "support/byte_order.h"
 
 #include <algorithm>
 #include <cmath>
@@ -18,9 +19,6 @@ constexpr uint32_t kBasicFormatBytes = 16;
 // carry the plain format tag.
 constexpr uint8_t kSubFormatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
                                         0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Get32(const uint8_t* p) { return Get16(p) | (static_cast<uint32_t>(Get16(p + 2)) << 16); }
 
 bool ReadAt(std::FILE* file, uint64_t offset, uint8_t* out, std::size_t size) {
     if (std::fseek(file, static_cast<long>(offset), SEEK_SET) != 0) return false;
@@ -51,7 +49,7 @@ int32_t CWaveReader::Open(std::FILE* file) {
     uint8_t riff[12] = {};
     if (!ReadAt(file, 0, riff, std::min<uint64_t>(length, sizeof riff))) return 0;
     if (std::memcmp(riff, "RIFF", 4) != 0) return 0;
-    const uint32_t riff_size = Get32(riff + 4);
+    const uint32_t riff_size = LoadLE32(riff + 4);
 
     // Walk the chunks through the whole file. After an odd-sized chunk RIFF
     // puts a pad byte (normally zero, which no chunk identifier starts with);
@@ -62,7 +60,7 @@ int32_t CWaveReader::Open(std::FILE* file) {
     while (position + 8 <= length && !(format.found && data.found)) {
         uint8_t head[8];
         if (!ReadAt(file, position, head, sizeof head)) return 0;
-        const uint32_t size = Get32(head + 4);
+        const uint32_t size = LoadLE32(head + 4);
         const uint64_t payload = position + 8;
         if (!format.found && std::memcmp(head, "fmt ", 4) == 0) format = {true, payload, size};
         if (!data.found && std::memcmp(head, "data", 4) == 0) data = {true, payload, size};
@@ -77,13 +75,13 @@ int32_t CWaveReader::Open(std::FILE* file) {
     const uint32_t fmt_bytes = static_cast<uint32_t>(
         std::min<uint64_t>({format.size, kFormatBytesUsed, length - format.offset}));
     if (!ReadAt(file, format.offset, fmt, fmt_bytes)) return 0;
-    uint16_t tag = Get16(fmt);
-    const uint16_t channels = Get16(fmt + 2);
-    const uint32_t sample_rate = Get32(fmt + 4);
-    const uint16_t bits = Get16(fmt + 14);
+    uint16_t tag = LoadLE16(fmt);
+    const uint16_t channels = LoadLE16(fmt + 2);
+    const uint32_t sample_rate = LoadLE32(fmt + 4);
+    const uint16_t bits = LoadLE16(fmt + 14);
     if (tag == kTagExtensible) {
         if (fmt_bytes < kFormatBytesUsed) return 0;
-        const uint16_t sub_tag = Get16(fmt + 24);
+        const uint16_t sub_tag = LoadLE16(fmt + 24);
         if (std::memcmp(fmt + 26, kSubFormatTail, sizeof kSubFormatTail) != 0) return 0;
         if (sub_tag != kTagPCM && sub_tag != kTagFloat) return 0;
         tag = sub_tag;
@@ -131,7 +129,7 @@ int32_t CWaveReader::ReadSamples(int16_t* out, uint32_t count) {
         int32_t v;
         if (is_float_) {
             float f;
-            uint32_t word = Get32(p);
+            uint32_t word = LoadLE32(p);
             std::memcpy(&f, &word, sizeof f);
             const float scaled = f * 32767.0f;
             // Overshoots clip instead of wrapping; NaN is silence.
@@ -141,12 +139,12 @@ int32_t CWaveReader::ReadSamples(int16_t* out, uint32_t count) {
                 v = static_cast<int32_t>(std::clamp(scaled, -32768.0f, 32767.0f));
             }
         } else if (bits_ == 16) {
-            v = static_cast<int16_t>(Get16(p));
+            v = static_cast<int16_t>(LoadLE16(p));
         } else if (bits_ == 24) {
             const int32_t s = static_cast<int32_t>(static_cast<uint32_t>(p[0] | (p[1] << 8) | (p[2] << 16)) << 8) >> 8;
             v = s / 256;
         } else {
-            v = static_cast<int32_t>(Get32(p)) / 65536;
+            v = static_cast<int32_t>(LoadLE32(p)) / 65536;
         }
         out[i] = static_cast<int16_t>(v);
     }

@@ -1,4 +1,5 @@
 #include "snxlib/wave_writer.h"
+#include "support/byte_order.h"
 
 #include <vector>
 
@@ -7,15 +8,6 @@ namespace _snxlib_ {
 namespace {
 
 constexpr uint32_t kWaveHeaderSize = 44;
-
-void Put16(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(uint8_t* p, uint32_t v) {
-    Put16(p, v);
-    Put16(p + 2, v >> 16);
-}
 
 }  // namespace
 
@@ -34,12 +26,12 @@ int32_t CWaveWriter::Open(const std::filesystem::path& path, uint16_t channels, 
     uint8_t header[kWaveHeaderSize] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E',
                                        'f', 'm', 't', ' ', 16, 0, 0, 0};
     const uint32_t frame_bytes = 2u * channels;
-    Put16(header + 20, 1);
-    Put16(header + 22, channels);
-    Put32(header + 24, sample_rate);
-    Put32(header + 28, sample_rate * frame_bytes);
-    Put16(header + 32, frame_bytes);
-    Put16(header + 34, 16);
+    StoreLE16(header + 20, 1);
+    StoreLE16(header + 22, channels);
+    StoreLE32(header + 24, sample_rate);
+    StoreLE32(header + 28, sample_rate * frame_bytes);
+    StoreLE16(header + 32, frame_bytes);
+    StoreLE16(header + 34, 16);
     header[36] = 'd';
     header[37] = 'a';
     header[38] = 't';
@@ -57,7 +49,7 @@ int32_t CWaveWriter::Write(const int16_t* samples, uint32_t frames) {
         return 0;
     }
     std::vector<uint8_t> bytes(2 * count);
-    for (uint64_t i = 0; i < count; ++i) Put16(&bytes[2 * i], static_cast<uint16_t>(samples[i]));
+    for (uint64_t i = 0; i < count; ++i) StoreLE16(&bytes[2 * i], static_cast<uint16_t>(samples[i]));
     if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
         failed_ = true;
         return 0;
@@ -69,9 +61,9 @@ int32_t CWaveWriter::Write(const int16_t* samples, uint32_t frames) {
 int32_t CWaveWriter::Close() {
     if (file_ == nullptr) return 0;
     uint8_t size[4];
-    Put32(size, static_cast<uint32_t>(kWaveHeaderSize - 8 + data_bytes_));
+    StoreLE32(size, static_cast<uint32_t>(kWaveHeaderSize - 8 + data_bytes_));
     if (std::fseek(file_, 4, SEEK_SET) != 0 || std::fwrite(size, 1, 4, file_) != 4) failed_ = true;
-    Put32(size, static_cast<uint32_t>(data_bytes_));
+    StoreLE32(size, static_cast<uint32_t>(data_bytes_));
     if (std::fseek(file_, 40, SEEK_SET) != 0 || std::fwrite(size, 1, 4, file_) != 4) failed_ = true;
     if (std::fclose(file_) != 0) failed_ = true;
     file_ = nullptr;

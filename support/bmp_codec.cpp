@@ -3,6 +3,7 @@
 // anything is allocated or copied.
 
 #include "support/image_codec.h"
+#include "support/byte_order.h"
 #include "support/pixel_format.h"
 
 #include <cstdio>
@@ -13,10 +14,6 @@ namespace {
 constexpr std::size_t kFileHeaderSize = 14;
 constexpr uint32_t kCompressionNone = 0;
 constexpr uint32_t kCompressionBitFields = 3;
-
-uint32_t Get32(const uint8_t* p) {
-    return p[0] | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
 
 bool BmpProbe(const uint8_t* data, std::size_t size) {
     return size >= kFileHeaderSize + kInfoHeaderSize && data[0] == 'B' && data[1] == 'M';
@@ -62,7 +59,7 @@ std::unique_ptr<DibBitmap> BmpDecode(const uint8_t* data, std::size_t size) {
         // The three masks follow a 40-byte header, or sit inside a longer one.
         const uint64_t masks = kFileHeaderSize + kInfoHeaderSize;
         if (masks + 12 > size) return nullptr;
-        layout = MaskLayout(bits, Get32(data + masks), Get32(data + masks + 4), Get32(data + masks + 8));
+        layout = MaskLayout(bits, LoadLE32(data + masks), LoadLE32(data + masks + 4), LoadLE32(data + masks + 8));
         if (info.size == kInfoHeaderSize) table_offset += 12;
     } else if (info.compression != kCompressionNone) {
         return nullptr;
@@ -77,13 +74,13 @@ std::unique_ptr<DibBitmap> BmpDecode(const uint8_t* data, std::size_t size) {
     }
     if (table_offset + entries * 4 > size) return nullptr;
     std::vector<uint32_t> colours(entries);
-    for (uint64_t i = 0; i < entries; ++i) colours[i] = Get32(data + table_offset + 4 * i) & 0xFFFFFF;
+    for (uint64_t i = 0; i < entries; ++i) colours[i] = LoadLE32(data + table_offset + 4 * i) & 0xFFFFFF;
 
     const bool top_down = info.height < 0;
     const int64_t height = top_down ? -int64_t{info.height} : info.height;
     const int64_t pitch = RowPitch(info.width, bits);
     const int64_t row_bytes = (int64_t{info.width} * bits + 7) / 8;
-    const uint64_t pixel_offset = Get32(data + 10);
+    const uint64_t pixel_offset = LoadLE32(data + 10);
     // The last row may lack its padding; anything shorter is a truncated file.
     // Compared by division: pitch times height can exceed 64 bits.
     if (pixel_offset > size) return nullptr;
@@ -105,14 +102,6 @@ std::unique_ptr<DibBitmap> BmpDecode(const uint8_t* data, std::size_t size) {
         if (layout == Layout::k555To565) Widen555Row(row, info.width);
     }
     return bitmap;
-}
-
-void Put16(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
 }  // namespace
@@ -139,13 +128,13 @@ int32_t WriteBMP(const std::string& file_name, const DibBitmap& bitmap) {
     std::vector<uint8_t> head(kFileHeaderSize + header_size);
     head[0] = 'B';
     head[1] = 'M';
-    Put32(&head[2], static_cast<uint32_t>(kFileHeaderSize + header_size + bitmap.ImageBytes()));
-    Put16(&head[6], 0);
-    Put16(&head[8], 0);
-    Put32(&head[10], static_cast<uint32_t>(kFileHeaderSize + header_size));
+    StoreLE32(&head[2], static_cast<uint32_t>(kFileHeaderSize + header_size + bitmap.ImageBytes()));
+    StoreLE16(&head[6], 0);
+    StoreLE16(&head[8], 0);
+    StoreLE32(&head[10], static_cast<uint32_t>(kFileHeaderSize + header_size));
     WriteInfoHeader(&head[kFileHeaderSize], info);
     for (std::size_t i = 0; i < table.size(); ++i) {
-        Put32(&head[kFileHeaderSize + kInfoHeaderSize + 4 * i], table[i]);
+        StoreLE32(&head[kFileHeaderSize + kInfoHeaderSize + 4 * i], table[i]);
     }
 
     std::FILE* file = std::fopen(file_name.c_str(), "wb");

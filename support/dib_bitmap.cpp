@@ -1,54 +1,39 @@
 #include "support/dib_bitmap.h"
+#include "support/byte_order.h"
 
 #include "support/pixel_format.h"
 
 #include <cstring>
 #include <new>
 
-namespace {
-
-uint32_t Get32(const uint8_t* p) {
-    return p[0] | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-void Put32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-void Put16(uint8_t* p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-}  // namespace
-
 BitmapInfoHeader ReadInfoHeader(const uint8_t* b) {
     BitmapInfoHeader h;
-    h.size = Get32(b);
-    h.width = static_cast<int32_t>(Get32(b + 4));
-    h.height = static_cast<int32_t>(Get32(b + 8));
-    h.planes = Get16(b + 12);
-    h.bit_count = Get16(b + 14);
-    h.compression = Get32(b + 16);
-    h.size_image = Get32(b + 20);
-    h.x_pels_per_meter = static_cast<int32_t>(Get32(b + 24));
-    h.y_pels_per_meter = static_cast<int32_t>(Get32(b + 28));
-    h.clr_used = Get32(b + 32);
-    h.clr_important = Get32(b + 36);
+    h.size = LoadLE32(b);
+    h.width = static_cast<int32_t>(LoadLE32(b + 4));
+    h.height = static_cast<int32_t>(LoadLE32(b + 8));
+    h.planes = LoadLE16(b + 12);
+    h.bit_count = LoadLE16(b + 14);
+    h.compression = LoadLE32(b + 16);
+    h.size_image = LoadLE32(b + 20);
+    h.x_pels_per_meter = static_cast<int32_t>(LoadLE32(b + 24));
+    h.y_pels_per_meter = static_cast<int32_t>(LoadLE32(b + 28));
+    h.clr_used = LoadLE32(b + 32);
+    h.clr_important = LoadLE32(b + 36);
     return h;
 }
 
 void WriteInfoHeader(uint8_t* b, const BitmapInfoHeader& h) {
-    Put32(b, h.size);
-    Put32(b + 4, static_cast<uint32_t>(h.width));
-    Put32(b + 8, static_cast<uint32_t>(h.height));
-    Put16(b + 12, h.planes);
-    Put16(b + 14, h.bit_count);
-    Put32(b + 16, h.compression);
-    Put32(b + 20, h.size_image);
-    Put32(b + 24, static_cast<uint32_t>(h.x_pels_per_meter));
-    Put32(b + 28, static_cast<uint32_t>(h.y_pels_per_meter));
-    Put32(b + 32, h.clr_used);
-    Put32(b + 36, h.clr_important);
+    StoreLE32(b, h.size);
+    StoreLE32(b + 4, static_cast<uint32_t>(h.width));
+    StoreLE32(b + 8, static_cast<uint32_t>(h.height));
+    StoreLE16(b + 12, h.planes);
+    StoreLE16(b + 14, h.bit_count);
+    StoreLE32(b + 16, h.compression);
+    StoreLE32(b + 20, h.size_image);
+    StoreLE32(b + 24, static_cast<uint32_t>(h.x_pels_per_meter));
+    StoreLE32(b + 28, static_cast<uint32_t>(h.y_pels_per_meter));
+    StoreLE32(b + 32, h.clr_used);
+    StoreLE32(b + 36, h.clr_important);
 }
 
 std::vector<uint32_t> GreyColourTable(uint32_t bits) {

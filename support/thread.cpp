@@ -80,8 +80,10 @@ int32_t CThread::Run() { return 0; }
 
 int32_t CThread::Stop() {
     RequestStop();
-    if (!IsRunning()) return 1;
+    // Asked first: the worker may run before Start has finished storing the
+    // thread object, so only its own id tells it who it is.
     if (OnWorkerThread()) return 0;
+    if (!IsRunning()) return 1;
     if (suspended_.load()) Resume();
 
     std::thread worker;

@@ -34,11 +34,13 @@ protected:
         fs::remove_all(dir_, ignored);
     }
 
-    // 32 x 24 pictures, 7 frames, saved as PNG sources too, with stereo sound.
-    fs::path MakeMovie(uint32_t picture = kPictureYUV411, uint32_t transform = kTransformWordDct) {
+    // 32 x 24 pictures, 7 frames, saved as PNG sources too (8-bit grey ones
+    // for a grey run), with stereo sound.
+    fs::path MakeMovie(uint32_t picture = kPictureYUV411, uint32_t transform = kTransformWordDct, bool grey = false,
+                       uint32_t rateNumerator = 25) {
         const uint32_t width = 32, height = 24;
         CRVXEncode writer;
-        writer.SetFrameRate(25, 1);
+        writer.SetFrameRate(rateNumerator, 1);
         writer.SetGopStructure(2, 1);
         writer.SetPicture(width, height, (kSourceBGRX32 << kFormatSourceShift) | transform | picture);
         writer.SetWorkDirectory(dir_);
@@ -52,12 +54,15 @@ protected:
                 pixels[4 * i + 1] = uint8_t(5 * y + 60);
                 pixels[4 * i + 2] = uint8_t(x * y + 3 * n);
                 pixels[4 * i + 3] = 255;
+                if (grey) pixels[4 * i + 1] = pixels[4 * i + 2] = pixels[4 * i];
             }
             EXPECT_TRUE(writer.AddFrame(pixels.data()));
+            std::vector<uint8_t> greyPixels(width * height);
+            for (size_t i = 0; i < greyPixels.size(); ++i) greyPixels[i] = pixels[4 * i];
             SurfaceDesc surface;
-            surface.format = PF_X8R8G8B8;
-            surface.bits = pixels.data();
-            surface.pitch = int32_t(width * 4);
+            surface.format = grey ? PF_A8 : PF_X8R8G8B8;
+            surface.bits = grey ? greyPixels.data() : pixels.data();
+            surface.pitch = int32_t(grey ? width : width * 4);
             surface.width = int32_t(width);
             surface.height = int32_t(height);
             char name[32];
@@ -168,16 +173,25 @@ TEST_F(RvxdecTest, DecodesPicturesSoundAndComparesWithTheSource) {
 
     // The YUV4MPEG2 stream on standard output: header, then seven 4:4:4 frames.
     ASSERT_EQ(Run("--y4m - " + Quoted(movie), &out), 0);
-    const std::string header = "YUV4MPEG2 W32 H24 F25:1 Ip A1:1 C444\n";
+    const std::string header = "YUV4MPEG2 W32 H24 F25:1 Ip A1:1 C444 XCOLORRANGE=LIMITED\n";
     ASSERT_EQ(out.compare(0, header.size(), header), 0) << out.substr(0, 60);
     EXPECT_EQ(out.size(), header.size() + 7 * (6 + 32 * 24 * 3));
 }
 
 TEST_F(RvxdecTest, LosslessMovieComparesIdentical) {
-    const fs::path movie = MakeMovie(kPictureRGB888, kTransformWordDiff2D);
+    for (const bool grey : {false, true}) {
+        const fs::path movie = MakeMovie(kPictureRGB888, kTransformWordDiff2D, grey);
+        std::string out;
+        ASSERT_EQ(Run("--compare " + Quoted(dir_ / "src%03d.png") + " " + Quoted(movie), &out), 0) << out;
+        EXPECT_NE(out.find("PSNR         99.00 dB mean, 99.00 dB lowest over 7 pictures"), std::string::npos) << out;
+    }
+}
+
+TEST_F(RvxdecTest, Y4mStreamCallsAnUnknownRateUnknown) {
+    const fs::path movie = MakeMovie(kPictureYUV411, kTransformWordDct, false, 0);
     std::string out;
-    ASSERT_EQ(Run("--compare " + Quoted(dir_ / "src%03d.png") + " " + Quoted(movie), &out), 0) << out;
-    EXPECT_NE(out.find("PSNR         99.00 dB mean, 99.00 dB lowest over 7 pictures"), std::string::npos) << out;
+    ASSERT_EQ(Run("--y4m - " + Quoted(movie), &out), 0);
+    EXPECT_EQ(out.compare(0, 31, "YUV4MPEG2 W32 H24 F0:0 Ip A1:1 "), 0) << out.substr(0, 60);
 }
 
 TEST_F(RvxdecTest, RefusesAComparePatternItCannotUseSafely) {
