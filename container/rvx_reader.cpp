@@ -427,6 +427,12 @@ bool CRVXReader::WalkGroup(uint32_t g) {
     const GroupEntry& group = groups_[g];
     const uint64_t end = group.offset + group.length;
     const uint32_t count = group.recordCount;
+    // Every macroblock of a coded frame starts with a 6-bit quantiser, so a
+    // shorter payload cannot be a frame. Refusing it keeps a few bytes that
+    // claim a huge picture from making a player build huge pictures from
+    // nothing.
+    const uint64_t macroblocks = ((uint64_t(Width()) + 15) / 16) * ((uint64_t(Height()) + 15) / 16);
+    const uint64_t minimumPayload = (macroblocks * 6 + 7) / 8;
     // Per display position: seen at all, and usable as a reference by now.
     std::vector<uint8_t> seen(count, 0), reference(count, 0);
     uint64_t at = group.offset;
@@ -476,6 +482,11 @@ bool CRVXReader::WalkGroup(uint32_t g) {
                 return bad("its references are not I or P frames coded before it in the group");
             }
             break;
+        }
+        if (kind != kFrameRepeat && record.payloadLength < minimumPayload) {
+            return bad(Format("a payload of %u bytes cannot hold the %" PRIu64 " macroblocks of a picture (at least %" PRIu64
+                              " bytes)", record.payloadLength, macroblocks, minimumPayload)
+                           .c_str());
         }
         if (!Inside(at + kFrameRecordSize, record.payloadLength, end)) {
             return bad(Format("a payload of %u bytes runs past the group's end (%" PRIu64 ")", record.payloadLength, end)

@@ -82,8 +82,13 @@ std::unique_ptr<DibBitmap> BmpDecode(const uint8_t* data, std::size_t size) {
     const int64_t row_bytes = (int64_t{info.width} * bits + 7) / 8;
     const uint64_t pixel_offset = LoadLE32(data + 10);
     // The last row may lack its padding; anything shorter is a truncated file.
-    const uint64_t needed = static_cast<uint64_t>(pitch * (height - 1) + row_bytes);
-    if (pixel_offset > size || size - pixel_offset < needed) return nullptr;
+    // Compared by division: pitch times height can exceed 64 bits.
+    if (pixel_offset > size) return nullptr;
+    const uint64_t available = size - pixel_offset;
+    if (static_cast<uint64_t>(row_bytes) > available ||
+        static_cast<uint64_t>(height - 1) > (available - static_cast<uint64_t>(row_bytes)) / static_cast<uint64_t>(pitch)) {
+        return nullptr;
+    }
 
     info.compression = kCompressionNone;
     std::unique_ptr<DibBitmap> bitmap = DibBitmap::Create(info, std::move(colours));

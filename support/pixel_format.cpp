@@ -42,5 +42,6 @@ uint32_t PixelFormatTwin(uint32_t format, bool with_alpha) {
 }
 
 int64_t RowPitch(int64_t width, uint32_t bits) {
-    return ((width * bits) / 8 + 3) & ~int64_t{3};
+    // A row's last partial byte counts: seven 1-bit pixels take a byte.
+    return (width * bits + 31) / 32 * 4;
 }

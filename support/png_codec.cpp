@@ -11,10 +11,13 @@
 
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 namespace {
+
+constexpr png_alloc_size_t kMaxLibpngAllocation = png_alloc_size_t{64} << 20;
 
 struct MemoryReader {
     const uint8_t* data;
@@ -31,6 +34,20 @@ void ReadFromMemory(png_structp png, png_bytep out, png_size_t length) {
 
 [[noreturn]] void OnPngError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
 void OnPngWarning(png_structp, png_const_charp) {}
+
+// libpng reads ancillary chunks (text, profiles) whole, trusting their
+// length fields; a few bytes claiming a gigabyte chunk must not become a
+// gigabyte allocation. No legitimate use of libpng's own memory comes near
+// the limit: rows are at most a few megabytes, and pixels go to our bitmap.
+png_voidp LimitedMalloc(png_structp, png_alloc_size_t size) {
+    return size > kMaxLibpngAllocation ? nullptr : std::malloc(size);
+}
+void LimitedFree(png_structp, png_voidp p) { std::free(p); }
+
+png_structp CreateReadStruct() {
+    return png_create_read_struct_2(PNG_LIBPNG_VER_STRING, nullptr, OnPngError, OnPngWarning, nullptr,
+                                    LimitedMalloc, LimitedFree);
+}
 
 bool PngProbe(const uint8_t* data, std::size_t size) {
     return size >= 8 && png_sig_cmp(data, 0, 8) == 0;
@@ -49,7 +66,7 @@ uint16_t BitCountForColourType(int colour_type) {
 
 bool PngReadHeader(BitmapInfoHeader* header, const uint8_t* data, std::size_t size) {
     MemoryReader reader{data, size, 0};
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, OnPngError, OnPngWarning);
+    png_structp png = CreateReadStruct();
     if (png == nullptr) return false;
     png_infop info = png_create_info_struct(png);
     if (info == nullptr) {
@@ -91,7 +108,7 @@ struct PngDecodeState {
 };
 
 bool DecodeInto(PngDecodeState* state) {
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, OnPngError, OnPngWarning);
+    png_structp png = CreateReadStruct();
     if (png == nullptr) return false;
     png_infop info = png_create_info_struct(png);
     if (info == nullptr) {
@@ -136,6 +153,12 @@ bool DecodeInto(PngDecodeState* state) {
         default: png_error(png, "unknown colour type");
     }
     if (width > INT32_MAX || height > INT32_MAX) png_error(png, "image too large");
+    // Deflate expands at most 1032 times, so the data cannot hold more pixel
+    // bytes than about that; refusing before the bitmap is made keeps a few
+    // bytes that claim a huge image from allocating and clearing a gigabyte.
+    // The factor leaves room for interlaced rows and the headers counted in.
+    const uint64_t stored = uint64_t{png_get_rowbytes(png, info)} * height;
+    if (stored / 2064 > state->reader.size) png_error(png, "image data too short for its size");
 
     BitmapInfoHeader header;
     header.width = static_cast<int32_t>(width);

@@ -264,3 +264,37 @@ TEST(RVXReader, AcceptsAMovieWithoutSoundAndRepeatRecords) {
     EXPECT_FALSE(reader.HasSound());
     EXPECT_EQ(reader.Frames()[1].payloadLength, 0u);
 }
+
+// A few hundred bytes that claim a huge picture must not make a player build
+// pictures of a gigabyte each: a frame's payload holds at least a 6-bit
+// quantiser per macroblock.
+TEST(RVXReader, RefusesPayloadsTooShortForThePicture) {
+    TempDir dir;
+    const fs::path path = dir / "movie.rvx";
+    CRVXEncode writer;
+    SetUpWriter(writer, dir.path());
+    writer.AppendRecord(kFrameI);
+    writer.AppendRecord(kFrameP | 1 | (1 << kBackDistanceShift));
+    writer.AppendGroup(0, 2);
+    WriteFile(writer.FrameFileName(0), PayloadOf(0));   // 17 bytes, the shorter
+    WriteFile(writer.FrameFileName(1), PayloadOf(1));
+    ASSERT_TRUE(writer.WriteMovie(path, PosixFileWriteOps()));
+    const std::vector<uint8_t> good = ReadFile(path);
+    ASSERT_EQ(PayloadOf(0).size(), 17u);
+    auto openWithWidth = [&](uint32_t width, uint32_t height) {
+        std::vector<uint8_t> bytes = good;
+        StoreLE32(&bytes[kOffsetWidth], width);
+        StoreLE32(&bytes[kOffsetWidthCopy], width);
+        StoreLE32(&bytes[kOffsetHeight], height);
+        StoreLE32(&bytes[kOffsetHeightCopy], height);
+        WriteFile(path, bytes);
+        CRVXReader reader;
+        const bool opened = reader.Open(path);
+        if (!opened) EXPECT_EQ(reader.Problems().front().error, RVXError::kBadFrameRecord);
+        return opened;
+    };
+    // 22 macroblocks need 132 bits, 23 need 138: more than 17 bytes.
+    EXPECT_TRUE(openWithWidth(22 * 16, 16));
+    EXPECT_FALSE(openWithWidth(22 * 16 + 1, 16));
+    EXPECT_FALSE(openWithWidth(16000, 16000));
+}

@@ -2,6 +2,7 @@
 #include "support/surface.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -175,6 +176,77 @@ TEST_F(GraphicLoaderTest, BmpHeadersClaimingMoreThanTheFileHoldsAreRefused) {
     EXPECT_EQ(loader_.Decode(short_table.data(), short_table.size()), 0);
     std::vector<uint8_t> cut(good.begin(), good.end() - 20);
     EXPECT_EQ(loader_.Decode(cut.data(), cut.size()), 0);
+}
+
+// 1-bit rows whose last byte is partial: the row still takes that byte, so
+// seven pixels make one byte of row and 33 pixels five, padded to 4 and 8.
+TEST_F(GraphicLoaderTest, OneBitRowsKeepTheirLastPartialByte) {
+    for (int32_t width : {7, 33}) {
+        SCOPED_TRACE(width);
+        const uint32_t pitch = width == 7 ? 4 : 8;
+        const uint32_t pixel_offset = 14 + 40 + 8;
+        std::vector<uint8_t> file(pixel_offset + 2 * pitch, 0);
+        auto put = [&](std::size_t at, uint32_t v, int bytes) {
+            for (int i = 0; i < bytes; ++i) file[at + i] = static_cast<uint8_t>(v >> (8 * i));
+        };
+        file[0] = 'B';
+        file[1] = 'M';
+        put(2, static_cast<uint32_t>(file.size()), 4);
+        put(10, pixel_offset, 4);
+        put(14, 40, 4);
+        put(18, static_cast<uint32_t>(width), 4);
+        put(22, 2, 4);
+        put(26, 1, 2);
+        put(28, 1, 2);
+        put(54 + 4, 0xFFFFFF, 4);   // colour 1 white after colour 0 black
+        for (uint32_t i = 0; i < 2 * pitch; ++i) file[pixel_offset + i] = static_cast<uint8_t>(0x5A + 17 * i);
+        ASSERT_EQ(loader_.Decode(file.data(), file.size()), 1);
+        const DibBitmap* bitmap = loader_.Bitmap();
+        ASSERT_EQ(bitmap->Width(), width);
+        const uint32_t row_bytes = (static_cast<uint32_t>(width) + 7) / 8;
+        for (int32_t y = 0; y < 2; ++y) {
+            // Stored bottom-up: the file's first row is the bottom one.
+            const uint8_t* stored = &file[pixel_offset + (1 - y) * pitch];
+            EXPECT_EQ(std::vector<uint8_t>(bitmap->TopRow(y), bitmap->TopRow(y) + row_bytes),
+                      std::vector<uint8_t>(stored, stored + row_bytes));
+        }
+        // A file one byte short of the last row's bytes is truncated.
+        file.resize(pixel_offset + pitch + row_bytes - 1);
+        put(2, static_cast<uint32_t>(file.size()), 4);
+        EXPECT_EQ(loader_.Decode(file.data(), file.size()), 0);
+    }
+}
+
+// Width and height whose product of pitch and rows passes 64 bits.
+TEST_F(GraphicLoaderTest, BmpSizesBeyondSixtyFourBitsAreRefused) {
+    std::vector<uint8_t> bmp = ReadAll(Sample("rgba32.bmp"));
+    auto put32 = [&](std::size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) bmp[at + i] = static_cast<uint8_t>(v >> (8 * i));
+    };
+    put32(18, 0x7FFFFFFF);
+    put32(22, 0x7FFFFFFF);
+    EXPECT_EQ(loader_.Decode(bmp.data(), bmp.size()), 0);
+    put32(22, 0x80000001);   // the same, top-down
+    EXPECT_EQ(loader_.Decode(bmp.data(), bmp.size()), 0);
+}
+
+// A PNG of a few dozen bytes that claims 16000 x 16000 pixels cannot hold
+// them: deflate expands at most about a thousand times. It is refused before
+// a gigabyte bitmap is made and cleared.
+TEST_F(GraphicLoaderTest, PngsTooShortForTheirSizeAreRefusedWithoutTheBitmap) {
+    // Signature, IHDR 16000 x 16000 RGBA, IDAT of a zlib stream of 100 zeros, IEND.
+    const std::vector<uint8_t> png = {
+        0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a, 0x00, 0x00, 0x00, 0x0d, 0x49, 0x48, 0x44, 0x52,
+        0x00, 0x00, 0x3e, 0x80, 0x00, 0x00, 0x3e, 0x80, 0x08, 0x06, 0x00, 0x00, 0x00, 0x41, 0x7e, 0xdf,
+        0xde, 0x00, 0x00, 0x00, 0x0c, 0x49, 0x44, 0x41, 0x54, 0x78, 0x9c, 0x63, 0x60, 0xa0, 0x3d, 0x00,
+        0x00, 0x00, 0x64, 0x00, 0x01, 0x86, 0x64, 0x3c, 0x35, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4e,
+        0x44, 0xae, 0x42, 0x60, 0x82};
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    EXPECT_EQ(loader_.Decode(png.data(), png.size()), 0);
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 256 * 1024) << "kilobytes of peak memory added";
 }
 
 TEST_F(GraphicLoaderTest, SavedBmpAndPngFilesReadBackIdentically) {
