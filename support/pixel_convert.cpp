@@ -1,16 +1,11 @@
 #include "support/pixel_convert.h"
 
+#include "support/byte_order.h"
 #include "support/pixel_format.h"
 
 #include <cstring>
 
 namespace {
-
-inline uint32_t Load16(const uint8_t* p) { return p[0] | (uint32_t{p[1]} << 8); }
-inline void Store16(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
 
 template <uint32_t F>
 inline uint32_t Unpack(const uint8_t* p) {
@@ -19,11 +14,11 @@ inline uint32_t Unpack(const uint8_t* p) {
     } else if constexpr (F == PF_A8X8) {
         return uint32_t{p[1]} << 24;
     } else if constexpr (F == PF_R5G6B5) {
-        const uint32_t v = Load16(p);
+        const uint32_t v = LoadLE16(p);
         return 0xFF000000u | (((v >> 11) & 0x1F) << 19) | (((v >> 5) & 0x3F) << 10) |
                ((v & 0x1F) << 3);
     } else if constexpr (F == PF_X4R4G4B4 || F == PF_A4R4G4B4) {
-        const uint32_t v = Load16(p);
+        const uint32_t v = LoadLE16(p);
         const uint32_t a = F == PF_A4R4G4B4 ? ((v >> 12) & 0xF) << 4 : 0xFF;
         return (a << 24) | (((v >> 8) & 0xF) << 20) | (((v >> 4) & 0xF) << 12) | ((v & 0xF) << 4);
     } else if constexpr (F == PF_B8G8R8 || F == PF_X8R8G8B8) {
@@ -116,7 +111,7 @@ void ConvertKeyed(uint8_t* dst, const uint8_t* src, int32_t width, uint32_t key)
     // from a 5-6-5 pixel matches that pixel even though its low bits are 0.
     const uint32_t narrow_key = S == PF_R5G6B5 ? PackValue<PF_R5G6B5>(key) : key & 0xFFFFFF;
     for (int32_t i = 0; i < width; ++i, src += sb, dst += db) {
-        const uint32_t own = S == PF_R5G6B5 ? Load16(src) : src[0] | (src[1] << 8) | (src[2] << 16);
+        const uint32_t own = S == PF_R5G6B5 ? LoadLE16(src) : src[0] | (src[1] << 8) | (src[2] << 16);
         const uint32_t c = Unpack<S>(src) & 0xFFFFFF;
         Pack<D>(dst, own == narrow_key ? c : c | 0xFF000000u);
     }
