@@ -101,7 +101,7 @@ std::string LoadRgb(const fs::path& path, bool alpha) {
     return rgb;
 }
 
-struct MovieSpec {
+struct MovieRecipe {
     uint32_t picture = kPictureYUV411;
     uint32_t transform = kTransformWordDct;
     uint32_t width = 40, height = 24;   // not whole macroblocks across
@@ -114,35 +114,35 @@ class InteropTest : public ::testing::Test {
 protected:
     // Pictures with edges, gradients and motion, saved as src001.png ...
     // beside the movie, and 2001 stereo sample frames of sound at 8000 Hz.
-    fs::path MakeMovie(const MovieSpec& spec) {
-        const bool alphaFormat = (spec.picture & kFormatAlpha) != 0;
-        const uint32_t source = spec.sourceAlpha || alphaFormat ? kSourceBGRA32 : kSourceBGRX32;
+    fs::path MakeMovie(const MovieRecipe& recipe) {
+        const bool alphaFormat = (recipe.picture & kFormatAlpha) != 0;
+        const uint32_t source = recipe.sourceAlpha || alphaFormat ? kSourceBGRA32 : kSourceBGRX32;
         CRVXEncode writer;
-        writer.SetFrameRate(spec.rateNumerator, spec.rateDenominator);
+        writer.SetFrameRate(recipe.rateNumerator, recipe.rateDenominator);
         writer.SetGopStructure(2, 1);
-        writer.SetPicture(spec.width, spec.height, (source << kFormatSourceShift) | spec.transform | spec.picture);
+        writer.SetPicture(recipe.width, recipe.height, (source << kFormatSourceShift) | recipe.transform | recipe.picture);
         writer.SetWorkDirectory(dir_.path());
         writer.SetFramePrefix(dir_.path() / "rvxframe");
         EXPECT_TRUE(writer.Open());
-        for (uint32_t n = 0; n < spec.frames; ++n) {
-            std::vector<uint8_t> pixels(size_t(spec.width) * spec.height * 4);
-            for (uint32_t y = 0; y < spec.height; ++y) {
-                for (uint32_t x = 0; x < spec.width; ++x) {
-                    uint8_t* p = &pixels[(size_t(y) * spec.width + x) * 4];
+        for (uint32_t n = 0; n < recipe.frames; ++n) {
+            std::vector<uint8_t> pixels(size_t(recipe.width) * recipe.height * 4);
+            for (uint32_t y = 0; y < recipe.height; ++y) {
+                for (uint32_t x = 0; x < recipe.width; ++x) {
+                    uint8_t* p = &pixels[(size_t(y) * recipe.width + x) * 4];
                     const bool box = x >= 3 * n && x < 3 * n + 10 && y >= 6 && y < 16;
                     p[0] = box ? 30 : uint8_t(6 * x + 9 * n);
                     p[1] = box ? 220 : uint8_t(9 * y + 40);
                     p[2] = box ? 240 : uint8_t((x * y + 5 * n) & 0xFF);
-                    p[3] = spec.sourceAlpha ? uint8_t(std::min<uint32_t>(255, 6 * x + 4 * y)) : 255;
+                    p[3] = recipe.sourceAlpha ? uint8_t(std::min<uint32_t>(255, 6 * x + 4 * y)) : 255;
                 }
             }
             EXPECT_TRUE(writer.AddFrame(pixels.data()));
             SurfaceDesc surface;
-            surface.format = spec.sourceAlpha ? PF_A8R8G8B8 : PF_X8R8G8B8;
+            surface.format = recipe.sourceAlpha ? PF_A8R8G8B8 : PF_X8R8G8B8;
             surface.bits = pixels.data();
-            surface.pitch = int32_t(spec.width * 4);
-            surface.width = int32_t(spec.width);
-            surface.height = int32_t(spec.height);
+            surface.pitch = int32_t(recipe.width * 4);
+            surface.width = int32_t(recipe.width);
+            surface.height = int32_t(recipe.height);
             char name[32];
             std::snprintf(name, sizeof name, "src%03u.png", n + 1);
             EXPECT_EQ(SaveSurface(kSavePNG, dir_ / name, surface, nullptr, 0), 1);
@@ -304,10 +304,10 @@ TEST_F(InteropTest, PngPicturesDecodeInFfmpegAsOurLoaderReadsThem) {
     REQUIRE_FFMPEG();
     for (const uint32_t picture : {kPictureYUV422, kPictureAYUV4411}) {
         SCOPED_TRACE(picture);
-        MovieSpec spec;
-        spec.picture = picture;
-        spec.sourceAlpha = (picture & kFormatAlpha) != 0;
-        const fs::path movie = MakeMovie(spec);
+        MovieRecipe recipe;
+        recipe.picture = picture;
+        recipe.sourceAlpha = (picture & kFormatAlpha) != 0;
+        const fs::path movie = MakeMovie(recipe);
         const fs::path frames = dir_.path() / ("frames" + std::to_string(picture));
         std::string out;
         ASSERT_EQ(Rvxdec("--frames " + Quoted(frames.string()) + " " + Quoted(movie.string()), &out), 0) << out;
@@ -317,23 +317,23 @@ TEST_F(InteropTest, PngPicturesDecodeInFfmpegAsOurLoaderReadsThem) {
                       &out),
                   0);
         std::map<std::string, std::string> stream = KeyValues(out);
-        EXPECT_EQ(stream["pix_fmt"], spec.sourceAlpha ? "rgba" : "rgb24") << out;
+        EXPECT_EQ(stream["pix_fmt"], recipe.sourceAlpha ? "rgba" : "rgb24") << out;
         EXPECT_EQ(stream["width"], "40");
         EXPECT_EQ(stream["height"], "24");
 
         std::string pixels;
         ASSERT_EQ(Shell("ffmpeg -v error -i " + Quoted((frames / "frame%06d.png").string()) +
-                          " -f rawvideo -pix_fmt " + (spec.sourceAlpha ? "rgba" : "rgb24") + " -",
+                          " -f rawvideo -pix_fmt " + (recipe.sourceAlpha ? "rgba" : "rgb24") + " -",
                       &pixels),
                   0);
-        const size_t bytes = 40 * 24 * (spec.sourceAlpha ? 4 : 3);
+        const size_t bytes = 40 * 24 * (recipe.sourceAlpha ? 4 : 3);
         ASSERT_EQ(pixels.size(), 9 * bytes);
         for (uint32_t n = 0; n < 9; ++n) {
             char name[32];
             std::snprintf(name, sizeof name, "frame%06u.png", n);
-            EXPECT_EQ(pixels.substr(n * bytes, bytes), LoadRgb(frames / name, spec.sourceAlpha)) << name;
+            EXPECT_EQ(pixels.substr(n * bytes, bytes), LoadRgb(frames / name, recipe.sourceAlpha)) << name;
         }
-        if (spec.sourceAlpha) {
+        if (recipe.sourceAlpha) {
             // The alpha ffmpeg sees follows the source's alpha ramp.
             std::string source;
             ASSERT_EQ(Shell("ffmpeg -v error -i " + Quoted(dir_ / "src%03d.png") + " -f rawvideo -pix_fmt rgba -",
@@ -401,10 +401,10 @@ TEST_F(InteropTest, ComparePsnrAgreesWithFfmpegsPsnrFilter) {
         "[#]format=rgba,extractplanes=g+b+r+a[g#][b#][r#][a#];[g#][b#][r#][a#]mergeplanes=0x00102030:gbrap[p#]";
     for (const Case c : {Case{kPictureYUV411, false}, Case{kPictureAYUV4422, true}, Case{kPictureYUV444, true}}) {
         SCOPED_TRACE(testing::Message() << "picture " << c.picture << (c.sourceAlpha ? ", sources with alpha" : ""));
-        MovieSpec spec;
-        spec.picture = c.picture;
-        spec.sourceAlpha = c.sourceAlpha;
-        const fs::path movie = MakeMovie(spec);
+        MovieRecipe recipe;
+        recipe.picture = c.picture;
+        recipe.sourceAlpha = c.sourceAlpha;
+        const fs::path movie = MakeMovie(recipe);
         const fs::path frames = dir_.path() / ("frames" + std::to_string(c.picture));
         std::string out;
         ASSERT_EQ(Rvxdec("--frames " + Quoted(frames.string()) + " " + Quoted(movie.string()), &out), 0) << out;
