@@ -1,11 +1,9 @@
 #include "jobs/staged_sound.h"
-#include "support/byte_order.h"
 
 #include <cstring>
 
 namespace {
 
-constexpr uint32_t kHeaderSize = 44;
 // RIFF sizes are 32-bit: the RIFF size field holds 36 + data length.
 constexpr uint64_t kMaxDataLength = 0xFFFFFFFFull - 36;
 
@@ -22,27 +20,16 @@ bool CStagedSoundFile::Create(const std::string& path) {
     return file_ != nullptr;
 }
 
-bool CStagedSoundFile::WriteHeaderWithSizes(uint32_t riff_size, uint32_t data_length) {
-    uint8_t h[kHeaderSize];
-    std::memcpy(h, "RIFF", 4);
-    StoreLE32(h + 4, riff_size);
-    std::memcpy(h + 8, "WAVEfmt ", 8);
-    StoreLE32(h + 16, 16);
-    StoreLE16(h + 20, format_.format_tag);
-    StoreLE16(h + 22, format_.channels);
-    StoreLE32(h + 24, format_.samples_per_second);
-    StoreLE32(h + 28, format_.average_bytes_per_second);
-    StoreLE16(h + 32, format_.block_alignment);
-    StoreLE16(h + 34, format_.bits_per_sample);
-    std::memcpy(h + 36, "data", 4);
-    StoreLE32(h + 40, data_length);
-    return std::fwrite(h, 1, kHeaderSize, file_) == kHeaderSize;
+bool CStagedSoundFile::WriteHeaderWithSize(uint32_t data_length) {
+    uint8_t h[_snxlib_::kWaveHeaderSize];
+    _snxlib_::StoreWaveHeader(format_, data_length, h);
+    return std::fwrite(h, 1, sizeof h, file_) == sizeof h;
 }
 
 bool CStagedSoundFile::WriteHeader(const PcmFormat& format) {
     if (!file_) return false;
     format_ = format;
-    if (!WriteHeaderWithSizes(0, 0)) failed_ = true;
+    if (!WriteHeaderWithSize(0)) failed_ = true;
     return !failed_;
 }
 
@@ -66,7 +53,7 @@ bool CStagedSoundFile::Complete() {
         return false;
     }
     bool ok = std::fseek(file_, 0, SEEK_SET) == 0 && 
-              WriteHeaderWithSizes(static_cast<uint32_t>(36 + data_length_), static_cast<uint32_t>(data_length_));
+              WriteHeaderWithSize(static_cast<uint32_t>(data_length_));
     ok = std::fflush(file_) == 0 && ok;
     ok = std::fclose(file_) == 0 && ok;
     file_ = nullptr;

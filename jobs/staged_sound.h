@@ -6,17 +6,12 @@
 #include <cstdio>
 #include <string>
 
+#include "snxlib/wave_writer.h"
+
 constexpr const char* kStagedSoundName = "tmpsnd.wav";
 
-// The 16 bytes of a PCM wave format, as the source describes its sound.
-struct PcmFormat {
-    uint16_t format_tag = 1;
-    uint16_t channels = 0;
-    uint32_t samples_per_second = 0;
-    uint32_t average_bytes_per_second = 0;
-    uint16_t block_alignment = 0;
-    uint16_t bits_per_sample = 0;
-};
+// The wave format as the source describes its sound.
+using PcmFormat = _snxlib_::WavePcmFormat;
 
 class CStagedSoundFile {
 public:
@@ -40,7 +35,7 @@ public:
     uint64_t DataLength() const { return data_length_; }
 
 private:
-    bool WriteHeaderWithSizes(uint32_t riff_size, uint32_t data_length);
+    bool WriteHeaderWithSize(uint32_t data_length);
 
     std::FILE* file_ = nullptr;
     std::string path_;

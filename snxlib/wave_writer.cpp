@@ -1,15 +1,25 @@
 #include "snxlib/wave_writer.h"
 #include "support/byte_order.h"
 
+#include <cstring>
 #include <vector>
 
 namespace _snxlib_ {
 
-namespace {
-
-constexpr uint32_t kWaveHeaderSize = 44;
-
-}  // namespace
+void StoreWaveHeader(const WavePcmFormat& format, uint32_t data_length, uint8_t out[kWaveHeaderSize]) {
+    std::memcpy(out, "RIFF", 4);
+    StoreLE32(out + 4, static_cast<uint32_t>(kWaveHeaderSize - 8 + uint64_t{data_length}));
+    std::memcpy(out + 8, "WAVEfmt ", 8);
+    StoreLE32(out + 16, 16);
+    StoreLE16(out + 20, format.format_tag);
+    StoreLE16(out + 22, format.channels);
+    StoreLE32(out + 24, format.samples_per_second);
+    StoreLE32(out + 28, format.average_bytes_per_second);
+    StoreLE16(out + 32, format.block_alignment);
+    StoreLE16(out + 34, format.bits_per_sample);
+    std::memcpy(out + 36, "data", 4);
+    StoreLE32(out + 40, data_length);
+}
 
 CWaveWriter::~CWaveWriter() {
     if (file_ != nullptr) Close();
@@ -20,22 +30,12 @@ int32_t CWaveWriter::Open(const std::filesystem::path& path, uint16_t channels, 
     if (channels == 0) return 0;
     file_ = std::fopen(path.c_str(), "wb");
     if (file_ == nullptr) return 0;
-    channels_ = channels;
+    const uint16_t frame_bytes = static_cast<uint16_t>(2u * channels);
+    format_ = WavePcmFormat{1, channels, sample_rate, sample_rate * frame_bytes, frame_bytes, 16};
     data_bytes_ = 0;
     failed_ = false;
-    uint8_t header[kWaveHeaderSize] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E',
-                                       'f', 'm', 't', ' ', 16, 0, 0, 0};
-    const uint32_t frame_bytes = 2u * channels;
-    StoreLE16(header + 20, 1);
-    StoreLE16(header + 22, channels);
-    StoreLE32(header + 24, sample_rate);
-    StoreLE32(header + 28, sample_rate * frame_bytes);
-    StoreLE16(header + 32, frame_bytes);
-    StoreLE16(header + 34, 16);
-    header[36] = 'd';
-    header[37] = 'a';
-    header[38] = 't';
-    header[39] = 'a';
+    uint8_t header[kWaveHeaderSize];
+    StoreWaveHeader(format_, 0, header);
     if (std::fwrite(header, 1, sizeof header, file_) != sizeof header) failed_ = true;
     return failed_ ? 0 : 1;
 }
@@ -43,7 +43,7 @@ int32_t CWaveWriter::Open(const std::filesystem::path& path, uint16_t channels, 
 int32_t CWaveWriter::Write(const int16_t* samples, uint32_t frames) {
     if (file_ == nullptr || failed_) return 0;
     if (frames == 0) return 1;
-    const uint64_t count = static_cast<uint64_t>(frames) * channels_;
+    const uint64_t count = static_cast<uint64_t>(frames) * format_.channels;
     if (kWaveHeaderSize - 8 + data_bytes_ + 2 * count > 0xFFFFFFFFull) {
         failed_ = true;
         return 0;
@@ -60,11 +60,11 @@ int32_t CWaveWriter::Write(const int16_t* samples, uint32_t frames) {
 
 int32_t CWaveWriter::Close() {
     if (file_ == nullptr) return 0;
-    uint8_t size[4];
-    StoreLE32(size, static_cast<uint32_t>(kWaveHeaderSize - 8 + data_bytes_));
-    if (std::fseek(file_, 4, SEEK_SET) != 0 || std::fwrite(size, 1, 4, file_) != 4) failed_ = true;
-    StoreLE32(size, static_cast<uint32_t>(data_bytes_));
-    if (std::fseek(file_, 40, SEEK_SET) != 0 || std::fwrite(size, 1, 4, file_) != 4) failed_ = true;
+    uint8_t header[kWaveHeaderSize];
+    StoreWaveHeader(format_, static_cast<uint32_t>(data_bytes_), header);
+    if (std::fseek(file_, 0, SEEK_SET) != 0 || std::fwrite(header, 1, sizeof header, file_) != sizeof header) {
+        failed_ = true;
+    }
     if (std::fclose(file_) != 0) failed_ = true;
     file_ = nullptr;
     return failed_ ? 0 : 1;

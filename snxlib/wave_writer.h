@@ -7,6 +7,22 @@
 
 namespace _snxlib_ {
 
+constexpr uint32_t kWaveHeaderSize = 44;
+
+// The 16 bytes of a PCM wave format.
+struct WavePcmFormat {
+    uint16_t format_tag = 1;
+    uint16_t channels = 0;
+    uint32_t samples_per_second = 0;
+    uint32_t average_bytes_per_second = 0;
+    uint16_t block_alignment = 0;
+    uint16_t bits_per_sample = 0;
+};
+
+// The canonical 44-byte header: RIFF, "fmt " with the 16-byte format, and the
+// "data" chunk head. The RIFF size is 36 + data_length.
+void StoreWaveHeader(const WavePcmFormat& format, uint32_t data_length, uint8_t out[kWaveHeaderSize]);
+
 class CWaveWriter {
 public:
     CWaveWriter() = default;
@@ -24,7 +40,7 @@ public:
 
 private:
     std::FILE* file_ = nullptr;
-    uint16_t channels_ = 0;
+    WavePcmFormat format_;
     uint64_t data_bytes_ = 0;
     bool failed_ = false;
 };
