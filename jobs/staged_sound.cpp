@@ -1,7 +1,5 @@
 #include "jobs/staged_sound.h"
 
-#include <cstring>
-
 namespace {
 
 // RIFF sizes are 32-bit: the RIFF size field holds 36 + data length.
