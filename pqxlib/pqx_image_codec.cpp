@@ -3,7 +3,6 @@
 #include "pqxlib/pqx_read.h"
 #include "pqxlib/pqx_write.h"
 #include "support/image_codec.h"
-#include "support/pixel_convert.h"
 #include "support/pixel_format.h"
 
 #include <vector>
@@ -61,13 +60,8 @@ int32_t WriteImage(const std::string& file_name, const DibBitmap& source, const 
         case 24: layout = 9; break;
         case 32: layout = kAlpha8 | 9; break;
         case 16: {
-            BitmapInfoHeader header = source.Header();
-            header.bit_count = 24;
-            widened = DibBitmap::Create(header);
+            widened = WidenTo24Bits(source);
             if (!widened) return 0;
-            for (int32_t y = 0; y < source.Height(); ++y) {
-                ConvertRow(widened->TopRow(y), PF_B8G8R8, source.TopRow(y), PF_R5G6B5, source.Width());
-            }
             bitmap = widened.get();
             layout = 9;
             break;

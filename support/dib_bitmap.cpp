@@ -1,6 +1,7 @@
 #include "support/dib_bitmap.h"
 #include "support/byte_order.h"
 
+#include "support/pixel_convert.h"
 #include "support/pixel_format.h"
 
 #include <cstring>
@@ -68,4 +69,15 @@ std::unique_ptr<DibBitmap> DibBitmap::Create(const BitmapInfoHeader& header,
         bitmap->colours_ = std::move(colour_table);
     }
     return bitmap;
+}
+
+std::unique_ptr<DibBitmap> WidenTo24Bits(const DibBitmap& source) {
+    BitmapInfoHeader header = source.Header();
+    header.bit_count = 24;
+    std::unique_ptr<DibBitmap> widened = DibBitmap::Create(header);
+    if (!widened) return nullptr;
+    for (int32_t y = 0; y < source.Height(); ++y) {
+        ConvertRow(widened->TopRow(y), PF_B8G8R8, source.TopRow(y), PF_R5G6B5, source.Width());
+    }
+    return widened;
 }

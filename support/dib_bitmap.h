@@ -69,3 +69,7 @@ private:
     std::size_t pitch_ = 0;
     std::unique_ptr<uint8_t[]> pixels_;
 };
+
+// A 5-6-5 bitmap widened to 24-bit B, G, R rows, for writers that store only
+// 8, 24 and 32-bit pictures. Null when the copy cannot be made.
+std::unique_ptr<DibBitmap> WidenTo24Bits(const DibBitmap& source);

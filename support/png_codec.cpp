@@ -4,7 +4,6 @@
 // must outlive an error sits in a state record owned by the caller.
 
 #include "support/image_codec.h"
-#include "support/pixel_convert.h"
 #include "support/pixel_format.h"
 
 #include <png.h>
@@ -251,13 +250,8 @@ int32_t WritePNG(const std::string& file_name, const DibBitmap& source, const ch
     const DibBitmap* bitmap = &source;
     std::unique_ptr<DibBitmap> widened;
     if (source.BitCount() == 16) {
-        BitmapInfoHeader header = source.Header();
-        header.bit_count = 24;
-        widened = DibBitmap::Create(header);
+        widened = WidenTo24Bits(source);
         if (!widened) return 0;
-        for (int32_t y = 0; y < source.Height(); ++y) {
-            ConvertRow(widened->TopRow(y), PF_B8G8R8, source.TopRow(y), PF_R5G6B5, source.Width());
-        }
         bitmap = widened.get();
     } else if (source.BitCount() != 8 && source.BitCount() != 24 && source.BitCount() != 32) {
         return 0;
