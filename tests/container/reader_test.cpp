@@ -290,7 +290,9 @@ TEST(RVXReader, RefusesPayloadsTooShortForThePicture) {
         WriteFile(path, bytes);
         CRVXReader reader;
         const bool opened = reader.Open(path);
-        if (!opened) EXPECT_EQ(reader.Problems().front().error, RVXError::kBadFrameRecord);
+        if (!opened) {
+            EXPECT_EQ(reader.Problems().front().error, RVXError::kBadFrameRecord);
+        }
         return opened;
     };
     // 22 macroblocks need 132 bits, 23 need 138: more than 17 bytes.
