@@ -80,14 +80,16 @@ TEST(Rvxenc, RefusesBadCommandLines) {
     EXPECT_EQ(RunRvxenc("a0001.png -o x.rvx --quality 1,2").exit_code, 2);
     EXPECT_EQ(RunRvxenc("a0001.png -o x.rvx --matrix jpeg").exit_code, 2);
     EXPECT_EQ(RunRvxenc("a0001.png -o x.rvx --bogus").exit_code, 2);
-    const Result avi = RunRvxenc("movie.avi -o " + (dir / "x.rvx"));
-    EXPECT_EQ(avi.exit_code, 2);
-    EXPECT_NE(avi.output.find("not supported yet"), std::string::npos);
+    EXPECT_EQ(RunRvxenc("--info a.avi a0001.png").exit_code, 2);
 }
 
 TEST(Rvxenc, ReportsTheSystemsMessages) {
     TempDir dir("msg");
     Result r = RunRvxenc(dir / "missing0001.png -o " + (dir / "out.rvx"));
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.output.find("ファイルのロードに失敗しました。"), std::string::npos) << r.output;
+
+    r = RunRvxenc(dir / "missing.avi -o " + (dir / "out.rvx"));
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_NE(r.output.find("ファイルのロードに失敗しました。"), std::string::npos) << r.output;
 

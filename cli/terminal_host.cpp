@@ -1,0 +1,130 @@
+#include "cli/terminal_host.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+std::string Lower(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+bool IsDigits(const std::string& s) {
+    return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
+}
+
+namespace {
+
+// Columns a UTF-8 text takes on a terminal: wide (CJK) characters take two.
+size_t DisplayWidth(const std::string& text, size_t from = 0) {
+    size_t columns = 0;
+    for (size_t i = from; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const size_t length = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+        columns += length >= 3 ? 2 : 1;
+        i += length;
+    }
+    return columns;
+}
+
+// Keeps the end of a status text (the count and the file name) when the whole
+// line would wrap, since a wrapped line cannot be redrawn in place.
+std::string FitToColumns(const std::string& text, size_t columns) {
+    if (DisplayWidth(text) <= columns) return text;
+    size_t i = 0;
+    while (i < text.size() && DisplayWidth(text, i) + 3 > columns) {
+        ++i;
+        while (i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) ++i;
+    }
+    return "..." + text.substr(i);
+}
+
+size_t TerminalColumns() {
+    winsize ws{};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
+    return 80;
+}
+
+}  // namespace
+
+void TerminalHost::SendProgress(const std::string& text, double fraction) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    const auto now = std::chrono::steady_clock::now();
+    if (!started_) {
+        started_ = true;
+        start_ = now;
+    }
+    uint32_t frame = 0;
+    const size_t slash = text.rfind('/');
+    const size_t space = text.rfind(' ', slash);
+    if (slash != std::string::npos && space != std::string::npos && space < slash) {
+        const std::string n = text.substr(space + 1, slash - space - 1);
+        if (IsDigits(n)) frame = static_cast<uint32_t>(std::stoul(n));
+    }
+    if (!show_progress_) return;
+    const double seconds = std::chrono::duration<double>(now - start_).count();
+    if (frame) last_fps_ = seconds > 0 ? frame / seconds : 0.0;
+    constexpr int kBar = 24;
+    const int filled = static_cast<int>(std::clamp(fraction, 0.0, 1.0) * kBar);
+    std::string bar(filled, '#');
+    bar.append(kBar - filled, '.');
+    char tail[96];
+    std::snprintf(tail, sizeof tail, " [%s] %5.1f%% %6.1f fps", bar.c_str(), std::floor(fraction * 1000.0) / 10.0,
+                  last_fps_);
+    const size_t room = TerminalColumns() > std::strlen(tail) + 12 ? TerminalColumns() - std::strlen(tail) - 1 : 11;
+    std::fprintf(stderr, "\r\033[K%s%s", FitToColumns(text, room).c_str(), tail);
+    std::fflush(stderr);
+    drew_ = true;
+}
+
+void TerminalHost::PostJobMessage(uint32_t message) {
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        last_message_ = message;
+    }
+    ended_.Set();
+}
+
+int32_t TerminalHost::GetListSelection(uint32_t id) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    auto it = selections_.find(id);
+    return it == selections_.end() ? 0 : it->second;
+}
+
+std::string TerminalHost::GetControlText(uint32_t id) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    auto it = texts_.find(id);
+    return it == texts_.end() ? std::string() : it->second;
+}
+
+void TerminalHost::Select(uint32_t id, int32_t row) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    selections_[id] = row;
+}
+
+void TerminalHost::SetText(uint32_t id, const std::string& text) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    texts_[id] = text;
+}
+
+uint32_t TerminalHost::WaitForEnd(uint32_t milliseconds) {
+    if (!ended_.Wait(milliseconds)) return 0;
+    std::lock_guard<std::mutex> hold(mutex_);
+    return last_message_;
+}
+
+void TerminalHost::EndProgressLine() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (drew_) std::fputc('\n', stderr);
+    drew_ = false;
+}
+
+double TerminalHost::Seconds() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return started_ ? std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count() : 0.0;
+}
