@@ -170,8 +170,13 @@ TEST_F(MovieJobTest, FilesThatAreNoPlayableMovieFailTheLoadWithAReason) {
     const std::string sound_only = dir_ / "tone.m4a";
     ASSERT_TRUE(RunFfmpeg(ToneInput(1) + " -c:a aac " + ShellQuoted(sound_only)));
 
+    // A bare JPEG stream carries neither a rate nor picture times.
+    const std::string no_rate = dir_ / "bare.mjpeg";
+    ASSERT_TRUE(RunFfmpeg(PatternInput(160, 120, "25", 10) + " -c:v mjpeg -f mjpeg " + ShellQuoted(no_rate)));
+
     const std::pair<std::string, std::string> cases[] = {
         {noise, noise + ": "},
+        {no_rate, "does not tell its frame rate"},
         {cut, cut + ": "},
         {sound_only, "no picture stream"},
         {dir_ / "missing.mp4", "no such file"},
@@ -226,6 +231,27 @@ TEST_F(MovieJobTest, DamagedMovieEncodesWhatDecodesOrFailsWithAReason) {
         EXPECT_GT(reader.FrameCount(), 0u);
         EXPECT_LE(reader.FrameCount(), 100u);
     }
+}
+
+TEST_F(MovieJobTest, PipelineErrorMidMovieEndsTheJobWithTheErrorText) {
+    // Two program streams back to back: the pictures grow from 160x120 to
+    // 320x240 after one second, which the encoder opened for the first size
+    // cannot take.
+    const std::string first = dir_ / "small.mpg", second = dir_ / "large.mpg", joined = dir_ / "joined.mpg";
+    ASSERT_TRUE(RunFfmpeg(PatternInput(160, 120, "25", 25) + " -c:v mpeg2video -f mpeg " + ShellQuoted(first)));
+    ASSERT_TRUE(RunFfmpeg(PatternInput(320, 240, "25", 25) + " -c:v mpeg2video -f mpeg " + ShellQuoted(second)));
+    {
+        std::ofstream out(joined, std::ios::binary);
+        out << std::ifstream(first, std::ios::binary).rdbuf() << std::ifstream(second, std::ios::binary).rdbuf();
+    }
+    MovieHost host(joined, dir_ / "joined.rvx");
+    auto job = std::make_unique<CEncodeFromDirectShow>(&host);
+    ASSERT_EQ(job->Load(), kJobOk) << job->FailureReason();
+    ASSERT_EQ(job->Start(), 1);
+    ASSERT_EQ(host.WaitForEnd(20s), MSG_JOB_FAILED);
+    EXPECT_NE(job->FailureReason().find("picture size changed"), std::string::npos) << job->FailureReason();
+    EXPECT_LE(job->FramesDone(), 25u);
+    EXPECT_FALSE(fs::exists(dir_ / "joined.rvx"));
 }
 
 TEST_F(MovieJobTest, EncodeFailureEndsTheMovieAsAFailureWithTheFramesReason) {
