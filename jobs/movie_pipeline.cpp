@@ -1,5 +1,6 @@
 #include "jobs/movie_pipeline.h"
 
+#include <algorithm>
 #include <mutex>
 
 #include <gst/gst.h>
@@ -139,17 +140,21 @@ bool CMoviePipeline::Preroll(const std::string& path, std::chrono::milliseconds 
     // No clock: every sample is handed on the moment it is decoded.
     gst_pipeline_use_clock(GST_PIPELINE(pipeline_), nullptr);
 
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::string late = "the movie did not start decoding within " +
+                       std::to_string(std::chrono::duration_cast<std::chrono::seconds>(timeout).count()) + " s";
     if (gst_element_set_state(pipeline_, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
-        // The error message on the bus says why; fall through to read it.
+        // The error message on the bus says why; it is there already or
+        // comes at once, so there is no point in the full wait.
+        deadline = std::min(deadline, std::chrono::steady_clock::now() + std::chrono::seconds(2));
+        late = "the movie could not be opened";
     }
     GstBus* bus = gst_element_get_bus(pipeline_);
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
     bool ready = false;
     while (!ready) {
         const auto left = deadline - std::chrono::steady_clock::now();
         if (left <= std::chrono::steady_clock::duration::zero()) {
-            reason = "the movie did not start decoding within " +
-                     std::to_string(std::chrono::duration_cast<std::chrono::seconds>(timeout).count()) + " s";
+            reason = late;
             break;
         }
         const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();

@@ -128,6 +128,32 @@ TEST_F(MovieJobTest, MovieWithoutSoundIsEncodedWithoutStagingAnySound) {
     EXPECT_FALSE(reader.HasSound());
 }
 
+TEST_F(MovieJobTest, PicturesWithAlphaArriveAsARGBAndOpaqueOnesAsRGB) {
+    const std::string alpha = dir_ / "alpha.mkv", opaque = dir_ / "opaque.mkv";
+    ASSERT_TRUE(RunFfmpeg(PatternInput(64, 48, "25", 5) + " -vf \"format=bgra,geq=r='r(X,Y)':g='g(X,Y)':b='b(X,Y)':a='4*X'\"" +
+                          " -c:v ffv1 -pix_fmt bgra " + ShellQuoted(alpha)));
+    ASSERT_TRUE(RunFfmpeg(PatternInput(64, 48, "25", 5) + " -c:v ffv1 -pix_fmt bgr0 " + ShellQuoted(opaque)));
+    for (const auto& [movie, layout] : {std::pair{alpha, "picture 64x48 3"}, std::pair{opaque, "picture 64x48 2"}}) {
+        SCOPED_TRACE(movie);
+        MovieHost host(movie, movie + ".txt");
+        auto job = std::make_unique<CEncodeFromDirectShow>(&host);
+        job->SetWriterFactory(&RecordingWriter::Create);
+        ASSERT_EQ(job->Load(), kJobOk) << job->FailureReason();
+        ASSERT_EQ(job->Start(), 1);
+        ASSERT_EQ(host.WaitForEnd(20s), MSG_JOB_DONE) << job->FailureReason();
+        std::ifstream in(movie + ".txt");
+        std::string line;
+        std::getline(in, line);
+        EXPECT_EQ(line.rfind(layout, 0), 0u) << line;
+        std::getline(in, line);
+        EXPECT_EQ(line, "rate 25000/1000");
+        if (movie == alpha) {
+            std::getline(in, line);  // first pixel: B, G, R and the alpha of column 0
+            EXPECT_EQ(line.substr(line.rfind(',')), ",0") << line;
+        }
+    }
+}
+
 TEST_F(MovieJobTest, StopEndsDecodingBeforeTheFailureIsPostedAndLeavesNothing) {
     RecordingWriterSettings::frame_delay_ms = 20;  // about 6 s for the whole movie
     const std::string movie = MakeMovie("long.mkv", "25", 12, "-c:v libx264 -pix_fmt yuv420p -c:a aac");
