@@ -1,12 +1,192 @@
 #include "jobs/encode_from_directshow.h"
 
+#include <chrono>
+#include <filesystem>
+#include <limits>
+#include <system_error>
+
+#include "jobs/control_ids.h"
+#include "jobs/movie_pipeline.h"
+#include "jobs/movie_render_sound.h"
+#include "jobs/movie_render_surface.h"
+#include "jobs/work_directory.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// A movie that does not reach its first picture in this time is taken as
+// broken rather than left to hang the window.
+constexpr auto kPrerollTimeout = 20s;
+// The event loop's tick: a stop request is seen within this time.
+constexpr auto kEventTick = 50ms;
+// No sample decoded and nothing being encoded for this long: the decoder is
+// stuck, and the job ends instead of waiting for ever.
+constexpr int64_t kStallLimitMs = 60000;
+// Frame periods below 10 us (100,000 fps) are not a movie's rate; they would
+// also overflow the rate's 32-bit numerator.
+constexpr int64_t kShortestFramePeriod = 100;
+
+int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
 CEncodeFromDirectShow::CEncodeFromDirectShow(IJobHost* owner) : CEncodeRVXFile(owner), page_(owner) {}
 
-CEncodeFromDirectShow::~CEncodeFromDirectShow() { Stop(); }
+CEncodeFromDirectShow::~CEncodeFromDirectShow() {
+    // The worker and the streaming threads must end before what they use goes.
+    Stop();
+    pipeline_.reset();
+    sound_.reset();
+    surface_.reset();
+    staged_sound_.reset();
+    if (!work_directory_.empty()) RemoveWorkDirectory(work_directory_);
+    work_directory_.clear();
+    movie_path_.clear();
+}
 
-int32_t CEncodeFromDirectShow::Load() {
-    SetFailureReason("movies cannot be read by this build yet");
+int32_t CEncodeFromDirectShow::LoadFailure(const std::string& reason) {
+    SetFailureReason(reason);
+    if (pipeline_) pipeline_->Stop();
     return kJobFail;
 }
 
-int32_t CEncodeFromDirectShow::Run() { return FailRun("movies cannot be read by this build yet"); }
+int32_t CEncodeFromDirectShow::Load() {
+    const std::string path = page_->GetControlText(kIdMoviePath);
+    if (path.empty()) return LoadFailure("no movie file was given");
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) return LoadFailure(path + ": no such file");
+    std::string reason;
+    if (!InitMediaFramework(reason)) return LoadFailure(reason);
+
+    surface_ = std::make_unique<CMovieRenderSurface>(picture_lock_);
+    sound_ = std::make_unique<CMovieRenderSound>(sound_lock_);
+    pipeline_ = std::make_unique<CMoviePipeline>(*surface_, *sound_);
+    if (!pipeline_->Preroll(path, kPrerollTimeout, reason)) return LoadFailure(path + ": " + reason);
+    if (!pipeline_->HasPicture() || !surface_->ReadFormat())
+        return LoadFailure(path + ": the movie has no picture stream that can be decoded");
+    if (!ChooseFrameRate()) return LoadFailure(path + ": the movie does not tell its frame rate");
+
+    // Frames from the stream when it counts them, else from its length.
+    uint64_t frames = pipeline_->DurationInFrames();
+    if (frames == 0) {
+        const uint64_t ns = pipeline_->DurationInTime();
+        const uint64_t period_ns = static_cast<uint64_t>(average_time_per_frame_) * 100;
+        frames = (ns + period_ns / 2) / period_ns;
+    }
+    total_frames_ = static_cast<uint32_t>(std::min<uint64_t>(frames, std::numeric_limits<uint32_t>::max()));
+
+    movie_path_ = path;
+    if (!CreateWorkDirectory(work_directory_)) {
+        work_directory_.clear();
+        return LoadFailure("the work directory could not be created under " + TemporaryFilesDirectory());
+    }
+
+    CMovieRenderSurface::FrameDelegate on_picture;
+    on_picture.bind(this, &CEncodeFromDirectShow::OnPicture);
+    surface_->SetDelegate(on_picture);
+    if (pipeline_->HasSound()) {
+        if (!sound_->ReadFormat()) return LoadFailure(path + ": the sound stream has a format that cannot be staged");
+        staged_sound_ = std::make_unique<CStagedSoundFile>();
+        if (!staged_sound_->Create(work_directory_ + kStagedSoundName))
+            return LoadFailure(work_directory_ + kStagedSoundName + ": the sound file could not be created");
+        CMovieRenderSound::SoundDelegate on_sound;
+        on_sound.bind(this, &CEncodeFromDirectShow::OnSoundBlock);
+        sound_->SetDelegate(on_sound);
+    }
+    return kJobOk;
+}
+
+bool CEncodeFromDirectShow::ChooseFrameRate() {
+    // The stream's own rate; variable-rate streams say 0/1 and leave the
+    // length of the first picture as the best guess.
+    const MoviePictureFormat& format = surface_->Format();
+    int64_t period = 0;
+    if (format.rate_numerator > 0 && format.rate_denominator > 0)
+        period = 10000000LL * format.rate_denominator / format.rate_numerator;
+    if (period <= 0) period = surface_->PrerollFrameDuration();
+    if (period < kShortestFramePeriod) return false;
+    average_time_per_frame_ = period;
+    rate_numerator_ = static_cast<uint32_t>(10000000000LL / period);
+    rate_denominator_ = 1000;
+    return true;
+}
+
+long CEncodeFromDirectShow::OnPicture(void* pixels) {
+    ++busy_;
+    last_activity_ms_ = NowMs();
+    const int32_t status = EncodeFrame(pixels);
+    last_activity_ms_ = NowMs();
+    --busy_;
+    return status;
+}
+
+long CEncodeFromDirectShow::OnSoundBlock(void* data, unsigned int length) {
+    last_activity_ms_ = NowMs();
+    if (!staged_sound_->Append(data, length)) {
+        // Sound cut short would be a silently damaged movie: the job fails.
+        sound_failed_ = true;
+        return 1;
+    }
+    return 0;
+}
+
+void CEncodeFromDirectShow::StopPipeline() {
+    surface_->SetStopping();
+    sound_->SetStopping();
+    pipeline_->Stop();
+}
+
+int32_t CEncodeFromDirectShow::Run() {
+    if (!pipeline_ || !surface_ || work_directory_.empty()) return FailRun("the job was not loaded");
+    const MoviePictureFormat& format = surface_->Format();
+    if (!SetSourceFormat(format.layout, format.width, format.height, false))
+        return FailRun("the picture size " + std::to_string(format.width) + "x" + std::to_string(format.height) +
+                       " cannot be encoded");
+    if (staged_sound_ && !staged_sound_->WriteHeader(sound_->Format()))
+        return FailRun(staged_sound_->Path() + ": the sound file could not be written");
+    if (!OpenEncoder(work_directory_, movie_path_)) return FailRun("the encoder could not be opened");
+
+    last_activity_ms_ = NowMs();
+    std::string error;
+    if (!pipeline_->Play(error)) {
+        StopPipeline();
+        return FailRun(movie_path_ + ": " + error);
+    }
+    bool ended = false;
+    bool failed = false;
+    while (!ended && !failed && CanContinue()) {
+        switch (pipeline_->WaitForEvent(kEventTick, error)) {
+        case CMoviePipeline::Event::kEnd:
+            ended = true;
+            break;
+        case CMoviePipeline::Event::kError:
+            failed = true;
+            break;
+        case CMoviePipeline::Event::kNone:
+            if (busy_ == 0 && NowMs() - last_activity_ms_ > kStallLimitMs) {
+                error = "the movie stopped decoding";
+                failed = true;
+            }
+            break;
+        }
+    }
+    StopPipeline();
+
+    if (!CanContinue()) return FailRun("stopped");
+    if (failed) return FailRun(movie_path_ + ": " + error);
+    if (sound_failed_) return FailRun(staged_sound_->Path() + ": the sound could not be staged");
+    if (frames_done_ == 0) return FailRun(movie_path_ + ": no picture could be decoded");
+    if (staged_sound_) {
+        const std::string wave = staged_sound_->Path();
+        if (!staged_sound_->Complete()) return FailRun(wave + ": the sound file could not be completed");
+        // An empty sound stream leaves nothing to encode.
+        if (staged_sound_->DataLength() > 0 && EncodeSound(wave) != kJobOk) return FailRun("");
+        std::error_code ec;
+        std::filesystem::remove(wave, ec);
+    }
+    return FinishRun(*this);
+}

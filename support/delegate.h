@@ -6,7 +6,10 @@
 //   on_block.bind(this, &CJob::OnBlock);
 //   on_block(data, size);
 // An unbound delegate returns a value-initialised result and does nothing.
+// The shared count is atomic: copies of one delegate may be made and dropped
+// on different threads (the movie sinks call theirs on streaming threads).
 
+#include <atomic>
 #include <cstdint>
 #include <type_traits>
 #include <utility>
@@ -71,7 +74,7 @@ public:
     void bind(T* object, R (T::*method)(Args...)) {
         release();
         functor_ = new member_functor<T, R, Args...>(object, method);
-        count_ = new uint32_t(1);
+        count_ = new std::atomic<uint32_t>(1);
         invoker_ = &invoke_bound;
     }
 
@@ -93,10 +96,10 @@ private:
         invoker_ = other.invoker_;
         functor_ = other.functor_;
         count_ = other.count_;
-        if (count_) ++*count_;
+        if (count_) count_->fetch_add(1, std::memory_order_relaxed);
     }
     void release() {
-        if (count_ && --*count_ == 0) {
+        if (count_ && count_->fetch_sub(1, std::memory_order_acq_rel) == 1) {
             delete functor_;
             delete count_;
         }
@@ -107,7 +110,7 @@ private:
 
     invoker_type invoker_ = &invoke_unbound;
     functor_base* functor_ = nullptr;
-    uint32_t* count_ = nullptr;
+    std::atomic<uint32_t>* count_ = nullptr;
 };
 
 }  // namespace delegate_class_namespace

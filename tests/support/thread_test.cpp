@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "support/delegate.h"
 #include "support/sync.h"
@@ -201,4 +202,27 @@ TEST(Delegate, UnboundReturnsZeroAndCopiesShareTheBinding) {
     EXPECT_EQ(copy(&target, 4), 7);
     EXPECT_EQ(target.last, &target);
     EXPECT_EQ(d(nullptr, 1), 0);
+}
+
+TEST(Delegate, CopiesMadeAndDroppedOnManyThreadsKeepTheBindingAlive) {
+    struct Counter {
+        long Add(void*) { return ++calls; }
+        std::atomic<long> calls{0};
+    } target;
+    delegate<long, void*, void, void, void, void> d;
+    d.bind(&target, &Counter::Add);
+    // A lost update in the shared count frees the functor while the original
+    // still uses it (or never frees it); the sanitizer build sees either.
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&d] {
+            for (int i = 0; i < 20000; ++i) {
+                auto copy = d;
+                auto second = copy;
+                if (i % 1000 == 0) second(nullptr);
+            }
+        });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(d(nullptr), 4 * 20 + 1);
+    EXPECT_TRUE(d.is_bound());
 }

@@ -1,0 +1,123 @@
+#include "jobs/movie_render_surface.h"
+
+#include <cstring>
+
+#include <gst/app/gstappsink.h>
+#include <gst/gst.h>
+#include <gst/video/video.h>
+
+#include "jobs/encode_job.h"
+
+namespace {
+
+GstFlowReturn OnNewSample(GstAppSink* sink, gpointer self) {
+    GstSample* sample = gst_app_sink_pull_sample(sink);
+    if (!sample) return GST_FLOW_EOS;
+    const int result = static_cast<CMovieRenderSurface*>(self)->Render(sample);
+    gst_sample_unref(sample);
+    return static_cast<GstFlowReturn>(result);
+}
+
+bool ReadVideoInfo(GstCaps* caps, GstVideoInfo& info) {
+    return caps && gst_video_info_from_caps(&info, caps) &&
+           (GST_VIDEO_INFO_FORMAT(&info) == GST_VIDEO_FORMAT_BGRx ||
+            GST_VIDEO_INFO_FORMAT(&info) == GST_VIDEO_FORMAT_BGRA);
+}
+
+}  // namespace
+
+CMovieRenderSurface::CMovieRenderSurface(std::mutex& lock) : lock_(lock) {
+    sink_ = gst_element_factory_make("appsink", "Encode Render Surface");
+    if (!sink_) return;
+    gst_object_ref_sink(sink_);
+    GstCaps* caps = gst_caps_from_string("video/x-raw,format=(string){BGRx,BGRA}");
+    // Without a clock every picture is handed on as soon as it is decoded;
+    // one buffer and no dropping keeps the decoder waiting while the encoder
+    // works, so memory does not grow with the length of the movie.
+    g_object_set(sink_, "caps", caps, "sync", FALSE, "max-buffers", 1u, "drop", FALSE, "enable-last-sample",
+                 FALSE, nullptr);
+    gst_caps_unref(caps);
+    GstAppSinkCallbacks callbacks{};
+    callbacks.new_sample = &OnNewSample;
+    gst_app_sink_set_callbacks(GST_APP_SINK(sink_), &callbacks, this, nullptr);
+}
+
+CMovieRenderSurface::~CMovieRenderSurface() {
+    if (sink_) gst_object_unref(sink_);
+}
+
+bool CMovieRenderSurface::ReadFormat() {
+    if (!sink_) return false;
+    GstPad* pad = gst_element_get_static_pad(sink_, "sink");
+    GstCaps* caps = pad ? gst_pad_get_current_caps(pad) : nullptr;
+    GstVideoInfo info;
+    const bool ok = ReadVideoInfo(caps, info);
+    if (ok) {
+        format_.layout = GST_VIDEO_INFO_FORMAT(&info) == GST_VIDEO_FORMAT_BGRA ? kLayoutARGB32 : kLayoutRGB32;
+        format_.width = static_cast<uint32_t>(GST_VIDEO_INFO_WIDTH(&info));
+        format_.height = static_cast<uint32_t>(GST_VIDEO_INFO_HEIGHT(&info));
+        format_.rate_numerator = GST_VIDEO_INFO_FPS_N(&info);
+        format_.rate_denominator = GST_VIDEO_INFO_FPS_D(&info);
+    }
+    if (caps) gst_caps_unref(caps);
+    if (pad) gst_object_unref(pad);
+    return ok;
+}
+
+int64_t CMovieRenderSurface::PrerollFrameDuration() const {
+    if (!sink_) return 0;
+    GstSample* sample = gst_app_sink_try_pull_preroll(GST_APP_SINK(sink_), 0);
+    if (!sample) return 0;
+    GstBuffer* buffer = gst_sample_get_buffer(sample);
+    const GstClockTime duration = buffer ? GST_BUFFER_DURATION(buffer) : GST_CLOCK_TIME_NONE;
+    gst_sample_unref(sample);
+    return GST_CLOCK_TIME_IS_VALID(duration) ? static_cast<int64_t>(duration / 100) : 0;
+}
+
+void CMovieRenderSurface::PostError(const std::string& text) {
+    GError* error = g_error_new_literal(GST_STREAM_ERROR, GST_STREAM_ERROR_FORMAT, text.c_str());
+    gst_element_post_message(sink_, gst_message_new_error(GST_OBJECT(sink_), error, nullptr));
+    g_error_free(error);
+}
+
+int CMovieRenderSurface::Render(GstSample* sample) {
+    if (stopping_) return GST_FLOW_FLUSHING;
+    GstVideoInfo info;
+    if (!ReadVideoInfo(gst_sample_get_caps(sample), info)) {
+        PostError("a picture arrived without a 32-bit format");
+        return GST_FLOW_ERROR;
+    }
+    // The encoder was opened for the first picture's size and layout; a
+    // picture of another would be read past its end or coded as garbage.
+    const uint32_t layout = GST_VIDEO_INFO_FORMAT(&info) == GST_VIDEO_FORMAT_BGRA ? kLayoutARGB32 : kLayoutRGB32;
+    if (static_cast<uint32_t>(GST_VIDEO_INFO_WIDTH(&info)) != format_.width ||
+        static_cast<uint32_t>(GST_VIDEO_INFO_HEIGHT(&info)) != format_.height || layout != format_.layout) {
+        PostError("the picture size changed in the middle of the movie (" +
+                  std::to_string(GST_VIDEO_INFO_WIDTH(&info)) + "x" + std::to_string(GST_VIDEO_INFO_HEIGHT(&info)) +
+                  ", the movie began with " + std::to_string(format_.width) + "x" + std::to_string(format_.height) +
+                  ")");
+        return GST_FLOW_ERROR;
+    }
+    GstBuffer* buffer = gst_sample_get_buffer(sample);
+    GstVideoFrame frame;
+    if (!buffer || !gst_video_frame_map(&frame, &info, buffer, GST_MAP_READ)) {
+        PostError("a decoded picture could not be read");
+        return GST_FLOW_ERROR;
+    }
+    const size_t row = static_cast<size_t>(format_.width) * 4;
+    const size_t stride = static_cast<size_t>(GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0));
+    uint8_t* pixels = static_cast<uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
+    if (stride != row) {
+        tight_.resize(row * format_.height);
+        for (uint32_t y = 0; y < format_.height; ++y)
+            std::memcpy(&tight_[y * row], pixels + y * stride, row);
+        pixels = tight_.data();
+    }
+    long result;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        result = frame_.is_bound() ? frame_(pixels) : 0;
+    }
+    gst_video_frame_unmap(&frame);
+    return result < 0 ? GST_FLOW_ERROR : GST_FLOW_OK;
+}

@@ -1,0 +1,63 @@
+#pragma once
+// The picture sink of the movie pipeline: an appsink that accepts 32-bit
+// pictures only (BGRx = RGB32, BGRA = ARGB32) and hands each decoded picture,
+// as tight top-down rows, to its delegate under its own lock on the
+// pipeline's streaming thread.
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "support/delegate.h"
+
+typedef struct _GstElement GstElement;
+typedef struct _GstSample GstSample;
+
+// What the sink accepted when it connected (read after preroll).
+struct MoviePictureFormat {
+    uint32_t layout = 0;  // kLayoutRGB32 or kLayoutARGB32
+    uint32_t width = 0;
+    uint32_t height = 0;
+    // The stream's rate as a fraction; 0/1 when the stream does not say.
+    int32_t rate_numerator = 0;
+    int32_t rate_denominator = 1;
+};
+
+class CMovieRenderSurface {
+public:
+    using FrameDelegate = delegate<long, void*, void, void, void, void>;
+
+    explicit CMovieRenderSurface(std::mutex& lock);
+    ~CMovieRenderSurface();
+    CMovieRenderSurface(const CMovieRenderSurface&) = delete;
+    CMovieRenderSurface& operator=(const CMovieRenderSurface&) = delete;
+
+    // The appsink; this object keeps a reference of its own.
+    GstElement* Element() const { return sink_; }
+    // Reads the negotiated caps; false when the sink never connected.
+    bool ReadFormat();
+    const MoviePictureFormat& Format() const { return format_; }
+    // Duration of the picture held for preroll in 100 ns units, 0 when unknown.
+    int64_t PrerollFrameDuration() const;
+
+    // The delegate gets tight top-down rows of Format()'s size; a negative
+    // result ends the stream with an error.
+    void SetDelegate(const FrameDelegate& frame) { frame_ = frame; }
+    // From now on pictures are refused rather than handed on.
+    void SetStopping() { stopping_ = true; }
+
+    // One decoded sample, on the streaming thread: a GstFlowReturn.
+    int Render(GstSample* sample);
+
+private:
+    void PostError(const std::string& text);
+
+    std::mutex& lock_;
+    GstElement* sink_ = nullptr;
+    FrameDelegate frame_;
+    MoviePictureFormat format_;
+    std::vector<uint8_t> tight_;  // rows repacked when the buffer's stride is wider
+    std::atomic<bool> stopping_{false};
+};
