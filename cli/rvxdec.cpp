@@ -2,6 +2,7 @@
 //
 //   rvxdec FILE.rvx [--json] [--frames DIR] [--y4m OUT|-] [--wav OUT]
 //                   [--idct float|int] [--compare PATTERN [--compare-start N]]
+//   rvxdec --thumbnail FILE.rvx OUT.png [SIZE]
 //
 // Exit status: 0 when the movie is intact and every requested output was
 // written, 1 when the movie is damaged or unreadable, 2 for a usage error,
@@ -14,7 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "cli/json_text.h"
 #include "cli/rvxdec_output.h"
+#include "cli/rvxdec_thumbnail.h"
 #include "container/rvx_layout.h"
 #include "container/rvx_reader.h"
 
@@ -38,6 +41,8 @@ void PrintUsage(std::FILE* out) {
     std::fputs(
         "usage: rvxdec FILE.rvx [--json] [--frames DIR] [--y4m OUT|-] [--wav OUT]\n"
         "              [--idct float|int] [--compare PATTERN [--compare-start N]]\n"
+        "       rvxdec --thumbnail FILE.rvx OUT.png [SIZE]\n"
+        "       rvxdec --version\n"
         "Verifies the movie (layout, CRCs, digests) and prints a summary.\n"
         "  --json            the summary as JSON\n"
         "  --frames DIR      decoded pictures as DIR/frameNNNNNN.png\n"
@@ -46,7 +51,8 @@ void PrintUsage(std::FILE* out) {
         "  --idct float|int  inverse DCT: float (the encoder's own, default) or int\n"
         "  --compare PATTERN PSNR against source pictures over R, G, B (and A when either has it),\n"
         "                    e.g. src/img%04d.png\n"
-        "  --compare-start N number of the source picture of frame 0 (default: 0 if it exists, else 1)\n",
+        "  --compare-start N number of the source picture of frame 0 (default: 0 if it exists, else 1)\n"
+        "  --thumbnail       the first picture scaled to fit SIZE x SIZE (default 256) as PNG\n",
         out);
 }
 
@@ -121,23 +127,6 @@ std::string SoundMethodName(uint16_t mode) {
     case 0: return "RawFile";
     default: return "mode " + std::to_string(mode);
     }
-}
-
-std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += char(c);
-        } else if (c < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", c);
-            out += escape;
-        } else {
-            out += char(c);
-        }
-    }
-    return out + "\"";
 }
 
 struct Summary {
@@ -271,6 +260,31 @@ void PrintJson(std::FILE* out, const Options& options, const CRVXReader& reader,
     std::fputs(j.c_str(), out);
 }
 
+// rvxdec --thumbnail FILE OUT [SIZE]: what a file manager's thumbnailer runs.
+int Thumbnail(int argc, char** argv) {
+    uint32_t size = kDefaultThumbnailSize;
+    if (argc == 5) {
+        char* end = nullptr;
+        const long value = std::strtol(argv[4], &end, 10);
+        if (*end != '\0' || value < 1 || value > 4096) {
+            std::fprintf(stderr, "rvxdec: --thumbnail: SIZE must be 1..4096\n");
+            return kExitUsage;
+        }
+        size = uint32_t(value);
+    } else if (argc != 4) {
+        PrintUsage(stderr);
+        return kExitUsage;
+    }
+    std::string error;
+    switch (WriteThumbnail(argv[2], argv[3], size, &error)) {
+    case ThumbnailResult::kWritten: return kExitIntact;
+    case ThumbnailResult::kUnreadableMovie: std::fprintf(stderr, "rvxdec: %s\n", error.c_str()); return kExitDamaged;
+    case ThumbnailResult::kNotWritten: break;
+    }
+    std::fprintf(stderr, "rvxdec: %s\n", error.c_str());
+    return kExitOutput;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -279,6 +293,11 @@ int main(int argc, char** argv) {
         PrintUsage(stdout);
         return kExitIntact;
     }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("rvxdec %s\n", RVX_VERSION);
+        return kExitIntact;
+    }
+    if (argc >= 2 && std::strcmp(argv[1], "--thumbnail") == 0) return Thumbnail(argc, argv);
     if (!ParseOptions(argc, argv, &options)) {
         PrintUsage(stderr);
         return kExitUsage;

@@ -1,11 +1,14 @@
-// rvxenc: encodes one source into an RVX movie on the command line, with the
-// same job classes and option logic as the window.
+// rvxenc: encodes sources into RVX movies on the command line, with the same
+// job classes and option logic as the window.
 
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include <pthread.h>
 #include <unistd.h>
@@ -19,48 +22,69 @@
 #include "jobs/encode_from_images.h"
 #include "jobs/job_messages.h"
 
+namespace fs = std::filesystem;
+
 namespace {
 
 // Loads and runs one job to its end; Ctrl-C (or TERM, HUP) stops it in order.
 template <class Job>
-int RunJob(TerminalHost& host, const Arguments& args, const sigset_t& signals) {
+JobOutcome RunJob(TerminalHost& host, const sigset_t& signals) {
+    JobOutcome outcome;
+    outcome.result = "failed";
     auto job = std::make_unique<Job>(&host);
     if (job->Load() != kJobOk) {
-        std::fprintf(stderr, "rvxenc: ファイルのロードに失敗しました。 (%s)\n", job->FailureReason().c_str());
-        return kExitFailed;
+        outcome.reason = "ファイルのロードに失敗しました。 (" + job->FailureReason() + ")";
+        return outcome;
     }
     if (job->Start() != 1) {
-        std::fprintf(stderr, "rvxenc: the encoding thread could not be started\n");
-        return kExitFailed;
+        outcome.reason = "the encoding thread could not be started";
+        return outcome;
     }
-
     uint32_t message = 0;
     while ((message = host.WaitForEnd(50)) == 0) {
         const timespec poll{0, 0};
         siginfo_t info;
         if (sigtimedwait(&signals, &info, &poll) > 0) {
             job.reset();  // stops the worker, removes the work directory
-            host.EndProgressLine();
-            std::fprintf(stderr, "rvxenc: interrupted; no movie was written\n");
-            return kExitInterrupted;
+            outcome.result = "interrupted";
+            outcome.reason = "interrupted; no movie was written";
+            return outcome;
         }
     }
-    const std::string reason = job->FailureReason();
-    const uint32_t frames = job->FramesDone();
+    outcome.reason = job->FailureReason();
+    outcome.frames = job->FramesDone();
     job.reset();
-    host.EndProgressLine();
+    if (message == MSG_JOB_DONE) {
+        outcome.result = "ok";
+        outcome.reason.clear();
+    } else if (outcome.reason.empty()) {
+        outcome.reason = "failed";
+    }
+    return outcome;
+}
 
-    if (message != MSG_JOB_DONE) {
-        std::fprintf(stderr, "rvxenc: %s: the movie was not written (%s)\n", args.output.c_str(),
-                     reason.empty() ? "failed" : reason.c_str());
-        return kExitFailed;
+JobOutcome EncodeOne(TerminalHost& host, const std::string& source, const std::string& kind,
+                     const std::string& output, bool overwrite, const sigset_t& signals) {
+    host.BeginJob(source);
+    JobOutcome outcome;
+    if (std::string refusal = OutputRefusal(output, overwrite); !refusal.empty()) {
+        outcome.result = "failed";
+        outcome.reason = refusal;
+    } else {
+        host.SetText(kIdOutputFile, output);
+        for (uint32_t id : {kIdImagePath, kIdAviPath, kIdMoviePath}) host.SetText(id, "");
+        host.SetText(SourcePathControl(kind), source);
+        if (kind == "avi") outcome = RunJob<CEncodeFromAVI>(host, signals);
+        else if (kind == "movie") outcome = RunJob<CEncodeFromDirectShow>(host, signals);
+        else outcome = RunJob<CEncodeFromSeqFile>(host, signals);
+        outcome.seconds = host.Seconds();
     }
-    if (!args.quiet) {
-        const double seconds = host.Seconds();
-        std::fprintf(stderr, "処理が完了しました。 %s: %u frames in %.2f s (%.1f fps)\n", args.output.c_str(), frames,
-                     seconds, seconds > 0 ? frames / seconds : 0.0);
-    }
-    return kExitOk;
+    outcome.output = output;
+    std::error_code ec;
+    if (outcome.result == "ok") outcome.size = fs::file_size(output, ec);
+    host.EndProgressLine();
+    host.ReportOutcome(outcome);
+    return outcome;
 }
 
 int PrintInfoLines(const std::string& path) {
@@ -73,20 +97,30 @@ int PrintInfoLines(const std::string& path) {
     return kExitOk;
 }
 
+void PrintBatchSummary(const std::vector<std::pair<std::string, JobOutcome>>& done, size_t skipped) {
+    std::fprintf(stderr, "\n%-40s %-11s %12s %9s\n", "source", "result", "bytes", "seconds");
+    for (const auto& [source, o] : done)
+        std::fprintf(stderr, "%-40s %-11s %12llu %9.2f%s%s\n", source.c_str(), o.result.c_str(),
+                     static_cast<unsigned long long>(o.size), o.seconds, o.reason.empty() ? "" : "  ",
+                     o.reason.c_str());
+    if (skipped) std::fprintf(stderr, "%zu sources skipped after the interruption\n", skipped);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     Arguments args;
-    const bool terminal = ::isatty(STDERR_FILENO) == 1;
     TerminalHost host;
     if (std::string error = ParseArguments(argc, argv, args, host); !error.empty()) return UsageError(error);
     if (!args.info.empty()) return PrintInfoLines(args.info);
-    host.SetShowProgress(terminal && !args.quiet);
 
-    const std::string kind = args.source_kind.empty() ? GuessSourceKind(args.source) : args.source_kind;
-    if (!OutputAccepted(args)) return kExitFailed;
-    host.SetText(kIdOutputFile, args.output);
-    host.SetText(kind == "images" ? kIdImagePath : kind == "avi" ? kIdAviPath : kIdMoviePath, args.source);
+    const bool terminal = ::isatty(STDERR_FILENO) == 1;
+    ProgressStyle style = terminal && !args.quiet ? ProgressStyle::kBar : ProgressStyle::kNone;
+    if (args.progress == "json") style = ProgressStyle::kJson;
+    if (args.progress == "bar") style = ProgressStyle::kBar;
+    if (args.progress == "none") style = ProgressStyle::kNone;
+    host.SetProgressStyle(style);
+
     // The window's start-up values for every field the flags left alone.
     const std::pair<uint32_t, const char*> defaults[] = {
         {kIdPFrames, "5"}, {kIdBFrames, "2"}, {kIdSceneChange, "192"}, {kIdQualityI, "4"},
@@ -103,11 +137,43 @@ int main(int argc, char** argv) {
     sigaddset(&signals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-    if (kind == "avi") return RunJob<CEncodeFromAVI>(host, args, signals);
-    if (kind == "movie") return RunJob<CEncodeFromDirectShow>(host, args, signals);
-
     const std::string wave = host.GetControlText(kIdWavePath);
     if (!wave.empty() && !IsWaveFile(wave))
         std::fprintf(stderr, "rvxenc: %s is not a WAVE file; the movie will have no sound\n", wave.c_str());
-    return RunJob<CEncodeFromSeqFile>(host, args, signals);
+
+    const bool folder = OutputIsFolder(args.output);
+    if (folder) {
+        std::error_code ec;
+        fs::create_directories(args.output, ec);
+    }
+    std::vector<std::pair<std::string, JobOutcome>> done;
+    std::set<std::string> taken;  // two sources of one name must not share a movie
+    bool any_failed = false;
+    for (const std::string& source : args.sources) {
+        const std::string kind = args.source_kind.empty() ? GuessSourceKind(source) : args.source_kind;
+        std::string output = folder ? OutputInFolder(args.output, source, kind) : args.output;
+        for (int n = 2; folder && taken.count(output); ++n) {
+            const fs::path path(OutputInFolder(args.output, source, kind));
+            output = (path.parent_path() / (path.stem().string() + "-" + std::to_string(n) + ".rvx")).string();
+        }
+        taken.insert(output);
+        const JobOutcome outcome = EncodeOne(host, source, kind, output, args.overwrite, signals);
+        done.emplace_back(source, outcome);
+        if (outcome.result == "ok") {
+            if (!args.quiet && style != ProgressStyle::kJson)
+                std::fprintf(stderr, "処理が完了しました。 %s: %u frames in %.2f s (%.1f fps)\n", output.c_str(),
+                             outcome.frames, outcome.seconds,
+                             outcome.seconds > 0 ? outcome.frames / outcome.seconds : 0.0);
+            continue;
+        }
+        any_failed = true;
+        if (outcome.result == "interrupted") {
+            std::fprintf(stderr, "rvxenc: %s\n", outcome.reason.c_str());
+            if (args.sources.size() > 1) PrintBatchSummary(done, args.sources.size() - done.size());
+            return kExitInterrupted;
+        }
+        std::fprintf(stderr, "rvxenc: %s: the movie was not written (%s)\n", output.c_str(), outcome.reason.c_str());
+    }
+    if (args.sources.size() > 1 && !args.quiet) PrintBatchSummary(done, 0);
+    return any_failed ? kExitFailed : kExitOk;
 }

@@ -16,6 +16,8 @@ namespace {
 
 const char kUsage[] =
     "usage: rvxenc SOURCE -o OUT.rvx [options]\n"
+    "       rvxenc SOURCE... -o DIR/ [options]    (a batch: each SOURCE becomes DIR/NAME.rvx)\n"
+    "       rvxenc --info FILE | --version\n"
     "  SOURCE                one file of a numbered BMP/PNG run (a0001.png ...), an AVI file or any movie\n"
     "  -o, --output FILE     the movie to write\n"
     "  --source KIND         images, avi or movie (default: from SOURCE's extension)\n"
@@ -32,6 +34,7 @@ const char kUsage[] =
     "  --block-size N        audio block size (default 1024)\n"
     "  --overwrite           replace an existing output file\n"
     "  --quiet               no progress\n"
+    "  --progress STYLE      bar (on a terminal), json (one object per line on stderr) or none\n"
     "  --info FILE           print a movie's picture and sound lines, encode nothing\n";
 
 // The row of a list given its window text or an ASCII alias, -1 when neither.
@@ -102,6 +105,8 @@ std::string ParseArguments(int argc, char** argv, Arguments& args, TerminalHost&
                 return "--source: unknown kind '" + value + "'";
         } else if (flag == "--wav") {
             if (!next()) return "--wav needs a file name";
+            std::error_code ec;
+            if (!fs::exists(value, ec)) return "--wav: " + value + " does not exist";
             host.SetText(kIdWavePath, value);
         } else if (flag == "--picture-format") {
             error = list_field(kIdPictureFormat, PictureFormatTable, {});
@@ -150,6 +155,14 @@ std::string ParseArguments(int argc, char** argv, Arguments& args, TerminalHost&
             host.SetText(kIdQualityI, parts[0]);
             host.SetText(kIdQualityP, parts[1]);
             host.SetText(kIdQualityB, parts[2]);
+        } else if (flag == "--version") {
+            std::printf("rvxenc %s\n", RVX_VERSION);
+            std::exit(kExitOk);
+        } else if (flag == "--progress") {
+            if (!next()) return "--progress needs bar, json or none";
+            args.progress = Lower(value);
+            if (args.progress != "bar" && args.progress != "json" && args.progress != "none")
+                return "--progress: unknown style '" + value + "'";
         } else if (flag == "--info") {
             if (!next()) return "--info needs a file name";
             args.info = value;
@@ -161,36 +174,31 @@ std::string ParseArguments(int argc, char** argv, Arguments& args, TerminalHost&
             args.quiet = true;
         } else if (flag.size() > 1 && flag[0] == '-') {
             return "unknown option '" + flag + "'";
-        } else if (args.source.empty()) {
-            args.source = flag;
         } else {
-            return "only one SOURCE may be given";
+            args.sources.push_back(flag);
         }
         if (!error.empty()) return error;
     }
-    if (!args.info.empty()) return args.source.empty() ? "" : "--info takes no SOURCE";
-    if (args.source.empty()) return "no SOURCE given";
+    if (!args.info.empty()) return args.sources.empty() ? "" : "--info takes no SOURCE";
+    if (args.sources.empty()) return "no SOURCE given";
     if (!args.output_given) return "no output given (-o OUT.rvx)";
+    if (args.sources.size() > 1 && !OutputIsFolder(args.output))
+        return "several sources need a folder for the movies (-o DIR/)";
     return "";
 }
 
-bool OutputAccepted(const Arguments& args) {
-    switch (CheckOutputFile(args.output)) {
+std::string OutputRefusal(const std::string& output, bool overwrite) {
+    switch (CheckOutputFile(output)) {
     case OutputCheck::kAccepted:
-        return true;
+        return "";
     case OutputCheck::kEmpty:
-        std::fprintf(stderr, "rvxenc: ファイル名が入力されていません。\n");
-        return false;
+        return "ファイル名が入力されていません。";
     case OutputCheck::kExists:
-        if (args.overwrite) return true;
-        std::fprintf(stderr, "rvxenc: ファイル[%s]はすでに存在します。(--overwrite replaces it)\n",
-                     args.output.c_str());
-        return false;
+        return overwrite ? "" : "ファイル[" + output + "]はすでに存在します。(--overwrite replaces it)";
     case OutputCheck::kCannotCreate:
         break;
     }
-    std::fprintf(stderr, "rvxenc: 指定したファイル名で作成できません、 (%s)\n", args.output.c_str());
-    return false;
+    return "指定したファイル名で作成できません、 (" + output + ")";
 }
 
 std::string GuessSourceKind(const std::string& source) {
@@ -200,3 +208,25 @@ std::string GuessSourceKind(const std::string& source) {
     return "movie";
 }
 
+
+bool OutputIsFolder(const std::string& output) {
+    std::error_code ec;
+    return !output.empty() && (output.back() == '/' || fs::is_directory(output, ec));
+}
+
+std::string OutputInFolder(const std::string& folder, const std::string& source, const std::string& kind) {
+    std::string name = fs::path(source).stem().string();
+    if (kind == "images") {
+        while (!name.empty() && name.back() >= '0' && name.back() <= '9') name.pop_back();
+        while (!name.empty() && (name.back() == '_' || name.back() == '-' || name.back() == '.' || name.back() == ' '))
+            name.pop_back();
+        // A run named by numbers alone takes its folder's name.
+        if (name.empty()) name = fs::absolute(source).parent_path().filename().string();
+        if (name.empty()) name = "movie";
+    }
+    return (fs::path(folder) / (name + ".rvx")).string();
+}
+
+uint32_t SourcePathControl(const std::string& kind) {
+    return kind == "images" ? kIdImagePath : kind == "avi" ? kIdAviPath : kIdMoviePath;
+}

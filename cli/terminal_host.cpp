@@ -8,6 +8,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include "cli/json_text.h"
+
 std::string Lower(std::string s) {
     for (char& c : s)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
@@ -52,6 +54,26 @@ size_t TerminalColumns() {
 
 }  // namespace
 
+std::string ClockText(double seconds) {
+    const long total = seconds > 0 ? long(seconds + 0.5) : 0;
+    char text[32];
+    if (total >= 3600)
+        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", total / 3600, total / 60 % 60, total % 60);
+    else
+        std::snprintf(text, sizeof text, "%ld:%02ld", total / 60, total % 60);
+    return text;
+}
+
+void TerminalHost::BeginJob(const std::string& source) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    source_ = source;
+    ended_.Reset();
+    last_message_ = 0;
+    started_ = false;
+    last_fps_ = 0.0;
+    last_percent_ = 0.0;
+}
+
 void TerminalHost::SendProgress(const std::string& text, double fraction) {
     std::lock_guard<std::mutex> hold(mutex_);
     const auto now = std::chrono::steady_clock::now();
@@ -59,27 +81,66 @@ void TerminalHost::SendProgress(const std::string& text, double fraction) {
         started_ = true;
         start_ = now;
     }
-    uint32_t frame = 0;
+    // "...をエンコード中... n/total": the frame count is the text's last word.
+    uint32_t frame = 0, total = 0;
     const size_t slash = text.rfind('/');
     const size_t space = text.rfind(' ', slash);
     if (slash != std::string::npos && space != std::string::npos && space < slash) {
-        const std::string n = text.substr(space + 1, slash - space - 1);
-        if (IsDigits(n)) frame = static_cast<uint32_t>(std::stoul(n));
+        const std::string n = text.substr(space + 1, slash - space - 1), t = text.substr(slash + 1);
+        if (IsDigits(n) && IsDigits(t) && n.size() < 10 && t.size() < 10) {
+            frame = static_cast<uint32_t>(std::stoul(n));
+            total = static_cast<uint32_t>(std::stoul(t));
+        }
     }
-    if (!show_progress_) return;
     const double seconds = std::chrono::duration<double>(now - start_).count();
     if (frame) last_fps_ = seconds > 0 ? frame / seconds : 0.0;
+    // A source that delivers more frames than it announced must not push the
+    // figures past the end or back again.
+    fraction = std::clamp(fraction, 0.0, 1.0);
+    if (style_ == ProgressStyle::kBar) DrawBar(text, fraction, seconds);
+    if (style_ == ProgressStyle::kJson) PrintJson(text, frame, total, fraction, seconds);
+}
+
+void TerminalHost::DrawBar(const std::string& text, double fraction, double seconds) {
     constexpr int kBar = 24;
-    const int filled = static_cast<int>(std::clamp(fraction, 0.0, 1.0) * kBar);
+    const int filled = static_cast<int>(fraction * kBar);
     std::string bar(filled, '#');
     bar.append(kBar - filled, '.');
-    char tail[96];
-    std::snprintf(tail, sizeof tail, " [%s] %5.1f%% %6.1f fps", bar.c_str(), std::floor(fraction * 1000.0) / 10.0,
-                  last_fps_);
+    // The time left is only worth showing once a few frames give a pace.
+    std::string left = "     ";
+    if (fraction > 0.0 && fraction < 1.0 && seconds >= 0.5) left = ClockText(seconds * (1.0 - fraction) / fraction);
+    char tail[128];
+    std::snprintf(tail, sizeof tail, " [%s] %5.1f%% %6.1f fps %s left", bar.c_str(),
+                  std::floor(fraction * 1000.0) / 10.0, last_fps_, left.c_str());
     const size_t room = TerminalColumns() > std::strlen(tail) + 12 ? TerminalColumns() - std::strlen(tail) - 1 : 11;
     std::fprintf(stderr, "\r\033[K%s%s", FitToColumns(text, room).c_str(), tail);
     std::fflush(stderr);
     drew_ = true;
+}
+
+void TerminalHost::PrintJson(const std::string& text, uint32_t frame, uint32_t total, double fraction,
+                             double seconds) {
+    const char* stage = frame ? "frames" : text.find("を出力中") != std::string::npos ? "writing" : "sound";
+    last_percent_ = std::max(last_percent_, std::floor(fraction * 10000.0) / 100.0);
+    const double remaining = fraction > 0.0 ? seconds * (1.0 - fraction) / fraction : 0.0;
+    std::fprintf(stderr,
+                 "{\"source\": %s, \"stage\": \"%s\", \"frame\": %u, \"total\": %u, \"percent\": %.2f, "
+                 "\"fps\": %.2f, \"elapsed\": %.3f, \"remaining\": %.3f, \"text\": %s}\n",
+                 JsonString(source_).c_str(), stage, frame, total, last_percent_, last_fps_, seconds, remaining,
+                 JsonString(text).c_str());
+    std::fflush(stderr);
+}
+
+void TerminalHost::ReportOutcome(const JobOutcome& outcome) {
+    if (style_ != ProgressStyle::kJson) return;
+    std::lock_guard<std::mutex> hold(mutex_);
+    std::fprintf(stderr,
+                 "{\"source\": %s, \"stage\": \"end\", \"result\": \"%s\", \"output\": %s, \"size\": %llu, "
+                 "\"frames\": %u, \"elapsed\": %.3f, \"reason\": %s}\n",
+                 JsonString(source_).c_str(), outcome.result.c_str(), JsonString(outcome.output).c_str(),
+                 static_cast<unsigned long long>(outcome.size), outcome.frames, outcome.seconds,
+                 JsonString(outcome.reason).c_str());
+    std::fflush(stderr);
 }
 
 void TerminalHost::PostJobMessage(uint32_t message) {

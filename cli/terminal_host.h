@@ -11,9 +11,29 @@
 #include "jobs/job_host.h"
 #include "support/sync.h"
 
+enum class ProgressStyle {
+    kNone,
+    kBar,   // one line redrawn in place: status text, bar, percent, fps, time left
+    kJson,  // one JSON object per report, for scripts
+};
+
+// What one encoding came to, for the final report.
+struct JobOutcome {
+    std::string result;  // "ok", "failed" or "interrupted"
+    std::string output;
+    uint64_t size = 0;   // bytes of the written movie
+    std::string reason;
+    uint32_t frames = 0;
+    double seconds = 0;
+};
+
 class TerminalHost : public IJobHost {
 public:
-    void SetShowProgress(bool show) { show_progress_ = show; }
+    void SetProgressStyle(ProgressStyle style) { style_ = style; }
+    // Starts the clock and the counters for the next job of a batch.
+    void BeginJob(const std::string& source);
+    // The final JSON object of a job (nothing in the other styles).
+    void ReportOutcome(const JobOutcome& outcome);
 
     void SendProgress(const std::string& text, double fraction) override;
     void PostJobMessage(uint32_t message) override;
@@ -29,7 +49,11 @@ public:
     double Seconds();
 
 private:
-    bool show_progress_ = false;
+    void DrawBar(const std::string& text, double fraction, double seconds);
+    void PrintJson(const std::string& text, uint32_t frame, uint32_t total, double fraction, double seconds);
+
+    ProgressStyle style_ = ProgressStyle::kNone;
+    std::string source_;
     std::mutex mutex_;
     std::map<uint32_t, int32_t> selections_;
     std::map<uint32_t, std::string> texts_;
@@ -38,8 +62,12 @@ private:
     bool started_ = false;
     bool drew_ = false;
     double last_fps_ = 0.0;
+    double last_percent_ = 0.0;
     std::chrono::steady_clock::time_point start_;
 };
+
+// "1:05" for 65 seconds, "1:02:03" past an hour.
+std::string ClockText(double seconds);
 
 // Lower-case ASCII letters; other bytes unchanged.
 std::string Lower(std::string s);

@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "cli/run_program.h"
 #include "common/temp_dir.h"
 #include "container/rvx_encode.h"
 #include "container/rvx_reader.h"
@@ -24,24 +25,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const std::string kRvxenc = std::string(RVX_BINARY_DIR) + "/cli/rvxenc";
 const std::string kMakeSample = std::string(RVX_SOURCE_DIR) + "/scripts/make-sample";
-
-struct Result {
-    int exit_code = -1;
-    std::string output;  // stdout and stderr together
-};
-
-Result RunRvxenc(const std::string& args) {
-    Result r;
-    std::FILE* p = ::popen((kRvxenc + " " + args + " 2>&1").c_str(), "r");
-    if (!p) return r;
-    char buf[4096];
-    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) r.output.append(buf, n);
-    const int status = ::pclose(p);
-    r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
-}
+using Result = ProgramResult;
 
 void MakeSample(const TempDir& dir, const std::string& extra) {
     const std::string cmd = "python3 " + kMakeSample + " --out " + dir.path().string() + " " + extra + " >/dev/null";
@@ -81,6 +66,9 @@ TEST(Rvxenc, RefusesBadCommandLines) {
     EXPECT_EQ(RunRvxenc("a0001.png -o x.rvx --matrix jpeg").exit_code, 2);
     EXPECT_EQ(RunRvxenc("a0001.png -o x.rvx --bogus").exit_code, 2);
     EXPECT_EQ(RunRvxenc("--info a.avi a0001.png").exit_code, 2);
+    EXPECT_EQ(RunRvxenc("a0001.png b0001.png -o one.rvx").exit_code, 2);  // a batch needs a folder
+    // A sound file that is not there is a mistake a script must see.
+    EXPECT_EQ(RunRvxenc("a0001.png --wav " + (dir / "missing.wav") + " -o " + (dir / "x.rvx")).exit_code, 2);
 }
 
 TEST(Rvxenc, ReportsTheSystemsMessages) {

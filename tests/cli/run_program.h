@@ -1,0 +1,28 @@
+#pragma once
+// Runs one of our programs (or any shell command) and collects what it says.
+
+#include <cstdio>
+#include <string>
+
+#include <sys/wait.h>
+
+const std::string kRvxenc = std::string(RVX_BINARY_DIR) + "/cli/rvxenc";
+const std::string kRvxdecProgram = std::string(RVX_BINARY_DIR) + "/cli/rvxdec";
+
+struct ProgramResult {
+    int exit_code = -1;
+    std::string output;  // stdout and stderr together
+};
+
+inline ProgramResult RunCommand(const std::string& command) {
+    ProgramResult r;
+    std::FILE* p = ::popen((command + " 2>&1").c_str(), "r");
+    if (!p) return r;
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) r.output.append(buf, n);
+    const int status = ::pclose(p);
+    r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+inline ProgramResult RunRvxenc(const std::string& args) { return RunCommand(kRvxenc + " " + args); }
