@@ -4,6 +4,7 @@
 //   --grab FILE            saves the window as FILE once it is shown, then quits
 //   --grab-at PERCENT      with --encode: grabs when the job reaches PERCENT
 //   --encode IMAGE OUTPUT  starts an encode of the numbered run IMAGE at once
+//   --wave FILE            with --encode: the run's sound
 //   --startup-time         prints the milliseconds from process start to the
 //                          window being shown, then quits
 #include <QApplication>
@@ -63,7 +64,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     app.setFont(QFont(QString::fromUtf8("Noto Sans CJK JP"), 9));
 
-    std::string grab, image, output;
+    std::string grab, image, output, wave;
     int grab_at = -1;
     bool startup_time = false;
     for (int i = 1; i < argc; ++i) {
@@ -74,6 +75,8 @@ int main(int argc, char** argv) {
         } else if (!std::strcmp(argv[i], "--encode") && i + 2 < argc) {
             image = argv[++i];
             output = argv[++i];
+        } else if (!std::strcmp(argv[i], "--wave") && i + 1 < argc) {
+            wave = argv[++i];
         } else if (!std::strcmp(argv[i], "--startup-time")) {
             startup_time = true;
         } else {
@@ -100,6 +103,7 @@ int main(int argc, char** argv) {
         window.SetPrompts(&silent);
         window.findChild<QTabWidget*>(QString::number(kIdSourceTab))->setCurrentIndex(1);
         window.SetControlText(kIdImagePath, image);
+        window.SetControlText(kIdWavePath, wave);
         window.SetControlText(kIdOutputFile, output);
         static_cast<QPushButton*>(window.Control(kIdCreate))->click();
         bool grabbed = false;

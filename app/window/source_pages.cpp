@@ -79,7 +79,7 @@ CSourcePage* CreateMoviePage(CMainWindow* window) {
 }
 
 CSourcePage* CreateImagePage(CMainWindow* window) {
-    return new CSourcePage(
+    auto* page = new CSourcePage(
         window,
         {{kIdImagePath,
           kIdImageBrowse,
@@ -94,6 +94,8 @@ CSourcePage* CreateImagePage(CMainWindow* window) {
           {false, "音楽ファイルを選択する", {{"wave file (*.wav)", "*.wav"}}},
           {".wav", ".wave"}}},
         MakePageJobFactory<CEncodeFromSeqFile>());
+    page->findChild<QGridLayout*>()->setRowStretch(4, 1);
+    return page;
 }
 
 CSourcePage* CreateAviPage(CMainWindow* window) { return new CAviPage(window); }
