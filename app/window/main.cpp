@@ -5,6 +5,7 @@
 //   --grab-at PERCENT      with --encode: grabs when the job reaches PERCENT
 //   --encode IMAGE OUTPUT  starts an encode of the numbered run IMAGE at once
 //   --wave FILE            with --encode: the run's sound
+//   --page N               shows page N (0..2) of the tab first
 //   --startup-time         prints the milliseconds from process start to the
 //                          window being shown, then quits
 #include <QApplication>
@@ -66,6 +67,7 @@ int main(int argc, char** argv) {
 
     std::string grab, image, output, wave;
     int grab_at = -1;
+    int page = 0;
     bool startup_time = false;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--grab") && i + 1 < argc) {
@@ -75,6 +77,8 @@ int main(int argc, char** argv) {
         } else if (!std::strcmp(argv[i], "--encode") && i + 2 < argc) {
             image = argv[++i];
             output = argv[++i];
+        } else if (!std::strcmp(argv[i], "--page") && i + 1 < argc) {
+            page = std::atoi(argv[++i]);
         } else if (!std::strcmp(argv[i], "--wave") && i + 1 < argc) {
             wave = argv[++i];
         } else if (!std::strcmp(argv[i], "--startup-time")) {
@@ -87,6 +91,7 @@ int main(int argc, char** argv) {
 
     CMainWindow window;
     CSilentPrompts silent;
+    window.findChild<QTabWidget*>(QString::number(kIdSourceTab))->setCurrentIndex(page);
     window.show();
 
     if (startup_time) {
