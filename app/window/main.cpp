@@ -15,6 +15,7 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <cstdio>
+#include <functional>
 #include <cstring>
 #include <ctime>
 #include <fstream>
@@ -59,6 +60,23 @@ public:
     std::string ChooseFile(QWidget*, const FileDialogSpec&, const std::string&) override { return {}; }
 };
 
+// Calls back once, on the first paint of the widget it filters.
+class CFirstPaint : public QObject {
+public:
+    explicit CFirstPaint(std::function<void()> done) : done_(std::move(done)) {}
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint && done_) {
+            auto done = std::move(done_);
+            done_ = nullptr;
+            done();
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> done_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -95,13 +113,13 @@ int main(int argc, char** argv) {
     window.show();
 
     if (startup_time) {
-        // The first turn of the event loop comes after the window was mapped
-        // and painted.
-        QTimer::singleShot(0, &app, [] {
+        // Shown means painted on the screen: the first paint of the window.
+        CFirstPaint painted([] {
             std::printf("window shown after %.0f ms\n", MillisecondsSinceProcessStart());
             std::fflush(stdout);
-            QApplication::exit(0);
+            QTimer::singleShot(0, [] { QApplication::exit(0); });
         });
+        window.installEventFilter(&painted);
         return app.exec();
     }
     if (!image.empty()) {
