@@ -32,8 +32,10 @@ inline QApplication& TestApplication() {
     static char name[] = "test_window";
     static char* argv[] = {name, nullptr};
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    static QApplication app(argc, argv);
-    return app;
+    // Never destroyed: tearing it down among the other static objects at exit
+    // crashes inside Qt's own clean-up.
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
 }
 
 struct PromptRecord {
