@@ -73,6 +73,9 @@ TEST_F(EncodeTest, AnImageRunEncodesToTheEndAndReturnsToIdle) {
     EXPECT_EQ(statuses[0].rfind(clips / "take1/f0001.pngをエンコード中... 1/4", 0), 0u) << statuses[0];
     for (const std::string& status : statuses) EXPECT_EQ(status.find("//"), std::string::npos) << status;
     EXPECT_EQ(titles[1], "50% - RVX Encoder");
+    // The time left appears once a few frames give the pace.
+    EXPECT_EQ(statuses[0].find("残り"), std::string::npos);
+    EXPECT_NE(statuses[2].find("残り "), std::string::npos) << statuses[2];
     ExpectIdle();
     EXPECT_EQ(window->windowTitle().toStdString(), "RVX Encoder");
     EXPECT_TRUE(Field(kIdImagePath)->isEnabled());
