@@ -5,7 +5,9 @@
 #include <cstdint>
 
 enum ControlId : uint32_t {
+    kIdSourceTab = 1001,
     kIdOutputFile = 1011,
+    kIdOutputBrowse = 1012,
     kIdPictureFormat = 1013,
     kIdTransform = 1014,
     kIdFrameRate = 1015,
@@ -22,8 +24,17 @@ enum ControlId : uint32_t {
     kIdAudioBlockSize = 1026,
     kIdStatusLine = 1027,
     kIdProgressBar = 1028,
-    kIdMoviePath = 1046,
-    kIdImagePath = 1051,
-    kIdWavePath = 1053,
+    kIdCreate = 1031,
+    kIdAbort = 1032,
+    kIdExit = 1033,
     kIdAviPath = 1041,
+    kIdAviBrowse = 1042,
+    kIdAviVideoLine = 1043,
+    kIdAviSoundLine = 1044,
+    kIdMoviePath = 1046,
+    kIdMovieBrowse = 1047,
+    kIdImagePath = 1051,
+    kIdImageBrowse = 1052,
+    kIdWavePath = 1053,
+    kIdWaveBrowse = 1054,
 };

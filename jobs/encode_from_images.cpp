@@ -205,7 +205,7 @@ int32_t CEncodeFromSeqFile::Run() {
             next_slot = &slots_[&slot == &slots_[0] ? 1 : 0];
             if (n + 1 < end_) next = std::async(std::launch::async, load, next_slot, n + 1);
         }
-        current_name_ = name;
+        current_name_ = SequenceDisplayName(sequence_.pattern, n);
         const int32_t status = EncodeFrame(frame.pixels);
         Release(slot);
         if (status == kJobFail) {

@@ -90,6 +90,16 @@ std::string FormatSequenceName(const std::string& pattern, uint64_t n) {
     return out;
 }
 
+std::string SequenceDisplayName(const std::string& pattern, uint64_t n) {
+    const std::string name = FormatSequenceName(pattern, n);
+    std::string shown;
+    for (size_t i = 0; i < name.size(); ++i) {
+        shown += name[i];
+        if (name[i] == '/' && i + 1 < name.size() && name[i + 1] == '/') ++i;
+    }
+    return shown;
+}
+
 uint32_t FindSequenceEnd(const SequenceName& name) {
     uint64_t limit = 1;
     for (uint32_t i = 0; i < name.width && limit <= 0xFFFFFFFFull; ++i) limit *= 10;

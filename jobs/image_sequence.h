@@ -21,6 +21,10 @@ bool ParseSequenceName(const std::string& path, SequenceName& out);
 // and its doubled percent signs single.
 std::string FormatSequenceName(const std::string& pattern, uint64_t n);
 
+// The same name as the user wrote it, for messages: the separators that the
+// pattern doubled are single again.
+std::string SequenceDisplayName(const std::string& pattern, uint64_t n);
+
 // One past the last number of the run that starts at first: the first number
 // whose file is missing (or is a directory), or 10 to the power of width.
 uint32_t FindSequenceEnd(const SequenceName& name);

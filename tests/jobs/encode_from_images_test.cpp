@@ -276,7 +276,7 @@ TEST_F(ImageJob, JapaneseAndPercentFolderNamesWork) {
     ASSERT_EQ(host.WaitForEnd(), MSG_JOB_DONE) << job->FailureReason();
     // Only the last digit run counts: the run is コマ1..コマ3, the folder stays.
     EXPECT_EQ(Lines((folder / "出力.rvx").string()).size(), 5u);
-    EXPECT_NE(host.progress_texts[2].find("動画 100%//コマ3.png"), std::string::npos) << host.progress_texts[2];
+    EXPECT_NE(host.progress_texts[2].find("動画 100%/コマ3.png"), std::string::npos) << host.progress_texts[2];
 }
 
 // Reading images ahead and sharing rows among threads must not change a byte:

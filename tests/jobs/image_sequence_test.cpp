@@ -84,3 +84,9 @@ TEST(SequenceEnd, WidthLimitsTheRunAndDirectoriesEndIt) {
     const SequenceName s = Parse(dir / "v7/shot12");
     EXPECT_EQ(FindSequenceEnd(s), 13u);
 }
+
+TEST(SequenceName, DisplayNameIsThePathAsTyped) {
+    EXPECT_EQ(SequenceDisplayName(Parse("clips/take1/f0075.png").pattern, 75), "clips/take1/f0075.png");
+    // Separators the user doubled stay doubled; percent signs stay single.
+    EXPECT_EQ(SequenceDisplayName(Parse("/a//100%/f9.png").pattern, 10), "/a//100%/f10.png");
+}

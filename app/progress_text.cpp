@@ -1,0 +1,32 @@
+#include "app/progress_text.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+// The first frames include opening the encoder and the first group's setup,
+// so an estimate from them runs far too long.
+constexpr uint32_t kReportsBeforeEstimate = 3;
+
+}  // namespace
+
+std::string RemainingTimeText(double elapsed_seconds, double fraction, uint32_t reports) {
+    if (reports < kReportsBeforeEstimate || !(fraction > 0.0) || fraction >= 1.0 || !(elapsed_seconds >= 0.0))
+        return std::string();
+    const double remaining = elapsed_seconds * (1.0 - fraction) / fraction;
+    if (!std::isfinite(remaining) || remaining > 359999.0) return std::string();
+    const auto total = static_cast<uint32_t>(std::lround(remaining));
+    char text[32];
+    if (total >= 3600)
+        std::snprintf(text, sizeof text, "%u:%02u:%02u", total / 3600, total / 60 % 60, total % 60);
+    else
+        std::snprintf(text, sizeof text, "%u:%02u", total / 60, total % 60);
+    return std::string("残り ") + text;
+}
+
+std::string TitleWithPercent(const std::string& title, double fraction) {
+    if (!(fraction >= 0.0)) fraction = 0.0;
+    if (fraction > 1.0) fraction = 1.0;
+    return std::to_string(static_cast<int>(fraction * 100.0)) + "% - " + title;
+}

@@ -1,0 +1,148 @@
+// rvx-encoder: the encoder's window.
+//
+// Hidden options for the documentation pictures and start-up timing:
+//   --grab FILE            saves the window as FILE once it is shown, then quits
+//   --grab-at PERCENT      with --encode: grabs when the job reaches PERCENT
+//   --encode IMAGE OUTPUT  starts an encode of the numbered run IMAGE at once
+//   --wave FILE            with --encode: the run's sound
+//   --page N               shows page N (0..2) of the tab first
+//   --startup-time         prints the milliseconds from process start to the
+//                          window being shown, then quits
+#include <QApplication>
+#include <QFont>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTimer>
+#include <cstdio>
+#include <functional>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+
+#include "app/window/main_window.h"
+#include "app/window/source_page.h"
+#include "app/window/window_messages.h"
+#include "jobs/control_ids.h"
+
+namespace {
+
+// Milliseconds since the process started, from the kernel's record of it.
+double MillisecondsSinceProcessStart() {
+    std::ifstream stat("/proc/self/stat");
+    std::string line;
+    std::getline(stat, line);
+    const size_t close = line.rfind(')');
+    if (close == std::string::npos) return -1.0;
+    std::istringstream fields(line.substr(close + 2));
+    std::string field;
+    // Field 22 (start time in clock ticks since boot); fields 1 and 2 were
+    // the pid and the name in parentheses.
+    for (int i = 3; i <= 22 && fields >> field; ++i) {}
+    const double start_ticks = std::stod(field);
+    timespec now{};
+    clock_gettime(CLOCK_BOOTTIME, &now);
+    const double now_ms = now.tv_sec * 1000.0 + now.tv_nsec / 1e6;
+    return now_ms - start_ticks * 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// Answers Yes to every question and shows nothing, so an unattended encode
+// cannot stop at a box.
+class CSilentPrompts : public IWindowPrompts {
+public:
+    bool Ask(QWidget*, const std::string&, const std::string&) override { return true; }
+    void Tell(QWidget*, const std::string& text, const std::string&, PromptIcon, const std::string& detail) override {
+        std::fprintf(stderr, "rvx-encoder: %s %s\n", text.c_str(), detail.c_str());
+    }
+    std::string ChooseFile(QWidget*, const FileDialogSpec&, const std::string&) override { return {}; }
+};
+
+// Calls back once, on the first paint of the widget it filters.
+class CFirstPaint : public QObject {
+public:
+    explicit CFirstPaint(std::function<void()> done) : done_(std::move(done)) {}
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint && done_) {
+            auto done = std::move(done_);
+            done_ = nullptr;
+            done();
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> done_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    app.setFont(QFont(QString::fromUtf8("Noto Sans CJK JP"), 9));
+
+    std::string grab, image, output, wave;
+    int grab_at = -1;
+    int page = 0;
+    bool startup_time = false;
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--grab") && i + 1 < argc) {
+            grab = argv[++i];
+        } else if (!std::strcmp(argv[i], "--grab-at") && i + 1 < argc) {
+            grab_at = std::atoi(argv[++i]);
+        } else if (!std::strcmp(argv[i], "--encode") && i + 2 < argc) {
+            image = argv[++i];
+            output = argv[++i];
+        } else if (!std::strcmp(argv[i], "--page") && i + 1 < argc) {
+            page = std::atoi(argv[++i]);
+        } else if (!std::strcmp(argv[i], "--wave") && i + 1 < argc) {
+            wave = argv[++i];
+        } else if (!std::strcmp(argv[i], "--startup-time")) {
+            startup_time = true;
+        } else {
+            std::fprintf(stderr, "rvx-encoder: unknown argument %s\n", argv[i]);
+            return 2;
+        }
+    }
+
+    CMainWindow window;
+    CSilentPrompts silent;
+    window.findChild<QTabWidget*>(QString::number(kIdSourceTab))->setCurrentIndex(page);
+    window.show();
+
+    if (startup_time) {
+        // Shown means painted on the screen: the first paint of the window.
+        CFirstPaint painted([] {
+            std::printf("window shown after %.0f ms\n", MillisecondsSinceProcessStart());
+            std::fflush(stdout);
+            QTimer::singleShot(0, [] { QApplication::exit(0); });
+        });
+        window.installEventFilter(&painted);
+        return app.exec();
+    }
+    if (!image.empty()) {
+        window.SetPrompts(&silent);
+        window.findChild<QTabWidget*>(QString::number(kIdSourceTab))->setCurrentIndex(1);
+        window.SetControlText(kIdImagePath, image);
+        window.SetControlText(kIdWavePath, wave);
+        window.SetControlText(kIdOutputFile, output);
+        static_cast<QPushButton*>(window.Control(kIdCreate))->click();
+        bool grabbed = false;
+        window.SetProgressObserver([&](double fraction) {
+            if (grabbed || grab.empty() || grab_at < 0 || fraction * 100.0 < grab_at) return;
+            grabbed = true;
+            window.grab().save(QString::fromStdString(grab));
+            QTimer::singleShot(0, &app, [] { QApplication::exit(0); });
+        });
+        return app.exec();
+    }
+    if (!grab.empty()) {
+        QTimer::singleShot(300, &app, [&] {
+            window.grab().save(QString::fromStdString(grab));
+            QApplication::exit(0);
+        });
+    }
+    return app.exec();
+}

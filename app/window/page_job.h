@@ -1,0 +1,41 @@
+#pragma once
+// A source page's running job as the page sees it: load on the window's
+// thread, start its thread, say why it failed. Destroying it stops its thread
+// and removes its work directory.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "jobs/job_host.h"
+
+class IPageJob {
+public:
+    virtual ~IPageJob() = default;
+    // 0 when the source is ready.
+    virtual int32_t Load() = 0;
+    // False when the job's thread could not be started.
+    virtual bool Start() = 0;
+    virtual std::string FailureReason() const = 0;
+};
+
+// Any of the encoding jobs (CEncodeFromSeqFile, CEncodeFromAVI, ...).
+template <class Job>
+class CPageJob : public IPageJob {
+public:
+    explicit CPageJob(IJobHost* host) : job_(host) {}
+    int32_t Load() override { return job_.Load(); }
+    bool Start() override { return job_.Start() == 1; }
+    std::string FailureReason() const override { return job_.FailureReason(); }
+
+private:
+    Job job_;
+};
+
+using PageJobFactory = std::function<std::unique_ptr<IPageJob>(IJobHost* host)>;
+
+template <class Job>
+PageJobFactory MakePageJobFactory() {
+    return [](IJobHost* host) -> std::unique_ptr<IPageJob> { return std::make_unique<CPageJob<Job>>(host); };
+}

@@ -1,0 +1,101 @@
+// The three source pages: their fields, dialogs and jobs.
+#include <QGridLayout>
+#include <QLabel>
+
+#include "app/window/main_window.h"
+#include "app/window/path_field.h"
+#include "app/window/source_page.h"
+#include "jobs/avi_info_lines.h"
+#include "jobs/control_ids.h"
+#include "jobs/encode_from_avi.h"
+#include "jobs/encode_from_directshow.h"
+#include "jobs/encode_from_images.h"
+
+namespace {
+
+// The AVI page also shows what the chosen file holds, refreshed whenever its
+// path changes.
+class CAviPage : public CSourcePage {
+public:
+    explicit CAviPage(CMainWindow* window)
+        : CSourcePage(window,
+                      {{kIdAviPath,
+                        kIdAviBrowse,
+                        "AVIファイル",
+                        "参照(&F)",
+                        {false, "AVIファイルを選択する", {{"avi file (*.avi)", "*.avi"}}},
+                        {}}},
+                      MakePageJobFactory<CEncodeFromAVI>()) {
+        const int row = Grid()->rowCount();
+        video_ = AddInfoLine(row, "映像ライン：", kIdAviVideoLine);
+        sound_ = AddInfoLine(row + 1, "音楽ライン：", kIdAviSoundLine);
+        Grid()->setRowStretch(row + 2, 1);
+        CPathField* field = Field(kIdAviPath);
+        connect(field, &QLineEdit::textChanged, this, [this] { RefreshInfoLines(); });
+        connect(field, &QLineEdit::editingFinished, this, [this] { RefreshInfoLines(); });
+    }
+
+protected:
+    void PathChosen(uint32_t) override { RefreshInfoLines(); }
+
+private:
+    QLabel* AddInfoLine(int row, const char* caption, uint32_t id) {
+        auto* line = new QWidget(this);
+        auto* layout = new QHBoxLayout(line);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->addWidget(new QLabel(QString::fromUtf8(caption), line));
+        auto* value = new QLabel(line);
+        value->setObjectName(QString::number(id));
+        value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        layout->addWidget(value, 1);
+        Grid()->addWidget(line, row, 0, 1, 2);
+        return value;
+    }
+
+    void RefreshInfoLines() {
+        const AviInfoLines lines = ReadAviInfoLines(U(Field(kIdAviPath)->text()));
+        video_->setText(Q(lines.video));
+        sound_->setText(Q(lines.sound));
+    }
+
+    QLabel* video_;
+    QLabel* sound_;
+};
+
+}  // namespace
+
+CSourcePage* CreateMoviePage(CMainWindow* window) {
+    auto* page = new CSourcePage(
+        window,
+        {{kIdMoviePath,
+          kIdMovieBrowse,
+          "動画ファイル",
+          "参照(&D)",
+          {false, "動画ファイルを選択する", {{"mpeg file (*.mpg)", "*.mpg"}, {"avi file (*.avi)", "*.avi"}}},
+          {}}},
+        MakePageJobFactory<CEncodeFromDirectShow>());
+    page->findChild<QGridLayout*>()->setRowStretch(2, 1);
+    return page;
+}
+
+CSourcePage* CreateImagePage(CMainWindow* window) {
+    auto* page = new CSourcePage(
+        window,
+        {{kIdImagePath,
+          kIdImageBrowse,
+          "連番画像ファイル",
+          "参照(&I)",
+          {false, "連番画像ファイルを選択する", {{"bmp file (*.bmp)", "*.bmp"}, {"png file (*.png)", "*.png"}}},
+          {}},
+         {kIdWavePath,
+          kIdWaveBrowse,
+          "音楽ファイル",
+          "参照(&W)",
+          {false, "音楽ファイルを選択する", {{"wave file (*.wav)", "*.wav"}}},
+          {".wav", ".wave"}}},
+        MakePageJobFactory<CEncodeFromSeqFile>());
+    page->findChild<QGridLayout*>()->setRowStretch(4, 1);
+    return page;
+}
+
+CSourcePage* CreateAviPage(CMainWindow* window) { return new CAviPage(window); }

@@ -1,0 +1,138 @@
+// Real jobs through the window: a numbered PNG run encoded from the second
+// page, an abort half way, and the AVI page's information lines.
+#include <filesystem>
+#include <regex>
+
+#include "app/window/window_messages.h"
+#include "common/temp_dir.h"
+#include "common/test_movies.h"
+#include "container/rvx_reader.h"
+#include "jobs/avi_info_lines.h"
+#include "window_fixture.h"
+
+namespace {
+
+class EncodeTest : public WindowTest {
+protected:
+    void SetUp() override {
+        if (!HaveFfmpegProgram()) GTEST_SKIP() << "the ffmpeg program makes the test pictures";
+        WindowTest::SetUp();
+        // The jobs' work directories go under a folder the test can inspect.
+        setenv("TMPDIR", work.path().c_str(), 1);
+        window->SetProgressObserver([this](double fraction) {
+            fractions.push_back(fraction);
+            statuses.push_back(Text(kIdStatusLine));
+            titles.push_back(window->windowTitle().toStdString());
+            if (on_progress) on_progress();
+        });
+    }
+    void TearDown() override {
+        WindowTest::TearDown();
+        unsetenv("TMPDIR");
+    }
+
+    bool WorkDirectoriesLeft() const {
+        for (const auto& entry : std::filesystem::directory_iterator(work.path()))
+            if (entry.path().filename().string().rfind("rvx", 0) == 0) return true;
+        return false;
+    }
+
+    void StartImageRun(const std::string& first_image) {
+        Tab()->setCurrentIndex(1);
+        SetText(kIdImagePath, first_image);
+        SetText(kIdOutputFile, output);
+        Button(kIdCreate)->click();
+    }
+
+    TempDir clips{"window-clips"};
+    TempDir work{"window-work"};
+    std::string output = clips / "movie.rvx";
+    std::vector<double> fractions;
+    std::vector<std::string> statuses;
+    std::vector<std::string> titles;
+    std::function<void()> on_progress;
+};
+
+}  // namespace
+
+TEST_F(EncodeTest, AnImageRunEncodesToTheEndAndReturnsToIdle) {
+    std::filesystem::create_directories(clips.path() / "take1");
+    ASSERT_TRUE(WritePatternPngs(clips / "take1/f%04d.png", 32, 24, "25", 4));
+    const std::string first = clips / "take1/f0001.png";
+    StartImageRun(first);
+    ASSERT_TRUE(PumpUntil([&] { return prompts.Shown("処理が完了しました。"); }, 60000));
+    ASSERT_TRUE(PumpUntil([&] { return !window->IsRunning(); }));
+
+    const PromptRecord done = prompts.records.back();
+    EXPECT_EQ(done.caption, "処理完了");
+    EXPECT_EQ(done.icon, PromptIcon::kInformation);
+    ASSERT_FALSE(fractions.empty());
+    EXPECT_DOUBLE_EQ(fractions.back(), 1.0);
+    EXPECT_EQ(static_cast<int>(fractions[3] * 10000), 10000);  // frame 4 of 4
+    // Status texts show the paths as typed, not the run's internal pattern.
+    EXPECT_EQ(statuses[0].rfind(clips / "take1/f0001.pngをエンコード中... 1/4", 0), 0u) << statuses[0];
+    for (const std::string& status : statuses) EXPECT_EQ(status.find("//"), std::string::npos) << status;
+    EXPECT_EQ(titles[1], "50% - RVX Encoder");
+    // The time left appears once a few frames give the pace.
+    EXPECT_EQ(statuses[0].find("残り"), std::string::npos);
+    EXPECT_NE(statuses[2].find("残り "), std::string::npos) << statuses[2];
+    ExpectIdle();
+    EXPECT_EQ(window->windowTitle().toStdString(), "RVX Encoder");
+    EXPECT_TRUE(Field(kIdImagePath)->isEnabled());
+
+    CRVXReader reader;
+    ASSERT_TRUE(reader.Open(output));
+    EXPECT_EQ(reader.FrameCount(), 4u);
+    EXPECT_EQ(reader.Width(), 32u);
+    EXPECT_TRUE(reader.Verify());
+    EXPECT_FALSE(WorkDirectoriesLeft());
+}
+
+TEST_F(EncodeTest, AbortHalfWayLeavesNoOutputAndNoWorkDirectory) {
+    ASSERT_TRUE(WritePatternPngs(clips / "f%04d.png", 64, 48, "25", 40));
+    bool asked = false;
+    on_progress = [&] {
+        if (asked || fractions.size() < 3) return;
+        asked = true;
+        prompts.answers = {true};
+        Button(kIdAbort)->click();
+    };
+    StartImageRun(clips / "f0001.png");
+    ASSERT_TRUE(PumpUntil([&] { return asked && !window->IsRunning(); }, 60000));
+    PumpFor(50);
+    EXPECT_TRUE(prompts.Shown("処理を中断します。よろしいですか？"));
+    EXPECT_FALSE(prompts.Shown("処理が完了しました。"));
+    EXPECT_FALSE(prompts.Shown("処理に失敗しました。"));
+    EXPECT_LT(fractions.size(), 40u);
+    ExpectIdle();
+    EXPECT_FALSE(std::filesystem::exists(output));
+    EXPECT_FALSE(WorkDirectoriesLeft());
+
+    // The window takes the next job as if nothing had happened.
+    fractions.clear();
+    on_progress = nullptr;
+    Button(kIdCreate)->click();
+    ASSERT_TRUE(PumpUntil([&] { return prompts.Shown("処理が完了しました。"); }, 120000));
+    EXPECT_TRUE(std::filesystem::exists(output));
+}
+
+TEST_F(EncodeTest, AviPageShowsTheFileInformationLines) {
+    const std::string avi = clips / "clip.avi";
+    ASSERT_TRUE(RunFfmpeg(ToneInput(0.4, 22050) + " " + PatternInput(64, 48, "30000/1001", 12) +
+                          " -c:v mjpeg -c:a pcm_s16le -ac 1 " + ShellQuoted(avi)));
+    Tab()->setCurrentIndex(2);
+    if (ReadAviInfoLines(avi).video.empty())
+        GTEST_SKIP() << "the AVI reader is not in this build yet";
+    SetText(kIdAviPath, avi);
+    EXPECT_TRUE(std::regex_match(Text(kIdAviVideoLine), std::regex("64x48 \\d+bit 29\\.97 fps 12frames")))
+        << Text(kIdAviVideoLine);
+    EXPECT_EQ(Text(kIdAviSoundLine), "22.05kHz 16bit 1ch 352kbps");
+    // A half-typed path clears both lines at once.
+    SetText(kIdAviPath, avi.substr(0, avi.size() - 3));
+    EXPECT_EQ(Text(kIdAviVideoLine), "");
+    EXPECT_EQ(Text(kIdAviSoundLine), "");
+    // The browse button refreshes them too.
+    prompts.files = {avi};
+    Button(kIdAviBrowse)->click();
+    EXPECT_NE(Text(kIdAviVideoLine), "");
+}
