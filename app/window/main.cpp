@@ -80,6 +80,11 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Answered before Qt looks for a display, so it works anywhere.
+    if (argc == 2 && !std::strcmp(argv[1], "--version")) {
+        std::printf("rvx-encoder %s\n", RVX_VERSION);
+        return 0;
+    }
     QApplication app(argc, argv);
     app.setFont(QFont(QString::fromUtf8("Noto Sans CJK JP"), 9));
 

@@ -130,4 +130,8 @@ TEST(RvxencScripts, InstallPutsProgramsAndDesktopFilesInPlace) {
                              "share/man/man1/rvxdec.1", "share/bash-completion/completions/rvxenc"})
         EXPECT_TRUE(fs::exists(dir.path() / file)) << file;
     EXPECT_EQ(RunCommand((dir / "bin/rvxenc") + " --version").output.rfind("rvxenc ", 0), 0u);
+    if (fs::exists(std::string(RVX_BINARY_DIR) + "/app/rvx-encoder")) {
+        EXPECT_TRUE(fs::exists(dir.path() / "bin/rvx-encoder"));
+        EXPECT_EQ(RunCommand((dir / "bin/rvx-encoder") + " --version").output.rfind("rvx-encoder ", 0), 0u);
+    }
 }
