@@ -1,6 +1,7 @@
 #include "jobs/encode_from_avi.h"
 
 #include <cstdio>
+#include <vector>
 
 #include "jobs/avi_movie.h"
 #include "jobs/control_ids.h"
@@ -25,6 +26,15 @@ std::string AviStatusText(int32_t status) {
         std::snprintf(code, sizeof code, "error 0x%08X", static_cast<unsigned>(status));
         return code;
     }
+    }
+}
+
+void WidenUnsigned8(const uint8_t* samples, size_t count, std::vector<uint8_t>& out) {
+    out.resize(count * 2);
+    for (size_t i = 0; i < count; ++i) {
+        const int16_t v = static_cast<int16_t>((samples[i] - 128) * 256);
+        out[2 * i] = static_cast<uint8_t>(v & 0xFF);
+        out[2 * i + 1] = static_cast<uint8_t>((v >> 8) & 0xFF);
     }
 }
 
@@ -98,13 +108,17 @@ bool CEncodeFromAVI::EncodeFrames() {
 bool CEncodeFromAVI::EncodeStagedSound() {
     WaveFormatEx decoded;
     if (movie_->GetSoundFormat(&decoded) != kAviOk) return true;
+    // The sound encoder reads 16-, 24- and 32-bit PCM only; 8-bit sound is
+    // staged widened to 16 bits rather than lost.
+    const bool widen = decoded.bits_per_sample == 8;
     PcmFormat format;
     format.format_tag = decoded.format_tag;
     format.channels = decoded.channels;
     format.samples_per_second = decoded.samples_per_second;
-    format.average_bytes_per_second = decoded.average_bytes_per_second;
-    format.block_alignment = decoded.block_alignment;
-    format.bits_per_sample = decoded.bits_per_sample;
+    format.bits_per_sample = widen ? 16 : decoded.bits_per_sample;
+    format.block_alignment = static_cast<uint16_t>(format.channels * (format.bits_per_sample / 8));
+    format.average_bytes_per_second = format.samples_per_second * format.block_alignment;
+    std::vector<uint8_t> wide;
     if (!staged_->WriteHeader(format)) {
         SetFailureReason(staged_path_ + ": the sound could not be written");
         return false;
@@ -118,6 +132,11 @@ bool CEncodeFromAVI::EncodeStagedSound() {
         if (read != kAviOk) {
             SetFailureReason(avi_path_ + ": the sound could not be read (" + AviStatusText(read) + ")");
             return false;
+        }
+        if (widen) {
+            WidenUnsigned8(data, length, wide);
+            data = wide.data();
+            length = static_cast<uint32_t>(wide.size());
         }
         if (!staged_->Append(data, length)) {
             SetFailureReason(staged_path_ + ": the sound could not be written");

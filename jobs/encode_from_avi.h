@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "jobs/encode_job.h"
 #include "jobs/staged_sound.h"
@@ -41,6 +42,9 @@ private:
     std::string work_directory_;
     std::string staged_path_;
 };
+
+// Unsigned 8-bit samples as signed 16-bit little-endian ones (128 -> 0).
+void WidenUnsigned8(const uint8_t* samples, size_t count, std::vector<uint8_t>& out);
 
 // A reader status as a person reads it ("no decoder for the video stream").
 std::string AviStatusText(int32_t status);
