@@ -1,0 +1,109 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include <sys/wait.h>
+
+#include "common/temp_dir.h"
+#include "common/test_movies.h"
+
+namespace {
+
+const std::string kRvxenc = std::string(RVX_BINARY_DIR) + "/cli/rvxenc";
+const std::string kRvxdec = std::string(RVX_BINARY_DIR) + "/cli/rvxdec";
+
+// Exit code and everything the program printed.
+int RunProgram(const std::string& command, std::string* output) {
+    output->clear();
+    std::FILE* p = ::popen((command + " 2>&1").c_str(), "r");
+    if (!p) return -1;
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) output->append(buf, n);
+    const int status = ::pclose(p);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The lowest PSNR rvxdec reports against the source pictures.
+double LowestPsnr(const std::string& movie, const std::string& pattern) {
+    std::string out;
+    if (RunProgram(kRvxdec + " --compare " + ShellQuoted(pattern) + " " + ShellQuoted(movie), &out) != 0) {
+        ADD_FAILURE() << out;
+        return 0;
+    }
+    const size_t at = out.find("dB mean, ");
+    if (at == std::string::npos) {
+        ADD_FAILURE() << out;
+        return 0;
+    }
+    return std::stod(out.substr(at + 9));
+}
+
+class RvxencAvi : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!HaveFfmpegProgram()) GTEST_SKIP() << "the ffmpeg program is needed to make the AVI files";
+        ASSERT_TRUE(WritePatternPngs(dir / "src%04d.png", 64, 48, "25", 10));
+    }
+    std::string MakeAvi(const std::string& name, const std::string& codecs, const std::string& sound = "") {
+        const std::string path = dir / name;
+        const std::string args = sound.empty() ? PatternInput(64, 48, "25", 10) + " " + codecs
+                                               : ToneInput(1) + " " + PatternInput(64, 48, "25", 10) +
+                                                     " -map 1:v -map 0:a " + codecs + " " + sound;
+        EXPECT_TRUE(RunFfmpeg(args + " " + ShellQuoted(path)));
+        return path;
+    }
+    TempDir dir{"rvxenc-avi"};
+};
+
+}  // namespace
+
+TEST_F(RvxencAvi, RawPicturesSurviveALosslessEncodeExactly) {
+    // Lossless settings leave nothing but the reader between the source
+    // pictures and the movie: any row, colour or orientation slip shows.
+    for (const char* pixels : {"bgr24", "bgra"}) {
+        const std::string avi = MakeAvi("raw.avi", std::string("-c:v rawvideo -pix_fmt ") + pixels);
+        std::string out;
+        ASSERT_EQ(RunProgram(kRvxenc + " " + ShellQuoted(avi) + " -o " + ShellQuoted(dir / "raw.rvx") +
+                          " --overwrite --quiet --picture-format RGB888 --transform Diff2D",
+                      &out),
+                  0)
+            << out;
+        EXPECT_DOUBLE_EQ(LowestPsnr(dir / "raw.rvx", dir / "src%04d.png"), 99.0) << pixels;
+    }
+}
+
+TEST_F(RvxencAvi, CodedPicturesEncodeCloseToTheSource) {
+    // Lossless settings again, so the figure measures the source codec and
+    // the reader's colour conversion.
+    for (const char* codec : {"-c:v mjpeg -q:v 2", "-c:v mpeg4 -q:v 2"}) {
+        const std::string avi = MakeAvi("coded.avi", codec, "-c:a libmp3lame");
+        std::string out;
+        ASSERT_EQ(RunProgram(kRvxenc + " " + ShellQuoted(avi) + " -o " + ShellQuoted(dir / "coded.rvx") +
+                          " --overwrite --quiet --picture-format RGB888 --transform Diff2D",
+                      &out),
+                  0)
+            << codec << ": " << out;
+        EXPECT_GT(LowestPsnr(dir / "coded.rvx", dir / "src%04d.png"), 32.0) << codec;
+        ASSERT_EQ(RunProgram(kRvxdec + " " + ShellQuoted(dir / "coded.rvx"), &out), 0);
+        EXPECT_NE(out.find("frames       10 "), std::string::npos) << out;
+        EXPECT_NE(out.find("44100 Hz"), std::string::npos) << out;
+    }
+}
+
+TEST_F(RvxencAvi, InfoPrintsBothLinesAndRefusesWhatIsNoAvi) {
+    const std::string avi = MakeAvi("info.avi", "-c:v rawvideo -pix_fmt bgr24", "-c:a pcm_s16le -ac 2");
+    std::string out;
+    ASSERT_EQ(RunProgram(kRvxenc + " --info " + ShellQuoted(avi), &out), 0) << out;
+    EXPECT_EQ(out, "映像ライン：64x48 24bit 25.00 fps 10frames\n音楽ライン：44.10kHz 16bit 2ch 1411kbps\n");
+
+    std::ofstream(dir / "text.avi") << "plain text\n";
+    EXPECT_EQ(RunProgram(kRvxenc + " --info " + ShellQuoted(dir / "text.avi"), &out), 1);
+    EXPECT_NE(out.find("ファイルのロードに失敗しました。"), std::string::npos) << out;
+    EXPECT_EQ(RunProgram(kRvxenc + " " + ShellQuoted(dir / "text.avi") + " -o " + ShellQuoted(dir / "x.rvx") + " --quiet",
+                  &out),
+              1);
+    EXPECT_NE(out.find("ファイルのロードに失敗しました。"), std::string::npos) << out;
+    EXPECT_FALSE(std::ifstream(dir / "x.rvx").good());
+}
