@@ -67,6 +67,29 @@ inline void PatchHeaders(const std::string& path, const std::string& from, const
     f.write(head.data(), std::streamsize(head.size()));
 }
 
+// Overwrites the data of the n-th (from 0) picture chunk ("00dc") with zeros.
+inline bool ZeroPictureChunk(const std::string& path, int n) {
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(f)), {});
+    size_t at = bytes.find("movi");
+    for (int i = 0; at != std::string::npos; ++i) {
+        at = bytes.find("00dc", at + 4);
+        if (at == std::string::npos || at + 8 > bytes.size()) return false;
+        const uint32_t size = uint8_t(bytes[at + 4]) | uint8_t(bytes[at + 5]) << 8 | uint8_t(bytes[at + 6]) << 16 |
+                              uint32_t(uint8_t(bytes[at + 7])) << 24;
+        if (i == n) {
+            if (at + 8 + size > bytes.size()) return false;
+            const std::string zeros(size, '\0');
+            f.clear();
+            f.seekp(std::streamoff(at + 8));
+            f.write(zeros.data(), std::streamsize(zeros.size()));
+            return bool(f);
+        }
+        at += 8 + size;
+    }
+    return false;
+}
+
 // Cuts the file, keeping that fraction of its bytes.
 inline void Truncate(const std::string& path, double keep_fraction) {
     std::ifstream in(path, std::ios::binary);

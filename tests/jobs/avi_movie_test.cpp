@@ -287,6 +287,25 @@ TEST_F(AviReader, DamagedFilesEndOrFailWithoutHanging) {
     ReadAllSound(movie);
 }
 
+TEST_F(AviReader, APictureTheDecoderRejectsRepeatsThePreviousOne) {
+    // The movie keeps its length, so the sound stays in step with it.
+    AviRecipe recipe;
+    recipe.video = "-c:v mjpeg -q:v 3";
+    recipe.frames = 20;
+    const std::string avi = MakeAvi(dir, "hole.avi", recipe);
+    ASSERT_FALSE(avi.empty());
+    CAVIMovie intact;
+    ASSERT_EQ(intact.Open(avi), kAviOk);
+    const auto before = ReadPictures(intact);
+    ASSERT_TRUE(ZeroPictureChunk(avi, 9));
+    CAVIMovie damaged;
+    ASSERT_EQ(damaged.Open(avi), kAviOk);
+    const auto after = ReadPictures(damaged);
+    ASSERT_EQ(after.size(), 20u);
+    EXPECT_EQ(after[9], before[8]);
+    EXPECT_EQ(after[10], before[10]);
+}
+
 TEST_F(AviReader, InformationLinesDescribeBothStreams) {
     AviRecipe recipe;
     recipe.sound = "-c:a pcm_u8";
