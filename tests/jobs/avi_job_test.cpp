@@ -209,11 +209,3 @@ TEST_F(AviJob, StopMidMovieLeavesNoOutputAndNoWorkDirectory) {
     EXPECT_FALSE(fs::exists(dir / "out.rvx"));
     for (uint32_t m : host.Messages()) EXPECT_NE(m, MSG_JOB_DONE);
 }
-
-TEST(AviSamples, EightBitSamplesWidenAroundTheirMiddle) {
-    const uint8_t in[] = {0, 128, 255, 129};
-    std::vector<uint8_t> out;
-    WidenUnsigned8(in, sizeof in, out);
-    const std::vector<uint8_t> expected = {0x00, 0x80, 0x00, 0x00, 0x00, 0x7F, 0x00, 0x01};
-    EXPECT_EQ(out, expected);
-}
