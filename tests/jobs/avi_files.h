@@ -67,14 +67,15 @@ inline void PatchHeaders(const std::string& path, const std::string& from, const
     f.write(head.data(), std::streamsize(head.size()));
 }
 
-// Overwrites the data of the n-th (from 0) picture chunk ("00dc") with zeros.
-inline bool ZeroPictureChunk(const std::string& path, int n) {
+// Overwrites the data of the n-th (from 0) chunk with that id ("00dc" for
+// pictures, "01wb" for sound) with zeros.
+inline bool ZeroChunk(const std::string& path, const std::string& id, int n) {
     std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
     std::string bytes((std::istreambuf_iterator<char>(f)), {});
     size_t at = bytes.find("movi");
     for (int i = 0; at != std::string::npos; ++i) {
-        at = bytes.find("00dc", at + 4);
-        if (at == std::string::npos || at + 8 > bytes.size()) return false;
+        at = bytes.find(id, at + 4);
+        if (at == std::string::npos || at + 8 > bytes.size() || at > bytes.rfind("idx1")) return false;
         const uint32_t size = uint8_t(bytes[at + 4]) | uint8_t(bytes[at + 5]) << 8 | uint8_t(bytes[at + 6]) << 16 |
                               uint32_t(uint8_t(bytes[at + 7])) << 24;
         if (i == n) {

@@ -266,7 +266,7 @@ TEST_F(AviReader, APictureTheDecoderRejectsRepeatsThePreviousOne) {
     CAVIMovie intact;
     ASSERT_EQ(intact.Open(avi), kAviOk);
     const auto before = ReadPictures(intact);
-    ASSERT_TRUE(ZeroPictureChunk(avi, 9));
+    ASSERT_TRUE(ZeroChunk(avi, "00dc", 9));
     CAVIMovie damaged;
     ASSERT_EQ(damaged.Open(avi), kAviOk);
     const auto after = ReadPictures(damaged);
