@@ -42,13 +42,13 @@ void CAviVideoReader::Close() {
     sws_freeContext(scaler_);
     scaler_ = nullptr;
     av_frame_free(&frame_);
+    av_frame_free(&last_);
     output_.clear();
     output_.shrink_to_fit();
     source_ = BitmapInfoHeader{};
     decoded_ = BitmapInfoHeader{};
     width_ = height_ = rate_ = scale_ = length_ = next_ = 0;
-    skip_before_ = 0;
-    have_picture_ = false;
+    have_picture_ = converted_ = false;
 }
 
 int32_t CAviVideoReader::Open(const std::string& path) {
@@ -102,55 +102,58 @@ bool CAviVideoReader::Convert(const AVFrame* frame) {
     return sws_scale(scaler_, frame->data, frame->linesize, 0, frame->height, dst, dst_pitch) == int(height_);
 }
 
-int32_t CAviVideoReader::Read(const uint8_t** pixels) {
-    if (!pixels) return kAviInvalidPointer;
-    if (!input_.IsOpen()) return kAviNoData;
-    if (!CanDecode()) return kAviNoInterface;
+int32_t CAviVideoReader::Advance(bool deliver) {
     if (length_ != 0 && next_ >= length_) return kAviEndOfStream;
     if (output_.empty()) {
         output_.assign(static_cast<size_t>(width_) * 4 * height_, 0);
         frame_ = av_frame_alloc();
-        if (!frame_) return kAviOutOfMemory;
+        last_ = av_frame_alloc();
+        if (!frame_ || !last_) return kAviOutOfMemory;
     }
     for (;;) {
         const CFfmpegStreamInput::DecodeResult got = input_.Decode(frame_);
         if (got == CFfmpegStreamInput::DecodeResult::kEnd) return kAviEndOfStream;
-        if (got == CFfmpegStreamInput::DecodeResult::kRejected) {
-            if (!have_picture_) continue;
-            ++next_;
-            *pixels = output_.data();
-            return kAviOk;
+        if (got == CFfmpegStreamInput::DecodeResult::kRejected && !have_picture_) continue;
+        if (got == CFfmpegStreamInput::DecodeResult::kFrame) {
+            av_frame_unref(last_);
+            av_frame_move_ref(last_, frame_);
+            have_picture_ = true;
+            converted_ = false;
         }
-        const int64_t time = frame_->best_effort_timestamp;
-        if (skip_before_ != 0 && time != AV_NOPTS_VALUE && time < skip_before_) {
-            av_frame_unref(frame_);
-            continue;
+        if (deliver && !converted_) {
+            if (!Convert(last_)) return kAviFail;
+            converted_ = true;
         }
-        skip_before_ = 0;
-        const bool converted = Convert(frame_);
-        av_frame_unref(frame_);
-        if (!converted) return kAviFail;
-        have_picture_ = true;
         ++next_;
-        *pixels = output_.data();
         return kAviOk;
     }
+}
+
+int32_t CAviVideoReader::Read(const uint8_t** pixels) {
+    if (!pixels) return kAviInvalidPointer;
+    if (!input_.IsOpen()) return kAviNoData;
+    if (!CanDecode()) return kAviNoInterface;
+    const int32_t status = Advance(true);
+    if (status == kAviOk) *pixels = output_.data();
+    return status;
 }
 
 int32_t CAviVideoReader::Seek(uint32_t frame) {
     if (!input_.IsOpen()) return kAviNoData;
     const AVStream* s = input_.Stream();
-    const int64_t start = s->start_time == AV_NOPTS_VALUE ? 0 : s->start_time;
-    const int64_t target =
-        rate_ && scale_ ? start + av_rescale_q(frame, AVRational{int(scale_), int(rate_)}, s->time_base) : start;
-    if (!input_.SeekTo(target)) {
+    if (!input_.SeekTo(s->start_time == AV_NOPTS_VALUE ? 0 : s->start_time)) {
         // A file that cannot seek still rewinds by opening it again.
         const std::string path = path_;
         if (Open(path) != kAviOk) return kAviFail;
-        input_.SeekTo(target);
     }
-    skip_before_ = frame == 0 ? 0 : target;
-    next_ = frame;
-    have_picture_ = false;
+    next_ = 0;
+    have_picture_ = converted_ = false;
+    if (last_) av_frame_unref(last_);
+    if (!CanDecode()) return kAviOk;
+    while (next_ < frame) {
+        const int32_t status = Advance(false);
+        if (status == kAviEndOfStream) break;
+        if (status != kAviOk) return status;
+    }
     return kAviOk;
 }

@@ -39,16 +39,23 @@ public:
     // picture again, so the movie keeps its length and its sound stays in
     // step; kAviEndOfStream after the last picture.
     int32_t Read(const uint8_t** pixels);
-    // The next Read gives the picture at that frame number.
+    // The next Read gives the picture at that frame number, exactly the one
+    // reading from the start would give: the stream is decoded again from its
+    // start, since pictures stored out of display order (B frames) carry no
+    // usable times in an AVI file.
     int32_t Seek(uint32_t frame);
 
 private:
     bool Convert(const struct AVFrame* frame);
+    // Moves to the next picture; converts it only when delivering, so that
+    // seeking skips pictures at decoding cost alone.
+    int32_t Advance(bool deliver);
 
     CFfmpegStreamInput input_;
     std::string path_;
     SwsContext* scaler_ = nullptr;
     struct AVFrame* frame_ = nullptr;
+    struct AVFrame* last_ = nullptr;  // the newest decoded picture
     std::vector<uint8_t> output_;
     BitmapInfoHeader source_;
     BitmapInfoHeader decoded_;
@@ -58,6 +65,6 @@ private:
     uint32_t scale_ = 0;
     uint32_t length_ = 0;
     uint32_t next_ = 0;
-    int64_t skip_before_ = 0;  // after a seek: decoded pictures earlier than this time are dropped
     bool have_picture_ = false;
+    bool converted_ = false;  // the output holds last_
 };
