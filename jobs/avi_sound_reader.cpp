@@ -67,7 +67,7 @@ void CAviSoundReader::Close() {
     decoded_ = WaveFormatEx{};
     converter_format_ = -1;
     converter_rate_ = converter_channels_ = 0;
-    skip_before_ = 0;
+    skip_to_sample_ = 0;
     ended_ = false;
 }
 
@@ -161,23 +161,26 @@ int32_t CAviSoundReader::Read(const uint8_t** data, uint32_t* length) {
             bytes = Convert(nullptr);  // what the converter still holds
             if (bytes <= 0) return kAviEndOfStream;
         } else {
-            // Before the time sought: dropped whole; a partial first block is
-            // trimmed below.
+            // Before the sample sought: dropped whole; a partial first block
+            // is trimmed below.
             int64_t drop = 0;
             const int64_t time = frame_->best_effort_timestamp;
-            if (skip_before_ != 0 && time != AV_NOPTS_VALUE && time < skip_before_) {
-                const AVRational tb = input_.Stream()->time_base;
-                drop = av_rescale_q(skip_before_ - time, tb, AVRational{1, frame_->sample_rate > 0 ? frame_->sample_rate : 1});
+            if (skip_to_sample_ > 0 && time != AV_NOPTS_VALUE) {
+                const AVStream* st = input_.Stream();
+                const int64_t start = st->start_time == AV_NOPTS_VALUE ? 0 : st->start_time;
+                const int64_t first = av_rescale_q(time - start, st->time_base,
+                                                   AVRational{1, int(decoded_.samples_per_second)});
+                drop = skip_to_sample_ - first;
                 if (drop >= frame_->nb_samples) {
                     av_frame_unref(frame_);
                     continue;
                 }
             }
-            skip_before_ = 0;
+            skip_to_sample_ = 0;
             bytes = Convert(frame_);
             av_frame_unref(frame_);
             if (bytes < 0) return kAviFail;
-            const int64_t drop_bytes = std::min<int64_t>(bytes, drop * decoded_.block_alignment);
+            const int64_t drop_bytes = std::clamp<int64_t>(drop * decoded_.block_alignment, 0, bytes);
             if (drop_bytes > 0) {
                 std::memmove(output_.data(), output_.data() + drop_bytes, size_t(bytes - drop_bytes));
                 bytes -= drop_bytes;
@@ -194,14 +197,18 @@ int32_t CAviSoundReader::SeekToMs(int64_t ms) {
     if (!input_.IsOpen()) return kAviNoData;
     const AVStream* s = input_.Stream();
     const int64_t start = s->start_time == AV_NOPTS_VALUE ? 0 : s->start_time;
-    const int64_t target = start + av_rescale_q(ms < 0 ? 0 : ms, AVRational{1, 1000}, s->time_base);
+    // The sample at that millisecond, truncated, as the frame's time is.
+    const int64_t sample = decoded_.samples_per_second ? (ms < 0 ? 0 : ms) * decoded_.samples_per_second / 1000 : 0;
+    const int64_t target =
+        start + av_rescale_q_rnd(sample, AVRational{1, int(decoded_.samples_per_second ? decoded_.samples_per_second : 1)},
+                                 s->time_base, AV_ROUND_DOWN);
     if (!input_.SeekTo(target)) {
         const std::string path = path_;
         if (Open(path) != kAviOk) return kAviFail;
         input_.SeekTo(target);
     }
     if (converter_) swr_init(converter_);  // forgets what it held
-    skip_before_ = ms <= 0 ? 0 : target;
+    skip_to_sample_ = sample;
     ended_ = false;
     return kAviOk;
 }

@@ -56,6 +56,6 @@ private:
     int converter_format_ = -1;  // the input the converter was set up for
     int converter_rate_ = 0;
     int converter_channels_ = 0;
-    int64_t skip_before_ = 0;  // after a seek: time (stream units) of the first sample wanted
+    int64_t skip_to_sample_ = 0;  // after a seek: the first sample wanted
     bool ended_ = false;
 };

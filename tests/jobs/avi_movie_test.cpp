@@ -174,6 +174,12 @@ TEST_F(AviReader, RewindAndSeekGiveThePicturesAndSoundOfThatTime) {
         const auto rest = ReadPictures(movie);
         ASSERT_EQ(rest.size(), 30u - frame);
         for (size_t i = 0; i < rest.size(); ++i) EXPECT_EQ(rest[i], all[frame + i]) << frame << " + " << i;
+        // Mono 16-bit sound from the sample at the frame's millisecond.
+        const size_t skipped = size_t(movie.FrameToMs(frame) * 44100 / 1000) * 2;
+        ASSERT_LT(skipped, sound.size());
+        const std::vector<uint8_t> tail = ReadAllSound(movie);
+        ASSERT_EQ(tail.size(), sound.size() - skipped) << frame;
+        EXPECT_TRUE(tail == std::vector<uint8_t>(sound.begin() + ptrdiff_t(skipped), sound.end())) << frame;
     }
 }
 
