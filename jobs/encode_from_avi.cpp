@@ -1,12 +1,182 @@
 #include "jobs/encode_from_avi.h"
 
-CEncodeFromAVI::CEncodeFromAVI(IJobHost* owner) : CEncodeRVXFile(owner), page_(owner) {}
+#include <cstdio>
+#include <vector>
 
-CEncodeFromAVI::~CEncodeFromAVI() { Stop(); }
+#include "jobs/avi_movie.h"
+#include "jobs/control_ids.h"
+#include "jobs/work_directory.h"
 
-int32_t CEncodeFromAVI::Load() {
-    SetFailureReason("AVI files cannot be read by this build yet");
-    return kJobFail;
+std::string AviStatusText(int32_t status) {
+    switch (status) {
+    case kAviOk:
+        return "success";
+    case kAviNoInterface:
+        return "no decoder for the stream";
+    case kAviNoData:
+        return "no such stream";
+    case kAviEndOfStream:
+        return "end of the stream";
+    case kAviOutOfMemory:
+        return "out of memory";
+    case kAviFail:
+        return "not an AVI file, or damaged";
+    default: {
+        char code[32];
+        std::snprintf(code, sizeof code, "error 0x%08X", static_cast<unsigned>(status));
+        return code;
+    }
+    }
 }
 
-int32_t CEncodeFromAVI::Run() { return FailRun("AVI files cannot be read by this build yet"); }
+void WidenUnsigned8(const uint8_t* samples, size_t count, std::vector<uint8_t>& out) {
+    out.resize(count * 2);
+    for (size_t i = 0; i < count; ++i) {
+        const int16_t v = static_cast<int16_t>((samples[i] - 128) * 256);
+        out[2 * i] = static_cast<uint8_t>(v & 0xFF);
+        out[2 * i + 1] = static_cast<uint8_t>((v >> 8) & 0xFF);
+    }
+}
+
+CEncodeFromAVI::CEncodeFromAVI(IJobHost* owner) : CEncodeRVXFile(owner), page_(owner) {}
+
+CEncodeFromAVI::~CEncodeFromAVI() {
+    // The worker must end before the reader and the files it uses go away.
+    Stop();
+    staged_.reset();
+    if (!work_directory_.empty()) RemoveWorkDirectory(work_directory_);
+    avi_path_.clear();
+    work_directory_.clear();
+    staged_path_.clear();
+    movie_.reset();
+}
+
+int32_t CEncodeFromAVI::Load() {
+    const std::string path = page_->GetControlText(kIdAviPath);
+    if (path.empty()) {
+        SetFailureReason("no AVI file was given");
+        return kJobFail;
+    }
+    auto movie = std::make_unique<CAVIMovie>();
+    const int32_t opened = movie->Open(path);
+    if (opened != kAviOk) {
+        SetFailureReason(path + ": the file could not be opened (" + AviStatusText(opened) + ")");
+        return opened;
+    }
+    movie_ = std::move(movie);
+    avi_path_ = path;
+    if (!CreateWorkDirectory(work_directory_)) {
+        work_directory_.clear();
+        SetFailureReason("the work directory could not be created under " + TemporaryFilesDirectory());
+        return kJobFail;
+    }
+    WaveFormatEx sound;
+    if (movie_->GetSoundFormat(&sound) == kAviOk) {
+        staged_ = std::make_unique<CStagedSoundFile>();
+        staged_path_ = work_directory_ + kStagedSoundName;
+        if (!staged_->Create(staged_path_)) {
+            SetFailureReason(staged_path_ + ": the sound file could not be created");
+            staged_.reset();
+            staged_path_.clear();
+            return kJobFail;
+        }
+    }
+    return kJobOk;
+}
+
+bool CEncodeFromAVI::EncodeFrames() {
+    // The file's length is taken as the picture count, but it may count
+    // beyond the last picture (a longer sound stream, a file cut short, an
+    // over-counting header). Running out of pictures after at least one
+    // therefore ends the movie where the pictures end instead of failing it.
+    const bool unbounded = total_frames_ == 0;
+    for (uint32_t i = 0; unbounded || i < total_frames_; ++i) {
+        if (!CanContinue()) return false;
+        const uint8_t* pixels = nullptr;
+        const int32_t read = movie_->ReadVideoFrame(&pixels);
+        if (read == kAviEndOfStream && FramesDone() > 0) return true;
+        if (read != kAviOk) {
+            SetFailureReason(avi_path_ + ": picture " + std::to_string(i + 1) + " could not be read (" +
+                             AviStatusText(read) + ")");
+            return false;
+        }
+        if (EncodeFrame(pixels) == kJobFail) return false;
+    }
+    return true;
+}
+
+bool CEncodeFromAVI::EncodeStagedSound() {
+    WaveFormatEx decoded;
+    if (movie_->GetSoundFormat(&decoded) != kAviOk) return true;
+    // The sound encoder reads 16-, 24- and 32-bit PCM only; 8-bit sound is
+    // staged widened to 16 bits rather than lost.
+    const bool widen = decoded.bits_per_sample == 8;
+    PcmFormat format;
+    format.format_tag = decoded.format_tag;
+    format.channels = decoded.channels;
+    format.samples_per_second = decoded.samples_per_second;
+    format.bits_per_sample = widen ? 16 : decoded.bits_per_sample;
+    format.block_alignment = static_cast<uint16_t>(format.channels * (format.bits_per_sample / 8));
+    format.average_bytes_per_second = format.samples_per_second * format.block_alignment;
+    std::vector<uint8_t> wide;
+    if (!staged_->WriteHeader(format)) {
+        SetFailureReason(staged_path_ + ": the sound could not be written");
+        return false;
+    }
+    for (;;) {
+        if (!CanContinue()) return false;
+        const uint8_t* data = nullptr;
+        uint32_t length = 0;
+        const int32_t read = movie_->ReadSound(&data, &length);
+        if (read == kAviEndOfStream) break;
+        if (read != kAviOk) {
+            SetFailureReason(avi_path_ + ": the sound could not be read (" + AviStatusText(read) + ")");
+            return false;
+        }
+        if (widen) {
+            WidenUnsigned8(data, length, wide);
+            data = wide.data();
+            length = static_cast<uint32_t>(wide.size());
+        }
+        if (!staged_->Append(data, length)) {
+            SetFailureReason(staged_path_ + ": the sound could not be written");
+            return false;
+        }
+    }
+    if (!staged_->Complete()) {
+        SetFailureReason(staged_path_ + ": the sound could not be written");
+        return false;
+    }
+    // A sound the encoder cannot code leaves a movie without sound; the
+    // pictures are still worth keeping.
+    EncodeSound(staged_path_);
+    std::remove(staged_path_.c_str());
+    return true;
+}
+
+int32_t CEncodeFromAVI::Run() {
+    if (!movie_) return FailRun("the job was not loaded");
+    const AviFileInfo& info = *movie_->GetFileInfo();
+    BitmapInfoHeader header;
+    const int32_t video = movie_->GetVideoFormat(&header);
+    if (video != kAviOk)
+        return FailRun(avi_path_ + ": the video cannot be read (" +
+                       (video == kAviNoData ? std::string("the file has no video stream") : AviStatusText(video)) +
+                       ")");
+    const uint32_t layout = header.bit_count == 32 ? kLayoutRGB32 : kLayoutRGB24;
+    const uint32_t height = static_cast<uint32_t>(header.height < 0 ? -int64_t(header.height) : header.height);
+    if (!SetSourceFormat(layout, static_cast<uint32_t>(header.width), height, header.height > 0))
+        return FailRun(avi_path_ + ": the picture size " + std::to_string(header.width) + "x" +
+                       std::to_string(height) + " cannot be encoded");
+    if (info.rate == 0 || info.scale == 0) return FailRun(avi_path_ + ": the file states no frame rate");
+    rate_numerator_ = info.rate;
+    rate_denominator_ = info.scale;
+    total_frames_ = info.length;
+    if (!OpenEncoder(work_directory_, avi_path_)) return FailRun("the encoder could not be opened");
+
+    const bool frames = EncodeFrames();
+    if (!CanContinue()) return FailRun("stopped");
+    if (!frames) return FailRun("");
+    if (staged_ && !EncodeStagedSound()) return FailRun(CanContinue() ? "" : "stopped");
+    return FinishRun(*this);
+}

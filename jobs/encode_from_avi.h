@@ -3,10 +3,15 @@
 // reader, with its first sound stream staged as PCM in "tmpsnd.wav".
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "jobs/encode_job.h"
+#include "jobs/staged_sound.h"
 #include "support/thread.h"
+
+class IAVIMovie;
 
 class CEncodeFromAVI : public CThread, public CEncodeRVXFile {
 public:
@@ -18,6 +23,28 @@ public:
     int32_t Load();
     int32_t Run() override;
 
+    const std::string& WorkDirectory() const { return work_directory_; }
+    // Empty when the file has no sound that can be decoded.
+    const std::string& StagedSoundPath() const { return staged_path_; }
+
 private:
+    // Every picture of the file through the encoder; false when the job
+    // cannot go on (the reason is set).
+    bool EncodeFrames();
+    // The sound through "tmpsnd.wav" into the encoder; false on a read or
+    // write failure or a stop.
+    bool EncodeStagedSound();
+
     IJobHost* page_;
+    std::unique_ptr<IAVIMovie> movie_;
+    std::unique_ptr<CStagedSoundFile> staged_;
+    std::string avi_path_;
+    std::string work_directory_;
+    std::string staged_path_;
 };
+
+// Unsigned 8-bit samples as signed 16-bit little-endian ones (128 -> 0).
+void WidenUnsigned8(const uint8_t* samples, size_t count, std::vector<uint8_t>& out);
+
+// A reader status as a person reads it ("no decoder for the video stream").
+std::string AviStatusText(int32_t status);

@@ -1,0 +1,159 @@
+#include "jobs/avi_video_reader.h"
+
+#include <limits>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/frame.h>
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
+}
+
+namespace {
+
+// Pictures larger than this are refused rather than allocated: a damaged
+// header must not ask for gigabytes.
+constexpr uint64_t kMaxPictureBytes = 1ull << 30;
+
+uint32_t ClampToU32(int64_t v) {
+    if (v <= 0) return 0;
+    return v > std::numeric_limits<uint32_t>::max() ? std::numeric_limits<uint32_t>::max() : static_cast<uint32_t>(v);
+}
+
+// Bits per pixel as the stream header states them; streams that state none
+// get their decoder's pixel size, or 24.
+uint16_t SourceBitCount(const AVCodecParameters* par) {
+    if (par->bits_per_coded_sample > 0 && par->bits_per_coded_sample <= 64)
+        return static_cast<uint16_t>(par->bits_per_coded_sample);
+    if (const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(par->format))) {
+        const int bits = av_get_bits_per_pixel(d);
+        if (bits > 0) return static_cast<uint16_t>(bits);
+    }
+    return 24;
+}
+
+}  // namespace
+
+CAviVideoReader::~CAviVideoReader() { Close(); }
+
+void CAviVideoReader::Close() {
+    input_.Close();
+    sws_freeContext(scaler_);
+    scaler_ = nullptr;
+    av_frame_free(&frame_);
+    av_frame_free(&last_);
+    output_.clear();
+    output_.shrink_to_fit();
+    source_ = BitmapInfoHeader{};
+    decoded_ = BitmapInfoHeader{};
+    width_ = height_ = rate_ = scale_ = length_ = next_ = 0;
+    have_picture_ = converted_ = false;
+}
+
+int32_t CAviVideoReader::Open(const std::string& path) {
+    Close();
+    const int32_t opened = input_.Open(path, "avi", CFfmpegStreamInput::Kind::kVideo);
+    if (opened != kAviOk) return opened;
+    path_ = path;
+    const AVStream* s = input_.Stream();
+    const AVCodecParameters* par = s->codecpar;
+    // The demuxer's time base is the stream's scale over its rate.
+    scale_ = ClampToU32(s->time_base.num);
+    rate_ = ClampToU32(s->time_base.den);
+
+    int64_t frames = s->nb_frames;
+    if (frames <= 0 && s->duration > 0) frames = s->duration;
+    length_ = ClampToU32(frames);
+
+    source_.width = par->width;
+    source_.height = par->height;
+    source_.bit_count = SourceBitCount(par);
+    source_.compression = par->codec_tag;
+    if (par->codec_tag == 0)
+        source_.size_image = static_cast<uint32_t>(((static_cast<uint64_t>(par->width) * source_.bit_count + 31) / 32) *
+                                                   4 * static_cast<uint64_t>(par->height));
+
+    const uint64_t bytes = static_cast<uint64_t>(par->width > 0 ? par->width : 0) * 4 *
+                           static_cast<uint64_t>(par->height > 0 ? par->height : 0);
+    if (bytes != 0 && bytes <= kMaxPictureBytes) {
+        width_ = static_cast<uint32_t>(par->width);
+        height_ = static_cast<uint32_t>(par->height);
+        decoded_.width = par->width;
+        decoded_.height = par->height;
+        decoded_.bit_count = 32;
+        decoded_.size_image = static_cast<uint32_t>(bytes);
+    }
+    return kAviOk;
+}
+
+bool CAviVideoReader::Convert(const AVFrame* frame) {
+    if (frame->width <= 0 || frame->height <= 0) return false;
+    // A picture whose size differs from the stream header's is scaled to it,
+    // so every picture fills the same buffer.
+    scaler_ = sws_getCachedContext(scaler_, frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
+                                   int(width_), int(height_), AV_PIX_FMT_BGRA, SWS_BICUBIC, nullptr, nullptr,
+                                   nullptr);
+    if (!scaler_) return false;
+    const int pitch = int(width_) * 4;
+    // A negative pitch from the last row writes the rows bottom-up.
+    uint8_t* dst[4] = {output_.data() + static_cast<size_t>(height_ - 1) * pitch, nullptr, nullptr, nullptr};
+    const int dst_pitch[4] = {-pitch, 0, 0, 0};
+    return sws_scale(scaler_, frame->data, frame->linesize, 0, frame->height, dst, dst_pitch) == int(height_);
+}
+
+int32_t CAviVideoReader::Advance(bool deliver) {
+    if (length_ != 0 && next_ >= length_) return kAviEndOfStream;
+    if (output_.empty()) {
+        output_.assign(static_cast<size_t>(width_) * 4 * height_, 0);
+        frame_ = av_frame_alloc();
+        last_ = av_frame_alloc();
+        if (!frame_ || !last_) return kAviOutOfMemory;
+    }
+    for (;;) {
+        const CFfmpegStreamInput::DecodeResult got = input_.Decode(frame_);
+        if (got == CFfmpegStreamInput::DecodeResult::kEnd) return kAviEndOfStream;
+        if (got == CFfmpegStreamInput::DecodeResult::kRejected && !have_picture_) continue;
+        if (got == CFfmpegStreamInput::DecodeResult::kFrame) {
+            av_frame_unref(last_);
+            av_frame_move_ref(last_, frame_);
+            have_picture_ = true;
+            converted_ = false;
+        }
+        if (deliver && !converted_) {
+            if (!Convert(last_)) return kAviFail;
+            converted_ = true;
+        }
+        ++next_;
+        return kAviOk;
+    }
+}
+
+int32_t CAviVideoReader::Read(const uint8_t** pixels) {
+    if (!pixels) return kAviInvalidPointer;
+    if (!input_.IsOpen()) return kAviNoData;
+    if (!CanDecode()) return kAviNoInterface;
+    const int32_t status = Advance(true);
+    if (status == kAviOk) *pixels = output_.data();
+    return status;
+}
+
+int32_t CAviVideoReader::Seek(uint32_t frame) {
+    if (!input_.IsOpen()) return kAviNoData;
+    const AVStream* s = input_.Stream();
+    if (!input_.SeekTo(s->start_time == AV_NOPTS_VALUE ? 0 : s->start_time)) {
+        // A file that cannot seek still rewinds by opening it again.
+        const std::string path = path_;
+        if (Open(path) != kAviOk) return kAviFail;
+    }
+    next_ = 0;
+    have_picture_ = converted_ = false;
+    if (last_) av_frame_unref(last_);
+    if (!CanDecode()) return kAviOk;
+    while (next_ < frame) {
+        const int32_t status = Advance(false);
+        if (status == kAviEndOfStream) break;
+        if (status != kAviOk) return status;
+    }
+    return kAviOk;
+}

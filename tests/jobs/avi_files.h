@@ -1,0 +1,101 @@
+#pragma once
+// AVI files for the reader and job tests, made by the ffmpeg program from its
+// moving test pattern and a tone.
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "common/temp_dir.h"
+#include "common/test_movies.h"
+
+struct AviRecipe {
+    std::string video = "-c:v rawvideo -pix_fmt bgr24";  // empty: no video stream
+    std::string sound;                                   // "-c:a pcm_u8" ...; empty: no sound
+    int width = 32;
+    int height = 24;
+    std::string rate = "25";
+    int frames = 6;
+    double seconds = 1.0;  // of tone, cut where the pictures end
+    int sample_rate = 44100;
+};
+
+// Writes the AVI and returns its path (empty when ffmpeg failed).
+inline std::string MakeAvi(const TempDir& dir, const std::string& name, const AviRecipe& r) {
+    const std::string path = dir / name;
+    std::string args;
+    if (r.video.empty())
+        args = ToneInput(r.seconds, r.sample_rate) + " " + r.sound;
+    else if (r.sound.empty())
+        args = PatternInput(r.width, r.height, r.rate, r.frames) + " " + r.video;
+    else  // the tone goes first: a frame limit after the pattern binds the output
+        args = ToneInput(r.seconds, r.sample_rate) + " " + PatternInput(r.width, r.height, r.rate, r.frames) +
+               " -map 1:v -map 0:a " + r.video + " " + r.sound;
+    return RunFfmpeg(args + " " + ShellQuoted(path)) ? path : std::string();
+}
+
+// The pattern's pictures as ffmpeg sees them: top-down rows of B, G, R, A.
+inline std::vector<uint8_t> PatternBgra(const TempDir& dir, const AviRecipe& r) {
+    const std::string path = dir / "pattern.bgra";
+    if (!RunFfmpeg(PatternInput(r.width, r.height, r.rate, r.frames) + " -f rawvideo -pix_fmt bgra " +
+                   ShellQuoted(path)))
+        return {};
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+// What ffmpeg itself decodes from the file's sound, in a raw sample format
+// ("u8", "s16le").
+inline std::vector<uint8_t> DecodedSound(const TempDir& dir, const std::string& avi, const std::string& format) {
+    const std::string path = dir / "sound.raw";
+    if (!RunFfmpeg("-i " + ShellQuoted(avi) + " -vn -f " + format + " " + ShellQuoted(path))) return {};
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+// Replaces every `from` in the file's first 4 KB (its headers) by `to`.
+inline void PatchHeaders(const std::string& path, const std::string& from, const std::string& to) {
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    std::string head(4096, '\0');
+    f.read(head.data(), std::streamsize(head.size()));
+    head.resize(size_t(f.gcount()));
+    for (size_t at = head.find(from); at != std::string::npos; at = head.find(from, at + 1))
+        head.replace(at, to.size(), to);
+    f.clear();
+    f.seekp(0);
+    f.write(head.data(), std::streamsize(head.size()));
+}
+
+// Overwrites the data of the n-th (from 0) chunk with that id ("00dc" for
+// pictures, "01wb" for sound) with zeros.
+inline bool ZeroChunk(const std::string& path, const std::string& id, int n) {
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(f)), {});
+    size_t at = bytes.find("movi");
+    for (int i = 0; at != std::string::npos; ++i) {
+        at = bytes.find(id, at + 4);
+        if (at == std::string::npos || at + 8 > bytes.size() || at > bytes.rfind("idx1")) return false;
+        const uint32_t size = uint8_t(bytes[at + 4]) | uint8_t(bytes[at + 5]) << 8 | uint8_t(bytes[at + 6]) << 16 |
+                              uint32_t(uint8_t(bytes[at + 7])) << 24;
+        if (i == n) {
+            if (at + 8 + size > bytes.size()) return false;
+            const std::string zeros(size, '\0');
+            f.clear();
+            f.seekp(std::streamoff(at + 8));
+            f.write(zeros.data(), std::streamsize(zeros.size()));
+            return bool(f);
+        }
+        at += 8 + size;
+    }
+    return false;
+}
+
+// Cuts the file, keeping that fraction of its bytes.
+inline void Truncate(const std::string& path, double keep_fraction) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+    in.close();
+    bytes.resize(static_cast<size_t>(bytes.size() * keep_fraction));
+    std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), std::streamsize(bytes.size()));
+}
