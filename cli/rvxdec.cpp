@@ -149,11 +149,11 @@ struct Summary {
 
 void CountFrames(const CRVXReader& reader, Summary* summary) {
     for (const RVXFrameInfo& frame : reader.Frames()) {
-        switch (FrameKind(frame.type)) {
-        case kFrameI: ++summary->counts[0]; break;
-        case kFrameRepeat: ++summary->counts[1]; break;
-        case kFrameP: ++summary->counts[2]; break;
-        case kFrameB: ++summary->counts[3]; break;
+        switch (RecordType(frame.type)) {
+        case kRecordI: ++summary->counts[0]; break;
+        case kRecordRepeat: ++summary->counts[1]; break;
+        case kRecordP: ++summary->counts[2]; break;
+        case kRecordB: ++summary->counts[3]; break;
         }
     }
 }

@@ -277,14 +277,14 @@ bool CRVXEncode::AssembleMovie(FileHandle handle, const FileWriteOps& ops) {
         // A group is its I record and every record up to the next I record;
         // the frame encoder's count for it must agree, or records would be
         // attributed to the wrong group and read from the wrong frame files.
-        if (next >= records.size() || FrameKind(records[next].type) != kFrameI) return false;
+        if (next >= records.size() || RecordType(records[next].type) != kRecordI) return false;
         do {
             _rvxlib_::RVXFrameRecord& record = records[next];
-            if (FrameKind(record.type) == kFrameRepeat) {
+            if (RecordType(record.type) == kRecordRepeat) {
                 record.length = 0;
                 record.crc = 0;
             } else {
-                const fs::path name = FrameFileName(group.first_frame + FramePosition(record.type));
+                const fs::path name = FrameFileName(group.first_frame + RecordPosition(record.type));
                 if (!ReadPayloadFile(name, payload, &record.length)) return false;
                 std::error_code ignored;
                 fs::remove(name, ignored);
@@ -304,7 +304,7 @@ bool CRVXEncode::AssembleMovie(FileHandle handle, const FileWriteOps& ops) {
             bytes += kFrameRecordSize + uint64_t(record.length);
             ++count;
             ++next;
-        } while (next < records.size() && FrameKind(records[next].type) != kFrameI);
+        } while (next < records.size() && RecordType(records[next].type) != kRecordI);
         if (count != group.record_count) return false;
         group.length = bytes;
         running += bytes;

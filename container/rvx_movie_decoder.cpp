@@ -33,8 +33,8 @@ const uint8_t* CRVXMovieDecoder::NextPicture(uint32_t* frameNumber) {
         }
         const RVXFrameInfo& frame = frames[nextRecord_];
         if (frame.group != currentGroup_) {
-            const rvx_layout::GroupEntry& group = reader_->Groups()[frame.group];
-            decoder_.BeginGroup(group.firstFrame, group.recordCount);
+            const _rvxlib_::RVXGroupEntry& group = reader_->Groups()[frame.group];
+            decoder_.BeginGroup(group.first_frame, group.record_count);
             currentGroup_ = frame.group;
         }
         const bool read = reader_->ReadPayload(nextRecord_, payload_);

@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "container/codec_plan.h"
+#include "rvxlib/codec_plan.h"
 #include "snxlib/snx_decode.h"
 #include "support/hash.h"
 
@@ -51,10 +51,10 @@ bool AllZero(const uint8_t* bytes, size_t length) {
 
 const char* KindName(uint32_t kind) {
     switch (kind) {
-    case kFrameI: return "I";
-    case kFrameRepeat: return "repeat";
-    case kFrameP: return "P";
-    case kFrameB: return "B";
+    case kRecordI: return "I";
+    case kRecordRepeat: return "repeat";
+    case kRecordP: return "P";
+    case kRecordB: return "B";
     default: return "unknown";
     }
 }
@@ -383,32 +383,32 @@ bool CRVXReader::ReadIndex() {
     uint64_t firstFrame = 0;
     for (uint32_t g = 0; g < groupCount; ++g) {
         const uint64_t at = kHeaderSize + uint64_t(g) * kGroupIndexEntrySize;
-        const GroupEntry entry = LoadGroupEntry(&index_[size_t(g) * kGroupIndexEntrySize]);
-        if (entry.firstFrame != firstFrame) {
+        const RVXGroupEntry entry = LoadGroupEntry(&index_[size_t(g) * kGroupIndexEntrySize]);
+        if (entry.first_frame != firstFrame) {
             return Fail(RVXError::kBadGroupIndex, at + kGroupFirstFrame,
                         Format("group %u starts at display frame %u; after the frames before it, it must be %" PRIu64,
-                               g, entry.firstFrame, firstFrame));
+                               g, entry.first_frame, firstFrame));
         }
-        if (entry.recordCount == 0 || entry.recordCount > gop) {
+        if (entry.record_count == 0 || entry.record_count > gop) {
             return Fail(RVXError::kBadGroupIndex, at + kGroupRecordCount,
                         Format("group %u holds %u frames; a group holds 1 to %u (the GOP length)", g,
-                               entry.recordCount, gop));
+                               entry.record_count, gop));
         }
         if (entry.offset != running) {
             return Fail(RVXError::kBadGroupIndex, at + kGroupOffset,
                         Format("group %u is at offset %" PRIu64 " but the previous group ends at %" PRIu64, g,
                                entry.offset, running));
         }
-        if (entry.length < uint64_t(entry.recordCount) * kFrameRecordSize ||
+        if (entry.length < uint64_t(entry.record_count) * kFrameRecordSize ||
             !Inside(entry.offset, entry.length, sectionEnd)) {
             return Fail(RVXError::kBadGroupIndex, at + kGroupLength,
                         Format("group %u of %" PRIu64 " bytes at %" PRIu64
                                " does not fit its %u records or the frame section ending at %" PRIu64,
-                               g, entry.length, entry.offset, entry.recordCount, sectionEnd));
+                               g, entry.length, entry.offset, entry.record_count, sectionEnd));
         }
         groups_[g] = entry;
         running += entry.length;
-        firstFrame += entry.recordCount;
+        firstFrame += entry.record_count;
     }
     if (firstFrame != FrameCount()) {
         return Fail(RVXError::kBadRecordCount, kOffsetRecordCount,
@@ -424,9 +424,9 @@ bool CRVXReader::ReadIndex() {
 }
 
 bool CRVXReader::WalkGroup(uint32_t g) {
-    const GroupEntry& group = groups_[g];
+    const RVXGroupEntry& group = groups_[g];
     const uint64_t end = group.offset + group.length;
-    const uint32_t count = group.recordCount;
+    const uint32_t count = group.record_count;
     // Every macroblock of a coded frame starts with a 6-bit quantiser, so a
     // shorter payload cannot be a frame. Refusing it keeps a few bytes that
     // claim a huge picture from making a player build huge pictures from
@@ -444,38 +444,38 @@ bool CRVXReader::WalkGroup(uint32_t g) {
                                k, g, at, end));
         }
         if (!ReadBytes(at, kFrameRecordSize, bytes)) return Fail(RVXError::kReadFailed, at, "a frame record cannot be read");
-        const FrameRecord record = LoadFrameRecord(bytes);
-        const uint32_t kind = FrameKind(record.type);
-        const uint32_t position = FramePosition(record.type);
-        const uint32_t back = BackDistance(record.type);
-        const uint32_t forward = ForwardDistance(record.type);
+        const RVXFrameRecord record = LoadFrameRecord(bytes);
+        const uint32_t kind = RecordType(record.type);
+        const uint32_t position = RecordPosition(record.type);
+        const uint32_t back = RecordBackDistance(record.type);
+        const uint32_t forward = RecordForwardDistance(record.type);
         auto bad = [&](const char* what) {
             return Fail(RVXError::kBadFrameRecord, at,
                         Format("record %u of group %u at offset %" PRIu64 " (type word 0x%08x, %s frame at position %u): %s",
                                k, g, at, record.type, KindName(kind), position, what));
         };
-        if (kind != kFrameI && kind != kFrameRepeat && kind != kFrameP && kind != kFrameB) {
+        if (kind != kRecordI && kind != kRecordRepeat && kind != kRecordP && kind != kRecordB) {
             return bad("unknown frame type");
         }
         if (position >= count) return bad("position outside the group");
         if (seen[position]) return bad("a second record for the same position");
-        if (k == 0 && (kind != kFrameI || position != 0)) return bad("a group must start with its I frame at position 0");
-        if (k != 0 && kind == kFrameI) return bad("a second I frame in the group");
+        if (k == 0 && (kind != kRecordI || position != 0)) return bad("a group must start with its I frame at position 0");
+        if (k != 0 && kind == kRecordI) return bad("a second I frame in the group");
         switch (kind) {
-        case kFrameI:
-        case kFrameRepeat:
-            if (record.type >> kBackDistanceShift) return bad("reserved bits 16..31 are set");
-            if (kind == kFrameRepeat && (record.payloadLength != 0 || record.crc != 0)) {
+        case kRecordI:
+        case kRecordRepeat:
+            if (record.type >> kRecordBackShift) return bad("reserved bits 16..31 are set");
+            if (kind == kRecordRepeat && (record.length != 0 || record.crc != 0)) {
                 return bad("a repeat record has a payload or a CRC");
             }
             break;
-        case kFrameP:
+        case kRecordP:
             if (record.type >> 22) return bad("reserved bits 22..31 are set");
             if (back == 0 || back > position || !reference[position - back]) {
                 return bad("its reference is not an I or P frame coded before it in the group");
             }
             break;
-        case kFrameB:
+        case kRecordB:
             if ((record.type >> 22) & 0x3F) return bad("reserved bits 22..27 are set");
             if (back == 0 || back > position || !reference[position - back] || forward == 0 ||
                 forward >= count - position || !reference[position + forward]) {
@@ -483,26 +483,26 @@ bool CRVXReader::WalkGroup(uint32_t g) {
             }
             break;
         }
-        if (kind != kFrameRepeat && record.payloadLength < minimumPayload) {
+        if (kind != kRecordRepeat && record.length < minimumPayload) {
             return bad(Format("a payload of %u bytes cannot hold the %" PRIu64 " macroblocks of a picture (at least %" PRIu64
-                              " bytes)", record.payloadLength, macroblocks, minimumPayload)
+                              " bytes)", record.length, macroblocks, minimumPayload)
                            .c_str());
         }
-        if (!Inside(at + kFrameRecordSize, record.payloadLength, end)) {
-            return bad(Format("a payload of %u bytes runs past the group's end (%" PRIu64 ")", record.payloadLength, end)
+        if (!Inside(at + kFrameRecordSize, record.length, end)) {
+            return bad(Format("a payload of %u bytes runs past the group's end (%" PRIu64 ")", record.length, end)
                            .c_str());
         }
         seen[position] = 1;
-        if (kind == kFrameI || kind == kFrameP) reference[position] = 1;
+        if (kind == kRecordI || kind == kRecordP) reference[position] = 1;
         RVXFrameInfo info;
         info.type = record.type;
-        info.displayNumber = group.firstFrame + position;
+        info.displayNumber = group.first_frame + position;
         info.group = g;
         info.recordOffset = at;
-        info.payloadLength = record.payloadLength;
+        info.payloadLength = record.length;
         info.crc = record.crc;
         frames_.push_back(info);
-        at += kFrameRecordSize + uint64_t(record.payloadLength);
+        at += kFrameRecordSize + uint64_t(record.length);
     }
     if (at != end) {
         return Fail(RVXError::kBadGroupIndex, kHeaderSize + uint64_t(g) * kGroupIndexEntrySize + kGroupLength,
@@ -543,11 +543,11 @@ bool CRVXReader::Verify() {
             left -= n;
         }
         const uint32_t value = crc.Final();
-        if (FrameKind(frame.type) != kFrameRepeat && value != frame.crc) {
+        if (RecordType(frame.type) != kRecordRepeat && value != frame.crc) {
             Report(RVXError::kPayloadCrcMismatch, frame.recordOffset + kFrameRecordSize,
                    Format("frame %u (group %u, %s frame, record at offset %" PRIu64
                           "): the payload's CRC-32 is %08x but the record says %08x",
-                          frame.displayNumber, frame.group, KindName(FrameKind(frame.type)), frame.recordOffset,
+                          frame.displayNumber, frame.group, KindName(RecordType(frame.type)), frame.recordOffset,
                           value, frame.crc));
         }
     }

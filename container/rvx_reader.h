@@ -96,7 +96,7 @@ public:
     // The embedded SNX file's header (valid when HasSound()).
     const SnxHeaderInfo& Sound() const { return sound_; }
 
-    const std::vector<rvx_layout::GroupEntry>& Groups() const { return groups_; }
+    const std::vector<_rvxlib_::RVXGroupEntry>& Groups() const { return groups_; }
     // Every record, in coding order: a group's I frame first, then each P frame
     // followed by the B frames before it.
     const std::vector<RVXFrameInfo>& Frames() const { return frames_; }
@@ -123,7 +123,7 @@ private:
     uint64_t fileSize_ = 0;
     uint8_t header_[rvx_layout::kHeaderSize] = {};
     std::vector<uint8_t> index_;
-    std::vector<rvx_layout::GroupEntry> groups_;
+    std::vector<_rvxlib_::RVXGroupEntry> groups_;
     std::vector<RVXFrameInfo> frames_;
     SnxHeaderInfo sound_;
     std::vector<RVXProblem> problems_;

@@ -7,6 +7,7 @@
 #include "rvxlib/block_convert.h"
 #include "rvxlib/color_space.h"
 #include "rvxlib/deblock.h"
+#include "rvxlib/format_word.h"
 #include "rvxlib/motion_search.h"
 #include "rvxlib/pixel_block.h"
 #include "rvxlib/row_workers.h"
@@ -14,8 +15,6 @@
 namespace _rvxlib_ {
 namespace {
 
-constexpr uint32_t kTransformMask = 0xF000;
-constexpr uint32_t kTransformDiff2D = 0x1000;
 // Beyond this a Diff2D residual risks the coder's +-2047 after prediction;
 // the macroblock is then coded without prediction.
 constexpr int kDiffPredictionLimit = 1020;
@@ -223,7 +222,7 @@ bool CRVXGroupCoder::BeginFrame(uint32_t n, bool intra, FrameSetup& setup) {
     setup.columns = pixel.MacroblockColumns();
     setup.rows = pixel.MacroblockRows();
     setup.row_blocks = setup.columns * codecs_.block->BlocksPerMacroblock();
-    setup.diff2d = (settings_.format & kTransformMask) == kTransformDiff2D;
+    setup.diff2d = FormatTransform(settings_.format) == kTransformDiff2D;
     uint32_t count = 0;
     setup.coefficients = codecs_.block->AllocCoefficients(setup.columns, setup.rows, &count);
     if (!setup.coefficients) return false;

@@ -221,15 +221,15 @@ TEST(RVXReader, RefusesRecordsAPlayerCouldNotDecode) {
         const char* name;
         std::vector<uint32_t> words;
     } cases[] = {
-        {"group without I frame first", {kFrameP | 1 | (1 << 16), kFrameI}},
-        {"B frame before its later reference", {kFrameI, kFrameB | 1 | (1 << 16) | (1u << 28), kFrameP | 2 | (2 << 16)}},
+        {"group without I frame first", {kRecordP | 1 | (1 << 16), kRecordI}},
+        {"B frame before its later reference", {kRecordI, kRecordB | 1 | (1 << 16) | (1u << 28), kRecordP | 2 | (2 << 16)}},
         {"P frame predicted from a B frame",
-         {kFrameI, kFrameP | 2 | (2 << 16), kFrameB | 1 | (1 << 16) | (1u << 28), kFrameP | 3 | (2 << 16)}},
-        {"reference outside the group", {kFrameI, kFrameP | 1 | (2 << 16)}},
-        {"two records for one position", {kFrameI, kFrameP | 1 | (1 << 16), kFrameP | 1 | (1 << 16)}},
-        {"second I frame", {kFrameI, kFrameI | 1}},
-        {"unknown frame type", {kFrameI, 0x3000 | 1}},
-        {"reserved bits", {kFrameI, kFrameP | 1 | (1 << 16) | (1 << 24)}},
+         {kRecordI, kRecordP | 2 | (2 << 16), kRecordB | 1 | (1 << 16) | (1u << 28), kRecordP | 3 | (2 << 16)}},
+        {"reference outside the group", {kRecordI, kRecordP | 1 | (2 << 16)}},
+        {"two records for one position", {kRecordI, kRecordP | 1 | (1 << 16), kRecordP | 1 | (1 << 16)}},
+        {"second I frame", {kRecordI, kRecordI | 1}},
+        {"unknown frame type", {kRecordI, 0x3000 | 1}},
+        {"reserved bits", {kRecordI, kRecordP | 1 | (1 << 16) | (1 << 24)}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -252,8 +252,8 @@ TEST(RVXReader, AcceptsAMovieWithoutSoundAndRepeatRecords) {
     TempDir dir;
     CRVXEncode writer;
     SetUpWriter(writer, dir.path());
-    writer.AppendRecord(kFrameI);
-    writer.AppendRecord(kFrameRepeat | 1);
+    writer.AppendRecord(kRecordI);
+    writer.AppendRecord(kRecordRepeat | 1);
     writer.AppendGroup(0, 2);
     WriteFile(writer.FrameFileName(0), PayloadOf(0));
     const fs::path path = dir / "repeat.rvx";
@@ -273,8 +273,8 @@ TEST(RVXReader, RefusesPayloadsTooShortForThePicture) {
     const fs::path path = dir / "movie.rvx";
     CRVXEncode writer;
     SetUpWriter(writer, dir.path());
-    writer.AppendRecord(kFrameI);
-    writer.AppendRecord(kFrameP | 1 | (1 << kBackDistanceShift));
+    writer.AppendRecord(kRecordI);
+    writer.AppendRecord(kRecordP | 1 | (1 << kRecordBackShift));
     writer.AppendGroup(0, 2);
     WriteFile(writer.FrameFileName(0), PayloadOf(0));   // 17 bytes, the shorter
     WriteFile(writer.FrameFileName(1), PayloadOf(1));
