@@ -186,11 +186,12 @@ void PrintText(std::FILE* out, const Options& options, const CRVXReader& reader,
         if (!reader.HasSound()) {
             std::fputs("  sound        none\n", out);
         } else if (s.opened) {
-            const SnxHeaderInfo& sound = reader.Sound();
+            const _snxlib_::SNXHeader& sound = reader.Sound();
+            const uint32_t sampleFrames = _snxlib_::SNXSampleFrames(sound);
             std::fprintf(out, "  sound        %s, %u channels, %u bits, %u Hz, %u sample frames (%.3f s), %" PRIu64
                               " bytes\n",
-                         SoundMethodName(sound.mode).c_str(), sound.channels, sound.bitsPerSample, sound.sampleRate,
-                         sound.sampleFrames, sound.sampleRate ? double(sound.sampleFrames) / sound.sampleRate : 0.0,
+                         SoundMethodName(sound.mode).c_str(), sound.channels, sound.bits_per_sample, sound.sample_rate,
+                         sampleFrames, sound.sample_rate ? double(sampleFrames) / sound.sample_rate : 0.0,
                          reader.SoundLength());
         }
     }
@@ -233,12 +234,13 @@ void PrintJson(std::FILE* out, const Options& options, const CRVXReader& reader,
         if (!reader.HasSound()) {
             j += "  \"sound\": null,\n";
         } else if (s.opened) {
-            const SnxHeaderInfo& sound = reader.Sound();
+            const _snxlib_::SNXHeader& sound = reader.Sound();
+            const uint32_t sampleFrames = _snxlib_::SNXSampleFrames(sound);
             std::snprintf(text, sizeof text,
                           "  \"sound\": {\"method\": \"%s\", \"channels\": %u, \"bits_per_sample\": %u, "
                           "\"sample_rate\": %u, \"sample_frames\": %u, \"bytes\": %" PRIu64 "},\n",
-                          SoundMethodName(sound.mode).c_str(), sound.channels, sound.bitsPerSample, sound.sampleRate,
-                          sound.sampleFrames, reader.SoundLength());
+                          SoundMethodName(sound.mode).c_str(), sound.channels, sound.bits_per_sample, sound.sample_rate,
+                          sampleFrames, reader.SoundLength());
             j += text;
         }
     }

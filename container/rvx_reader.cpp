@@ -69,15 +69,6 @@ bool KnownPictureFormat(uint32_t bits) {
     }
 }
 
-bool KnownSoundMode(uint16_t mode) {
-    switch (mode) {
-    case 0: case 1: case 2: case 64: case 65: case 256: case 257: case 258: case 259: case 260: case 261:
-        return true;
-    default:
-        return false;
-    }
-}
-
 }  // namespace
 
 const char* RVXErrorName(RVXError error) {
@@ -119,7 +110,7 @@ void CRVXReader::Close() {
     index_.clear();
     groups_.clear();
     frames_.clear();
-    sound_ = SnxHeaderInfo{};
+    sound_ = _snxlib_::SNXHeader{};
 }
 
 void CRVXReader::Report(RVXError error, uint64_t offset, std::string message) {
@@ -293,41 +284,40 @@ bool CRVXReader::CheckSoundFields() {
 
 bool CRVXReader::CheckSoundTrack() {
     const uint64_t base = SoundOffset(), length = SoundLength();
-    uint8_t bytes[kSnxHeaderSize] = {};
-    const uint64_t have = std::min<uint64_t>(length, kSnxHeaderSize);
+    uint8_t bytes[_snxlib_::kSNXHeaderSize] = {};
+    const uint64_t have = std::min<uint64_t>(length, _snxlib_::kSNXHeaderSize);
     if (!ReadBytes(base, have, bytes)) return Fail(RVXError::kReadFailed, base, "the sound track cannot be read");
-    SnxHeaderInfo snx;
-    if (!ParseSnxHeader(bytes, size_t(have), &snx)) {
+    _snxlib_::SNXHeader snx;
+    if (have < _snxlib_::kSNXHeaderSize || !_snxlib_::LoadSNXHeader(bytes, snx) || snx.channels == 0) {
         return Fail(RVXError::kBadSoundTrack, base,
                     Format("the sound track at offset %" PRIu64 " does not start with a complete SNX header",
                            base));
     }
-    const uint64_t tableStart = kSnxHeaderSize;
-    const uint64_t tableLength = uint64_t(snx.blockCount) * 4;
-    if (!KnownSoundMode(snx.mode)) {
+    const uint64_t tableStart = _snxlib_::kSNXHeaderSize;
+    const uint64_t tableLength = uint64_t(snx.block_count) * 4;
+    // Only modes the sound coder has a block coder for can be played.
+    if (!_snxlib_::IsCodedMode(snx.mode)) {
         return Fail(RVXError::kBadSoundTrack, base + 8, Format("unknown SNX coding mode %u", snx.mode));
     }
-    if (snx.bitsPerSample != 16 || snx.blockLength == 0 || snx.blockLength % snx.channels != 0 ||
-        snx.blockLength / snx.channels < 64) {
+    if (snx.bits_per_sample != _snxlib_::kSNXBitsPerSample || snx.block_length == 0 ||
+        snx.block_length % snx.channels != 0 || snx.block_length / snx.channels < _snxlib_::kMinBlockSize) {
         return Fail(RVXError::kBadSoundTrack, base + 10,
                     Format("the SNX header gives %u channels, %u bits per sample and blocks of %u samples",
-                           snx.channels, snx.bitsPerSample, snx.blockLength));
+                           snx.channels, snx.bits_per_sample, snx.block_length));
     }
-    const bool flushBlock = snx.mode >= 256;
-    const uint64_t expectedBlocks =
-        (uint64_t(snx.totalSamples) + snx.blockLength - 1) / snx.blockLength + (flushBlock ? 1 : 0);
-    if (snx.blockCount != expectedBlocks) {
+    const uint64_t expectedBlocks = _snxlib_::SNXBlockCount(snx.mode, snx.total_samples, snx.block_length);
+    if (snx.block_count != expectedBlocks) {
         return Fail(RVXError::kBadSoundTrack, base + 20,
                     Format("the SNX header gives %u blocks; %u samples in blocks of %u need %" PRIu64,
-                           snx.blockCount, snx.totalSamples, snx.blockLength, expectedBlocks));
+                           snx.block_count, snx.total_samples, snx.block_length, expectedBlocks));
     }
-    if (!Inside(tableStart, tableLength, length) || snx.endOffset < tableStart + tableLength ||
-        snx.endOffset > length) {
+    if (!Inside(tableStart, tableLength, length) || snx.end_offset < tableStart + tableLength ||
+        snx.end_offset > length) {
         return Fail(RVXError::kBadSoundTrack, base + 4,
                     Format("the SNX block table and blocks (end offset %u) do not fit the sound track of %" PRIu64
-                           " bytes", snx.endOffset, length));
+                           " bytes", snx.end_offset, length));
     }
-    const uint64_t expectedLength = uint64_t(snx.endOffset) + (snx.extraLength > 56 ? snx.extraLength : 0);
+    const uint64_t expectedLength = uint64_t(snx.end_offset) + (snx.extra_length > _snxlib_::kSNXInlineExtraSize ? snx.extra_length : 0);
     if (expectedLength != length) {
         return Fail(RVXError::kBadSoundTrack, base + 4,
                     Format("the SNX file should be %" PRIu64 " bytes but the sound track holds %" PRIu64,
@@ -338,12 +328,12 @@ bool CRVXReader::CheckSoundTrack() {
         return Fail(RVXError::kReadFailed, base + tableStart, "the SNX block table cannot be read");
     }
     uint64_t previous = tableStart + tableLength;
-    for (uint32_t i = 0; i < snx.blockCount; ++i) {
+    for (uint32_t i = 0; i < snx.block_count; ++i) {
         const uint32_t start = LoadLE32(&table[size_t(i) * 4]);
-        if (start < previous || start > snx.endOffset) {
+        if (start < previous || start > snx.end_offset) {
             return Fail(RVXError::kBadSoundTrack, base + tableStart + uint64_t(i) * 4,
                         Format("SNX block %u starts at %u, outside %" PRIu64 "..%u", i, start, previous,
-                               snx.endOffset));
+                               snx.end_offset));
         }
         previous = start;
     }
@@ -358,12 +348,12 @@ bool CRVXReader::CheckSoundTrack() {
     const uint16_t bits = LoadLE16(header_ + kOffsetSoundBitsPerSample);
     const uint32_t rate = HeaderWord(kOffsetSoundSampleRate);
     const uint32_t frames = HeaderWord(kOffsetSoundSampleFrames);
-    if (channels != snx.channels || bits != snx.bitsPerSample || rate != snx.sampleRate ||
-        frames != snx.sampleFrames) {
+    const uint32_t snxFrames = _snxlib_::SNXSampleFrames(snx);
+    if (channels != snx.channels || bits != snx.bits_per_sample || rate != snx.sample_rate || frames != snxFrames) {
         return Fail(RVXError::kBadSoundFields, kOffsetSoundChannels,
                     Format("the header gives %u channels, %u bits, %u Hz, %u sample frames; the sound track "
                            "has %u, %u, %u, %u", channels, bits, rate, frames, snx.channels,
-                           snx.bitsPerSample, snx.sampleRate, snx.sampleFrames));
+                           snx.bits_per_sample, snx.sample_rate, snxFrames));
     }
     sound_ = snx;
     return true;

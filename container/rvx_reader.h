@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "container/rvx_layout.h"
-#include "container/snx_header.h"
+#include "snxlib/snx_format.h"
 
 enum class RVXError : uint32_t {
     kNone = 0,
@@ -94,7 +94,7 @@ public:
     uint64_t SoundOffset() const { return LoadLE64(header_ + rvx_layout::kOffsetSoundOffset); }
     uint64_t SoundLength() const { return LoadLE64(header_ + rvx_layout::kOffsetSoundLength); }
     // The embedded SNX file's header (valid when HasSound()).
-    const SnxHeaderInfo& Sound() const { return sound_; }
+    const _snxlib_::SNXHeader& Sound() const { return sound_; }
 
     const std::vector<_rvxlib_::RVXGroupEntry>& Groups() const { return groups_; }
     // Every record, in coding order: a group's I frame first, then each P frame
@@ -125,6 +125,6 @@ private:
     std::vector<uint8_t> index_;
     std::vector<_rvxlib_::RVXGroupEntry> groups_;
     std::vector<RVXFrameInfo> frames_;
-    SnxHeaderInfo sound_;
+    _snxlib_::SNXHeader sound_;
     std::vector<RVXProblem> problems_;
 };

@@ -72,6 +72,11 @@ int BandOfFrequency(uint64_t frequency_hz);
 // Divisor applied to the coefficients of frequency f before quantisation.
 int32_t WeightDivisor(uint64_t frequency_hz);
 
+// Samples per channel of a stream; 0 for a header that names no channel.
+inline uint32_t SNXSampleFrames(const SNXHeader& header) {
+    return header.channels ? header.total_samples / header.channels : 0;
+}
+
 // Blocks a stream of total samples needs (MDCT modes carry one more).
 uint64_t SNXBlockCount(uint32_t mode, uint64_t total_samples, uint32_t block_length);
 

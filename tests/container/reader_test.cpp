@@ -56,7 +56,7 @@ TEST(RVXReader, ReadsBackWhatTheWriterWrote) {
     EXPECT_EQ(reader.FormatFlags(), 0x2003u);
     ASSERT_TRUE(reader.HasSound());
     EXPECT_EQ(reader.Sound().channels, 2);
-    EXPECT_EQ(reader.Sound().sampleFrames, 1000u);
+    EXPECT_EQ(_snxlib_::SNXSampleFrames(reader.Sound()), 1000u);
 
     // Coding order: the first group carries positions 0, 3, 1, 2, 6, 4, 5, ...
     const uint32_t firstGroupOrder[16] = {0, 3, 1, 2, 6, 4, 5, 9, 7, 8, 12, 10, 11, 15, 13, 14};
@@ -141,6 +141,26 @@ TEST(RVXReader, NamesTheDamagedPartOfAFlippedBit) {
     ASSERT_EQ(problems.size(), 2u);
     EXPECT_NE(problems[0].message.find("frame 0 "), std::string::npos) << problems[0].message;
     EXPECT_EQ(problems[1].error, RVXError::kFrameDigestMismatch);
+}
+
+// The sound track follows the sound coder's own rules: modes it accepts as
+// settings but has no block coder for cannot be played.
+TEST(RVXReader, RefusesSoundModesTheSoundCoderCannotDecode) {
+    TempDir dir;
+    const fs::path path = dir / "movie.rvx";
+    const std::vector<uint8_t> good = WriteSampleMovie(dir, path);
+    const uint64_t sound = LoadLE64(&good[kOffsetSoundOffset]);
+    for (uint16_t mode : {2, 65, 261, 300}) {
+        SCOPED_TRACE(mode);
+        std::vector<uint8_t> bad = good;
+        bad[sound + 8] = uint8_t(mode);
+        bad[sound + 9] = uint8_t(mode >> 8);
+        WriteFile(path, bad);
+        std::vector<RVXProblem> problems;
+        EXPECT_EQ(FirstProblem(path, &problems), RVXError::kBadSoundTrack);
+        EXPECT_NE(problems.front().message.find("unknown SNX coding mode"), std::string::npos)
+            << problems.front().message;
+    }
 }
 
 // The digests cover every byte: no single flipped bit goes unnoticed.
