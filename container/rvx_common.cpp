@@ -23,9 +23,9 @@ bool CRVXCommon::MakeCodingLane(RVXCodingLane& lane) const {
 }
 
 void CRVXCommon::StorePicture(uint32_t width, uint32_t height, uint32_t format) {
-    pictureWidth_ = width;
-    pictureHeight_ = height;
-    pictureFormat_ = format;
+    picture_width_ = width;
+    picture_height_ = height;
+    picture_format_ = format;
     SetHeaderWord(kOffsetWidth, width);
     SetHeaderWord(kOffsetWidthCopy, width);
     SetHeaderWord(kOffsetHeight, height);
@@ -36,9 +36,9 @@ void CRVXCommon::StorePicture(uint32_t width, uint32_t height, uint32_t format) 
 bool CRVXCommon::SetupCodec(bool decoding, uint32_t width, uint32_t height, uint32_t format) {
     DestroyCodec();
     if (width == 0 && height == 0 && format == 0) {
-        width = pictureWidth_;
-        height = pictureHeight_;
-        format = pictureFormat_;
+        width = picture_width_;
+        height = picture_height_;
+        format = picture_format_;
     }
     if (HeaderWord(kOffsetRateDenominator) == 0 && !decoding) return false;
     CodecPlan plan;

@@ -54,9 +54,9 @@ protected:
 
     std::array<uint8_t, rvx_layout::kHeaderSize> header_{};
     uint32_t features_ = 0;
-    uint32_t pictureWidth_ = 0;
-    uint32_t pictureHeight_ = 0;
-    uint32_t pictureFormat_ = 0;
+    uint32_t picture_width_ = 0;
+    uint32_t picture_height_ = 0;
+    uint32_t picture_format_ = 0;
     _rvxlib_::CodecPlan plan_;
     _rvxlib_::RVXCodecObjects codec_;
 };

@@ -116,7 +116,7 @@ fs::path TemporaryNameBeside(const fs::path& output) {
 
 CRVXEncode::CRVXEncode()
     : coder_(std::make_unique<_rvxlib_::CRVXGroupCoder>()), threads_(_rvxlib_::WorkerThreadCount()) {
-    const uint16_t defaults[4] = {qualityI_, qualityP_, qualityB_, matrixSelector_};
+    const uint16_t defaults[4] = {quality_i_, quality_p_, quality_b_, matrix_selector_};
     SetQuality(defaults);
 }
 
@@ -135,35 +135,35 @@ void CRVXEncode::SetGopStructure(uint16_t pFrames, uint16_t bFrames) {
         p = 1;
         b -= 1;
     }
-    pFrames_ = p;
-    bFrames_ = b;
-    gopLength_ = uint16_t(p * (b + 1) + 1);
+    p_frames_ = p;
+    b_frames_ = b;
+    gop_length_ = uint16_t(p * (b + 1) + 1);
 }
 
 void CRVXEncode::SetSceneChange(uint16_t value) {
-    sceneChange_ = value == kUseDefault ? kDefaultSceneChange : std::min(value, kMaxSceneChange);
+    scene_change_ = value == kUseDefault ? kDefaultSceneChange : std::min(value, kMaxSceneChange);
 }
 
 void CRVXEncode::SetQuality(const uint16_t* values) {
     if (values == nullptr) return;
-    qualityI_ = ClampQuality(values[0]);
-    qualityP_ = ClampQuality(values[1]);
-    qualityB_ = ClampQuality(values[2]);
-    matrixSelector_ = values[3];
+    quality_i_ = ClampQuality(values[0]);
+    quality_p_ = ClampQuality(values[1]);
+    quality_b_ = ClampQuality(values[2]);
+    matrix_selector_ = values[3];
 }
 
 void CRVXEncode::SetPicture(uint32_t width, uint32_t height, uint32_t format) {
     StorePicture(width, height, format);
 }
 
-void CRVXEncode::SetWorkDirectory(const fs::path& directory) { workDirectory_ = directory; }
+void CRVXEncode::SetWorkDirectory(const fs::path& directory) { work_directory_ = directory; }
 
-void CRVXEncode::SetFramePrefix(const fs::path& prefix) { framePrefix_ = prefix; }
+void CRVXEncode::SetFramePrefix(const fs::path& prefix) { frame_prefix_ = prefix; }
 
-void CRVXEncode::SetSoundFile(const fs::path& snx) { soundPath_ = snx; }
+void CRVXEncode::SetSoundFile(const fs::path& snx) { sound_path_ = snx; }
 
 fs::path CRVXEncode::FrameFileName(uint32_t displayNumber) const {
-    return _rvxlib_::FrameFileName(framePrefix_.string(), displayNumber);
+    return _rvxlib_::FrameFileName(frame_prefix_.string(), displayNumber);
 }
 
 void CRVXEncode::AppendRecord(uint32_t type) { coder_->Records().push_back({type, 0, 0}); }
@@ -178,7 +178,7 @@ bool CRVXEncode::Open() {
     // frame numbers that the new frames reuse.
     coder_ = std::make_unique<_rvxlib_::CRVXGroupCoder>();
     if (!SetupCodec(false, 0, 0, 0)) return false;
-    LoadQuantMatrices(matrixSelector_, header_.data() + kOffsetIntraMatrix,
+    LoadQuantMatrices(matrix_selector_, header_.data() + kOffsetIntraMatrix,
                       header_.data() + kOffsetInterMatrix);
     weights_[0] = weights_[1] = weights_[2] = 1;
     weights_[3] = (HeaderWord(kOffsetFormatFlags) & kFormatAlphaMask) ? 1 : 0;
@@ -193,17 +193,17 @@ bool CRVXEncode::Open() {
     codecs.deblock = DeblockFilter();
     _rvxlib_::RVXGroupSettings settings;
     settings.format = Plan().format;
-    settings.b_count = bFrames_;
-    settings.gop_length = gopLength_;
-    settings.scene_change = sceneChange_;
-    settings.quality_i = qualityI_;
-    settings.quality_p = qualityP_;
-    settings.quality_b = qualityB_;
+    settings.b_count = b_frames_;
+    settings.gop_length = gop_length_;
+    settings.scene_change = scene_change_;
+    settings.quality_i = quality_i_;
+    settings.quality_p = quality_p_;
+    settings.quality_b = quality_b_;
     std::memcpy(settings.weights, weights_, sizeof weights_);
     settings.threshold = threshold_;
     std::memcpy(settings.intra_matrix, header_.data() + kOffsetIntraMatrix, kMatrixSize);
     std::memcpy(settings.inter_matrix, header_.data() + kOffsetInterMatrix, kMatrixSize);
-    settings.frame_prefix = framePrefix_.string();
+    settings.frame_prefix = frame_prefix_.string();
     if (!coder_->Open(codecs, settings, ProcessorFeatureWord())) {
         DestroyCodec();
         return false;
@@ -227,8 +227,8 @@ bool CRVXEncode::StageSound(const fs::path& wave, uint32_t method, uint32_t bloc
     // the settings only offer accepted values.
     encoder.SetMode(method);
     encoder.SetBlockSize(blockSize);
-    soundPath_ = workDirectory_ / "tmpsnd.snx";
-    return encoder.EncodeFile(wave, soundPath_) == 1;
+    sound_path_ = work_directory_ / "tmpsnd.snx";
+    return encoder.EncodeFile(wave, sound_path_) == 1;
 }
 
 bool CRVXEncode::WriteMovie(const fs::path& output, const FileWriteOps& ops) {
@@ -314,7 +314,7 @@ bool CRVXEncode::AssembleMovie(FileHandle handle, const FileWriteOps& ops) {
     sha.Final();
     StoreLE32(header_.data() + kOffsetRecordCount, uint32_t(records.size()));
     StoreLE32(header_.data() + kOffsetGroupCount, uint32_t(groups.size()));
-    StoreLE32(header_.data() + kOffsetGopLength, gopLength_);
+    StoreLE32(header_.data() + kOffsetGopLength, gop_length_);
     StoreLE64(header_.data() + kOffsetFirstGroup, firstGroup);
     StoreLE64(header_.data() + kOffsetFrameSectionLength, running - firstGroup);
     FoldInto(sha, header_.data() + kOffsetFrameDigest);
@@ -322,18 +322,18 @@ bool CRVXEncode::AssembleMovie(FileHandle handle, const FileWriteOps& ops) {
     // Without sound the sound fields are all zero.
     std::memset(header_.data() + kOffsetSoundOffset, 0, kOffsetRecordCount - kOffsetSoundOffset);
     std::memset(header_.data() + kOffsetSoundChannels, 0, kOffsetIntraMatrix - kOffsetSoundChannels);
-    if (!soundPath_.empty()) {
+    if (!sound_path_.empty()) {
         uint16_t channels, bitsPerSample;
         uint32_t sampleRate, sampleFrames;
         {
             _snxlib_::CSNXDecode sound;
-            if (sound.Open(soundPath_) != 1) return false;
+            if (sound.Open(sound_path_) != 1) return false;
             channels = sound.GetChannels();
             bitsPerSample = sound.GetBitsPerSample();
             sampleRate = sound.GetSampleRate();
             sampleFrames = sound.GetSampleFrames();
         }
-        StdioFile in(soundPath_);
+        StdioFile in(sound_path_);
         if (in.file == nullptr) return false;
         sha.Init();
         std::vector<uint8_t> piece(kSoundCopyPiece);
@@ -349,7 +349,7 @@ bool CRVXEncode::AssembleMovie(FileHandle handle, const FileWriteOps& ops) {
         }
         if (std::ferror(in.file)) return false;
         std::error_code ignored;
-        fs::remove(soundPath_, ignored);
+        fs::remove(sound_path_, ignored);
         sha.Final();
         StoreLE64(header_.data() + kOffsetSoundOffset, running);
         StoreLE64(header_.data() + kOffsetSoundLength, size);

@@ -105,7 +105,7 @@ void CRVXReader::Close() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     opened_ = false;
-    fileSize_ = 0;
+    file_size_ = 0;
     std::memset(header_, 0, sizeof header_);
     index_.clear();
     groups_.clear();
@@ -123,7 +123,7 @@ bool CRVXReader::Fail(RVXError error, uint64_t offset, std::string message) {
 }
 
 bool CRVXReader::ReadBytes(uint64_t offset, uint64_t length, void* out) {
-    if (fd_ < 0 || !Inside(offset, length, fileSize_)) return false;
+    if (fd_ < 0 || !Inside(offset, length, file_size_)) return false;
     uint8_t* p = static_cast<uint8_t*>(out);
     while (length > 0) {
         const size_t piece = size_t(std::min<uint64_t>(length, 1u << 30));
@@ -150,11 +150,11 @@ bool CRVXReader::Open(const std::filesystem::path& path) {
     if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
         return Fail(RVXError::kCannotOpen, 0, Format("%s is not a regular file", path.c_str()));
     }
-    fileSize_ = uint64_t(info.st_size);
-    if (fileSize_ < kHeaderSize) {
+    file_size_ = uint64_t(info.st_size);
+    if (file_size_ < kHeaderSize) {
         return Fail(RVXError::kTruncatedHeader, 0,
                     Format("the file is %" PRIu64 " bytes, shorter than the %u-byte header",
-                           fileSize_, kHeaderSize));
+                           file_size_, kHeaderSize));
     }
     if (!ReadBytes(0, kHeaderSize, header_)) {
         return Fail(RVXError::kReadFailed, 0, "the header cannot be read");
@@ -174,21 +174,21 @@ bool CRVXReader::CheckHeader() {
         return Fail(RVXError::kBadMagic, kOffsetMagic, "the file does not start with \"RVXFILE0\"");
     }
     const uint64_t statedSize = LoadLE64(header_ + kOffsetFileSize);
-    if (statedSize != fileSize_) {
+    if (statedSize != file_size_) {
         return Fail(RVXError::kFileSizeMismatch, kOffsetFileSize,
                     Format("the header gives a file size of %" PRIu64 " bytes but the file has %" PRIu64
-                           " bytes (%s)", statedSize, fileSize_,
-                           statedSize > fileSize_ ? "truncated" : "data after the end"));
+                           " bytes (%s)", statedSize, file_size_,
+                           statedSize > file_size_ ? "truncated" : "data after the end"));
     }
 
     const uint32_t groupCount = GroupCount();
     if (groupCount == 0) return Fail(RVXError::kBadGroupCount, kOffsetGroupCount, "the movie has no group");
     const uint64_t frameSection = kHeaderSize + uint64_t(kGroupIndexEntrySize) * groupCount;
-    if (frameSection > fileSize_) {
+    if (frameSection > file_size_) {
         return Fail(RVXError::kBadGroupCount, kOffsetGroupCount,
                     Format("an index of %u groups would end at offset %" PRIu64
                            ", past the end of the file (%" PRIu64 " bytes)",
-                           groupCount, frameSection, fileSize_));
+                           groupCount, frameSection, file_size_));
     }
     const uint64_t sectionField = LoadLE64(header_ + kOffsetFrameSection);
     if (sectionField != frameSection) {
@@ -203,11 +203,11 @@ bool CRVXReader::CheckHeader() {
                            firstGroup, frameSection));
     }
     const uint64_t sectionLength = LoadLE64(header_ + kOffsetFrameSectionLength);
-    if (!Inside(frameSection, sectionLength, fileSize_)) {
+    if (!Inside(frameSection, sectionLength, file_size_)) {
         return Fail(RVXError::kBadSectionLayout, kOffsetFrameSectionLength,
                     Format("a frame section of %" PRIu64 " bytes at offset %" PRIu64
                            " runs past the end of the file (%" PRIu64 " bytes)",
-                           sectionLength, frameSection, fileSize_));
+                           sectionLength, frameSection, file_size_));
     }
 
     const uint32_t recordCount = FrameCount();
@@ -260,10 +260,10 @@ bool CRVXReader::CheckSoundFields() {
             return Fail(RVXError::kBadSoundFields, kOffsetSoundChannels,
                         "the movie has no sound but its sound format fields are not 0");
         }
-        if (sectionEnd != fileSize_) {
+        if (sectionEnd != file_size_) {
             return Fail(RVXError::kBadSectionLayout, kOffsetFrameSectionLength,
                         Format("the frame section ends at %" PRIu64 " but the file, which has no sound, "
-                               "ends at %" PRIu64, sectionEnd, fileSize_));
+                               "ends at %" PRIu64, sectionEnd, file_size_));
         }
         return true;
     }
@@ -273,11 +273,11 @@ bool CRVXReader::CheckSoundFields() {
                     Format("the sound track offset is %" PRIu64 " but the frame section ends at %" PRIu64,
                            soundOffset, sectionEnd));
     }
-    if (!Inside(soundOffset, soundLength, fileSize_) || soundOffset + soundLength != fileSize_) {
+    if (!Inside(soundOffset, soundLength, file_size_) || soundOffset + soundLength != file_size_) {
         return Fail(RVXError::kBadSoundFields, kOffsetSoundLength,
                     Format("a sound track of %" PRIu64 " bytes at %" PRIu64
                            " does not end where the file ends (%" PRIu64 ")",
-                           soundLength, soundOffset, fileSize_));
+                           soundLength, soundOffset, file_size_));
     }
     return true;
 }
@@ -486,10 +486,10 @@ bool CRVXReader::WalkGroup(uint32_t g) {
         if (kind == kRecordI || kind == kRecordP) reference[position] = 1;
         RVXFrameInfo info;
         info.type = record.type;
-        info.displayNumber = group.first_frame + position;
+        info.display_number = group.first_frame + position;
         info.group = g;
-        info.recordOffset = at;
-        info.payloadLength = record.length;
+        info.record_offset = at;
+        info.payload_length = record.length;
         info.crc = record.crc;
         frames_.push_back(info);
         at += kFrameRecordSize + uint64_t(record.length);
@@ -513,14 +513,14 @@ bool CRVXReader::Verify() {
     std::vector<uint8_t> piece(kReadPiece);
     for (const RVXFrameInfo& frame : frames_) {
         uint8_t record[kFrameRecordSize];
-        if (!ReadBytes(frame.recordOffset, kFrameRecordSize, record)) {
-            Report(RVXError::kReadFailed, frame.recordOffset, "a frame record cannot be read");
+        if (!ReadBytes(frame.record_offset, kFrameRecordSize, record)) {
+            Report(RVXError::kReadFailed, frame.record_offset, "a frame record cannot be read");
             return false;
         }
         sha.Update(record, kFrameRecordSize);
         crc.Init();
-        uint64_t offset = frame.recordOffset + kFrameRecordSize;
-        uint64_t left = frame.payloadLength;
+        uint64_t offset = frame.record_offset + kFrameRecordSize;
+        uint64_t left = frame.payload_length;
         while (left > 0) {
             const size_t n = size_t(std::min<uint64_t>(left, piece.size()));
             if (!ReadBytes(offset, n, piece.data())) {
@@ -534,10 +534,10 @@ bool CRVXReader::Verify() {
         }
         const uint32_t value = crc.Final();
         if (RecordType(frame.type) != kRecordRepeat && value != frame.crc) {
-            Report(RVXError::kPayloadCrcMismatch, frame.recordOffset + kFrameRecordSize,
+            Report(RVXError::kPayloadCrcMismatch, frame.record_offset + kFrameRecordSize,
                    Format("frame %u (group %u, %s frame, record at offset %" PRIu64
                           "): the payload's CRC-32 is %08x but the record says %08x",
-                          frame.displayNumber, frame.group, KindName(RecordType(frame.type)), frame.recordOffset,
+                          frame.display_number, frame.group, KindName(RecordType(frame.type)), frame.record_offset,
                           value, frame.crc));
         }
     }
@@ -589,8 +589,8 @@ bool CRVXReader::Verify() {
 bool CRVXReader::ReadPayload(size_t frame, std::vector<uint8_t>& out) {
     if (!IsOpen() || frame >= frames_.size()) return false;
     const RVXFrameInfo& info = frames_[frame];
-    out.resize(info.payloadLength);
-    return ReadBytes(info.recordOffset + kFrameRecordSize, info.payloadLength, out.data());
+    out.resize(info.payload_length);
+    return ReadBytes(info.record_offset + kFrameRecordSize, info.payload_length, out.data());
 }
 
 bool CRVXReader::ReadSound(std::vector<uint8_t>& out) {

@@ -65,12 +65,12 @@ TEST(RVXReader, ReadsBackWhatTheWriterWrote) {
     for (size_t i = 0; i < reader.Frames().size(); ++i) {
         const RVXFrameInfo& frame = reader.Frames()[i];
         if (i < 16) {
-            EXPECT_EQ(frame.displayNumber, firstGroupOrder[i]);
+            EXPECT_EQ(frame.display_number, firstGroupOrder[i]);
         }
         ASSERT_TRUE(reader.ReadPayload(i, payload));
-        EXPECT_EQ(payload, PayloadOf(frame.displayNumber));
+        EXPECT_EQ(payload, PayloadOf(frame.display_number));
     }
-    EXPECT_EQ(reader.Frames()[16].displayNumber, 16u);
+    EXPECT_EQ(reader.Frames()[16].display_number, 16u);
     std::vector<uint8_t> sound;
     ASSERT_TRUE(reader.ReadSound(sound));
     EXPECT_EQ(sound, MakeSnx(2, 44100, 1000));
@@ -282,7 +282,7 @@ TEST(RVXReader, AcceptsAMovieWithoutSoundAndRepeatRecords) {
     ASSERT_TRUE(reader.Open(path));
     EXPECT_TRUE(reader.Verify());
     EXPECT_FALSE(reader.HasSound());
-    EXPECT_EQ(reader.Frames()[1].payloadLength, 0u);
+    EXPECT_EQ(reader.Frames()[1].payload_length, 0u);
 }
 
 // A few hundred bytes that claim a huge picture must not make a player build
