@@ -97,8 +97,8 @@ public:
             pending_ <<= 8;
             bits_ -= 8;
         }
-        if (size_ > 0) std::fwrite(bytes_, 1, size_, stream_.file);
-        stream_.position += size_;
+        stream_.count = 0;
+        PutBytes(stream_, bytes_, size_);
         stream_.buffer = uint32_t(pending_ >> 32);
         stream_.count = bits_;
     }
