@@ -13,6 +13,7 @@
 #include "snxlib/snx_decode.h"
 #include "snxlib/snx_encode.h"
 #include "support/hash.h"
+#include "support/stdio_file.h"
 
 using namespace rvx_layout;
 namespace fs = std::filesystem;
@@ -32,30 +33,18 @@ constexpr size_t kSoundCopyPiece = 65536;
 
 uint16_t ClampQuality(uint16_t q) { return std::clamp(q, kMinQuality, kMaxQuality); }
 
-// Closes a stdio stream on every path out of a scope.
-struct StdioFile {
-    std::FILE* file = nullptr;
-    explicit StdioFile(const fs::path& path) : file(std::fopen(path.c_str(), "rb")) {}
-    ~StdioFile() {
-        if (file != nullptr) std::fclose(file);
-    }
-    StdioFile(const StdioFile&) = delete;
-    StdioFile& operator=(const StdioFile&) = delete;
-};
-
 // Reads a whole payload file into buffer (grown, never shrunk). False when
 // the file cannot be read completely or does not fit a record's 32-bit length.
 bool ReadPayloadFile(const fs::path& path, std::vector<uint8_t>& buffer, uint32_t* length) {
-    StdioFile in(path);
-    if (in.file == nullptr) return false;
-    if (fseeko(in.file, 0, SEEK_END) != 0) return false;
-    const off_t size = ftello(in.file);
+    StdioFile in(path, "rb");
+    if (!in) return false;
+    const int64_t size = in.Length();
     if (size < 0 || uint64_t(size) > UINT32_MAX) return false;
-    if (fseeko(in.file, 0, SEEK_SET) != 0) return false;
+    if (!in.Seek(0, SEEK_SET)) return false;
     if (buffer.size() < size_t(size)) buffer.resize(size_t(size));
-    if (size > 0 && std::fread(buffer.data(), 1, size_t(size), in.file) != size_t(size)) return false;
+    if (size > 0 && std::fread(buffer.data(), 1, size_t(size), in.get()) != size_t(size)) return false;
     // A file that grew while we read it is not the payload that was coded.
-    if (std::fgetc(in.file) != EOF || std::ferror(in.file)) return false;
+    if (std::fgetc(in.get()) != EOF || std::ferror(in.get())) return false;
     *length = uint32_t(size);
     return true;
 }
@@ -333,13 +322,13 @@ bool CRVXEncode::AssembleMovie(FileHandle handle, const FileWriteOps& ops) {
             sampleRate = sound.GetSampleRate();
             sampleFrames = sound.GetSampleFrames();
         }
-        StdioFile in(sound_path_);
-        if (in.file == nullptr) return false;
+        StdioFile in(sound_path_, "rb");
+        if (!in) return false;
         sha.Init();
         std::vector<uint8_t> piece(kSoundCopyPiece);
         uint64_t size = 0;
         for (;;) {
-            const size_t n = std::fread(piece.data(), 1, piece.size(), in.file);
+            const size_t n = std::fread(piece.data(), 1, piece.size(), in.get());
             if (n > 0) {
                 if (!out.Write(piece.data(), n)) return false;
                 sha.Update(piece.data(), n);
@@ -347,7 +336,7 @@ bool CRVXEncode::AssembleMovie(FileHandle handle, const FileWriteOps& ops) {
             }
             if (n < piece.size()) break;
         }
-        if (std::ferror(in.file)) return false;
+        if (std::ferror(in.get())) return false;
         std::error_code ignored;
         fs::remove(sound_path_, ignored);
         sha.Final();
