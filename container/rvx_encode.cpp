@@ -20,11 +20,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr uint16_t kDefaultPFrames = 5;
-constexpr uint16_t kDefaultBFrames = 2;
 constexpr uint16_t kMaxPFrames = 63;
 constexpr uint16_t kMaxBFrames = 7;
-constexpr uint16_t kDefaultSceneChange = 192;
 constexpr uint16_t kMaxSceneChange = 256;
 constexpr uint16_t kMinQuality = 2;
 constexpr uint16_t kMaxQuality = 32;

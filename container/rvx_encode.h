@@ -15,6 +15,7 @@
 
 #include "container/file_write_ops.h"
 #include "container/rvx_common.h"
+#include "container/coding_defaults.h"
 #include "container/rvx_layout.h"
 #include "rvxlib/group_coder.h"
 
@@ -105,13 +106,13 @@ private:
     // whenever they are.
     std::unique_ptr<_rvxlib_::CRVXGroupCoder> coder_;
     uint32_t threads_;
-    uint16_t p_frames_ = 5;
-    uint16_t b_frames_ = 2;
-    uint16_t gop_length_ = 16;
-    uint16_t scene_change_ = 192;
-    uint16_t quality_i_ = 4;
-    uint16_t quality_p_ = 6;
-    uint16_t quality_b_ = 8;
+    uint16_t p_frames_ = kDefaultPFrames;
+    uint16_t b_frames_ = kDefaultBFrames;
+    uint16_t gop_length_ = kDefaultPFrames * (kDefaultBFrames + 1) + 1;
+    uint16_t scene_change_ = kDefaultSceneChange;
+    uint16_t quality_i_ = kDefaultQualityI;
+    uint16_t quality_p_ = kDefaultQualityP;
+    uint16_t quality_b_ = kDefaultQualityB;
     uint16_t matrix_selector_ = 0;
     uint32_t weights_[4] = {1, 1, 1, 0};
     uint32_t threshold_ = 192;

@@ -14,6 +14,7 @@ constexpr uint32_t kSNXHeaderSize = 96;
 constexpr uint32_t kSNXInlineExtraSize = 56;
 constexpr uint32_t kSNXBitsPerSample = 16;
 constexpr uint32_t kMinBlockSize = 64;
+constexpr uint32_t kDefaultSNXBlockSize = 1024;
 // Bounds that keep every buffer of a stream reasonable, whatever a caller or
 // a file asks for: samples per channel per block, and per block overall.
 constexpr uint32_t kMaxBlockSize = 1u << 20;
