@@ -233,10 +233,11 @@ bool CRVXReader::CheckHeader() {
                            HeaderWord(kOffsetWidthCopy), HeaderWord(kOffsetHeightCopy), width, height));
     }
     const uint32_t flags = FormatFlags();
-    const uint32_t transform = (flags & kFormatTransformMask) >> kFormatTransformShift;
+    // The codec's own plan decides what can be decoded; a file names its
+    // picture format explicitly, as the writer always does.
+    _rvxlib_::CodecPlan plan;
     if (!KnownPictureFormat(flags & kFormatPictureMask) ||
-        (transform != kTransformDiff2D && transform != kTransformDct) ||
-        (flags & ~(kFormatPictureMask | kFormatTransformMask | kFormatNoDeblock)) != 0) {
+        !_rvxlib_::PlanStoredFormat(width, height, flags, true, &plan)) {
         return Fail(RVXError::kBadPicture, kOffsetFormatFlags,
                     Format("the format flags 0x%08x name no known picture format and transform", flags));
     }
