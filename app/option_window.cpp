@@ -21,14 +21,7 @@ void ApplyDefaultOptions(IOptionWindow& window) {
     FillList(window, kIdQuantMatrix, QuantMatrixTable);
     FillList(window, kIdSoundMethod, SoundMethodTable);
 
-    const struct {
-        uint32_t id;
-        uint32_t value;
-    } start_values[] = {
-        {kIdPFrames, 5},   {kIdBFrames, 2},   {kIdQualityI, 4},          {kIdQualityP, 6},
-        {kIdQualityB, 8}, {kIdSceneChange, 192}, {kIdAudioBlockSize, 1024},
-    };
-    for (const auto& v : start_values) window.SetControlText(v.id, std::to_string(v.value));
+    for (const OptionStartValue& v : kOptionStartValues) window.SetControlText(v.control_id, std::to_string(v.value));
 
     UpdateFrameRateFields(window, true);
 }

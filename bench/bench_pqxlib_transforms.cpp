@@ -91,7 +91,7 @@ void BM_CopyOnly(benchmark::State& state) {
     }
 }
 
-void BM_FloatLLMForward(benchmark::State& s) { RunTransform<CDCT2DFltLLM, true>(s, SamplePool()); }
+void BM_float_llm_kernels_forward(benchmark::State& s) { RunTransform<CDCT2DFltLLM, true>(s, SamplePool()); }
 void BM_FloatLLMInverse(benchmark::State& s) { RunTransform<CDCT2DFltLLM, false>(s, CoefficientPool()); }
 void BM_IntAANForward(benchmark::State& s) { RunTransform<CDCT2DIntAAN, true>(s, SamplePool()); }
 void BM_IntAANInverse(benchmark::State& s) { RunTransform<CDCT2DIntAAN, false>(s, CoefficientPool()); }
@@ -104,7 +104,7 @@ void BM_Diff2DInverse(benchmark::State& s) { RunTransform<CDiff2D, false>(s, Sam
 }  // namespace
 
 BENCHMARK(BM_CopyOnly);
-BENCHMARK(BM_FloatLLMForward);
+BENCHMARK(BM_float_llm_kernels_forward);
 BENCHMARK(BM_FloatLLMInverse);
 BENCHMARK(BM_IntAANForward);
 BENCHMARK(BM_IntAANInverse);

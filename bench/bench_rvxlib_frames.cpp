@@ -32,7 +32,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr uint32_t kWidth = 640, kHeight = 480, kFrames = 150;
-constexpr uint32_t kFormat = 0x2003;  // YUV411, DCT
+constexpr uint32_t kFormat = kPictureYUV411 | kTransformWordDct;
 
 // A textured scene panning diagonally with a rotating bright disc: motion the
 // search must follow, plus detail that does not simply translate.
@@ -55,44 +55,20 @@ std::vector<std::vector<uint8_t>> MakeFrames() {
 }
 
 struct Codec {
-    std::unique_ptr<_pqxlib_::IPQXConvInterface> transform = std::make_unique<_pqxlib_::CDCT2DFltLLM>();
-    std::unique_ptr<IRVXColorSpace> color =
-        std::make_unique<CRVXColorSpaceRGB24bitToYUV32bit>(kWidth, kHeight);
-    std::unique_ptr<IRVXPixelBlock> pixel = std::make_unique<CRVXPixelBlockUnSigned>(kWidth, kHeight);
-    std::unique_ptr<IRVXConvBlock> block =
-        std::make_unique<CRVXConvBlockYUV411>(transform.get(), false);
-    std::unique_ptr<IRVXMovingBlock> moving =
-        std::make_unique<CRVXMovingBlockUnSigned>(kWidth, kHeight, true);
-    std::unique_ptr<IRVXDeblockEdgeFilter> deblock =
-        std::make_unique<CRVXDeblockEdgeFilterUnSigned>(kWidth, kHeight);
+    CodecPlan plan;
+    RVXCodecObjects objects;
     RVXGroupSettings settings;
 
     explicit Codec(const fs::path& dir) {
-        const uint32_t features = ProcessorFeatures();
-        transform->Init(features);
-        color->Init(features);
-        pixel->Init(features);
-        block->Init(features);
-        moving->Init(features);
-        deblock->Init(features);
+        PlanCodec(CodecUse::kEncode, kWidth, kHeight, kFormat | (kSourceBGR24 << kFormatSourceShift), &plan);
+        MakeCodecObjects(plan, ProcessorFeatures(), &objects);
         settings.format = kFormat;
         _pqxlib_::VideoQuantMatrices(1, settings.intra_matrix, settings.inter_matrix);
         settings.frame_prefix = (dir / "rvxframe").string();
     }
-    // Objects for every thread beyond the first, made and set up like the
-    // ones above.
-    bool MakeLane(RVXCodingLane& lane) {
-        const uint32_t features = ProcessorFeatures();
-        lane.transform = std::make_unique<_pqxlib_::CDCT2DFltLLM>();
-        lane.pixel = std::make_unique<CRVXPixelBlockUnSigned>(kWidth, kHeight);
-        lane.block = std::make_unique<CRVXConvBlockYUV411>(lane.transform.get(), false);
-        lane.moving = std::make_unique<CRVXMovingBlockUnSigned>(kWidth, kHeight, true);
-        return lane.transform->Init(features) && lane.pixel->Init(features) &&
-               lane.block->Init(features) && lane.moving->Init(features);
-    }
-    RVXCodecSet Set() {
-        return {transform.get(), color.get(), pixel.get(), block.get(), moving.get(), deblock.get()};
-    }
+    // Objects for every thread beyond the first, made like the ones above.
+    bool MakeLane(RVXCodingLane& lane) { return MakeCodingLane(plan, ProcessorFeatures(), &lane); }
+    RVXCodecSet Set() { return objects.Set(); }
 };
 
 const std::vector<std::vector<uint8_t>>& Frames() {

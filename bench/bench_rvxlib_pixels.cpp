@@ -8,6 +8,7 @@
 #include "rvxlib/pixel_block.h"
 #include "support/bitstream.h"
 #include "support/cpu_features.h"
+#include "support/stdio_file.h"
 
 #include <benchmark/benchmark.h>
 
@@ -127,7 +128,7 @@ double CodedBytes(const int16_t* blocks, uint32_t count) {
     coder.BuildAndWriteTableContiguous(&writer, blocks, count);
     for (uint32_t b = 0; b < count; ++b) coder.EncodeBlock(blocks + 64 * b);
     FlushBits(writer);
-    const long size = std::ftell(file);
+    const int64_t size = TellFile(file);
     std::fclose(file);
     return double(size);
 }

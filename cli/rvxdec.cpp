@@ -138,11 +138,11 @@ struct Summary {
 
 void CountFrames(const CRVXReader& reader, Summary* summary) {
     for (const RVXFrameInfo& frame : reader.Frames()) {
-        switch (FrameKind(frame.type)) {
-        case kFrameI: ++summary->counts[0]; break;
-        case kFrameRepeat: ++summary->counts[1]; break;
-        case kFrameP: ++summary->counts[2]; break;
-        case kFrameB: ++summary->counts[3]; break;
+        switch (RecordType(frame.type)) {
+        case kRecordI: ++summary->counts[0]; break;
+        case kRecordRepeat: ++summary->counts[1]; break;
+        case kRecordP: ++summary->counts[2]; break;
+        case kRecordB: ++summary->counts[3]; break;
         }
     }
 }
@@ -175,11 +175,12 @@ void PrintText(std::FILE* out, const Options& options, const CRVXReader& reader,
         if (!reader.HasSound()) {
             std::fputs("  sound        none\n", out);
         } else if (s.opened) {
-            const SnxHeaderInfo& sound = reader.Sound();
+            const _snxlib_::SNXHeader& sound = reader.Sound();
+            const uint32_t sampleFrames = _snxlib_::SNXSampleFrames(sound);
             std::fprintf(out, "  sound        %s, %u channels, %u bits, %u Hz, %u sample frames (%.3f s), %" PRIu64
                               " bytes\n",
-                         SoundMethodName(sound.mode).c_str(), sound.channels, sound.bitsPerSample, sound.sampleRate,
-                         sound.sampleFrames, sound.sampleRate ? double(sound.sampleFrames) / sound.sampleRate : 0.0,
+                         SoundMethodName(sound.mode).c_str(), sound.channels, sound.bits_per_sample, sound.sample_rate,
+                         sampleFrames, sound.sample_rate ? double(sampleFrames) / sound.sample_rate : 0.0,
                          reader.SoundLength());
         }
     }
@@ -222,12 +223,13 @@ void PrintJson(std::FILE* out, const Options& options, const CRVXReader& reader,
         if (!reader.HasSound()) {
             j += "  \"sound\": null,\n";
         } else if (s.opened) {
-            const SnxHeaderInfo& sound = reader.Sound();
+            const _snxlib_::SNXHeader& sound = reader.Sound();
+            const uint32_t sampleFrames = _snxlib_::SNXSampleFrames(sound);
             std::snprintf(text, sizeof text,
                           "  \"sound\": {\"method\": \"%s\", \"channels\": %u, \"bits_per_sample\": %u, "
                           "\"sample_rate\": %u, \"sample_frames\": %u, \"bytes\": %" PRIu64 "},\n",
-                          SoundMethodName(sound.mode).c_str(), sound.channels, sound.bitsPerSample, sound.sampleRate,
-                          sound.sampleFrames, reader.SoundLength());
+                          SoundMethodName(sound.mode).c_str(), sound.channels, sound.bits_per_sample, sound.sample_rate,
+                          sampleFrames, reader.SoundLength());
             j += text;
         }
     }

@@ -21,6 +21,7 @@
 #include "jobs/encode_from_directshow.h"
 #include "jobs/encode_from_images.h"
 #include "jobs/job_messages.h"
+#include "jobs/option_tables.h"
 
 namespace fs = std::filesystem;
 
@@ -122,11 +123,8 @@ int main(int argc, char** argv) {
     host.SetProgressStyle(style);
 
     // The window's start-up values for every field the flags left alone.
-    const std::pair<uint32_t, const char*> defaults[] = {
-        {kIdPFrames, "5"}, {kIdBFrames, "2"}, {kIdSceneChange, "192"}, {kIdQualityI, "4"},
-        {kIdQualityP, "6"}, {kIdQualityB, "8"}, {kIdAudioBlockSize, "1024"}};
-    for (const auto& [id, text] : defaults)
-        if (host.GetControlText(id).empty()) host.SetText(id, text);
+    for (const OptionStartValue& v : kOptionStartValues)
+        if (host.GetControlText(v.control_id).empty()) host.SetText(v.control_id, std::to_string(v.value));
 
     // Signals are taken by this thread alone, so a Ctrl-C becomes an orderly
     // stop: the job threads inherit the blocked mask.

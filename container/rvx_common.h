@@ -6,20 +6,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "container/codec_plan.h"
 #include "container/rvx_layout.h"
-
-namespace _pqxlib_ {
-class IPQXConvInterface;
-}
-namespace _rvxlib_ {
-class IRVXColorSpace;
-class IRVXPixelBlock;
-class IRVXConvBlock;
-class IRVXMovingBlock;
-class IRVXDeblockEdgeFilter;
-struct RVXCodingLane;
-}
+#include "rvxlib/codec_plan.h"
 
 class CRVXCommon {
 public:
@@ -38,14 +26,15 @@ public:
 
     const uint8_t* Header() const { return header_.data(); }
     uint32_t HeaderWord(uint32_t offset) const { return LoadLE32(header_.data() + offset); }
-    const CodecPlan& Plan() const { return plan_; }
-    bool HasCodec() const { return transform_ != nullptr; }
-    _pqxlib_::IPQXConvInterface* Transform() const { return transform_.get(); }
-    _rvxlib_::IRVXColorSpace* ColourConverter() const { return colour_.get(); }
-    _rvxlib_::IRVXPixelBlock* PixelBlock() const { return pixel_.get(); }
-    _rvxlib_::IRVXConvBlock* BlockConverter() const { return block_.get(); }
-    _rvxlib_::IRVXMovingBlock* MovingBlock() const { return moving_.get(); }
-    _rvxlib_::IRVXDeblockEdgeFilter* DeblockFilter() const { return deblock_.get(); }
+    const _rvxlib_::CodecPlan& Plan() const { return plan_; }
+    bool HasCodec() const { return codec_.transform != nullptr; }
+    _rvxlib_::RVXCodecSet Codec() const { return codec_.Set(); }
+    _pqxlib_::IPQXConvInterface* Transform() const { return codec_.transform.get(); }
+    _rvxlib_::IRVXColorSpace* ColourConverter() const { return codec_.colour.get(); }
+    _rvxlib_::IRVXPixelBlock* PixelBlock() const { return codec_.pixel.get(); }
+    _rvxlib_::IRVXConvBlock* BlockConverter() const { return codec_.block.get(); }
+    _rvxlib_::IRVXMovingBlock* MovingBlock() const { return codec_.moving.get(); }
+    _rvxlib_::IRVXDeblockEdgeFilter* DeblockFilter() const { return codec_.deblock.get(); }
     uint32_t ProcessorFeatureWord() const { return features_; }
     // Replaces the feature word the next SetupCodec hands the codec objects
     // (0: the portable routines), so both paths can be compared.
@@ -59,21 +48,15 @@ protected:
     void SetHeaderWord(uint32_t offset, uint32_t value) {
         StoreLE32(header_.data() + offset, value);
     }
-    void DestroyCodec();
+    void DestroyCodec() { codec_.Reset(); }
     // The picture as the job described it; header 124..143 as well.
     void StorePicture(uint32_t width, uint32_t height, uint32_t format);
 
     std::array<uint8_t, rvx_layout::kHeaderSize> header_{};
     uint32_t features_ = 0;
-    uint32_t pictureWidth_ = 0;
-    uint32_t pictureHeight_ = 0;
-    uint32_t pictureFormat_ = 0;
-    CodecPlan plan_;
-    // Declared in the reverse of the order they are destroyed in.
-    std::unique_ptr<_pqxlib_::IPQXConvInterface> transform_;
-    std::unique_ptr<_rvxlib_::IRVXColorSpace> colour_;
-    std::unique_ptr<_rvxlib_::IRVXPixelBlock> pixel_;
-    std::unique_ptr<_rvxlib_::IRVXConvBlock> block_;
-    std::unique_ptr<_rvxlib_::IRVXMovingBlock> moving_;
-    std::unique_ptr<_rvxlib_::IRVXDeblockEdgeFilter> deblock_;
+    uint32_t picture_width_ = 0;
+    uint32_t picture_height_ = 0;
+    uint32_t picture_format_ = 0;
+    _rvxlib_::CodecPlan plan_;
+    _rvxlib_::RVXCodecObjects codec_;
 };

@@ -13,17 +13,15 @@
 #include "snxlib/snx_decode.h"
 #include "snxlib/snx_encode.h"
 #include "support/hash.h"
+#include "support/stdio_file.h"
 
 using namespace rvx_layout;
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr uint16_t kDefaultPFrames = 5;
-constexpr uint16_t kDefaultBFrames = 2;
 constexpr uint16_t kMaxPFrames = 63;
 constexpr uint16_t kMaxBFrames = 7;
-constexpr uint16_t kDefaultSceneChange = 192;
 constexpr uint16_t kMaxSceneChange = 256;
 constexpr uint16_t kMinQuality = 2;
 constexpr uint16_t kMaxQuality = 32;
@@ -32,30 +30,18 @@ constexpr size_t kSoundCopyPiece = 65536;
 
 uint16_t ClampQuality(uint16_t q) { return std::clamp(q, kMinQuality, kMaxQuality); }
 
-// Closes a stdio stream on every path out of a scope.
-struct StdioFile {
-    std::FILE* file = nullptr;
-    explicit StdioFile(const fs::path& path) : file(std::fopen(path.c_str(), "rb")) {}
-    ~StdioFile() {
-        if (file != nullptr) std::fclose(file);
-    }
-    StdioFile(const StdioFile&) = delete;
-    StdioFile& operator=(const StdioFile&) = delete;
-};
-
 // Reads a whole payload file into buffer (grown, never shrunk). False when
 // the file cannot be read completely or does not fit a record's 32-bit length.
 bool ReadPayloadFile(const fs::path& path, std::vector<uint8_t>& buffer, uint32_t* length) {
-    StdioFile in(path);
-    if (in.file == nullptr) return false;
-    if (fseeko(in.file, 0, SEEK_END) != 0) return false;
-    const off_t size = ftello(in.file);
+    StdioFile in(path, "rb");
+    if (!in) return false;
+    const int64_t size = in.Length();
     if (size < 0 || uint64_t(size) > UINT32_MAX) return false;
-    if (fseeko(in.file, 0, SEEK_SET) != 0) return false;
+    if (!in.Seek(0, SEEK_SET)) return false;
     if (buffer.size() < size_t(size)) buffer.resize(size_t(size));
-    if (size > 0 && std::fread(buffer.data(), 1, size_t(size), in.file) != size_t(size)) return false;
+    if (size > 0 && std::fread(buffer.data(), 1, size_t(size), in.get()) != size_t(size)) return false;
     // A file that grew while we read it is not the payload that was coded.
-    if (std::fgetc(in.file) != EOF || std::ferror(in.file)) return false;
+    if (std::fgetc(in.get()) != EOF || std::ferror(in.get())) return false;
     *length = uint32_t(size);
     return true;
 }
@@ -116,7 +102,7 @@ fs::path TemporaryNameBeside(const fs::path& output) {
 
 CRVXEncode::CRVXEncode()
     : coder_(std::make_unique<_rvxlib_::CRVXGroupCoder>()), threads_(_rvxlib_::WorkerThreadCount()) {
-    const uint16_t defaults[4] = {qualityI_, qualityP_, qualityB_, matrixSelector_};
+    const uint16_t defaults[4] = {quality_i_, quality_p_, quality_b_, matrix_selector_};
     SetQuality(defaults);
 }
 
@@ -135,35 +121,35 @@ void CRVXEncode::SetGopStructure(uint16_t pFrames, uint16_t bFrames) {
         p = 1;
         b -= 1;
     }
-    pFrames_ = p;
-    bFrames_ = b;
-    gopLength_ = uint16_t(p * (b + 1) + 1);
+    p_frames_ = p;
+    b_frames_ = b;
+    gop_length_ = uint16_t(p * (b + 1) + 1);
 }
 
 void CRVXEncode::SetSceneChange(uint16_t value) {
-    sceneChange_ = value == kUseDefault ? kDefaultSceneChange : std::min(value, kMaxSceneChange);
+    scene_change_ = value == kUseDefault ? kDefaultSceneChange : std::min(value, kMaxSceneChange);
 }
 
 void CRVXEncode::SetQuality(const uint16_t* values) {
     if (values == nullptr) return;
-    qualityI_ = ClampQuality(values[0]);
-    qualityP_ = ClampQuality(values[1]);
-    qualityB_ = ClampQuality(values[2]);
-    matrixSelector_ = values[3];
+    quality_i_ = ClampQuality(values[0]);
+    quality_p_ = ClampQuality(values[1]);
+    quality_b_ = ClampQuality(values[2]);
+    matrix_selector_ = values[3];
 }
 
 void CRVXEncode::SetPicture(uint32_t width, uint32_t height, uint32_t format) {
     StorePicture(width, height, format);
 }
 
-void CRVXEncode::SetWorkDirectory(const fs::path& directory) { workDirectory_ = directory; }
+void CRVXEncode::SetWorkDirectory(const fs::path& directory) { work_directory_ = directory; }
 
-void CRVXEncode::SetFramePrefix(const fs::path& prefix) { framePrefix_ = prefix; }
+void CRVXEncode::SetFramePrefix(const fs::path& prefix) { frame_prefix_ = prefix; }
 
-void CRVXEncode::SetSoundFile(const fs::path& snx) { soundPath_ = snx; }
+void CRVXEncode::SetSoundFile(const fs::path& snx) { sound_path_ = snx; }
 
 fs::path CRVXEncode::FrameFileName(uint32_t displayNumber) const {
-    return _rvxlib_::FrameFileName(framePrefix_.string(), displayNumber);
+    return _rvxlib_::FrameFileName(frame_prefix_.string(), displayNumber);
 }
 
 void CRVXEncode::AppendRecord(uint32_t type) { coder_->Records().push_back({type, 0, 0}); }
@@ -178,7 +164,7 @@ bool CRVXEncode::Open() {
     // frame numbers that the new frames reuse.
     coder_ = std::make_unique<_rvxlib_::CRVXGroupCoder>();
     if (!SetupCodec(false, 0, 0, 0)) return false;
-    LoadQuantMatrices(matrixSelector_, header_.data() + kOffsetIntraMatrix,
+    LoadQuantMatrices(matrix_selector_, header_.data() + kOffsetIntraMatrix,
                       header_.data() + kOffsetInterMatrix);
     weights_[0] = weights_[1] = weights_[2] = 1;
     weights_[3] = (HeaderWord(kOffsetFormatFlags) & kFormatAlphaMask) ? 1 : 0;
@@ -193,17 +179,17 @@ bool CRVXEncode::Open() {
     codecs.deblock = DeblockFilter();
     _rvxlib_::RVXGroupSettings settings;
     settings.format = Plan().format;
-    settings.b_count = bFrames_;
-    settings.gop_length = gopLength_;
-    settings.scene_change = sceneChange_;
-    settings.quality_i = qualityI_;
-    settings.quality_p = qualityP_;
-    settings.quality_b = qualityB_;
+    settings.b_count = b_frames_;
+    settings.gop_length = gop_length_;
+    settings.scene_change = scene_change_;
+    settings.quality_i = quality_i_;
+    settings.quality_p = quality_p_;
+    settings.quality_b = quality_b_;
     std::memcpy(settings.weights, weights_, sizeof weights_);
     settings.threshold = threshold_;
     std::memcpy(settings.intra_matrix, header_.data() + kOffsetIntraMatrix, kMatrixSize);
     std::memcpy(settings.inter_matrix, header_.data() + kOffsetInterMatrix, kMatrixSize);
-    settings.frame_prefix = framePrefix_.string();
+    settings.frame_prefix = frame_prefix_.string();
     if (!coder_->Open(codecs, settings, ProcessorFeatureWord())) {
         DestroyCodec();
         return false;
@@ -227,8 +213,8 @@ bool CRVXEncode::StageSound(const fs::path& wave, uint32_t method, uint32_t bloc
     // the settings only offer accepted values.
     encoder.SetMode(method);
     encoder.SetBlockSize(blockSize);
-    soundPath_ = workDirectory_ / "tmpsnd.snx";
-    return encoder.EncodeFile(wave, soundPath_) == 1;
+    sound_path_ = work_directory_ / "tmpsnd.snx";
+    return encoder.EncodeFile(wave, sound_path_) == 1;
 }
 
 bool CRVXEncode::WriteMovie(const fs::path& output, const FileWriteOps& ops) {
@@ -277,14 +263,14 @@ bool CRVXEncode::AssembleMovie(FileHandle handle, const FileWriteOps& ops) {
         // A group is its I record and every record up to the next I record;
         // the frame encoder's count for it must agree, or records would be
         // attributed to the wrong group and read from the wrong frame files.
-        if (next >= records.size() || FrameKind(records[next].type) != kFrameI) return false;
+        if (next >= records.size() || RecordType(records[next].type) != kRecordI) return false;
         do {
             _rvxlib_::RVXFrameRecord& record = records[next];
-            if (FrameKind(record.type) == kFrameRepeat) {
+            if (RecordType(record.type) == kRecordRepeat) {
                 record.length = 0;
                 record.crc = 0;
             } else {
-                const fs::path name = FrameFileName(group.first_frame + FramePosition(record.type));
+                const fs::path name = FrameFileName(group.first_frame + RecordPosition(record.type));
                 if (!ReadPayloadFile(name, payload, &record.length)) return false;
                 std::error_code ignored;
                 fs::remove(name, ignored);
@@ -304,7 +290,7 @@ bool CRVXEncode::AssembleMovie(FileHandle handle, const FileWriteOps& ops) {
             bytes += kFrameRecordSize + uint64_t(record.length);
             ++count;
             ++next;
-        } while (next < records.size() && FrameKind(records[next].type) != kFrameI);
+        } while (next < records.size() && RecordType(records[next].type) != kRecordI);
         if (count != group.record_count) return false;
         group.length = bytes;
         running += bytes;
@@ -314,7 +300,7 @@ bool CRVXEncode::AssembleMovie(FileHandle handle, const FileWriteOps& ops) {
     sha.Final();
     StoreLE32(header_.data() + kOffsetRecordCount, uint32_t(records.size()));
     StoreLE32(header_.data() + kOffsetGroupCount, uint32_t(groups.size()));
-    StoreLE32(header_.data() + kOffsetGopLength, gopLength_);
+    StoreLE32(header_.data() + kOffsetGopLength, gop_length_);
     StoreLE64(header_.data() + kOffsetFirstGroup, firstGroup);
     StoreLE64(header_.data() + kOffsetFrameSectionLength, running - firstGroup);
     FoldInto(sha, header_.data() + kOffsetFrameDigest);
@@ -322,24 +308,24 @@ bool CRVXEncode::AssembleMovie(FileHandle handle, const FileWriteOps& ops) {
     // Without sound the sound fields are all zero.
     std::memset(header_.data() + kOffsetSoundOffset, 0, kOffsetRecordCount - kOffsetSoundOffset);
     std::memset(header_.data() + kOffsetSoundChannels, 0, kOffsetIntraMatrix - kOffsetSoundChannels);
-    if (!soundPath_.empty()) {
+    if (!sound_path_.empty()) {
         uint16_t channels, bitsPerSample;
         uint32_t sampleRate, sampleFrames;
         {
             _snxlib_::CSNXDecode sound;
-            if (sound.Open(soundPath_) != 1) return false;
+            if (sound.Open(sound_path_) != 1) return false;
             channels = sound.GetChannels();
             bitsPerSample = sound.GetBitsPerSample();
             sampleRate = sound.GetSampleRate();
             sampleFrames = sound.GetSampleFrames();
         }
-        StdioFile in(soundPath_);
-        if (in.file == nullptr) return false;
+        StdioFile in(sound_path_, "rb");
+        if (!in) return false;
         sha.Init();
         std::vector<uint8_t> piece(kSoundCopyPiece);
         uint64_t size = 0;
         for (;;) {
-            const size_t n = std::fread(piece.data(), 1, piece.size(), in.file);
+            const size_t n = std::fread(piece.data(), 1, piece.size(), in.get());
             if (n > 0) {
                 if (!out.Write(piece.data(), n)) return false;
                 sha.Update(piece.data(), n);
@@ -347,9 +333,9 @@ bool CRVXEncode::AssembleMovie(FileHandle handle, const FileWriteOps& ops) {
             }
             if (n < piece.size()) break;
         }
-        if (std::ferror(in.file)) return false;
+        if (std::ferror(in.get())) return false;
         std::error_code ignored;
-        fs::remove(soundPath_, ignored);
+        fs::remove(sound_path_, ignored);
         sha.Final();
         StoreLE64(header_.data() + kOffsetSoundOffset, running);
         StoreLE64(header_.data() + kOffsetSoundLength, size);

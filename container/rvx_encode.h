@@ -15,6 +15,7 @@
 
 #include "container/file_write_ops.h"
 #include "container/rvx_common.h"
+#include "container/coding_defaults.h"
 #include "container/rvx_layout.h"
 #include "rvxlib/group_coder.h"
 
@@ -79,14 +80,14 @@ public:
     // The payload file of a display frame number.
     std::filesystem::path FrameFileName(uint32_t displayNumber) const;
 
-    uint16_t PFrames() const { return pFrames_; }
-    uint16_t BFrames() const { return bFrames_; }
-    uint16_t GopLength() const { return gopLength_; }
-    uint16_t SceneChange() const { return sceneChange_; }
-    uint16_t QualityI() const { return qualityI_; }
-    uint16_t QualityP() const { return qualityP_; }
-    uint16_t QualityB() const { return qualityB_; }
-    uint16_t MatrixSelector() const { return matrixSelector_; }
+    uint16_t PFrames() const { return p_frames_; }
+    uint16_t BFrames() const { return b_frames_; }
+    uint16_t GopLength() const { return gop_length_; }
+    uint16_t SceneChange() const { return scene_change_; }
+    uint16_t QualityI() const { return quality_i_; }
+    uint16_t QualityP() const { return quality_p_; }
+    uint16_t QualityB() const { return quality_b_; }
+    uint16_t MatrixSelector() const { return matrix_selector_; }
     // V, U, Y, A weights and prediction threshold, as set by Open.
     const uint32_t* ChannelWeights() const { return weights_; }
     uint32_t PredictionThreshold() const { return threshold_; }
@@ -95,7 +96,7 @@ public:
     const std::vector<_rvxlib_::RVXGroupEntry>& Groups() const { return coder_->Groups(); }
     // The frame encoder, for observing reconstructed pictures and timings.
     _rvxlib_::CRVXGroupCoder& GroupCoder() { return *coder_; }
-    const std::filesystem::path& SoundFile() const { return soundPath_; }
+    const std::filesystem::path& SoundFile() const { return sound_path_; }
 
 private:
     bool AssembleMovie(FileHandle handle, const FileWriteOps& ops);
@@ -105,17 +106,17 @@ private:
     // whenever they are.
     std::unique_ptr<_rvxlib_::CRVXGroupCoder> coder_;
     uint32_t threads_;
-    uint16_t pFrames_ = 5;
-    uint16_t bFrames_ = 2;
-    uint16_t gopLength_ = 16;
-    uint16_t sceneChange_ = 192;
-    uint16_t qualityI_ = 4;
-    uint16_t qualityP_ = 6;
-    uint16_t qualityB_ = 8;
-    uint16_t matrixSelector_ = 0;
+    uint16_t p_frames_ = kDefaultPFrames;
+    uint16_t b_frames_ = kDefaultBFrames;
+    uint16_t gop_length_ = kDefaultPFrames * (kDefaultBFrames + 1) + 1;
+    uint16_t scene_change_ = kDefaultSceneChange;
+    uint16_t quality_i_ = kDefaultQualityI;
+    uint16_t quality_p_ = kDefaultQualityP;
+    uint16_t quality_b_ = kDefaultQualityB;
+    uint16_t matrix_selector_ = 0;
     uint32_t weights_[4] = {1, 1, 1, 0};
     uint32_t threshold_ = 192;
-    std::filesystem::path workDirectory_;
-    std::filesystem::path framePrefix_;
-    std::filesystem::path soundPath_;
+    std::filesystem::path work_directory_;
+    std::filesystem::path frame_prefix_;
+    std::filesystem::path sound_path_;
 };

@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "rvxlib/format_word.h"
+#include "rvxlib/frame_record.h"
 #include "support/byte_order.h"
 
 namespace rvx_layout {
@@ -64,98 +66,28 @@ inline constexpr uint32_t kRecordTypeWord = 0;
 inline constexpr uint32_t kRecordPayloadLength = 4;
 inline constexpr uint32_t kRecordCrc = 8;
 
-// Format word. Bits 0..19 are stored in the file; bits 20..31 only steer the
-// writer.
-inline constexpr uint32_t kFormatChromaMask = 0x0000000F;    // 1 = 4:4:4, 2 = 4:2:2, 3 = 4:1:1
-inline constexpr uint32_t kFormatRGB = 0x00000010;           // B, G, R channels, no conversion
-inline constexpr uint32_t kFormatColourMask = 0x00000030;    // bits 4..5: non-zero for RGB
-inline constexpr uint32_t kFormatLayoutMask = 0x0000003F;    // bits 0..5: block layout
-inline constexpr uint32_t kFormatAlpha = 0x00000040;
-inline constexpr uint32_t kFormatAlphaMask = 0x000000C0;     // bits 6..7
-inline constexpr uint32_t kFormatPictureMask = 0x000000FF;
-inline constexpr uint32_t kFormatTransformMask = 0x0000F000;
-inline constexpr uint32_t kFormatTransformShift = 12;
-inline constexpr uint32_t kFormatNoDeblock = 0x00010000;
-inline constexpr uint32_t kFormatStoredMask = 0x000FFFFF;
-inline constexpr uint32_t kFormatIntDctEncode = 0x00100000;
-inline constexpr uint32_t kFormatFloatDctDecode = 0x00200000;
-inline constexpr uint32_t kFormatSourceShift = 28;
-// Bit 7 and bits 8..11, 17..19 and 22..27 have no meaning.
-inline constexpr uint32_t kFormatUndefinedBits = 0x0FCE0F80;
+// The format word and the record type word belong to the codec.
+using namespace _rvxlib_::format_word;
+using namespace _rvxlib_::record_word;
+using _rvxlib_::RVXFrameRecord;
+using _rvxlib_::RVXGroupEntry;
 
-inline constexpr uint32_t kTransformDiff2D = 1;
-inline constexpr uint32_t kTransformDct = 2;
-
-inline constexpr uint32_t kSourceBGR24 = 1;      // 24-bit B, G, R
-inline constexpr uint32_t kSourceBGRX32 = 2;     // 32-bit, fourth byte ignored
-inline constexpr uint32_t kSourceBGRA32 = 3;     // 32-bit with alpha
-
-// Picture formats offered by the settings (bits 0..7).
-inline constexpr uint32_t kPictureYUV411 = 0x03;
-inline constexpr uint32_t kPictureYUV422 = 0x02;
-inline constexpr uint32_t kPictureYUV444 = 0x01;
-inline constexpr uint32_t kPictureRGB888 = 0x10;
-inline constexpr uint32_t kPictureARGB8888 = 0x50;
-inline constexpr uint32_t kPictureAYUV4444 = 0x41;
-inline constexpr uint32_t kPictureAYUV4422 = 0x42;
-inline constexpr uint32_t kPictureAYUV4411 = 0x43;
-// Transforms offered by the settings (bits 12..16).
-inline constexpr uint32_t kTransformWordDct = 0x02000;
-inline constexpr uint32_t kTransformWordDiff2D = 0x01000;
-inline constexpr uint32_t kTransformWordDctNoDeblock = 0x12000;
-
-// Frame record type word.
-inline constexpr uint32_t kPositionMask = 0x00000FFF;        // display position in the group
-inline constexpr uint32_t kFrameKindMask = 0x0000F000;
-inline constexpr uint32_t kFrameI = 0x1000;
-inline constexpr uint32_t kFrameRepeat = 0x2000;
-inline constexpr uint32_t kFrameP = 0x4000;
-inline constexpr uint32_t kFrameB = 0x8000;
-inline constexpr uint32_t kBackDistanceShift = 16;
-inline constexpr uint32_t kBackDistanceMask = 63;            // 6 bits
-inline constexpr uint32_t kForwardDistanceShift = 28;
-inline constexpr uint32_t kForwardDistanceMask = 15;         // 4 bits
-
-inline uint32_t FramePosition(uint32_t type) { return type & kPositionMask; }
-inline uint32_t FrameKind(uint32_t type) { return type & kFrameKindMask; }
-inline uint32_t BackDistance(uint32_t type) {
-    return (type >> kBackDistanceShift) & kBackDistanceMask;
-}
-inline uint32_t ForwardDistance(uint32_t type) {
-    return (type >> kForwardDistanceShift) & kForwardDistanceMask;
-}
-
-// One group index entry, as kept in memory.
-struct GroupEntry {
-    uint32_t firstFrame = 0;   // display number of the group's I frame
-    uint32_t recordCount = 0;
-    uint64_t offset = 0;       // file offset of its first record
-    uint64_t length = 0;       // records plus payloads, in bytes
-};
-
-// One frame record, as kept in memory.
-struct FrameRecord {
-    uint32_t type = 0;
-    uint32_t payloadLength = 0;
-    uint32_t crc = 0;
-};
-
-inline void StoreGroupEntry(uint8_t* p, const GroupEntry& g) {
-    StoreLE32(p + kGroupFirstFrame, g.firstFrame);
-    StoreLE32(p + kGroupRecordCount, g.recordCount);
+inline void StoreGroupEntry(uint8_t* p, const RVXGroupEntry& g) {
+    StoreLE32(p + kGroupFirstFrame, g.first_frame);
+    StoreLE32(p + kGroupRecordCount, g.record_count);
     StoreLE64(p + kGroupOffset, g.offset);
     StoreLE64(p + kGroupLength, g.length);
 }
-inline GroupEntry LoadGroupEntry(const uint8_t* p) {
+inline RVXGroupEntry LoadGroupEntry(const uint8_t* p) {
     return {LoadLE32(p + kGroupFirstFrame), LoadLE32(p + kGroupRecordCount),
             LoadLE64(p + kGroupOffset), LoadLE64(p + kGroupLength)};
 }
-inline void StoreFrameRecord(uint8_t* p, const FrameRecord& r) {
+inline void StoreFrameRecord(uint8_t* p, const RVXFrameRecord& r) {
     StoreLE32(p + kRecordTypeWord, r.type);
-    StoreLE32(p + kRecordPayloadLength, r.payloadLength);
+    StoreLE32(p + kRecordPayloadLength, r.length);
     StoreBE32(p + kRecordCrc, r.crc);
 }
-inline FrameRecord LoadFrameRecord(const uint8_t* p) {
+inline RVXFrameRecord LoadFrameRecord(const uint8_t* p) {
     return {LoadLE32(p + kRecordTypeWord), LoadLE32(p + kRecordPayloadLength),
             LoadBE32(p + kRecordCrc)};
 }

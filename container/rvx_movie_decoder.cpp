@@ -16,8 +16,8 @@ bool CRVXMovieDecoder::Open(CRVXReader& reader, _rvxlib_::RVXInverseDct inverse)
     settings.inverse_dct = inverse;
     if (!decoder_.Open(settings, ProcessorFeatures())) return false;
     reader_ = &reader;
-    nextRecord_ = 0;
-    currentGroup_ = UINT32_MAX;
+    next_record_ = 0;
+    current_group_ = UINT32_MAX;
     damaged_ = 0;
     return true;
 }
@@ -27,19 +27,19 @@ const uint8_t* CRVXMovieDecoder::NextPicture(uint32_t* frameNumber) {
     const auto& frames = reader_->Frames();
     for (;;) {
         if (const uint8_t* picture = decoder_.NextPicture(frameNumber)) return picture;
-        if (nextRecord_ >= frames.size()) {
+        if (next_record_ >= frames.size()) {
             decoder_.EndGroup();
             return decoder_.NextPicture(frameNumber);
         }
-        const RVXFrameInfo& frame = frames[nextRecord_];
-        if (frame.group != currentGroup_) {
-            const rvx_layout::GroupEntry& group = reader_->Groups()[frame.group];
-            decoder_.BeginGroup(group.firstFrame, group.recordCount);
-            currentGroup_ = frame.group;
+        const RVXFrameInfo& frame = frames[next_record_];
+        if (frame.group != current_group_) {
+            const _rvxlib_::RVXGroupEntry& group = reader_->Groups()[frame.group];
+            decoder_.BeginGroup(group.first_frame, group.record_count);
+            current_group_ = frame.group;
         }
-        const bool read = reader_->ReadPayload(nextRecord_, payload_);
+        const bool read = reader_->ReadPayload(next_record_, payload_);
         if (!read) payload_.clear();
         if (!decoder_.DecodeFrame(frame.type, payload_.data(), payload_.size()) || !read) ++damaged_;
-        ++nextRecord_;
+        ++next_record_;
     }
 }

@@ -28,7 +28,7 @@ private:
     CRVXReader* reader_ = nullptr;
     _rvxlib_::CRVXFrameDecoder decoder_;
     std::vector<uint8_t> payload_;
-    size_t nextRecord_ = 0;
-    uint32_t currentGroup_ = UINT32_MAX;
+    size_t next_record_ = 0;
+    uint32_t current_group_ = UINT32_MAX;
     uint32_t damaged_ = 0;
 };

@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "container/codec_plan.h"
+#include "rvxlib/codec_plan.h"
 #include "snxlib/snx_decode.h"
 #include "support/hash.h"
 
@@ -51,10 +51,10 @@ bool AllZero(const uint8_t* bytes, size_t length) {
 
 const char* KindName(uint32_t kind) {
     switch (kind) {
-    case kFrameI: return "I";
-    case kFrameRepeat: return "repeat";
-    case kFrameP: return "P";
-    case kFrameB: return "B";
+    case kRecordI: return "I";
+    case kRecordRepeat: return "repeat";
+    case kRecordP: return "P";
+    case kRecordB: return "B";
     default: return "unknown";
     }
 }
@@ -63,15 +63,6 @@ bool KnownPictureFormat(uint32_t bits) {
     switch (bits) {
     case kPictureYUV411: case kPictureYUV422: case kPictureYUV444: case kPictureRGB888:
     case kPictureARGB8888: case kPictureAYUV4444: case kPictureAYUV4422: case kPictureAYUV4411:
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool KnownSoundMode(uint16_t mode) {
-    switch (mode) {
-    case 0: case 1: case 2: case 64: case 65: case 256: case 257: case 258: case 259: case 260: case 261:
         return true;
     default:
         return false;
@@ -114,12 +105,12 @@ void CRVXReader::Close() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     opened_ = false;
-    fileSize_ = 0;
+    file_size_ = 0;
     std::memset(header_, 0, sizeof header_);
     index_.clear();
     groups_.clear();
     frames_.clear();
-    sound_ = SnxHeaderInfo{};
+    sound_ = _snxlib_::SNXHeader{};
 }
 
 void CRVXReader::Report(RVXError error, uint64_t offset, std::string message) {
@@ -132,7 +123,7 @@ bool CRVXReader::Fail(RVXError error, uint64_t offset, std::string message) {
 }
 
 bool CRVXReader::ReadBytes(uint64_t offset, uint64_t length, void* out) {
-    if (fd_ < 0 || !Inside(offset, length, fileSize_)) return false;
+    if (fd_ < 0 || !Inside(offset, length, file_size_)) return false;
     uint8_t* p = static_cast<uint8_t*>(out);
     while (length > 0) {
         const size_t piece = size_t(std::min<uint64_t>(length, 1u << 30));
@@ -159,11 +150,11 @@ bool CRVXReader::Open(const std::filesystem::path& path) {
     if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
         return Fail(RVXError::kCannotOpen, 0, Format("%s is not a regular file", path.c_str()));
     }
-    fileSize_ = uint64_t(info.st_size);
-    if (fileSize_ < kHeaderSize) {
+    file_size_ = uint64_t(info.st_size);
+    if (file_size_ < kHeaderSize) {
         return Fail(RVXError::kTruncatedHeader, 0,
                     Format("the file is %" PRIu64 " bytes, shorter than the %u-byte header",
-                           fileSize_, kHeaderSize));
+                           file_size_, kHeaderSize));
     }
     if (!ReadBytes(0, kHeaderSize, header_)) {
         return Fail(RVXError::kReadFailed, 0, "the header cannot be read");
@@ -183,21 +174,21 @@ bool CRVXReader::CheckHeader() {
         return Fail(RVXError::kBadMagic, kOffsetMagic, "the file does not start with \"RVXFILE0\"");
     }
     const uint64_t statedSize = LoadLE64(header_ + kOffsetFileSize);
-    if (statedSize != fileSize_) {
+    if (statedSize != file_size_) {
         return Fail(RVXError::kFileSizeMismatch, kOffsetFileSize,
                     Format("the header gives a file size of %" PRIu64 " bytes but the file has %" PRIu64
-                           " bytes (%s)", statedSize, fileSize_,
-                           statedSize > fileSize_ ? "truncated" : "data after the end"));
+                           " bytes (%s)", statedSize, file_size_,
+                           statedSize > file_size_ ? "truncated" : "data after the end"));
     }
 
     const uint32_t groupCount = GroupCount();
     if (groupCount == 0) return Fail(RVXError::kBadGroupCount, kOffsetGroupCount, "the movie has no group");
     const uint64_t frameSection = kHeaderSize + uint64_t(kGroupIndexEntrySize) * groupCount;
-    if (frameSection > fileSize_) {
+    if (frameSection > file_size_) {
         return Fail(RVXError::kBadGroupCount, kOffsetGroupCount,
                     Format("an index of %u groups would end at offset %" PRIu64
                            ", past the end of the file (%" PRIu64 " bytes)",
-                           groupCount, frameSection, fileSize_));
+                           groupCount, frameSection, file_size_));
     }
     const uint64_t sectionField = LoadLE64(header_ + kOffsetFrameSection);
     if (sectionField != frameSection) {
@@ -212,11 +203,11 @@ bool CRVXReader::CheckHeader() {
                            firstGroup, frameSection));
     }
     const uint64_t sectionLength = LoadLE64(header_ + kOffsetFrameSectionLength);
-    if (!Inside(frameSection, sectionLength, fileSize_)) {
+    if (!Inside(frameSection, sectionLength, file_size_)) {
         return Fail(RVXError::kBadSectionLayout, kOffsetFrameSectionLength,
                     Format("a frame section of %" PRIu64 " bytes at offset %" PRIu64
                            " runs past the end of the file (%" PRIu64 " bytes)",
-                           sectionLength, frameSection, fileSize_));
+                           sectionLength, frameSection, file_size_));
     }
 
     const uint32_t recordCount = FrameCount();
@@ -242,10 +233,11 @@ bool CRVXReader::CheckHeader() {
                            HeaderWord(kOffsetWidthCopy), HeaderWord(kOffsetHeightCopy), width, height));
     }
     const uint32_t flags = FormatFlags();
-    const uint32_t transform = (flags & kFormatTransformMask) >> kFormatTransformShift;
+    // The codec's own plan decides what can be decoded; a file names its
+    // picture format explicitly, as the writer always does.
+    _rvxlib_::CodecPlan plan;
     if (!KnownPictureFormat(flags & kFormatPictureMask) ||
-        (transform != kTransformDiff2D && transform != kTransformDct) ||
-        (flags & ~(kFormatPictureMask | kFormatTransformMask | kFormatNoDeblock)) != 0) {
+        !_rvxlib_::PlanStoredFormat(width, height, flags, true, &plan)) {
         return Fail(RVXError::kBadPicture, kOffsetFormatFlags,
                     Format("the format flags 0x%08x name no known picture format and transform", flags));
     }
@@ -269,10 +261,10 @@ bool CRVXReader::CheckSoundFields() {
             return Fail(RVXError::kBadSoundFields, kOffsetSoundChannels,
                         "the movie has no sound but its sound format fields are not 0");
         }
-        if (sectionEnd != fileSize_) {
+        if (sectionEnd != file_size_) {
             return Fail(RVXError::kBadSectionLayout, kOffsetFrameSectionLength,
                         Format("the frame section ends at %" PRIu64 " but the file, which has no sound, "
-                               "ends at %" PRIu64, sectionEnd, fileSize_));
+                               "ends at %" PRIu64, sectionEnd, file_size_));
         }
         return true;
     }
@@ -282,52 +274,51 @@ bool CRVXReader::CheckSoundFields() {
                     Format("the sound track offset is %" PRIu64 " but the frame section ends at %" PRIu64,
                            soundOffset, sectionEnd));
     }
-    if (!Inside(soundOffset, soundLength, fileSize_) || soundOffset + soundLength != fileSize_) {
+    if (!Inside(soundOffset, soundLength, file_size_) || soundOffset + soundLength != file_size_) {
         return Fail(RVXError::kBadSoundFields, kOffsetSoundLength,
                     Format("a sound track of %" PRIu64 " bytes at %" PRIu64
                            " does not end where the file ends (%" PRIu64 ")",
-                           soundLength, soundOffset, fileSize_));
+                           soundLength, soundOffset, file_size_));
     }
     return true;
 }
 
 bool CRVXReader::CheckSoundTrack() {
     const uint64_t base = SoundOffset(), length = SoundLength();
-    uint8_t bytes[kSnxHeaderSize] = {};
-    const uint64_t have = std::min<uint64_t>(length, kSnxHeaderSize);
+    uint8_t bytes[_snxlib_::kSNXHeaderSize] = {};
+    const uint64_t have = std::min<uint64_t>(length, _snxlib_::kSNXHeaderSize);
     if (!ReadBytes(base, have, bytes)) return Fail(RVXError::kReadFailed, base, "the sound track cannot be read");
-    SnxHeaderInfo snx;
-    if (!ParseSnxHeader(bytes, size_t(have), &snx)) {
+    _snxlib_::SNXHeader snx;
+    if (have < _snxlib_::kSNXHeaderSize || !_snxlib_::LoadSNXHeader(bytes, snx) || snx.channels == 0) {
         return Fail(RVXError::kBadSoundTrack, base,
                     Format("the sound track at offset %" PRIu64 " does not start with a complete SNX header",
                            base));
     }
-    const uint64_t tableStart = kSnxHeaderSize;
-    const uint64_t tableLength = uint64_t(snx.blockCount) * 4;
-    if (!KnownSoundMode(snx.mode)) {
+    const uint64_t tableStart = _snxlib_::kSNXHeaderSize;
+    const uint64_t tableLength = uint64_t(snx.block_count) * 4;
+    // Only modes the sound coder has a block coder for can be played.
+    if (!_snxlib_::IsCodedMode(snx.mode)) {
         return Fail(RVXError::kBadSoundTrack, base + 8, Format("unknown SNX coding mode %u", snx.mode));
     }
-    if (snx.bitsPerSample != 16 || snx.blockLength == 0 || snx.blockLength % snx.channels != 0 ||
-        snx.blockLength / snx.channels < 64) {
+    if (snx.bits_per_sample != _snxlib_::kSNXBitsPerSample || snx.block_length == 0 ||
+        snx.block_length % snx.channels != 0 || snx.block_length / snx.channels < _snxlib_::kMinBlockSize) {
         return Fail(RVXError::kBadSoundTrack, base + 10,
                     Format("the SNX header gives %u channels, %u bits per sample and blocks of %u samples",
-                           snx.channels, snx.bitsPerSample, snx.blockLength));
+                           snx.channels, snx.bits_per_sample, snx.block_length));
     }
-    const bool flushBlock = snx.mode >= 256;
-    const uint64_t expectedBlocks =
-        (uint64_t(snx.totalSamples) + snx.blockLength - 1) / snx.blockLength + (flushBlock ? 1 : 0);
-    if (snx.blockCount != expectedBlocks) {
+    const uint64_t expectedBlocks = _snxlib_::SNXBlockCount(snx.mode, snx.total_samples, snx.block_length);
+    if (snx.block_count != expectedBlocks) {
         return Fail(RVXError::kBadSoundTrack, base + 20,
                     Format("the SNX header gives %u blocks; %u samples in blocks of %u need %" PRIu64,
-                           snx.blockCount, snx.totalSamples, snx.blockLength, expectedBlocks));
+                           snx.block_count, snx.total_samples, snx.block_length, expectedBlocks));
     }
-    if (!Inside(tableStart, tableLength, length) || snx.endOffset < tableStart + tableLength ||
-        snx.endOffset > length) {
+    if (!Inside(tableStart, tableLength, length) || snx.end_offset < tableStart + tableLength ||
+        snx.end_offset > length) {
         return Fail(RVXError::kBadSoundTrack, base + 4,
                     Format("the SNX block table and blocks (end offset %u) do not fit the sound track of %" PRIu64
-                           " bytes", snx.endOffset, length));
+                           " bytes", snx.end_offset, length));
     }
-    const uint64_t expectedLength = uint64_t(snx.endOffset) + (snx.extraLength > 56 ? snx.extraLength : 0);
+    const uint64_t expectedLength = uint64_t(snx.end_offset) + (snx.extra_length > _snxlib_::kSNXInlineExtraSize ? snx.extra_length : 0);
     if (expectedLength != length) {
         return Fail(RVXError::kBadSoundTrack, base + 4,
                     Format("the SNX file should be %" PRIu64 " bytes but the sound track holds %" PRIu64,
@@ -338,12 +329,12 @@ bool CRVXReader::CheckSoundTrack() {
         return Fail(RVXError::kReadFailed, base + tableStart, "the SNX block table cannot be read");
     }
     uint64_t previous = tableStart + tableLength;
-    for (uint32_t i = 0; i < snx.blockCount; ++i) {
+    for (uint32_t i = 0; i < snx.block_count; ++i) {
         const uint32_t start = LoadLE32(&table[size_t(i) * 4]);
-        if (start < previous || start > snx.endOffset) {
+        if (start < previous || start > snx.end_offset) {
             return Fail(RVXError::kBadSoundTrack, base + tableStart + uint64_t(i) * 4,
                         Format("SNX block %u starts at %u, outside %" PRIu64 "..%u", i, start, previous,
-                               snx.endOffset));
+                               snx.end_offset));
         }
         previous = start;
     }
@@ -358,12 +349,12 @@ bool CRVXReader::CheckSoundTrack() {
     const uint16_t bits = LoadLE16(header_ + kOffsetSoundBitsPerSample);
     const uint32_t rate = HeaderWord(kOffsetSoundSampleRate);
     const uint32_t frames = HeaderWord(kOffsetSoundSampleFrames);
-    if (channels != snx.channels || bits != snx.bitsPerSample || rate != snx.sampleRate ||
-        frames != snx.sampleFrames) {
+    const uint32_t snxFrames = _snxlib_::SNXSampleFrames(snx);
+    if (channels != snx.channels || bits != snx.bits_per_sample || rate != snx.sample_rate || frames != snxFrames) {
         return Fail(RVXError::kBadSoundFields, kOffsetSoundChannels,
                     Format("the header gives %u channels, %u bits, %u Hz, %u sample frames; the sound track "
                            "has %u, %u, %u, %u", channels, bits, rate, frames, snx.channels,
-                           snx.bitsPerSample, snx.sampleRate, snx.sampleFrames));
+                           snx.bits_per_sample, snx.sample_rate, snxFrames));
     }
     sound_ = snx;
     return true;
@@ -383,32 +374,32 @@ bool CRVXReader::ReadIndex() {
     uint64_t firstFrame = 0;
     for (uint32_t g = 0; g < groupCount; ++g) {
         const uint64_t at = kHeaderSize + uint64_t(g) * kGroupIndexEntrySize;
-        const GroupEntry entry = LoadGroupEntry(&index_[size_t(g) * kGroupIndexEntrySize]);
-        if (entry.firstFrame != firstFrame) {
+        const RVXGroupEntry entry = LoadGroupEntry(&index_[size_t(g) * kGroupIndexEntrySize]);
+        if (entry.first_frame != firstFrame) {
             return Fail(RVXError::kBadGroupIndex, at + kGroupFirstFrame,
                         Format("group %u starts at display frame %u; after the frames before it, it must be %" PRIu64,
-                               g, entry.firstFrame, firstFrame));
+                               g, entry.first_frame, firstFrame));
         }
-        if (entry.recordCount == 0 || entry.recordCount > gop) {
+        if (entry.record_count == 0 || entry.record_count > gop) {
             return Fail(RVXError::kBadGroupIndex, at + kGroupRecordCount,
                         Format("group %u holds %u frames; a group holds 1 to %u (the GOP length)", g,
-                               entry.recordCount, gop));
+                               entry.record_count, gop));
         }
         if (entry.offset != running) {
             return Fail(RVXError::kBadGroupIndex, at + kGroupOffset,
                         Format("group %u is at offset %" PRIu64 " but the previous group ends at %" PRIu64, g,
                                entry.offset, running));
         }
-        if (entry.length < uint64_t(entry.recordCount) * kFrameRecordSize ||
+        if (entry.length < uint64_t(entry.record_count) * kFrameRecordSize ||
             !Inside(entry.offset, entry.length, sectionEnd)) {
             return Fail(RVXError::kBadGroupIndex, at + kGroupLength,
                         Format("group %u of %" PRIu64 " bytes at %" PRIu64
                                " does not fit its %u records or the frame section ending at %" PRIu64,
-                               g, entry.length, entry.offset, entry.recordCount, sectionEnd));
+                               g, entry.length, entry.offset, entry.record_count, sectionEnd));
         }
         groups_[g] = entry;
         running += entry.length;
-        firstFrame += entry.recordCount;
+        firstFrame += entry.record_count;
     }
     if (firstFrame != FrameCount()) {
         return Fail(RVXError::kBadRecordCount, kOffsetRecordCount,
@@ -424,9 +415,9 @@ bool CRVXReader::ReadIndex() {
 }
 
 bool CRVXReader::WalkGroup(uint32_t g) {
-    const GroupEntry& group = groups_[g];
+    const RVXGroupEntry& group = groups_[g];
     const uint64_t end = group.offset + group.length;
-    const uint32_t count = group.recordCount;
+    const uint32_t count = group.record_count;
     // Every macroblock of a coded frame starts with a 6-bit quantiser, so a
     // shorter payload cannot be a frame. Refusing it keeps a few bytes that
     // claim a huge picture from making a player build huge pictures from
@@ -444,38 +435,38 @@ bool CRVXReader::WalkGroup(uint32_t g) {
                                k, g, at, end));
         }
         if (!ReadBytes(at, kFrameRecordSize, bytes)) return Fail(RVXError::kReadFailed, at, "a frame record cannot be read");
-        const FrameRecord record = LoadFrameRecord(bytes);
-        const uint32_t kind = FrameKind(record.type);
-        const uint32_t position = FramePosition(record.type);
-        const uint32_t back = BackDistance(record.type);
-        const uint32_t forward = ForwardDistance(record.type);
+        const RVXFrameRecord record = LoadFrameRecord(bytes);
+        const uint32_t kind = RecordType(record.type);
+        const uint32_t position = RecordPosition(record.type);
+        const uint32_t back = RecordBackDistance(record.type);
+        const uint32_t forward = RecordForwardDistance(record.type);
         auto bad = [&](const char* what) {
             return Fail(RVXError::kBadFrameRecord, at,
                         Format("record %u of group %u at offset %" PRIu64 " (type word 0x%08x, %s frame at position %u): %s",
                                k, g, at, record.type, KindName(kind), position, what));
         };
-        if (kind != kFrameI && kind != kFrameRepeat && kind != kFrameP && kind != kFrameB) {
+        if (kind != kRecordI && kind != kRecordRepeat && kind != kRecordP && kind != kRecordB) {
             return bad("unknown frame type");
         }
         if (position >= count) return bad("position outside the group");
         if (seen[position]) return bad("a second record for the same position");
-        if (k == 0 && (kind != kFrameI || position != 0)) return bad("a group must start with its I frame at position 0");
-        if (k != 0 && kind == kFrameI) return bad("a second I frame in the group");
+        if (k == 0 && (kind != kRecordI || position != 0)) return bad("a group must start with its I frame at position 0");
+        if (k != 0 && kind == kRecordI) return bad("a second I frame in the group");
         switch (kind) {
-        case kFrameI:
-        case kFrameRepeat:
-            if (record.type >> kBackDistanceShift) return bad("reserved bits 16..31 are set");
-            if (kind == kFrameRepeat && (record.payloadLength != 0 || record.crc != 0)) {
+        case kRecordI:
+        case kRecordRepeat:
+            if (record.type >> kRecordBackShift) return bad("reserved bits 16..31 are set");
+            if (kind == kRecordRepeat && (record.length != 0 || record.crc != 0)) {
                 return bad("a repeat record has a payload or a CRC");
             }
             break;
-        case kFrameP:
+        case kRecordP:
             if (record.type >> 22) return bad("reserved bits 22..31 are set");
             if (back == 0 || back > position || !reference[position - back]) {
                 return bad("its reference is not an I or P frame coded before it in the group");
             }
             break;
-        case kFrameB:
+        case kRecordB:
             if ((record.type >> 22) & 0x3F) return bad("reserved bits 22..27 are set");
             if (back == 0 || back > position || !reference[position - back] || forward == 0 ||
                 forward >= count - position || !reference[position + forward]) {
@@ -483,26 +474,26 @@ bool CRVXReader::WalkGroup(uint32_t g) {
             }
             break;
         }
-        if (kind != kFrameRepeat && record.payloadLength < minimumPayload) {
+        if (kind != kRecordRepeat && record.length < minimumPayload) {
             return bad(Format("a payload of %u bytes cannot hold the %" PRIu64 " macroblocks of a picture (at least %" PRIu64
-                              " bytes)", record.payloadLength, macroblocks, minimumPayload)
+                              " bytes)", record.length, macroblocks, minimumPayload)
                            .c_str());
         }
-        if (!Inside(at + kFrameRecordSize, record.payloadLength, end)) {
-            return bad(Format("a payload of %u bytes runs past the group's end (%" PRIu64 ")", record.payloadLength, end)
+        if (!Inside(at + kFrameRecordSize, record.length, end)) {
+            return bad(Format("a payload of %u bytes runs past the group's end (%" PRIu64 ")", record.length, end)
                            .c_str());
         }
         seen[position] = 1;
-        if (kind == kFrameI || kind == kFrameP) reference[position] = 1;
+        if (kind == kRecordI || kind == kRecordP) reference[position] = 1;
         RVXFrameInfo info;
         info.type = record.type;
-        info.displayNumber = group.firstFrame + position;
+        info.display_number = group.first_frame + position;
         info.group = g;
-        info.recordOffset = at;
-        info.payloadLength = record.payloadLength;
+        info.record_offset = at;
+        info.payload_length = record.length;
         info.crc = record.crc;
         frames_.push_back(info);
-        at += kFrameRecordSize + uint64_t(record.payloadLength);
+        at += kFrameRecordSize + uint64_t(record.length);
     }
     if (at != end) {
         return Fail(RVXError::kBadGroupIndex, kHeaderSize + uint64_t(g) * kGroupIndexEntrySize + kGroupLength,
@@ -523,14 +514,14 @@ bool CRVXReader::Verify() {
     std::vector<uint8_t> piece(kReadPiece);
     for (const RVXFrameInfo& frame : frames_) {
         uint8_t record[kFrameRecordSize];
-        if (!ReadBytes(frame.recordOffset, kFrameRecordSize, record)) {
-            Report(RVXError::kReadFailed, frame.recordOffset, "a frame record cannot be read");
+        if (!ReadBytes(frame.record_offset, kFrameRecordSize, record)) {
+            Report(RVXError::kReadFailed, frame.record_offset, "a frame record cannot be read");
             return false;
         }
         sha.Update(record, kFrameRecordSize);
         crc.Init();
-        uint64_t offset = frame.recordOffset + kFrameRecordSize;
-        uint64_t left = frame.payloadLength;
+        uint64_t offset = frame.record_offset + kFrameRecordSize;
+        uint64_t left = frame.payload_length;
         while (left > 0) {
             const size_t n = size_t(std::min<uint64_t>(left, piece.size()));
             if (!ReadBytes(offset, n, piece.data())) {
@@ -543,11 +534,11 @@ bool CRVXReader::Verify() {
             left -= n;
         }
         const uint32_t value = crc.Final();
-        if (FrameKind(frame.type) != kFrameRepeat && value != frame.crc) {
-            Report(RVXError::kPayloadCrcMismatch, frame.recordOffset + kFrameRecordSize,
+        if (RecordType(frame.type) != kRecordRepeat && value != frame.crc) {
+            Report(RVXError::kPayloadCrcMismatch, frame.record_offset + kFrameRecordSize,
                    Format("frame %u (group %u, %s frame, record at offset %" PRIu64
                           "): the payload's CRC-32 is %08x but the record says %08x",
-                          frame.displayNumber, frame.group, KindName(FrameKind(frame.type)), frame.recordOffset,
+                          frame.display_number, frame.group, KindName(RecordType(frame.type)), frame.record_offset,
                           value, frame.crc));
         }
     }
@@ -599,8 +590,8 @@ bool CRVXReader::Verify() {
 bool CRVXReader::ReadPayload(size_t frame, std::vector<uint8_t>& out) {
     if (!IsOpen() || frame >= frames_.size()) return false;
     const RVXFrameInfo& info = frames_[frame];
-    out.resize(info.payloadLength);
-    return ReadBytes(info.recordOffset + kFrameRecordSize, info.payloadLength, out.data());
+    out.resize(info.payload_length);
+    return ReadBytes(info.record_offset + kFrameRecordSize, info.payload_length, out.data());
 }
 
 bool CRVXReader::ReadSound(std::vector<uint8_t>& out) {

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "container/rvx_layout.h"
-#include "container/snx_header.h"
+#include "snxlib/snx_format.h"
 
 enum class RVXError : uint32_t {
     kNone = 0,
@@ -51,10 +51,10 @@ struct RVXProblem {
 // One frame record, in coding order.
 struct RVXFrameInfo {
     uint32_t type = 0;            // the record's type word
-    uint32_t displayNumber = 0;   // over the whole movie, from 0
+    uint32_t display_number = 0;   // over the whole movie, from 0
     uint32_t group = 0;           // index of its group
-    uint64_t recordOffset = 0;    // the payload follows at recordOffset + 12
-    uint32_t payloadLength = 0;
+    uint64_t record_offset = 0;    // the payload follows at record_offset + 12
+    uint32_t payload_length = 0;
     uint32_t crc = 0;
 };
 
@@ -78,7 +78,7 @@ public:
 
     const uint8_t* Header() const { return header_; }
     uint32_t HeaderWord(uint32_t offset) const { return LoadLE32(header_ + offset); }
-    uint64_t FileSize() const { return fileSize_; }
+    uint64_t FileSize() const { return file_size_; }
     uint32_t Width() const { return HeaderWord(rvx_layout::kOffsetWidth); }
     uint32_t Height() const { return HeaderWord(rvx_layout::kOffsetHeight); }
     uint32_t FormatFlags() const { return HeaderWord(rvx_layout::kOffsetFormatFlags); }
@@ -94,9 +94,9 @@ public:
     uint64_t SoundOffset() const { return LoadLE64(header_ + rvx_layout::kOffsetSoundOffset); }
     uint64_t SoundLength() const { return LoadLE64(header_ + rvx_layout::kOffsetSoundLength); }
     // The embedded SNX file's header (valid when HasSound()).
-    const SnxHeaderInfo& Sound() const { return sound_; }
+    const _snxlib_::SNXHeader& Sound() const { return sound_; }
 
-    const std::vector<rvx_layout::GroupEntry>& Groups() const { return groups_; }
+    const std::vector<_rvxlib_::RVXGroupEntry>& Groups() const { return groups_; }
     // Every record, in coding order: a group's I frame first, then each P frame
     // followed by the B frames before it.
     const std::vector<RVXFrameInfo>& Frames() const { return frames_; }
@@ -120,11 +120,11 @@ private:
     std::filesystem::path path_;
     int fd_ = -1;
     bool opened_ = false;
-    uint64_t fileSize_ = 0;
+    uint64_t file_size_ = 0;
     uint8_t header_[rvx_layout::kHeaderSize] = {};
     std::vector<uint8_t> index_;
-    std::vector<rvx_layout::GroupEntry> groups_;
+    std::vector<_rvxlib_::RVXGroupEntry> groups_;
     std::vector<RVXFrameInfo> frames_;
-    SnxHeaderInfo sound_;
+    _snxlib_::SNXHeader sound_;
     std::vector<RVXProblem> problems_;
 };

@@ -7,15 +7,8 @@
 #include "jobs/control_ids.h"
 #include "jobs/encode_options.h"
 #include "jobs/job_messages.h"
+#include "rvxlib/format_word.h"
 #include "support/thread.h"
-
-namespace {
-
-// The writer addresses a picture as one block; keep it well inside what a
-// 32-bit size and the frame store can hold.
-constexpr uint64_t kMaxPictureBytes = 1ull << 30;
-
-}  // namespace
 
 std::string FrameProgressText(const std::string& name, uint32_t n, uint32_t total) {
     return name + "をエンコード中... " + std::to_string(n) + "/" + std::to_string(total);
@@ -27,19 +20,22 @@ CEncodeRVXFile::~CEncodeRVXFile() = default;
 
 bool CEncodeRVXFile::SetSourceFormat(uint32_t layout, uint32_t width, uint32_t height, bool bottom_up) {
     uint32_t bits;
-    switch (layout >> 28) {
-    case 1:
+    switch (_rvxlib_::FormatSource(layout)) {
+    case _rvxlib_::kSourceBGR24:
         bits = 24;
         break;
-    case 2:
-    case 3:
+    case _rvxlib_::kSourceBGRX32:
+    case _rvxlib_::kSourceBGRA32:
         bits = 32;
         break;
     default:
         return false;
     }
+    if (width == 0 || height == 0 || width > _rvxlib_::kMaxPictureDimension ||
+        height > _rvxlib_::kMaxPictureDimension) {
+        return false;
+    }
     const uint64_t stride = (static_cast<uint64_t>(width) * bits / 8 + 3) & ~uint64_t{3};
-    if (width == 0 || height == 0 || stride * height > kMaxPictureBytes) return false;
     layout_ = layout;
     width_ = width;
     height_ = height;

@@ -1,5 +1,7 @@
 #include "jobs/staged_sound.h"
 
+#include "support/stdio_file.h"
+
 namespace {
 
 // RIFF sizes are 32-bit: the RIFF size field holds 36 + data length.
@@ -50,7 +52,7 @@ bool CStagedSoundFile::Complete() {
         Close();
         return false;
     }
-    bool ok = std::fseek(file_, 0, SEEK_SET) == 0 && 
+    bool ok = SeekFile(file_, 0, SEEK_SET) && 
               WriteHeaderWithSize(static_cast<uint32_t>(data_length_));
     ok = std::fflush(file_) == 0 && ok;
     ok = std::fclose(file_) == 0 && ok;

@@ -4,7 +4,7 @@
 
 namespace _pqxlib_ {
 
-CDCT2DFltLLM::CDCT2DFltLLM() : routines_(FloatLLMPortable()) {}
+CDCT2DFltLLM::CDCT2DFltLLM() : routines_(float_llm_kernels_portable()) {}
 
 CDCT2DFltLLM::~CDCT2DFltLLM() = default;
 
@@ -16,7 +16,7 @@ int32_t CDCT2DFltLLM::Init(uint32_t features) {
         // Until tables arrive every step is 1 (near lossless), never 0.
         for (int i = 0; i < kBlockValues; ++i) steps_[i] = 1.0f;
     }
-    routines_ = FloatLLMFor(features);
+    routines_ = float_llm_kernels_for(features);
     for (int c = 0; c < kFloatLLMConstantCount; ++c) constants_[c] = kFloatLLMConstants[c];
     scale_ = 1.0f;
     return 1;

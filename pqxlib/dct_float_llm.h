@@ -30,7 +30,7 @@ public:
 
 private:
     int32_t lanes_ = kBlockChannels;
-    FloatLLMRoutines routines_;
+    FloatLLMKernels routines_;
     AlignedBuffer<float> work_;       // 256 floats, coefficient-block layout
     AlignedBuffer<float> constants_;  // kFloatLLMConstantCount x 4 lanes
     AlignedBuffer<float> steps_;      // 256 floats, coefficient-block layout

@@ -198,17 +198,14 @@ void StoreInverse(const float* work, int16_t* block, int lanes, float scale) {
 
 }  // namespace
 
-FloatLLMRoutines FloatLLMPortable() {
+FloatLLMKernels float_llm_kernels_portable() {
     return {RowForward, ColumnForward, RowInverse, ColumnInverse, Load, StoreForward, StoreInverse};
 }
 
-FloatLLMRoutines FloatLLMFor(uint32_t features) {
-    FloatLLMRoutines routines = FloatLLMPortable();
-    if ((features & kCpuSse) != 0 && (features & kCpuSse2) != 0) {
-        FloatLLMSse2Passes(&routines);
-        FloatLLMSse2LoadStore(&routines);
-    }
-    return routines;
+FloatLLMKernels float_llm_kernels_for(uint32_t features) {
+    FloatLLMKernels kernels = float_llm_kernels_portable();
+    if (FeatureLevel(features) >= CpuLevel::kSse2 && (features & kCpuSse) != 0) float_llm_kernels_sse2(kernels);
+    return kernels;
 }
 
 }  // namespace _pqxlib_

@@ -27,7 +27,7 @@ extern const float kFloatLLMConstants[kFloatLLMConstantCount];
 // work is 256 floats in coefficient-block layout; the passes always run on
 // all four lanes, load and store touch lanes 0..lanes-1 only (the others are
 // zero in work and left alone in the block).
-struct FloatLLMRoutines {
+struct FloatLLMKernels {
     void (*row_forward)(float* work, const float* constants);
     void (*column_forward)(float* work, const float* constants);
     void (*row_inverse)(float* work, const float* constants);
@@ -41,12 +41,10 @@ struct FloatLLMRoutines {
     void (*store_inverse)(const float* work, int16_t* block, int lanes, float scale);
 };
 
-FloatLLMRoutines FloatLLMPortable();
-// Replaces load and store by their SSE2 twins; false where they are not built.
-bool FloatLLMSse2LoadStore(FloatLLMRoutines* routines);
-// Replaces the four 1-D passes by their SSE2 twins; false where not built.
-bool FloatLLMSse2Passes(FloatLLMRoutines* routines);
+FloatLLMKernels float_llm_kernels_portable();
 // The fastest routines the processor feature word allows.
-FloatLLMRoutines FloatLLMFor(uint32_t features);
+FloatLLMKernels float_llm_kernels_for(uint32_t features);
+// Replaces every routine by its SSE2 twin; false where they are not built.
+bool float_llm_kernels_sse2(FloatLLMKernels& kernels);
 
 }  // namespace _pqxlib_

@@ -172,18 +172,14 @@ void ColumnInverseSse2(float* work, const float* kc) {
 
 }  // namespace
 
-bool FloatLLMSse2Passes(FloatLLMRoutines* routines) {
-    routines->row_forward = RowForwardSse2;
-    routines->column_forward = ColumnForwardSse2;
-    routines->row_inverse = RowInverseSse2;
-    routines->column_inverse = ColumnInverseSse2;
-    return true;
-}
-
-bool FloatLLMSse2LoadStore(FloatLLMRoutines* routines) {
-    routines->load = LoadSse2;
-    routines->store_forward = StoreForwardSse2;
-    routines->store_inverse = StoreInverseSse2;
+bool float_llm_kernels_sse2(FloatLLMKernels& kernels) {
+    kernels.row_forward = RowForwardSse2;
+    kernels.column_forward = ColumnForwardSse2;
+    kernels.row_inverse = RowInverseSse2;
+    kernels.column_inverse = ColumnInverseSse2;
+    kernels.load = LoadSse2;
+    kernels.store_forward = StoreForwardSse2;
+    kernels.store_inverse = StoreInverseSse2;
     return true;
 }
 
@@ -192,8 +188,7 @@ bool FloatLLMSse2LoadStore(FloatLLMRoutines* routines) {
 #else
 
 namespace _pqxlib_ {
-bool FloatLLMSse2LoadStore(FloatLLMRoutines*) { return false; }
-bool FloatLLMSse2Passes(FloatLLMRoutines*) { return false; }
+bool float_llm_kernels_sse2(FloatLLMKernels&) { return false; }
 }  // namespace _pqxlib_
 
 #endif

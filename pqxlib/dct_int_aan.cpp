@@ -15,11 +15,11 @@ bool ChannelCountUsable(int32_t count) { return count >= 1 && count <= kBlockCha
 // ---- forward engine ----
 
 CDCT2DIntAANForward::CDCT2DIntAANForward()
-    : routines_(IntAANForwardPortable()), scale_factor_(kInitialForwardScaleFactor) {}
+    : routines_(int_aan_forward_kernels_portable()), scale_factor_(kInitialForwardScaleFactor) {}
 
 CDCT2DIntAANForward::~CDCT2DIntAANForward() = default;
 
-void CDCT2DIntAANForward::EngineInit(uint32_t) {
+void CDCT2DIntAANForward::EngineInit(uint32_t features) {
     if (work_.data() == nullptr) {
         work_.Resize(kBlockValues);
         reciprocals_.Resize(kBlockValues);
@@ -27,7 +27,7 @@ void CDCT2DIntAANForward::EngineInit(uint32_t) {
         // rather than one that zeroes every coefficient.
         for (int i = 0; i < kBlockValues; ++i) reciprocals_[i] = IntAANReciprocal(1);
     }
-    routines_ = IntAANForwardPortable();
+    routines_ = int_aan_forward_kernels_for(features);
     constants_ = BuildIntAANConstants();
     scale_factor_ = kInitialForwardScaleFactor;
 }
@@ -57,7 +57,7 @@ void CDCT2DIntAANForward::EngineForward(int16_t* block) {
 
 // ---- inverse engine ----
 
-CDCT2DIntAANInverse::CDCT2DIntAANInverse() : routines_(IntAANInversePortable()) {}
+CDCT2DIntAANInverse::CDCT2DIntAANInverse() : routines_(int_aan_inverse_kernels_portable()) {}
 
 CDCT2DIntAANInverse::~CDCT2DIntAANInverse() = default;
 
@@ -67,7 +67,7 @@ void CDCT2DIntAANInverse::EngineInit(uint32_t features) {
         steps_.Resize(kBlockValues);
         for (int i = 0; i < kBlockValues; ++i) steps_[i] = 1;
     }
-    routines_ = IntAANInverseFor(features);
+    routines_ = int_aan_inverse_kernels_for(features);
     constants_ = BuildIntAANConstants();
     scale_factor_ = 1;
 }

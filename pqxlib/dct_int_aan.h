@@ -32,7 +32,7 @@ protected:
     void EngineFlush() { clean_ = 1; }
 
 private:
-    IntAANForwardRoutines routines_;
+    IntAANForwardKernels routines_;
     int32_t channels_ = kBlockChannels;
     IntAANConstants constants_{};
     int16_t scale_factor_;
@@ -58,7 +58,7 @@ protected:
     void EngineFlush() { clean_ = 1; }
 
 private:
-    IntAANInverseRoutines routines_;
+    IntAANInverseKernels routines_;
     int32_t channels_ = kBlockChannels;
     IntAANConstants constants_{};
     int16_t scale_factor_ = 1;

@@ -224,18 +224,20 @@ IntAANConstants BuildIntAANConstants() {
     return k;
 }
 
-IntAANForwardRoutines IntAANForwardPortable() {
+IntAANForwardKernels int_aan_forward_kernels_portable() {
     return {ForwardColumnPass, ForwardInterleave, ForwardRowPass, ForwardQuantise};
 }
 
-IntAANInverseRoutines IntAANInversePortable() {
+IntAANInverseKernels int_aan_inverse_kernels_portable() {
     return {InverseDequantise, InverseRowPass, InverseInterleave, InverseColumnPass};
 }
 
-IntAANInverseRoutines IntAANInverseFor(uint32_t features) {
-    IntAANInverseRoutines routines = IntAANInversePortable();
-    if ((features & kCpuSse2) != 0) IntAANInverseSse2(&routines);
-    return routines;
+IntAANForwardKernels int_aan_forward_kernels_for(uint32_t) { return int_aan_forward_kernels_portable(); }
+
+IntAANInverseKernels int_aan_inverse_kernels_for(uint32_t features) {
+    IntAANInverseKernels kernels = int_aan_inverse_kernels_portable();
+    if (FeatureLevel(features) >= CpuLevel::kSse2) int_aan_inverse_kernels_sse2(kernels);
+    return kernels;
 }
 
 // The 17-bit reciprocal of steps 1 and 2 (65537, 32768) is kept whole; cut to

@@ -19,7 +19,7 @@ extern const int kIntAANRowTable[8];
 // Rounds the cosine products half up, from double precision.
 IntAANConstants BuildIntAANConstants();
 
-struct IntAANForwardRoutines {
+struct IntAANForwardKernels {
     // In place on the interleaved block, channels 0..channels-1.
     void (*column_pass)(int16_t* block, int channels, const IntAANConstants& k);
     // Interleaved block to the planar work buffer.
@@ -30,7 +30,7 @@ struct IntAANForwardRoutines {
                      const int32_t* reciprocals, int16_t scale_factor);
 };
 
-struct IntAANInverseRoutines {
+struct IntAANInverseKernels {
     // Block into the planar work buffer, dequantised.
     void (*dequantise)(const int16_t* block, int16_t* planar, int channels,
                        const int16_t* steps, int16_t scale_factor);
@@ -40,12 +40,14 @@ struct IntAANInverseRoutines {
     void (*column_pass)(int16_t* block, int channels, const IntAANConstants& k);
 };
 
-IntAANForwardRoutines IntAANForwardPortable();
-IntAANInverseRoutines IntAANInversePortable();
-// Fills *routines with the SSE2 twins; false where they are not built.
-bool IntAANInverseSse2(IntAANInverseRoutines* routines);
-// The fastest inverse routines the processor feature word allows.
-IntAANInverseRoutines IntAANInverseFor(uint32_t features);
+IntAANForwardKernels int_aan_forward_kernels_portable();
+IntAANInverseKernels int_aan_inverse_kernels_portable();
+// The fastest routines the processor feature word allows (the forward
+// routines have no twins yet).
+IntAANForwardKernels int_aan_forward_kernels_for(uint32_t features);
+IntAANInverseKernels int_aan_inverse_kernels_for(uint32_t features);
+// Fills kernels with the SSE2 twins; false where they are not built.
+bool int_aan_inverse_kernels_sse2(IntAANInverseKernels& kernels);
 
 // Forward quantiser: the reciprocal of a step and the factor of a scale.
 int32_t IntAANReciprocal(uint8_t step);

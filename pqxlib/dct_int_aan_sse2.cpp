@@ -246,8 +246,8 @@ void ColumnPassSse2(int16_t* block, int channels, const IntAANConstants& k) {
 
 }  // namespace
 
-bool IntAANInverseSse2(IntAANInverseRoutines* routines) {
-    *routines = {DequantiseSse2, RowPassSse2, InterleaveSse2, ColumnPassSse2};
+bool int_aan_inverse_kernels_sse2(IntAANInverseKernels& kernels) {
+    kernels = {DequantiseSse2, RowPassSse2, InterleaveSse2, ColumnPassSse2};
     return true;
 }
 
@@ -256,7 +256,7 @@ bool IntAANInverseSse2(IntAANInverseRoutines* routines) {
 #else
 
 namespace _pqxlib_ {
-bool IntAANInverseSse2(IntAANInverseRoutines*) { return false; }
+bool int_aan_inverse_kernels_sse2(IntAANInverseKernels&) { return false; }
 }  // namespace _pqxlib_
 
 #endif

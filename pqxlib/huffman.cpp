@@ -97,8 +97,8 @@ public:
             pending_ <<= 8;
             bits_ -= 8;
         }
-        if (size_ > 0) std::fwrite(bytes_, 1, size_, stream_.file);
-        stream_.position += size_;
+        stream_.count = 0;
+        PutBytes(stream_, bytes_, size_);
         stream_.buffer = uint32_t(pending_ >> 32);
         stream_.count = bits_;
     }
@@ -358,12 +358,12 @@ void CHuffmanCoder::BuildDecodingTables() {
         for (uint32_t suffix = 0; suffix < (1u << suffixBits); ++suffix) {
             FastEntry& e = fast_[first + suffix];
             e.symbol = uint8_t(symbol);
-            e.codeLength = uint8_t(l);
+            e.code_length = uint8_t(l);
             if (size == 0 || size > suffixBits) continue;
             const uint32_t bits = suffix >> (suffixBits - size);
             const uint32_t half = 1u << (size - 1);
             e.value = int16_t((bits & half) ? -int32_t(bits) : int32_t(bits + half));
-            e.totalLength = uint8_t(l + size);
+            e.total_length = uint8_t(l + size);
         }
     }
 }
@@ -387,8 +387,8 @@ int CHuffmanCoder::DecodeSymbolSlow(BitStream& s) const {
 
 inline int CHuffmanCoder::DecodeSymbol(BitStream& s) const {
     const FastEntry& e = fast_[PeekBits(s, kFastBits)];
-    if (e.codeLength == 0) return DecodeSymbolSlow(s);
-    GetBits(s, e.codeLength);
+    if (e.code_length == 0) return DecodeSymbolSlow(s);
+    GetBits(s, e.code_length);
     return e.symbol;
 }
 
@@ -401,8 +401,8 @@ int CHuffmanCoder::DecodeCoefficients(int16_t* values, const uint8_t* scan) {
     while (j < kCoefficientsPerBlock) {
         // A fully decoded entry never spans more than the peeked bits.
         const FastEntry& e = fast_[PeekBits(s, kFastBits)];
-        if (e.totalLength != 0) {
-            GetBits(s, e.totalLength);
+        if (e.total_length != 0) {
+            GetBits(s, e.total_length);
             j += e.symbol & 15;
             if (j >= kCoefficientsPerBlock) {
                 ok = 0;
@@ -412,8 +412,8 @@ int CHuffmanCoder::DecodeCoefficients(int16_t* values, const uint8_t* scan) {
             continue;
         }
         int symbol;
-        if (e.codeLength != 0) {
-            GetBits(s, e.codeLength);
+        if (e.code_length != 0) {
+            GetBits(s, e.code_length);
             symbol = e.symbol;
         } else {
             symbol = DecodeSymbolSlow(s);

@@ -95,12 +95,12 @@ private:
     static constexpr int kFastBits = 11;
 
     // What the next kFastBits bits decode to. A value symbol whose code and
-    // value bits both fit is decoded completely (totalLength != 0).
+    // value bits both fit is decoded completely (total_length != 0).
     struct FastEntry {
         int16_t value;
         uint8_t symbol;
-        uint8_t codeLength;   // 0: no code of at most kFastBits bits starts here
-        uint8_t totalLength;  // code plus value bits, 0 when they do not fit
+        uint8_t code_length;   // 0: no code of at most kFastBits bits starts here
+        uint8_t total_length;  // code plus value bits, 0 when they do not fit
         uint8_t unused;
     };
 

@@ -1,6 +1,7 @@
 #include "pqxlib/pqx_write.h"
 
 #include "pqxlib/zigzag.h"
+#include "support/stdio_file.h"
 
 #include <algorithm>
 #include <cstring>
@@ -217,7 +218,7 @@ int32_t CPQXWrite::Write(std::FILE* file) {
         return 0;
     }
     WritePQXHeader(head, header_);
-    if (std::fseek(file, 0, SEEK_SET) != 0 || std::fwrite(head, 1, sizeof head, file) != sizeof head) {
+    if (!SeekFile(file, 0, SEEK_SET) || std::fwrite(head, 1, sizeof head, file) != sizeof head) {
         return 0;
     }
     return std::fflush(file) == 0 && std::ferror(file) == 0 ? 1 : 0;

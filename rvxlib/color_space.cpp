@@ -115,30 +115,19 @@ void VuyaToBgra32(uint8_t* dst, const uint8_t* src, uint32_t count, uint32_t mas
 
 }  // namespace
 
-ColorRowRoutines ColorRowRoutinesPortable(ColorConversion conversion) {
-    switch (conversion) {
-        case ColorConversion::kBgr24ToBgra: return {Bgr24ToBgra, BgraToBgr24};
-        case ColorConversion::kBgraToBgra: return {Bgra32OrMask, Bgra32OrMask};
-        case ColorConversion::kBgr24ToVuya: return {Bgr24ToVuya, VuyaToBgr24};
-        case ColorConversion::kBgraToVuya: break;
-    }
-    return {Bgra32ToVuya, VuyaToBgra32};
+ColorKernels color_kernels_portable() {
+    ColorKernels k;
+    k.rows[int(ColorConversion::kBgr24ToBgra)] = {Bgr24ToBgra, BgraToBgr24};
+    k.rows[int(ColorConversion::kBgraToBgra)] = {Bgra32OrMask, Bgra32OrMask};
+    k.rows[int(ColorConversion::kBgr24ToVuya)] = {Bgr24ToVuya, VuyaToBgr24};
+    k.rows[int(ColorConversion::kBgraToVuya)] = {Bgra32ToVuya, VuyaToBgra32};
+    return k;
 }
 
-ColorRowRoutines ColorRowRoutinesFor(ColorConversion conversion, uint32_t features) {
-#if defined(__SSE2__)
-    if (features & kCpuSse2) {
-        // The plain copies vectorise as they are.
-        switch (conversion) {
-            case ColorConversion::kBgr24ToVuya: return {Bgr24ToVuyaSse2, VuyaToBgr24Sse2};
-            case ColorConversion::kBgraToVuya: return {BgraToVuyaSse2, VuyaToBgraSse2};
-            default: break;
-        }
-    }
-#else
-    (void)features;
-#endif
-    return ColorRowRoutinesPortable(conversion);
+ColorKernels color_kernels_for(uint32_t features) {
+    ColorKernels kernels = color_kernels_portable();
+    if (FeatureLevel(features) >= CpuLevel::kSse2) color_kernels_sse2(kernels);
+    return kernels;
 }
 
 IRVXColorSpace::IRVXColorSpace(uint32_t width, uint32_t height, uint32_t bytes_per_source_pixel,
@@ -155,14 +144,14 @@ IRVXColorSpace::IRVXColorSpace(uint32_t width, uint32_t height, uint32_t bytes_p
       alpha_mask_(alpha_mask) {}
 
 int32_t IRVXColorSpace::Init(uint32_t features) {
-    const ColorRowRoutines routines = ColorRowRoutinesFor(conversion_, features);
+    const ColorRowRoutines routines = color_kernels_for(features)[conversion_];
     forward_ = routines.forward;
     back_ = routines.back;
     return 1;
 }
 
 void IRVXColorSpace::UsePortable() {
-    const ColorRowRoutines routines = ColorRowRoutinesPortable(conversion_);
+    const ColorRowRoutines routines = color_kernels_portable()[conversion_];
     forward_ = routines.forward;
     back_ = routines.back;
 }

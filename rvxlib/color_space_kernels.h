@@ -1,6 +1,6 @@
 #pragma once
 // Row routines of the colour converters. The portable ones define every
-// result; the SSE2 twins must give the same bytes.
+// result; the twins color_kernels_for picks must give the same bytes.
 
 #include <cstdint>
 
@@ -14,16 +14,19 @@ struct ColorRowRoutines {
 };
 
 enum class ColorConversion { kBgr24ToBgra, kBgraToBgra, kBgr24ToVuya, kBgraToVuya };
+inline constexpr int kColorConversionCount = 4;
 
-ColorRowRoutines ColorRowRoutinesPortable(ColorConversion conversion);
+// Forward and back rows of every conversion.
+struct ColorKernels {
+    ColorRowRoutines rows[kColorConversionCount];
+    const ColorRowRoutines& operator[](ColorConversion c) const { return rows[static_cast<int>(c)]; }
+};
+
+ColorKernels color_kernels_portable();
 // The fastest routines the processor feature word allows.
-ColorRowRoutines ColorRowRoutinesFor(ColorConversion conversion, uint32_t features);
-
-#if defined(__SSE2__)
-void BgraToVuyaSse2(uint8_t* dst, const uint8_t* src, uint32_t count, uint32_t alpha_mask);
-void VuyaToBgraSse2(uint8_t* dst, const uint8_t* src, uint32_t count, uint32_t alpha_mask);
-void Bgr24ToVuyaSse2(uint8_t* dst, const uint8_t* src, uint32_t count, uint32_t alpha_mask);
-void VuyaToBgr24Sse2(uint8_t* dst, const uint8_t* src, uint32_t count, uint32_t alpha_mask);
-#endif
+ColorKernels color_kernels_for(uint32_t features);
+// Replaces the routines that have an SSE2 twin (the plain copies vectorise
+// as they are); false when this build has none.
+bool color_kernels_sse2(ColorKernels& kernels);
 
 }  // namespace _rvxlib_

@@ -78,14 +78,12 @@ void Run32(uint8_t* dst, const uint8_t* src, uint32_t count, uint32_t alpha_mask
     if (i < count) tail(dst + 4 * i, src + 4 * i, count - i, alpha_mask);
 }
 
-}  // namespace
-
 void BgraToVuyaSse2(uint8_t* dst, const uint8_t* src, uint32_t count, uint32_t alpha_mask) {
-    Run32<BgraToVuya4>(dst, src, count, alpha_mask, ColorRowRoutinesPortable(ColorConversion::kBgraToVuya).forward);
+    Run32<BgraToVuya4>(dst, src, count, alpha_mask, color_kernels_portable()[ColorConversion::kBgraToVuya].forward);
 }
 
 void VuyaToBgraSse2(uint8_t* dst, const uint8_t* src, uint32_t count, uint32_t alpha_mask) {
-    Run32<VuyaToBgra4>(dst, src, count, alpha_mask, ColorRowRoutinesPortable(ColorConversion::kBgraToVuya).back);
+    Run32<VuyaToBgra4>(dst, src, count, alpha_mask, color_kernels_portable()[ColorConversion::kBgraToVuya].back);
 }
 
 // 24-bit rows go through a small 32-bit staging buffer: the expansion and
@@ -93,7 +91,7 @@ void VuyaToBgraSse2(uint8_t* dst, const uint8_t* src, uint32_t count, uint32_t a
 void Bgr24ToVuyaSse2(uint8_t* dst, const uint8_t* src, uint32_t count, uint32_t) {
     constexpr uint32_t kChunk = 256;
     alignas(16) uint8_t staging[4 * kChunk];
-    const ColorRowRoutine expand = ColorRowRoutinesPortable(ColorConversion::kBgr24ToBgra).forward;
+    const ColorRowRoutine expand = color_kernels_portable()[ColorConversion::kBgr24ToBgra].forward;
     for (uint32_t done = 0; done < count; done += kChunk) {
         const uint32_t n = count - done < kChunk ? count - done : kChunk;
         expand(staging, src + 3 * done, n, 0);  // alpha becomes 255
@@ -104,7 +102,7 @@ void Bgr24ToVuyaSse2(uint8_t* dst, const uint8_t* src, uint32_t count, uint32_t)
 void VuyaToBgr24Sse2(uint8_t* dst, const uint8_t* src, uint32_t count, uint32_t) {
     constexpr uint32_t kChunk = 256;
     alignas(16) uint8_t staging[4 * kChunk];
-    const ColorRowRoutine pack = ColorRowRoutinesPortable(ColorConversion::kBgr24ToBgra).back;
+    const ColorRowRoutine pack = color_kernels_portable()[ColorConversion::kBgr24ToBgra].back;
     for (uint32_t done = 0; done < count; done += kChunk) {
         const uint32_t n = count - done < kChunk ? count - done : kChunk;
         VuyaToBgraSse2(staging, src + 4 * done, n, 0);
@@ -112,5 +110,20 @@ void VuyaToBgr24Sse2(uint8_t* dst, const uint8_t* src, uint32_t count, uint32_t)
     }
 }
 
+}  // namespace
+
+bool color_kernels_sse2(ColorKernels& kernels) {
+    kernels.rows[int(ColorConversion::kBgr24ToVuya)] = {Bgr24ToVuyaSse2, VuyaToBgr24Sse2};
+    kernels.rows[int(ColorConversion::kBgraToVuya)] = {BgraToVuyaSse2, VuyaToBgraSse2};
+    return true;
+}
+
 }  // namespace _rvxlib_
+
+#else
+
+namespace _rvxlib_ {
+bool color_kernels_sse2(ColorKernels&) { return false; }
+}  // namespace _rvxlib_
+
 #endif

@@ -17,6 +17,8 @@ inline void FilterEdge(uint8_t& p6, uint8_t& p7, uint8_t& p8, uint8_t& p9) {
 
 }  // namespace
 
+namespace {
+
 void DeblockPicturePortable(uint8_t* picture, uint32_t width, uint32_t height, std::size_t pitch) {
     for (uint32_t y = 0; y < height; ++y) {
         uint8_t* row = picture + y * pitch;
@@ -36,13 +38,14 @@ void DeblockPicturePortable(uint8_t* picture, uint32_t width, uint32_t height, s
     }
 }
 
-DeblockRoutine DeblockRoutineFor(uint32_t features) {
-#if defined(__SSE2__)
-    if (features & kCpuSse2) return DeblockPictureSse2;
-#else
-    (void)features;
-#endif
-    return DeblockPicturePortable;
+}  // namespace
+
+DeblockKernels deblock_kernels_portable() { return {DeblockPicturePortable}; }
+
+DeblockKernels deblock_kernels_for(uint32_t features) {
+    DeblockKernels kernels = deblock_kernels_portable();
+    if (FeatureLevel(features) >= CpuLevel::kSse2) deblock_kernels_sse2(kernels);
+    return kernels;
 }
 
 IRVXDeblockEdgeFilter::IRVXDeblockEdgeFilter(uint32_t padded_width, uint32_t padded_height)
@@ -50,17 +53,17 @@ IRVXDeblockEdgeFilter::IRVXDeblockEdgeFilter(uint32_t padded_width, uint32_t pad
 
 CRVXDeblockEdgeFilterUnSigned::CRVXDeblockEdgeFilterUnSigned(uint32_t padded_width, uint32_t padded_height)
     : IRVXDeblockEdgeFilter(padded_width, padded_height) {
-    routine_ = DeblockPicturePortable;
+    kernels_ = deblock_kernels_portable();
 }
 
 int32_t CRVXDeblockEdgeFilterUnSigned::Init(uint32_t features) {
-    routine_ = DeblockRoutineFor(features);
+    kernels_ = deblock_kernels_for(features);
     return 1;
 }
 
 int32_t CRVXDeblockEdgeFilterUnSigned::FilterPicture(uint8_t* picture) {
     if (picture == nullptr) return 0;
-    routine_(picture, padded_width_, padded_height_, pitch_);
+    kernels_.filter_picture(picture, padded_width_, padded_height_, pitch_);
     return 1;
 }
 

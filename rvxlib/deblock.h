@@ -2,22 +2,13 @@
 // Deblocking: smooths every 8-pixel block edge of a reconstructed picture
 // before it serves as a reference and before a decoder shows it.
 
+#include "rvxlib/deblock_kernels.h"
 #include "rvxlib/rvx_interface.h"
 
 #include <cstddef>
 #include <cstdint>
 
 namespace _rvxlib_ {
-
-// Filters the picture in place (width x height pixels, 4 bytes each, rows
-// pitch bytes apart).
-using DeblockRoutine = void (*)(uint8_t* picture, uint32_t width, uint32_t height, std::size_t pitch);
-void DeblockPicturePortable(uint8_t* picture, uint32_t width, uint32_t height, std::size_t pitch);
-#if defined(__SSE2__)
-void DeblockPictureSse2(uint8_t* picture, uint32_t width, uint32_t height, std::size_t pitch);
-#endif
-// The fastest routine the processor feature word allows.
-DeblockRoutine DeblockRoutineFor(uint32_t features);
 
 class IRVXDeblockEdgeFilter : public IRVXInterface {
 public:
@@ -32,7 +23,7 @@ protected:
     uint32_t padded_width_;
     uint32_t padded_height_;
     std::size_t pitch_;
-    DeblockRoutine routine_ = nullptr;
+    DeblockKernels kernels_{};
 };
 
 // Smooths the two pixels on each side of every vertical, then every

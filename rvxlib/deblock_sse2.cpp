@@ -1,12 +1,13 @@
 // SSE2 twin of the edge filter. The byte average with upward rounding is
 // exactly pavgb, so every result equals the portable routine's.
 
-#include "rvxlib/deblock.h"
+#include "rvxlib/deblock_kernels.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 
 namespace _rvxlib_ {
+namespace {
 
 void DeblockPictureSse2(uint8_t* picture, uint32_t width, uint32_t height, std::size_t pitch) {
     for (uint32_t y = 0; y < height; ++y) {
@@ -47,5 +48,19 @@ void DeblockPictureSse2(uint8_t* picture, uint32_t width, uint32_t height, std::
     }
 }
 
+}  // namespace
+
+bool deblock_kernels_sse2(DeblockKernels& kernels) {
+    kernels.filter_picture = DeblockPictureSse2;
+    return true;
+}
+
 }  // namespace _rvxlib_
+
+#else
+
+namespace _rvxlib_ {
+bool deblock_kernels_sse2(DeblockKernels&) { return false; }
+}  // namespace _rvxlib_
+
 #endif

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "pqxlib/huffman.h"
+#include "support/stdio_file.h"
 
 namespace _rvxlib_ {
 namespace {
@@ -17,25 +18,6 @@ constexpr uint16_t kHighestQuantiser = 32;
 void PutField(BitStream& stream, uint32_t value, uint32_t bits) {
     PutBits(stream, value << (32 - bits), bits);
 }
-
-class File {
-public:
-    explicit File(std::FILE* f) : f_(f) {}
-    ~File() {
-        if (f_) std::fclose(f_);
-    }
-    std::FILE* get() const { return f_; }
-    // True when everything reached the file.
-    bool Close() {
-        std::FILE* f = f_;
-        f_ = nullptr;
-        const bool ok = !std::ferror(f);
-        return std::fclose(f) == 0 && ok;
-    }
-
-private:
-    std::FILE* f_;
-};
 
 bool WriteFrame(BitStream& stream, const RVXFrameLayout& layout, uint16_t quality,
                 const int16_t* blocks, const RVXMotionEntry* motion) {
@@ -73,7 +55,7 @@ std::string FrameFileName(const std::string& prefix, uint32_t n) {
 bool WriteFramePayload(const std::string& path, const RVXFrameLayout& layout, uint16_t quality,
                        const int16_t* blocks, const RVXMotionEntry* motion) {
     if (!blocks || quality >= (1u << kQuantiserBits)) return false;
-    File file(std::fopen(path.c_str(), "wb"));
+    StdioFile file(path, "wb");
     if (!file.get()) return false;
     BitStream stream;
     BitStreamInit(stream, file.get());

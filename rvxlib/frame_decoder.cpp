@@ -5,28 +5,18 @@
 #include <cstring>
 #include <new>
 
-#include "pqxlib/dct_float_llm.h"
-#include "pqxlib/dct_int_aan.h"
-#include "pqxlib/diff2d.h"
+#include "pqxlib/conv_interface.h"
 #include "rvxlib/block_convert.h"
+#include "rvxlib/codec_plan.h"
 #include "rvxlib/deblock.h"
 #include "rvxlib/frame_bitstream.h"
 #include "rvxlib/frame_store.h"
-#include "rvxlib/group_coder.h"
+#include "rvxlib/frame_record.h"
 #include "rvxlib/motion_search.h"
 #include "rvxlib/pixel_block.h"
 
 namespace _rvxlib_ {
 namespace {
-
-// A header can claim any size; a picture above this is refused rather than
-// allocated (it is far beyond any movie this codec is meant for).
-constexpr uint64_t kMaxPictureBytes = uint64_t(1) << 30;
-
-constexpr uint32_t kLayoutMask = 0xFF;
-constexpr uint32_t kAlphaBit = 0x40;
-constexpr uint32_t kTransformShift = 12;
-constexpr uint32_t kNoDeblockBit = 0x10000;
 
 // A well-formed group holds back at most the B frames of one run and their
 // later reference. More pictures waiting for an earlier position means that
@@ -41,56 +31,21 @@ CRVXFrameDecoder::CRVXFrameDecoder() = default;
 CRVXFrameDecoder::~CRVXFrameDecoder() = default;
 
 bool CRVXFrameDecoder::Open(const RVXDecoderSettings& settings, uint32_t features) {
-    block_.reset();  // holds a pointer to the transform
-    transform_.reset();
-    pixel_.reset();
-    moving_.reset();
-    deblock_.reset();
+    codec_.Reset();
     groups_.clear();
     free_.clear();
     settings_ = settings;
-    if (settings.width == 0 || settings.height == 0) return false;
-    const uint64_t width = (uint64_t(settings.width) + 15) & ~uint64_t(15);
-    const uint64_t height = (uint64_t(settings.height) + 15) & ~uint64_t(15);
-    if (width * height * 4 > kMaxPictureBytes) return false;
-    padded_width_ = uint32_t(width);
-    padded_height_ = uint32_t(height);
-    picture_size_ = std::size_t(width * height * 4);
-
-    uint32_t layout = settings.format & kLayoutMask;
-    if (layout == 0) layout = 3;
-    uint32_t transform = (settings.format >> kTransformShift) & 15;
-    if (transform == 0) transform = 2;
-    const bool alpha = (layout & kAlphaBit) != 0;
-
-    if (transform == 1) {
-        transform_ = std::make_unique<_pqxlib_::CDiff2D>();
-    } else if (transform == 2) {
-        if (settings.inverse_dct == RVXInverseDct::kInteger)
-            transform_ = std::make_unique<_pqxlib_::CDCT2DIntAANInv>();
-        else
-            transform_ = std::make_unique<_pqxlib_::CDCT2DFltLLM>();
-    } else {
+    // The same plan as the writer's: a format word or size no writer
+    // accepts is refused here too.
+    CodecPlan plan;
+    if (!PlanStoredFormat(settings.width, settings.height, settings.format,
+                          settings.inverse_dct == RVXInverseDct::kFloat, &plan) ||
+        !MakeCodecObjects(plan, features, &codec_)) {
         return false;
     }
-    switch (layout & 0x3F) {
-    case 1:
-    case 16: block_ = std::make_unique<CRVXConvBlock>(transform_.get(), alpha); break;
-    case 2: block_ = std::make_unique<CRVXConvBlockYUV422>(transform_.get(), alpha); break;
-    case 3: block_ = std::make_unique<CRVXConvBlockYUV411>(transform_.get(), alpha); break;
-    default: transform_.reset(); return false;
-    }
-    pixel_ = std::make_unique<CRVXPixelBlockUnSigned>(padded_width_, padded_height_);
-    moving_ = std::make_unique<CRVXMovingBlockUnSigned>(padded_width_, padded_height_, false);
-    if (transform == 2 && !(settings.format & kNoDeblockBit))
-        deblock_ = std::make_unique<CRVXDeblockEdgeFilterUnSigned>(padded_width_, padded_height_);
-    else
-        deblock_ = std::make_unique<CRVXDeblockNullFilter>(padded_width_, padded_height_);
-    transform_->Init(features);
-    block_->Init(features);
-    pixel_->Init(features);
-    moving_->Init(features);
-    deblock_->Init(features);
+    padded_width_ = plan.padded_width;
+    padded_height_ = plan.padded_height;
+    picture_size_ = std::size_t(padded_width_) * padded_height_ * 4;
     return true;
 }
 
@@ -164,7 +119,7 @@ const CRVXFrameDecoder::Slot* CRVXFrameDecoder::Reference(const Group& group,
 }
 
 bool CRVXFrameDecoder::DecodeFrame(uint32_t type_word, const uint8_t* payload, std::size_t size) {
-    if (groups_.empty() || groups_.back().ended || !block_) return false;
+    if (groups_.empty() || groups_.back().ended || !codec_.block) return false;
     Group& group = groups_.back();
     const uint32_t position = RecordPosition(type_word);
     if (position >= group.record_count || group.slots.count(position)) return false;
@@ -227,23 +182,23 @@ bool CRVXFrameDecoder::DecodePayload(uint8_t* picture, bool inter, const uint8_t
                                      std::size_t size) {
     RVXFrameReader reader;
     if (!payload || !reader.Begin(payload, size)) return false;
-    pixel_->SetSourcePicture(picture);
-    block_->SetInput(pixel_->Buffer());
-    block_->SetDecoder(&reader.Coder());
-    moving_->SetCurrent(pixel_->Buffer());
+    codec_.pixel->SetSourcePicture(picture);
+    codec_.block->SetInput(codec_.pixel->Buffer());
+    codec_.block->SetDecoder(&reader.Coder());
+    codec_.moving->SetCurrent(codec_.pixel->Buffer());
     const uint8_t* matrix = inter ? settings_.inter_matrix : settings_.intra_matrix;
     const uint8_t* const tables[4] = {matrix, matrix, matrix, matrix};
-    transform_->SetQuantTables(tables);
+    codec_.transform->SetQuantTables(tables);
 
     bool intact = true;
-    const uint32_t columns = pixel_->MacroblockColumns(), rows = pixel_->MacroblockRows();
+    const uint32_t columns = codec_.pixel->MacroblockColumns(), rows = codec_.pixel->MacroblockRows();
     for (uint32_t i = 0; i < rows && intact; ++i) {
-        block_->ResetPredictors();
+        codec_.block->ResetPredictors();
         for (uint32_t j = 0; j < columns; ++j) {
             uint16_t quantiser = 0;
             RVXMotionEntry motion;
             if (!reader.ReadMacroblockHeader(inter, &quantiser, &motion) ||
-                !block_->SetQuantiser(quantiser) || !block_->DecodeMacroblock()) {
+                !codec_.block->SetQuantiser(quantiser) || !codec_.block->DecodeMacroblock()) {
                 intact = false;
                 break;
             }
@@ -251,15 +206,15 @@ bool CRVXFrameDecoder::DecodePayload(uint8_t* picture, bool inter, const uint8_t
             // one pointing outside the picture.
             const uint8_t* reference = motion.direction ? earlier : later;
             if (motion.use && reference) {
-                moving_->SetReference(reference);
-                moving_->AddPrediction(int32_t(16 * j), int32_t(16 * i), motion.dx, motion.dy);
+                codec_.moving->SetReference(reference);
+                codec_.moving->AddPrediction(int32_t(16 * j), int32_t(16 * i), motion.dx, motion.dy);
             }
-            pixel_->StoreMacroblock(j, i);
+            codec_.pixel->StoreMacroblock(j, i);
         }
     }
-    block_->SetDecoder(nullptr);
+    codec_.block->SetDecoder(nullptr);
     if (!intact || !reader.Intact()) return false;
-    deblock_->FilterPicture(picture);
+    codec_.deblock->FilterPicture(picture);
     return true;
 }
 

@@ -16,18 +16,10 @@
 #include <memory>
 #include <vector>
 
+#include "rvxlib/codec_plan.h"
 #include "support/aligned_alloc.h"
 
-namespace _pqxlib_ {
-class IPQXConvInterface;
-}
-
 namespace _rvxlib_ {
-
-class IRVXPixelBlock;
-class IRVXConvBlock;
-class IRVXMovingBlock;
-class IRVXDeblockEdgeFilter;
 
 enum class RVXInverseDct {
     kFloat,    // the encoder's own inverse: pictures equal its references
@@ -51,7 +43,8 @@ public:
     CRVXFrameDecoder& operator=(const CRVXFrameDecoder&) = delete;
 
     // Builds the codec objects for the format. False for an empty or absurd
-    // picture size, or a layout or transform no encoder writes.
+    // picture size, or a format word no encoder writes (undefined bits, an
+    // unknown layout or transform).
     bool Open(const RVXDecoderSettings& settings, uint32_t features);
 
     // Starts a group whose I frame has display number first_frame and which
@@ -99,11 +92,7 @@ private:
     bool DecodePayload(uint8_t* picture, bool inter, const uint8_t* earlier, const uint8_t* later,
                        const uint8_t* payload, std::size_t size);
 
-    std::unique_ptr<_pqxlib_::IPQXConvInterface> transform_;
-    std::unique_ptr<IRVXPixelBlock> pixel_;
-    std::unique_ptr<IRVXConvBlock> block_;
-    std::unique_ptr<IRVXMovingBlock> moving_;
-    std::unique_ptr<IRVXDeblockEdgeFilter> deblock_;
+    RVXCodecObjects codec_;
     RVXDecoderSettings settings_;
     uint32_t padded_width_ = 0;
     uint32_t padded_height_ = 0;

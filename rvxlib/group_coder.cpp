@@ -7,15 +7,15 @@
 #include "rvxlib/block_convert.h"
 #include "rvxlib/color_space.h"
 #include "rvxlib/deblock.h"
+#include "rvxlib/format_word.h"
 #include "rvxlib/motion_search.h"
 #include "rvxlib/pixel_block.h"
 #include "rvxlib/row_workers.h"
+#include "rvxlib/stage_timer.h"
 
 namespace _rvxlib_ {
 namespace {
 
-constexpr uint32_t kTransformMask = 0xF000;
-constexpr uint32_t kTransformDiff2D = 0x1000;
 // Beyond this a Diff2D residual risks the coder's +-2047 after prediction;
 // the macroblock is then coded without prediction.
 constexpr int kDiffPredictionLimit = 1020;
@@ -36,22 +36,6 @@ int32_t SearchRange(uint32_t a, uint32_t b) {
     const uint64_t distance = a > b ? uint64_t(a) - b : uint64_t(b) - a;
     return int32_t(std::min<uint64_t>(distance * kPixelsPerFrameOfRange, kMaxSearchRange));
 }
-
-class StageTimer {
-public:
-    StageTimer(bool on, std::chrono::nanoseconds& total)
-        : total_(on ? &total : nullptr),
-          start_(on ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point()) {}
-    ~StageTimer() {
-        if (total_) *total_ += std::chrono::steady_clock::now() - start_;
-    }
-
-private:
-    std::chrono::nanoseconds* total_;
-    std::chrono::steady_clock::time_point start_;
-};
-
-enum class PlannedType { I, P, B };
 
 }  // namespace
 
@@ -153,77 +137,13 @@ std::string CRVXGroupCoder::FrameFileName(uint32_t n) const {
     return _rvxlib_::FrameFileName(settings_.frame_prefix, n);
 }
 
-bool CRVXGroupCoder::AddFrame(const uint8_t* source) {
-    if (!store_ || !source || finished_) return false;
-    uint8_t* picture = nullptr;
-    if (store_->AcquireFrame(&picture) != kFrameStoreOk) {
-        failed_ = true;
-        return false;
-    }
-    codecs_.color->ConvertPicture(source, picture);
-    const uint32_t n = next_frame_;
-    if (n == 0) {
-        Note(CodeIFrame(0));
-        group_start_ = 0;
-    } else if (n >= group_start_ + settings_.gop_length || IsSceneChange(n)) {
-        Note(CodeIFrame(n));
-        Note(CodeGroup(group_start_, n - group_start_));
-        group_start_ = n;
-    }
-    next_frame_ = n + 1;
-    return true;
-}
-
-bool CRVXGroupCoder::FinishFrames() {
-    if (!store_ || next_frame_ == 0) return false;
-    // The open group is coded once; coding it again would re-code its frames
-    // from their reconstructions and append its records a second time.
-    if (finished_) return true;
-    finished_ = true;
-    const bool coded = CodeGroup(group_start_, next_frame_ - group_start_);
-    Note(coded);
-    return coded;
-}
-
-bool CRVXGroupCoder::IsSceneChange(uint32_t n) {
-    uint8_t* previous = nullptr;
-    uint8_t* current = nullptr;
-    if (!store_ || n == 0 || store_->GetFramePicture(n - 1, &previous) != kFrameStoreOk ||
-        store_->GetFramePicture(n, &current) != kFrameStoreOk)
-        return true;
-    const uint32_t columns = codecs_.pixel->MacroblockColumns();
-    const uint32_t rows = codecs_.pixel->MacroblockRows();
-    const uint64_t limit = (uint64_t(settings_.scene_change) * columns * rows) >> 8;
-    // The count only grows, so the answer is the same however the rows are
-    // shared out; once the limit is reached it cannot change and the
-    // remaining tests are skipped.
-    std::atomic<uint64_t> unmatched{0};
-    for (Lane& lane : lanes_) {
-        lane.moving->SetReference(previous);
-        lane.pixel->SetSourcePicture(current);
-        lane.moving->SetCurrent(lane.pixel->Buffer());
-    }
-    // One macroblock per item: a thread held up elsewhere then keeps the
-    // others waiting for one test at most.
-    RunRows(columns * rows, [&](Lane& lane, uint32_t index) {
-        if (unmatched.load(std::memory_order_relaxed) >= limit) return;
-        StageTimer timer(measure_, lane.times.motion);
-        const uint32_t i = index / columns, j = index % columns;
-        lane.pixel->LoadMacroblock(j, i);
-        if (!lane.moving->TestMatch(int32_t(16 * j), int32_t(16 * i), settings_.weights,
-                                    settings_.threshold))
-            unmatched.fetch_add(1, std::memory_order_relaxed);
-    });
-    return unmatched.load() >= limit;
-}
-
 bool CRVXGroupCoder::BeginFrame(uint32_t n, bool intra, FrameSetup& setup) {
     if (!store_ || store_->GetFramePicture(n, &setup.picture) != kFrameStoreOk) return false;
     IRVXPixelBlock& pixel = *codecs_.pixel;
     setup.columns = pixel.MacroblockColumns();
     setup.rows = pixel.MacroblockRows();
     setup.row_blocks = setup.columns * codecs_.block->BlocksPerMacroblock();
-    setup.diff2d = (settings_.format & kTransformMask) == kTransformDiff2D;
+    setup.diff2d = FormatTransform(settings_.format) == kTransformDiff2D;
     uint32_t count = 0;
     setup.coefficients = codecs_.block->AllocCoefficients(setup.columns, setup.rows, &count);
     if (!setup.coefficients) return false;
@@ -413,65 +333,6 @@ void CRVXGroupCoder::CodeInterRow(Lane& lane, const FrameSetup& setup, uint32_t 
         }
         pixel.StoreMacroblock(j, i);
     }
-}
-
-bool CRVXGroupCoder::CodeGroup(uint32_t first, uint32_t count) {
-    if (!store_ || count == 0) return false;
-    std::vector<PlannedType> plan(count);
-    uint32_t run = 0;
-    for (uint32_t j = 0; j < count; ++j) {
-        uint32_t kind = kFrameUncoded;
-        store_->GetFrameKind(first + j, &kind, nullptr, nullptr);
-        if (kind == kFrameKindI) {
-            plan[j] = PlannedType::I;
-        } else if (run < settings_.b_count) {
-            plan[j] = PlannedType::B;
-            ++run;
-        } else {
-            plan[j] = PlannedType::P;
-            run = 0;
-        }
-    }
-    // A group never ends on a B frame: it would have no later reference.
-    if (plan[count - 1] == PlannedType::B) plan[count - 1] = PlannedType::P;
-
-    uint32_t last_ref = first, next_ref = first;
-    for (uint32_t j = 0; j < count;) {
-        const uint32_t g = first + j;
-        switch (plan[j]) {
-        case PlannedType::I:
-            records_.push_back({kRecordI | j, 0, 0});
-            last_ref = next_ref = first;
-            store_->ReleaseFrame(g);
-            ++j;
-            break;
-        case PlannedType::P:
-            if (g == next_ref) {  // coded on the earlier visit
-                last_ref = next_ref;
-                ++j;
-                break;
-            }
-            if (!CodePFrame(g, last_ref)) return false;
-            store_->ReleaseFrame(g);
-            records_.push_back({kRecordP | j | ((g - last_ref) & 63) << 16, 0, 0});
-            next_ref = g;
-            // The B frames between the two references come next.
-            j = last_ref - first + 1;
-            break;
-        case PlannedType::B:
-            if (last_ref < g && g < next_ref) {
-                if (!CodeBFrame(g, last_ref, next_ref)) return false;
-                store_->ReleaseFrame(g);
-                records_.push_back({kRecordB | j | ((g - last_ref) & 63) << 16 |
-                                        ((next_ref - g) & 15) << 28,
-                                    0, 0});
-            }
-            ++j;
-            break;
-        }
-    }
-    groups_.push_back({first, count, 0, 0});
-    return true;
 }
 
 }  // namespace _rvxlib_

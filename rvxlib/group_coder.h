@@ -20,7 +20,9 @@
 
 #include "pqxlib/conv_interface.h"
 #include "rvxlib/block_convert.h"
+#include "rvxlib/codec_plan.h"
 #include "rvxlib/frame_bitstream.h"
+#include "rvxlib/frame_record.h"
 #include "rvxlib/frame_store.h"
 #include "rvxlib/motion_search.h"
 #include "rvxlib/pixel_block.h"
@@ -31,55 +33,6 @@ class IRVXColorSpace;
 class IRVXDeblockEdgeFilter;
 class CRowWorkers;
 
-// Record type words: position in the group in bits 0..11, the type in bits
-// 12..15, distances to the references in bits 16..21 and 28..31.
-constexpr uint32_t kRecordI = 0x1000;
-constexpr uint32_t kRecordRepeat = 0x2000;
-constexpr uint32_t kRecordP = 0x4000;
-constexpr uint32_t kRecordB = 0x8000;
-constexpr uint32_t kRecordTypeMask = 0xF000;
-constexpr uint32_t kRecordPositionMask = 0x0FFF;
-
-inline uint32_t RecordPosition(uint32_t type) { return type & kRecordPositionMask; }
-inline uint32_t RecordBackDistance(uint32_t type) { return (type >> 16) & 63; }
-inline uint32_t RecordForwardDistance(uint32_t type) { return (type >> 28) & 15; }
-
-// One frame record as the container stores it; length and CRC are filled in
-// when the container is assembled.
-struct RVXFrameRecord {
-    uint32_t type = 0;
-    uint32_t length = 0;
-    uint32_t crc = 0;
-};
-
-// One group index entry; offset and length are filled in by the container.
-struct RVXGroupEntry {
-    uint32_t first_frame = 0;
-    uint32_t record_count = 0;
-    uint64_t offset = 0;
-    uint64_t length = 0;
-};
-
-// The codec objects the group coder drives; owned by the caller, which keeps
-// them alive and unchanged between Open and the last FinishFrames.
-struct RVXCodecSet {
-    _pqxlib_::IPQXConvInterface* transform = nullptr;
-    IRVXColorSpace* color = nullptr;
-    IRVXPixelBlock* pixel = nullptr;
-    IRVXConvBlock* block = nullptr;
-    IRVXMovingBlock* moving = nullptr;  // made for encoding (with a visited set)
-    IRVXDeblockEdgeFilter* deblock = nullptr;
-};
-
-// The objects one more thread needs to code macroblock rows beside the
-// others: made like the set's own (same kinds, sizes and feature word) and
-// owned by the group coder.
-struct RVXCodingLane {
-    std::unique_ptr<_pqxlib_::IPQXConvInterface> transform;
-    std::unique_ptr<IRVXPixelBlock> pixel;
-    std::unique_ptr<IRVXConvBlock> block;  // driving this lane's transform
-    std::unique_ptr<IRVXMovingBlock> moving;
-};
 using RVXLaneFactory = std::function<bool(RVXCodingLane& lane)>;
 
 struct RVXGroupSettings {

@@ -100,12 +100,8 @@ bool motion_block_is_narrow(const int16_t* cur) {
 
 MotionKernels motion_kernels_for(uint32_t features) {
     MotionKernels kernels = motion_kernels_portable();
-    // AVX2 is not part of the feature word; it is asked for only where SSE2
-    // is allowed, so a word of 0 still forces the portable routines.
-    if (features & kCpuSse2) {
-        motion_kernels_sse2(kernels);
-        motion_kernels_avx2(kernels);
-    }
+    if (FeatureLevel(features) >= CpuLevel::kSse2) motion_kernels_sse2(kernels);
+    if (FeatureLevel(features) >= CpuLevel::kAvx2) motion_kernels_avx2(kernels);
     return kernels;
 }
 

@@ -42,7 +42,7 @@ MotionKernels motion_kernels_for(uint32_t features);
 // Replaces the routines that have an SSE2 twin; false when this build has
 // none (the kernels are then unchanged).
 bool motion_kernels_sse2(MotionKernels& kernels);
-// The same for the AVX2 twins, when the processor has AVX2.
+// The same for the AVX2 twins; the caller makes sure the processor has AVX2.
 bool motion_kernels_avx2(MotionKernels& kernels);
 
 }  // namespace _rvxlib_

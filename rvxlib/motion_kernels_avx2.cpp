@@ -136,8 +136,6 @@ __attribute__((target("avx2"))) void halfpel_avx2(uint8_t* dst, ptrdiff_t dst_pi
 }  // namespace
 
 bool motion_kernels_avx2(MotionKernels& kernels) {
-    __builtin_cpu_init();
-    if (!__builtin_cpu_supports("avx2")) return false;
     kernels.ssd16x16 = ssd16x16_avx2;
     kernels.ssd16xn_narrow = ssd16xn_narrow_avx2;
     kernels.activity16x16 = activity16x16_avx2;

@@ -1,5 +1,7 @@
 #include "rvxlib/pixel_block.h"
 
+#include "support/cpu_features.h"
+
 namespace _rvxlib_ {
 namespace {
 
@@ -18,7 +20,13 @@ void StorePortable(uint8_t* picture, std::size_t pitch, const int16_t* block) {
 
 }  // namespace
 
-PixelBlockRoutines PixelBlockRoutinesPortable() { return {LoadPortable, StorePortable}; }
+PixelBlockKernels pixel_block_kernels_portable() { return {LoadPortable, StorePortable}; }
+
+PixelBlockKernels pixel_block_kernels_for(uint32_t features) {
+    PixelBlockKernels kernels = pixel_block_kernels_portable();
+    if (FeatureLevel(features) >= CpuLevel::kSse2) pixel_block_kernels_sse2(kernels);
+    return kernels;
+}
 
 IRVXPixelBlock::IRVXPixelBlock(uint32_t padded_width, uint32_t padded_height)
     : buffer_(kMacroblockSamples),
@@ -29,11 +37,10 @@ IRVXPixelBlock::IRVXPixelBlock(uint32_t padded_width, uint32_t padded_height)
       rows_(padded_height / kMacroblockSize) {}
 
 CRVXPixelBlockUnSigned::CRVXPixelBlockUnSigned(uint32_t padded_width, uint32_t padded_height)
-    : IRVXPixelBlock(padded_width, padded_height), routines_(PixelBlockRoutinesPortable()) {}
+    : IRVXPixelBlock(padded_width, padded_height), routines_(pixel_block_kernels_portable()) {}
 
-int32_t CRVXPixelBlockUnSigned::Init(uint32_t) {
-    // The portable loops vectorise well; no separate variants are needed yet.
-    routines_ = PixelBlockRoutinesPortable();
+int32_t CRVXPixelBlockUnSigned::Init(uint32_t features) {
+    routines_ = pixel_block_kernels_for(features);
     return 1;
 }
 

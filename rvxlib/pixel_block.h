@@ -9,17 +9,14 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "rvxlib/pixel_block_kernels.h"
+
 namespace _rvxlib_ {
 
 // Working buffer layout: pixel (r, c) channel k at 64 * r + 4 * c + k.
 constexpr uint32_t kMacroblockSize = 16;
 constexpr uint32_t kMacroblockSamples = 16 * 16 * 4;
 
-struct PixelBlockRoutines {
-    void (*load)(int16_t* block, const uint8_t* picture, std::size_t pitch);
-    void (*store)(uint8_t* picture, std::size_t pitch, const int16_t* block);
-};
-PixelBlockRoutines PixelBlockRoutinesPortable();
 
 class IRVXPixelBlock : public IRVXInterface {
 public:
@@ -62,7 +59,7 @@ public:
 
 private:
     uint8_t* MacroblockAddress(uint32_t column, uint32_t row) const;
-    PixelBlockRoutines routines_;
+    PixelBlockKernels routines_;
 };
 
 }  // namespace _rvxlib_

@@ -17,8 +17,7 @@ int32_t CSNXDecode::Open(const std::filesystem::path& path, uint64_t offset, uin
 }
 
 void CSNXDecode::Close() {
-    if (file_ != nullptr) std::fclose(file_);
-    file_ = nullptr;
+    file_ = StdioFile();
     header_ = SNXHeader{};
     frames_ = block_size_ = output_blocks_ = 0;
     base_ = length_ = 0;
@@ -31,14 +30,13 @@ void CSNXDecode::Close() {
 int32_t CSNXDecode::OpenRange(const std::filesystem::path& path, uint64_t offset, uint64_t length,
                               bool whole) {
     Close();
-    file_ = std::fopen(path.c_str(), "rb");
-    if (file_ == nullptr) return 0;
+    file_ = StdioFile(path, "rb");
+    if (!file_) return 0;
     auto fail = [this] {
         Close();
         return 0;
     };
-    if (std::fseek(file_, 0, SEEK_END) != 0) return fail();
-    const long end = std::ftell(file_);
+    const int64_t end = file_.Length();
     if (end < 0) return fail();
     const uint64_t file_length = static_cast<uint64_t>(end);
     if (whole) length = file_length;
@@ -47,8 +45,8 @@ int32_t CSNXDecode::OpenRange(const std::filesystem::path& path, uint64_t offset
     length_ = length;
 
     uint8_t head[kSNXHeaderSize];
-    if (std::fseek(file_, static_cast<long>(base_), SEEK_SET) != 0 ||
-        std::fread(head, 1, sizeof head, file_) != sizeof head || !LoadSNXHeader(head, header_)) {
+    if (!file_.Seek(int64_t(base_), SEEK_SET) ||
+        std::fread(head, 1, sizeof head, file_.get()) != sizeof head || !LoadSNXHeader(head, header_)) {
         return fail();
     }
     const SNXHeader& h = header_;
@@ -64,7 +62,7 @@ int32_t CSNXDecode::OpenRange(const std::filesystem::path& path, uint64_t offset
     if (table_end > h.end_offset || h.end_offset > length || h.largest_block > length) return fail();
 
     std::vector<uint8_t> table(4ull * h.block_count);
-    if (!table.empty() && std::fread(table.data(), 1, table.size(), file_) != table.size()) return fail();
+    if (!table.empty() && std::fread(table.data(), 1, table.size(), file_.get()) != table.size()) return fail();
     offsets_.resize(h.block_count);
     for (uint32_t i = 0; i < h.block_count; ++i) {
         offsets_[i] = table[4 * i] | (table[4 * i + 1] << 8) | (table[4 * i + 2] << 16) |
@@ -83,7 +81,7 @@ int32_t CSNXDecode::OpenRange(const std::filesystem::path& path, uint64_t offset
 }
 
 int32_t CSNXDecode::Rewind() {
-    if (file_ == nullptr) return 0;
+    if (!file_) return 0;
     transform_->Reset();
     failed_ = false;
     next_block_ = 0;
@@ -117,8 +115,8 @@ int32_t CSNXDecode::DecodeBlock(uint32_t index) {
     const uint64_t table_end = kSNXHeaderSize + 4ull * h.block_count;
     if (start < table_end || stop < start || stop > h.end_offset || stop - start > h.largest_block) return 0;
     bytes_.resize(stop - start);
-    if (std::fseek(file_, static_cast<long>(base_ + start), SEEK_SET) != 0 ||
-        (!bytes_.empty() && std::fread(bytes_.data(), 1, bytes_.size(), file_) != bytes_.size())) {
+    if (!file_.Seek(int64_t(base_ + start), SEEK_SET) ||
+        (!bytes_.empty() && std::fread(bytes_.data(), 1, bytes_.size(), file_.get()) != bytes_.size())) {
         return 0;
     }
     BitStream stream;
@@ -157,7 +155,7 @@ int32_t CSNXDecode::DecodeBlock(uint32_t index) {
 int32_t CSNXDecode::Read(int16_t* out, uint32_t frames, uint32_t* frames_read) {
     uint32_t got = 0;
     if (frames_read != nullptr) *frames_read = 0;
-    if (file_ == nullptr || failed_) return 0;
+    if (!file_ || failed_) return 0;
     const uint32_t channels = header_.channels;
     while (got < frames) {
         if (output_position_ >= output_count_) {

@@ -9,6 +9,7 @@
 //   while (sound.Read(buffer, frames, &got) && got > 0) ...
 
 #include "snxlib/conv_interface.h"
+#include "support/stdio_file.h"
 #include "snxlib/band_coder.h"
 #include "snxlib/snx_format.h"
 
@@ -60,7 +61,7 @@ private:
     int32_t DecodeBlock(uint32_t index);
     int32_t DecodeNextOutput();
 
-    std::FILE* file_ = nullptr;
+    StdioFile file_;
     uint64_t base_ = 0;
     uint64_t length_ = 0;
     SNXHeader header_;

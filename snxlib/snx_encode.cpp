@@ -6,6 +6,7 @@
 #include "snxlib/wave_reader.h"
 #include "support/bitstream.h"
 #include "support/cpu_features.h"
+#include "support/stdio_file.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -16,11 +17,6 @@ namespace _snxlib_ {
 
 namespace {
 
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
 bool WriteHeaderAndTable(std::FILE* file, const SNXHeader& header, const std::vector<uint32_t>& offsets) {
     uint8_t bytes[kSNXHeaderSize];
     StoreSNXHeader(header, bytes);
@@ -28,7 +24,7 @@ bool WriteHeaderAndTable(std::FILE* file, const SNXHeader& header, const std::ve
     for (std::size_t i = 0; i < offsets.size(); ++i) {
         for (int b = 0; b < 4; ++b) table[4 * i + b] = static_cast<uint8_t>(offsets[i] >> (8 * b));
     }
-    return std::fseek(file, 0, SEEK_SET) == 0 &&
+    return SeekFile(file, 0, SEEK_SET) &&
            std::fwrite(bytes, 1, sizeof bytes, file) == sizeof bytes &&
            (table.empty() || std::fwrite(table.data(), 1, table.size(), file) == table.size());
 }
@@ -63,14 +59,13 @@ void CSNXEncode::SetExtraData(const void* data, uint32_t length) {
 
 int32_t CSNXEncode::EncodeFile(const std::filesystem::path& wave_path,
                                const std::filesystem::path& sound_path) {
-    FilePtr wave(std::fopen(wave_path.c_str(), "rb"));
+    StdioFile wave(wave_path, "rb");
     if (!wave) return 0;
-    std::FILE* sound = std::fopen(sound_path.c_str(), "wb");
-    if (sound == nullptr) return 0;
-    // The bit writer hands over one byte at a time.
-    std::setvbuf(sound, nullptr, _IOFBF, 1 << 16);
-    int32_t result = Encode(wave.get(), sound);
-    if (std::fclose(sound) != 0) result = 0;
+    StdioFile sound(sound_path, "wb");
+    if (!sound) return 0;
+    std::setvbuf(sound.get(), nullptr, _IOFBF, 1 << 16);
+    int32_t result = Encode(wave.get(), sound.get());
+    if (!sound.Close()) result = 0;
     return result;
 }
 

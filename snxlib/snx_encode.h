@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <vector>
 
+#include "snxlib/snx_format.h"
+
 namespace _snxlib_ {
 
 class CSNXEncode {
@@ -37,7 +39,7 @@ private:
     int32_t Encode(std::FILE* wave, std::FILE* sound);
 
     uint16_t mode_ = 1;
-    uint32_t block_size_ = 1024;
+    uint32_t block_size_ = kDefaultSNXBlockSize;
     std::vector<uint8_t> extra_;
 };
 

@@ -14,6 +14,7 @@ constexpr uint32_t kSNXHeaderSize = 96;
 constexpr uint32_t kSNXInlineExtraSize = 56;
 constexpr uint32_t kSNXBitsPerSample = 16;
 constexpr uint32_t kMinBlockSize = 64;
+constexpr uint32_t kDefaultSNXBlockSize = 1024;
 // Bounds that keep every buffer of a stream reasonable, whatever a caller or
 // a file asks for: samples per channel per block, and per block overall.
 constexpr uint32_t kMaxBlockSize = 1u << 20;
@@ -71,6 +72,11 @@ uint32_t CodedCoefficientCount(uint32_t mode, uint32_t sample_rate, uint32_t blo
 int BandOfFrequency(uint64_t frequency_hz);
 // Divisor applied to the coefficients of frequency f before quantisation.
 int32_t WeightDivisor(uint64_t frequency_hz);
+
+// Samples per channel of a stream; 0 for a header that names no channel.
+inline uint32_t SNXSampleFrames(const SNXHeader& header) {
+    return header.channels ? header.total_samples / header.channels : 0;
+}
 
 // Blocks a stream of total samples needs (MDCT modes carry one more).
 uint64_t SNXBlockCount(uint32_t mode, uint64_t total_samples, uint32_t block_length);

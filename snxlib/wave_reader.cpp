@@ -1,5 +1,6 @@
 #include "snxlib/wave_reader.h"
 #include "support/byte_order.h"
+#include "support/stdio_file.h"
 
 #include <algorithm>
 #include <cmath>
@@ -21,7 +22,7 @@ constexpr uint8_t kSubFormatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80
                                         0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
 bool ReadAt(std::FILE* file, uint64_t offset, uint8_t* out, std::size_t size) {
-    if (std::fseek(file, static_cast<long>(offset), SEEK_SET) != 0) return false;
+    if (!SeekFile(file, int64_t(offset), SEEK_SET)) return false;
     return std::fread(out, 1, size, file) == size;
 }
 
@@ -42,8 +43,8 @@ struct Chunk {
 
 int32_t CWaveReader::Open(std::FILE* file) {
     file_ = nullptr;
-    if (file == nullptr || std::fseek(file, 0, SEEK_END) != 0) return 0;
-    const long end = std::ftell(file);
+    if (file == nullptr || !SeekFile(file, 0, SEEK_END)) return 0;
+    const int64_t end = TellFile(file);
     if (end < 8) return 0;
     const uint64_t length = static_cast<uint64_t>(end);
     uint8_t riff[12] = {};
@@ -108,7 +109,7 @@ int32_t CWaveReader::Open(std::FILE* file) {
     const uint32_t sample_bytes = bits / 8u;
     uint64_t frames = data_size / sample_bytes / channels;
     frames = std::min<uint64_t>(frames, 0xFFFFFFFFu / channels);
-    if (std::fseek(file, static_cast<long>(data.offset), SEEK_SET) != 0) return 0;
+    if (!SeekFile(file, int64_t(data.offset), SEEK_SET)) return 0;
 
     file_ = file;
     channels_ = channels;

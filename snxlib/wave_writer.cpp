@@ -1,5 +1,6 @@
 #include "snxlib/wave_writer.h"
 #include "support/byte_order.h"
+#include "support/stdio_file.h"
 
 #include <cstring>
 #include <vector>
@@ -62,7 +63,7 @@ int32_t CWaveWriter::Close() {
     if (file_ == nullptr) return 0;
     uint8_t header[kWaveHeaderSize];
     StoreWaveHeader(format_, static_cast<uint32_t>(data_bytes_), header);
-    if (std::fseek(file_, 0, SEEK_SET) != 0 || std::fwrite(header, 1, sizeof header, file_) != sizeof header) {
+    if (!SeekFile(file_, 0, SEEK_SET) || std::fwrite(header, 1, sizeof header, file_) != sizeof header) {
         failed_ = true;
     }
     if (std::fclose(file_) != 0) failed_ = true;

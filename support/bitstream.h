@@ -8,6 +8,9 @@
 // zeros there instead, and BitStreamOverrun tells whether any bit consumed so
 // far lay past the end. Everything that decodes data from a file uses the
 // bounded form.
+//
+// The writer gathers whole bytes and hands them to the stream a few hundred
+// at a time; they reach the stream at the latest with FlushBits.
 
 #include <cstddef>
 #include <cstdint>
@@ -20,6 +23,8 @@ struct BitStream {
     uint32_t buffer = 0;            // next bits at the most significant end
     uint32_t count = 0;             // valid bits in buffer
     std::size_t limit = SIZE_MAX;   // reader: bytes at or past this read as zero
+    uint32_t pending = 0;           // writer: bytes gathered in out, not yet written
+    uint8_t out[512];               // writer: whole bytes waiting for the stream
 };
 
 void BitStreamInit(BitStream& stream, const uint8_t* data);
@@ -72,5 +77,10 @@ inline uint32_t GetBits(BitStream& stream, uint32_t n) {
 // error state for the caller to check.
 void PutBits(BitStream& stream, uint32_t value, uint32_t n);
 
-// Writes a final partial byte, padded with zero bits, if any is pending.
+// Writes a final partial byte, padded with zero bits, if any is pending, and
+// hands every gathered byte to the stream.
 void FlushBits(BitStream& stream);
+
+// Appends whole bytes after the bits written so far; the writer must hold no
+// partial byte (count 0).
+void PutBytes(BitStream& stream, const uint8_t* bytes, std::size_t size);

@@ -1,6 +1,9 @@
 #include "support/cpu_features.h"
 
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <initializer_list>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>
@@ -8,8 +11,20 @@
 
 namespace {
 
-uint32_t DetectFeatures() {
-    if (std::getenv("RVX_NO_SIMD") != nullptr) return 0;
+#if defined(__x86_64__) || defined(__i386__)
+// The processor may have AVX2 while the system does not save the YMM
+// registers on a task switch; both must hold before AVX2 code may run.
+bool SystemSavesYmmState(unsigned ecx1) {
+    const bool osxsave = (ecx1 & (1u << 27)) != 0;
+    const bool avx = (ecx1 & (1u << 28)) != 0;
+    if (!osxsave || !avx) return false;
+    uint32_t low = 0, high = 0;
+    __asm__ volatile("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
+    return (low & 0x6) == 0x6;  // XMM and YMM state
+}
+#endif
+
+uint32_t Detect() {
 #if defined(__x86_64__) || defined(__i386__)
     unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
     if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return 0;
@@ -18,15 +33,72 @@ uint32_t DetectFeatures() {
     if (edx & (1u << 23)) word |= kCpuMmx;
     if (edx & (1u << 25)) word |= kCpuSse;
     if (edx & (1u << 26)) word |= kCpuSse2;
+    const unsigned ecx1 = ecx;
+    if (__get_cpuid_max(0, nullptr) >= 7) {
+        __cpuid_count(7, 0, eax, ebx, ecx, edx);
+        if ((ebx & (1u << 5)) && SystemSavesYmmState(ecx1)) word |= kCpuAvx2;
+    }
     return word;
 #else
     return 0;
 #endif
 }
 
+uint32_t CapByEnvironment(uint32_t features) {
+    if (std::getenv("RVX_NO_SIMD") != nullptr) return CapFeatures(features, CpuLevel::kPortable);
+    const char* cap = std::getenv("RVX_SIMD");
+    if (cap == nullptr || *cap == '\0') return features;
+    CpuLevel level;
+    if (!ParseCpuLevel(cap, &level)) {
+        // A misspelt cap must not silently test the fastest routines instead.
+        std::fprintf(stderr, "RVX_SIMD=%s is not none, sse2 or avx2; using the portable routines\n", cap);
+        level = CpuLevel::kPortable;
+    }
+    return CapFeatures(features, level);
+}
+
 }  // namespace
 
-uint32_t ProcessorFeatures() {
-    static const uint32_t word = DetectFeatures();
+uint32_t DetectedProcessorFeatures() {
+    static const uint32_t word = Detect();
     return word;
+}
+
+uint32_t ProcessorFeatures() {
+    static const uint32_t word = CapByEnvironment(DetectedProcessorFeatures());
+    return word;
+}
+
+uint32_t CapFeatures(uint32_t features, CpuLevel level) {
+    switch (level) {
+    case CpuLevel::kPortable: return 0;
+    case CpuLevel::kSse2: return features & ~uint32_t(kCpuAvx2);
+    case CpuLevel::kAvx2: return features;
+    }
+    return 0;
+}
+
+CpuLevel FeatureLevel(uint32_t features) {
+    if ((features & kCpuAvx2) && (features & kCpuSse2)) return CpuLevel::kAvx2;
+    if (features & kCpuSse2) return CpuLevel::kSse2;
+    return CpuLevel::kPortable;
+}
+
+const char* CpuLevelName(CpuLevel level) {
+    switch (level) {
+    case CpuLevel::kPortable: return "none";
+    case CpuLevel::kSse2: return "sse2";
+    case CpuLevel::kAvx2: return "avx2";
+    }
+    return "?";
+}
+
+bool ParseCpuLevel(const char* name, CpuLevel* level) {
+    for (CpuLevel l : {CpuLevel::kPortable, CpuLevel::kSse2, CpuLevel::kAvx2}) {
+        if (std::strcmp(name, CpuLevelName(l)) == 0) {
+            *level = l;
+            return true;
+        }
+    }
+    return false;
 }

@@ -9,9 +9,23 @@ enum CpuFeature : uint32_t {
     kCpuMmx = 0x02,
     kCpuSse = 0x10,
     kCpuSse2 = 0x20,
+    kCpuAvx2 = 0x100,   // AVX2 with the YMM state saved by the system
 };
 
-// CPUID leaf 1, EDX, reduced to the bits above; 0 on other processors.
-// Setting the environment variable RVX_NO_SIMD forces 0, so the whole suite
-// can be re-run on the portable routines.
+// The levels the hot routines climb, each including the ones below.
+enum class CpuLevel { kPortable, kSse2, kAvx2 };
+
+// The processor's features, capped by the environment: RVX_SIMD=none, sse2
+// or avx2 allows up to that level (RVX_NO_SIMD=1 is the same as none), so
+// the whole suite can be re-run on the portable or the SSE2 routines.
 uint32_t ProcessorFeatures();
+// What the processor has, whatever the environment says.
+uint32_t DetectedProcessorFeatures();
+
+// The feature word reduced to what a level allows.
+uint32_t CapFeatures(uint32_t features, CpuLevel level);
+// The highest level a feature word reaches.
+CpuLevel FeatureLevel(uint32_t features);
+const char* CpuLevelName(CpuLevel level);
+// The level named by an RVX_SIMD value; false for an unknown name.
+bool ParseCpuLevel(const char* name, CpuLevel* level);

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <map>
 
-#include "container/codec_plan.h"
+#include "rvxlib/codec_plan.h"
 #include "container/file_write_ops.h"
 #include "container/rvx_encode.h"
 #include "container/rvx_movie_decoder.h"
@@ -72,42 +72,18 @@ TEST(SetupCodec, BuildsEveryPictureFormatTransformAndSourceLayout) {
                 EXPECT_EQ(writer.HeaderWord(kOffsetFormatFlags), keptPicture | transform);
                 EXPECT_TRUE(writer.Transform() && writer.ColourConverter() && writer.PixelBlock() &&
                             writer.BlockConverter() && writer.MovingBlock() && writer.DeblockFilter());
-                const CodecPlan& plan = writer.Plan();
-                EXPECT_EQ(plan.paddedWidth, 48u);
-                EXPECT_EQ(plan.paddedHeight, 32u);
+                const _rvxlib_::CodecPlan& plan = writer.Plan();
+                EXPECT_EQ(plan.padded_width, 48u);
+                EXPECT_EQ(plan.padded_height, 32u);
                 EXPECT_EQ(plan.alpha, (keptPicture & kFormatAlpha) != 0);
-                EXPECT_EQ(plan.deblock == DeblockKind::kEdgeUnsigned, transform == kTransformWordDct);
-                EXPECT_EQ(plan.transform == TransformKind::kDiff2D, transform == kTransformWordDiff2D);
+                EXPECT_EQ(plan.deblock == _rvxlib_::DeblockKind::kEdgeUnsigned, transform == kTransformWordDct);
+                EXPECT_EQ(plan.transform == _rvxlib_::TransformKind::kDiff2D, transform == kTransformWordDiff2D);
                 // 32-bit pixels are made opaque unless their alpha is coded.
                 const bool opaque = layout == kSourceBGRX32 || (layout == kSourceBGRA32 && !plan.alpha);
-                EXPECT_EQ(plan.alphaMask, opaque ? 0xFF000000u : 0u);
+                EXPECT_EQ(plan.alpha_mask, opaque ? 0xFF000000u : 0u);
             }
         }
     }
-}
-
-TEST(SetupCodec, ChoosesTheDctImplementationFromBits20And21) {
-    CodecPlan plan;
-    const uint32_t format = 0x10000000 | kTransformWordDct | kPictureYUV411;
-    ASSERT_TRUE(PlanCodec(false, 16, 16, format, &plan));
-    EXPECT_EQ(plan.transform, TransformKind::kDctFloat);
-    ASSERT_TRUE(PlanCodec(false, 16, 16, format | kFormatIntDctEncode, &plan));
-    EXPECT_EQ(plan.transform, TransformKind::kDctIntAAN);
-    ASSERT_TRUE(PlanCodec(true, 16, 16, format, &plan));
-    EXPECT_EQ(plan.transform, TransformKind::kDctIntAANInverse);
-    ASSERT_TRUE(PlanCodec(true, 16, 16, format | kFormatFloatDctDecode, &plan));
-    EXPECT_EQ(plan.transform, TransformKind::kDctFloat);
-    // Zero layout and transform bits mean "YUV411" and DCT.
-    ASSERT_TRUE(PlanCodec(false, 16, 16, 0x10000000, &plan));
-    EXPECT_EQ(plan.format & 0xF0FF, 0x2003u);
-    // Layouts no block converter handles are refused.
-    EXPECT_FALSE(PlanCodec(false, 16, 16, 0x10002004, &plan));
-    EXPECT_FALSE(PlanCodec(false, 16, 16, 0x10002020, &plan));
-    EXPECT_FALSE(PlanCodec(false, 16, 16, 0x40002003, &plan));
-    // So are bits without a meaning, which would otherwise reach the file.
-    EXPECT_FALSE(PlanCodec(false, 16, 16, 0x30002083, &plan));
-    EXPECT_FALSE(PlanCodec(false, 16, 16, 0x10002103, &plan));
-    EXPECT_FALSE(PlanCodec(false, 16, 16, 0x10042003, &plan));
 }
 
 // The decoder is the encoder's oracle: what a player decodes from the file
@@ -130,7 +106,7 @@ TEST(EncodedMovie, DecodesToTheEncodersReconstructionInEveryFormat) {
             writer.SetFramePrefix(dir / "rvxframe");
             ASSERT_TRUE(writer.Open());
             std::map<uint32_t, std::vector<uint8_t>> reconstructed;
-            const size_t pictureSize = size_t(writer.Plan().paddedWidth) * writer.Plan().paddedHeight * 4;
+            const size_t pictureSize = size_t(writer.Plan().padded_width) * writer.Plan().padded_height * 4;
             writer.GroupCoder().SetFrameObserver([&](uint32_t n, uint32_t, const uint8_t* p) {
                 reconstructed[n].assign(p, p + pictureSize);
             });

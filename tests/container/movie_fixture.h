@@ -57,26 +57,26 @@ inline void WriteFile(const fs::path& path, const std::vector<uint8_t>& bytes) {
 // B frames before it; a trailing B becomes P.
 inline std::vector<uint32_t> GroupTypeWords(uint32_t count, uint32_t bFrames) {
     using namespace rvx_layout;
-    std::vector<uint32_t> plan(count, kFrameP);
-    plan[0] = kFrameI;
+    std::vector<uint32_t> plan(count, kRecordP);
+    plan[0] = kRecordI;
     uint32_t run = 0;
     for (uint32_t j = 1; j < count; ++j) {
         if (run < bFrames) {
-            plan[j] = kFrameB;
+            plan[j] = kRecordB;
             ++run;
         } else {
             run = 0;
         }
     }
-    if (count > 1 && plan[count - 1] == kFrameB) plan[count - 1] = kFrameP;
-    std::vector<uint32_t> words = {kFrameI};
+    if (count > 1 && plan[count - 1] == kRecordB) plan[count - 1] = kRecordP;
+    std::vector<uint32_t> words = {kRecordI};
     uint32_t last = 0;
     for (uint32_t j = 1; j < count; ++j) {
-        if (plan[j] != kFrameP) continue;
-        words.push_back(kFrameP | j | ((j - last) << kBackDistanceShift));
+        if (plan[j] != kRecordP) continue;
+        words.push_back(kRecordP | j | ((j - last) << kRecordBackShift));
         for (uint32_t g = last + 1; g < j; ++g) {
-            words.push_back(kFrameB | g | ((g - last) << kBackDistanceShift) |
-                            ((j - g) << kForwardDistanceShift));
+            words.push_back(kRecordB | g | ((g - last) << kRecordBackShift) |
+                            ((j - g) << kRecordForwardShift));
         }
         last = j;
     }

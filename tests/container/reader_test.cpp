@@ -56,7 +56,7 @@ TEST(RVXReader, ReadsBackWhatTheWriterWrote) {
     EXPECT_EQ(reader.FormatFlags(), 0x2003u);
     ASSERT_TRUE(reader.HasSound());
     EXPECT_EQ(reader.Sound().channels, 2);
-    EXPECT_EQ(reader.Sound().sampleFrames, 1000u);
+    EXPECT_EQ(_snxlib_::SNXSampleFrames(reader.Sound()), 1000u);
 
     // Coding order: the first group carries positions 0, 3, 1, 2, 6, 4, 5, ...
     const uint32_t firstGroupOrder[16] = {0, 3, 1, 2, 6, 4, 5, 9, 7, 8, 12, 10, 11, 15, 13, 14};
@@ -65,12 +65,12 @@ TEST(RVXReader, ReadsBackWhatTheWriterWrote) {
     for (size_t i = 0; i < reader.Frames().size(); ++i) {
         const RVXFrameInfo& frame = reader.Frames()[i];
         if (i < 16) {
-            EXPECT_EQ(frame.displayNumber, firstGroupOrder[i]);
+            EXPECT_EQ(frame.display_number, firstGroupOrder[i]);
         }
         ASSERT_TRUE(reader.ReadPayload(i, payload));
-        EXPECT_EQ(payload, PayloadOf(frame.displayNumber));
+        EXPECT_EQ(payload, PayloadOf(frame.display_number));
     }
-    EXPECT_EQ(reader.Frames()[16].displayNumber, 16u);
+    EXPECT_EQ(reader.Frames()[16].display_number, 16u);
     std::vector<uint8_t> sound;
     ASSERT_TRUE(reader.ReadSound(sound));
     EXPECT_EQ(sound, MakeSnx(2, 44100, 1000));
@@ -141,6 +141,26 @@ TEST(RVXReader, NamesTheDamagedPartOfAFlippedBit) {
     ASSERT_EQ(problems.size(), 2u);
     EXPECT_NE(problems[0].message.find("frame 0 "), std::string::npos) << problems[0].message;
     EXPECT_EQ(problems[1].error, RVXError::kFrameDigestMismatch);
+}
+
+// The sound track follows the sound coder's own rules: modes it accepts as
+// settings but has no block coder for cannot be played.
+TEST(RVXReader, RefusesSoundModesTheSoundCoderCannotDecode) {
+    TempDir dir;
+    const fs::path path = dir / "movie.rvx";
+    const std::vector<uint8_t> good = WriteSampleMovie(dir, path);
+    const uint64_t sound = LoadLE64(&good[kOffsetSoundOffset]);
+    for (uint16_t mode : {2, 65, 261, 300}) {
+        SCOPED_TRACE(mode);
+        std::vector<uint8_t> bad = good;
+        bad[sound + 8] = uint8_t(mode);
+        bad[sound + 9] = uint8_t(mode >> 8);
+        WriteFile(path, bad);
+        std::vector<RVXProblem> problems;
+        EXPECT_EQ(FirstProblem(path, &problems), RVXError::kBadSoundTrack);
+        EXPECT_NE(problems.front().message.find("unknown SNX coding mode"), std::string::npos)
+            << problems.front().message;
+    }
 }
 
 // The digests cover every byte: no single flipped bit goes unnoticed.
@@ -221,15 +241,15 @@ TEST(RVXReader, RefusesRecordsAPlayerCouldNotDecode) {
         const char* name;
         std::vector<uint32_t> words;
     } cases[] = {
-        {"group without I frame first", {kFrameP | 1 | (1 << 16), kFrameI}},
-        {"B frame before its later reference", {kFrameI, kFrameB | 1 | (1 << 16) | (1u << 28), kFrameP | 2 | (2 << 16)}},
+        {"group without I frame first", {kRecordP | 1 | (1 << 16), kRecordI}},
+        {"B frame before its later reference", {kRecordI, kRecordB | 1 | (1 << 16) | (1u << 28), kRecordP | 2 | (2 << 16)}},
         {"P frame predicted from a B frame",
-         {kFrameI, kFrameP | 2 | (2 << 16), kFrameB | 1 | (1 << 16) | (1u << 28), kFrameP | 3 | (2 << 16)}},
-        {"reference outside the group", {kFrameI, kFrameP | 1 | (2 << 16)}},
-        {"two records for one position", {kFrameI, kFrameP | 1 | (1 << 16), kFrameP | 1 | (1 << 16)}},
-        {"second I frame", {kFrameI, kFrameI | 1}},
-        {"unknown frame type", {kFrameI, 0x3000 | 1}},
-        {"reserved bits", {kFrameI, kFrameP | 1 | (1 << 16) | (1 << 24)}},
+         {kRecordI, kRecordP | 2 | (2 << 16), kRecordB | 1 | (1 << 16) | (1u << 28), kRecordP | 3 | (2 << 16)}},
+        {"reference outside the group", {kRecordI, kRecordP | 1 | (2 << 16)}},
+        {"two records for one position", {kRecordI, kRecordP | 1 | (1 << 16), kRecordP | 1 | (1 << 16)}},
+        {"second I frame", {kRecordI, kRecordI | 1}},
+        {"unknown frame type", {kRecordI, 0x3000 | 1}},
+        {"reserved bits", {kRecordI, kRecordP | 1 | (1 << 16) | (1 << 24)}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -252,8 +272,8 @@ TEST(RVXReader, AcceptsAMovieWithoutSoundAndRepeatRecords) {
     TempDir dir;
     CRVXEncode writer;
     SetUpWriter(writer, dir.path());
-    writer.AppendRecord(kFrameI);
-    writer.AppendRecord(kFrameRepeat | 1);
+    writer.AppendRecord(kRecordI);
+    writer.AppendRecord(kRecordRepeat | 1);
     writer.AppendGroup(0, 2);
     WriteFile(writer.FrameFileName(0), PayloadOf(0));
     const fs::path path = dir / "repeat.rvx";
@@ -262,7 +282,7 @@ TEST(RVXReader, AcceptsAMovieWithoutSoundAndRepeatRecords) {
     ASSERT_TRUE(reader.Open(path));
     EXPECT_TRUE(reader.Verify());
     EXPECT_FALSE(reader.HasSound());
-    EXPECT_EQ(reader.Frames()[1].payloadLength, 0u);
+    EXPECT_EQ(reader.Frames()[1].payload_length, 0u);
 }
 
 // A few hundred bytes that claim a huge picture must not make a player build
@@ -273,8 +293,8 @@ TEST(RVXReader, RefusesPayloadsTooShortForThePicture) {
     const fs::path path = dir / "movie.rvx";
     CRVXEncode writer;
     SetUpWriter(writer, dir.path());
-    writer.AppendRecord(kFrameI);
-    writer.AppendRecord(kFrameP | 1 | (1 << kBackDistanceShift));
+    writer.AppendRecord(kRecordI);
+    writer.AppendRecord(kRecordP | 1 | (1 << kRecordBackShift));
     writer.AppendGroup(0, 2);
     WriteFile(writer.FrameFileName(0), PayloadOf(0));   // 17 bytes, the shorter
     WriteFile(writer.FrameFileName(1), PayloadOf(1));

@@ -146,7 +146,7 @@ TEST(WriteMovie, LaysOutHeaderIndexRecordsAndDigests) {
     for (int g = 0; g < 2; ++g) {
         groupOffsets.push_back(sectionStart + section.size());
         for (uint32_t word : GroupTypeWords(counts[g], 2)) {
-            const std::vector<uint8_t> payload = PayloadOf(firsts[g] + FramePosition(word));
+            const std::vector<uint8_t> payload = PayloadOf(firsts[g] + RecordPosition(word));
             uint8_t record[12];
             StoreFrameRecord(record, {word, uint32_t(payload.size()), Crc(payload)});
             section.insert(section.end(), record, record + 12);
@@ -176,9 +176,9 @@ TEST(WriteMovie, LaysOutHeaderIndexRecordsAndDigests) {
     EXPECT_EQ(Slice(file, 72, 32), std::vector<uint8_t>(32, 0));
     EXPECT_EQ(Slice(file, 144, 16), std::vector<uint8_t>(16, 0));
     for (int g = 0; g < 2; ++g) {
-        const GroupEntry entry = LoadGroupEntry(&file[288 + 24 * g]);
-        EXPECT_EQ(entry.firstFrame, firsts[g]);
-        EXPECT_EQ(entry.recordCount, counts[g]);
+        const RVXGroupEntry entry = LoadGroupEntry(&file[288 + 24 * g]);
+        EXPECT_EQ(entry.first_frame, firsts[g]);
+        EXPECT_EQ(entry.record_count, counts[g]);
         EXPECT_EQ(entry.offset, groupOffsets[g]);
         EXPECT_EQ(entry.length, groupOffsets[g + 1] - groupOffsets[g]);
     }
@@ -200,7 +200,7 @@ TEST(WriteMovie, OneFrameMovieHasOneGroupAndOneIRecord) {
     EXPECT_EQ(LoadLE32(&file[104]), 1u);
     EXPECT_EQ(LoadLE32(&file[108]), 1u);
     EXPECT_EQ(LoadLE64(&file[16]), 312u);
-    EXPECT_EQ(LoadLE32(&file[312]), kFrameI);
+    EXPECT_EQ(LoadLE32(&file[312]), kRecordI);
     EXPECT_EQ(file.size(), 312u + 12u + PayloadOf(0).size());
 }
 
@@ -267,7 +267,7 @@ TEST_F(WriteMovieFailure, MissingOrBrokenSoundFileFails) {
 
 TEST_F(WriteMovieFailure, RecordsThatDoNotMatchTheGroupsFail) {
     // A group whose coding stopped halfway leaves records without an entry.
-    writer.AppendRecord(kFrameI);
+    writer.AppendRecord(kRecordI);
     WriteFile(writer.FrameFileName(10), PayloadOf(10));
     EXPECT_FALSE(writer.WriteMovie(output, PosixFileWriteOps()));
     ExpectOldOutputAlone();

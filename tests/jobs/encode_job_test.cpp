@@ -41,7 +41,12 @@ TEST(EncodeJob, StrideIsPaddedToFourBytesAndUnknownLayoutsFail) {
     EXPECT_FALSE(job.SetSourceFormat(0x40000000, 5, 1, false));
     EXPECT_FALSE(job.SetSourceFormat(kLayoutRGB32, 0, 10, false));
     EXPECT_FALSE(job.SetSourceFormat(kLayoutRGB32, 0x10000000, 0x1000, false));  // no 64 GB pictures
+    // The movie writer's own size limit, on either side: a source it would
+    // refuse is refused before any work is done.
+    EXPECT_FALSE(job.SetSourceFormat(kLayoutRGB24, 16385, 1, false));
+    EXPECT_FALSE(job.SetSourceFormat(kLayoutRGB24, 1, 16385, false));
     EXPECT_EQ(job.Stride(), 20u);  // a refused format changes nothing
+    EXPECT_TRUE(job.SetSourceFormat(kLayoutRGB24, 16384, 2, false));
 }
 
 TEST(EncodeJob, FramesNeedAnOpenWriterAndPixels) {

@@ -6,6 +6,7 @@
 #include "pqxlib/quant_tables.h"
 #include "rvxlib/pixel_block.h"
 #include "support/bitstream.h"
+#include "support/stdio_file.h"
 
 #include <gtest/gtest.h>
 
@@ -121,7 +122,7 @@ CodedFrame CodeFrame(IRVXConvBlock& conv, const std::vector<Macroblock>& mbs, ui
     }
     FlushBits(writer);
     std::fflush(file);
-    out.bytes.resize(static_cast<std::size_t>(std::ftell(file)));
+    out.bytes.resize(static_cast<std::size_t>(TellFile(file)));
     std::rewind(file);
     EXPECT_EQ(std::fread(out.bytes.data(), 1, out.bytes.size(), file), out.bytes.size());
     std::fclose(file);

@@ -201,7 +201,14 @@ TEST(FrameDecoder, RefusesImpossibleRecordsAndSettings) {
     EXPECT_FALSE(decoder.Open(s, 0));
     s.format = 0x2004;  // no such layout
     EXPECT_FALSE(decoder.Open(s, 0));
+    // Bits the writer never stores: undefined ones and the steering bits.
+    for (uint32_t stray : {0x80u, 0x100u, 0x40000u, 0x100000u, 0x10000000u}) {
+        s.format = 0x2003 | stray;
+        EXPECT_FALSE(decoder.Open(s, 0)) << std::hex << stray;
+    }
     s.format = 0x2003;
+    s.width = 16385;  // the writer's limit holds for the reader too
+    EXPECT_FALSE(decoder.Open(s, 0));
     s.width = 0x7FFFFFFF;
     EXPECT_FALSE(decoder.Open(s, 0));
     s.width = 32;

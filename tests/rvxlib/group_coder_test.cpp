@@ -109,7 +109,7 @@ TEST(GroupCoder, RefusesUnusableSetUpsAndNotesFailedFrames) {
 
     RVXGroupSettings settings = e.coder.Settings();
     settings.frame_prefix = "/nonexistent-folder/rvxframe";
-    RVXCodecSet set{e.transform.get(), e.color.get(), e.pixel.get(), e.block.get(), e.moving.get(), e.deblock.get()};
+    RVXCodecSet set = e.codec.Set();
     ASSERT_TRUE(e.coder.Open(set, settings, 0));
     const auto frame = Source{32, 32, false}.Frame(0);
     EXPECT_TRUE(e.coder.AddFrame(frame.data()));

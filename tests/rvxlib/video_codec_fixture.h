@@ -72,12 +72,7 @@ struct Source {
 };
 
 struct Encoder {
-    std::unique_ptr<_pqxlib_::IPQXConvInterface> transform;
-    std::unique_ptr<IRVXColorSpace> color;
-    std::unique_ptr<IRVXPixelBlock> pixel;
-    std::unique_ptr<IRVXConvBlock> block;
-    std::unique_ptr<IRVXMovingBlock> moving;
-    std::unique_ptr<IRVXDeblockEdgeFilter> deblock;
+    RVXCodecObjects codec;
     CRVXGroupCoder coder;
     RVXGroupSettings settings;
     fs::path dir;
@@ -88,37 +83,13 @@ struct Encoder {
     // format: picture layout bits 0..7 | transform bits 12..16.
     Encoder(uint32_t width, uint32_t height, uint32_t format, uint16_t p, uint16_t b,
             uint16_t scene, const std::string& name, uint32_t features = 0) {
-        const bool alpha = format & 0x40;
-        const bool rgb = format & 0x10;
-        const uint32_t pw = PaddedSize(width), ph = PaddedSize(height);
-        if ((format & 0xF000) == 0x1000)
-            transform = std::make_unique<_pqxlib_::CDiff2D>();
-        else
-            transform = std::make_unique<_pqxlib_::CDCT2DFltLLM>();
-        if (alpha)
-            color = rgb ? std::unique_ptr<IRVXColorSpace>(new CRVXColorSpace32bitTo32bit(width, height, 0))
-                        : std::unique_ptr<IRVXColorSpace>(new CRVXColorSpaceRGB32bitToYUV32bit(width, height, 0));
-        else
-            color = rgb ? std::unique_ptr<IRVXColorSpace>(new CRVXColorSpace24bitTo32bit(width, height))
-                        : std::unique_ptr<IRVXColorSpace>(new CRVXColorSpaceRGB24bitToYUV32bit(width, height));
-        pixel = std::make_unique<CRVXPixelBlockUnSigned>(pw, ph);
-        switch (format & 0x3F) {
-        case 2: block = std::make_unique<CRVXConvBlockYUV422>(transform.get(), alpha); break;
-        case 3: block = std::make_unique<CRVXConvBlockYUV411>(transform.get(), alpha); break;
-        default: block = std::make_unique<CRVXConvBlock>(transform.get(), alpha); break;
-        }
-        moving = std::make_unique<CRVXMovingBlockUnSigned>(pw, ph, true);
-        if ((format & 0x1F000) == 0x2000)
-            deblock = std::make_unique<CRVXDeblockEdgeFilterUnSigned>(pw, ph);
-        else
-            deblock = std::make_unique<CRVXDeblockNullFilter>(pw, ph);
-        transform->Init(features);
-        color->Init(features);
-        pixel->Init(features);
-        block->Init(features);
-        moving->Init(features);
-        deblock->Init(features);
-
+        const bool alpha = FormatHasAlpha(format);
+        // The writer's own plan, so that the tests code what movies code.
+        const uint32_t source = alpha ? kSourceBGRA32 : kSourceBGR24;
+        CodecPlan plan;
+        const bool planned = PlanCodec(CodecUse::kEncode, width, height,
+                                       format | (source << kFormatSourceShift), &plan) &&
+                             MakeCodecObjects(plan, features, &codec);
         settings.format = format;
         settings.b_count = b;
         settings.gop_length = uint16_t(p * (b + 1) + 1);
@@ -128,9 +99,8 @@ struct Encoder {
         _pqxlib_::VideoQuantMatrices(1, settings.intra_matrix, settings.inter_matrix);
         dir = FreshDir(name);
         settings.frame_prefix = (dir / "rvxframe").string();
-        RVXCodecSet set{transform.get(), color.get(), pixel.get(), block.get(), moving.get(), deblock.get()};
-        open_ok = coder.Open(set, settings, features);
-        const std::size_t size = std::size_t(pw) * ph * 4;
+        open_ok = planned && coder.Open(codec.Set(), settings, features);
+        const std::size_t size = std::size_t(plan.padded_width) * plan.padded_height * 4;
         coder.SetFrameObserver([this, size](uint32_t n, uint32_t kind, const uint8_t* picture) {
             reconstructed[n].assign(picture, picture + size);
             kinds[n] = kind;

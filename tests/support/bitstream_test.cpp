@@ -69,7 +69,33 @@ TEST(BitWriter, SixteenBitsComeOutHighByteFirst) {
     BitStream s;
     BitStreamInit(s, m.file);
     PutBits(s, 0x12340000u, 16);
+    FlushBits(s);
     EXPECT_EQ(m.Bytes(), (std::vector<uint8_t>{0x12, 0x34}));
+}
+
+// Whole bytes wait in the writer and leave in order, with the bits around
+// them, however many there are and however they were put.
+TEST(BitWriter, GatheredBytesLeaveInOrderOnFlush) {
+    MemoryStream m;
+    BitStream s;
+    BitStreamInit(s, m.file);
+    std::vector<uint8_t> want;
+    for (int i = 0; i < 1500; ++i) {
+        PutBits(s, uint32_t(i & 0xFF) << 24, 8);
+        want.push_back(uint8_t(i));
+    }
+    std::vector<uint8_t> run(700);
+    for (std::size_t i = 0; i < run.size(); ++i) run[i] = uint8_t(3 * i);
+    PutBytes(s, run.data(), 5);
+    PutBytes(s, run.data(), run.size());
+    want.insert(want.end(), run.begin(), run.begin() + 5);
+    want.insert(want.end(), run.begin(), run.end());
+    PutBits(s, 0x80000000u, 1);
+    want.push_back(0x80);
+    EXPECT_LT(m.Bytes().size(), want.size());
+    FlushBits(s);
+    EXPECT_EQ(s.position, want.size());
+    EXPECT_EQ(m.Bytes(), want);
 }
 
 TEST(BitStreams, RandomWidthsRoundTrip) {

@@ -12,7 +12,7 @@
 #include "pqxlib/dct_float_llm_kernels.h"
 #include "pqxlib/dct_int_aan.h"
 #include "pqxlib/quant_tables.h"
-#include "support/cpu_features.h"
+#include "kernel_levels.h"
 
 using namespace _pqxlib_;
 
@@ -53,13 +53,14 @@ Block Coefficients(std::mt19937& rng, int kind) {
 
 }  // namespace
 
-TEST(TransformVariants, IntegerInverseSse2MatchesPortable) {
+TEST(DctKernels, IntegerInverseMatchesPortableAtEveryLevel) {
     const uint8_t* still[4];
     StillImageQuantTables(still);
     const uint8_t* const video[4] = {kMpegIntraMatrix, kMpegInterMatrix, kCgIntraMatrix, kCgInterMatrix};
     std::mt19937 rng(31);
     for (int variant = 0; variant < 2; ++variant) {
-        for (uint32_t features : {uint32_t{kCpuSse2}, ProcessorFeatures()}) {
+        for (const kernel_test::Level& level : kernel_test::SimdLevels()) {
+            const uint32_t features = level.features;
             for (uint16_t scale : {1, 4, 32, 65535}) {
                 for (int channels = 1; channels <= 4; ++channels) {
                     CDCT2DIntAANInv reference;
@@ -87,12 +88,13 @@ TEST(TransformVariants, IntegerInverseSse2MatchesPortable) {
     }
 }
 
-TEST(TransformVariants, FloatLoadAndStoreSse2MatchPortable) {
+TEST(DctKernels, FloatTransformMatchesPortableAtEveryLevel) {
     const uint8_t* still[4];
     StillImageQuantTables(still);
     const uint8_t* const video[4] = {kMpegIntraMatrix, kMpegInterMatrix, kCgIntraMatrix, kCgInterMatrix};
     std::mt19937 rng(41);
-    for (uint32_t features : {uint32_t{kCpuSse | kCpuSse2}, ProcessorFeatures()}) {
+    for (const kernel_test::Level& level : kernel_test::SimdLevels()) {
+        const uint32_t features = level.features;
         for (uint16_t scale : {1, 3, 32, 65535}) {
             for (int lanes = 1; lanes <= 4; ++lanes) {
                 CDCT2DFltLLM reference, fast;
@@ -123,37 +125,39 @@ TEST(TransformVariants, FloatLoadAndStoreSse2MatchPortable) {
 
 // The passes compared on their floats, before any rounding could hide a
 // difference in the last bit: ordinary, huge and tiny values and both signs.
-TEST(TransformVariants, FloatPassesSse2MatchPortableBitForBit) {
-    FloatLLMRoutines fast = FloatLLMPortable();
-    if (!FloatLLMSse2Passes(&fast)) GTEST_SKIP() << "no SSE2 passes in this build";
-    const FloatLLMRoutines portable = FloatLLMPortable();
-    using Pass = void (*)(float*, const float*);
-    const Pass pairs[4][2] = {{portable.row_forward, fast.row_forward},
-                              {portable.column_forward, fast.column_forward},
-                              {portable.row_inverse, fast.row_inverse},
-                              {portable.column_inverse, fast.column_inverse}};
-    std::mt19937 rng(43);
-    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
-    const float scales[] = {255.0f, 1e-30f, 3e37f, 65535.0f * 255.0f};
-    for (int n = 0; n < 400; ++n) {
-        alignas(16) std::array<float, 256> a;
-        for (float& v : a) v = unit(rng) * scales[n % 4];
-        for (const auto& pass : pairs) {
-            alignas(16) std::array<float, 256> x = a, y = a;
-            pass[0](x.data(), kFloatLLMConstants);
-            pass[1](y.data(), kFloatLLMConstants);
-            for (int i = 0; i < 256; ++i)
-                ASSERT_EQ(std::memcmp(&x[i], &y[i], sizeof(float)), 0) << "block " << n << " value " << i;
+TEST(DctKernels, FloatPassesMatchPortableBitForBit) {
+    const FloatLLMKernels portable = float_llm_kernels_portable();
+    for (const kernel_test::Level& level : kernel_test::SimdLevels()) {
+        SCOPED_TRACE(level.name);
+        const FloatLLMKernels fast = float_llm_kernels_for(level.features);
+        using Pass = void (*)(float*, const float*);
+        const Pass pairs[4][2] = {{portable.row_forward, fast.row_forward},
+                                  {portable.column_forward, fast.column_forward},
+                                  {portable.row_inverse, fast.row_inverse},
+                                  {portable.column_inverse, fast.column_inverse}};
+        std::mt19937 rng(43);
+        std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+        const float scales[] = {255.0f, 1e-30f, 3e37f, 65535.0f * 255.0f};
+        for (int n = 0; n < 400; ++n) {
+            alignas(16) std::array<float, 256> a;
+            for (float& v : a) v = unit(rng) * scales[n % 4];
+            for (const auto& pass : pairs) {
+                alignas(16) std::array<float, 256> x = a, y = a;
+                pass[0](x.data(), kFloatLLMConstants);
+                pass[1](y.data(), kFloatLLMConstants);
+                for (int i = 0; i < 256; ++i)
+                    ASSERT_EQ(std::memcmp(&x[i], &y[i], sizeof(float)), 0) << "block " << n << " value " << i;
+            }
         }
     }
 }
 
-TEST(TransformVariants, BlocksOffTheirAlignmentGiveTheSameResult) {
+TEST(DctKernels, BlocksOffTheirAlignmentGiveTheSameResult) {
     CDCT2DIntAANInv integer;
     CDCT2DFltLLM flt;
     std::mt19937 rng(37);
     for (IPQXConvInterface* t : {static_cast<IPQXConvInterface*>(&integer), static_cast<IPQXConvInterface*>(&flt)}) {
-        t->Init(ProcessorFeatures());
+        t->Init(DetectedProcessorFeatures());
         const Block original = Coefficients(rng, 1);
         Block aligned = original;
         alignas(16) int16_t shifted[kBlockValues + 8];

@@ -1,0 +1,142 @@
+// Where groups of pictures begin (GOP length or a scene change) and which
+// frames of a group are I, P or B, in the order they are coded. The frame
+// coding itself is in group_coder.cpp.
+
+#include <atomic>
+#include <vector>
+
+#include "rvxlib/color_space.h"
+#include "rvxlib/group_coder.h"
+#include "rvxlib/stage_timer.h"
+
+namespace _rvxlib_ {
+namespace {
+
+enum class PlannedType { I, P, B };
+
+}  // namespace
+
+bool CRVXGroupCoder::AddFrame(const uint8_t* source) {
+    if (!store_ || !source || finished_) return false;
+    uint8_t* picture = nullptr;
+    if (store_->AcquireFrame(&picture) != kFrameStoreOk) {
+        failed_ = true;
+        return false;
+    }
+    codecs_.color->ConvertPicture(source, picture);
+    const uint32_t n = next_frame_;
+    if (n == 0) {
+        Note(CodeIFrame(0));
+        group_start_ = 0;
+    } else if (n >= group_start_ + settings_.gop_length || IsSceneChange(n)) {
+        Note(CodeIFrame(n));
+        Note(CodeGroup(group_start_, n - group_start_));
+        group_start_ = n;
+    }
+    next_frame_ = n + 1;
+    return true;
+}
+
+bool CRVXGroupCoder::FinishFrames() {
+    if (!store_ || next_frame_ == 0) return false;
+    // The open group is coded once; coding it again would re-code its frames
+    // from their reconstructions and append its records a second time.
+    if (finished_) return true;
+    finished_ = true;
+    const bool coded = CodeGroup(group_start_, next_frame_ - group_start_);
+    Note(coded);
+    return coded;
+}
+
+bool CRVXGroupCoder::IsSceneChange(uint32_t n) {
+    uint8_t* previous = nullptr;
+    uint8_t* current = nullptr;
+    if (!store_ || n == 0 || store_->GetFramePicture(n - 1, &previous) != kFrameStoreOk ||
+        store_->GetFramePicture(n, &current) != kFrameStoreOk)
+        return true;
+    const uint32_t columns = codecs_.pixel->MacroblockColumns();
+    const uint32_t rows = codecs_.pixel->MacroblockRows();
+    const uint64_t limit = (uint64_t(settings_.scene_change) * columns * rows) >> 8;
+    // The count only grows, so the answer is the same however the rows are
+    // shared out; once the limit is reached it cannot change and the
+    // remaining tests are skipped.
+    std::atomic<uint64_t> unmatched{0};
+    for (Lane& lane : lanes_) {
+        lane.moving->SetReference(previous);
+        lane.pixel->SetSourcePicture(current);
+        lane.moving->SetCurrent(lane.pixel->Buffer());
+    }
+    // One macroblock per item: a thread held up elsewhere then keeps the
+    // others waiting for one test at most.
+    RunRows(columns * rows, [&](Lane& lane, uint32_t index) {
+        if (unmatched.load(std::memory_order_relaxed) >= limit) return;
+        StageTimer timer(measure_, lane.times.motion);
+        const uint32_t i = index / columns, j = index % columns;
+        lane.pixel->LoadMacroblock(j, i);
+        if (!lane.moving->TestMatch(int32_t(16 * j), int32_t(16 * i), settings_.weights,
+                                    settings_.threshold))
+            unmatched.fetch_add(1, std::memory_order_relaxed);
+    });
+    return unmatched.load() >= limit;
+}
+
+bool CRVXGroupCoder::CodeGroup(uint32_t first, uint32_t count) {
+    if (!store_ || count == 0) return false;
+    std::vector<PlannedType> plan(count);
+    uint32_t run = 0;
+    for (uint32_t j = 0; j < count; ++j) {
+        uint32_t kind = kFrameUncoded;
+        store_->GetFrameKind(first + j, &kind, nullptr, nullptr);
+        if (kind == kFrameKindI) {
+            plan[j] = PlannedType::I;
+        } else if (run < settings_.b_count) {
+            plan[j] = PlannedType::B;
+            ++run;
+        } else {
+            plan[j] = PlannedType::P;
+            run = 0;
+        }
+    }
+    // A group never ends on a B frame: it would have no later reference.
+    if (plan[count - 1] == PlannedType::B) plan[count - 1] = PlannedType::P;
+
+    uint32_t last_ref = first, next_ref = first;
+    for (uint32_t j = 0; j < count;) {
+        const uint32_t g = first + j;
+        switch (plan[j]) {
+        case PlannedType::I:
+            records_.push_back({kRecordI | j, 0, 0});
+            last_ref = next_ref = first;
+            store_->ReleaseFrame(g);
+            ++j;
+            break;
+        case PlannedType::P:
+            if (g == next_ref) {  // coded on the earlier visit
+                last_ref = next_ref;
+                ++j;
+                break;
+            }
+            if (!CodePFrame(g, last_ref)) return false;
+            store_->ReleaseFrame(g);
+            records_.push_back({kRecordP | j | ((g - last_ref) & kRecordBackMask) << kRecordBackShift, 0, 0});
+            next_ref = g;
+            // The B frames between the two references come next.
+            j = last_ref - first + 1;
+            break;
+        case PlannedType::B:
+            if (last_ref < g && g < next_ref) {
+                if (!CodeBFrame(g, last_ref, next_ref)) return false;
+                store_->ReleaseFrame(g);
+                records_.push_back({kRecordB | j | ((g - last_ref) & kRecordBackMask) << kRecordBackShift |
+                                        ((next_ref - g) & kRecordForwardMask) << kRecordForwardShift,
+                                    0, 0});
+            }
+            ++j;
+            break;
+        }
+    }
+    groups_.push_back({first, count, 0, 0});
+    return true;
+}
+
+}  // namespace _rvxlib_

@@ -1,0 +1,110 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <iterator>
+#include <random>
+
+#include "kernel_levels.h"
+#include "rvxlib/motion_kernels.h"
+
+using namespace _rvxlib_;
+
+namespace {
+
+void ExpectSameAsPortable(const MotionKernels& fast) {
+    const MotionKernels portable = motion_kernels_portable();
+    std::mt19937 rng(17);
+    alignas(16) int16_t cur[1024];
+    alignas(16) uint8_t ref[20 * 96];
+    alignas(16) uint8_t a[17 * 80], b[17 * 80];
+    for (int round = 0; round < 200; ++round) {
+        for (auto& v : ref) v = uint8_t(rng());
+        for (int i = 0; i < 1024; ++i) {
+            switch (round % 4) {
+            case 0: cur[i] = int16_t(rng() & 255); break;
+            case 1: cur[i] = int16_t(rng()); break;  // any working value
+            case 2: cur[i] = (i & 4) ? -32768 : 32767; break;
+            default: cur[i] = -32768; break;  // the largest sums
+            }
+        }
+        if (round % 4 == 3) std::fill(std::begin(ref), std::end(ref), uint8_t(255));
+        uint32_t want[4], got[4];
+        portable.ssd16x16(cur, ref + (round % 5) * 4, 96, want);
+        fast.ssd16x16(cur, ref + (round % 5) * 4, 96, got);
+        for (int k = 0; k < 4; ++k) ASSERT_EQ(got[k], want[k]) << round;
+        if (motion_block_is_narrow(cur)) {
+            fast.ssd16xn_narrow(cur, ref + (round % 5) * 4, 96, 16, got);
+            for (int k = 0; k < 4; ++k) ASSERT_EQ(got[k], want[k]) << "narrow " << round;
+        }
+        portable.activity16x16(cur, want);
+        fast.activity16x16(cur, got);
+        for (int k = 0; k < 4; ++k) ASSERT_EQ(got[k], want[k]) << "activity " << round;
+        const int hx = round & 1, hy = (round >> 1) & 1;
+        portable.halfpel(a, 80, ref + 4, 96, hx, hy);
+        fast.halfpel(b, 80, ref + 4, 96, hx, hy);
+        for (int r = 0; r < 16; ++r)
+            for (int i = 0; i < 64; ++i) ASSERT_EQ(a[80 * r + i], b[80 * r + i]) << round;
+    }
+}
+
+// The fast cost for picture blocks at the edges of its range: differences of
+// -32768 and 32767, whose paired squares reach 2^31, and the wrapped sums.
+void ExpectNarrowSameAsPortable(const MotionKernels& fast) {
+    const MotionKernels portable = motion_kernels_portable();
+    std::mt19937 rng(5);
+    alignas(16) int16_t cur[1024];
+    alignas(16) uint8_t ref[16 * 64];
+    for (int round = 0; round < 60; ++round) {
+        for (int i = 0; i < 1024; ++i) {
+            const int16_t edge = ((i >> (round % 3)) & 1) ? INT16_MAX : kNarrowSampleMin;
+            cur[i] = round < 20 ? edge : int16_t(kNarrowSampleMin + int(rng() % (INT16_MAX - kNarrowSampleMin + 1)));
+        }
+        for (int i = 0; i < 1024; ++i) ref[i] = cur[i] < 0 ? 255 : (round & 1 ? 0 : uint8_t(rng()));
+        ASSERT_TRUE(motion_block_is_narrow(cur));
+        uint32_t want[4], got[4], top[4], bottom[4];
+        portable.ssd16x16(cur, ref, 64, want);
+        fast.ssd16xn_narrow(cur, ref, 64, 16, got);
+        for (int k = 0; k < 4; ++k) ASSERT_EQ(got[k], want[k]) << round;
+        // Costs taken in two halves add up to the whole, wrapped alike.
+        const int rows = 1 + round % 15;
+        fast.ssd16xn_narrow(cur, ref, 64, rows, top);
+        fast.ssd16xn_narrow(cur + 64 * rows, ref + 64 * rows, 64, 16 - rows, bottom);
+        for (int k = 0; k < 4; ++k) ASSERT_EQ(uint32_t(top[k] + bottom[k]), want[k]) << round;
+    }
+    cur[77] = kNarrowSampleMin - 1;
+    EXPECT_FALSE(motion_block_is_narrow(cur));
+}
+
+// Adding and subtracting a prediction at the extremes of the working values:
+// the sums wrap in 16 bits alike.
+void ExpectPredictionSameAsPortable(const MotionKernels& fast) {
+    const MotionKernels portable = motion_kernels_portable();
+    std::mt19937 rng(23);
+    alignas(16) int16_t a[1024], b[1024];
+    alignas(16) uint8_t pred[16 * 72];
+    for (int round = 0; round < 50; ++round) {
+        for (int i = 0; i < 1024; ++i) a[i] = round % 3 == 0 ? int16_t((i & 1) ? 32767 : -32768) : int16_t(rng());
+        for (auto& v : pred) v = round % 2 ? uint8_t(rng()) : 255;
+        std::copy(std::begin(a), std::end(a), b);
+        portable.add_prediction(a, pred + 4, 72);
+        fast.add_prediction(b, pred + 4, 72);
+        ASSERT_TRUE(std::equal(std::begin(a), std::end(a), b)) << "add " << round;
+        portable.subtract_prediction(a, pred + 4, 72);
+        fast.subtract_prediction(b, pred + 4, 72);
+        ASSERT_TRUE(std::equal(std::begin(a), std::end(a), b)) << "subtract " << round;
+    }
+}
+
+}  // namespace
+
+TEST(MotionKernels, EveryLevelMatchesThePortableRoutines) {
+    ExpectNarrowSameAsPortable(motion_kernels_portable());
+    for (const kernel_test::Level& level : kernel_test::SimdLevels()) {
+        SCOPED_TRACE(level.name);
+        const MotionKernels fast = motion_kernels_for(level.features);
+        ExpectSameAsPortable(fast);
+        ExpectNarrowSameAsPortable(fast);
+        ExpectPredictionSameAsPortable(fast);
+    }
+}
