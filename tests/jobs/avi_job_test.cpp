@@ -93,9 +93,9 @@ TEST_F(AviJob, EncodesEveryPictureAtTheFilesOwnRateWithItsSound) {
     EXPECT_EQ(reader.RateDenominator(), 1001u);
     ASSERT_TRUE(reader.HasSound());
     EXPECT_EQ(reader.Sound().channels, 2);
-    EXPECT_EQ(reader.Sound().sampleRate, 44100u);
+    EXPECT_EQ(reader.Sound().sample_rate, 44100u);
     // Every sample of the file's sound, as ffmpeg itself decodes it.
-    EXPECT_EQ(reader.Sound().sampleFrames, DecodedSound(dir, avi, "s16le").size() / 4);
+    EXPECT_EQ(_snxlib_::SNXSampleFrames(reader.Sound()), DecodedSound(dir, avi, "s16le").size() / 4);
     ASSERT_GE(progress.size(), 12u);
     EXPECT_EQ(progress[0], avi + "をエンコード中... 1/12");
     EXPECT_EQ(progress[11], avi + "をエンコード中... 12/12");
@@ -123,10 +123,10 @@ TEST_F(AviJob, EightBitMp3AndMissingSound) {
         EXPECT_EQ(reader.FrameCount(), 25u) << c.sound;
         EXPECT_EQ(reader.HasSound(), c.sample_rate != 0) << c.sound;
         if (c.sample_rate) {
-            EXPECT_EQ(reader.Sound().sampleRate, uint32_t(c.sample_rate));
+            EXPECT_EQ(reader.Sound().sample_rate, uint32_t(c.sample_rate));
             // Within one coded sound frame of ffmpeg's own decoding.
             const double expected = double(DecodedSound(dir, avi, "s16le").size()) / 2;
-            EXPECT_NEAR(double(reader.Sound().sampleFrames), expected, 1152) << c.sound;
+            EXPECT_NEAR(double(_snxlib_::SNXSampleFrames(reader.Sound())), expected, 1152) << c.sound;
         }
     }
 }

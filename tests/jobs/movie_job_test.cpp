@@ -105,10 +105,10 @@ TEST_F(MovieJobTest, EachContainerEncodesEveryPictureAtItsRateWithItsSound) {
         EXPECT_EQ(reader.RateNumerator(), c.rate_numerator);
         EXPECT_EQ(reader.RateDenominator(), 1000u);
         ASSERT_TRUE(reader.HasSound());
-        EXPECT_EQ(reader.Sound().sampleRate, static_cast<uint32_t>(sample_rate));
+        EXPECT_EQ(reader.Sound().sample_rate, static_cast<uint32_t>(sample_rate));
         EXPECT_EQ(reader.Sound().channels, 1u);
         // Codec delay and padding move the end by a few milliseconds only.
-        EXPECT_NEAR(double(reader.Sound().sampleFrames) / sample_rate, seconds, 0.06);
+        EXPECT_NEAR(double(_snxlib_::SNXSampleFrames(reader.Sound())) / sample_rate, seconds, 0.06);
     }
 }
 
