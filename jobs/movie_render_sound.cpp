@@ -1,18 +1,9 @@
 #include "jobs/movie_render_sound.h"
 
-#include <gst/app/gstappsink.h>
 #include <gst/audio/audio.h>
 #include <gst/gst.h>
 
 namespace {
-
-GstFlowReturn OnNewSample(GstAppSink* sink, gpointer self) {
-    GstSample* sample = gst_app_sink_pull_sample(sink);
-    if (!sample) return GST_FLOW_EOS;
-    const int result = static_cast<CMovieRenderSound*>(self)->Render(sample);
-    gst_sample_unref(sample);
-    return static_cast<GstFlowReturn>(result);
-}
 
 bool ReadAudioInfo(GstCaps* caps, GstAudioInfo& info) {
     return caps && gst_audio_info_from_caps(&info, caps) && GST_AUDIO_INFO_FORMAT(&info) == GST_AUDIO_FORMAT_S16LE &&
@@ -22,27 +13,10 @@ bool ReadAudioInfo(GstCaps* caps, GstAudioInfo& info) {
 
 }  // namespace
 
-CMovieRenderSound::CMovieRenderSound(std::mutex& lock) : lock_(lock) {
-    sink_ = gst_element_factory_make("appsink", "Encode Render Sound");
-    if (!sink_) return;
-    gst_object_ref_sink(sink_);
-    GstCaps* caps = gst_caps_from_string("audio/x-raw,format=S16LE,layout=interleaved");
-    g_object_set(sink_, "caps", caps, "sync", FALSE, "max-buffers", 1u, "drop", FALSE, "enable-last-sample",
-                 FALSE, nullptr);
-    gst_caps_unref(caps);
-    GstAppSinkCallbacks callbacks{};
-    callbacks.new_sample = &OnNewSample;
-    gst_app_sink_set_callbacks(GST_APP_SINK(sink_), &callbacks, this, nullptr);
-}
-
-CMovieRenderSound::~CMovieRenderSound() {
-    if (sink_) gst_object_unref(sink_);
-}
+CMovieRenderSound::CMovieRenderSound(std::mutex& lock) : CMovieSink(lock, "Encode Render Sound", "audio/x-raw,format=S16LE,layout=interleaved") {}
 
 bool CMovieRenderSound::ReadFormat() {
-    if (!sink_) return false;
-    GstPad* pad = gst_element_get_static_pad(sink_, "sink");
-    GstCaps* caps = pad ? gst_pad_get_current_caps(pad) : nullptr;
+    GstCaps* caps = NegotiatedCaps();
     GstAudioInfo info;
     const bool ok = ReadAudioInfo(caps, info);
     if (ok) {
@@ -56,18 +30,11 @@ bool CMovieRenderSound::ReadFormat() {
         format_.bits_per_sample = 16;
     }
     if (caps) gst_caps_unref(caps);
-    if (pad) gst_object_unref(pad);
     return ok;
 }
 
-void CMovieRenderSound::PostError(const std::string& text) {
-    GError* error = g_error_new_literal(GST_STREAM_ERROR, GST_STREAM_ERROR_FORMAT, text.c_str());
-    gst_element_post_message(sink_, gst_message_new_error(GST_OBJECT(sink_), error, nullptr));
-    g_error_free(error);
-}
-
 int CMovieRenderSound::Render(GstSample* sample) {
-    if (stopping_) return GST_FLOW_FLUSHING;
+    if (Stopping()) return GST_FLOW_FLUSHING;
     // The staged file has one header for the whole movie; sound that changes
     // its rate or channels midway would be written as noise.
     GstAudioInfo info;

@@ -10,14 +10,6 @@
 
 namespace {
 
-GstFlowReturn OnNewSample(GstAppSink* sink, gpointer self) {
-    GstSample* sample = gst_app_sink_pull_sample(sink);
-    if (!sample) return GST_FLOW_EOS;
-    const int result = static_cast<CMovieRenderSurface*>(self)->Render(sample);
-    gst_sample_unref(sample);
-    return static_cast<GstFlowReturn>(result);
-}
-
 bool ReadVideoInfo(GstCaps* caps, GstVideoInfo& info) {
     return caps && gst_video_info_from_caps(&info, caps) &&
            (GST_VIDEO_INFO_FORMAT(&info) == GST_VIDEO_FORMAT_BGRx ||
@@ -26,30 +18,11 @@ bool ReadVideoInfo(GstCaps* caps, GstVideoInfo& info) {
 
 }  // namespace
 
-CMovieRenderSurface::CMovieRenderSurface(std::mutex& lock) : lock_(lock) {
-    sink_ = gst_element_factory_make("appsink", "Encode Render Surface");
-    if (!sink_) return;
-    gst_object_ref_sink(sink_);
-    GstCaps* caps = gst_caps_from_string("video/x-raw,format=(string){BGRx,BGRA}");
-    // Without a clock every picture is handed on as soon as it is decoded;
-    // one buffer and no dropping keeps the decoder waiting while the encoder
-    // works, so memory does not grow with the length of the movie.
-    g_object_set(sink_, "caps", caps, "sync", FALSE, "max-buffers", 1u, "drop", FALSE, "enable-last-sample",
-                 FALSE, nullptr);
-    gst_caps_unref(caps);
-    GstAppSinkCallbacks callbacks{};
-    callbacks.new_sample = &OnNewSample;
-    gst_app_sink_set_callbacks(GST_APP_SINK(sink_), &callbacks, this, nullptr);
-}
-
-CMovieRenderSurface::~CMovieRenderSurface() {
-    if (sink_) gst_object_unref(sink_);
-}
+CMovieRenderSurface::CMovieRenderSurface(std::mutex& lock)
+    : CMovieSink(lock, "Encode Render Surface", "video/x-raw,format=(string){BGRx,BGRA}") {}
 
 bool CMovieRenderSurface::ReadFormat() {
-    if (!sink_) return false;
-    GstPad* pad = gst_element_get_static_pad(sink_, "sink");
-    GstCaps* caps = pad ? gst_pad_get_current_caps(pad) : nullptr;
+    GstCaps* caps = NegotiatedCaps();
     GstVideoInfo info;
     const bool ok = ReadVideoInfo(caps, info);
     if (ok) {
@@ -60,7 +33,6 @@ bool CMovieRenderSurface::ReadFormat() {
         format_.rate_denominator = GST_VIDEO_INFO_FPS_D(&info);
     }
     if (caps) gst_caps_unref(caps);
-    if (pad) gst_object_unref(pad);
     return ok;
 }
 
@@ -74,14 +46,8 @@ int64_t CMovieRenderSurface::PrerollFrameDuration() const {
     return GST_CLOCK_TIME_IS_VALID(duration) ? static_cast<int64_t>(duration / 100) : 0;
 }
 
-void CMovieRenderSurface::PostError(const std::string& text) {
-    GError* error = g_error_new_literal(GST_STREAM_ERROR, GST_STREAM_ERROR_FORMAT, text.c_str());
-    gst_element_post_message(sink_, gst_message_new_error(GST_OBJECT(sink_), error, nullptr));
-    g_error_free(error);
-}
-
 int CMovieRenderSurface::Render(GstSample* sample) {
-    if (stopping_) return GST_FLOW_FLUSHING;
+    if (Stopping()) return GST_FLOW_FLUSHING;
     GstVideoInfo info;
     if (!ReadVideoInfo(gst_sample_get_caps(sample), info)) {
         PostError("a picture arrived without a 32-bit format");

@@ -4,16 +4,13 @@
 // as tight top-down rows, to its delegate under its own lock on the
 // pipeline's streaming thread.
 
-#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "jobs/movie_sink.h"
 #include "support/delegate.h"
-
-typedef struct _GstElement GstElement;
-typedef struct _GstSample GstSample;
 
 // What the sink accepted when it connected (read after preroll).
 struct MoviePictureFormat {
@@ -25,17 +22,12 @@ struct MoviePictureFormat {
     int32_t rate_denominator = 1;
 };
 
-class CMovieRenderSurface {
+class CMovieRenderSurface : public CMovieSink {
 public:
     using FrameDelegate = delegate<long, void*, void, void, void, void>;
 
     explicit CMovieRenderSurface(std::mutex& lock);
-    ~CMovieRenderSurface();
-    CMovieRenderSurface(const CMovieRenderSurface&) = delete;
-    CMovieRenderSurface& operator=(const CMovieRenderSurface&) = delete;
 
-    // The appsink; this object keeps a reference of its own.
-    GstElement* Element() const { return sink_; }
     // Reads the negotiated caps; false when the sink never connected.
     bool ReadFormat();
     const MoviePictureFormat& Format() const { return format_; }
@@ -45,19 +37,11 @@ public:
     // The delegate gets tight top-down rows of Format()'s size; a negative
     // result ends the stream with an error.
     void SetDelegate(const FrameDelegate& frame) { frame_ = frame; }
-    // From now on pictures are refused rather than handed on.
-    void SetStopping() { stopping_ = true; }
 
-    // One decoded sample, on the streaming thread: a GstFlowReturn.
-    int Render(GstSample* sample);
+    int Render(GstSample* sample) override;
 
 private:
-    void PostError(const std::string& text);
-
-    std::mutex& lock_;
-    GstElement* sink_ = nullptr;
     FrameDelegate frame_;
     MoviePictureFormat format_;
     std::vector<uint8_t> tight_;  // rows repacked when the buffer's stride is wider
-    std::atomic<bool> stopping_{false};
 };
