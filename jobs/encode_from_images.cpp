@@ -11,6 +11,16 @@
 #include "support/graphic_loader.h"
 #include "support/surface.h"
 
+namespace {
+
+// The loader's own words on why an image was refused, as a suffix.
+std::string LoaderReason(const CGraphicLoader& loader) {
+    const std::string& why = loader.FailureReason();
+    return why.empty() ? std::string() : " (" + why + ")";
+}
+
+}  // namespace
+
 bool IsWaveFile(const std::string& path) {
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) return false;
@@ -77,7 +87,7 @@ bool CEncodeFromSeqFile::DiscoverSequence(const std::string& path) {
     }
     first.source->SetDefaultFormats(PF_X8R8G8B8, PF_A8R8G8B8);
     if (!first.source->LoadFile(path, first.loader.get())) {
-        SetFailureReason(path + ": the image could not be read");
+        SetFailureReason(path + ": the image could not be read" + LoaderReason(*first.loader));
         return false;
     }
     int32_t w = 0, h = 0;
@@ -120,7 +130,7 @@ CEncodeFromSeqFile::LoadedFrame CEncodeFromSeqFile::LoadFrame(ImageSlot& slot,
     LoadedFrame frame;
     CPlaneSurface& source = *slot.source;
     if (!source.LoadFile(name, slot.loader.get())) {
-        frame.failure = name + ": the image could not be read";
+        frame.failure = name + ": the image could not be read" + LoaderReason(*slot.loader);
         return frame;
     }
     // Every picture must have the first one's size and pixel form; another

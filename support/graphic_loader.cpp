@@ -37,18 +37,24 @@ CGraphicLoader::CGraphicLoader() : reader_(PlatformFileReader()) {}
 CGraphicLoader::~CGraphicLoader() = default;
 
 int32_t CGraphicLoader::LoadFile(const std::string& name) {
+    failure_.clear();
     if (!reader_.open || !reader_.size || !reader_.read || !reader_.close) return 0;
     const FileHandle file = reader_.open(name.c_str(), kFileAccessRead, kFileShareRead,
                                          kFileOpenExisting);
-    if (file == 0) return 0;
+    if (file == 0) {
+        failure_ = "the file could not be opened";
+        return 0;
+    }
     const int64_t size = reader_.size(file);
     if (size < 0 || size > kMaxImageFileBytes) {
         reader_.close(file);
+        failure_ = "the file is too large for an image";
         return 0;
     }
     std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[static_cast<std::size_t>(size) + 1]);
     if (!buffer) {
         reader_.close(file);
+        failure_ = "out of memory";
         return 0;
     }
     // A short read would leave part of the buffer undefined: only a file read
@@ -64,12 +70,16 @@ int32_t CGraphicLoader::LoadFile(const std::string& name) {
         done += got;
     }
     reader_.close(file);
-    if (done != static_cast<std::size_t>(size)) return 0;
+    if (done != static_cast<std::size_t>(size)) {
+        failure_ = "the file could not be read to its end";
+        return 0;
+    }
     return Decode(buffer.get(), done);
 }
 
 int32_t CGraphicLoader::Decode(const void* data, std::size_t size) {
     FreeImage();
+    failure_.clear();
     if (data == nullptr) return 0;
     const auto* bytes = static_cast<const uint8_t*>(data);
     const StillImageCodec* still = GetStillImageCodec();
@@ -80,13 +90,18 @@ int32_t CGraphicLoader::Decode(const void* data, std::size_t size) {
         BitmapInfoHeader header;
         if (!codec->read_header(&header, bytes, size)) continue;
         std::unique_ptr<DibBitmap> bitmap = codec->decode(bytes, size);
-        if (!bitmap) continue;
+        if (!bitmap) {
+            const char* why = codec->refusal ? codec->refusal(bytes, size) : nullptr;
+            if (why != nullptr && failure_.empty()) failure_ = why;
+            continue;
+        }
         // Sizes always describe the bitmap actually held, whatever the file said.
         header.width = bitmap->Width();
         header.height = bitmap->Height();
         header.bit_count = static_cast<uint16_t>(bitmap->BitCount());
         header_ = header;
         bitmap_ = std::move(bitmap);
+        failure_.clear();
         return 1;
     }
     header_ = BitmapInfoHeader{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
