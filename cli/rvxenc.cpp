@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <new>
 #include <string>
 #include <utility>
 
@@ -103,11 +104,20 @@ int main(int argc, char** argv) {
     sigaddset(&signals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-    if (kind == "avi") return RunJob<CEncodeFromAVI>(host, args, signals);
-    if (kind == "movie") return RunJob<CEncodeFromDirectShow>(host, args, signals);
+    // The jobs turn running out of memory into a failure of their own; this
+    // catches what is left (the job objects themselves), so the program
+    // still ends with its message and the work directory removed.
+    try {
+        if (kind == "avi") return RunJob<CEncodeFromAVI>(host, args, signals);
+        if (kind == "movie") return RunJob<CEncodeFromDirectShow>(host, args, signals);
 
-    const std::string wave = host.GetControlText(kIdWavePath);
-    if (!wave.empty() && !IsWaveFile(wave))
-        std::fprintf(stderr, "rvxenc: %s is not a WAVE file; the movie will have no sound\n", wave.c_str());
-    return RunJob<CEncodeFromSeqFile>(host, args, signals);
+        const std::string wave = host.GetControlText(kIdWavePath);
+        if (!wave.empty() && !IsWaveFile(wave))
+            std::fprintf(stderr, "rvxenc: %s is not a WAVE file; the movie will have no sound\n", wave.c_str());
+        return RunJob<CEncodeFromSeqFile>(host, args, signals);
+    } catch (const std::bad_alloc&) {
+        host.EndProgressLine();
+        std::fprintf(stderr, "rvxenc: %s: the movie was not written (out of memory)\n", args.output.c_str());
+        return kExitFailed;
+    }
 }

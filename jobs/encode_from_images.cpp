@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <future>
+#include <new>
 
 #include "jobs/control_ids.h"
 #include "jobs/job_messages.h"
@@ -56,6 +57,18 @@ CEncodeFromSeqFile::~CEncodeFromSeqFile() {
 }
 
 int32_t CEncodeFromSeqFile::Load() {
+    try {
+        return LoadSteps();
+    } catch (const std::bad_alloc&) {
+        for (ImageSlot& slot : slots_) slot = ImageSlot();
+        if (!work_directory_.empty()) RemoveWorkDirectory(work_directory_);
+        work_directory_.clear();
+        SetFailureReason("out of memory");
+        return kJobFail;
+    }
+}
+
+int32_t CEncodeFromSeqFile::LoadSteps() {
     sound_path_.clear();
     const std::string wave = page_->GetControlText(kIdWavePath);
     if (!wave.empty() && IsWaveFile(wave)) sound_path_ = wave;
@@ -176,6 +189,10 @@ CEncodeFromSeqFile::LoadedFrame CEncodeFromSeqFile::LoadFrame(ImageSlot& slot,
 }
 
 int32_t CEncodeFromSeqFile::Run() {
+    return RunCatchingOutOfMemory([this] { return EncodeSequence(); });
+}
+
+int32_t CEncodeFromSeqFile::EncodeSequence() {
     ImageSlot& first = slots_[0];
     CPlaneSurface* encode_surface = first.conversion ? first.conversion.get() : first.source.get();
     if (!encode_surface) return FailRun("the job was not loaded");

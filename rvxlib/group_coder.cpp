@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <new>
 
 #include "pqxlib/conv_interface.h"
 #include "rvxlib/block_convert.h"
@@ -156,8 +157,12 @@ std::string CRVXGroupCoder::FrameFileName(uint32_t n) const {
 bool CRVXGroupCoder::AddFrame(const uint8_t* source) {
     if (!store_ || !source || finished_) return false;
     uint8_t* picture = nullptr;
-    if (store_->AcquireFrame(&picture) != kFrameStoreOk) {
+    const int32_t acquired = store_->AcquireFrame(&picture);
+    if (acquired != kFrameStoreOk) {
         failed_ = true;
+        // The one failure a caller can do nothing about but give up: it is
+        // reported as such rather than as a frame that would not code.
+        if (acquired == kFrameStoreOutOfMemory) throw std::bad_alloc();
         return false;
     }
     codecs_.color->ConvertPicture(source, picture);
