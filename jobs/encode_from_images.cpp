@@ -9,15 +9,19 @@
 #include "jobs/job_messages.h"
 #include "jobs/work_directory.h"
 #include "rvxlib/row_workers.h"
+#include "support/allocation_failure.h"
 #include "support/graphic_loader.h"
 #include "support/surface.h"
 
 namespace {
 
-// The loader's own words on why an image was refused, as a suffix.
+// The loader's own words on why an image was refused, as a suffix; memory
+// that ran out for the picture it would have filled counts as such too.
 std::string LoaderReason(const CGraphicLoader& loader) {
+    const bool out_of_memory = TakeAllocationFailure();
     const std::string& why = loader.FailureReason();
-    return why.empty() ? std::string() : " (" + why + ")";
+    if (!why.empty()) return " (" + why + ")";
+    return out_of_memory ? " (out of memory)" : std::string();
 }
 
 }  // namespace
@@ -99,6 +103,7 @@ bool CEncodeFromSeqFile::DiscoverSequence(const std::string& path) {
         return false;
     }
     first.source->SetDefaultFormats(PF_X8R8G8B8, PF_A8R8G8B8);
+    TakeAllocationFailure();  // only this load's failures count
     if (!first.source->LoadFile(path, first.loader.get())) {
         SetFailureReason(path + ": the image could not be read" + LoaderReason(*first.loader));
         return false;
@@ -142,6 +147,7 @@ CEncodeFromSeqFile::LoadedFrame CEncodeFromSeqFile::LoadFrame(ImageSlot& slot,
                                                               const std::string& name) const {
     LoadedFrame frame;
     CPlaneSurface& source = *slot.source;
+    TakeAllocationFailure();  // only this load's failures count
     if (!source.LoadFile(name, slot.loader.get())) {
         frame.failure = name + ": the image could not be read" + LoaderReason(*slot.loader);
         return frame;

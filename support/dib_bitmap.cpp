@@ -1,4 +1,5 @@
 #include "support/dib_bitmap.h"
+#include "support/allocation_failure.h"
 #include "support/byte_order.h"
 
 #include "support/pixel_convert.h"
@@ -58,7 +59,10 @@ std::unique_ptr<DibBitmap> DibBitmap::Create(const BitmapInfoHeader& header,
 
     std::unique_ptr<DibBitmap> bitmap(new DibBitmap);
     bitmap->pixels_.reset(new (std::nothrow) uint8_t[static_cast<std::size_t>(pitch * height)]());
-    if (!bitmap->pixels_) return nullptr;
+    if (!bitmap->pixels_) {
+        NoteAllocationFailure();
+        return nullptr;
+    }
     bitmap->header_ = header;
     bitmap->header_.size = kInfoHeaderSize;
     bitmap->header_.height = static_cast<int32_t>(height);

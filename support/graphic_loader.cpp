@@ -1,5 +1,6 @@
 #include "support/graphic_loader.h"
 
+#include "support/allocation_failure.h"
 #include "support/image_codec.h"
 #include "support/pixel_convert.h"
 #include "support/pixel_format.h"
@@ -54,6 +55,7 @@ int32_t CGraphicLoader::LoadFile(const std::string& name) {
     std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[static_cast<std::size_t>(size) + 1]);
     if (!buffer) {
         reader_.close(file);
+        NoteAllocationFailure();
         failure_ = "out of memory";
         return 0;
     }
@@ -82,6 +84,7 @@ int32_t CGraphicLoader::Decode(const void* data, std::size_t size) {
     failure_.clear();
     if (data == nullptr) return 0;
     const auto* bytes = static_cast<const uint8_t*>(data);
+    TakeAllocationFailure();
     const StillImageCodec* still = GetStillImageCodec();
     const ImageCodec* codecs[] = {&PngImageCodec(), still ? &still->reader : nullptr,
                                   &BmpImageCodec()};
@@ -105,6 +108,11 @@ int32_t CGraphicLoader::Decode(const void* data, std::size_t size) {
         return 1;
     }
     header_ = BitmapInfoHeader{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    // A bitmap that could not be had says more than any format's complaint.
+    if (TakeAllocationFailure()) {
+        failure_ = "out of memory";
+        NoteAllocationFailure();  // still there for whoever reports the load
+    }
     return 0;
 }
 
