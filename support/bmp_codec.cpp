@@ -116,8 +116,10 @@ const char* PlanBmp(const uint8_t* data, std::size_t size, BmpPlan* plan) {
     if (info.compression != kCompressionNone) {
         if (bits != 16 && bits != 32) return "BMP bit-field masks need 16 or 32 bits per pixel";
         // The masks follow a 40-byte header (three, or four with alpha), or
-        // sit inside a longer one, alpha from 56 bytes on.
-        const bool with_alpha = info.compression == kCompressionAlphaBitFields || info.size >= 56;
+        // sit inside a longer one, alpha from 56 bytes on; a 52-byte header
+        // has no place for one.
+        const bool with_alpha = info.size >= 56 ||
+                                (info.size == kInfoHeaderSize && info.compression == kCompressionAlphaBitFields);
         const uint64_t masks = kFileHeaderSize + kInfoHeaderSize;
         const uint64_t mask_bytes = with_alpha ? 16 : 12;
         if (masks + mask_bytes > size) return "the BMP file ends inside its bit-field masks";

@@ -83,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else if (bit_fields) {
         file.insert(file.end(), mask_bytes, mask_bytes + (compression == 6 ? 16 : 12));
     }
-    const bool alpha_mask = (compression == 6 || header_size >= 56) && masks[3] != 0;
+    const bool alpha_mask = (header_size >= 56 || (header_size == 40 && compression == 6)) && masks[3] != 0;
     const uint32_t entries = bits <= 8 ? (colours_used == 0 || colours_used > (1u << bits) ? 1u << bits : colours_used) : 0;
     const size_t table_offset = file.size();
     for (uint32_t i = 0; i < 4 * entries; ++i) file.push_back(in.Byte());
