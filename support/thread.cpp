@@ -1,6 +1,7 @@
 #include "support/thread.h"
 
 #include <chrono>
+#include <new>
 #include <system_error>
 
 namespace {
@@ -39,6 +40,8 @@ int32_t CThread::Start() {
             thread_ = std::thread([this] { exit_code_ = ThreadMain(); });
         } catch (const std::system_error&) {
             // No thread, so no started signal will ever come.
+            return 0;
+        } catch (const std::bad_alloc&) {
             return 0;
         }
         running_.store(true);
