@@ -57,9 +57,9 @@ std::unique_ptr<DibBitmap> DibBitmap::Create(const BitmapInfoHeader& header,
     const int64_t pitch = RowPitch(width, bits);
     if (pitch > kMaxBitmapBytes || pitch * height > kMaxBitmapBytes) return nullptr;
 
-    std::unique_ptr<DibBitmap> bitmap(new DibBitmap);
-    bitmap->pixels_.reset(new (std::nothrow) uint8_t[static_cast<std::size_t>(pitch * height)]());
-    if (!bitmap->pixels_) {
+    std::unique_ptr<DibBitmap> bitmap(new (std::nothrow) DibBitmap);
+    if (bitmap) bitmap->pixels_.reset(new (std::nothrow) uint8_t[static_cast<std::size_t>(pitch * height)]());
+    if (!bitmap || !bitmap->pixels_) {
         NoteAllocationFailure();
         return nullptr;
     }

@@ -92,7 +92,14 @@ int32_t CGraphicLoader::Decode(const void* data, std::size_t size) {
         if (codec == nullptr || !codec->probe(bytes, size)) continue;
         BitmapInfoHeader header;
         if (!codec->read_header(&header, bytes, size)) continue;
-        std::unique_ptr<DibBitmap> bitmap = codec->decode(bytes, size);
+        // The loader never throws: a decode that ran out of memory is a
+        // failed load that says so.
+        std::unique_ptr<DibBitmap> bitmap;
+        try {
+            bitmap = codec->decode(bytes, size);
+        } catch (const std::bad_alloc&) {
+            NoteAllocationFailure();
+        }
         if (!bitmap) {
             const char* why = codec->refusal ? codec->refusal(bytes, size) : nullptr;
             if (why != nullptr && failure_.empty()) failure_ = why;

@@ -13,30 +13,33 @@ std::atomic<long> g_count{0};
 std::atomic<bool> g_fired{false};
 thread_local bool t_exempt = false;
 
-void* AllocateNoThrow(std::size_t size, std::size_t alignment) noexcept;
-
-void* AllocateNoThrowOrThrow(std::size_t size, std::size_t alignment) {
-    void* p = AllocateNoThrow(size, alignment);
-    if (p == nullptr) throw std::bad_alloc();
-    return p;
-}
-
-void* Allocate(std::size_t size, std::size_t alignment) {
-    if (t_exempt) return AllocateNoThrowOrThrow(size, alignment);
-    g_count.fetch_add(1, std::memory_order_relaxed);
-    if (g_armed.load(std::memory_order_relaxed) && size >= g_min_bytes.load(std::memory_order_relaxed) &&
-        g_left.fetch_sub(1) == 0) {
-        g_fired.store(true);
-        throw std::bad_alloc();
-    }
-    return AllocateNoThrowOrThrow(size, alignment);
-}
-
-void* AllocateNoThrow(std::size_t size, std::size_t alignment) noexcept {
+void* AllocateRaw(std::size_t size, std::size_t alignment) noexcept {
     if (size == 0) size = 1;
     return alignment <= alignof(std::max_align_t)
                ? std::malloc(size)
                : std::aligned_alloc(alignment, (size + alignment - 1) / alignment * alignment);
+}
+
+// True for the one allocation the armed limit picks.
+bool PickedToFail(std::size_t size) noexcept {
+    if (t_exempt) return false;
+    g_count.fetch_add(1, std::memory_order_relaxed);
+    if (g_armed.load(std::memory_order_relaxed) && size >= g_min_bytes.load(std::memory_order_relaxed) &&
+        g_left.fetch_sub(1) == 0) {
+        g_fired.store(true);
+        return true;
+    }
+    return false;
+}
+
+void* Allocate(std::size_t size, std::size_t alignment) {
+    void* p = PickedToFail(size) ? nullptr : AllocateRaw(size, alignment);
+    if (p == nullptr) throw std::bad_alloc();
+    return p;
+}
+
+void* AllocateNoThrow(std::size_t size, std::size_t alignment) noexcept {
+    return PickedToFail(size) ? nullptr : AllocateRaw(size, alignment);
 }
 
 }  // namespace

@@ -1,13 +1,13 @@
 #pragma once
 // A replacement for the global operator new of this test program alone: once
-// armed, one chosen allocation throws std::bad_alloc, as if memory ran out
-// just there. The nothrow forms are left alone.
+// armed, one chosen allocation fails (std::bad_alloc, or null from the
+// nothrow forms), as if memory ran out just there.
 
 #include <cstddef>
 
 namespace allocation_limit {
 
-// The allocation after `allowed` more throwing allocations of at least
+// The allocation after `allowed` more allocations of at least
 // `min_bytes` bytes fails, once; every other allocation succeeds.
 void FailAfter(long allowed, std::size_t min_bytes = 0);
 void Disarm();
