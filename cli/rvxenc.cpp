@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <new>
 #include <set>
 #include <string>
 #include <utility>
@@ -75,9 +76,17 @@ JobOutcome EncodeOne(TerminalHost& host, const std::string& source, const std::s
         host.SetText(kIdOutputFile, output);
         for (uint32_t id : {kIdImagePath, kIdAviPath, kIdMoviePath}) host.SetText(id, "");
         host.SetText(SourcePathControl(kind), source);
-        if (kind == "avi") outcome = RunJob<CEncodeFromAVI>(host, signals);
-        else if (kind == "movie") outcome = RunJob<CEncodeFromDirectShow>(host, signals);
-        else outcome = RunJob<CEncodeFromSeqFile>(host, signals);
+        // The jobs turn running out of memory into a failure of their own;
+        // this catches what is left (the job objects themselves), so the
+        // program still ends with its message and the work directory removed.
+        try {
+            if (kind == "avi") outcome = RunJob<CEncodeFromAVI>(host, signals);
+            else if (kind == "movie") outcome = RunJob<CEncodeFromDirectShow>(host, signals);
+            else outcome = RunJob<CEncodeFromSeqFile>(host, signals);
+        } catch (const std::bad_alloc&) {
+            outcome.result = "failed";
+            outcome.reason = "out of memory";
+        }
         outcome.seconds = host.Seconds();
     }
     outcome.output = output;

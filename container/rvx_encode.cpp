@@ -4,6 +4,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <random>
 #include <system_error>
 
@@ -222,15 +223,45 @@ bool CRVXEncode::WriteMovie(const fs::path& output, const FileWriteOps& ops) {
     const fs::path temporary = TemporaryNameBeside(output);
     const FileHandle handle = ops.open(temporary.c_str(), kFileAccessWrite, 0, kFileCreateAlways);
     if (handle == 0) return false;
-    bool ok = AssembleMovie(handle, ops);
+    bool ok = false;
+    try {
+        ok = AssembleMovie(handle, ops);
+    } catch (...) {
+        // Out of memory part-way: the job reports it, and no partial movie
+        // may stay behind.
+        ops.close(handle);
+        std::error_code ignored;
+        fs::remove(temporary, ignored);
+        throw;
+    }
     if (ops.close(handle) == 0) ok = false;
     std::error_code error;
     if (ok) {
         fs::rename(temporary, output, error);
         if (error) ok = false;
     }
-    if (!ok) fs::remove(temporary, error);
-    return ok;
+    if (!ok) {
+        fs::remove(temporary, error);
+        return false;
+    }
+    // Only a complete movie may replace the payload files: after a failed
+    // write (a full disk) they are all still there for another attempt.
+    // Assembly checked that the groups' record counts cover the records in
+    // order. The movie is complete whatever happens here: files that cannot
+    // be removed for want of memory go with the work directory.
+    try {
+        size_t next = 0;
+        for (const auto& group : Groups()) {
+            for (uint32_t i = 0; i < group.record_count; ++i) {
+                const _rvxlib_::RVXFrameRecord& record = Records()[next++];
+                if (RecordType(record.type) == kRecordRepeat) continue;
+                fs::remove(FrameFileName(group.first_frame + RecordPosition(record.type)), error);
+            }
+        }
+        if (!sound_path_.empty()) fs::remove(sound_path_, error);
+    } catch (const std::bad_alloc&) {
+    }
+    return true;
 }
 
 bool CRVXEncode::AssembleMovie(FileHandle handle, const FileWriteOps& ops) {
@@ -272,8 +303,6 @@ bool CRVXEncode::AssembleMovie(FileHandle handle, const FileWriteOps& ops) {
             } else {
                 const fs::path name = FrameFileName(group.first_frame + RecordPosition(record.type));
                 if (!ReadPayloadFile(name, payload, &record.length)) return false;
-                std::error_code ignored;
-                fs::remove(name, ignored);
                 crc.Init();
                 crc.Update(payload.data(), record.length);
                 record.crc = crc.Final();
@@ -334,8 +363,6 @@ bool CRVXEncode::AssembleMovie(FileHandle handle, const FileWriteOps& ops) {
             if (n < piece.size()) break;
         }
         if (std::ferror(in.get())) return false;
-        std::error_code ignored;
-        fs::remove(sound_path_, ignored);
         sha.Final();
         StoreLE64(header_.data() + kOffsetSoundOffset, running);
         StoreLE64(header_.data() + kOffsetSoundLength, size);

@@ -3,13 +3,28 @@
 #include <cstdio>
 #include <cstring>
 #include <future>
+#include <new>
 
 #include "jobs/control_ids.h"
 #include "jobs/job_messages.h"
 #include "jobs/work_directory.h"
 #include "rvxlib/row_workers.h"
+#include "support/allocation_failure.h"
 #include "support/graphic_loader.h"
 #include "support/surface.h"
+
+namespace {
+
+// The loader's own words on why an image was refused, as a suffix; memory
+// that ran out for the picture it would have filled counts as such too.
+std::string LoaderReason(const CGraphicLoader& loader) {
+    const bool out_of_memory = TakeAllocationFailure();
+    const std::string& why = loader.FailureReason();
+    if (!why.empty()) return " (" + why + ")";
+    return out_of_memory ? " (out of memory)" : std::string();
+}
+
+}  // namespace
 
 bool IsWaveFile(const std::string& path) {
     std::FILE* f = std::fopen(path.c_str(), "rb");
@@ -46,6 +61,18 @@ CEncodeFromSeqFile::~CEncodeFromSeqFile() {
 }
 
 int32_t CEncodeFromSeqFile::Load() {
+    try {
+        return LoadSteps();
+    } catch (const std::bad_alloc&) {
+        for (ImageSlot& slot : slots_) slot = ImageSlot();
+        if (!work_directory_.empty()) RemoveWorkDirectory(work_directory_);
+        work_directory_.clear();
+        SetFailureReason("out of memory");
+        return kJobFail;
+    }
+}
+
+int32_t CEncodeFromSeqFile::LoadSteps() {
     sound_path_.clear();
     const std::string wave = page_->GetControlText(kIdWavePath);
     if (!wave.empty() && IsWaveFile(wave)) sound_path_ = wave;
@@ -76,8 +103,9 @@ bool CEncodeFromSeqFile::DiscoverSequence(const std::string& path) {
         return false;
     }
     first.source->SetDefaultFormats(PF_X8R8G8B8, PF_A8R8G8B8);
+    TakeAllocationFailure();  // only this load's failures count
     if (!first.source->LoadFile(path, first.loader.get())) {
-        SetFailureReason(path + ": the image could not be read");
+        SetFailureReason(path + ": the image could not be read" + LoaderReason(*first.loader));
         return false;
     }
     int32_t w = 0, h = 0;
@@ -119,8 +147,9 @@ CEncodeFromSeqFile::LoadedFrame CEncodeFromSeqFile::LoadFrame(ImageSlot& slot,
                                                               const std::string& name) const {
     LoadedFrame frame;
     CPlaneSurface& source = *slot.source;
+    TakeAllocationFailure();  // only this load's failures count
     if (!source.LoadFile(name, slot.loader.get())) {
-        frame.failure = name + ": the image could not be read";
+        frame.failure = name + ": the image could not be read" + LoaderReason(*slot.loader);
         return frame;
     }
     // Every picture must have the first one's size and pixel form; another
@@ -166,6 +195,10 @@ CEncodeFromSeqFile::LoadedFrame CEncodeFromSeqFile::LoadFrame(ImageSlot& slot,
 }
 
 int32_t CEncodeFromSeqFile::Run() {
+    return RunCatchingOutOfMemory([this] { return EncodeSequence(); });
+}
+
+int32_t CEncodeFromSeqFile::EncodeSequence() {
     ImageSlot& first = slots_[0];
     CPlaneSurface* encode_surface = first.conversion ? first.conversion.get() : first.source.get();
     if (!encode_surface) return FailRun("the job was not loaded");

@@ -53,6 +53,8 @@ private:
     // takes; null pixels and the reason when the image is unusable. Touches
     // nothing outside the slot, so it may run beside the encoder.
     LoadedFrame LoadFrame(ImageSlot& slot, const std::string& name) const;
+    int32_t LoadSteps();
+    int32_t EncodeSequence();
     static void Release(ImageSlot& slot);
     bool MakeSlot(ImageSlot& slot) const;
 

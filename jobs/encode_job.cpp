@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <new>
 #include <system_error>
 
 #include "jobs/control_ids.h"
@@ -124,10 +125,12 @@ int32_t CEncodeRVXFile::FinishRun(IThread& thread) {
     if (!thread.CanContinue()) return FailRun("stopped");
 
     const std::string output = owner_->GetControlText(kIdOutputFile);
+    std::string written = output;  // copied before the movie exists, so taking it cannot fail after
     if (WriteOutput(output) != kJobOk) {
         owner_->PostJobMessage(MSG_JOB_FAILED);
         return kJobFail;
     }
+    written_output_.swap(written);
     // A stop that arrived while the movie was written still means the user
     // abandoned the job: it must not leave a movie that looks finished.
     if (!thread.CanContinue()) {
@@ -136,6 +139,7 @@ int32_t CEncodeRVXFile::FinishRun(IThread& thread) {
         return FailRun("stopped");
     }
     owner_->PostJobMessage(MSG_JOB_DONE);
+    written_output_.clear();
     return kJobOk;
 }
 
@@ -143,6 +147,35 @@ int32_t CEncodeRVXFile::FailRun(const std::string& reason) {
     SetFailureReason(reason);
     owner_->PostJobMessage(MSG_JOB_FAILED);
     return kJobFail;
+}
+
+int32_t CEncodeRVXFile::RunCatchingOutOfMemory(const std::function<int32_t()>& steps) {
+    const char* reason = nullptr;
+    try {
+        return steps();
+    } catch (const std::bad_alloc&) {
+        reason = "out of memory";
+    } catch (const std::system_error& error) {
+        // Threads fail to start for want of memory for their stacks.
+        if (error.code() != std::errc::resource_unavailable_try_again &&
+            error.code() != std::errc::not_enough_memory) {
+            throw;
+        }
+        reason = "out of memory: a thread could not be started";
+    }
+    // The writer holds the pictures and threads; freeing them first gives
+    // the failure report room, and the output was never written.
+    writer_.reset();
+    flip_buffer_ = std::vector<uint8_t>();
+    // A movie written just before the failure must not look like the result
+    // of a job that reports it failed.
+    if (!written_output_.empty()) {
+        std::error_code ec;
+        std::filesystem::remove(written_output_, ec);
+        written_output_.clear();
+    }
+    failure_reason_.clear();
+    return FailRun(reason);
 }
 
 void CEncodeRVXFile::SetFailureReason(const std::string& reason) {

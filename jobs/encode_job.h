@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -67,6 +68,11 @@ protected:
     int32_t FinishRun(IThread& thread);
     // Posts MSG_JOB_FAILED; the reason is kept for FailureReason.
     int32_t FailRun(const std::string& reason);
+    // Runs a job's steps on its thread. Running out of memory anywhere in
+    // them (a picture buffer, the encoder's threads, a loader started with
+    // std::async) fails the job with "out of memory" and drops the writer
+    // with what it holds, instead of ending the program; no output is left.
+    int32_t RunCatchingOutOfMemory(const std::function<int32_t()>& steps);
     void SetFailureReason(const std::string& reason);
 
     IJobHost* owner_;
@@ -88,6 +94,8 @@ protected:
 private:
     MovieWriterFactory writer_factory_ = &CreateRVXMovieWriter;
     std::string failure_reason_;
+    // The movie FinishRun wrote, until the run has reported its end.
+    std::string written_output_;
 };
 
 // "%sをエンコード中... %d/%d" and its relatives.

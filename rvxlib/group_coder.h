@@ -75,7 +75,8 @@ public:
     // expects. Coding failures are not reported here: a frame that failed has
     // no payload file, which the container then finds missing (HasFailed
     // tells at once). Returns false only when the picture could not be
-    // stored at all, or after FinishFrames.
+    // stored at all, or after FinishFrames; throws std::bad_alloc when there
+    // was no memory to store it.
     bool AddFrame(const uint8_t* source);
     // Codes the open group; false when no frame was ever added or coding
     // failed. Later calls do nothing, and AddFrame refuses frames after it

@@ -3,6 +3,7 @@
 // coding itself is in group_coder.cpp.
 
 #include <atomic>
+#include <new>
 #include <vector>
 
 #include "rvxlib/color_space.h"
@@ -19,8 +20,12 @@ enum class PlannedType { I, P, B };
 bool CRVXGroupCoder::AddFrame(const uint8_t* source) {
     if (!store_ || !source || finished_) return false;
     uint8_t* picture = nullptr;
-    if (store_->AcquireFrame(&picture) != kFrameStoreOk) {
+    const int32_t acquired = store_->AcquireFrame(&picture);
+    if (acquired != kFrameStoreOk) {
         failed_ = true;
+        // The one failure a caller can do nothing about but give up: it is
+        // reported as such rather than as a frame that would not code.
+        if (acquired == kFrameStoreOutOfMemory) throw std::bad_alloc();
         return false;
     }
     codecs_.color->ConvertPicture(source, picture);

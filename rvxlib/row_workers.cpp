@@ -16,17 +16,27 @@ uint32_t WorkerThreadCount() {
 }
 
 CRowWorkers::CRowWorkers(uint32_t helpers) {
-    threads_.reserve(helpers);
-    for (uint32_t k = 0; k < helpers; ++k) threads_.emplace_back([this, k] { HelperLoop(k + 1); });
+    // A thread that cannot be created (no memory, a process limit) must not
+    // leave the ones already running unjoined: that would end the program.
+    try {
+        threads_.reserve(helpers);
+        for (uint32_t k = 0; k < helpers; ++k) threads_.emplace_back([this, k] { HelperLoop(k + 1); });
+    } catch (...) {
+        StopHelpers();
+        throw;
+    }
 }
 
-CRowWorkers::~CRowWorkers() {
+CRowWorkers::~CRowWorkers() { StopHelpers(); }
+
+void CRowWorkers::StopHelpers() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
     }
     wake_.notify_all();
     for (auto& thread : threads_) thread.join();
+    threads_.clear();
 }
 
 // Items are claimed one at a time: a single macroblock's search is already

@@ -24,7 +24,9 @@ class CRowWorkers {
 public:
     using Task = std::function<void(uint32_t lane, uint32_t item)>;
 
-    // Starts `helpers` threads that sleep until Run hands them work.
+    // Starts `helpers` threads that sleep until Run hands them work. Throws
+    // (std::bad_alloc, std::system_error) when they cannot all be started,
+    // after ending those that were.
     explicit CRowWorkers(uint32_t helpers);
     ~CRowWorkers();
     CRowWorkers(const CRowWorkers&) = delete;
@@ -39,6 +41,7 @@ public:
 
 private:
     void HelperLoop(uint32_t lane);
+    void StopHelpers();
     void Drain(uint32_t lane);
 
     std::vector<std::thread> threads_;

@@ -1,4 +1,5 @@
 #include "support/dib_bitmap.h"
+#include "support/allocation_failure.h"
 #include "support/byte_order.h"
 
 #include "support/pixel_convert.h"
@@ -56,9 +57,12 @@ std::unique_ptr<DibBitmap> DibBitmap::Create(const BitmapInfoHeader& header,
     const int64_t pitch = RowPitch(width, bits);
     if (pitch > kMaxBitmapBytes || pitch * height > kMaxBitmapBytes) return nullptr;
 
-    std::unique_ptr<DibBitmap> bitmap(new DibBitmap);
-    bitmap->pixels_.reset(new (std::nothrow) uint8_t[static_cast<std::size_t>(pitch * height)]());
-    if (!bitmap->pixels_) return nullptr;
+    std::unique_ptr<DibBitmap> bitmap(new (std::nothrow) DibBitmap);
+    if (bitmap) bitmap->pixels_.reset(new (std::nothrow) uint8_t[static_cast<std::size_t>(pitch * height)]());
+    if (!bitmap || !bitmap->pixels_) {
+        NoteAllocationFailure();
+        return nullptr;
+    }
     bitmap->header_ = header;
     bitmap->header_.size = kInfoHeaderSize;
     bitmap->header_.height = static_cast<int32_t>(height);

@@ -1,5 +1,6 @@
 #include "support/graphic_loader.h"
 
+#include "support/allocation_failure.h"
 #include "support/image_codec.h"
 #include "support/pixel_convert.h"
 #include "support/pixel_format.h"
@@ -37,18 +38,25 @@ CGraphicLoader::CGraphicLoader() : reader_(PlatformFileReader()) {}
 CGraphicLoader::~CGraphicLoader() = default;
 
 int32_t CGraphicLoader::LoadFile(const std::string& name) {
+    failure_.clear();
     if (!reader_.open || !reader_.size || !reader_.read || !reader_.close) return 0;
     const FileHandle file = reader_.open(name.c_str(), kFileAccessRead, kFileShareRead,
                                          kFileOpenExisting);
-    if (file == 0) return 0;
+    if (file == 0) {
+        failure_ = "the file could not be opened";
+        return 0;
+    }
     const int64_t size = reader_.size(file);
     if (size < 0 || size > kMaxImageFileBytes) {
         reader_.close(file);
+        failure_ = "the file is too large for an image";
         return 0;
     }
     std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[static_cast<std::size_t>(size) + 1]);
     if (!buffer) {
         reader_.close(file);
+        NoteAllocationFailure();
+        failure_ = "out of memory";
         return 0;
     }
     // A short read would leave part of the buffer undefined: only a file read
@@ -64,14 +72,19 @@ int32_t CGraphicLoader::LoadFile(const std::string& name) {
         done += got;
     }
     reader_.close(file);
-    if (done != static_cast<std::size_t>(size)) return 0;
+    if (done != static_cast<std::size_t>(size)) {
+        failure_ = "the file could not be read to its end";
+        return 0;
+    }
     return Decode(buffer.get(), done);
 }
 
 int32_t CGraphicLoader::Decode(const void* data, std::size_t size) {
     FreeImage();
+    failure_.clear();
     if (data == nullptr) return 0;
     const auto* bytes = static_cast<const uint8_t*>(data);
+    TakeAllocationFailure();
     const StillImageCodec* still = GetStillImageCodec();
     const ImageCodec* codecs[] = {&PngImageCodec(), still ? &still->reader : nullptr,
                                   &BmpImageCodec()};
@@ -79,17 +92,34 @@ int32_t CGraphicLoader::Decode(const void* data, std::size_t size) {
         if (codec == nullptr || !codec->probe(bytes, size)) continue;
         BitmapInfoHeader header;
         if (!codec->read_header(&header, bytes, size)) continue;
-        std::unique_ptr<DibBitmap> bitmap = codec->decode(bytes, size);
-        if (!bitmap) continue;
+        // The loader never throws: a decode that ran out of memory is a
+        // failed load that says so.
+        std::unique_ptr<DibBitmap> bitmap;
+        try {
+            bitmap = codec->decode(bytes, size);
+        } catch (const std::bad_alloc&) {
+            NoteAllocationFailure();
+        }
+        if (!bitmap) {
+            const char* why = codec->refusal ? codec->refusal(bytes, size) : nullptr;
+            if (why != nullptr && failure_.empty()) failure_ = why;
+            continue;
+        }
         // Sizes always describe the bitmap actually held, whatever the file said.
         header.width = bitmap->Width();
         header.height = bitmap->Height();
         header.bit_count = static_cast<uint16_t>(bitmap->BitCount());
         header_ = header;
         bitmap_ = std::move(bitmap);
+        failure_.clear();
         return 1;
     }
     header_ = BitmapInfoHeader{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    // A bitmap that could not be had says more than any format's complaint.
+    if (TakeAllocationFailure()) {
+        failure_ = "out of memory";
+        NoteAllocationFailure();  // still there for whoever reports the load
+    }
     return 0;
 }
 

@@ -49,12 +49,16 @@ public:
     int32_t GetFileReader(FileReaderTable* table) override;
 
     const BitmapInfoHeader& InfoHeader() const { return header_; }
+    // Why the last Decode or LoadFile failed, for a person; empty after a
+    // success or when the format gave no reason.
+    const std::string& FailureReason() const { return failure_; }
     const DibBitmap* Bitmap() const { return bitmap_.get(); }
 
 private:
     FileReaderTable reader_;
     BitmapInfoHeader header_{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     std::unique_ptr<DibBitmap> bitmap_;
+    std::string failure_;
 };
 
 enum SaveKind : int32_t { kSaveBMP = 0, kSavePNG = 1, kSavePQX = 2 };

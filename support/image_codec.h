@@ -19,6 +19,9 @@ struct ImageCodec {
     bool (*read_header)(BitmapInfoHeader* header, const uint8_t* data, std::size_t size) = nullptr;
     // The decoded bitmap, bottom-up, or null.
     std::unique_ptr<DibBitmap> (*decode)(const uint8_t* data, std::size_t size) = nullptr;
+    // Why data that passed the probe cannot be decoded, for a person; null
+    // when the codec has nothing more to say than that it failed.
+    const char* (*refusal)(const uint8_t* data, std::size_t size) = nullptr;
 };
 
 struct StillImageCodec {

@@ -3,6 +3,7 @@
 // keep no objects with destructors alive across libpng calls, and whatever
 // must outlive an error sits in a state record owned by the caller.
 
+#include "support/allocation_failure.h"
 #include "support/image_codec.h"
 #include "support/pixel_format.h"
 
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <vector>
 
 namespace {
@@ -165,7 +167,13 @@ bool DecodeInto(PngDecodeState* state) {
     header.bit_count = bits;
     header.x_pels_per_meter = header.y_pels_per_meter = kDefaultPixelsPerMetre;
     header.clr_used = bits == 8 ? 256 : 0;
-    state->bitmap = DibBitmap::Create(header, bits == 8 ? GreyColourTable(8) : std::vector<uint32_t>{});
+    // Out of memory here must not unwind past libpng's structures: it is a
+    // failed decode like any other, and the structures are freed below.
+    try {
+        state->bitmap = DibBitmap::Create(header, bits == 8 ? GreyColourTable(8) : std::vector<uint32_t>{});
+    } catch (const std::bad_alloc&) {
+        NoteAllocationFailure();
+    }
     if (!state->bitmap) png_error(png, "bitmap not created");
 
     const int passes = png_set_interlace_handling(png);

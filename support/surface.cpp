@@ -8,6 +8,8 @@
 #include <climits>
 #include <new>
 
+#include "support/allocation_failure.h"
+
 namespace {
 
 // Keeps at most `limit` UTF-8 characters.
@@ -335,7 +337,10 @@ int32_t CPlaneSurface::CreateWithFormat(int32_t width, int32_t height, uint32_t 
     if (pitch > INT32_MAX || pitch * height > PTRDIFF_MAX) return 0;
     // Not cleared: a fresh surface holds whatever the heap gave.
     pixels_ = new (std::nothrow) uint8_t[static_cast<std::size_t>(pitch * height)];
-    if (pixels_ == nullptr) return 0;
+    if (pixels_ == nullptr) {
+        NoteAllocationFailure();
+        return 0;
+    }
     desc_.format = format;
     desc_.width = width;
     desc_.height = height;

@@ -1,6 +1,7 @@
 #include "support/thread.h"
 
 #include <chrono>
+#include <new>
 #include <system_error>
 
 namespace {
@@ -13,7 +14,9 @@ CThread::CThread() = default;
 
 CThread::~CThread() { Stop(); }
 
-bool CThread::IsRunning() const { return thread_.joinable(); }
+// The flag mirrors whether thread_ holds a thread, so that callers on any
+// thread can ask without touching the thread object Start and Stop replace.
+bool CThread::IsRunning() const { return running_.load(); }
 
 bool CThread::OnWorkerThread() const {
     const uint32_t id = thread_id_.load();
@@ -23,18 +26,25 @@ bool CThread::OnWorkerThread() const {
 int32_t CThread::Start() {
     // The worker cannot end itself to start again.
     if (OnWorkerThread()) return 0;
-    Stop();
+    std::lock_guard<std::mutex> control(control_mutex_);
+    RequestStop();
+    JoinWorker();
     started_.Reset();
     suspended_.store(false);
     stop_.Reset();
     wake_.Reset();
 
-    CScopedLock hold(lock_);
-    try {
-        thread_ = std::thread([this] { exit_code_ = ThreadMain(); });
-    } catch (const std::system_error&) {
-        // No thread, so no started signal will ever come.
-        return 0;
+    {
+        CScopedLock hold(lock_);
+        try {
+            thread_ = std::thread([this] { exit_code_ = ThreadMain(); });
+        } catch (const std::system_error&) {
+            // No thread, so no started signal will ever come.
+            return 0;
+        } catch (const std::bad_alloc&) {
+            return 0;
+        }
+        running_.store(true);
     }
     return started_.Wait(IEvent::kInfinite);
 }
@@ -83,18 +93,25 @@ int32_t CThread::Stop() {
     // Asked first: the worker may run before Start has finished storing the
     // thread object, so only its own id tells it who it is.
     if (OnWorkerThread()) return 0;
-    if (!IsRunning()) return 1;
-    if (suspended_.load()) Resume();
+    std::lock_guard<std::mutex> control(control_mutex_);
+    JoinWorker();
+    return 1;
+}
 
+void CThread::JoinWorker() {
+    if (!IsRunning()) return;
+    if (suspended_.load()) Resume();
     std::thread worker;
     {
         CScopedLock hold(lock_);
         worker = std::move(thread_);
-        thread_id_.store(0);
-        if (worker.joinable()) worker.join();
+        running_.store(false);
     }
+    // Joined without the lock: the worker's last Sleep may still Resume,
+    // which takes it.
+    if (worker.joinable()) worker.join();
+    thread_id_.store(0);
     suspended_.store(false);
-    return 1;
 }
 
 int32_t CThread::CanContinue() {

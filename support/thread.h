@@ -65,11 +65,14 @@ public:
 
 private:
     bool IsRunning() const;
+    // Ends the current worker, if any; the caller holds control_mutex_.
+    void JoinWorker();
     bool OnWorkerThread() const;
     // Blocks the worker while it is suspended and no stop is requested.
     void ParkWhileSuspended();
 
-    std::thread thread_;
+    std::thread thread_;  // replaced only under lock_
+    std::atomic<bool> running_{false};
     std::atomic<uint32_t> thread_id_{0};
     std::atomic<bool> suspended_{false};
     CCriticalSection lock_;
@@ -81,6 +84,9 @@ private:
     int mode_ = 0;
     int32_t exit_code_ = 0;
 
+    // Serialises Start and Stop, so one cannot start a worker while the
+    // other is still joining the last one.
+    std::mutex control_mutex_;
     std::mutex park_mutex_;
     std::condition_variable park_cond_;
 };

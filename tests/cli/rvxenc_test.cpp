@@ -168,3 +168,28 @@ TEST(Rvxenc, ParallelEncodesOfAGreyRunGiveIdenticalMovies) {
     EXPECT_EQ(reader.FormatFlags() & 0xFF, 0x50u);  // grey runs keep their level as alpha
     EXPECT_EQ(WorkDirectories(), before);
 }
+
+// Memory running out under a capped address space, at the picture's load
+// (400 MB) or in the encoder (900 MB): a failure that says so, no movie, no
+// work directory left.
+TEST(Rvxenc, OutOfMemoryEndsTheRunAsAFailureAndCleansUp) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "sanitizers reserve more address space than the cap allows";
+#endif
+    TempDir dir("cli-oom");
+    const std::string pattern = dir / "big%04d.png";
+    ASSERT_EQ(std::system(("ffmpeg -hide_banner -nostdin -loglevel error -y -f lavfi -i color=c=0x3070a0:s=8000x8000 "
+                           "-frames:v 2 -start_number 1 '" + pattern + "'").c_str()),
+              0);
+    const fs::path work = dir.path() / "tmp";
+    fs::create_directories(work);
+    for (int kilobytes : {400000, 900000}) {
+        SCOPED_TRACE(kilobytes);
+        const Result r = RunCommand("ulimit -v " + std::to_string(kilobytes) + "; TMPDIR='" + work.string() + "/' " +
+                                  kRvxenc + " '" + (dir / "big0001.png") + "' -o '" + (dir / "out.rvx") + "' --quiet");
+        EXPECT_EQ(r.exit_code, 1) << r.output;
+        EXPECT_NE(r.output.find("out of memory"), std::string::npos) << r.output;
+        EXPECT_FALSE(fs::exists(dir / "out.rvx"));
+        EXPECT_TRUE(fs::is_empty(work)) << "a work directory was left behind";
+    }
+}

@@ -354,3 +354,27 @@ TEST(WriteMovieOps, UnopenableOutputFails) {
     // The frame files were not touched.
     EXPECT_TRUE(fs::exists(writer.FrameFileName(0)));
 }
+
+// A disk that fills up while the movie is assembled must not cost the coded
+// frames or the sound: they stay until a movie is complete, so the same
+// writer can try again once there is room.
+TEST_F(WriteMovieFailure, AFullDiskKeepsThePayloadFilesForAnotherAttempt) {
+    TempDir sound_dir;
+    const fs::path sound = sound_dir / "tmpsnd.snx";
+    WriteFile(sound, MakeSnx(2, 44100, 1000));
+    writer.SetSoundFile(sound);
+    for (int writes : {0, 5, 12}) {
+        SCOPED_TRACE(writes);
+        failing::Reset();
+        failing::writesLeft = writes;
+        EXPECT_FALSE(writer.WriteMovie(output, failing::Ops()));
+        failing::Reset();
+        ExpectOldOutputAlone();
+        for (uint32_t n = 0; n < 10; ++n) EXPECT_TRUE(fs::exists(writer.FrameFileName(n))) << n;
+        EXPECT_TRUE(fs::exists(sound));
+    }
+    ASSERT_TRUE(writer.WriteMovie(output, PosixFileWriteOps()));
+    EXPECT_EQ(ReadFile(output).size(), LoadLE64(ReadFile(output).data() + 8));
+    for (const auto& entry : fs::directory_iterator(dir.path())) EXPECT_EQ(entry.path(), output);
+    EXPECT_FALSE(fs::exists(sound));
+}

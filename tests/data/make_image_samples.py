@@ -85,6 +85,42 @@ def bmp(path, bits, pixel_bytes, table=b"", top_down=False):
         f.write(head + info + table + image)
 
 
+def bmp_ex(path, bits, pixel_bytes, header_size=40, compression=0, masks=(), table=b"", colours_used=None,
+           top_down=False, image=None):
+    """A BMP with any header size, compression word and bit-field masks.
+    Masks go inside a header of 52 bytes or more, else right after it."""
+    if image is None:
+        pitch = (W * bits // 8 + 3) & ~3
+        rows = []
+        for y in range(H):
+            row = pixel_bytes(y)
+            rows.append(row + b"\x00" * (pitch - len(row)))
+        if not top_down:
+            rows.reverse()
+        image = b"".join(rows)
+    head_size = 12 if header_size == 12 else 40
+    if header_size == 12:
+        info = struct.pack("<IHHHH", 12, W, H, 1, bits)
+    else:
+        used = len(table) // 4 if colours_used is None else colours_used
+        info = struct.pack("<IiiHHIIiiII", header_size, W, -H if top_down else H, 1, bits, compression,
+                           len(image), 2835, 2835, used, 0)
+    mask_bytes = b"".join(struct.pack("<I", m) for m in masks)
+    if header_size > head_size:
+        extra = (mask_bytes + b"\x00" * header_size)[: header_size - head_size]
+        info += extra
+    else:
+        info += mask_bytes
+    offset = 14 + len(info) + len(table)
+    head = b"BM" + struct.pack("<IHHI", offset + len(image), 0, 0, offset)
+    with open(path, "wb") as f:
+        f.write(head + info + table + image)
+
+
+def index256(x, y): return (x * 13 + y * 29) & 255
+def palette256(i): return ((i * 37) & 255, (i * 91) & 255, 255 - i)
+
+
 def main():
     out = sys.argv[1]
     os.makedirs(out, exist_ok=True)
@@ -120,6 +156,41 @@ def main():
     bmp(j("grey4.bmp"), 4, lambda y: pack_row([grey4(x, y) for x in range(W)], 4), table16)
     bmp(j("mono1.bmp"), 1, lambda y: pack_row([(x + y) & 1 for x in range(W)], 1),
         bytes([0, 0, 0, 0, 255, 255, 255, 0]))
+
+    # BMPs as other programs write them: colour tables that are not the
+    # identity grey ramp, longer headers, bit-field masks, and kinds the
+    # loader refuses.
+    table16c = b"".join(bytes([b, g, r, 0]) for r, g, b in (palette(i) for i in range(16)))
+    table256 = b"".join(bytes([b, g, r, 0]) for r, g, b in (palette256(i) for i in range(256)))
+    inverted = b"".join(bytes([255 - i, 255 - i, 255 - i, 0]) for i in range(256))
+    idx16 = lambda y: bytes(index(x, y) for x in range(W))
+    idx256 = lambda y: bytes(index256(x, y) for x in range(W))
+    bmp_ex(j("palette8.bmp"), 8, idx16, table=table16c)
+    bmp_ex(j("palette8_full.bmp"), 8, idx256, table=table256, colours_used=0)
+    bmp_ex(j("palette8_top_down.bmp"), 8, idx256, table=table256, top_down=True)
+    bmp_ex(j("grey8_inverted.bmp"), 8, lambda y: bytes(grey(x, y) for x in range(W)), table=inverted)
+    bmp_ex(j("v4_palette8.bmp"), 8, idx256, header_size=108, table=table256)
+    bmp_ex(j("v4_rgb24.bmp"), 24, bgr, header_size=108)
+    bmp_ex(j("v5_rgb24.bmp"), 24, bgr, header_size=124, top_down=True)
+    rgb565 = lambda y: b"".join(struct.pack("<H", ((red(x, y) >> 3) << 11) | ((green(x, y) >> 2) << 5)
+                                            | (blue(x, y) >> 3)) for x in range(W))
+    bmp_ex(j("bitfields565.bmp"), 16, rgb565, compression=3, masks=(0xF800, 0x07E0, 0x001F))
+    bmp_ex(j("bitfields555.bmp"), 16, rgb555, compression=3, masks=(0x7C00, 0x03E0, 0x001F))
+    bmp_ex(j("v5_bitfields565.bmp"), 16, rgb565, header_size=124, compression=3,
+           masks=(0xF800, 0x07E0, 0x001F, 0))
+    # The fourth byte is noise that a mask without alpha tells readers to ignore.
+    bgrx = lambda y: b"".join(bytes([blue(x, y), green(x, y), red(x, y), (x * 77 + y) & 255]) for x in range(W))
+    bmp_ex(j("bitfields888.bmp"), 32, bgrx, compression=3, masks=(0xFF0000, 0xFF00, 0xFF))
+    bmp_ex(j("v5_bitfields8888.bmp"), 32, bgra, header_size=124, compression=3,
+           masks=(0xFF0000, 0xFF00, 0xFF, 0xFF000000))
+    bmp_ex(j("v4_bitfields888.bmp"), 32, bgrx, header_size=108, compression=3, masks=(0xFF0000, 0xFF00, 0xFF, 0))
+
+    bmp_ex(j("refused_bitfields_rgb.bmp"), 32, bgra, compression=3, masks=(0xFF, 0xFF00, 0xFF0000))
+    bmp_ex(j("refused_os2.bmp"), 24, bgr, header_size=12)
+    # Every row: one run of W pixels of colour 5, end of line; then end of bitmap.
+    rle = b"".join(bytes([W, 5, 0, 0]) for _ in range(H)) + bytes([0, 1])
+    bmp_ex(j("refused_rle8.bmp"), 8, None, compression=1, table=table16c, image=rle)
+    bmp_ex(j("refused_jpeg.bmp"), 24, None, compression=4, image=b"\xff\xd8\xff\xd9" + b"\x00" * 600)
 
 
 if __name__ == "__main__":

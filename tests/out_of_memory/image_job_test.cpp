@@ -1,0 +1,152 @@
+// Out of memory at any allocation of a numbered-image job ends the job as a
+// failure that says so: no terminate, no output, no work directory left.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "allocation_limit.h"
+#include "common/memory_host.h"
+#include "common/temp_dir.h"
+#include "jobs/control_ids.h"
+#include "jobs/encode_from_images.h"
+#include "jobs/job_messages.h"
+#include "support/surface.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int kFrames = 6;
+
+void WriteRun(const TempDir& dir) {
+    for (int n = 1; n <= kFrames; ++n) {
+        CPlaneSurface s;
+        ASSERT_TRUE(s.CreateWithFormat(48, 32, PF_X8R8G8B8));
+        ASSERT_TRUE(s.Lock());
+        const SurfaceDesc& d = s.Desc();
+        for (int y = 0; y < 32; ++y)
+            for (int x = 0; x < 48 * 4; ++x) d.bits[y * d.pitch + x] = static_cast<uint8_t>(x * 5 + y * 3 + n * 17);
+        s.Unlock();
+        char name[32];
+        std::snprintf(name, sizeof name, "pic%04d.png", n);
+        ASSERT_TRUE(s.SavePNG(dir / name, nullptr, 0));
+    }
+}
+
+struct Host : MemoryHost {
+    Host(const std::string& image, const std::string& output) {
+        texts = {{kIdPFrames, "2"},  {kIdBFrames, "1"},  {kIdSceneChange, "192"},       {kIdQualityI, "4"},
+                 {kIdQualityP, "6"}, {kIdQualityB, "8"}, {kIdAudioBlockSize, "1024"}, {kIdImagePath, image},
+                 {kIdOutputFile, output}};
+    }
+    uint32_t WaitForEnd() {
+        for (int i = 0; i < 60000; ++i) {
+            for (uint32_t m : Messages())
+                if (m == MSG_JOB_DONE || m == MSG_JOB_FAILED) return m;
+            std::this_thread::sleep_for(1ms);
+        }
+        return 0;
+    }
+};
+
+struct Outcome {
+    uint32_t message = 0;
+    std::string reason;
+    bool fired = false;
+    long allocations = 0;
+    bool work_directory_left = false;
+};
+
+// Loads the job with memory to spare, then runs it with the allocation
+// after `allowed` failing (a negative value: none fails).
+Outcome RunJob(const TempDir& dir, long allowed, std::size_t min_bytes = 0) {
+    Outcome outcome;
+    Host host(dir / "pic0001.png", dir / "out.rvx");
+    auto job = std::make_unique<CEncodeFromSeqFile>(&host);
+    EXPECT_EQ(job->Load(), kJobOk) << job->FailureReason();
+    const std::string work = job->WorkDirectory();
+    {
+        allocation_limit::ExemptThisThread exempt;
+        allocation_limit::Armed armed(allowed < 0 ? 1L << 40 : allowed, min_bytes);
+        EXPECT_EQ(job->Start(), 1);
+        outcome.message = host.WaitForEnd();
+        job->Stop();
+        outcome.fired = allocation_limit::Fired();
+        outcome.allocations = allocation_limit::Count();
+    }
+    outcome.reason = job->FailureReason();
+    job.reset();
+    outcome.work_directory_left = !work.empty() && fs::exists(work);
+    return outcome;
+}
+
+}  // namespace
+
+TEST(ImageJobOutOfMemory, EveryFailingAllocationEndsTheJobCleanly) {
+    TempDir dir("oom");
+    WriteRun(dir);
+    const Outcome clean = RunJob(dir, -1);
+    ASSERT_EQ(clean.message, uint32_t{MSG_JOB_DONE}) << clean.reason;
+    ASSERT_TRUE(fs::exists(dir / "out.rvx"));
+    fs::remove(dir / "out.rvx");
+    ASSERT_GT(clean.allocations, 100);
+
+    // Spread over the whole run: the encoder's set-up, its threads, the
+    // loaders started beside it, the pictures, the final assembly.
+    int out_of_memory = 0;
+    const long step = clean.allocations / 60 + 1;
+    for (long allowed = 0; allowed < clean.allocations; allowed += step) {
+        SCOPED_TRACE("allocation " + std::to_string(allowed) + " of " + std::to_string(clean.allocations));
+        const Outcome o = RunJob(dir, allowed);
+        ASSERT_NE(o.message, 0u) << "the job never ended";
+        EXPECT_FALSE(o.work_directory_left);
+        if (o.message == MSG_JOB_DONE) {
+            fs::remove(dir / "out.rvx");
+            continue;
+        }
+        EXPECT_FALSE(o.reason.empty());
+        // Neither the movie nor a temporary file beside it.
+        for (const auto& entry : fs::directory_iterator(dir.path()))
+            EXPECT_EQ(entry.path().extension(), ".png") << entry.path() << " left behind: " << o.reason;
+        out_of_memory += o.reason.find("out of memory") != std::string::npos;
+    }
+    EXPECT_GT(out_of_memory, 0);
+}
+
+TEST(ImageJobOutOfMemory, APictureBufferThatCannotBeHadFailsTheJobAsOutOfMemory) {
+    TempDir dir("oom-picture");
+    WriteRun(dir);
+    // The first allocation as large as a picture.
+    const Outcome o = RunJob(dir, 0, 48 * 32 * 3);
+    ASSERT_TRUE(o.fired);
+    EXPECT_EQ(o.message, uint32_t{MSG_JOB_FAILED});
+    EXPECT_NE(o.reason.find("out of memory"), std::string::npos) << o.reason;
+    EXPECT_FALSE(fs::exists(dir / "out.rvx"));
+    EXPECT_FALSE(o.work_directory_left);
+}
+
+TEST(ImageJobOutOfMemory, LoadingFailsWithTheReasonAndLeavesNoWorkDirectory) {
+    TempDir dir("oom-load");
+    WriteRun(dir);
+    int out_of_memory = 0;
+    for (long allowed = 0; allowed < 400; allowed += 7) {
+        Host host(dir / "pic0001.png", dir / "out.rvx");
+        auto job = std::make_unique<CEncodeFromSeqFile>(&host);
+        int32_t result;
+        {
+            allocation_limit::Armed armed(allowed);
+            result = job->Load();
+        }
+        if (result == kJobOk) continue;
+        EXPECT_TRUE(job->WorkDirectory().empty() || !fs::exists(job->WorkDirectory()));
+        out_of_memory += job->FailureReason() == "out of memory";
+    }
+    EXPECT_GT(out_of_memory, 0);
+}
