@@ -155,6 +155,10 @@ bool CEncodeFromAVI::EncodeStagedSound() {
 }
 
 int32_t CEncodeFromAVI::Run() {
+    return RunCatchingOutOfMemory([this] { return EncodeMovie(); });
+}
+
+int32_t CEncodeFromAVI::EncodeMovie() {
     if (!movie_) return FailRun("the job was not loaded");
     const AviFileInfo& info = *movie_->GetFileInfo();
     BitmapInfoHeader header;

@@ -28,6 +28,7 @@ public:
     const std::string& StagedSoundPath() const { return staged_path_; }
 
 private:
+    int32_t EncodeMovie();
     // Every picture of the file through the encoder; false when the job
     // cannot go on (the reason is set).
     bool EncodeFrames();

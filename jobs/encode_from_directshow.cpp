@@ -3,6 +3,7 @@
 #include <chrono>
 #include <filesystem>
 #include <limits>
+#include <new>
 #include <system_error>
 
 #include "jobs/control_ids.h"
@@ -118,7 +119,15 @@ bool CEncodeFromDirectShow::ChooseFrameRate() {
 long CEncodeFromDirectShow::OnPicture(void* pixels) {
     ++busy_;
     last_activity_ms_ = NowMs();
-    const int32_t status = EncodeFrame(pixels);
+    int32_t status;
+    // Nothing may be thrown into the pipeline's own code: running out of
+    // memory ends the stream with an error, and the job fails with the reason.
+    try {
+        status = EncodeFrame(pixels);
+    } catch (const std::bad_alloc&) {
+        SetFailureReason("out of memory");
+        status = kJobFail;
+    }
     last_activity_ms_ = NowMs();
     --busy_;
     return status;
@@ -141,6 +150,19 @@ void CEncodeFromDirectShow::StopPipeline() {
 }
 
 int32_t CEncodeFromDirectShow::Run() {
+    return RunCatchingOutOfMemory([this] {
+        // The streaming threads must be stopped before the writer they feed
+        // is released.
+        try {
+            return EncodeMovie();
+        } catch (...) {
+            if (pipeline_) StopPipeline();
+            throw;
+        }
+    });
+}
+
+int32_t CEncodeFromDirectShow::EncodeMovie() {
     if (!pipeline_ || !surface_ || work_directory_.empty()) return FailRun("the job was not loaded");
     const MoviePictureFormat& format = surface_->Format();
     if (!SetSourceFormat(format.layout, format.width, format.height, false))

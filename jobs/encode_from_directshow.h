@@ -37,6 +37,7 @@ public:
     const std::string& WorkDirectory() const { return work_directory_; }
 
 private:
+    int32_t EncodeMovie();
     int32_t LoadFailure(const std::string& reason);
     bool ChooseFrameRate();
     // Delegate targets, on the pipeline's streaming threads.
