@@ -130,7 +130,9 @@ int64_t CAviSoundReader::Convert(const AVFrame* frame) {
     if (capacity < 0) return -1;
     const bool packed24 = decoded_.bits_per_sample == 24;
     const size_t sample_bytes = packed24 ? 4 : decoded_.bits_per_sample / 8;
-    const size_t wanted = (static_cast<size_t>(capacity) * decoded_.channels * sample_bytes + 15) & ~size_t{15};
+    // With slack past the samples: the converter's SIMD code may write whole
+    // vectors at the end of a block.
+    const size_t wanted = ((static_cast<size_t>(capacity) * decoded_.channels * sample_bytes + 15) & ~size_t{15}) + 64;
     if (wanted > output_.size()) output_.resize(wanted);
     uint8_t* out = output_.data();
     const int got = swr_convert(converter_, &out, capacity, frame ? const_cast<const uint8_t**>(frame->extended_data) : nullptr,

@@ -1,11 +1,13 @@
 #include "jobs/avi_video_reader.h"
 
+#include <cstring>
 #include <limits>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/frame.h>
+#include <libavutil/imgutils.h>
 #include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
@@ -43,6 +45,8 @@ void CAviVideoReader::Close() {
     scaler_ = nullptr;
     av_frame_free(&frame_);
     av_frame_free(&last_);
+    av_freep(&scaled_);
+    scaled_pitch_ = 0;
     output_.clear();
     output_.shrink_to_fit();
     source_ = BitmapInfoHeader{};
@@ -95,11 +99,21 @@ bool CAviVideoReader::Convert(const AVFrame* frame) {
                                    int(width_), int(height_), AV_PIX_FMT_BGRA, SWS_BICUBIC, nullptr, nullptr,
                                    nullptr);
     if (!scaler_) return false;
-    const int pitch = int(width_) * 4;
-    // A negative pitch from the last row writes the rows bottom-up.
-    uint8_t* dst[4] = {output_.data() + static_cast<size_t>(height_ - 1) * pitch, nullptr, nullptr, nullptr};
-    const int dst_pitch[4] = {-pitch, 0, 0, 0};
-    return sws_scale(scaler_, frame->data, frame->linesize, 0, frame->height, dst, dst_pitch) == int(height_);
+    if (!scaled_) {
+        uint8_t* planes[4] = {};
+        int pitches[4] = {};
+        if (av_image_alloc(planes, pitches, int(width_), int(height_), AV_PIX_FMT_BGRA, 64) < 0) return false;
+        scaled_ = planes[0];
+        scaled_pitch_ = pitches[0];
+    }
+    uint8_t* dst[4] = {scaled_, nullptr, nullptr, nullptr};
+    const int dst_pitch[4] = {scaled_pitch_, 0, 0, 0};
+    if (sws_scale(scaler_, frame->data, frame->linesize, 0, frame->height, dst, dst_pitch) != int(height_)) return false;
+    // Bottom-up rows, as the reader hands them out.
+    const size_t row = static_cast<size_t>(width_) * 4;
+    for (uint32_t y = 0; y < height_; ++y)
+        std::memcpy(&output_[(height_ - 1 - y) * row], scaled_ + static_cast<size_t>(y) * scaled_pitch_, row);
+    return true;
 }
 
 int32_t CAviVideoReader::Advance(bool deliver) {

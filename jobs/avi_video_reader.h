@@ -57,6 +57,11 @@ private:
     struct AVFrame* frame_ = nullptr;
     struct AVFrame* last_ = nullptr;  // the newest decoded picture
     std::vector<uint8_t> output_;
+    // The scaler writes into a buffer laid out as FFmpeg expects (aligned,
+    // padded rows); its SIMD code may write past a row's last pixel, which a
+    // tight buffer of ours would not survive.
+    uint8_t* scaled_ = nullptr;
+    int scaled_pitch_ = 0;
     BitmapInfoHeader source_;
     BitmapInfoHeader decoded_;
     uint32_t width_ = 0;
