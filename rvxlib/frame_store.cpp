@@ -57,7 +57,8 @@ CRVXEncodeFrame::~CRVXEncodeFrame() = default;
 int32_t CRVXEncodeFrame::Init(uint32_t /*features*/) { return ResetStore(0); }
 
 int32_t CRVXEncodeFrame::CloseStore() {
-    ResetStore(0);
+    std::lock_guard<std::mutex> lock(mutex_);
+    Reset(0);
     entries_.clear();
     entries_.shrink_to_fit();
     return kFrameStoreOk;
@@ -73,6 +74,11 @@ void CRVXEncodeFrame::ClearEntry(RVXFrameEntry& entry) {
 }
 
 int32_t CRVXEncodeFrame::ResetStore(uint32_t first_frame) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return Reset(first_frame);
+}
+
+int32_t CRVXEncodeFrame::Reset(uint32_t first_frame) {
     for (auto& entry : entries_) ClearEntry(entry);
     head_ = tail_ = first_uncoded_ = 0;
     base_frame_ = first_frame;
@@ -81,6 +87,16 @@ int32_t CRVXEncodeFrame::ResetStore(uint32_t first_frame) {
 }
 
 uint32_t CRVXEncodeFrame::FrameCount() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return Count();
+}
+
+uint32_t CRVXEncodeFrame::BaseFrame() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return base_frame_;
+}
+
+uint32_t CRVXEncodeFrame::Count() const {
     if (entries_.empty()) return 0;
     return tail_ >= head_ ? tail_ - head_ : tail_ + Capacity() - head_;
 }
@@ -90,6 +106,7 @@ uint32_t CRVXEncodeFrame::CodedBeforeFirstUncoded() const {
 }
 
 int32_t CRVXEncodeFrame::AcquireFrame(uint8_t** picture) {
+    std::lock_guard<std::mutex> lock(mutex_);
     if (entries_.empty() || Next(tail_) == head_) return kFrameStoreFull;
     AlignedBuffer<uint8_t> buffer = TakePicture();
     if (!buffer.data()) return kFrameStoreOutOfMemory;
@@ -113,12 +130,13 @@ int32_t CRVXEncodeFrame::AcquireFrame(uint8_t** picture) {
 int32_t CRVXEncodeFrame::Find(uint32_t frame, RVXFrameEntry** entry) {
     if (entries_.empty() || head_ == tail_) return kFrameStoreEmpty;
     if (frame < base_frame_) return kFrameRecycled;
-    if (uint64_t(frame) - base_frame_ >= FrameCount()) return kFrameNotStored;
+    if (uint64_t(frame) - base_frame_ >= Count()) return kFrameNotStored;
     *entry = &entries_[(head_ + (frame - base_frame_)) % Capacity()];
     return kFrameStoreOk;
 }
 
 int32_t CRVXEncodeFrame::ReleaseFrame(uint32_t frame) {
+    std::lock_guard<std::mutex> lock(mutex_);
     RVXFrameEntry* entry = nullptr;
     if (const int32_t code = Find(frame, &entry)) return code;
     if (entry->references > 0) --entry->references;
@@ -135,6 +153,7 @@ int32_t CRVXEncodeFrame::ReleaseFrame(uint32_t frame) {
 
 int32_t CRVXEncodeFrame::SetFrameKind(uint32_t frame, uint32_t kind, uint16_t value1,
                                       uint16_t value2) {
+    std::lock_guard<std::mutex> lock(mutex_);
     RVXFrameEntry* entry = nullptr;
     if (const int32_t code = Find(frame, &entry)) return code;
     entry->kind = kind;
@@ -146,6 +165,7 @@ int32_t CRVXEncodeFrame::SetFrameKind(uint32_t frame, uint32_t kind, uint16_t va
 }
 
 int32_t CRVXEncodeFrame::GetFramePicture(uint32_t frame, uint8_t** picture) {
+    std::lock_guard<std::mutex> lock(mutex_);
     RVXFrameEntry* entry = nullptr;
     if (const int32_t code = Find(frame, &entry)) return code;
     if (picture) *picture = entry->picture.data();
@@ -154,6 +174,7 @@ int32_t CRVXEncodeFrame::GetFramePicture(uint32_t frame, uint8_t** picture) {
 
 int32_t CRVXEncodeFrame::GetReferencePicture(uint32_t reference, uint32_t frame,
                                              uint8_t** picture) {
+    std::lock_guard<std::mutex> lock(mutex_);
     const uint64_t distance = reference > frame ? uint64_t(reference) - frame : uint64_t(frame) - reference;
     if (distance >= gop_length_) return kReferenceTooFar;
     RVXFrameEntry* entry = nullptr;
@@ -165,6 +186,7 @@ int32_t CRVXEncodeFrame::GetReferencePicture(uint32_t reference, uint32_t frame,
 
 int32_t CRVXEncodeFrame::GetFrameKind(uint32_t frame, uint32_t* kind, uint16_t* value1,
                                       uint16_t* value2) {
+    std::lock_guard<std::mutex> lock(mutex_);
     RVXFrameEntry* entry = nullptr;
     if (const int32_t code = Find(frame, &entry)) return code;
     if (kind) *kind = entry->kind;

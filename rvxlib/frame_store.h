@@ -8,6 +8,7 @@
 // until its frame is coded and the deblocked reconstruction afterwards.
 
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 #include "rvxlib/rvx_interface.h"
@@ -104,14 +105,21 @@ public:
     // Number of frames in the store and the frame number that AcquireFrame
     // gives next (meaningful only when the store is not empty).
     uint32_t FrameCount() const;
-    uint32_t BaseFrame() const { return base_frame_; }
+    uint32_t BaseFrame() const;
 
 private:
+    uint32_t Count() const;
+    int32_t Reset(uint32_t first_frame);
     uint32_t Capacity() const { return uint32_t(entries_.size()); }
     uint32_t Next(uint32_t index) const { return index + 1 == Capacity() ? 0 : index + 1; }
     int32_t Find(uint32_t frame, RVXFrameEntry** entry);
     uint32_t CodedBeforeFirstUncoded() const;
     void ClearEntry(RVXFrameEntry& entry);
+
+    // The group thread codes one group while the next group's pictures
+    // arrive: every operation holds the lock. Pictures themselves are not
+    // guarded; the two sides never touch the same one.
+    mutable std::mutex mutex_;
 };
 
 }  // namespace _rvxlib_

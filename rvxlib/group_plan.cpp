@@ -19,18 +19,24 @@ enum class PlannedType { I, P, B };
 bool CRVXGroupCoder::AddFrame(const uint8_t* source) {
     if (!store_ || !source || finished_) return false;
     uint8_t* picture = nullptr;
-    if (store_->AcquireFrame(&picture) != kFrameStoreOk) {
+    int32_t stored = store_->AcquireFrame(&picture);
+    // The group in flight holds its pictures until it is coded.
+    if (stored == kFrameStoreFull && group_thread_.joinable()) {
+        WaitForGroup();
+        stored = store_->AcquireFrame(&picture);
+    }
+    if (stored != kFrameStoreOk) {
         failed_ = true;
         return false;
     }
     codecs_.color->ConvertPicture(source, picture);
     const uint32_t n = next_frame_;
     if (n == 0) {
-        Note(CodeIFrame(0));
+        Note(CodeIFrame(main_, 0));
         group_start_ = 0;
     } else if (n >= group_start_ + settings_.gop_length || IsSceneChange(n)) {
-        Note(CodeIFrame(n));
-        Note(CodeGroup(group_start_, n - group_start_));
+        Note(CodeIFrame(main_, n));
+        StartGroup(group_start_, n - group_start_);
         group_start_ = n;
     }
     next_frame_ = n + 1;
@@ -43,7 +49,8 @@ bool CRVXGroupCoder::FinishFrames() {
     // from their reconstructions and append its records a second time.
     if (finished_) return true;
     finished_ = true;
-    const bool coded = CodeGroup(group_start_, next_frame_ - group_start_);
+    WaitForGroup();
+    const bool coded = CodeGroup(main_, group_start_, next_frame_ - group_start_);
     Note(coded);
     return coded;
 }
@@ -61,14 +68,14 @@ bool CRVXGroupCoder::IsSceneChange(uint32_t n) {
     // shared out; once the limit is reached it cannot change and the
     // remaining tests are skipped.
     std::atomic<uint64_t> unmatched{0};
-    for (Lane& lane : lanes_) {
+    for (Lane& lane : main_.lanes) {
         lane.moving->SetReference(previous);
         lane.pixel->SetSourcePicture(current);
         lane.moving->SetCurrent(lane.pixel->Buffer());
     }
     // One macroblock per item: a thread held up elsewhere then keeps the
     // others waiting for one test at most.
-    RunRows(columns * rows, [&](Lane& lane, uint32_t index) {
+    RunRows(main_, columns * rows, [&](Lane& lane, uint32_t index) {
         if (unmatched.load(std::memory_order_relaxed) >= limit) return;
         StageTimer timer(measure_, lane.times.motion);
         const uint32_t i = index / columns, j = index % columns;
@@ -81,6 +88,11 @@ bool CRVXGroupCoder::IsSceneChange(uint32_t n) {
 }
 
 bool CRVXGroupCoder::CodeGroup(uint32_t first, uint32_t count) {
+    WaitForGroup();
+    return CodeGroup(main_, first, count);
+}
+
+bool CRVXGroupCoder::CodeGroup(Crew& crew, uint32_t first, uint32_t count) {
     if (!store_ || count == 0) return false;
     std::vector<PlannedType> plan(count);
     uint32_t run = 0;
@@ -116,7 +128,7 @@ bool CRVXGroupCoder::CodeGroup(uint32_t first, uint32_t count) {
                 ++j;
                 break;
             }
-            if (!CodePFrame(g, last_ref)) return false;
+            if (!CodeInterFrame(crew, g, last_ref, 0, false)) return false;
             store_->ReleaseFrame(g);
             records_.push_back({kRecordP | j | ((g - last_ref) & kRecordBackMask) << kRecordBackShift, 0, 0});
             next_ref = g;
@@ -125,7 +137,7 @@ bool CRVXGroupCoder::CodeGroup(uint32_t first, uint32_t count) {
             break;
         case PlannedType::B:
             if (last_ref < g && g < next_ref) {
-                if (!CodeBFrame(g, last_ref, next_ref)) return false;
+                if (!CodeInterFrame(crew, g, last_ref, next_ref, true)) return false;
                 store_->ReleaseFrame(g);
                 records_.push_back({kRecordB | j | ((g - last_ref) & kRecordBackMask) << kRecordBackShift |
                                         ((next_ref - g) & kRecordForwardMask) << kRecordForwardShift,
