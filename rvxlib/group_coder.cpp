@@ -108,7 +108,7 @@ uint32_t CRVXGroupCoder::SetThreads(uint32_t threads, const RVXLaneFactory& make
     extra_lanes_.clear();
     // Each side gets at most one thread per row: more would only wait.
     const uint32_t rows = codecs_.pixel->MacroblockRows();
-    const uint32_t group_threads = threads > 1 ? std::min(threads - threads / 2, rows) : 0;
+    const uint32_t group_threads = threads > 1 ? std::min(threads, rows) : 0;
     const uint32_t main_threads = std::min(std::max(threads / 2, 1u), rows);
     threads = main_threads + group_threads;
     std::vector<Lane> lanes;
