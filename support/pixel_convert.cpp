@@ -73,6 +73,16 @@ void ConvertGeneric(uint8_t* dst, const uint8_t* src, int32_t width) {
     for (int32_t i = 0; i < width; ++i, src += sb, dst += db) Pack<D>(dst, Unpack<S>(src));
 }
 
+// The common case of every 24-bit picture: four bytes are read at once
+// where the next pixel's bytes follow, the last pixel byte by byte.
+void B8G8R8ToX8R8G8B8(uint8_t* dst, const uint8_t* src, int32_t width) {
+    int32_t i = 0;
+    for (; i + 1 < width; ++i) {
+        StoreLE32(dst + 4 * i, LoadLE32(src + 3 * i) | 0xFF000000u);
+    }
+    for (; i < width; ++i) Pack<PF_X8R8G8B8>(dst + 4 * i, Unpack<PF_B8G8R8>(src + 3 * i));
+}
+
 template <uint32_t Bytes>
 void CopyPixels(uint8_t* dst, const uint8_t* src, int32_t width) {
     std::memmove(dst, src, static_cast<std::size_t>(width) * Bytes);
@@ -127,7 +137,9 @@ RowKernel RowConverterFor(uint32_t s, uint32_t d) {
             return d == PF_R5G6B5 ? CopyPixels<2> : ColourKernel<PF_R5G6B5>(d);
         case PF_A4R4G4B4:
             return d == PF_A4R4G4B4 ? CopyPixels<2> : ColourKernel<PF_A4R4G4B4>(d);
-        case PF_B8G8R8: return d == PF_B8G8R8 ? CopyPixels<3> : ColourKernel<PF_B8G8R8>(d);
+        case PF_B8G8R8:
+            if (d == PF_X8R8G8B8 || d == PF_A8R8G8B8) return B8G8R8ToX8R8G8B8;
+            return d == PF_B8G8R8 ? CopyPixels<3> : ColourKernel<PF_B8G8R8>(d);
         case PF_X8R8G8B8:
             if (d == PF_X8R8G8B8) return CopyPixels<4>;
             if (d == PF_B8G8R8 || d == PF_A8R8G8B8) return ColourKernel<PF_X8R8G8B8>(d);

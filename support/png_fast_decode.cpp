@@ -64,7 +64,12 @@ std::unique_ptr<DibBitmap> PngDecodeFast(const uint8_t* data, std::size_t size) 
     // CRC checked.
     std::size_t at = 8;
     uint32_t width = 0, height = 0, bpp = 0;
-    std::vector<uint8_t> compressed;
+    // A run of pictures is decoded one after another on the same thread:
+    // keeping the buffers spares the system a fresh megabyte or more of
+    // pages for every picture.
+    thread_local std::vector<uint8_t> compressed;
+    thread_local std::vector<uint8_t> raw;
+    compressed.clear();
     bool seen_header = false, in_data = false, data_done = false, ended = false;
     while (!ended) {
         if (size - at < 12) return nullptr;
@@ -105,7 +110,7 @@ std::unique_ptr<DibBitmap> PngDecodeFast(const uint8_t* data, std::size_t size) 
     // The same guard as the libpng path: deflate expands at most about 1032
     // times, so a few bytes cannot claim a huge picture.
     if (raw_size / 2064 > size) return nullptr;
-    std::vector<uint8_t> raw(static_cast<std::size_t>(raw_size));
+    raw.resize(static_cast<std::size_t>(raw_size));
     Decompressor decompressor;
     if (!decompressor.d) return nullptr;
     std::size_t used_in = 0, produced = 0;
