@@ -279,16 +279,18 @@ TEST_F(ImageJob, JapaneseAndPercentFolderNamesWork) {
     EXPECT_NE(host.progress_texts[2].find("動画 100%/コマ3.png"), std::string::npos) << host.progress_texts[2];
 }
 
-// Reading images ahead and sharing rows among threads must not change a byte:
-// the same run encoded on one thread and on several gives the same movie.
+// Reading images ahead, coding groups beside the arriving pictures and
+// sharing rows among threads must not change a byte: the same run encoded on
+// one thread and on several gives the same movie. The run is longer than the
+// loader's slots and holds several groups.
 TEST_F(ImageJob, OneThreadAndSeveralWriteTheSameMovie) {
-    WriteRun(dir, "t", 1, 12, 72, 56);
+    WriteRun(dir, "t", 1, 40, 72, 56);
     struct ThreadSetting {
         ~ThreadSetting() { ::unsetenv("RVX_THREADS"); }
     } restore;
-    std::vector<char> movies[2];
-    const char* counts[2] = {"1", "3"};
-    for (int k = 0; k < 2; ++k) {
+    std::vector<char> movies[3];
+    const char* counts[3] = {"1", "2", "3"};
+    for (int k = 0; k < 3; ++k) {
         ::setenv("RVX_THREADS", counts[k], 1);
         std::string file = "t";
         file += counts[k];
@@ -304,4 +306,26 @@ TEST_F(ImageJob, OneThreadAndSeveralWriteTheSameMovie) {
     }
     ASSERT_GT(movies[0].size(), 1000u);
     EXPECT_TRUE(movies[0] == movies[1]);
+    EXPECT_TRUE(movies[0] == movies[2]);
+}
+
+// The loader stops at an unusable image far into the run (beyond its slots)
+// and the job fails with that image's name, whatever the thread count.
+TEST_F(ImageJob, AnUnusableImageFarIntoTheRunFailsTheJobAtEveryThreadCount) {
+    WriteRun(dir, "u", 1, 20);
+    WriteImage(dir / "u0021.png", 8, 8, 21);
+    WriteRun(dir, "u", 22, 3);
+    struct ThreadSetting {
+        ~ThreadSetting() { ::unsetenv("RVX_THREADS"); }
+    } restore;
+    for (const char* threads : {"1", "2"}) {
+        ::setenv("RVX_THREADS", threads, 1);
+        JobHost host(dir / "u0001.png", dir / "out.rvx");
+        auto job = LoadedJob(host);
+        ASSERT_EQ(job->Start(), 1);
+        EXPECT_EQ(host.WaitForEnd(), MSG_JOB_FAILED) << threads;
+        EXPECT_NE(job->FailureReason().find("u0021.png"), std::string::npos) << job->FailureReason();
+        job.reset();
+        EXPECT_FALSE(fs::exists(dir / "out.rvx"));
+    }
 }
