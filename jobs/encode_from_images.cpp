@@ -183,10 +183,15 @@ int32_t CEncodeFromSeqFile::Run() {
     if (!OpenEncoder(work_directory_, std::string())) return FailRun("the encoder could not be opened");
 
     bool failed = false;
-    if (_rvxlib_::WorkerThreadCount() > 1 && LookaheadSlots() > 1)
+    const bool threaded = _rvxlib_::WorkerThreadCount() > 1;
+    // The sound depends on nothing the pictures make: it is coded beside
+    // them, and its result taken where it used to be coded.
+    if (threaded && !sound_path_.empty()) StartSound(sound_path_);
+    if (threaded && LookaheadSlots() > 1)
         EncodeImagesAhead(failed);
     else
         EncodeImages(failed);
+    WaitForSound();
 
     if (!failed && CanContinue() && !sound_path_.empty() && EncodeSound(sound_path_) != kJobOk) failed = true;
     if (!CanContinue()) return FailRun("stopped");

@@ -47,6 +47,23 @@ void WriteRun(const TempDir& dir, const char* stem, int first, int count, int w 
     }
 }
 
+// Half a second of a mono 8 kHz sawtooth.
+void WriteTone(const std::string& path) {
+    CStagedSoundFile wave;
+    ASSERT_TRUE(wave.Create(path));
+    PcmFormat f;
+    f.channels = 1;
+    f.samples_per_second = 8000;
+    f.block_alignment = 2;
+    f.average_bytes_per_second = 16000;
+    f.bits_per_sample = 16;
+    ASSERT_TRUE(wave.WriteHeader(f));
+    std::vector<int16_t> samples(4000);
+    for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>((i * 37) % 2000 - 1000);
+    ASSERT_TRUE(wave.Append(samples.data(), samples.size() * 2));
+    ASSERT_TRUE(wave.Complete());
+}
+
 struct JobHost : MemoryHost {
     JobHost(const std::string& image, const std::string& output, const std::string& wave = "") {
         texts = {{kIdPFrames, "5"},       {kIdBFrames, "2"},  {kIdSceneChange, "192"},
@@ -125,22 +142,8 @@ TEST_F(ImageJob, EncodesFromTheChosenNumberToTheEndOfTheRun) {
 
 TEST_F(ImageJob, SoundIsEncodedAfterTheFramesAndABadWaveIsLeftOut) {
     WriteRun(dir, "s", 1, 3);
-    {
-        CStagedSoundFile wave;
-        ASSERT_TRUE(wave.Create(dir / "music.wav"));
-        PcmFormat f;
-        f.channels = 1;
-        f.samples_per_second = 8000;
-        f.block_alignment = 2;
-        f.average_bytes_per_second = 16000;
-        f.bits_per_sample = 16;
-        ASSERT_TRUE(wave.WriteHeader(f));
-        std::vector<int16_t> samples(4000);
-        for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>((i * 37) % 2000 - 1000);
-        ASSERT_TRUE(wave.Append(samples.data(), samples.size() * 2));
-        ASSERT_TRUE(wave.Complete());
-    }
     std::ofstream(dir / "bad.wav", std::ios::binary) << "RIFF....AVI ";
+    WriteTone(dir / "music.wav");
     {
         JobHost host(dir / "s0001.png", dir / "with.rvx", dir / "music.wav");
         host.selections[kIdSoundMethod] = 2;  // MDCT-High
@@ -279,12 +282,13 @@ TEST_F(ImageJob, JapaneseAndPercentFolderNamesWork) {
     EXPECT_NE(host.progress_texts[2].find("動画 100%/コマ3.png"), std::string::npos) << host.progress_texts[2];
 }
 
-// Reading images ahead, coding groups beside the arriving pictures and
-// sharing rows among threads must not change a byte: the same run encoded on
-// one thread and on several gives the same movie. The run is longer than the
-// loader's slots and holds several groups.
+// Reading images ahead, coding groups and the sound beside the arriving
+// pictures and sharing rows among threads must not change a byte: the same
+// run encoded on one thread and on several gives the same movie. The run is
+// longer than the loader's slots and holds several groups.
 TEST_F(ImageJob, OneThreadAndSeveralWriteTheSameMovie) {
     WriteRun(dir, "t", 1, 40, 72, 56);
+    WriteTone(dir / "tone.wav");
     struct ThreadSetting {
         ~ThreadSetting() { ::unsetenv("RVX_THREADS"); }
     } restore;
@@ -296,7 +300,7 @@ TEST_F(ImageJob, OneThreadAndSeveralWriteTheSameMovie) {
         file += counts[k];
         file += ".rvx";
         const std::string out = dir / file;
-        JobHost host(dir / "t0001.png", out);
+        JobHost host(dir / "t0001.png", out, dir / "tone.wav");
         auto job = LoadedJob(host, &CreateRVXMovieWriter);
         ASSERT_EQ(job->Start(), 1);
         ASSERT_EQ(host.WaitForEnd(), MSG_JOB_DONE) << job->FailureReason();
@@ -307,6 +311,10 @@ TEST_F(ImageJob, OneThreadAndSeveralWriteTheSameMovie) {
     ASSERT_GT(movies[0].size(), 1000u);
     EXPECT_TRUE(movies[0] == movies[1]);
     EXPECT_TRUE(movies[0] == movies[2]);
+    CRVXReader reader;
+    ASSERT_TRUE(reader.Open(dir / "t2.rvx"));
+    EXPECT_TRUE(reader.Verify());
+    EXPECT_TRUE(reader.HasSound());
 }
 
 // The loader stops at an unusable image far into the run (beyond its slots)
