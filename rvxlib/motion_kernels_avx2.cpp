@@ -105,6 +105,47 @@ __attribute__((target("avx2"))) void ssd16xn_narrow_avx2(const int16_t* cur, con
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi32(e4, odd));
 }
 
+// Channel sums 0..3 from the pair and even accumulators of the narrow cost.
+__attribute__((target("avx2"))) inline __m128i NarrowSums(__m256i pairs, __m256i evens) {
+    __m128i p4 = _mm_add_epi32(_mm256_castsi256_si128(pairs), _mm256_extracti128_si256(pairs, 1));
+    __m128i e4 = _mm_add_epi32(_mm256_castsi256_si128(evens), _mm256_extracti128_si256(evens, 1));
+    p4 = _mm_add_epi32(p4, _mm_srli_si128(p4, 8));
+    e4 = _mm_add_epi32(e4, _mm_srli_si128(e4, 8));
+    return _mm_unpacklo_epi32(e4, _mm_sub_epi32(p4, e4));
+}
+
+// The narrow cost with its accumulators kept in registers across the
+// looks at the partial cost; sums wrap modulo 2^32 as the parts' do, so the
+// looks see the very values the portable routine weighs.
+__attribute__((target("avx2"))) bool ssd16x16_narrow_bounded_avx2(const int16_t* cur,
+                                                                  const uint8_t* ref, ptrdiff_t pitch,
+                                                                  const uint32_t weights[4],
+                                                                  uint64_t bound, uint32_t out[4]) {
+    const __m256i even = _mm256_set1_epi32(0xFFFF);
+    const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weights));
+    __m256i pairs = _mm256_setzero_si256();
+    __m256i evens = _mm256_setzero_si256();
+    for (int r = 0; r < 16; ++r) {
+        const int16_t* c = cur + 64 * r;
+        const uint8_t* p = ref + pitch * r;
+        for (int i = 0; i < 64; i += 16) {
+            const __m256i d = _mm256_sub_epi16(
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c + i)),
+                _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i))));
+            pairs = _mm256_add_epi32(pairs, _mm256_madd_epi16(d, d));
+            evens = _mm256_add_epi32(evens, _mm256_madd_epi16(d, _mm256_and_si256(d, even)));
+        }
+        if (r % kSearchCostRows == kSearchCostRows - 1 && r != 15) {
+            __m128i weighted = _mm_mullo_epi32(NarrowSums(pairs, evens), w);
+            weighted = _mm_add_epi32(weighted, _mm_srli_si128(weighted, 8));
+            weighted = _mm_add_epi32(weighted, _mm_srli_si128(weighted, 4));
+            if (uint32_t(_mm_cvtsi128_si32(weighted)) >= bound) return false;
+        }
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), NarrowSums(pairs, evens));
+    return true;
+}
+
 // A prediction row is 64 bytes: two registers. Byte averages round up as
 // the portable mean does.
 __attribute__((target("avx2"))) void halfpel_avx2(uint8_t* dst, ptrdiff_t dst_pitch,
@@ -138,6 +179,7 @@ __attribute__((target("avx2"))) void halfpel_avx2(uint8_t* dst, ptrdiff_t dst_pi
 bool motion_kernels_avx2(MotionKernels& kernels) {
     kernels.ssd16x16 = ssd16x16_avx2;
     kernels.ssd16xn_narrow = ssd16xn_narrow_avx2;
+    kernels.ssd16x16_narrow_bounded = ssd16x16_narrow_bounded_avx2;
     kernels.activity16x16 = activity16x16_avx2;
     kernels.halfpel = halfpel_avx2;
     return true;

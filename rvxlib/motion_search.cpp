@@ -15,15 +15,11 @@ constexpr int32_t kSixPoint[6][2] = {{0, 2}, {1, -2}, {-1, -2}, {0, -2}, {-1, 2}
 constexpr int32_t kHalfPel[8][2] = {{-1, -1}, {0, -1}, {1, -1}, {-1, 0},
                                     {1, 0},   {-1, 1}, {0, 1},  {1, 1}};
 constexpr int32_t kRingScales = 5;
-// Rows costed between looks at a candidate's partial cost.
-constexpr int kPartialRows = 4;
 // 17 rows of up to 17 pixels before interpolation.
 constexpr std::size_t kPredictionBytes = 17 * CRVXMovingBlockUnSigned::kPredictionPitch;
 
 uint32_t Weighted(const uint32_t value[4], const uint32_t weights[4]) {
-    uint32_t sum = 0;
-    for (int k = 0; k < 4; ++k) sum += weights[k] * value[k];
-    return sum;
+    return WeightedCost(value, weights);
 }
 
 uint32_t RoundUp16(uint32_t v) { return (v + 15u) & ~15u; }
@@ -100,14 +96,7 @@ bool CRVXMovingBlockUnSigned::SearchCost(const uint8_t* ref, ptrdiff_t pitch,
         kernels_.ssd16xn_narrow(current_, ref, pitch, 16, out);
         return true;
     }
-    kernels_.ssd16xn_narrow(current_, ref, pitch, kPartialRows, out);
-    for (int r = kPartialRows; r < 16; r += kPartialRows) {
-        if (Weighted(out, weights) >= bound) return false;
-        uint32_t more[4];
-        kernels_.ssd16xn_narrow(current_ + r * 64, ref + r * pitch, pitch, kPartialRows, more);
-        for (int k = 0; k < 4; ++k) out[k] += more[k];
-    }
-    return true;
+    return kernels_.ssd16x16_narrow_bounded(current_, ref, pitch, weights, bound, out);
 }
 
 int32_t CRVXMovingBlockUnSigned::FullPelSearchCost(uint32_t out[4], int32_t x, int32_t y,

@@ -76,6 +76,37 @@ void ExpectNarrowSameAsPortable(const MotionKernels& fast) {
     EXPECT_FALSE(motion_block_is_narrow(cur));
 }
 
+// The bounded cost gives up at the same look as the portable one and, when
+// it does not, gives the same sums: bounds below, at and above the partial
+// and whole costs, weights that wrap the weighted sum, samples of pictures.
+void ExpectBoundedSameAsPortable(const MotionKernels& fast) {
+    const MotionKernels portable = motion_kernels_portable();
+    std::mt19937 rng(41);
+    alignas(16) int16_t cur[1024];
+    alignas(16) uint8_t ref[16 * 80];
+    for (int round = 0; round < 300; ++round) {
+        for (int i = 0; i < 1024; ++i) cur[i] = int16_t(round % 7 == 0 ? (i & 1) * 255 : rng() & 255);
+        // Later rows differ more, so the looks fall at different rows.
+        for (int i = 0; i < 16 * 80; ++i)
+            ref[i] = uint8_t(cur[(i / 80) * 64 + (i % 80) % 64] + int(rng() % (1 + (i / 80) * (round % 5))));
+        const uint32_t weights[4] = {uint32_t(rng() % 4), uint32_t(rng() % 4), uint32_t(1 + rng() % 3),
+                                     round % 3 == 0 ? 0x01000000u : uint32_t(rng() % 2)};
+        uint32_t whole[4];
+        portable.ssd16xn_narrow(cur, ref, 80, 16, whole);
+        const uint64_t full = WeightedCost(whole, weights);
+        const uint64_t bounds[] = {0, 1, full / 4, full / 2, full, full + 1, rng(), uint64_t(1) << 33};
+        for (uint64_t bound : bounds) {
+            uint32_t want[4] = {}, got[4] = {};
+            const bool want_ok = portable.ssd16x16_narrow_bounded(cur, ref, 80, weights, bound, want);
+            const bool got_ok = fast.ssd16x16_narrow_bounded(cur, ref, 80, weights, bound, got);
+            ASSERT_EQ(got_ok, want_ok) << round << " " << bound;
+            if (!want_ok) continue;
+            for (int k = 0; k < 4; ++k) ASSERT_EQ(got[k], want[k]) << round << " " << bound;
+            for (int k = 0; k < 4; ++k) ASSERT_EQ(want[k], whole[k]) << round << " " << bound;
+        }
+    }
+}
+
 // Adding and subtracting a prediction at the extremes of the working values:
 // the sums wrap in 16 bits alike.
 void ExpectPredictionSameAsPortable(const MotionKernels& fast) {
@@ -105,6 +136,7 @@ TEST(MotionKernels, EveryLevelMatchesThePortableRoutines) {
         const MotionKernels fast = motion_kernels_for(level.features);
         ExpectSameAsPortable(fast);
         ExpectNarrowSameAsPortable(fast);
+        ExpectBoundedSameAsPortable(fast);
         ExpectPredictionSameAsPortable(fast);
     }
 }
