@@ -50,7 +50,11 @@ bool CRVXGroupCoder::FinishFrames() {
     if (finished_) return true;
     finished_ = true;
     WaitForGroup();
-    const bool coded = CodeGroup(main_, group_start_, next_frame_ - group_start_);
+    // Nothing arrives any more: the last group takes the group thread's
+    // lanes, which share its rows among every thread.
+    Crew& crew = group_.lanes.empty() ? main_ : group_;
+    const bool coded = CodeGroup(crew, group_start_, next_frame_ - group_start_);
+    AddTimes(group_);
     Note(coded);
     return coded;
 }
