@@ -116,7 +116,9 @@ ours_size=$(stat -c %s "$ours")
 yardstick=$work/yardstick.m2v
 timed ffmpeg -v error -y -i "$source_pattern" -threads 2 -c:v mpeg2video -qscale:v 4 -bf 2 -g 16 "$yardstick"
 yardstick_wall=$wall
-ffmpeg -v error -i "$yardstick" -f yuv4mpegpipe -pix_fmt yuv420p - | measure
+# The command reads the pictures at ffmpeg's default 25 fps: renumbered at
+# the clip's rate, each decoded picture meets its own source picture.
+ffmpeg -v error -i "$yardstick" -vf "setpts=N/($fps*TB)" -r "$fps" -f yuv4mpegpipe -pix_fmt yuv420p - | measure
 report "ffmpeg -threads 2 -qscale:v 4" "$yardstick" "$wall" "$cpu"
 
 # The fixed quantiser whose file size is closest to ours (sizes fall as q rises).

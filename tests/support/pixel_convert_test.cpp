@@ -11,7 +11,7 @@ namespace {
 // Widening 24-bit rows reads four bytes at a time but must never read or
 // write past either row, and must end with the last pixel intact.
 TEST(RowConverter, TwentyFourBitRowsWidenToOpaquePixelsAtEveryWidth) {
-    for (int32_t width = 1; width <= 9; ++width) {
+    for (int32_t width = 1; width <= 21; ++width) {
         for (uint32_t format : {uint32_t(PF_X8R8G8B8), uint32_t(PF_A8R8G8B8)}) {
             std::vector<uint8_t> src(std::size_t(width) * 3);
             for (std::size_t i = 0; i < src.size(); ++i) src[i] = uint8_t(i * 37 + 11);
