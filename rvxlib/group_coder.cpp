@@ -370,6 +370,8 @@ void CRVXGroupCoder::SearchMacroblock(Crew& crew, Lane& lane, const FrameSetup& 
     }
     RVXSearchRecord forward = back;
     forward.range = range_forward;
+    // The same block and weights: the first search's measurements hold.
+    forward.activity_known = true;
     moving.SetReference(later);
     const bool searched_forward = moving.SearchMotion(forward);
     const uint64_t cost_forward = WeightedShifted(forward.cost, settings_.weights);

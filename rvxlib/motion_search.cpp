@@ -255,8 +255,10 @@ CRVXMovingBlockUnSigned::Position CRVXMovingBlockUnSigned::FullPelSearch(
 
 int32_t CRVXMovingBlockUnSigned::SearchMotion(RVXSearchRecord& record) {
     if (!reference_ || !current_ || !visited_) return 0;
-    PrepareSearch(record.weights);
-    MeasureActivity(record.activity);
+    if (!record.activity_known) {
+        PrepareSearch(record.weights);
+        MeasureActivity(record.activity);
+    }
     const uint32_t activity = Weighted(record.activity, record.weights);
     Window window;
     if (!MakeWindow(record.x, record.y, record.range ? record.range : default_range_, window))

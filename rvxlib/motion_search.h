@@ -31,6 +31,10 @@ struct RVXSearchRecord {
     uint32_t activity[4] = {0, 0, 0, 0};
     uint32_t cost[4] = {0, 0, 0, 0};
     uint32_t weights[4] = {0, 0, 0, 0};
+    // Set by the caller when the block and weights are those of the search
+    // that filled activity (the second reference of a B frame): the block
+    // is then not measured again.
+    bool activity_known = false;
 };
 
 // Full-pel positions already evaluated in the current search, stamped with a
