@@ -14,8 +14,8 @@ uint32_t AtLeastOne(uint32_t v) { return v ? v : 1; }
 }  // namespace
 
 IRVXFrameBuffer::IRVXFrameBuffer(uint32_t padded_width, uint32_t padded_height,
-                                 uint32_t gop_length)
-    : free_capacity_(3 * std::size_t(AtLeastOne(gop_length))),
+                                 uint32_t gop_length, uint32_t groups_in_flight)
+    : free_capacity_((2 + std::size_t(AtLeastOne(groups_in_flight))) * AtLeastOne(gop_length)),
       width_(RoundUp16(padded_width)),
       height_(RoundUp16(padded_height)),
       picture_size_(uint64_t(width_) * height_ * 4) {}
@@ -45,12 +45,14 @@ void IRVXFrameBuffer::GivePicture(AlignedBuffer<uint8_t>&& picture) {
     AlignedBuffer<uint8_t> freed_on_return(std::move(picture));
 }
 
-IRVXFrameQueue::IRVXFrameQueue(uint32_t gop_length)
-    : entries_(4 * std::size_t(AtLeastOne(gop_length))), gop_length_(AtLeastOne(gop_length)) {}
+IRVXFrameQueue::IRVXFrameQueue(uint32_t gop_length, uint32_t groups_in_flight)
+    : entries_((3 + std::size_t(AtLeastOne(groups_in_flight))) * AtLeastOne(gop_length)),
+      gop_length_(AtLeastOne(gop_length)) {}
 
 CRVXEncodeFrame::CRVXEncodeFrame(uint32_t padded_width, uint32_t padded_height,
-                                 uint32_t gop_length)
-    : IRVXFrameBuffer(padded_width, padded_height, gop_length), IRVXFrameQueue(gop_length) {}
+                                 uint32_t gop_length, uint32_t groups_in_flight)
+    : IRVXFrameBuffer(padded_width, padded_height, gop_length, groups_in_flight),
+      IRVXFrameQueue(gop_length, groups_in_flight) {}
 
 CRVXEncodeFrame::~CRVXEncodeFrame() = default;
 

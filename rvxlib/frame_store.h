@@ -42,7 +42,8 @@ constexpr uint16_t kNoReference = 0xFFFF;
 // Pictures not in use, kept for the next frame.
 class IRVXFrameBuffer : public IRVXInterface {
 public:
-    IRVXFrameBuffer(uint32_t padded_width, uint32_t padded_height, uint32_t gop_length);
+    IRVXFrameBuffer(uint32_t padded_width, uint32_t padded_height, uint32_t gop_length,
+                    uint32_t groups_in_flight = 1);
 
     uint32_t PaddedWidth() const { return width_; }
     uint32_t PaddedHeight() const { return height_; }
@@ -75,7 +76,7 @@ struct RVXFrameEntry {
 // The frames in the store, oldest first.
 class IRVXFrameQueue : public IRVXInterface {
 public:
-    explicit IRVXFrameQueue(uint32_t gop_length);
+    explicit IRVXFrameQueue(uint32_t gop_length, uint32_t groups_in_flight = 1);
 
 protected:
     std::vector<RVXFrameEntry> entries_;  // ring; one slot always stays empty
@@ -88,7 +89,10 @@ protected:
 
 class CRVXEncodeFrame : public IRVXFrameBuffer, public IRVXFrameQueue {
 public:
-    CRVXEncodeFrame(uint32_t padded_width, uint32_t padded_height, uint32_t gop_length);
+    // groups_in_flight: groups whose P and B frames may be coded at once
+    // while the next group arrives; each adds a group's room to the rings.
+    CRVXEncodeFrame(uint32_t padded_width, uint32_t padded_height, uint32_t gop_length,
+                    uint32_t groups_in_flight = 1);
     ~CRVXEncodeFrame() override;
 
     // All operations return an RVXFrameStoreCode.

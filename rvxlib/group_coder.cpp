@@ -51,18 +51,26 @@ struct CRVXGroupCoder::FrameSetup {
 
 CRVXGroupCoder::CRVXGroupCoder() = default;
 
+namespace {
+
+// Groups coded at once: each holds a group's pictures until it is joined.
+constexpr uint32_t kMostGroupsInFlight = 3;
+
+}  // namespace
+
 CRVXGroupCoder::~CRVXGroupCoder() {
-    // The group thread uses the lanes and the store: it ends first.
-    if (group_thread_.joinable()) group_thread_.join();
+    // The group threads use the lanes and the store: they end first.
+    for (auto& job : jobs_)
+        if (job->thread.joinable()) job->thread.join();
 }
 
 bool CRVXGroupCoder::Open(const RVXCodecSet& codecs, const RVXGroupSettings& settings,
                           uint32_t features) {
-    if (group_thread_.joinable()) group_thread_.join();
-    group_failure_ = nullptr;
-    group_ok_ = true;
+    for (auto& job : jobs_)
+        if (job->thread.joinable()) job->thread.join();
+    in_flight_.clear();
+    jobs_.clear();
     main_ = Crew();
-    group_ = Crew();
     extra_lanes_.clear();
     times_ = RVXCodingTimes();
     store_.reset();
@@ -102,17 +110,19 @@ bool CRVXGroupCoder::Open(const RVXCodecSet& codecs, const RVXGroupSettings& set
 uint32_t CRVXGroupCoder::SetThreads(uint32_t threads, const RVXLaneFactory& make) {
     WaitForGroup();
     main_.workers.reset();
-    group_ = Crew();
+    jobs_.clear();
     if (main_.lanes.empty()) return 0;
     main_.lanes.resize(1);
     extra_lanes_.clear();
-    // Each side gets at most one thread per row: more would only wait.
+    // Whole groups share out best (no waiting at every frame), so threads
+    // first become group threads; those to spare share a group's rows, at
+    // most one per row.
     const uint32_t rows = codecs_.pixel->MacroblockRows();
-    const uint32_t group_threads = threads > 1 ? std::min(threads, rows) : 0;
-    const uint32_t main_threads = std::min(std::max(threads / 2, 1u), rows);
-    threads = main_threads + group_threads;
+    const uint32_t group_threads = threads > 1 ? std::min(threads, kMostGroupsInFlight) : 0;
+    const uint32_t lanes_per_group =
+        group_threads ? std::clamp<uint32_t>(threads / group_threads, 1, rows) : 0;
     std::vector<Lane> lanes;
-    for (uint32_t k = 1; k < threads && make; ++k) {
+    for (uint32_t k = 0; k < group_threads * lanes_per_group && make; ++k) {
         RVXCodingLane lane;
         if (!make(lane) || !lane.transform || !lane.pixel || !lane.block || !lane.moving) break;
         // Each lane walks the same pictures; one made for another size
@@ -127,17 +137,22 @@ uint32_t CRVXGroupCoder::SetThreads(uint32_t threads, const RVXLaneFactory& make
                          lane.moving.get(), {}});
         extra_lanes_.push_back(std::move(lane));
     }
-    // The group thread is served first: its P and B frames are the larger
-    // share of the work.
-    const uint32_t for_group = std::min<uint32_t>(group_threads, uint32_t(lanes.size()));
-    group_.lanes.assign(lanes.begin(), lanes.begin() + for_group);
-    main_.lanes.insert(main_.lanes.end(), lanes.begin() + for_group, lanes.end());
-    for (Crew* crew : {&main_, &group_}) {
-        if (crew->lanes.size() > 1)
-            crew->workers = std::make_unique<CRowWorkers>(uint32_t(crew->lanes.size()) - 1);
+    for (std::size_t at = 0; lanes_per_group > 0 && at + lanes_per_group <= lanes.size();
+         at += lanes_per_group) {
+        auto job = std::make_unique<GroupJob>();
+        job->crew.lanes.assign(lanes.begin() + at, lanes.begin() + at + lanes_per_group);
+        if (lanes_per_group > 1) job->crew.workers = std::make_unique<CRowWorkers>(lanes_per_group - 1);
+        job->crew.motion = main_.motion;
+        jobs_.push_back(std::move(job));
     }
-    if (!group_.lanes.empty()) group_.motion = main_.motion;
-    return uint32_t(main_.lanes.size() + group_.lanes.size());
+    // Room in the store for every group in flight besides the arriving one.
+    if (!jobs_.empty() && next_frame_ == 0) {
+        store_ = std::make_unique<CRVXEncodeFrame>(codecs_.pixel->PaddedWidth(),
+                                                   codecs_.pixel->PaddedHeight(),
+                                                   settings_.gop_length, uint32_t(jobs_.size()));
+        store_->Init(features_);
+    }
+    return uint32_t(1 + jobs_.size() * lanes_per_group);
 }
 
 void CRVXGroupCoder::AddTimes(Crew& crew) {
@@ -158,32 +173,51 @@ RVXCodingTimes CRVXGroupCoder::Times() const {
 }
 
 void CRVXGroupCoder::WaitForGroup() {
-    if (!group_thread_.joinable()) return;
-    group_thread_.join();
-    AddTimes(group_);
-    Note(group_ok_);
-    if (group_failure_) {
-        std::exception_ptr failure = group_failure_;
-        group_failure_ = nullptr;
+    while (!in_flight_.empty()) JoinOldest();
+}
+
+bool CRVXGroupCoder::JoinOldest() {
+    GroupJob& job = *in_flight_.front();
+    in_flight_.pop_front();
+    job.thread.join();
+    AddTimes(job.crew);
+    records_.insert(records_.end(), job.records.begin(), job.records.end());
+    groups_.insert(groups_.end(), job.groups.begin(), job.groups.end());
+    job.records.clear();
+    job.groups.clear();
+    Note(job.ok);
+    if (job.failure) {
+        std::exception_ptr failure = job.failure;
+        job.failure = nullptr;
         std::rethrow_exception(failure);
     }
+    return job.ok;
 }
 
 void CRVXGroupCoder::StartGroup(uint32_t first, uint32_t count) {
-    WaitForGroup();
-    if (group_.lanes.empty()) {
-        Note(CodeGroup(main_, first, count));
+    if (jobs_.empty()) {
+        Note(CodeGroup(main_, first, count, records_, groups_));
         return;
     }
-    group_ok_ = true;
-    group_thread_ = std::thread([this, first, count] {
+    if (in_flight_.size() == jobs_.size()) JoinOldest();
+    GroupJob* job = nullptr;
+    for (auto& candidate : jobs_) {
+        if (std::find(in_flight_.begin(), in_flight_.end(), candidate.get()) == in_flight_.end()) {
+            job = candidate.get();
+            break;
+        }
+    }
+    job->ok = true;
+    job->failure = nullptr;
+    job->thread = std::thread([this, job, first, count] {
         try {
-            group_ok_ = CodeGroup(group_, first, count);
+            job->ok = CodeGroup(job->crew, first, count, job->records, job->groups);
         } catch (...) {
-            group_ok_ = false;
-            group_failure_ = std::current_exception();
+            job->ok = false;
+            job->failure = std::current_exception();
         }
     });
+    in_flight_.push_back(job);
 }
 
 void CRVXGroupCoder::RunRows(Crew& crew, uint32_t count,

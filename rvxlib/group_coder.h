@@ -9,13 +9,15 @@
 // Open; the group coder owns the frame store and the two lists. Groups are
 // closed: no frame refers outside its group. A group's I frame is coded as
 // soon as it arrives, its other frames when the next group begins or at
-// FinishFrames. With more than one thread those other frames are coded on a
-// group thread while the next group's pictures keep arriving; one group is
-// in flight at most, and groups are finished in order, so the records and
+// FinishFrames. With more than one thread those other frames are coded on
+// group threads while the next group's pictures keep arriving; a few groups
+// are in flight at most, each group's records are appended in group order,
+// and every frame is coded from the same pictures, so the records and
 // payload files are the same as with one thread.
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <exception>
@@ -89,12 +91,13 @@ public:
     bool FinishFrames();
 
     // Lets up to `threads` threads code, asking make for the objects of each
-    // thread beyond the first. From two threads on, they are split between
-    // the arriving pictures (conversion, scene tests, I frames) and the group
-    // thread (P and B frames of the previous group); each side shares its
-    // frames' macroblock rows among its own threads. The files written are
-    // the same for every thread count. Call after Open (which goes back to
-    // one thread); returns the thread count in force, fewer when make fails.
+    // lane beyond the first. From two threads on, the arriving pictures
+    // (conversion, scene tests, I frames) keep the calling thread, and up
+    // to three group threads code the P and B frames of finished groups,
+    // each sharing its frames' macroblock rows among its own lanes when
+    // there are threads to spare. The files written are the same for every
+    // thread count. Call after Open, before the first frame (Open goes back
+    // to one thread); returns the lanes in force, fewer when make fails.
     uint32_t SetThreads(uint32_t threads, const RVXLaneFactory& make);
 
     bool CodeIFrame(uint32_t n);
@@ -126,7 +129,7 @@ public:
     // caller may stop early instead of waiting for the missing payload.
     bool HasFailed() const { return failed_; }
 
-    // Waits until the group thread, if any, has finished its group.
+    // Waits until every group in flight has been coded.
     void WaitForGroup();
 
     void Measure(bool on) { measure_ = on; }
@@ -167,10 +170,24 @@ private:
     bool CodeIFrame(Crew& crew, uint32_t n);
     bool CodeInterFrame(Crew& crew, uint32_t n, uint32_t earlier, uint32_t later,
                         bool bidirectional);
-    bool CodeGroup(Crew& crew, uint32_t first, uint32_t count);
-    // Codes a finished group's P and B frames: on the group thread when
-    // there is one, else at once.
+    bool CodeGroup(Crew& crew, uint32_t first, uint32_t count,
+                   std::vector<RVXFrameRecord>& records, std::vector<RVXGroupEntry>& groups);
+    // One group coded on a thread of its own, with what it makes until it
+    // is joined.
+    struct GroupJob {
+        Crew crew;
+        std::thread thread;
+        bool ok = true;
+        std::exception_ptr failure;
+        std::vector<RVXFrameRecord> records;
+        std::vector<RVXGroupEntry> groups;
+    };
+    // Codes a finished group's P and B frames: on a free group thread when
+    // there are any (joining the oldest when all are busy), else at once.
     void StartGroup(uint32_t first, uint32_t count);
+    // Joins the oldest group in flight and appends its records and entry;
+    // returns whether it was coded.
+    bool JoinOldest();
     void AddTimes(Crew& crew);
     static bool DiffOverflow(const IRVXConvBlock& block);
     void Note(bool ok) { failed_ = failed_ || !ok; }
@@ -189,11 +206,9 @@ private:
     bool measure_ = false;
     RVXCodingTimes times_;
     std::vector<RVXCodingLane> extra_lanes_;
-    Crew main_;    // the arriving pictures
-    Crew group_;   // the group thread's; no lanes without one
-    std::thread group_thread_;
-    bool group_ok_ = true;
-    std::exception_ptr group_failure_;
+    Crew main_;  // the arriving pictures
+    std::vector<std::unique_ptr<GroupJob>> jobs_;  // none with one thread
+    std::deque<GroupJob*> in_flight_;              // oldest first
     std::mutex observer_mutex_;
 };
 

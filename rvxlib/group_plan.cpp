@@ -21,8 +21,8 @@ bool CRVXGroupCoder::AddFrame(const uint8_t* source) {
     uint8_t* picture = nullptr;
     int32_t stored = store_->AcquireFrame(&picture);
     // The group in flight holds its pictures until it is coded.
-    if (stored == kFrameStoreFull && group_thread_.joinable()) {
-        WaitForGroup();
+    while (stored == kFrameStoreFull && !in_flight_.empty()) {
+        JoinOldest();
         stored = store_->AcquireFrame(&picture);
     }
     if (stored != kFrameStoreOk) {
@@ -49,13 +49,16 @@ bool CRVXGroupCoder::FinishFrames() {
     // from their reconstructions and append its records a second time.
     if (finished_) return true;
     finished_ = true;
-    WaitForGroup();
-    // Nothing arrives any more: the last group takes the group thread's
-    // lanes, which share its rows among every thread.
-    Crew& crew = group_.lanes.empty() ? main_ : group_;
-    const bool coded = CodeGroup(crew, group_start_, next_frame_ - group_start_);
-    AddTimes(group_);
-    Note(coded);
+    const uint32_t count = next_frame_ - group_start_;
+    if (jobs_.empty()) {
+        const bool coded = CodeGroup(main_, group_start_, count, records_, groups_);
+        Note(coded);
+        return coded;
+    }
+    // The last group goes beside the ones still in flight; it is joined last.
+    StartGroup(group_start_, count);
+    bool coded = true;
+    while (!in_flight_.empty()) coded = JoinOldest();
     return coded;
 }
 
@@ -93,10 +96,12 @@ bool CRVXGroupCoder::IsSceneChange(uint32_t n) {
 
 bool CRVXGroupCoder::CodeGroup(uint32_t first, uint32_t count) {
     WaitForGroup();
-    return CodeGroup(main_, first, count);
+    return CodeGroup(main_, first, count, records_, groups_);
 }
 
-bool CRVXGroupCoder::CodeGroup(Crew& crew, uint32_t first, uint32_t count) {
+bool CRVXGroupCoder::CodeGroup(Crew& crew, uint32_t first, uint32_t count,
+                               std::vector<RVXFrameRecord>& records,
+                               std::vector<RVXGroupEntry>& groups) {
     if (!store_ || count == 0) return false;
     std::vector<PlannedType> plan(count);
     uint32_t run = 0;
@@ -121,7 +126,7 @@ bool CRVXGroupCoder::CodeGroup(Crew& crew, uint32_t first, uint32_t count) {
         const uint32_t g = first + j;
         switch (plan[j]) {
         case PlannedType::I:
-            records_.push_back({kRecordI | j, 0, 0});
+            records.push_back({kRecordI | j, 0, 0});
             last_ref = next_ref = first;
             store_->ReleaseFrame(g);
             ++j;
@@ -134,7 +139,7 @@ bool CRVXGroupCoder::CodeGroup(Crew& crew, uint32_t first, uint32_t count) {
             }
             if (!CodeInterFrame(crew, g, last_ref, 0, false)) return false;
             store_->ReleaseFrame(g);
-            records_.push_back({kRecordP | j | ((g - last_ref) & kRecordBackMask) << kRecordBackShift, 0, 0});
+            records.push_back({kRecordP | j | ((g - last_ref) & kRecordBackMask) << kRecordBackShift, 0, 0});
             next_ref = g;
             // The B frames between the two references come next.
             j = last_ref - first + 1;
@@ -143,7 +148,7 @@ bool CRVXGroupCoder::CodeGroup(Crew& crew, uint32_t first, uint32_t count) {
             if (last_ref < g && g < next_ref) {
                 if (!CodeInterFrame(crew, g, last_ref, next_ref, true)) return false;
                 store_->ReleaseFrame(g);
-                records_.push_back({kRecordB | j | ((g - last_ref) & kRecordBackMask) << kRecordBackShift |
+                records.push_back({kRecordB | j | ((g - last_ref) & kRecordBackMask) << kRecordBackShift |
                                         ((next_ref - g) & kRecordForwardMask) << kRecordForwardShift,
                                     0, 0});
             }
@@ -151,7 +156,7 @@ bool CRVXGroupCoder::CodeGroup(Crew& crew, uint32_t first, uint32_t count) {
             break;
         }
     }
-    groups_.push_back({first, count, 0, 0});
+    groups.push_back({first, count, 0, 0});
     return true;
 }
 
