@@ -230,13 +230,13 @@ int CHuffmanCoder::CountBlock(const int16_t* block) {
 // Counts as CountBlock and keeps the symbols for EncodeBlock: a frame's
 // blocks are then split into symbols once, not twice.
 int CHuffmanCoder::CountBlockKeeping(const int16_t* block) {
-    const std::size_t at = kept_.size();
-    kept_.resize(at + kMaxSymbolsPerBlock);
+    // kept_ only grows, so its elements are not cleared block by block.
+    const std::size_t at = keptStart_.back();
+    if (kept_.size() < at + kMaxSymbolsPerBlock) kept_.resize(2 * (at + kMaxSymbolsPerBlock));
     const int n = CollectSymbols(block, kept_.data() + at);
     if (n < 0) return 0;
-    kept_.resize(at + std::size_t(n));
     for (int i = 0; i < n; ++i) ++counts_[kept_[at + i].symbol];
-    keptStart_.push_back(uint32_t(kept_.size()));
+    keptStart_.push_back(uint32_t(at + std::size_t(n)));
     return 1;
 }
 
@@ -267,9 +267,8 @@ int CHuffmanCoder::BuildAndWriteTableContiguous(BitStream* writer, const int16_t
     if (!writer || !blocks || count == 0) return 0;
     std::memset(counts_, 0, sizeof(counts_));
     keptBlocks_ = nullptr;
-    kept_.clear();
-    kept_.reserve(count * 8);
     keptStart_.assign(1, 0);
+    keptStart_.reserve(count + 1);
     for (std::size_t i = 0; i < count; ++i) {
         if (!CountBlockKeeping(blocks + i * kCoefficientsPerBlock)) return 0;
     }

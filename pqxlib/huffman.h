@@ -144,7 +144,7 @@ private:
     uint32_t entryCount_ = 0;
 
     // The contiguous run's symbols, kept from counting for encoding: block k
-    // has kept_[keptStart_[k] .. keptStart_[k + 1]).
+    // has kept_[keptStart_[k] .. keptStart_[k + 1]); kept_ may be longer.
     const int16_t* keptBlocks_ = nullptr;
     std::vector<HuffmanSymbol> kept_;
     std::vector<uint32_t> keptStart_;
