@@ -34,6 +34,9 @@ struct MotionKernels {
                                     const uint32_t weights[4], uint64_t bound, uint32_t out[4]);
     // Per channel, sum of (sample - rounded mean)^2.
     void (*activity16x16)(const int16_t* cur, uint32_t out[4]);
+    // The same for a block whose samples are all 0..255 (a block loaded
+    // from a picture); faster where the differences can stay in 16 bits.
+    void (*activity16x16_bytes)(const int16_t* cur, uint32_t out[4]);
     // Builds the 16x16 prediction at a half-pel offset into dst (pitch
     // dst_pitch), reading 16 or 17 rows and columns of ref.
     void (*halfpel)(uint8_t* dst, ptrdiff_t dst_pitch, const uint8_t* ref, ptrdiff_t pitch,

@@ -136,6 +136,38 @@ __attribute__((target("avx2"))) bool ssd16x16_narrow_bounded_avx2(const int16_t*
     return true;
 }
 
+// For samples 0..255 the rounded means are too, every difference fits a
+// 16-bit lane and the squares go through the narrow cost's paired madd;
+// no sum can wrap (256 squares of at most 255^2 per channel).
+__attribute__((target("avx2"))) void activity16x16_bytes_avx2(const int16_t* cur, uint32_t out[4]) {
+    const __m256i ones = _mm256_set1_epi16(1);
+    __m256i sums = _mm256_setzero_si256();
+    for (int i = 0; i < 1024; i += 16) {
+        // Both samples of a pair are one pixel's channels k and k + 1;
+        // shuffled first, each pair holds one channel of two pixels.
+        const __m256i v = _mm256_shuffle_epi8(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cur + i)), ChannelPairOrder());
+        sums = _mm256_add_epi32(sums, _mm256_madd_epi16(v, ones));
+    }
+    alignas(16) int32_t total[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(total), ChannelSums(sums));
+    const __m256i means = _mm256_setr_epi16(
+        int16_t((total[0] + 128) >> 8), int16_t((total[1] + 128) >> 8), int16_t((total[2] + 128) >> 8),
+        int16_t((total[3] + 128) >> 8), int16_t((total[0] + 128) >> 8), int16_t((total[1] + 128) >> 8),
+        int16_t((total[2] + 128) >> 8), int16_t((total[3] + 128) >> 8), int16_t((total[0] + 128) >> 8),
+        int16_t((total[1] + 128) >> 8), int16_t((total[2] + 128) >> 8), int16_t((total[3] + 128) >> 8),
+        int16_t((total[0] + 128) >> 8), int16_t((total[1] + 128) >> 8), int16_t((total[2] + 128) >> 8),
+        int16_t((total[3] + 128) >> 8));
+    const __m256i order = ChannelPairOrder();
+    __m256i acc = _mm256_setzero_si256();
+    for (int i = 0; i < 1024; i += 16) {
+        const __m256i d = _mm256_shuffle_epi8(
+            _mm256_sub_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(cur + i)), means), order);
+        acc = _mm256_add_epi32(acc, _mm256_madd_epi16(d, d));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), ChannelSums(acc));
+}
+
 // A prediction row is 64 bytes: two registers. Byte averages round up as
 // the portable mean does.
 __attribute__((target("avx2"))) void halfpel_avx2(uint8_t* dst, ptrdiff_t dst_pitch,
@@ -171,6 +203,7 @@ bool motion_kernels_avx2(MotionKernels& kernels) {
     kernels.ssd16xn_narrow = ssd16xn_narrow_avx2;
     kernels.ssd16x16_narrow_bounded = ssd16x16_narrow_bounded_avx2;
     kernels.activity16x16 = activity16x16_avx2;
+    kernels.activity16x16_bytes = activity16x16_bytes_avx2;
     kernels.halfpel = halfpel_avx2;
     return true;
 }

@@ -79,10 +79,11 @@ void CRVXMovingBlockUnSigned::PrepareSearch(const uint32_t weights[4]) {
         high = current_[i] > high ? current_[i] : high;
     }
     narrow_ = low >= kNarrowSampleMin;
+    bytes_ = low >= 0 && high <= 255;
     constexpr uint64_t kMaxChannelCost = 256 * 255 * 255;
     uint64_t largest = 0;
     for (int k = 0; k < 4; ++k) largest += uint64_t(weights[k]) * kMaxChannelCost;
-    partial_ = low >= 0 && high <= 255 && largest <= UINT32_MAX;
+    partial_ = bytes_ && largest <= UINT32_MAX;
 }
 
 bool CRVXMovingBlockUnSigned::SearchCost(const uint8_t* ref, ptrdiff_t pitch,
@@ -112,6 +113,14 @@ int32_t CRVXMovingBlockUnSigned::HalfPelSearchCost(uint32_t out[4], int32_t hx, 
                                                    const uint32_t weights[4], uint64_t bound) {
     if (!HalfPelAllowed(hx, hy)) return 0;
     return SearchCost(BuildPrediction(hx, hy), kPredictionPitch, weights, bound, out) ? 1 : -1;
+}
+
+void CRVXMovingBlockUnSigned::MeasurePreparedActivity(uint32_t out[4]) {
+    if (!current_ || !bytes_) {
+        MeasureActivity(out);
+        return;
+    }
+    kernels_.activity16x16_bytes(current_, out);
 }
 
 void CRVXMovingBlockUnSigned::MeasureActivity(uint32_t out[4]) {
@@ -257,7 +266,7 @@ int32_t CRVXMovingBlockUnSigned::SearchMotion(RVXSearchRecord& record) {
     if (!reference_ || !current_ || !visited_) return 0;
     if (!record.activity_known) {
         PrepareSearch(record.weights);
-        MeasureActivity(record.activity);
+        MeasurePreparedActivity(record.activity);
     }
     const uint32_t activity = Weighted(record.activity, record.weights);
     Window window;
@@ -297,7 +306,7 @@ int32_t CRVXMovingBlockUnSigned::TestMatch(int32_t x, int32_t y, const uint32_t 
     if (!reference_ || !current_ || !visited_) return 0;
     PrepareSearch(weights);
     uint32_t values[4];
-    MeasureActivity(values);
+    MeasurePreparedActivity(values);
     const uint32_t activity = Weighted(values, weights);
     Window window;
     if (!MakeWindow(x, y, default_range_, window) || !window.Contains(x, y)) return 0;

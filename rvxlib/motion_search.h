@@ -117,6 +117,8 @@ private:
     // Looks at the block about to be searched to pick how its costs are
     // taken.
     void PrepareSearch(const uint32_t weights[4]);
+    // MeasureActivity of the block PrepareSearch has just looked at.
+    void MeasurePreparedActivity(uint32_t out[4]);
     // The cost of the area at ref within the search under way, or false
     // when its weighted cost is sure to reach `bound` (out is then
     // incomplete).
@@ -146,6 +148,7 @@ private:
     // rows already reach the best cost so far is dropped there.
     bool narrow_ = false;
     bool partial_ = false;
+    bool bytes_ = false;  // every sample of the block is 0..255
     AlignedBuffer<uint8_t> prediction_;
 };
 

@@ -40,6 +40,10 @@ void ExpectSameAsPortable(const MotionKernels& fast) {
         portable.activity16x16(cur, want);
         fast.activity16x16(cur, got);
         for (int k = 0; k < 4; ++k) ASSERT_EQ(got[k], want[k]) << "activity " << round;
+        if (round % 4 == 0) {  // samples 0..255
+            fast.activity16x16_bytes(cur, got);
+            for (int k = 0; k < 4; ++k) ASSERT_EQ(got[k], want[k]) << "activity bytes " << round;
+        }
         const int hx = round & 1, hy = (round >> 1) & 1;
         portable.halfpel(a, 80, ref + 4, 96, hx, hy);
         fast.halfpel(b, 80, ref + 4, 96, hx, hy);
@@ -74,6 +78,29 @@ void ExpectNarrowSameAsPortable(const MotionKernels& fast) {
     }
     cur[77] = kNarrowSampleMin - 1;
     EXPECT_FALSE(motion_block_is_narrow(cur));
+}
+
+// The activity of byte blocks at the extremes: flat, and halves of 0 and
+// 255 (the largest squares, the means rounding up and down).
+void ExpectByteActivitySameAsPortable(const MotionKernels& fast) {
+    const MotionKernels portable = motion_kernels_portable();
+    alignas(16) int16_t cur[1024];
+    for (int pattern = 0; pattern < 6; ++pattern) {
+        for (int i = 0; i < 1024; ++i) {
+            switch (pattern) {
+            case 0: cur[i] = 0; break;
+            case 1: cur[i] = 255; break;
+            case 2: cur[i] = (i & 4) ? 255 : 0; break;
+            case 3: cur[i] = i < 512 ? 255 : 0; break;
+            case 4: cur[i] = i < 516 ? 255 : 0; break;  // the mean just over a half
+            default: cur[i] = int16_t((i * 97 + (i >> 6) * 31) & 255); break;
+            }
+        }
+        uint32_t want[4], got[4];
+        portable.activity16x16(cur, want);
+        fast.activity16x16_bytes(cur, got);
+        for (int k = 0; k < 4; ++k) ASSERT_EQ(got[k], want[k]) << pattern;
+    }
 }
 
 // The bounded cost gives up at the same look as the portable one and, when
@@ -137,6 +164,7 @@ TEST(MotionKernels, EveryLevelMatchesThePortableRoutines) {
         ExpectSameAsPortable(fast);
         ExpectNarrowSameAsPortable(fast);
         ExpectBoundedSameAsPortable(fast);
+        ExpectByteActivitySameAsPortable(fast);
         ExpectPredictionSameAsPortable(fast);
     }
 }
