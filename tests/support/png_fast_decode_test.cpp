@@ -14,7 +14,7 @@
 
 namespace {
 
-struct PngSpec {
+struct PngLayout {
     uint32_t width = 37;
     uint32_t height = 23;
     int colour = PNG_COLOR_TYPE_RGB;
@@ -31,7 +31,7 @@ void Append(png_structp png, png_bytep data, png_size_t length) {
 }
 
 // Samples that vary in every direction, so every filter has work to do.
-std::vector<uint8_t> WritePng(const PngSpec& spec) {
+std::vector<uint8_t> WritePng(const PngLayout& layout) {
     std::vector<uint8_t> out;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
@@ -40,22 +40,22 @@ std::vector<uint8_t> WritePng(const PngSpec& spec) {
         return {};
     }
     png_set_write_fn(png, &out, Append, nullptr);
-    png_set_IHDR(png, info, spec.width, spec.height, spec.bit_depth, spec.colour, spec.interlace,
+    png_set_IHDR(png, info, layout.width, layout.height, layout.bit_depth, layout.colour, layout.interlace,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_set_filter(png, 0, spec.filters);
-    png_set_compression_buffer_size(png, spec.idat_size);
+    png_set_filter(png, 0, layout.filters);
+    png_set_compression_buffer_size(png, layout.idat_size);
     png_write_info(png, info);
-    const int channels = spec.colour == PNG_COLOR_TYPE_RGB_ALPHA ? 4 : 3;
-    const std::size_t bytes = std::size_t(spec.width) * channels * (spec.bit_depth / 8);
-    std::vector<std::vector<uint8_t>> rows(spec.height, std::vector<uint8_t>(bytes));
+    const int channels = layout.colour == PNG_COLOR_TYPE_RGB_ALPHA ? 4 : 3;
+    const std::size_t bytes = std::size_t(layout.width) * channels * (layout.bit_depth / 8);
+    std::vector<std::vector<uint8_t>> rows(layout.height, std::vector<uint8_t>(bytes));
     std::vector<png_bytep> pointers;
-    for (uint32_t y = 0; y < spec.height; ++y) {
+    for (uint32_t y = 0; y < layout.height; ++y) {
         for (std::size_t i = 0; i < bytes; ++i)
             rows[y][i] = uint8_t((i * 29 + y * 53 + (i * y) / 3 + (i % 7) * (y % 5) * 11) & 0xFF);
         pointers.push_back(rows[y].data());
     }
     png_write_image(png, pointers.data());
-    if (spec.text_after_data) {
+    if (layout.text_after_data) {
         png_text text{};
         text.compression = PNG_TEXT_COMPRESSION_NONE;
         text.key = const_cast<char*>("Comment");
@@ -89,19 +89,19 @@ TEST(PngFastDecode, EveryFilterAndBothColourTypesGiveLibpngsPixels) {
     for (int colour : {PNG_COLOR_TYPE_RGB, PNG_COLOR_TYPE_RGB_ALPHA}) {
         for (int filters : {PNG_FILTER_NONE, PNG_FILTER_SUB, PNG_FILTER_UP, PNG_FILTER_AVG,
                             PNG_FILTER_PAETH, PNG_ALL_FILTERS}) {
-            PngSpec spec;
-            spec.colour = colour;
-            spec.filters = filters;
-            spec.idat_size = 97;  // many IDAT chunks
-            spec.text_after_data = filters == PNG_FILTER_PAETH;
-            const std::vector<uint8_t> file = WritePng(spec);
+            PngLayout layout;
+            layout.colour = colour;
+            layout.filters = filters;
+            layout.idat_size = 97;  // many IDAT chunks
+            layout.text_after_data = filters == PNG_FILTER_PAETH;
+            const std::vector<uint8_t> file = WritePng(layout);
             ASSERT_FALSE(file.empty());
             const bool alpha = colour == PNG_COLOR_TYPE_RGB_ALPHA;
             const std::unique_ptr<DibBitmap> bitmap = PngDecodeFast(file.data(), file.size());
             ASSERT_TRUE(bitmap) << colour << " " << filters;
-            EXPECT_EQ(bitmap->Width(), int32_t(spec.width));
-            EXPECT_EQ(bitmap->Height(), int32_t(spec.height));
-            EXPECT_EQ(TopDownPixels(*bitmap, spec.width * (alpha ? 4 : 3)),
+            EXPECT_EQ(bitmap->Width(), int32_t(layout.width));
+            EXPECT_EQ(bitmap->Height(), int32_t(layout.height));
+            EXPECT_EQ(TopDownPixels(*bitmap, layout.width * (alpha ? 4 : 3)),
                       ReadWithLibpng(file, alpha))
                 << colour << " " << filters;
         }
@@ -109,14 +109,14 @@ TEST(PngFastDecode, EveryFilterAndBothColourTypesGiveLibpngsPixels) {
 }
 
 TEST(PngFastDecode, OtherLayoutsAreLeftToLibpng) {
-    PngSpec interlaced;
+    PngLayout interlaced;
     interlaced.interlace = PNG_INTERLACE_ADAM7;
-    PngSpec deep;
+    PngLayout deep;
     deep.bit_depth = 16;
-    PngSpec grey;
+    PngLayout grey;
     grey.colour = PNG_COLOR_TYPE_GRAY;
-    for (const PngSpec& spec : {interlaced, deep, grey}) {
-        const std::vector<uint8_t> file = WritePng(spec);
+    for (const PngLayout& layout : {interlaced, deep, grey}) {
+        const std::vector<uint8_t> file = WritePng(layout);
         ASSERT_FALSE(file.empty());
         EXPECT_FALSE(PngDecodeFast(file.data(), file.size()));
         EXPECT_TRUE(PngImageCodec().decode(file.data(), file.size()));
@@ -127,9 +127,9 @@ TEST(PngFastDecode, OtherLayoutsAreLeftToLibpng) {
 // a damaged byte in the compressed data (the CRC no longer matches), a file
 // cut short, a zlib stream whose checksum is wrong under a correct CRC.
 TEST(PngFastDecode, FlawedFilesAreDeclinedAndStillRefused) {
-    PngSpec spec;
-    spec.filters = PNG_FILTER_PAETH;
-    const std::vector<uint8_t> good = WritePng(spec);
+    PngLayout layout;
+    layout.filters = PNG_FILTER_PAETH;
+    const std::vector<uint8_t> good = WritePng(layout);
     ASSERT_TRUE(PngDecodeFast(good.data(), good.size()));
 
     std::vector<uint8_t> damaged = good;
