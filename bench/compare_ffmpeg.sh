@@ -3,6 +3,10 @@
 # clip: wall and CPU time, frames per second, file size and PSNR against the
 # source pictures, measured for both by ffmpeg's psnr filter.
 #
+# The first ffmpeg row is the fixed yardstick: the very command
+#   ffmpeg -i frame%04d.png -threads 2 -c:v mpeg2video -qscale:v 4 -bf 2 -g 16 OUT.m2v
+# and the last line gives rvxenc's wall time over that command's.
+#
 #   bench/compare_ffmpeg.sh [--frames N] [--size WxH] [--work DIR] [--rvxenc-args "..."]
 #
 # rvxenc runs with its default settings unless --rvxenc-args says otherwise;
@@ -20,7 +24,7 @@ set -euo pipefail
 shopt -s lastpipe   # measure sets variables at the end of a pipeline
 cd "$(dirname "$0")/.."
 
-frames=300
+frames=150
 size=640x480
 work=${TMPDIR:-/tmp}/rvx-compare-ffmpeg
 rvxenc_args=()
@@ -30,7 +34,7 @@ while [ $# -gt 0 ]; do
     --size) size=$2; shift 2 ;;
     --work) work=$2; shift 2 ;;
     --rvxenc-args) read -r -a rvxenc_args <<<"$2"; shift 2 ;;
-    -h|--help) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "compare_ffmpeg: unknown argument $1" >&2; exit 2 ;;
   esac
 done
@@ -105,7 +109,17 @@ ours=$work/ours.rvx
 encode_ours "$ours" "${rvxenc_args[@]}"
 ours_label="rvxenc ${rvxenc_args[*]:-(defaults)}"
 report "$ours_label" "$ours" "$wall" "$cpu"
+ours_wall=$wall
 ours_size=$(stat -c %s "$ours")
+
+# The yardstick: the same command every time, whatever our file's size.
+yardstick=$work/yardstick.m2v
+timed ffmpeg -v error -y -i "$source_pattern" -threads 2 -c:v mpeg2video -qscale:v 4 -bf 2 -g 16 "$yardstick"
+yardstick_wall=$wall
+# The command reads the pictures at ffmpeg's default 25 fps: renumbered at
+# the clip's rate, each decoded picture meets its own source picture.
+ffmpeg -v error -i "$yardstick" -vf "setpts=N/($fps*TB)" -r "$fps" -f yuv4mpegpipe -pix_fmt yuv420p - | measure
+report "ffmpeg -threads 2 -qscale:v 4" "$yardstick" "$wall" "$cpu"
 
 # The fixed quantiser whose file size is closest to ours (sizes fall as q rises).
 best_q=1; best_gap=-1
@@ -143,3 +157,4 @@ fi
 
 printf '%-34s %7s %7s %8s %10s %8s %8s %6s\n' encoder "wall s" "cpu s" "fps" bytes "RGB dB" "Y dB" frames
 printf '%s\n' "${rows[@]}"
+python3 -c "print(f'rvxenc wall / ffmpeg -threads 2 -qscale:v 4 wall: {$ours_wall / $yardstick_wall:.2f}')"

@@ -2,8 +2,13 @@
 
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
 #include <future>
+#include <mutex>
 #include <new>
+#include <thread>
 
 #include "jobs/control_ids.h"
 #include "jobs/job_messages.h"
@@ -50,7 +55,7 @@ void ExpandGreyRows(const uint8_t* grey, int32_t grey_pitch, uint8_t* out, int32
     }
 }
 
-CEncodeFromSeqFile::CEncodeFromSeqFile(IJobHost* owner) : CEncodeRVXFile(owner), page_(owner) {}
+CEncodeFromSeqFile::CEncodeFromSeqFile(IJobHost* owner) : CEncodeRVXFile(owner), page_(owner), slots_(1) {}
 
 CEncodeFromSeqFile::~CEncodeFromSeqFile() {
     // The worker must end before anything it uses goes away.
@@ -211,32 +216,39 @@ int32_t CEncodeFromSeqFile::EncodeSequence() {
     rate_denominator_ = 1;
     if (!OpenEncoder(work_directory_, std::string())) return FailRun("the encoder could not be opened");
 
-    // With more than one thread the next image is read and decoded while
-    // the current one is encoded; the frames reach the encoder in the same
-    // order either way.
-    const bool ahead = _rvxlib_::WorkerThreadCount() > 1 && MakeSlot(slots_[1]);
-    auto load = [this](ImageSlot* slot, uint64_t n) {
-        return LoadFrame(*slot, FormatSequenceName(sequence_.pattern, n));
-    };
-    std::future<LoadedFrame> next;
-    ImageSlot* next_slot = &slots_[0];
-    if (ahead && sequence_.first < end_)
-        next = std::async(std::launch::async, load, next_slot, uint64_t(sequence_.first));
-
     bool failed = false;
+    const bool threaded = _rvxlib_::WorkerThreadCount() > 1;
+    // The sound depends on nothing the pictures make: it is coded beside
+    // them, and its result taken where it used to be coded.
+    if (threaded && !sound_path_.empty()) StartSound(sound_path_);
+    if (threaded && LookaheadSlots() > 1)
+        EncodeImagesAhead(failed);
+    else
+        EncodeImages(failed);
+    WaitForSound();
+
+    if (!failed && CanContinue() && !sound_path_.empty() && EncodeSound(sound_path_) != kJobOk) failed = true;
+    if (!CanContinue()) return FailRun("stopped");
+    if (failed) return FailRun("");
+    return FinishRun(*this);
+}
+
+std::size_t CEncodeFromSeqFile::LookaheadSlots() const {
+    constexpr std::size_t kMostSlots = 8;
+    constexpr uint64_t kMostBytes = uint64_t{64} << 20;
+    const uint64_t picture = std::max<uint64_t>(uint64_t(picture_width_) * picture_height_ * 4, 1);
+    return std::size_t(std::clamp<uint64_t>(kMostBytes / picture, 2, kMostSlots));
+}
+
+void CEncodeFromSeqFile::EncodeImages(bool& failed) {
+    ImageSlot& slot = slots_[0];
     for (uint64_t n = sequence_.first; n < end_; ++n) {
         if (!CanContinue()) break;
-        const std::string name = FormatSequenceName(sequence_.pattern, n);
-        ImageSlot& slot = *next_slot;
-        const LoadedFrame frame = ahead ? next.get() : LoadFrame(slot, name);
+        const LoadedFrame frame = LoadFrame(slot, FormatSequenceName(sequence_.pattern, n));
         if (!frame.pixels) {
             SetFailureReason(frame.failure);
             failed = true;
             break;
-        }
-        if (ahead) {
-            next_slot = &slots_[&slot == &slots_[0] ? 1 : 0];
-            if (n + 1 < end_) next = std::async(std::launch::async, load, next_slot, n + 1);
         }
         current_name_ = SequenceDisplayName(sequence_.pattern, n);
         const int32_t status = EncodeFrame(frame.pixels);
@@ -246,15 +258,107 @@ int32_t CEncodeFromSeqFile::EncodeSequence() {
             break;
         }
     }
-    // A load still running reads into a slot; it must end before the slots
-    // can go, and its picture is not needed any more.
-    if (next.valid()) {
-        const LoadedFrame unused = next.get();
-        if (unused.pixels) Release(*next_slot);
+}
+
+// The loader decodes the images in order into free slots and queues them;
+// the encoder takes them in the same order, so the frames are the same as
+// with one thread. The loader stops at the first unusable image.
+void CEncodeFromSeqFile::EncodeImagesAhead(bool& failed) {
+    const std::size_t count = LookaheadSlots();
+    slots_.resize(count);
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<ImageSlot*> free;
+    std::deque<std::pair<ImageSlot*, LoadedFrame>> ready;
+    bool stopping = false;
+    bool loader_out_of_memory = false;
+    for (std::size_t k = 0; k < count; ++k) {
+        if (k > 0 && !MakeSlot(slots_[k])) break;
+        free.push_back(&slots_[k]);
     }
 
-    if (!failed && CanContinue() && !sound_path_.empty() && EncodeSound(sound_path_) != kJobOk) failed = true;
-    if (!CanContinue()) return FailRun("stopped");
-    if (failed) return FailRun("");
-    return FinishRun(*this);
+    auto load_ahead = [&] {
+        for (uint64_t n = sequence_.first; n < end_; ++n) {
+            ImageSlot* slot = nullptr;
+            {
+                std::unique_lock<std::mutex> lock(mutex);
+                changed.wait(lock, [&] { return stopping || !free.empty(); });
+                if (stopping) return;
+                slot = free.back();
+                free.pop_back();
+            }
+            LoadedFrame frame = LoadFrame(*slot, FormatSequenceName(sequence_.pattern, n));
+            const bool usable = frame.pixels != nullptr;
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                ready.emplace_back(slot, std::move(frame));
+            }
+            changed.notify_all();
+            if (!usable) return;
+        }
+    };
+    // Nothing may leave the loader thread: running out of memory there is
+    // handed to the encoding loop, which fails the job with it.
+    std::thread loader([&] {
+        try {
+            load_ahead();
+        } catch (const std::bad_alloc&) {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                loader_out_of_memory = true;
+            }
+            changed.notify_all();
+        }
+    });
+    // Whatever ends the encoding (a failure, a stop, an exception), the
+    // loader is stopped and joined before the slots can go, and pictures it
+    // left decoded are unlocked.
+    struct StopLoader {
+        std::thread& loader;
+        std::mutex& mutex;
+        std::condition_variable& changed;
+        bool& stopping;
+        std::deque<std::pair<ImageSlot*, LoadedFrame>>& ready;
+        ~StopLoader() {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                stopping = true;
+            }
+            changed.notify_all();
+            loader.join();
+            for (auto& [slot, frame] : ready)
+                if (frame.pixels) Release(*slot);
+        }
+    } stop{loader, mutex, changed, stopping, ready};
+
+    for (uint64_t n = sequence_.first; n < end_; ++n) {
+        if (!CanContinue()) break;
+        ImageSlot* slot = nullptr;
+        LoadedFrame frame;
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            changed.wait(lock, [&] { return !ready.empty() || loader_out_of_memory; });
+            if (ready.empty()) throw std::bad_alloc();
+            slot = ready.front().first;
+            frame = std::move(ready.front().second);
+            ready.pop_front();
+        }
+        if (!frame.pixels) {
+            SetFailureReason(frame.failure);
+            failed = true;
+            break;
+        }
+        current_name_ = SequenceDisplayName(sequence_.pattern, n);
+        const int32_t status = EncodeFrame(frame.pixels);
+        Release(*slot);
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            free.push_back(slot);
+        }
+        changed.notify_all();
+        if (status == kJobFail) {
+            failed = true;
+            break;
+        }
+    }
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "jobs/encode_job.h"
 #include "jobs/image_sequence.h"
@@ -37,8 +38,9 @@ public:
     uint32_t PictureHeight() const { return picture_height_; }
 
 private:
-    // What one image is loaded with. Two of them let the next image load on
-    // another thread while the current one is encoded.
+    // What one image is loaded with. With more than one thread a loader
+    // thread fills several of them ahead of the encoder, so that it keeps
+    // decoding while the encoder codes a group of frames.
     struct ImageSlot {
         std::unique_ptr<CPlaneSurface> source;
         std::unique_ptr<CPlaneSurface> conversion;  // grey runs only
@@ -59,7 +61,13 @@ private:
     bool MakeSlot(ImageSlot& slot) const;
 
     IJobHost* page_;
-    ImageSlot slots_[2];
+    // How many images may wait decoded ahead of the encoder: enough to
+    // cover a group of frames, bounded in bytes for large pictures.
+    std::size_t LookaheadSlots() const;
+    void EncodeImages(bool& failed);
+    void EncodeImagesAhead(bool& failed);
+
+    std::vector<ImageSlot> slots_;  // slots_[0] also learns the run in DiscoverSequence
     SequenceName sequence_;
     std::string work_directory_;
     std::string sound_path_;

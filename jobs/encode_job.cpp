@@ -98,10 +98,25 @@ int32_t CEncodeRVXFile::EncodeFrame(const void* pixels) {
     return kJobOk;
 }
 
+void CEncodeRVXFile::StartSound(const std::string& wave_path) {
+    if (!writer_ || sound_.valid()) return;
+    IMovieWriter* writer = writer_.get();
+    const uint32_t method = sound_method_, block_size = audio_block_size_;
+    sound_wave_ = wave_path;
+    sound_ = std::async(std::launch::async, [writer, wave_path, method, block_size] {
+        return writer->StageSound(wave_path, method, block_size);
+    });
+}
+
+void CEncodeRVXFile::WaitForSound() {
+    if (sound_.valid()) sound_.wait();
+}
+
 int32_t CEncodeRVXFile::EncodeSound(const std::string& wave_path) {
     if (!writer_) return kJobFail;
     owner_->SendProgress(wave_path + "をエンコード中...", 1.0);
-    if (!writer_->StageSound(wave_path, sound_method_, audio_block_size_)) {
+    const bool started = sound_.valid() && sound_wave_ == wave_path;
+    if (!(started ? sound_.get() : writer_->StageSound(wave_path, sound_method_, audio_block_size_))) {
         SetFailureReason(wave_path + ": the sound could not be coded");
         return kJobFail;
     }

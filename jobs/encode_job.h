@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -45,6 +46,12 @@ public:
     // source said so) to the writer.
     int32_t EncodeFrame(const void* pixels);
     int32_t EncodeSound(const std::string& wave_path);
+    // Starts coding the sound on a thread of its own, beside the pictures;
+    // the later EncodeSound of the same file reports progress as before and
+    // takes the result. WaitForSound must be called before the run ends
+    // (the sound is written into the work directory).
+    void StartSound(const std::string& wave_path);
+    void WaitForSound();
     int32_t WriteOutput(const std::string& output_path);
 
     // Replaces the writer for every later OpenEncoder (the real RVX writer by
@@ -90,6 +97,10 @@ protected:
     uint32_t layout_ = 0;
     uint32_t sound_method_ = 0;
     uint32_t audio_block_size_ = 0;
+    // Declared after writer_, so that a sound still being coded ends before
+    // the writer goes.
+    std::future<bool> sound_;
+    std::string sound_wave_;
 
 private:
     MovieWriterFactory writer_factory_ = &CreateRVXMovieWriter;

@@ -16,11 +16,7 @@ constexpr int kZeroRunLength = 15;
 // one end-of-block.
 constexpr int kMaxSymbolsPerBlock = 72;
 
-struct CodedSymbol {
-    uint8_t symbol;
-    uint8_t valueLength;  // sign bit and magnitude bits, 0 for run symbols
-    uint16_t valueBits;
-};
+using CodedSymbol = HuffmanSymbol;
 
 inline int HighestBit(uint32_t x) { return 31 - __builtin_clz(x); }
 
@@ -231,9 +227,32 @@ int CHuffmanCoder::CountBlock(const int16_t* block) {
     return 1;
 }
 
+// Counts as CountBlock and keeps the symbols for EncodeBlock: a frame's
+// blocks are then split into symbols once, not twice.
+int CHuffmanCoder::CountBlockKeeping(const int16_t* block) {
+    // kept_ only grows, so its elements are not cleared block by block.
+    const std::size_t at = keptStart_.back();
+    if (kept_.size() < at + kMaxSymbolsPerBlock) kept_.resize(2 * (at + kMaxSymbolsPerBlock));
+    const int n = CollectSymbols(block, kept_.data() + at);
+    if (n < 0) return 0;
+    for (int i = 0; i < n; ++i) ++counts_[kept_[at + i].symbol];
+    keptStart_.push_back(uint32_t(at + std::size_t(n)));
+    return 1;
+}
+
+const CodedSymbol* CHuffmanCoder::KeptSymbols(const int16_t* block, int* count) const {
+    if (!keptBlocks_ || block < keptBlocks_) return nullptr;
+    const std::size_t offset = std::size_t(block - keptBlocks_);
+    const std::size_t k = offset / kCoefficientsPerBlock;
+    if (offset % kCoefficientsPerBlock != 0 || k + 1 >= keptStart_.size()) return nullptr;
+    *count = int(keptStart_[k + 1] - keptStart_[k]);
+    return kept_.data() + keptStart_[k];
+}
+
 int CHuffmanCoder::BuildAndWriteTable(BitStream* writer, const int16_t* const* blocks,
                                       std::size_t count) {
     writer_ = nullptr;
+    keptBlocks_ = nullptr;
     if (!writer || !blocks || count == 0) return 0;
     std::memset(counts_, 0, sizeof(counts_));
     for (std::size_t i = 0; i < count; ++i) {
@@ -247,9 +266,13 @@ int CHuffmanCoder::BuildAndWriteTableContiguous(BitStream* writer, const int16_t
     writer_ = nullptr;
     if (!writer || !blocks || count == 0) return 0;
     std::memset(counts_, 0, sizeof(counts_));
+    keptBlocks_ = nullptr;
+    keptStart_.assign(1, 0);
+    keptStart_.reserve(count + 1);
     for (std::size_t i = 0; i < count; ++i) {
-        if (!CountBlock(blocks + i * kCoefficientsPerBlock)) return 0;
+        if (!CountBlockKeeping(blocks + i * kCoefficientsPerBlock)) return 0;
     }
+    keptBlocks_ = blocks;
     return FinishTable(writer);
 }
 
@@ -305,8 +328,13 @@ int CHuffmanCoder::AssignCodes() {
 
 int CHuffmanCoder::EncodeBlock(const int16_t* block) {
     if (!writer_ || !block) return 0;
-    CodedSymbol symbols[kMaxSymbolsPerBlock];
-    const int n = CollectSymbols(block, symbols);
+    CodedSymbol collected[kMaxSymbolsPerBlock];
+    int n = 0;
+    const CodedSymbol* symbols = KeptSymbols(block, &n);
+    if (!symbols) {
+        symbols = collected;
+        n = CollectSymbols(block, collected);
+    }
     if (n < 0) return 0;
     for (int i = 0; i < n; ++i) {
         if (lengths_[symbols[i].symbol] == 0) return 0;
@@ -327,6 +355,7 @@ int CHuffmanCoder::EncodeBlock(const int16_t* block) {
 int CHuffmanCoder::ReadTable(BitStream* reader) {
     reader_ = nullptr;
     writer_ = nullptr;
+    keptBlocks_ = nullptr;
     if (!reader) return 0;
     int used = 0, valid = 1;
     for (int symbol = 0; symbol < kHuffmanSymbolCount; ++symbol) {

@@ -25,6 +25,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "support/bitstream.h"
 
@@ -44,6 +45,13 @@ void BuildCodeLengths(const uint64_t counts[kHuffmanSymbolCount],
 
 // One coder per coded unit. The writer or reader is the caller's: the caller
 // writes or reads its own fields on the same stream between the blocks.
+// One symbol of a block with the value bits that follow it.
+struct HuffmanSymbol {
+    uint8_t symbol;
+    uint8_t valueLength;  // sign bit and magnitude bits, 0 for run symbols
+    uint16_t valueBits;
+};
+
 class CHuffmanCoder {
 public:
     CHuffmanCoder();
@@ -53,7 +61,9 @@ public:
     // writes nothing when the writer or the blocks are missing, count is 0, or
     // a coefficient's magnitude exceeds 2047 (it has no symbol).
     int BuildAndWriteTable(BitStream* writer, const int16_t* const* blocks, std::size_t count);
-    // The same for count blocks stored one after the other.
+    // The same for count blocks stored one after the other; their symbols
+    // are kept for EncodeBlock, so the blocks must not change until they
+    // have been encoded.
     int BuildAndWriteTableContiguous(BitStream* writer, const int16_t* blocks, std::size_t count);
 
     // Writes one block with the current code. Returns 0 and writes nothing
@@ -105,6 +115,10 @@ private:
     };
 
     int CountBlock(const int16_t* block);
+    int CountBlockKeeping(const int16_t* block);
+    // The kept symbols of a block of the contiguous run counted last, or
+    // null when the block is not one of them.
+    const HuffmanSymbol* KeptSymbols(const int16_t* block, int* count) const;
     int FinishTable(BitStream* writer);
     int AssignCodes();
     void BuildDecodingTables();
@@ -128,6 +142,12 @@ private:
     uint8_t canonical_[kHuffmanSymbolCount];
     uint32_t maxLength_ = 0;
     uint32_t entryCount_ = 0;
+
+    // The contiguous run's symbols, kept from counting for encoding: block k
+    // has kept_[keptStart_[k] .. keptStart_[k + 1]); kept_ may be longer.
+    const int16_t* keptBlocks_ = nullptr;
+    std::vector<HuffmanSymbol> kept_;
+    std::vector<uint32_t> keptStart_;
 };
 
 }  // namespace _pqxlib_

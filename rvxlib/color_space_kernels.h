@@ -28,5 +28,8 @@ ColorKernels color_kernels_for(uint32_t features);
 // Replaces the routines that have an SSE2 twin (the plain copies vectorise
 // as they are); false when this build has none.
 bool color_kernels_sse2(ColorKernels& kernels);
+// The same for the AVX2 twins (the forward rows to V, U, Y, A); the caller
+// makes sure the processor has AVX2.
+bool color_kernels_avx2(ColorKernels& kernels);
 
 }  // namespace _rvxlib_

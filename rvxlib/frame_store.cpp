@@ -14,8 +14,8 @@ uint32_t AtLeastOne(uint32_t v) { return v ? v : 1; }
 }  // namespace
 
 IRVXFrameBuffer::IRVXFrameBuffer(uint32_t padded_width, uint32_t padded_height,
-                                 uint32_t gop_length)
-    : free_capacity_(3 * std::size_t(AtLeastOne(gop_length))),
+                                 uint32_t gop_length, uint32_t groups_in_flight)
+    : free_capacity_((2 + std::size_t(AtLeastOne(groups_in_flight))) * AtLeastOne(gop_length)),
       width_(RoundUp16(padded_width)),
       height_(RoundUp16(padded_height)),
       picture_size_(uint64_t(width_) * height_ * 4) {}
@@ -45,19 +45,22 @@ void IRVXFrameBuffer::GivePicture(AlignedBuffer<uint8_t>&& picture) {
     AlignedBuffer<uint8_t> freed_on_return(std::move(picture));
 }
 
-IRVXFrameQueue::IRVXFrameQueue(uint32_t gop_length)
-    : entries_(4 * std::size_t(AtLeastOne(gop_length))), gop_length_(AtLeastOne(gop_length)) {}
+IRVXFrameQueue::IRVXFrameQueue(uint32_t gop_length, uint32_t groups_in_flight)
+    : entries_((3 + std::size_t(AtLeastOne(groups_in_flight))) * AtLeastOne(gop_length)),
+      gop_length_(AtLeastOne(gop_length)) {}
 
 CRVXEncodeFrame::CRVXEncodeFrame(uint32_t padded_width, uint32_t padded_height,
-                                 uint32_t gop_length)
-    : IRVXFrameBuffer(padded_width, padded_height, gop_length), IRVXFrameQueue(gop_length) {}
+                                 uint32_t gop_length, uint32_t groups_in_flight)
+    : IRVXFrameBuffer(padded_width, padded_height, gop_length, groups_in_flight),
+      IRVXFrameQueue(gop_length, groups_in_flight) {}
 
 CRVXEncodeFrame::~CRVXEncodeFrame() = default;
 
 int32_t CRVXEncodeFrame::Init(uint32_t /*features*/) { return ResetStore(0); }
 
 int32_t CRVXEncodeFrame::CloseStore() {
-    ResetStore(0);
+    std::lock_guard<std::mutex> lock(mutex_);
+    Reset(0);
     entries_.clear();
     entries_.shrink_to_fit();
     return kFrameStoreOk;
@@ -73,6 +76,11 @@ void CRVXEncodeFrame::ClearEntry(RVXFrameEntry& entry) {
 }
 
 int32_t CRVXEncodeFrame::ResetStore(uint32_t first_frame) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return Reset(first_frame);
+}
+
+int32_t CRVXEncodeFrame::Reset(uint32_t first_frame) {
     for (auto& entry : entries_) ClearEntry(entry);
     head_ = tail_ = first_uncoded_ = 0;
     base_frame_ = first_frame;
@@ -81,6 +89,16 @@ int32_t CRVXEncodeFrame::ResetStore(uint32_t first_frame) {
 }
 
 uint32_t CRVXEncodeFrame::FrameCount() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return Count();
+}
+
+uint32_t CRVXEncodeFrame::BaseFrame() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return base_frame_;
+}
+
+uint32_t CRVXEncodeFrame::Count() const {
     if (entries_.empty()) return 0;
     return tail_ >= head_ ? tail_ - head_ : tail_ + Capacity() - head_;
 }
@@ -90,6 +108,7 @@ uint32_t CRVXEncodeFrame::CodedBeforeFirstUncoded() const {
 }
 
 int32_t CRVXEncodeFrame::AcquireFrame(uint8_t** picture) {
+    std::lock_guard<std::mutex> lock(mutex_);
     if (entries_.empty() || Next(tail_) == head_) return kFrameStoreFull;
     AlignedBuffer<uint8_t> buffer = TakePicture();
     if (!buffer.data()) return kFrameStoreOutOfMemory;
@@ -113,12 +132,13 @@ int32_t CRVXEncodeFrame::AcquireFrame(uint8_t** picture) {
 int32_t CRVXEncodeFrame::Find(uint32_t frame, RVXFrameEntry** entry) {
     if (entries_.empty() || head_ == tail_) return kFrameStoreEmpty;
     if (frame < base_frame_) return kFrameRecycled;
-    if (uint64_t(frame) - base_frame_ >= FrameCount()) return kFrameNotStored;
+    if (uint64_t(frame) - base_frame_ >= Count()) return kFrameNotStored;
     *entry = &entries_[(head_ + (frame - base_frame_)) % Capacity()];
     return kFrameStoreOk;
 }
 
 int32_t CRVXEncodeFrame::ReleaseFrame(uint32_t frame) {
+    std::lock_guard<std::mutex> lock(mutex_);
     RVXFrameEntry* entry = nullptr;
     if (const int32_t code = Find(frame, &entry)) return code;
     if (entry->references > 0) --entry->references;
@@ -135,6 +155,7 @@ int32_t CRVXEncodeFrame::ReleaseFrame(uint32_t frame) {
 
 int32_t CRVXEncodeFrame::SetFrameKind(uint32_t frame, uint32_t kind, uint16_t value1,
                                       uint16_t value2) {
+    std::lock_guard<std::mutex> lock(mutex_);
     RVXFrameEntry* entry = nullptr;
     if (const int32_t code = Find(frame, &entry)) return code;
     entry->kind = kind;
@@ -146,6 +167,7 @@ int32_t CRVXEncodeFrame::SetFrameKind(uint32_t frame, uint32_t kind, uint16_t va
 }
 
 int32_t CRVXEncodeFrame::GetFramePicture(uint32_t frame, uint8_t** picture) {
+    std::lock_guard<std::mutex> lock(mutex_);
     RVXFrameEntry* entry = nullptr;
     if (const int32_t code = Find(frame, &entry)) return code;
     if (picture) *picture = entry->picture.data();
@@ -154,6 +176,7 @@ int32_t CRVXEncodeFrame::GetFramePicture(uint32_t frame, uint8_t** picture) {
 
 int32_t CRVXEncodeFrame::GetReferencePicture(uint32_t reference, uint32_t frame,
                                              uint8_t** picture) {
+    std::lock_guard<std::mutex> lock(mutex_);
     const uint64_t distance = reference > frame ? uint64_t(reference) - frame : uint64_t(frame) - reference;
     if (distance >= gop_length_) return kReferenceTooFar;
     RVXFrameEntry* entry = nullptr;
@@ -165,6 +188,7 @@ int32_t CRVXEncodeFrame::GetReferencePicture(uint32_t reference, uint32_t frame,
 
 int32_t CRVXEncodeFrame::GetFrameKind(uint32_t frame, uint32_t* kind, uint16_t* value1,
                                       uint16_t* value2) {
+    std::lock_guard<std::mutex> lock(mutex_);
     RVXFrameEntry* entry = nullptr;
     if (const int32_t code = Find(frame, &entry)) return code;
     if (kind) *kind = entry->kind;

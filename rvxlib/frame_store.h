@@ -8,6 +8,7 @@
 // until its frame is coded and the deblocked reconstruction afterwards.
 
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 #include "rvxlib/rvx_interface.h"
@@ -41,7 +42,8 @@ constexpr uint16_t kNoReference = 0xFFFF;
 // Pictures not in use, kept for the next frame.
 class IRVXFrameBuffer : public IRVXInterface {
 public:
-    IRVXFrameBuffer(uint32_t padded_width, uint32_t padded_height, uint32_t gop_length);
+    IRVXFrameBuffer(uint32_t padded_width, uint32_t padded_height, uint32_t gop_length,
+                    uint32_t groups_in_flight = 1);
 
     uint32_t PaddedWidth() const { return width_; }
     uint32_t PaddedHeight() const { return height_; }
@@ -74,7 +76,7 @@ struct RVXFrameEntry {
 // The frames in the store, oldest first.
 class IRVXFrameQueue : public IRVXInterface {
 public:
-    explicit IRVXFrameQueue(uint32_t gop_length);
+    explicit IRVXFrameQueue(uint32_t gop_length, uint32_t groups_in_flight = 1);
 
 protected:
     std::vector<RVXFrameEntry> entries_;  // ring; one slot always stays empty
@@ -87,7 +89,10 @@ protected:
 
 class CRVXEncodeFrame : public IRVXFrameBuffer, public IRVXFrameQueue {
 public:
-    CRVXEncodeFrame(uint32_t padded_width, uint32_t padded_height, uint32_t gop_length);
+    // groups_in_flight: groups whose P and B frames may be coded at once
+    // while the next group arrives; each adds a group's room to the rings.
+    CRVXEncodeFrame(uint32_t padded_width, uint32_t padded_height, uint32_t gop_length,
+                    uint32_t groups_in_flight = 1);
     ~CRVXEncodeFrame() override;
 
     // All operations return an RVXFrameStoreCode.
@@ -104,14 +109,21 @@ public:
     // Number of frames in the store and the frame number that AcquireFrame
     // gives next (meaningful only when the store is not empty).
     uint32_t FrameCount() const;
-    uint32_t BaseFrame() const { return base_frame_; }
+    uint32_t BaseFrame() const;
 
 private:
+    uint32_t Count() const;
+    int32_t Reset(uint32_t first_frame);
     uint32_t Capacity() const { return uint32_t(entries_.size()); }
     uint32_t Next(uint32_t index) const { return index + 1 == Capacity() ? 0 : index + 1; }
     int32_t Find(uint32_t frame, RVXFrameEntry** entry);
     uint32_t CodedBeforeFirstUncoded() const;
     void ClearEntry(RVXFrameEntry& entry);
+
+    // The group thread codes one group while the next group's pictures
+    // arrive: every operation holds the lock. Pictures themselves are not
+    // guarded; the two sides never touch the same one.
+    mutable std::mutex mutex_;
 };
 
 }  // namespace _rvxlib_

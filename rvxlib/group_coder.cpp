@@ -50,12 +50,27 @@ struct CRVXGroupCoder::FrameSetup {
 };
 
 CRVXGroupCoder::CRVXGroupCoder() = default;
-CRVXGroupCoder::~CRVXGroupCoder() = default;
+
+namespace {
+
+// Groups coded at once: each holds a group's pictures until it is joined.
+constexpr uint32_t kMostGroupsInFlight = 3;
+
+}  // namespace
+
+CRVXGroupCoder::~CRVXGroupCoder() {
+    // The group threads use the lanes and the store: they end first.
+    for (auto& job : jobs_)
+        if (job->thread.joinable()) job->thread.join();
+}
 
 bool CRVXGroupCoder::Open(const RVXCodecSet& codecs, const RVXGroupSettings& settings,
                           uint32_t features) {
-    workers_.reset();
-    lanes_.clear();
+    for (auto& job : jobs_)
+        if (job->thread.joinable()) job->thread.join();
+    in_flight_.clear();
+    jobs_.clear();
+    main_ = Crew();
     extra_lanes_.clear();
     times_ = RVXCodingTimes();
     store_.reset();
@@ -87,19 +102,27 @@ bool CRVXGroupCoder::Open(const RVXCodecSet& codecs, const RVXGroupSettings& set
     features_ = features;
     store_ = std::make_unique<CRVXEncodeFrame>(width, height, settings_.gop_length);
     store_->Init(features);
-    motion_.assign(std::size_t(columns) * rows, RVXMotionEntry());
-    lanes_.push_back({codecs.transform, codecs.pixel, codecs.block, codecs.moving, {}});
+    main_.motion.assign(std::size_t(columns) * rows, RVXMotionEntry());
+    main_.lanes.push_back({codecs.transform, codecs.pixel, codecs.block, codecs.moving, {}});
     return true;
 }
 
 uint32_t CRVXGroupCoder::SetThreads(uint32_t threads, const RVXLaneFactory& make) {
-    workers_.reset();
+    WaitForGroup();
+    main_.workers.reset();
+    jobs_.clear();
+    if (main_.lanes.empty()) return 0;
+    main_.lanes.resize(1);
     extra_lanes_.clear();
-    if (lanes_.empty()) return 0;
-    lanes_.resize(1);
-    // More threads than rows would only wait.
-    threads = std::min(threads, codecs_.pixel->MacroblockRows());
-    for (uint32_t k = 1; k < threads && make; ++k) {
+    // Whole groups share out best (no waiting at every frame), so threads
+    // first become group threads; those to spare share a group's rows, at
+    // most one per row.
+    const uint32_t rows = codecs_.pixel->MacroblockRows();
+    const uint32_t group_threads = threads > 1 ? std::min(threads, kMostGroupsInFlight) : 0;
+    const uint32_t lanes_per_group =
+        group_threads ? std::clamp<uint32_t>(threads / group_threads, 1, rows) : 0;
+    std::vector<Lane> lanes;
+    for (uint32_t k = 0; k < group_threads * lanes_per_group && make; ++k) {
         RVXCodingLane lane;
         if (!make(lane) || !lane.transform || !lane.pixel || !lane.block || !lane.moving) break;
         // Each lane walks the same pictures; one made for another size
@@ -110,25 +133,105 @@ uint32_t CRVXGroupCoder::SetThreads(uint32_t threads, const RVXLaneFactory& make
             lane.moving->Height() != codecs_.moving->Height() ||
             lane.block->BlocksPerMacroblock() != codecs_.block->BlocksPerMacroblock())
             break;
-        lanes_.push_back({lane.transform.get(), lane.pixel.get(), lane.block.get(),
-                          lane.moving.get(), {}});
+        lanes.push_back({lane.transform.get(), lane.pixel.get(), lane.block.get(),
+                         lane.moving.get(), {}});
         extra_lanes_.push_back(std::move(lane));
     }
-    if (lanes_.size() > 1) workers_ = std::make_unique<CRowWorkers>(uint32_t(lanes_.size()) - 1);
-    return uint32_t(lanes_.size());
+    for (std::size_t at = 0; lanes_per_group > 0 && at + lanes_per_group <= lanes.size();
+         at += lanes_per_group) {
+        auto job = std::make_unique<GroupJob>();
+        job->crew.lanes.assign(lanes.begin() + at, lanes.begin() + at + lanes_per_group);
+        if (lanes_per_group > 1) job->crew.workers = std::make_unique<CRowWorkers>(lanes_per_group - 1);
+        job->crew.motion = main_.motion;
+        jobs_.push_back(std::move(job));
+    }
+    // Room in the store for every group in flight besides the arriving one.
+    if (!jobs_.empty() && next_frame_ == 0) {
+        store_ = std::make_unique<CRVXEncodeFrame>(codecs_.pixel->PaddedWidth(),
+                                                   codecs_.pixel->PaddedHeight(),
+                                                   settings_.gop_length, uint32_t(jobs_.size()));
+        store_->Init(features_);
+    }
+    return uint32_t(1 + jobs_.size() * lanes_per_group);
 }
 
-void CRVXGroupCoder::RunRows(uint32_t count,
+void CRVXGroupCoder::AddTimes(Crew& crew) {
+    times_.motion += crew.times.motion;
+    times_.transform += crew.times.transform;
+    times_.entropy += crew.times.entropy;
+    times_.deblock += crew.times.deblock;
+    crew.times = RVXCodingTimes();
+}
+
+RVXCodingTimes CRVXGroupCoder::Times() const {
+    RVXCodingTimes sum = times_;
+    sum.motion += main_.times.motion;
+    sum.transform += main_.times.transform;
+    sum.entropy += main_.times.entropy;
+    sum.deblock += main_.times.deblock;
+    return sum;
+}
+
+void CRVXGroupCoder::WaitForGroup() {
+    while (!in_flight_.empty()) JoinOldest();
+}
+
+bool CRVXGroupCoder::JoinOldest() {
+    GroupJob& job = *in_flight_.front();
+    in_flight_.pop_front();
+    job.thread.join();
+    AddTimes(job.crew);
+    records_.insert(records_.end(), job.records.begin(), job.records.end());
+    groups_.insert(groups_.end(), job.groups.begin(), job.groups.end());
+    job.records.clear();
+    job.groups.clear();
+    Note(job.ok);
+    if (job.failure) {
+        std::exception_ptr failure = job.failure;
+        job.failure = nullptr;
+        std::rethrow_exception(failure);
+    }
+    return job.ok;
+}
+
+void CRVXGroupCoder::StartGroup(uint32_t first, uint32_t count) {
+    if (jobs_.empty()) {
+        Note(CodeGroup(main_, first, count, records_, groups_));
+        return;
+    }
+    if (in_flight_.size() == jobs_.size()) JoinOldest();
+    GroupJob* job = nullptr;
+    for (auto& candidate : jobs_) {
+        if (std::find(in_flight_.begin(), in_flight_.end(), candidate.get()) == in_flight_.end()) {
+            job = candidate.get();
+            break;
+        }
+    }
+    job->ok = true;
+    job->failure = nullptr;
+    job->thread = std::thread([this, job, first, count] {
+        try {
+            job->ok = CodeGroup(job->crew, first, count, job->records, job->groups);
+        } catch (...) {
+            job->ok = false;
+            job->failure = std::current_exception();
+        }
+    });
+    in_flight_.push_back(job);
+}
+
+void CRVXGroupCoder::RunRows(Crew& crew, uint32_t count,
                              const std::function<void(Lane& lane, uint32_t item)>& code) {
-    if (!workers_) {
-        for (uint32_t i = 0; i < count; ++i) code(lanes_[0], i);
+    if (!crew.workers) {
+        for (uint32_t i = 0; i < count; ++i) code(crew.lanes[0], i);
     } else {
-        workers_->Run(count, [&](uint32_t lane, uint32_t item) { code(lanes_[lane], item); });
+        crew.workers->Run(count,
+                          [&](uint32_t lane, uint32_t item) { code(crew.lanes[lane], item); });
     }
     // Stage times are summed over the threads, like processor time.
-    for (Lane& lane : lanes_) {
-        times_.motion += lane.times.motion;
-        times_.transform += lane.times.transform;
+    for (Lane& lane : crew.lanes) {
+        crew.times.motion += lane.times.motion;
+        crew.times.transform += lane.times.transform;
         lane.times = RVXCodingTimes();
     }
 }
@@ -137,7 +240,7 @@ std::string CRVXGroupCoder::FrameFileName(uint32_t n) const {
     return _rvxlib_::FrameFileName(settings_.frame_prefix, n);
 }
 
-bool CRVXGroupCoder::BeginFrame(uint32_t n, bool intra, FrameSetup& setup) {
+bool CRVXGroupCoder::BeginFrame(Crew& crew, uint32_t n, bool intra, FrameSetup& setup) {
     if (!store_ || store_->GetFramePicture(n, &setup.picture) != kFrameStoreOk) return false;
     IRVXPixelBlock& pixel = *codecs_.pixel;
     setup.columns = pixel.MacroblockColumns();
@@ -145,9 +248,11 @@ bool CRVXGroupCoder::BeginFrame(uint32_t n, bool intra, FrameSetup& setup) {
     setup.row_blocks = setup.columns * codecs_.block->BlocksPerMacroblock();
     setup.diff2d = FormatTransform(settings_.format) == kTransformDiff2D;
     uint32_t count = 0;
-    setup.coefficients = codecs_.block->AllocCoefficients(setup.columns, setup.rows, &count);
+    // Each crew's first block holds its frames' coefficients, so the two
+    // sides never share a buffer.
+    setup.coefficients = crew.lanes[0].block->AllocCoefficients(setup.columns, setup.rows, &count);
     if (!setup.coefficients) return false;
-    for (Lane& lane : lanes_) PrepareLane(lane, setup, intra);
+    for (Lane& lane : crew.lanes) PrepareLane(lane, setup, intra);
     return true;
 }
 
@@ -161,14 +266,16 @@ void CRVXGroupCoder::PrepareLane(Lane& lane, const FrameSetup& setup, bool intra
     lane.transform->SetQuantTables(tables);
 }
 
-bool CRVXGroupCoder::FinishFrame(uint32_t n, uint32_t kind, uint16_t value1, uint16_t value2,
-                                 FrameSetup& setup, const RVXMotionEntry* motion) {
+bool CRVXGroupCoder::FinishFrame(Crew& crew, uint32_t n, uint32_t kind, uint16_t value1,
+                                 uint16_t value2, FrameSetup& setup,
+                                 const RVXMotionEntry* motion) {
     {
-        StageTimer timer(measure_, times_.deblock);
+        // The filter keeps no state of its own, so both sides may use it.
+        StageTimer timer(measure_, crew.times.deblock);
         codecs_.deblock->FilterPicture(setup.picture);
     }
     {
-        StageTimer timer(measure_, times_.entropy);
+        StageTimer timer(measure_, crew.times.entropy);
         const RVXFrameLayout layout{setup.columns, setup.rows,
                                     codecs_.block->BlocksPerMacroblock()};
         if (!WriteFramePayload(FrameFileName(n), layout, setup.quality, setup.coefficients,
@@ -176,7 +283,10 @@ bool CRVXGroupCoder::FinishFrame(uint32_t n, uint32_t kind, uint16_t value1, uin
             return false;
     }
     store_->SetFrameKind(n, kind, value1, value2);
-    if (observer_) observer_(n, kind, setup.picture);
+    if (observer_) {
+        std::lock_guard<std::mutex> lock(observer_mutex_);
+        observer_(n, kind, setup.picture);
+    }
     return true;
 }
 
@@ -200,11 +310,16 @@ void CRVXGroupCoder::CodeIntraRow(Lane& lane, const FrameSetup& setup, uint32_t 
 }
 
 bool CRVXGroupCoder::CodeIFrame(uint32_t n) {
+    WaitForGroup();
+    return CodeIFrame(main_, n);
+}
+
+bool CRVXGroupCoder::CodeIFrame(Crew& crew, uint32_t n) {
     FrameSetup setup;
-    if (!BeginFrame(n, true, setup)) return false;
+    if (!BeginFrame(crew, n, true, setup)) return false;
     setup.quality = settings_.quality_i;
-    RunRows(setup.rows, [&](Lane& lane, uint32_t i) { CodeIntraRow(lane, setup, i); });
-    return FinishFrame(n, kFrameKindI, kNoReference, kNoReference, setup, nullptr);
+    RunRows(crew, setup.rows, [&](Lane& lane, uint32_t i) { CodeIntraRow(lane, setup, i); });
+    return FinishFrame(crew, n, kFrameKindI, kNoReference, kNoReference, setup, nullptr);
 }
 
 bool CRVXGroupCoder::DiffOverflow(const IRVXConvBlock& block) {
@@ -216,20 +331,22 @@ bool CRVXGroupCoder::DiffOverflow(const IRVXConvBlock& block) {
 }
 
 bool CRVXGroupCoder::CodePFrame(uint32_t n, uint32_t reference) {
-    return CodeInterFrame(n, reference, 0, false);
+    WaitForGroup();
+    return CodeInterFrame(main_, n, reference, 0, false);
 }
 
 bool CRVXGroupCoder::CodeBFrame(uint32_t n, uint32_t earlier, uint32_t later) {
-    return CodeInterFrame(n, earlier, later, true);
+    WaitForGroup();
+    return CodeInterFrame(main_, n, earlier, later, true);
 }
 
 // A P frame predicts from `earlier` only. A B frame searches both references
 // and predicts each macroblock from the better one, or not at all; equal
 // costs choose the earlier reference. Predictions are never averaged.
-bool CRVXGroupCoder::CodeInterFrame(uint32_t n, uint32_t earlier, uint32_t later,
+bool CRVXGroupCoder::CodeInterFrame(Crew& crew, uint32_t n, uint32_t earlier, uint32_t later,
                                     bool bidirectional) {
     FrameSetup setup;
-    if (!BeginFrame(n, false, setup)) return false;
+    if (!BeginFrame(crew, n, false, setup)) return false;
     uint8_t* earlier_picture = nullptr;
     uint8_t* later_picture = nullptr;
     if (store_->GetReferencePicture(earlier, n, &earlier_picture) != kFrameStoreOk) return false;
@@ -239,26 +356,28 @@ bool CRVXGroupCoder::CodeInterFrame(uint32_t n, uint32_t earlier, uint32_t later
     setup.quality = bidirectional ? settings_.quality_b : settings_.quality_p;
     const int32_t range_back = SearchRange(n, earlier);
     const int32_t range_forward = bidirectional ? SearchRange(later, n) : 0;
-    std::fill(motion_.begin(), motion_.end(), RVXMotionEntry());
+    std::fill(crew.motion.begin(), crew.motion.end(), RVXMotionEntry());
     // The searches read only the source macroblock and the references, so
     // they all run first, one macroblock per item; the rows, chained by
     // their DC predictors, follow.
-    for (Lane& lane : lanes_) lane.moving->SetCurrent(lane.pixel->Buffer());
-    RunRows(setup.columns * setup.rows, [&](Lane& lane, uint32_t index) {
-        SearchMacroblock(lane, setup, index, earlier_picture, later_picture, range_back,
+    for (Lane& lane : crew.lanes) lane.moving->SetCurrent(lane.pixel->Buffer());
+    RunRows(crew, setup.columns * setup.rows, [&](Lane& lane, uint32_t index) {
+        SearchMacroblock(crew, lane, setup, index, earlier_picture, later_picture, range_back,
                          range_forward);
     });
-    RunRows(setup.rows, [&](Lane& lane, uint32_t i) {
-        CodeInterRow(lane, setup, i, earlier_picture, later_picture);
+    RunRows(crew, setup.rows, [&](Lane& lane, uint32_t i) {
+        CodeInterRow(crew, lane, setup, i, earlier_picture, later_picture);
     });
     if (bidirectional)
-        return FinishFrame(n, kFrameKindB, uint16_t(earlier), uint16_t(later), setup,
-                           motion_.data());
-    return FinishFrame(n, kFrameKindP, uint16_t(earlier), kNoReference, setup, motion_.data());
+        return FinishFrame(crew, n, kFrameKindB, uint16_t(earlier), uint16_t(later), setup,
+                           crew.motion.data());
+    return FinishFrame(crew, n, kFrameKindP, uint16_t(earlier), kNoReference, setup,
+                       crew.motion.data());
 }
 
 // Chooses the prediction of one macroblock; later is null for a P frame.
-void CRVXGroupCoder::SearchMacroblock(Lane& lane, const FrameSetup& setup, uint32_t index,
+void CRVXGroupCoder::SearchMacroblock(Crew& crew, Lane& lane, const FrameSetup& setup,
+                                      uint32_t index,
                                       const uint8_t* earlier, const uint8_t* later,
                                       int32_t range_back, int32_t range_forward) {
     StageTimer timer(measure_, lane.times.motion);
@@ -267,7 +386,7 @@ void CRVXGroupCoder::SearchMacroblock(Lane& lane, const FrameSetup& setup, uint3
     IRVXMovingBlock& moving = *lane.moving;
     const uint32_t i = index / setup.columns, j = index % setup.columns;
     const int32_t x = int32_t(16 * j), y = int32_t(16 * i);
-    RVXMotionEntry& entry = motion_[index];
+    RVXMotionEntry& entry = crew.motion[index];
     lane.pixel->LoadMacroblock(j, i);
     RVXSearchRecord back;
     back.x = x;
@@ -285,6 +404,8 @@ void CRVXGroupCoder::SearchMacroblock(Lane& lane, const FrameSetup& setup, uint3
     }
     RVXSearchRecord forward = back;
     forward.range = range_forward;
+    // The same block and weights: the first search's measurements hold.
+    forward.activity_known = true;
     moving.SetReference(later);
     const bool searched_forward = moving.SearchMotion(forward);
     const uint64_t cost_forward = WeightedShifted(forward.cost, settings_.weights);
@@ -299,7 +420,7 @@ void CRVXGroupCoder::SearchMacroblock(Lane& lane, const FrameSetup& setup, uint3
 
 // Codes one row with the predictions chosen for it; later is null for a P
 // frame.
-void CRVXGroupCoder::CodeInterRow(Lane& lane, const FrameSetup& setup, uint32_t i,
+void CRVXGroupCoder::CodeInterRow(Crew& crew, Lane& lane, const FrameSetup& setup, uint32_t i,
                                   const uint8_t* earlier, const uint8_t* later) {
     IRVXPixelBlock& pixel = *lane.pixel;
     IRVXConvBlock& block = *lane.block;
@@ -309,7 +430,7 @@ void CRVXGroupCoder::CodeInterRow(Lane& lane, const FrameSetup& setup, uint32_t 
     block.ResetPredictors();
     for (uint32_t j = 0; j < setup.columns; ++j) {
         const int32_t x = int32_t(16 * j), y = int32_t(16 * i);
-        RVXMotionEntry& entry = motion_[std::size_t(i) * setup.columns + j];
+        RVXMotionEntry& entry = crew.motion[std::size_t(i) * setup.columns + j];
         block.SetQuantiser(setup.quality);
         pixel.LoadMacroblock(j, i);
         if (entry.use) {

@@ -9,13 +9,21 @@
 // Open; the group coder owns the frame store and the two lists. Groups are
 // closed: no frame refers outside its group. A group's I frame is coded as
 // soon as it arrives, its other frames when the next group begins or at
-// FinishFrames.
+// FinishFrames. With more than one thread those other frames are coded on
+// group threads while the next group's pictures keep arriving; a few groups
+// are in flight at most, each group's records are appended in group order,
+// and every frame is coded from the same pictures, so the records and
+// payload files are the same as with one thread.
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <exception>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "pqxlib/conv_interface.h"
@@ -83,11 +91,14 @@ public:
     // until the next Open.
     bool FinishFrames();
 
-    // Lets up to `threads` threads code the macroblock rows of every frame,
-    // asking make for the objects of each thread beyond the first. The files
-    // written are the same for every thread count. Call after Open (which
-    // goes back to one thread); returns the thread count in force, fewer
-    // when make fails.
+    // Lets up to `threads` threads code, asking make for the objects of each
+    // lane beyond the first. From two threads on, the arriving pictures
+    // (conversion, scene tests, I frames) keep the calling thread, and up
+    // to three group threads code the P and B frames of finished groups,
+    // each sharing its frames' macroblock rows among its own lanes when
+    // there are threads to spare. The files written are the same for every
+    // thread count. Call after Open, before the first frame (Open goes back
+    // to one thread); returns the lanes in force, fewer when make fails.
     uint32_t SetThreads(uint32_t threads, const RVXLaneFactory& make);
 
     bool CodeIFrame(uint32_t n);
@@ -119,8 +130,11 @@ public:
     // caller may stop early instead of waiting for the missing payload.
     bool HasFailed() const { return failed_; }
 
+    // Waits until every group in flight has been coded.
+    void WaitForGroup();
+
     void Measure(bool on) { measure_ = on; }
-    const RVXCodingTimes& Times() const { return times_; }
+    RVXCodingTimes Times() const;
 
 private:
     struct FrameSetup;
@@ -132,20 +146,50 @@ private:
         IRVXMovingBlock* moving;
         RVXCodingTimes times;
     };
+    // The lanes one side codes with, the threads that share its rows, and
+    // what its frames need apart from the other side's.
+    struct Crew {
+        std::vector<Lane> lanes;
+        std::unique_ptr<CRowWorkers> workers;
+        std::vector<RVXMotionEntry> motion;
+        RVXCodingTimes times;  // deblocking and payload files
+    };
     // Calls code for every item (a macroblock row, or one macroblock) in
-    // [0, count), spread over the lanes.
-    void RunRows(uint32_t count, const std::function<void(Lane& lane, uint32_t item)>& code);
+    // [0, count), spread over the crew's lanes.
+    void RunRows(Crew& crew, uint32_t count,
+                 const std::function<void(Lane& lane, uint32_t item)>& code);
     void CodeIntraRow(Lane& lane, const FrameSetup& setup, uint32_t row);
-    void SearchMacroblock(Lane& lane, const FrameSetup& setup, uint32_t index,
+    void SearchMacroblock(Crew& crew, Lane& lane, const FrameSetup& setup, uint32_t index,
                           const uint8_t* earlier, const uint8_t* later, int32_t range_back,
                           int32_t range_forward);
-    void CodeInterRow(Lane& lane, const FrameSetup& setup, uint32_t row, const uint8_t* earlier,
-                      const uint8_t* later);
+    void CodeInterRow(Crew& crew, Lane& lane, const FrameSetup& setup, uint32_t row,
+                      const uint8_t* earlier, const uint8_t* later);
     void PrepareLane(Lane& lane, const FrameSetup& setup, bool intra) const;
-    bool BeginFrame(uint32_t n, bool intra, FrameSetup& setup);
-    bool FinishFrame(uint32_t n, uint32_t kind, uint16_t value1, uint16_t value2,
+    bool BeginFrame(Crew& crew, uint32_t n, bool intra, FrameSetup& setup);
+    bool FinishFrame(Crew& crew, uint32_t n, uint32_t kind, uint16_t value1, uint16_t value2,
                      FrameSetup& setup, const RVXMotionEntry* motion);
-    bool CodeInterFrame(uint32_t n, uint32_t earlier, uint32_t later, bool bidirectional);
+    bool CodeIFrame(Crew& crew, uint32_t n);
+    bool CodeInterFrame(Crew& crew, uint32_t n, uint32_t earlier, uint32_t later,
+                        bool bidirectional);
+    bool CodeGroup(Crew& crew, uint32_t first, uint32_t count,
+                   std::vector<RVXFrameRecord>& records, std::vector<RVXGroupEntry>& groups);
+    // One group coded on a thread of its own, with what it makes until it
+    // is joined.
+    struct GroupJob {
+        Crew crew;
+        std::thread thread;
+        bool ok = true;
+        std::exception_ptr failure;
+        std::vector<RVXFrameRecord> records;
+        std::vector<RVXGroupEntry> groups;
+    };
+    // Codes a finished group's P and B frames: on a free group thread when
+    // there are any (joining the oldest when all are busy), else at once.
+    void StartGroup(uint32_t first, uint32_t count);
+    // Joins the oldest group in flight and appends its records and entry;
+    // returns whether it was coded.
+    bool JoinOldest();
+    void AddTimes(Crew& crew);
     static bool DiffOverflow(const IRVXConvBlock& block);
     void Note(bool ok) { failed_ = failed_ || !ok; }
 
@@ -154,7 +198,6 @@ private:
     std::unique_ptr<CRVXEncodeFrame> store_;
     std::vector<RVXFrameRecord> records_;
     std::vector<RVXGroupEntry> groups_;
-    std::vector<RVXMotionEntry> motion_;
     uint32_t next_frame_ = 0;
     uint32_t group_start_ = 0;
     uint32_t features_ = 0;
@@ -164,8 +207,10 @@ private:
     bool measure_ = false;
     RVXCodingTimes times_;
     std::vector<RVXCodingLane> extra_lanes_;
-    std::vector<Lane> lanes_;
-    std::unique_ptr<CRowWorkers> workers_;
+    Crew main_;  // the arriving pictures
+    std::vector<std::unique_ptr<GroupJob>> jobs_;  // none with one thread
+    std::deque<GroupJob*> in_flight_;              // oldest first
+    std::mutex observer_mutex_;
 };
 
 }  // namespace _rvxlib_

@@ -20,22 +20,27 @@ enum class PlannedType { I, P, B };
 bool CRVXGroupCoder::AddFrame(const uint8_t* source) {
     if (!store_ || !source || finished_) return false;
     uint8_t* picture = nullptr;
-    const int32_t acquired = store_->AcquireFrame(&picture);
-    if (acquired != kFrameStoreOk) {
+    int32_t stored = store_->AcquireFrame(&picture);
+    // The group in flight holds its pictures until it is coded.
+    while (stored == kFrameStoreFull && !in_flight_.empty()) {
+        JoinOldest();
+        stored = store_->AcquireFrame(&picture);
+    }
+    if (stored != kFrameStoreOk) {
         failed_ = true;
         // The one failure a caller can do nothing about but give up: it is
         // reported as such rather than as a frame that would not code.
-        if (acquired == kFrameStoreOutOfMemory) throw std::bad_alloc();
+        if (stored == kFrameStoreOutOfMemory) throw std::bad_alloc();
         return false;
     }
     codecs_.color->ConvertPicture(source, picture);
     const uint32_t n = next_frame_;
     if (n == 0) {
-        Note(CodeIFrame(0));
+        Note(CodeIFrame(main_, 0));
         group_start_ = 0;
     } else if (n >= group_start_ + settings_.gop_length || IsSceneChange(n)) {
-        Note(CodeIFrame(n));
-        Note(CodeGroup(group_start_, n - group_start_));
+        Note(CodeIFrame(main_, n));
+        StartGroup(group_start_, n - group_start_);
         group_start_ = n;
     }
     next_frame_ = n + 1;
@@ -48,8 +53,16 @@ bool CRVXGroupCoder::FinishFrames() {
     // from their reconstructions and append its records a second time.
     if (finished_) return true;
     finished_ = true;
-    const bool coded = CodeGroup(group_start_, next_frame_ - group_start_);
-    Note(coded);
+    const uint32_t count = next_frame_ - group_start_;
+    if (jobs_.empty()) {
+        const bool coded = CodeGroup(main_, group_start_, count, records_, groups_);
+        Note(coded);
+        return coded;
+    }
+    // The last group goes beside the ones still in flight; it is joined last.
+    StartGroup(group_start_, count);
+    bool coded = true;
+    while (!in_flight_.empty()) coded = JoinOldest();
     return coded;
 }
 
@@ -66,14 +79,14 @@ bool CRVXGroupCoder::IsSceneChange(uint32_t n) {
     // shared out; once the limit is reached it cannot change and the
     // remaining tests are skipped.
     std::atomic<uint64_t> unmatched{0};
-    for (Lane& lane : lanes_) {
+    for (Lane& lane : main_.lanes) {
         lane.moving->SetReference(previous);
         lane.pixel->SetSourcePicture(current);
         lane.moving->SetCurrent(lane.pixel->Buffer());
     }
     // One macroblock per item: a thread held up elsewhere then keeps the
     // others waiting for one test at most.
-    RunRows(columns * rows, [&](Lane& lane, uint32_t index) {
+    RunRows(main_, columns * rows, [&](Lane& lane, uint32_t index) {
         if (unmatched.load(std::memory_order_relaxed) >= limit) return;
         StageTimer timer(measure_, lane.times.motion);
         const uint32_t i = index / columns, j = index % columns;
@@ -86,6 +99,13 @@ bool CRVXGroupCoder::IsSceneChange(uint32_t n) {
 }
 
 bool CRVXGroupCoder::CodeGroup(uint32_t first, uint32_t count) {
+    WaitForGroup();
+    return CodeGroup(main_, first, count, records_, groups_);
+}
+
+bool CRVXGroupCoder::CodeGroup(Crew& crew, uint32_t first, uint32_t count,
+                               std::vector<RVXFrameRecord>& records,
+                               std::vector<RVXGroupEntry>& groups) {
     if (!store_ || count == 0) return false;
     std::vector<PlannedType> plan(count);
     uint32_t run = 0;
@@ -110,7 +130,7 @@ bool CRVXGroupCoder::CodeGroup(uint32_t first, uint32_t count) {
         const uint32_t g = first + j;
         switch (plan[j]) {
         case PlannedType::I:
-            records_.push_back({kRecordI | j, 0, 0});
+            records.push_back({kRecordI | j, 0, 0});
             last_ref = next_ref = first;
             store_->ReleaseFrame(g);
             ++j;
@@ -121,18 +141,18 @@ bool CRVXGroupCoder::CodeGroup(uint32_t first, uint32_t count) {
                 ++j;
                 break;
             }
-            if (!CodePFrame(g, last_ref)) return false;
+            if (!CodeInterFrame(crew, g, last_ref, 0, false)) return false;
             store_->ReleaseFrame(g);
-            records_.push_back({kRecordP | j | ((g - last_ref) & kRecordBackMask) << kRecordBackShift, 0, 0});
+            records.push_back({kRecordP | j | ((g - last_ref) & kRecordBackMask) << kRecordBackShift, 0, 0});
             next_ref = g;
             // The B frames between the two references come next.
             j = last_ref - first + 1;
             break;
         case PlannedType::B:
             if (last_ref < g && g < next_ref) {
-                if (!CodeBFrame(g, last_ref, next_ref)) return false;
+                if (!CodeInterFrame(crew, g, last_ref, next_ref, true)) return false;
                 store_->ReleaseFrame(g);
-                records_.push_back({kRecordB | j | ((g - last_ref) & kRecordBackMask) << kRecordBackShift |
+                records.push_back({kRecordB | j | ((g - last_ref) & kRecordBackMask) << kRecordBackShift |
                                         ((next_ref - g) & kRecordForwardMask) << kRecordForwardShift,
                                     0, 0});
             }
@@ -140,7 +160,7 @@ bool CRVXGroupCoder::CodeGroup(uint32_t first, uint32_t count) {
             break;
         }
     }
-    groups_.push_back({first, count, 0, 0});
+    groups.push_back({first, count, 0, 0});
     return true;
 }
 

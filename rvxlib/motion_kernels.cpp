@@ -89,7 +89,9 @@ void subtract_prediction_c(int16_t* cur, const uint8_t* pred, ptrdiff_t pitch) {
 }  // namespace
 
 MotionKernels motion_kernels_portable() {
-    return {ssd16x16_c, ssd16xn_c, activity16x16_c, halfpel_c, add_prediction_c, subtract_prediction_c};
+    return {ssd16x16_c,      ssd16xn_c, ssd16x16_narrow_bounded_by_parts<ssd16xn_c>,
+            activity16x16_c, activity16x16_c, halfpel_c,
+            add_prediction_c, subtract_prediction_c};
 }
 
 bool motion_block_is_narrow(const int16_t* cur) {

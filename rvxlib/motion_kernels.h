@@ -24,8 +24,19 @@ struct MotionKernels {
     // from a picture is); faster where the differences can stay in 16 bits.
     void (*ssd16xn_narrow)(const int16_t* cur, const uint8_t* ref, ptrdiff_t pitch, int rows,
                            uint32_t out[4]);
+    // The narrow sums over all 16 rows, given up early: after every
+    // kSearchCostRows rows the sums so far are weighted (sum of weight x
+    // sum, wrapping in 32 bits) and, once that reaches bound, false is
+    // returned with out holding no meaningful sums. For blocks of samples in
+    // 0..255 whose largest weighted cost stays below 2^32 the partial cost
+    // then bounds the whole from below. True with the full sums otherwise.
+    bool (*ssd16x16_narrow_bounded)(const int16_t* cur, const uint8_t* ref, ptrdiff_t pitch,
+                                    const uint32_t weights[4], uint64_t bound, uint32_t out[4]);
     // Per channel, sum of (sample - rounded mean)^2.
     void (*activity16x16)(const int16_t* cur, uint32_t out[4]);
+    // The same for a block whose samples are all 0..255 (a block loaded
+    // from a picture); faster where the differences can stay in 16 bits.
+    void (*activity16x16_bytes)(const int16_t* cur, uint32_t out[4]);
     // Builds the 16x16 prediction at a half-pel offset into dst (pitch
     // dst_pitch), reading 16 or 17 rows and columns of ref.
     void (*halfpel)(uint8_t* dst, ptrdiff_t dst_pitch, const uint8_t* ref, ptrdiff_t pitch,
@@ -33,6 +44,30 @@ struct MotionKernels {
     void (*add_prediction)(int16_t* cur, const uint8_t* pred, ptrdiff_t pitch);
     void (*subtract_prediction)(int16_t* cur, const uint8_t* pred, ptrdiff_t pitch);
 };
+
+// Rows costed between looks at a candidate's partial cost.
+constexpr int kSearchCostRows = 4;
+
+inline uint32_t WeightedCost(const uint32_t value[4], const uint32_t weights[4]) {
+    uint32_t sum = 0;
+    for (int k = 0; k < 4; ++k) sum += weights[k] * value[k];
+    return sum;
+}
+
+// The bounded cost built from a level's narrow sums, kSearchCostRows rows at
+// a time; the levels without a fused twin use it.
+template <void (*Narrow)(const int16_t*, const uint8_t*, ptrdiff_t, int, uint32_t*)>
+bool ssd16x16_narrow_bounded_by_parts(const int16_t* cur, const uint8_t* ref, ptrdiff_t pitch,
+                                      const uint32_t weights[4], uint64_t bound, uint32_t out[4]) {
+    Narrow(cur, ref, pitch, kSearchCostRows, out);
+    for (int r = kSearchCostRows; r < 16; r += kSearchCostRows) {
+        if (WeightedCost(out, weights) >= bound) return false;
+        uint32_t more[4];
+        Narrow(cur + r * 64, ref + r * pitch, pitch, kSearchCostRows, more);
+        for (int k = 0; k < 4; ++k) out[k] += more[k];
+    }
+    return true;
+}
 
 MotionKernels motion_kernels_portable();
 // True when every sample of the current block is at least kNarrowSampleMin.

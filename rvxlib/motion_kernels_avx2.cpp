@@ -43,7 +43,7 @@ __attribute__((target("avx2"))) void ssd16x16_avx2(const int16_t* cur, const uin
 }
 
 // Channel sums by madd against ones: all four channels in pairs (0+1, 2+3)
-// and the even ones alone, as in the narrow cost below; 16-bit samples
+// and the even ones alone, the odd ones their difference; 16-bit samples
 // summed in pairs cannot overflow 32 bits, nor can 256 of them per channel.
 __attribute__((target("avx2"))) void activity16x16_avx2(const int16_t* cur, uint32_t out[4]) {
     const __m256i ones = _mm256_set1_epi16(1);
@@ -76,33 +76,96 @@ __attribute__((target("avx2"))) void activity16x16_avx2(const int16_t* cur, uint
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), sum);
 }
 
-// With every difference in a signed 16-bit lane, madd squares and pairs
-// them: d*d gives channel 0 + 1 (and 2 + 3) per 32-bit lane, d*(d masked to
-// the even channels) gives channel 0 (and 2) alone, and the odd channels
-// are the difference. A pair of squares reaches 2^31 only as a bit pattern,
-// so every sum is exact modulo 2^32 like the portable one.
+// Adds the squared differences of 16 samples (four pixels) to acc. The
+// differences are reordered so that each 32-bit lane pairs one channel of
+// two pixels, and one madd squares and sums them: acc's lanes 0..3 of each
+// half hold channels 0..3. A pair of squares reaches 2^31 only as a bit
+// pattern, so every sum is exact modulo 2^32 like the portable one.
+__attribute__((target("avx2"))) inline __m256i NarrowStep(__m256i acc, const int16_t* c,
+                                                          const uint8_t* p, __m256i order) {
+    const __m256i d = _mm256_sub_epi16(
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c)),
+        _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))));
+    const __m256i paired = _mm256_shuffle_epi8(d, order);
+    return _mm256_add_epi32(acc, _mm256_madd_epi16(paired, paired));
+}
+
+__attribute__((target("avx2"))) inline __m256i ChannelPairOrder() {
+    return _mm256_setr_epi8(0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15,
+                            0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15);
+}
+
+__attribute__((target("avx2"))) inline __m128i ChannelSums(__m256i acc) {
+    return _mm_add_epi32(_mm256_castsi256_si128(acc), _mm256_extracti128_si256(acc, 1));
+}
+
 __attribute__((target("avx2"))) void ssd16xn_narrow_avx2(const int16_t* cur, const uint8_t* ref,
                                                          ptrdiff_t pitch, int rows, uint32_t out[4]) {
-    const __m256i even = _mm256_set1_epi32(0xFFFF);
-    __m256i pairs = _mm256_setzero_si256();
-    __m256i evens = _mm256_setzero_si256();
+    const __m256i order = ChannelPairOrder();
+    __m256i acc = _mm256_setzero_si256();
     for (int r = 0; r < rows; ++r) {
         const int16_t* c = cur + 64 * r;
         const uint8_t* p = ref + pitch * r;
-        for (int i = 0; i < 64; i += 16) {
-            const __m256i d = _mm256_sub_epi16(
-                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c + i)),
-                _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i))));
-            pairs = _mm256_add_epi32(pairs, _mm256_madd_epi16(d, d));
-            evens = _mm256_add_epi32(evens, _mm256_madd_epi16(d, _mm256_and_si256(d, even)));
+        for (int i = 0; i < 64; i += 16) acc = NarrowStep(acc, c + i, p + i, order);
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), ChannelSums(acc));
+}
+
+// The narrow cost with its sums kept in registers across the looks at the
+// partial cost; they wrap modulo 2^32 as the parts' do, so the looks see the
+// very values the portable routine weighs.
+__attribute__((target("avx2"))) bool ssd16x16_narrow_bounded_avx2(const int16_t* cur,
+                                                                  const uint8_t* ref, ptrdiff_t pitch,
+                                                                  const uint32_t weights[4],
+                                                                  uint64_t bound, uint32_t out[4]) {
+    const __m256i order = ChannelPairOrder();
+    const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weights));
+    __m256i acc = _mm256_setzero_si256();
+    for (int r = 0; r < 16; ++r) {
+        const int16_t* c = cur + 64 * r;
+        const uint8_t* p = ref + pitch * r;
+        for (int i = 0; i < 64; i += 16) acc = NarrowStep(acc, c + i, p + i, order);
+        if (r % kSearchCostRows == kSearchCostRows - 1 && r != 15) {
+            __m128i weighted = _mm_mullo_epi32(ChannelSums(acc), w);
+            weighted = _mm_add_epi32(weighted, _mm_srli_si128(weighted, 8));
+            weighted = _mm_add_epi32(weighted, _mm_srli_si128(weighted, 4));
+            if (uint32_t(_mm_cvtsi128_si32(weighted)) >= bound) return false;
         }
     }
-    __m128i p4 = _mm_add_epi32(_mm256_castsi256_si128(pairs), _mm256_extracti128_si256(pairs, 1));
-    __m128i e4 = _mm_add_epi32(_mm256_castsi256_si128(evens), _mm256_extracti128_si256(evens, 1));
-    p4 = _mm_add_epi32(p4, _mm_srli_si128(p4, 8));  // lanes 0, 1: channels 0+1, 2+3
-    e4 = _mm_add_epi32(e4, _mm_srli_si128(e4, 8));  // lanes 0, 1: channels 0, 2
-    const __m128i odd = _mm_sub_epi32(p4, e4);      // lanes 0, 1: channels 1, 3
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi32(e4, odd));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), ChannelSums(acc));
+    return true;
+}
+
+// For samples 0..255 the rounded means are too, every difference fits a
+// 16-bit lane and the squares go through the narrow cost's paired madd;
+// no sum can wrap (256 squares of at most 255^2 per channel).
+__attribute__((target("avx2"))) void activity16x16_bytes_avx2(const int16_t* cur, uint32_t out[4]) {
+    const __m256i ones = _mm256_set1_epi16(1);
+    __m256i sums = _mm256_setzero_si256();
+    for (int i = 0; i < 1024; i += 16) {
+        // Both samples of a pair are one pixel's channels k and k + 1;
+        // shuffled first, each pair holds one channel of two pixels.
+        const __m256i v = _mm256_shuffle_epi8(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cur + i)), ChannelPairOrder());
+        sums = _mm256_add_epi32(sums, _mm256_madd_epi16(v, ones));
+    }
+    alignas(16) int32_t total[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(total), ChannelSums(sums));
+    const __m256i means = _mm256_setr_epi16(
+        int16_t((total[0] + 128) >> 8), int16_t((total[1] + 128) >> 8), int16_t((total[2] + 128) >> 8),
+        int16_t((total[3] + 128) >> 8), int16_t((total[0] + 128) >> 8), int16_t((total[1] + 128) >> 8),
+        int16_t((total[2] + 128) >> 8), int16_t((total[3] + 128) >> 8), int16_t((total[0] + 128) >> 8),
+        int16_t((total[1] + 128) >> 8), int16_t((total[2] + 128) >> 8), int16_t((total[3] + 128) >> 8),
+        int16_t((total[0] + 128) >> 8), int16_t((total[1] + 128) >> 8), int16_t((total[2] + 128) >> 8),
+        int16_t((total[3] + 128) >> 8));
+    const __m256i order = ChannelPairOrder();
+    __m256i acc = _mm256_setzero_si256();
+    for (int i = 0; i < 1024; i += 16) {
+        const __m256i d = _mm256_shuffle_epi8(
+            _mm256_sub_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(cur + i)), means), order);
+        acc = _mm256_add_epi32(acc, _mm256_madd_epi16(d, d));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), ChannelSums(acc));
 }
 
 // A prediction row is 64 bytes: two registers. Byte averages round up as
@@ -138,7 +201,9 @@ __attribute__((target("avx2"))) void halfpel_avx2(uint8_t* dst, ptrdiff_t dst_pi
 bool motion_kernels_avx2(MotionKernels& kernels) {
     kernels.ssd16x16 = ssd16x16_avx2;
     kernels.ssd16xn_narrow = ssd16xn_narrow_avx2;
+    kernels.ssd16x16_narrow_bounded = ssd16x16_narrow_bounded_avx2;
     kernels.activity16x16 = activity16x16_avx2;
+    kernels.activity16x16_bytes = activity16x16_bytes_avx2;
     kernels.halfpel = halfpel_avx2;
     return true;
 }

@@ -15,15 +15,11 @@ constexpr int32_t kSixPoint[6][2] = {{0, 2}, {1, -2}, {-1, -2}, {0, -2}, {-1, 2}
 constexpr int32_t kHalfPel[8][2] = {{-1, -1}, {0, -1}, {1, -1}, {-1, 0},
                                     {1, 0},   {-1, 1}, {0, 1},  {1, 1}};
 constexpr int32_t kRingScales = 5;
-// Rows costed between looks at a candidate's partial cost.
-constexpr int kPartialRows = 4;
 // 17 rows of up to 17 pixels before interpolation.
 constexpr std::size_t kPredictionBytes = 17 * CRVXMovingBlockUnSigned::kPredictionPitch;
 
 uint32_t Weighted(const uint32_t value[4], const uint32_t weights[4]) {
-    uint32_t sum = 0;
-    for (int k = 0; k < 4; ++k) sum += weights[k] * value[k];
-    return sum;
+    return WeightedCost(value, weights);
 }
 
 uint32_t RoundUp16(uint32_t v) { return (v + 15u) & ~15u; }
@@ -83,10 +79,11 @@ void CRVXMovingBlockUnSigned::PrepareSearch(const uint32_t weights[4]) {
         high = current_[i] > high ? current_[i] : high;
     }
     narrow_ = low >= kNarrowSampleMin;
+    bytes_ = low >= 0 && high <= 255;
     constexpr uint64_t kMaxChannelCost = 256 * 255 * 255;
     uint64_t largest = 0;
     for (int k = 0; k < 4; ++k) largest += uint64_t(weights[k]) * kMaxChannelCost;
-    partial_ = low >= 0 && high <= 255 && largest <= UINT32_MAX;
+    partial_ = bytes_ && largest <= UINT32_MAX;
 }
 
 bool CRVXMovingBlockUnSigned::SearchCost(const uint8_t* ref, ptrdiff_t pitch,
@@ -100,14 +97,7 @@ bool CRVXMovingBlockUnSigned::SearchCost(const uint8_t* ref, ptrdiff_t pitch,
         kernels_.ssd16xn_narrow(current_, ref, pitch, 16, out);
         return true;
     }
-    kernels_.ssd16xn_narrow(current_, ref, pitch, kPartialRows, out);
-    for (int r = kPartialRows; r < 16; r += kPartialRows) {
-        if (Weighted(out, weights) >= bound) return false;
-        uint32_t more[4];
-        kernels_.ssd16xn_narrow(current_ + r * 64, ref + r * pitch, pitch, kPartialRows, more);
-        for (int k = 0; k < 4; ++k) out[k] += more[k];
-    }
-    return true;
+    return kernels_.ssd16x16_narrow_bounded(current_, ref, pitch, weights, bound, out);
 }
 
 int32_t CRVXMovingBlockUnSigned::FullPelSearchCost(uint32_t out[4], int32_t x, int32_t y,
@@ -123,6 +113,14 @@ int32_t CRVXMovingBlockUnSigned::HalfPelSearchCost(uint32_t out[4], int32_t hx, 
                                                    const uint32_t weights[4], uint64_t bound) {
     if (!HalfPelAllowed(hx, hy)) return 0;
     return SearchCost(BuildPrediction(hx, hy), kPredictionPitch, weights, bound, out) ? 1 : -1;
+}
+
+void CRVXMovingBlockUnSigned::MeasurePreparedActivity(uint32_t out[4]) {
+    if (!current_ || !bytes_) {
+        MeasureActivity(out);
+        return;
+    }
+    kernels_.activity16x16_bytes(current_, out);
 }
 
 void CRVXMovingBlockUnSigned::MeasureActivity(uint32_t out[4]) {
@@ -266,8 +264,10 @@ CRVXMovingBlockUnSigned::Position CRVXMovingBlockUnSigned::FullPelSearch(
 
 int32_t CRVXMovingBlockUnSigned::SearchMotion(RVXSearchRecord& record) {
     if (!reference_ || !current_ || !visited_) return 0;
-    PrepareSearch(record.weights);
-    MeasureActivity(record.activity);
+    if (!record.activity_known) {
+        PrepareSearch(record.weights);
+        MeasurePreparedActivity(record.activity);
+    }
     const uint32_t activity = Weighted(record.activity, record.weights);
     Window window;
     if (!MakeWindow(record.x, record.y, record.range ? record.range : default_range_, window))
@@ -306,7 +306,7 @@ int32_t CRVXMovingBlockUnSigned::TestMatch(int32_t x, int32_t y, const uint32_t 
     if (!reference_ || !current_ || !visited_) return 0;
     PrepareSearch(weights);
     uint32_t values[4];
-    MeasureActivity(values);
+    MeasurePreparedActivity(values);
     const uint32_t activity = Weighted(values, weights);
     Window window;
     if (!MakeWindow(x, y, default_range_, window) || !window.Contains(x, y)) return 0;

@@ -31,6 +31,10 @@ struct RVXSearchRecord {
     uint32_t activity[4] = {0, 0, 0, 0};
     uint32_t cost[4] = {0, 0, 0, 0};
     uint32_t weights[4] = {0, 0, 0, 0};
+    // Set by the caller when the block and weights are those of the search
+    // that filled activity (the second reference of a B frame): the block
+    // is then not measured again.
+    bool activity_known = false;
 };
 
 // Full-pel positions already evaluated in the current search, stamped with a
@@ -113,6 +117,8 @@ private:
     // Looks at the block about to be searched to pick how its costs are
     // taken.
     void PrepareSearch(const uint32_t weights[4]);
+    // MeasureActivity of the block PrepareSearch has just looked at.
+    void MeasurePreparedActivity(uint32_t out[4]);
     // The cost of the area at ref within the search under way, or false
     // when its weighted cost is sure to reach `bound` (out is then
     // incomplete).
@@ -142,6 +148,7 @@ private:
     // rows already reach the best cost so far is dropped there.
     bool narrow_ = false;
     bool partial_ = false;
+    bool bytes_ = false;  // every sample of the block is 0..255
     AlignedBuffer<uint8_t> prediction_;
 };
 

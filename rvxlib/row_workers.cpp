@@ -41,8 +41,7 @@ void CRowWorkers::StopHelpers() {
 
 // Items are claimed one at a time: a single macroblock's search is already
 // far longer than the claim.
-void CRowWorkers::Drain(uint32_t lane) {
-    const Task& task = *task_;
+void CRowWorkers::Drain(uint32_t lane, const Task& task) {
     while (!failed_.load(std::memory_order_relaxed)) {
         const uint32_t item = next_.fetch_add(1, std::memory_order_relaxed);
         if (item >= count_) return;
@@ -56,15 +55,21 @@ void CRowWorkers::Drain(uint32_t lane) {
     }
 }
 
+// A helper joins a job only while it is open (task_ set); one that wakes
+// after the caller has finished the job waits for the next. So the caller
+// never waits for a helper the system has not yet run, only for the items
+// helpers have claimed.
 void CRowWorkers::HelperLoop(uint32_t lane) {
     uint64_t seen = 0;
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        wake_.wait(lock, [&] { return stopping_ || generation_ != seen; });
+        wake_.wait(lock, [&] { return stopping_ || (generation_ != seen && task_ != nullptr); });
         if (stopping_) return;
         seen = generation_;
+        const Task* task = task_;
+        ++busy_;
         lock.unlock();
-        Drain(lane);
+        Drain(lane, *task);
         lock.lock();
         if (--busy_ == 0) done_.notify_one();
     }
@@ -82,12 +87,12 @@ void CRowWorkers::Run(uint32_t count, const Task& task) {
         count_ = count;
         next_ = 0;
         failed_ = false;
-        busy_ = uint32_t(threads_.size());
         failure_ = nullptr;
         ++generation_;
     }
     wake_.notify_all();
-    Drain(0);
+    Drain(0, task);
+    // Every item is claimed now; the helpers inside the job finish theirs.
     std::exception_ptr failure;
     {
         std::unique_lock<std::mutex> lock(mutex_);

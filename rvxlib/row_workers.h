@@ -42,19 +42,19 @@ public:
 private:
     void HelperLoop(uint32_t lane);
     void StopHelpers();
-    void Drain(uint32_t lane);
+    void Drain(uint32_t lane, const Task& task);
 
     std::vector<std::thread> threads_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable done_;
-    // Set under the lock before a job's generation is bumped, read by every
-    // thread only after it saw that generation.
+    // Set under the lock before a job's generation is bumped and cleared
+    // when the job ends; a helper reads it under the lock to join.
     const Task* task_ = nullptr;
     uint32_t count_ = 0;
     std::atomic<uint32_t> next_{0};     // next unclaimed item
     std::atomic<bool> failed_{false};   // an item threw; stop claiming
-    uint32_t busy_ = 0;       // helpers still inside the current job
+    uint32_t busy_ = 0;       // helpers inside the current job
     uint64_t generation_ = 0; // bumped for every job so a helper takes each once
     bool stopping_ = false;
     std::exception_ptr failure_;

@@ -6,6 +6,7 @@
 #include "support/allocation_failure.h"
 #include "support/image_codec.h"
 #include "support/pixel_format.h"
+#include "support/png_fast_decode.h"
 
 #include <png.h>
 
@@ -194,6 +195,7 @@ bool DecodeInto(PngDecodeState* state) {
 }
 
 std::unique_ptr<DibBitmap> PngDecode(const uint8_t* data, std::size_t size) {
+    if (std::unique_ptr<DibBitmap> bitmap = PngDecodeFast(data, size)) return bitmap;
     PngDecodeState state{{data, size, 0}, nullptr};
     if (!DecodeInto(&state)) return nullptr;
     return std::move(state.bitmap);

@@ -33,15 +33,22 @@ std::vector<uint8_t> MovingPicture(uint32_t width, uint32_t height, uint32_t fra
     return picture;
 }
 
-std::vector<uint8_t> Encode(const TempDir& dir, uint32_t format, uint32_t features, uint32_t threads) {
-    const uint32_t width = 100, height = 72, frames = 11;
+struct Structure {
+    uint16_t p_frames = 2;
+    uint16_t b_frames = 2;
+    uint32_t frames = 11;
+};
+
+std::vector<uint8_t> Encode(const TempDir& dir, uint32_t format, uint32_t features, uint32_t threads,
+                            Structure structure = {}) {
+    const uint32_t width = 100, height = 72, frames = structure.frames;
     std::string name = "f";
     name += std::to_string(features);
     name += 't';
     name += std::to_string(threads);
     CRVXEncode writer;
     writer.SetFrameRate(30, 1);
-    writer.SetGopStructure(2, 2);
+    writer.SetGopStructure(structure.p_frames, structure.b_frames);
     writer.SetPicture(width, height, (kSourceBGRA32 << kFormatSourceShift) | format);
     writer.SetWorkDirectory(dir.path());
     writer.SetFramePrefix(dir / (name + "frame"));
@@ -76,6 +83,29 @@ TEST(ThreadedEncode, WritesTheSameMovieAsThePortableSingleThreadedPath) {
             ASSERT_GT(reference.size(), 1000u);
             EXPECT_TRUE(Encode(dir, picture | transform, ProcessorFeatures(), 3) == reference);
             EXPECT_TRUE(Encode(dir, picture | transform, 0, 2) == reference);
+        }
+    }
+}
+
+// From two threads on, a group's P and B frames are coded on the group
+// thread while the next group arrives. Many short groups (one frame each
+// fills the frame store up to its bound), groups of P frames only and of B
+// frames, and groups cut short by the scene change, at every thread count
+// and processor level, must give the portable single-threaded bytes.
+TEST(ThreadedEncode, GroupsCodedBesideTheArrivingPicturesWriteTheSameMovie) {
+    const Structure structures[] = {{0, 0, 9}, {1, 0, 20}, {1, 1, 23}, {3, 2, 31}};
+    for (const Structure& structure : structures) {
+        for (uint32_t format : {kPictureYUV411 | kTransformWordDct, kPictureAYUV4422 | kTransformWordDiff2D}) {
+            SCOPED_TRACE(testing::Message() << structure.p_frames << "P " << structure.b_frames << "B "
+                                            << std::hex << format);
+            TempDir dir;
+            const std::vector<uint8_t> reference = Encode(dir, format, 0, 1, structure);
+            ASSERT_GT(reference.size(), 1000u);
+            for (uint32_t threads : {2u, 3u}) {
+                EXPECT_TRUE(Encode(dir, format, 0, threads, structure) == reference) << threads;
+                EXPECT_TRUE(Encode(dir, format, ProcessorFeatures(), threads, structure) == reference)
+                    << threads;
+            }
         }
     }
 }

@@ -47,6 +47,23 @@ void WriteRun(const TempDir& dir, const char* stem, int first, int count, int w 
     }
 }
 
+// Half a second of a mono 8 kHz sawtooth.
+void WriteTone(const std::string& path) {
+    CStagedSoundFile wave;
+    ASSERT_TRUE(wave.Create(path));
+    PcmFormat f;
+    f.channels = 1;
+    f.samples_per_second = 8000;
+    f.block_alignment = 2;
+    f.average_bytes_per_second = 16000;
+    f.bits_per_sample = 16;
+    ASSERT_TRUE(wave.WriteHeader(f));
+    std::vector<int16_t> samples(4000);
+    for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>((i * 37) % 2000 - 1000);
+    ASSERT_TRUE(wave.Append(samples.data(), samples.size() * 2));
+    ASSERT_TRUE(wave.Complete());
+}
+
 struct JobHost : MemoryHost {
     JobHost(const std::string& image, const std::string& output, const std::string& wave = "") {
         texts = {{kIdPFrames, "5"},       {kIdBFrames, "2"},  {kIdSceneChange, "192"},
@@ -125,22 +142,8 @@ TEST_F(ImageJob, EncodesFromTheChosenNumberToTheEndOfTheRun) {
 
 TEST_F(ImageJob, SoundIsEncodedAfterTheFramesAndABadWaveIsLeftOut) {
     WriteRun(dir, "s", 1, 3);
-    {
-        CStagedSoundFile wave;
-        ASSERT_TRUE(wave.Create(dir / "music.wav"));
-        PcmFormat f;
-        f.channels = 1;
-        f.samples_per_second = 8000;
-        f.block_alignment = 2;
-        f.average_bytes_per_second = 16000;
-        f.bits_per_sample = 16;
-        ASSERT_TRUE(wave.WriteHeader(f));
-        std::vector<int16_t> samples(4000);
-        for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<int16_t>((i * 37) % 2000 - 1000);
-        ASSERT_TRUE(wave.Append(samples.data(), samples.size() * 2));
-        ASSERT_TRUE(wave.Complete());
-    }
     std::ofstream(dir / "bad.wav", std::ios::binary) << "RIFF....AVI ";
+    WriteTone(dir / "music.wav");
     {
         JobHost host(dir / "s0001.png", dir / "with.rvx", dir / "music.wav");
         host.selections[kIdSoundMethod] = 2;  // MDCT-High
@@ -279,22 +282,25 @@ TEST_F(ImageJob, JapaneseAndPercentFolderNamesWork) {
     EXPECT_NE(host.progress_texts[2].find("動画 100%/コマ3.png"), std::string::npos) << host.progress_texts[2];
 }
 
-// Reading images ahead and sharing rows among threads must not change a byte:
-// the same run encoded on one thread and on several gives the same movie.
+// Reading images ahead, coding groups and the sound beside the arriving
+// pictures and sharing rows among threads must not change a byte: the same
+// run encoded on one thread and on several gives the same movie. The run is
+// longer than the loader's slots and holds several groups.
 TEST_F(ImageJob, OneThreadAndSeveralWriteTheSameMovie) {
-    WriteRun(dir, "t", 1, 12, 72, 56);
+    WriteRun(dir, "t", 1, 40, 72, 56);
+    WriteTone(dir / "tone.wav");
     struct ThreadSetting {
         ~ThreadSetting() { ::unsetenv("RVX_THREADS"); }
     } restore;
-    std::vector<char> movies[2];
-    const char* counts[2] = {"1", "3"};
-    for (int k = 0; k < 2; ++k) {
+    std::vector<char> movies[3];
+    const char* counts[3] = {"1", "2", "3"};
+    for (int k = 0; k < 3; ++k) {
         ::setenv("RVX_THREADS", counts[k], 1);
         std::string file = "t";
         file += counts[k];
         file += ".rvx";
         const std::string out = dir / file;
-        JobHost host(dir / "t0001.png", out);
+        JobHost host(dir / "t0001.png", out, dir / "tone.wav");
         auto job = LoadedJob(host, &CreateRVXMovieWriter);
         ASSERT_EQ(job->Start(), 1);
         ASSERT_EQ(host.WaitForEnd(), MSG_JOB_DONE) << job->FailureReason();
@@ -304,4 +310,30 @@ TEST_F(ImageJob, OneThreadAndSeveralWriteTheSameMovie) {
     }
     ASSERT_GT(movies[0].size(), 1000u);
     EXPECT_TRUE(movies[0] == movies[1]);
+    EXPECT_TRUE(movies[0] == movies[2]);
+    CRVXReader reader;
+    ASSERT_TRUE(reader.Open(dir / "t2.rvx"));
+    EXPECT_TRUE(reader.Verify());
+    EXPECT_TRUE(reader.HasSound());
+}
+
+// The loader stops at an unusable image far into the run (beyond its slots)
+// and the job fails with that image's name, whatever the thread count.
+TEST_F(ImageJob, AnUnusableImageFarIntoTheRunFailsTheJobAtEveryThreadCount) {
+    WriteRun(dir, "u", 1, 20);
+    WriteImage(dir / "u0021.png", 8, 8, 21);
+    WriteRun(dir, "u", 22, 3);
+    struct ThreadSetting {
+        ~ThreadSetting() { ::unsetenv("RVX_THREADS"); }
+    } restore;
+    for (const char* threads : {"1", "2"}) {
+        ::setenv("RVX_THREADS", threads, 1);
+        JobHost host(dir / "u0001.png", dir / "out.rvx");
+        auto job = LoadedJob(host);
+        ASSERT_EQ(job->Start(), 1);
+        EXPECT_EQ(host.WaitForEnd(), MSG_JOB_FAILED) << threads;
+        EXPECT_NE(job->FailureReason().find("u0021.png"), std::string::npos) << job->FailureReason();
+        job.reset();
+        EXPECT_FALSE(fs::exists(dir / "out.rvx"));
+    }
 }

@@ -88,7 +88,14 @@ int RunKernelBench() {
         add("motion ssd16x16", l, NsPerPixel([&] { m.ssd16x16(in.block.data(), in.picture.data() + 4, pitch, sums); }, 256));
         add("motion ssd16xn_narrow", l,
             NsPerPixel([&] { m.ssd16xn_narrow(in.block.data(), in.picture.data() + 4, pitch, 16, sums); }, 256));
+        const uint32_t weights[4] = {1, 1, 1, 0};
+        add("motion ssd16x16_narrow_bounded", l, NsPerPixel([&] {
+                m.ssd16x16_narrow_bounded(in.block.data(), in.picture.data() + 4, pitch, weights,
+                                          UINT64_MAX - 1, sums);
+            }, 256));
         add("motion activity16x16", l, NsPerPixel([&] { m.activity16x16(in.block.data(), sums); }, 256));
+        add("motion activity16x16_bytes", l,
+            NsPerPixel([&] { m.activity16x16_bytes(in.block.data(), sums); }, 256));
         add("motion halfpel", l,
             NsPerPixel([&] { m.halfpel(in.out.data(), 80, in.picture.data() + 4, pitch, 1, 1); }, 256));
         add("motion add_prediction", l,

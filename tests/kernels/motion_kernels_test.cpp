@@ -40,6 +40,10 @@ void ExpectSameAsPortable(const MotionKernels& fast) {
         portable.activity16x16(cur, want);
         fast.activity16x16(cur, got);
         for (int k = 0; k < 4; ++k) ASSERT_EQ(got[k], want[k]) << "activity " << round;
+        if (round % 4 == 0) {  // samples 0..255
+            fast.activity16x16_bytes(cur, got);
+            for (int k = 0; k < 4; ++k) ASSERT_EQ(got[k], want[k]) << "activity bytes " << round;
+        }
         const int hx = round & 1, hy = (round >> 1) & 1;
         portable.halfpel(a, 80, ref + 4, 96, hx, hy);
         fast.halfpel(b, 80, ref + 4, 96, hx, hy);
@@ -76,6 +80,60 @@ void ExpectNarrowSameAsPortable(const MotionKernels& fast) {
     EXPECT_FALSE(motion_block_is_narrow(cur));
 }
 
+// The activity of byte blocks at the extremes: flat, and halves of 0 and
+// 255 (the largest squares, the means rounding up and down).
+void ExpectByteActivitySameAsPortable(const MotionKernels& fast) {
+    const MotionKernels portable = motion_kernels_portable();
+    alignas(16) int16_t cur[1024];
+    for (int pattern = 0; pattern < 6; ++pattern) {
+        for (int i = 0; i < 1024; ++i) {
+            switch (pattern) {
+            case 0: cur[i] = 0; break;
+            case 1: cur[i] = 255; break;
+            case 2: cur[i] = (i & 4) ? 255 : 0; break;
+            case 3: cur[i] = i < 512 ? 255 : 0; break;
+            case 4: cur[i] = i < 516 ? 255 : 0; break;  // the mean just over a half
+            default: cur[i] = int16_t((i * 97 + (i >> 6) * 31) & 255); break;
+            }
+        }
+        uint32_t want[4], got[4];
+        portable.activity16x16(cur, want);
+        fast.activity16x16_bytes(cur, got);
+        for (int k = 0; k < 4; ++k) ASSERT_EQ(got[k], want[k]) << pattern;
+    }
+}
+
+// The bounded cost gives up at the same look as the portable one and, when
+// it does not, gives the same sums: bounds below, at and above the partial
+// and whole costs, weights that wrap the weighted sum, samples of pictures.
+void ExpectBoundedSameAsPortable(const MotionKernels& fast) {
+    const MotionKernels portable = motion_kernels_portable();
+    std::mt19937 rng(41);
+    alignas(16) int16_t cur[1024];
+    alignas(16) uint8_t ref[16 * 80];
+    for (int round = 0; round < 300; ++round) {
+        for (int i = 0; i < 1024; ++i) cur[i] = int16_t(round % 7 == 0 ? (i & 1) * 255 : rng() & 255);
+        // Later rows differ more, so the looks fall at different rows.
+        for (int i = 0; i < 16 * 80; ++i)
+            ref[i] = uint8_t(cur[(i / 80) * 64 + (i % 80) % 64] + int(rng() % (1 + (i / 80) * (round % 5))));
+        const uint32_t weights[4] = {uint32_t(rng() % 4), uint32_t(rng() % 4), uint32_t(1 + rng() % 3),
+                                     round % 3 == 0 ? 0x01000000u : uint32_t(rng() % 2)};
+        uint32_t whole[4];
+        portable.ssd16xn_narrow(cur, ref, 80, 16, whole);
+        const uint64_t full = WeightedCost(whole, weights);
+        const uint64_t bounds[] = {0, 1, full / 4, full / 2, full, full + 1, rng(), uint64_t(1) << 33};
+        for (uint64_t bound : bounds) {
+            uint32_t want[4] = {}, got[4] = {};
+            const bool want_ok = portable.ssd16x16_narrow_bounded(cur, ref, 80, weights, bound, want);
+            const bool got_ok = fast.ssd16x16_narrow_bounded(cur, ref, 80, weights, bound, got);
+            ASSERT_EQ(got_ok, want_ok) << round << " " << bound;
+            if (!want_ok) continue;
+            for (int k = 0; k < 4; ++k) ASSERT_EQ(got[k], want[k]) << round << " " << bound;
+            for (int k = 0; k < 4; ++k) ASSERT_EQ(want[k], whole[k]) << round << " " << bound;
+        }
+    }
+}
+
 // Adding and subtracting a prediction at the extremes of the working values:
 // the sums wrap in 16 bits alike.
 void ExpectPredictionSameAsPortable(const MotionKernels& fast) {
@@ -105,6 +163,8 @@ TEST(MotionKernels, EveryLevelMatchesThePortableRoutines) {
         const MotionKernels fast = motion_kernels_for(level.features);
         ExpectSameAsPortable(fast);
         ExpectNarrowSameAsPortable(fast);
+        ExpectBoundedSameAsPortable(fast);
+        ExpectByteActivitySameAsPortable(fast);
         ExpectPredictionSameAsPortable(fast);
     }
 }

@@ -380,3 +380,41 @@ TEST(HuffmanDecoder, SurvivesBitFlipsTruncationAndGarbage) {
 }
 
 }  // namespace
+
+// A contiguous run's symbols are kept from counting for encoding: the bits
+// must be those of a coder that splits every block again, for blocks of the
+// run in any order, a block given twice, and a block from outside the run
+// (it is split afresh) - and a failed count must keep nothing.
+TEST(HuffmanCoder, KeptSymbolsEncodeExactlyAsFreshOnes) {
+    std::mt19937 rng(9);
+    const std::size_t count = 40;
+    std::vector<int16_t> blocks(count * 64, 0);
+    for (std::size_t i = 0; i < blocks.size(); ++i)
+        if (rng() % 5 == 0) blocks[i] = int16_t(int(rng() % 4095) - 2047);
+    for (std::size_t i = 64 * 7; i < 64 * 8; ++i) blocks[i] = 0;  // an empty block
+    blocks[64 * 9 + 63] = 5;                                      // ends on a value
+    std::vector<const int16_t*> pointers;
+    for (std::size_t b = 0; b < count; ++b) pointers.push_back(blocks.data() + 64 * b);
+    const std::vector<int16_t> outside(blocks.begin() + 64 * 3, blocks.begin() + 64 * 4);
+    const std::size_t order[] = {0, 5, 5, 39, 1, 7, 9, 20};
+
+    MemoryWriter kept_writer, fresh_writer;
+    CHuffmanCoder kept, fresh;
+    ASSERT_EQ(kept.BuildAndWriteTableContiguous(&kept_writer.stream, blocks.data(), count), 1);
+    ASSERT_EQ(fresh.BuildAndWriteTable(&fresh_writer.stream, pointers.data(), count), 1);
+    for (std::size_t b : order) {
+        ASSERT_EQ(kept.EncodeBlock(blocks.data() + 64 * b), 1) << b;
+        ASSERT_EQ(fresh.EncodeBlock(blocks.data() + 64 * b), 1) << b;
+    }
+    ASSERT_EQ(kept.EncodeBlock(outside.data()), 1);
+    ASSERT_EQ(fresh.EncodeBlock(outside.data()), 1);
+    EXPECT_EQ(kept_writer.Finish(), fresh_writer.Finish());
+
+    // A run with a magnitude that has no symbol is refused and leaves no
+    // symbols behind for the blocks' addresses.
+    std::vector<int16_t> bad = blocks;
+    bad[64 * 30] = 4000;
+    MemoryWriter again;
+    EXPECT_EQ(kept.BuildAndWriteTableContiguous(&again.stream, bad.data(), count), 0);
+    EXPECT_EQ(kept.EncodeBlock(bad.data()), 0);
+}

@@ -7,6 +7,7 @@
 
 #include "rvxlib/motion_kernels.h"
 #include "rvxlib/motion_search.h"
+#include "support/cpu_features.h"
 
 using namespace _rvxlib_;
 
@@ -179,4 +180,41 @@ TEST(MovingBlock, TestMatchTellsMovedContentFromNewContent) {
     std::mt19937 rng(9);
     for (int i = 0; i < 1024; ++i) block[i] = int16_t(rng() & 255);
     EXPECT_EQ(mb.TestMatch(16, 16, w, 0), 0);
+}
+
+// The second reference of a B frame reuses the first search's measurements
+// of the block: the search must come out as a fresh one would, also when
+// the object searched a block of quite other values before.
+TEST(MovingBlock, ASecondReferenceSearchedWithTheKnownActivityMatchesAFreshSearch) {
+    const auto earlier = TexturedPicture(3), later = TexturedPicture(4), other = BowlPicture();
+    CRVXMovingBlockUnSigned mb(kW, kH, true);
+    mb.Init(ProcessorFeatures());
+    alignas(16) int16_t block[1024];
+    mb.SetCurrent(block);
+    for (int shift = 0; shift < 6; ++shift) {
+        LoadBlock(later, 16 + shift, 16 + shift / 2, block);
+        auto fresh = Record(16, 16);
+        mb.SetReference(later.data());
+        ASSERT_EQ(mb.SearchMotion(fresh), 1);
+
+        // Wide values leave the cost's shortcuts off until the block is
+        // measured again.
+        std::fill(std::begin(block), std::end(block), int16_t(-30000));
+        auto wide = Record(16, 16);
+        mb.SetReference(other.data());
+        mb.SearchMotion(wide);
+
+        LoadBlock(later, 16 + shift, 16 + shift / 2, block);
+        auto back = Record(16, 16);
+        mb.SetReference(earlier.data());
+        ASSERT_EQ(mb.SearchMotion(back), 1);
+        auto forward = back;
+        forward.activity_known = true;
+        mb.SetReference(later.data());
+        ASSERT_EQ(mb.SearchMotion(forward), 1);
+        EXPECT_EQ(forward.dx, fresh.dx) << shift;
+        EXPECT_EQ(forward.dy, fresh.dy) << shift;
+        EXPECT_TRUE(std::equal(forward.cost, forward.cost + 4, fresh.cost)) << shift;
+        EXPECT_TRUE(std::equal(forward.activity, forward.activity + 4, fresh.activity)) << shift;
+    }
 }

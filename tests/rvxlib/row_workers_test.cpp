@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -62,4 +63,19 @@ TEST(RowWorkers, ThreadCountFollowsRvxThreadsWhenItIsUsable) {
         EXPECT_EQ(WorkerThreadCount(), fallback) << unusable;
     }
     ::unsetenv("RVX_THREADS");
+}
+
+// The caller does not wait for helpers that have not woken: they join a job
+// only while it is open. Many short runs in a row, with each run's task gone
+// when Run returns, catch a late helper that would still call it.
+TEST(RowWorkers, ManyShortRunsNeverReachAFinishedTask) {
+    CRowWorkers workers(3);
+    for (int run = 0; run < 3000; ++run) {
+        std::vector<std::atomic<int>> seen(3);
+        auto task = std::make_unique<CRowWorkers::Task>(
+            [&seen](uint32_t, uint32_t item) { seen[item].fetch_add(1); });
+        workers.Run(3, *task);
+        task.reset();
+        for (int i = 0; i < 3; ++i) ASSERT_EQ(seen[i].load(), 1) << run;
+    }
 }

@@ -8,6 +8,26 @@
 
 namespace {
 
+// Widening 24-bit rows reads four bytes at a time but must never read or
+// write past either row, and must end with the last pixel intact.
+TEST(RowConverter, TwentyFourBitRowsWidenToOpaquePixelsAtEveryWidth) {
+    for (int32_t width = 1; width <= 21; ++width) {
+        for (uint32_t format : {uint32_t(PF_X8R8G8B8), uint32_t(PF_A8R8G8B8)}) {
+            std::vector<uint8_t> src(std::size_t(width) * 3);
+            for (std::size_t i = 0; i < src.size(); ++i) src[i] = uint8_t(i * 37 + 11);
+            std::vector<uint8_t> out(std::size_t(width) * 4 + 4, 0xAB);
+            ASSERT_EQ(ConvertRow(out.data(), format, src.data(), PF_B8G8R8, width), 1);
+            for (int32_t x = 0; x < width; ++x) {
+                EXPECT_EQ(out[4 * x + 0], src[3 * x + 0]) << width;
+                EXPECT_EQ(out[4 * x + 1], src[3 * x + 1]) << width;
+                EXPECT_EQ(out[4 * x + 2], src[3 * x + 2]) << width;
+                EXPECT_EQ(out[4 * x + 3], 0xFF) << width;
+            }
+            EXPECT_EQ(out[4 * width], 0xAB) << width;  // nothing written beyond the row
+        }
+    }
+}
+
 TEST(RowConverter, NarrowsAndWidensByShiftingWithoutRounding) {
     const uint8_t argb[4] = {0x40, 0x80, 0xFF, 0x00};  // 0x00FF8040 as B, G, R, A
     uint8_t out[2] = {};

@@ -1,0 +1,154 @@
+#include "support/png_fast_decode.h"
+
+#include <libdeflate.h>
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+// libpng's own default limit on either side; larger images take its path.
+constexpr uint32_t kMaxSide = 1000000;
+
+uint32_t ReadBE32(const uint8_t* p) {
+    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+}
+
+struct Decompressor {
+    libdeflate_decompressor* d = libdeflate_alloc_decompressor();
+    ~Decompressor() {
+        if (d) libdeflate_free_decompressor(d);
+    }
+};
+
+uint8_t Paeth(uint8_t a, uint8_t b, uint8_t c) {
+    const int p = int(a) + b - c;
+    const int pa = p > a ? p - a : a - p;
+    const int pb = p > b ? p - b : b - p;
+    const int pc = p > c ? p - c : c - p;
+    if (pa <= pb && pa <= pc) return a;
+    return pb <= pc ? b : c;
+}
+
+// Undoes one row's filter in place; prior is the row above, already undone
+// (zeros for the first row). False for an unknown filter type.
+bool Unfilter(uint8_t type, uint8_t* row, const uint8_t* prior, std::size_t bytes, std::size_t bpp) {
+    switch (type) {
+        case 0: return true;
+        case 1:
+            for (std::size_t i = bpp; i < bytes; ++i) row[i] = uint8_t(row[i] + row[i - bpp]);
+            return true;
+        case 2:
+            for (std::size_t i = 0; i < bytes; ++i) row[i] = uint8_t(row[i] + prior[i]);
+            return true;
+        case 3:
+            for (std::size_t i = 0; i < bpp; ++i) row[i] = uint8_t(row[i] + (prior[i] >> 1));
+            for (std::size_t i = bpp; i < bytes; ++i)
+                row[i] = uint8_t(row[i] + ((unsigned(row[i - bpp]) + prior[i]) >> 1));
+            return true;
+        case 4:
+            for (std::size_t i = 0; i < bpp; ++i) row[i] = uint8_t(row[i] + prior[i]);
+            for (std::size_t i = bpp; i < bytes; ++i)
+                row[i] = uint8_t(row[i] + Paeth(row[i - bpp], prior[i], prior[i - bpp]));
+            return true;
+        default: return false;
+    }
+}
+
+}  // namespace
+
+std::unique_ptr<DibBitmap> PngDecodeFast(const uint8_t* data, std::size_t size) {
+    if (size < 8 + 25 || std::memcmp(data, kSignature, 8) != 0) return nullptr;
+    // Walk the chunks: IHDR first, one unbroken run of IDAT, IEND last; every
+    // CRC checked.
+    std::size_t at = 8;
+    uint32_t width = 0, height = 0, bpp = 0;
+    // A run of pictures is decoded one after another on the same thread:
+    // keeping the buffers spares the system a fresh megabyte or more of
+    // pages for every picture.
+    thread_local std::vector<uint8_t> compressed;
+    thread_local std::vector<uint8_t> raw;
+    compressed.clear();
+    bool seen_header = false, in_data = false, data_done = false, ended = false;
+    while (!ended) {
+        if (size - at < 12) return nullptr;
+        const uint32_t length = ReadBE32(data + at);
+        if (length > size - at - 12) return nullptr;
+        const uint8_t* type = data + at + 4;
+        const uint8_t* body = type + 4;
+        if (libdeflate_crc32(0, type, std::size_t(length) + 4) != ReadBE32(body + length)) return nullptr;
+        const bool critical = (type[0] & 0x20) == 0;
+        if (std::memcmp(type, "IHDR", 4) == 0) {
+            if (seen_header || length != 13) return nullptr;
+            seen_header = true;
+            width = ReadBE32(body);
+            height = ReadBE32(body + 4);
+            const uint8_t depth = body[8], colour = body[9];
+            if (depth != 8 || (colour != 2 && colour != 6) || body[10] != 0 || body[11] != 0 || body[12] != 0)
+                return nullptr;
+            if (width == 0 || height == 0 || width > kMaxSide || height > kMaxSide) return nullptr;
+            bpp = colour == 6 ? 4 : 3;
+        } else if (!seen_header) {
+            return nullptr;
+        } else if (std::memcmp(type, "IDAT", 4) == 0) {
+            if (data_done) return nullptr;
+            in_data = true;
+            compressed.insert(compressed.end(), body, body + length);
+        } else if (std::memcmp(type, "IEND", 4) == 0) {
+            if (!in_data || length != 0) return nullptr;
+            ended = true;
+        } else {
+            if (critical) return nullptr;
+            if (in_data) data_done = true;
+        }
+        at += std::size_t(length) + 12;
+    }
+
+    const std::size_t row_bytes = std::size_t(width) * bpp;
+    const uint64_t raw_size = (uint64_t(row_bytes) + 1) * height;
+    // The same guard as the libpng path: deflate expands at most about 1032
+    // times, so a few bytes cannot claim a huge picture.
+    if (raw_size / 2064 > size) return nullptr;
+    raw.resize(static_cast<std::size_t>(raw_size));
+    Decompressor decompressor;
+    if (!decompressor.d) return nullptr;
+    std::size_t used_in = 0, produced = 0;
+    if (libdeflate_zlib_decompress_ex(decompressor.d, compressed.data(), compressed.size(), raw.data(),
+                                      raw.size(), &used_in, &produced) != LIBDEFLATE_SUCCESS ||
+        used_in != compressed.size() || produced != raw.size())
+        return nullptr;
+
+    BitmapInfoHeader header;
+    header.width = static_cast<int32_t>(width);
+    header.height = static_cast<int32_t>(height);
+    header.bit_count = static_cast<uint16_t>(bpp * 8);
+    header.x_pels_per_meter = header.y_pels_per_meter = kDefaultPixelsPerMetre;
+    std::unique_ptr<DibBitmap> bitmap = DibBitmap::Create(header);
+    if (!bitmap) return nullptr;
+    std::vector<uint8_t> zeros(row_bytes, 0);
+    const uint8_t* prior = zeros.data();
+    for (uint32_t y = 0; y < height; ++y) {
+        uint8_t* row = raw.data() + std::size_t(y) * (row_bytes + 1);
+        if (!Unfilter(row[0], row + 1, prior, row_bytes, bpp)) return nullptr;
+        prior = row + 1;
+        // Blue first, as the bitmap keeps it.
+        uint8_t* out = bitmap->TopRow(int32_t(y));
+        const uint8_t* in = row + 1;
+        if (bpp == 3) {
+            for (uint32_t x = 0; x < width; ++x, in += 3, out += 3) {
+                out[0] = in[2];
+                out[1] = in[1];
+                out[2] = in[0];
+            }
+        } else {
+            for (uint32_t x = 0; x < width; ++x, in += 4, out += 4) {
+                out[0] = in[2];
+                out[1] = in[1];
+                out[2] = in[0];
+                out[3] = in[3];
+            }
+        }
+    }
+    return bitmap;
+}
