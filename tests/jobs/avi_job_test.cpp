@@ -20,20 +20,8 @@ using namespace std::chrono_literals;
 namespace {
 
 struct AviHost : MemoryHost {
-    AviHost(const std::string& avi, const std::string& output) {
-        texts = {{kIdPFrames, "5"},   {kIdBFrames, "2"},   {kIdSceneChange, "192"},     {kIdQualityI, "4"},
-                 {kIdQualityP, "6"},  {kIdQualityB, "8"},  {kIdAudioBlockSize, "1024"}, {kIdAviPath, avi},
-                 {kIdOutputFile, output}};
-    }
-    // The job's last word, MSG_JOB_DONE or MSG_JOB_FAILED; 0 after a minute.
-    uint32_t WaitForEnd() {
-        for (int i = 0; i < 60000; ++i) {
-            for (uint32_t m : Messages())
-                if (m == MSG_JOB_DONE || m == MSG_JOB_FAILED) return m;
-            std::this_thread::sleep_for(1ms);
-        }
-        return 0;
-    }
+    AviHost(const std::string& avi, const std::string& output) { UseStartValues(kIdAviPath, avi, output); }
+    uint32_t WaitForEnd() { return WaitForJobEnd(); }
 };
 
 class AviJob : public ::testing::Test {

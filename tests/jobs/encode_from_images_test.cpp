@@ -66,20 +66,10 @@ void WriteTone(const std::string& path) {
 
 struct JobHost : MemoryHost {
     JobHost(const std::string& image, const std::string& output, const std::string& wave = "") {
-        texts = {{kIdPFrames, "5"},       {kIdBFrames, "2"},  {kIdSceneChange, "192"},
-                 {kIdQualityI, "4"},      {kIdQualityP, "6"}, {kIdQualityB, "8"},
-                 {kIdAudioBlockSize, "1024"}, {kIdImagePath, image}, {kIdOutputFile, output},
-                 {kIdWavePath, wave}};
+        UseStartValues(kIdImagePath, image, output);
+        texts[kIdWavePath] = wave;
     }
-    // Waits for the job's last word: MSG_JOB_DONE or MSG_JOB_FAILED.
-    uint32_t WaitForEnd() {
-        for (int i = 0; i < 10000; ++i) {
-            for (uint32_t m : Messages())
-                if (m == MSG_JOB_DONE || m == MSG_JOB_FAILED) return m;
-            std::this_thread::sleep_for(1ms);
-        }
-        return 0;
-    }
+    uint32_t WaitForEnd() { return WaitForJobEnd(std::chrono::seconds(10)); }
 };
 
 // The recording writer shows which pixels arrive and can be made slow or

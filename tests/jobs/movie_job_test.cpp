@@ -23,20 +23,8 @@ using namespace std::chrono_literals;
 namespace {
 
 struct MovieHost : MemoryHost {
-    MovieHost(const std::string& movie, const std::string& output) {
-        texts = {{kIdPFrames, "5"},      {kIdBFrames, "2"},          {kIdSceneChange, "192"},
-                 {kIdQualityI, "4"},     {kIdQualityP, "6"},         {kIdQualityB, "8"},
-                 {kIdAudioBlockSize, "1024"}, {kIdMoviePath, movie}, {kIdOutputFile, output}};
-    }
-    // The job's last word, MSG_JOB_DONE or MSG_JOB_FAILED; 0 after the time.
-    uint32_t WaitForEnd(std::chrono::milliseconds limit = 60s) {
-        for (auto end = std::chrono::steady_clock::now() + limit; std::chrono::steady_clock::now() < end;) {
-            for (uint32_t m : Messages())
-                if (m == MSG_JOB_DONE || m == MSG_JOB_FAILED) return m;
-            std::this_thread::sleep_for(2ms);
-        }
-        return 0;
-    }
+    MovieHost(const std::string& movie, const std::string& output) { UseStartValues(kIdMoviePath, movie, output); }
+    uint32_t WaitForEnd(std::chrono::milliseconds limit = 60s) { return WaitForJobEnd(limit); }
 };
 
 class MovieJobTest : public ::testing::Test {

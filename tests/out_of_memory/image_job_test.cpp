@@ -42,18 +42,12 @@ void WriteRun(const TempDir& dir) {
 
 struct Host : MemoryHost {
     Host(const std::string& image, const std::string& output) {
-        texts = {{kIdPFrames, "2"},  {kIdBFrames, "1"},  {kIdSceneChange, "192"},       {kIdQualityI, "4"},
-                 {kIdQualityP, "6"}, {kIdQualityB, "8"}, {kIdAudioBlockSize, "1024"}, {kIdImagePath, image},
-                 {kIdOutputFile, output}};
+        UseStartValues(kIdImagePath, image, output);
+        // Short groups with a B frame: every kind of frame in a few pictures.
+        texts[kIdPFrames] = std::to_string(2);
+        texts[kIdBFrames] = std::to_string(1);
     }
-    uint32_t WaitForEnd() {
-        for (int i = 0; i < 60000; ++i) {
-            for (uint32_t m : Messages())
-                if (m == MSG_JOB_DONE || m == MSG_JOB_FAILED) return m;
-            std::this_thread::sleep_for(1ms);
-        }
-        return 0;
-    }
+    uint32_t WaitForEnd() { return WaitForJobEnd(); }
 };
 
 struct Outcome {

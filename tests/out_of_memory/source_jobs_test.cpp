@@ -27,9 +27,7 @@ namespace {
 template <class Job>
 void ExpectCleanOutOfMemory(uint32_t path_id, const std::string& movie, const TempDir& dir) {
     MemoryHost host;
-    host.texts = {{kIdPFrames, "2"},  {kIdBFrames, "1"},  {kIdSceneChange, "192"},       {kIdQualityI, "4"},
-                  {kIdQualityP, "6"}, {kIdQualityB, "8"}, {kIdAudioBlockSize, "1024"}, {path_id, movie},
-                  {kIdOutputFile, dir / "out.rvx"}};
+    host.UseStartValues(path_id, movie, dir / "out.rvx");
     auto job = std::make_unique<Job>(&host);
     ASSERT_EQ(job->Load(), kJobOk) << job->FailureReason();
     const std::string work = job->WorkDirectory();
@@ -39,11 +37,7 @@ void ExpectCleanOutOfMemory(uint32_t path_id, const std::string& movie, const Te
         // The first allocation as large as a picture (64 x 48, 3 or 4 bytes a pixel).
         allocation_limit::Armed armed(0, 64 * 48 * 3);
         ASSERT_EQ(job->Start(), 1);
-        for (int i = 0; i < 30000 && message == 0; ++i) {
-            for (uint32_t m : host.Messages())
-                if (m == MSG_JOB_DONE || m == MSG_JOB_FAILED) message = m;
-            std::this_thread::sleep_for(1ms);
-        }
+        message = host.WaitForJobEnd(std::chrono::seconds(30));
         job->Stop();
         EXPECT_TRUE(allocation_limit::Fired());
     }
