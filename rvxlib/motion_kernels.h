@@ -32,6 +32,14 @@ struct MotionKernels {
     // then bounds the whole from below. True with the full sums otherwise.
     bool (*ssd16x16_narrow_bounded)(const int16_t* cur, const uint8_t* ref, ptrdiff_t pitch,
                                     const uint32_t weights[4], uint64_t bound, uint32_t out[4]);
+    // For a current block whose samples are all 0..255: arrange_bytes copies
+    // it into 1024 samples laid out as this level's bytes_bounded wants
+    // (the portable layout is the block's own), and bytes_bounded takes the
+    // bounded cost of ssd16x16_narrow_bounded from that copy, with the same
+    // result and the same looks at the partial cost.
+    void (*arrange_bytes)(const int16_t* cur, int16_t* arranged);
+    bool (*ssd16x16_bytes_bounded)(const int16_t* arranged, const uint8_t* ref, ptrdiff_t pitch,
+                                   const uint32_t weights[4], uint64_t bound, uint32_t out[4]);
     // Per channel, sum of (sample - rounded mean)^2.
     void (*activity16x16)(const int16_t* cur, uint32_t out[4]);
     // The same for a block whose samples are all 0..255 (a block loaded

@@ -58,7 +58,8 @@ CRVXMovingBlockUnSigned::CRVXMovingBlockUnSigned(uint32_t padded_width, uint32_t
                                                  bool for_encoding, int32_t default_range)
     : IRVXMovingBlock(padded_width, padded_height, for_encoding, default_range),
       kernels_(motion_kernels_portable()),
-      prediction_(kPredictionBytes) {}
+      prediction_(kPredictionBytes),
+      arranged_(1024) {}
 
 int32_t CRVXMovingBlockUnSigned::Init(uint32_t features) {
     kernels_ = motion_kernels_for(features);
@@ -84,11 +85,15 @@ void CRVXMovingBlockUnSigned::PrepareSearch(const uint32_t weights[4]) {
     uint64_t largest = 0;
     for (int k = 0; k < 4; ++k) largest += uint64_t(weights[k]) * kMaxChannelCost;
     partial_ = bytes_ && largest <= UINT32_MAX;
+    if (bytes_) kernels_.arrange_bytes(current_, arranged_.data());
 }
 
 bool CRVXMovingBlockUnSigned::SearchCost(const uint8_t* ref, ptrdiff_t pitch,
                                          const uint32_t weights[4], uint64_t bound,
                                          uint32_t out[4]) const {
+    if (bytes_)
+        return kernels_.ssd16x16_bytes_bounded(arranged_.data(), ref, pitch, weights,
+                                               partial_ ? bound : UINT64_MAX, out);
     if (!narrow_) {
         kernels_.ssd16x16(current_, ref, pitch, out);
         return true;

@@ -120,6 +120,8 @@ void ExpectBoundedSameAsPortable(const MotionKernels& fast) {
                                      round % 3 == 0 ? 0x01000000u : uint32_t(rng() % 2)};
         uint32_t whole[4];
         portable.ssd16xn_narrow(cur, ref, 80, 16, whole);
+        alignas(32) int16_t arranged[1024];
+        fast.arrange_bytes(cur, arranged);
         const uint64_t full = WeightedCost(whole, weights);
         const uint64_t bounds[] = {0, 1, full / 4, full / 2, full, full + 1, rng(), uint64_t(1) << 33};
         for (uint64_t bound : bounds) {
@@ -127,8 +129,14 @@ void ExpectBoundedSameAsPortable(const MotionKernels& fast) {
             const bool want_ok = portable.ssd16x16_narrow_bounded(cur, ref, 80, weights, bound, want);
             const bool got_ok = fast.ssd16x16_narrow_bounded(cur, ref, 80, weights, bound, got);
             ASSERT_EQ(got_ok, want_ok) << round << " " << bound;
+            // The same block arranged for the level, costed at a pitch whose
+            // rows start off any vector boundary.
+            uint32_t bytes[4] = {};
+            const bool bytes_ok = fast.ssd16x16_bytes_bounded(arranged, ref, 80, weights, bound, bytes);
+            ASSERT_EQ(bytes_ok, want_ok) << "bytes " << round << " " << bound;
             if (!want_ok) continue;
             for (int k = 0; k < 4; ++k) ASSERT_EQ(got[k], want[k]) << round << " " << bound;
+            for (int k = 0; k < 4; ++k) ASSERT_EQ(bytes[k], want[k]) << "bytes " << round << " " << bound;
             for (int k = 0; k < 4; ++k) ASSERT_EQ(want[k], whole[k]) << round << " " << bound;
         }
     }
