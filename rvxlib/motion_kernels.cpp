@@ -97,6 +97,7 @@ void arrange_bytes_c(const int16_t* cur, int16_t* arranged) {
 MotionKernels motion_kernels_portable() {
     return {ssd16x16_c,      ssd16xn_c, ssd16x16_narrow_bounded_by_parts<ssd16xn_c>,
             arrange_bytes_c, ssd16x16_narrow_bounded_by_parts<ssd16xn_c>,
+            halfpel_bytes_bounded_by_prediction<halfpel_c, ssd16x16_narrow_bounded_by_parts<ssd16xn_c>>,
             activity16x16_c, activity16x16_c, halfpel_c,
             add_prediction_c, subtract_prediction_c};
 }

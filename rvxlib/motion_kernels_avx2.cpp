@@ -191,6 +191,70 @@ __attribute__((target("avx2"))) bool ssd16x16_bytes_bounded_avx2(const int16_t* 
     return true;
 }
 
+// Four prediction pixels, copied to both halves of the register as the
+// bytes cost loads the reference: the means of copies are copies of the
+// means, rounded up, horizontal first, as halfpel takes them.
+template <bool kHx>
+__attribute__((target("avx2"))) inline __m256i HalfpelRow(const uint8_t* s) {
+    const __m256i v = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)));
+    if (!kHx) return v;
+    return _mm256_avg_epu8(
+        v, _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 4))));
+}
+
+template <bool kHx, bool kHy>
+__attribute__((target("avx2"))) bool halfpel_bytes_bounded_avx2_t(const int16_t* arranged,
+                                                                  const uint8_t* ref, ptrdiff_t pitch,
+                                                                  const uint32_t weights[4],
+                                                                  uint64_t bound, uint32_t out[4]) {
+    const __m256i order = ByteReferenceOrder();
+    const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weights));
+    __m256i acc0 = _mm256_setzero_si256(), acc1 = _mm256_setzero_si256();
+    // The row below, interpolated across, is the next row's own.
+    __m256i below[4];
+    if (kHy)
+        for (int g = 0; g < 4; ++g) below[g] = HalfpelRow<kHx>(ref + 16 * g);
+    for (int r = 0; r < 16; ++r) {
+        const int16_t* c = arranged + 64 * r;
+        const uint8_t* p = ref + pitch * r;
+        __m256i d[4];
+        for (int g = 0; g < 4; ++g) {
+            __m256i v;
+            if (kHy) {
+                const __m256i next = HalfpelRow<kHx>(p + pitch + 16 * g);
+                v = _mm256_avg_epu8(below[g], next);
+                below[g] = next;
+            } else {
+                v = HalfpelRow<kHx>(p + 16 * g);
+            }
+            d[g] = _mm256_sub_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(c + 16 * g)),
+                                    _mm256_shuffle_epi8(v, order));
+        }
+        acc0 = _mm256_add_epi32(acc0, _mm256_madd_epi16(d[0], d[0]));
+        acc1 = _mm256_add_epi32(acc1, _mm256_madd_epi16(d[1], d[1]));
+        acc0 = _mm256_add_epi32(acc0, _mm256_madd_epi16(d[2], d[2]));
+        acc1 = _mm256_add_epi32(acc1, _mm256_madd_epi16(d[3], d[3]));
+        if (r % kSearchCostRows == kSearchCostRows - 1 && r != 15) {
+            __m128i weighted = _mm_mullo_epi32(ChannelSums(_mm256_add_epi32(acc0, acc1)), w);
+            weighted = _mm_add_epi32(weighted, _mm_srli_si128(weighted, 8));
+            weighted = _mm_add_epi32(weighted, _mm_srli_si128(weighted, 4));
+            if (uint32_t(_mm_cvtsi128_si32(weighted)) >= bound) return false;
+        }
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), ChannelSums(_mm256_add_epi32(acc0, acc1)));
+    return true;
+}
+
+bool halfpel_bytes_bounded_avx2(const int16_t* arranged, const uint8_t* ref, ptrdiff_t pitch,
+                                int hx_odd, int hy_odd, const uint32_t weights[4], uint64_t bound,
+                                uint32_t out[4]) {
+    if (hx_odd && hy_odd)
+        return halfpel_bytes_bounded_avx2_t<true, true>(arranged, ref, pitch, weights, bound, out);
+    if (hx_odd) return halfpel_bytes_bounded_avx2_t<true, false>(arranged, ref, pitch, weights, bound, out);
+    if (hy_odd) return halfpel_bytes_bounded_avx2_t<false, true>(arranged, ref, pitch, weights, bound, out);
+    return halfpel_bytes_bounded_avx2_t<false, false>(arranged, ref, pitch, weights, bound, out);
+}
+
 // For samples 0..255 the rounded means are too, every difference fits a
 // 16-bit lane and the squares go through the narrow cost's paired madd;
 // no sum can wrap (256 squares of at most 255^2 per channel).
@@ -259,6 +323,7 @@ bool motion_kernels_avx2(MotionKernels& kernels) {
     kernels.ssd16x16_narrow_bounded = ssd16x16_narrow_bounded_avx2;
     kernels.arrange_bytes = arrange_bytes_avx2;
     kernels.ssd16x16_bytes_bounded = ssd16x16_bytes_bounded_avx2;
+    kernels.halfpel_bytes_bounded = halfpel_bytes_bounded_avx2;
     kernels.activity16x16 = activity16x16_avx2;
     kernels.activity16x16_bytes = activity16x16_bytes_avx2;
     kernels.halfpel = halfpel_avx2;

@@ -117,6 +117,14 @@ int32_t CRVXMovingBlockUnSigned::FullPelSearchCost(uint32_t out[4], int32_t x, i
 int32_t CRVXMovingBlockUnSigned::HalfPelSearchCost(uint32_t out[4], int32_t hx, int32_t hy,
                                                    const uint32_t weights[4], uint64_t bound) {
     if (!HalfPelAllowed(hx, hy)) return 0;
+    if (bytes_) {
+        const uint8_t* src =
+            reference_ + std::ptrdiff_t(hy >> 1) * pitch_ + std::ptrdiff_t(hx >> 1) * 4;
+        return kernels_.halfpel_bytes_bounded(arranged_.data(), src, pitch_, hx & 1, hy & 1, weights,
+                                              partial_ ? bound : UINT64_MAX, out)
+                   ? 1
+                   : -1;
+    }
     return SearchCost(BuildPrediction(hx, hy), kPredictionPitch, weights, bound, out) ? 1 : -1;
 }
 
