@@ -1,10 +1,8 @@
-// AVX2 twins of the float DCT's column passes, load and store: two block
-// columns (eight lanes) per register where the SSE2 routines take one. Every
-// lane goes through the same IEEE operations in the same order as the
-// portable routine (no fused multiply-add: the target leaves it out), so the
-// results are the same bits. The row passes keep their SSE2 twins: a row's
-// values lie four floats apart, which an eight-lane register cannot take
-// without shuffles.
+// AVX2 twins of the float DCT's passes, load and store: eight lanes per
+// register (two block columns, or the same column of two rows) where the SSE2
+// routines take four. Every lane goes through the same IEEE operations in the
+// same order as the portable routine (no fused multiply-add: the target
+// leaves it out), so the results are the same bits.
 
 #include "pqxlib/dct_float_llm_kernels.h"
 
@@ -75,13 +73,32 @@ __attribute__((target("avx2"))) void StoreInverseAvx2(const float* work, int16_t
     });
 }
 
+// A column pass reads two adjacent block columns as one register; a row
+// pass (values four floats apart) reads the same value of two rows, 32 floats
+// apart, into the two halves.
+template <int kStride>
+__attribute__((target("avx2"))) inline __m256 Load8(const float* p) {
+    if (kStride == 32) return _mm256_loadu_ps(p);
+    return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(p)), _mm_loadu_ps(p + 32), 1);
+}
+
+template <int kStride>
+__attribute__((target("avx2"))) inline void Store8(float* p, __m256 v) {
+    if (kStride == 32) {
+        _mm256_storeu_ps(p, v);
+    } else {
+        _mm_storeu_ps(p, _mm256_castps256_ps128(v));
+        _mm_storeu_ps(p + 32, _mm256_extractf128_ps(v, 1));
+    }
+}
+
 template <int kStride>
 __attribute__((target("avx2"))) inline void Forward1DAvx2(float* p, const float* kc) {
     const __m256 k0 = _mm256_set1_ps(kc[kK0]), k1 = _mm256_set1_ps(kc[kK1]), k2 = _mm256_set1_ps(kc[kK2]);
     const __m256 k3 = _mm256_set1_ps(kc[kK3]), k5 = _mm256_set1_ps(kc[kK5]), k6 = _mm256_set1_ps(kc[kK6]);
     const __m256 k7 = _mm256_set1_ps(kc[kK7]);
     __m256 x[8];
-    for (int i = 0; i < 8; ++i) x[i] = _mm256_loadu_ps(p + i * kStride);
+    for (int i = 0; i < 8; ++i) x[i] = Load8<kStride>(p + i * kStride);
 
     const __m256 s07 = _mm256_add_ps(x[0], x[7]), s16 = _mm256_add_ps(x[1], x[6]);
     const __m256 s25 = _mm256_add_ps(x[2], x[5]), s34 = _mm256_add_ps(x[3], x[4]);
@@ -90,20 +107,20 @@ __attribute__((target("avx2"))) inline void Forward1DAvx2(float* p, const float*
 
     const __m256 a = _mm256_add_ps(s07, s34), b = _mm256_add_ps(s16, s25);
     const __m256 e = _mm256_sub_ps(s07, s34), f = _mm256_sub_ps(s16, s25);
-    _mm256_storeu_ps(p + 0 * kStride, _mm256_add_ps(a, b));
-    _mm256_storeu_ps(p + 4 * kStride, _mm256_sub_ps(a, b));
-    _mm256_storeu_ps(p + 2 * kStride, _mm256_add_ps(_mm256_mul_ps(k2, e), _mm256_mul_ps(k6, f)));
-    _mm256_storeu_ps(p + 6 * kStride, _mm256_sub_ps(_mm256_mul_ps(k6, e), _mm256_mul_ps(k2, f)));
+    Store8<kStride>(p + 0 * kStride, _mm256_add_ps(a, b));
+    Store8<kStride>(p + 4 * kStride, _mm256_sub_ps(a, b));
+    Store8<kStride>(p + 2 * kStride, _mm256_add_ps(_mm256_mul_ps(k2, e), _mm256_mul_ps(k6, f)));
+    Store8<kStride>(p + 6 * kStride, _mm256_sub_ps(_mm256_mul_ps(k6, e), _mm256_mul_ps(k2, f)));
 
     const __m256 r4 = _mm256_add_ps(_mm256_mul_ps(k3, d34), _mm256_mul_ps(k5, d07));
     const __m256 r7 = _mm256_sub_ps(_mm256_mul_ps(k3, d07), _mm256_mul_ps(k5, d34));
     const __m256 r5 = _mm256_add_ps(_mm256_mul_ps(k1, d25), _mm256_mul_ps(k7, d16));
     const __m256 r6 = _mm256_sub_ps(_mm256_mul_ps(k1, d16), _mm256_mul_ps(k7, d25));
     const __m256 lo = _mm256_add_ps(r4, r6), hi = _mm256_add_ps(r7, r5);
-    _mm256_storeu_ps(p + 3 * kStride, _mm256_sub_ps(r7, r5));
-    _mm256_storeu_ps(p + 5 * kStride, _mm256_sub_ps(r4, r6));
-    _mm256_storeu_ps(p + 1 * kStride, _mm256_mul_ps(_mm256_add_ps(hi, lo), k0));
-    _mm256_storeu_ps(p + 7 * kStride, _mm256_mul_ps(_mm256_sub_ps(hi, lo), k0));
+    Store8<kStride>(p + 3 * kStride, _mm256_sub_ps(r7, r5));
+    Store8<kStride>(p + 5 * kStride, _mm256_sub_ps(r4, r6));
+    Store8<kStride>(p + 1 * kStride, _mm256_mul_ps(_mm256_add_ps(hi, lo), k0));
+    Store8<kStride>(p + 7 * kStride, _mm256_mul_ps(_mm256_sub_ps(hi, lo), k0));
 }
 
 template <int kStride>
@@ -115,7 +132,7 @@ __attribute__((target("avx2"))) inline void Inverse1DAvx2(float* p, const float*
     const __m256 n1 = _mm256_set1_ps(kc[kK7MinusK3]), n2 = _mm256_set1_ps(kc[kMinusK3MinusK1]);
     const __m256 n3 = _mm256_set1_ps(kc[kMinusK3MinusK5]), n4 = _mm256_set1_ps(kc[kK5MinusK3]);
     __m256 y[8];
-    for (int i = 0; i < 8; ++i) y[i] = _mm256_loadu_ps(p + i * kStride);
+    for (int i = 0; i < 8; ++i) y[i] = Load8<kStride>(p + i * kStride);
 
     const __m256 z = _mm256_mul_ps(_mm256_add_ps(y[2], y[6]), c6);
     const __m256 even2 = _mm256_sub_ps(z, _mm256_mul_ps(y[6], s26));
@@ -140,16 +157,22 @@ __attribute__((target("avx2"))) inline void Inverse1DAvx2(float* p, const float*
     o2 = _mm256_add_ps(o2, _mm256_add_ps(z2, z3));
     o3 = _mm256_add_ps(o3, _mm256_add_ps(z1, z4));
 
-    _mm256_storeu_ps(p + 0 * kStride, _mm256_add_ps(e10, o3));
-    _mm256_storeu_ps(p + 7 * kStride, _mm256_sub_ps(e10, o3));
-    _mm256_storeu_ps(p + 1 * kStride, _mm256_add_ps(e11, o2));
-    _mm256_storeu_ps(p + 6 * kStride, _mm256_sub_ps(e11, o2));
-    _mm256_storeu_ps(p + 2 * kStride, _mm256_add_ps(e12, o1));
-    _mm256_storeu_ps(p + 5 * kStride, _mm256_sub_ps(e12, o1));
-    _mm256_storeu_ps(p + 3 * kStride, _mm256_add_ps(e13, o0));
-    _mm256_storeu_ps(p + 4 * kStride, _mm256_sub_ps(e13, o0));
+    Store8<kStride>(p + 0 * kStride, _mm256_add_ps(e10, o3));
+    Store8<kStride>(p + 7 * kStride, _mm256_sub_ps(e10, o3));
+    Store8<kStride>(p + 1 * kStride, _mm256_add_ps(e11, o2));
+    Store8<kStride>(p + 6 * kStride, _mm256_sub_ps(e11, o2));
+    Store8<kStride>(p + 2 * kStride, _mm256_add_ps(e12, o1));
+    Store8<kStride>(p + 5 * kStride, _mm256_sub_ps(e12, o1));
+    Store8<kStride>(p + 3 * kStride, _mm256_add_ps(e13, o0));
+    Store8<kStride>(p + 4 * kStride, _mm256_sub_ps(e13, o0));
 }
 
+__attribute__((target("avx2"))) void RowForwardAvx2(float* work, const float* kc) {
+    for (int r = 0; r < 8; r += 2) Forward1DAvx2<4>(work + 32 * r, kc);
+}
+__attribute__((target("avx2"))) void RowInverseAvx2(float* work, const float* kc) {
+    for (int r = 0; r < 8; r += 2) Inverse1DAvx2<4>(work + 32 * r, kc);
+}
 __attribute__((target("avx2"))) void ColumnForwardAvx2(float* work, const float* kc) {
     for (int c = 0; c < 8; c += 2) Forward1DAvx2<32>(work + 4 * c, kc);
 }
@@ -160,6 +183,8 @@ __attribute__((target("avx2"))) void ColumnInverseAvx2(float* work, const float*
 }  // namespace
 
 bool float_llm_kernels_avx2(FloatLLMKernels& kernels) {
+    kernels.row_forward = RowForwardAvx2;
+    kernels.row_inverse = RowInverseAvx2;
     kernels.column_forward = ColumnForwardAvx2;
     kernels.column_inverse = ColumnInverseAvx2;
     kernels.load = LoadAvx2;
