@@ -46,5 +46,8 @@ FloatLLMKernels float_llm_kernels_portable();
 FloatLLMKernels float_llm_kernels_for(uint32_t features);
 // Replaces every routine by its SSE2 twin; false where they are not built.
 bool float_llm_kernels_sse2(FloatLLMKernels& kernels);
+// Replaces every routine by its AVX2 twin; the caller makes sure the
+// processor has AVX2.
+bool float_llm_kernels_avx2(FloatLLMKernels& kernels);
 
 }  // namespace _pqxlib_

@@ -2,6 +2,8 @@
 
 #include "support/cpu_features.h"
 
+#include <algorithm>
+
 namespace _rvxlib_ {
 namespace {
 
@@ -86,10 +88,16 @@ void subtract_prediction_c(int16_t* cur, const uint8_t* pred, ptrdiff_t pitch) {
         for (int i = 0; i < 64; ++i) cur[64 * r + i] = int16_t(cur[64 * r + i] - pred[pitch * r + i]);
 }
 
+void arrange_bytes_c(const int16_t* cur, int16_t* arranged) {
+    std::copy(cur, cur + 1024, arranged);
+}
+
 }  // namespace
 
 MotionKernels motion_kernels_portable() {
     return {ssd16x16_c,      ssd16xn_c, ssd16x16_narrow_bounded_by_parts<ssd16xn_c>,
+            arrange_bytes_c, ssd16x16_narrow_bounded_by_parts<ssd16xn_c>,
+            halfpel_bytes_bounded_by_prediction<halfpel_c, ssd16x16_narrow_bounded_by_parts<ssd16xn_c>>,
             activity16x16_c, activity16x16_c, halfpel_c,
             add_prediction_c, subtract_prediction_c};
 }

@@ -32,6 +32,20 @@ struct MotionKernels {
     // then bounds the whole from below. True with the full sums otherwise.
     bool (*ssd16x16_narrow_bounded)(const int16_t* cur, const uint8_t* ref, ptrdiff_t pitch,
                                     const uint32_t weights[4], uint64_t bound, uint32_t out[4]);
+    // For a current block whose samples are all 0..255: arrange_bytes copies
+    // it into 1024 samples laid out as this level's bytes_bounded wants
+    // (the portable layout is the block's own), and bytes_bounded takes the
+    // bounded cost of ssd16x16_narrow_bounded from that copy, with the same
+    // result and the same looks at the partial cost.
+    void (*arrange_bytes)(const int16_t* cur, int16_t* arranged);
+    bool (*ssd16x16_bytes_bounded)(const int16_t* arranged, const uint8_t* ref, ptrdiff_t pitch,
+                                   const uint32_t weights[4], uint64_t bound, uint32_t out[4]);
+    // bytes_bounded against the half-pel prediction halfpel would build from
+    // ref; with no prediction written, the rows past a look that gives up
+    // are never interpolated.
+    bool (*halfpel_bytes_bounded)(const int16_t* arranged, const uint8_t* ref, ptrdiff_t pitch,
+                                  int hx_odd, int hy_odd, const uint32_t weights[4], uint64_t bound,
+                                  uint32_t out[4]);
     // Per channel, sum of (sample - rounded mean)^2.
     void (*activity16x16)(const int16_t* cur, uint32_t out[4]);
     // The same for a block whose samples are all 0..255 (a block loaded
@@ -67,6 +81,20 @@ bool ssd16x16_narrow_bounded_by_parts(const int16_t* cur, const uint8_t* ref, pt
         for (int k = 0; k < 4; ++k) out[k] += more[k];
     }
     return true;
+}
+
+// The half-pel bounded cost by way of a prediction buffer, for the levels
+// without a fused twin.
+template <void (*Halfpel)(uint8_t*, ptrdiff_t, const uint8_t*, ptrdiff_t, int, int),
+          bool (*Bounded)(const int16_t*, const uint8_t*, ptrdiff_t, const uint32_t*, uint64_t,
+                          uint32_t*)>
+bool halfpel_bytes_bounded_by_prediction(const int16_t* arranged, const uint8_t* ref,
+                                         ptrdiff_t pitch, int hx_odd, int hy_odd,
+                                         const uint32_t weights[4], uint64_t bound,
+                                         uint32_t out[4]) {
+    alignas(32) uint8_t prediction[17 * 64];
+    Halfpel(prediction, 64, ref, pitch, hx_odd, hy_odd);
+    return Bounded(arranged, prediction, 64, weights, bound, out);
 }
 
 MotionKernels motion_kernels_portable();

@@ -136,6 +136,125 @@ __attribute__((target("avx2"))) bool ssd16x16_narrow_bounded_avx2(const int16_t*
     return true;
 }
 
+// The byte block arranged as NarrowStep's shuffle leaves it: each group of
+// four pixels (one register) with its two 128-bit halves' samples paired by
+// channel, so the cost needs no shuffle of its own for the current block.
+__attribute__((target("avx2"))) void arrange_bytes_avx2(const int16_t* cur, int16_t* arranged) {
+    const __m256i order = ChannelPairOrder();
+    for (int i = 0; i < 1024; i += 16)
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(arranged + i),
+                            _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(cur + i)),
+                                                order));
+}
+
+// The reference's four pixels, one 16-byte load copied to both halves, are
+// widened and put in the arranged order by a single shuffle: the first half
+// takes pixels 0 and 1, the second pixels 2 and 3, as a widening would place
+// them before NarrowStep's shuffle. The differences are then the shuffled
+// ones NarrowStep squares, so every sum and every look is the same.
+__attribute__((target("avx2"))) inline __m256i ByteReferenceOrder() {
+    const char z = char(0x80);
+    return _mm256_setr_epi8(0, z, 4, z, 1, z, 5, z, 2, z, 6, z, 3, z, 7, z,
+                            8, z, 12, z, 9, z, 13, z, 10, z, 14, z, 11, z, 15, z);
+}
+
+__attribute__((target("avx2"))) bool ssd16x16_bytes_bounded_avx2(const int16_t* arranged,
+                                                                 const uint8_t* ref, ptrdiff_t pitch,
+                                                                 const uint32_t weights[4],
+                                                                 uint64_t bound, uint32_t out[4]) {
+    const __m256i order = ByteReferenceOrder();
+    const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weights));
+    __m256i acc0 = _mm256_setzero_si256(), acc1 = _mm256_setzero_si256();
+    for (int r = 0; r < 16; ++r) {
+        const int16_t* c = arranged + 64 * r;
+        const uint8_t* p = ref + pitch * r;
+        for (int i = 0; i < 64; i += 32) {
+            const __m256i r0 = _mm256_shuffle_epi8(
+                _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i))), order);
+            const __m256i r1 = _mm256_shuffle_epi8(
+                _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 16))),
+                order);
+            const __m256i d0 = _mm256_sub_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(c + i)), r0);
+            const __m256i d1 =
+                _mm256_sub_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(c + i + 16)), r1);
+            acc0 = _mm256_add_epi32(acc0, _mm256_madd_epi16(d0, d0));
+            acc1 = _mm256_add_epi32(acc1, _mm256_madd_epi16(d1, d1));
+        }
+        if (r % kSearchCostRows == kSearchCostRows - 1 && r != 15) {
+            __m128i weighted = _mm_mullo_epi32(ChannelSums(_mm256_add_epi32(acc0, acc1)), w);
+            weighted = _mm_add_epi32(weighted, _mm_srli_si128(weighted, 8));
+            weighted = _mm_add_epi32(weighted, _mm_srli_si128(weighted, 4));
+            if (uint32_t(_mm_cvtsi128_si32(weighted)) >= bound) return false;
+        }
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), ChannelSums(_mm256_add_epi32(acc0, acc1)));
+    return true;
+}
+
+// Four prediction pixels, copied to both halves of the register as the
+// bytes cost loads the reference: the means of copies are copies of the
+// means, rounded up, horizontal first, as halfpel takes them.
+template <bool kHx>
+__attribute__((target("avx2"))) inline __m256i HalfpelRow(const uint8_t* s) {
+    const __m256i v = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)));
+    if (!kHx) return v;
+    return _mm256_avg_epu8(
+        v, _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 4))));
+}
+
+template <bool kHx, bool kHy>
+__attribute__((target("avx2"))) bool halfpel_bytes_bounded_avx2_t(const int16_t* arranged,
+                                                                  const uint8_t* ref, ptrdiff_t pitch,
+                                                                  const uint32_t weights[4],
+                                                                  uint64_t bound, uint32_t out[4]) {
+    const __m256i order = ByteReferenceOrder();
+    const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weights));
+    __m256i acc0 = _mm256_setzero_si256(), acc1 = _mm256_setzero_si256();
+    // The row below, interpolated across, is the next row's own.
+    __m256i below[4];
+    if (kHy)
+        for (int g = 0; g < 4; ++g) below[g] = HalfpelRow<kHx>(ref + 16 * g);
+    for (int r = 0; r < 16; ++r) {
+        const int16_t* c = arranged + 64 * r;
+        const uint8_t* p = ref + pitch * r;
+        __m256i d[4];
+        for (int g = 0; g < 4; ++g) {
+            __m256i v;
+            if (kHy) {
+                const __m256i next = HalfpelRow<kHx>(p + pitch + 16 * g);
+                v = _mm256_avg_epu8(below[g], next);
+                below[g] = next;
+            } else {
+                v = HalfpelRow<kHx>(p + 16 * g);
+            }
+            d[g] = _mm256_sub_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(c + 16 * g)),
+                                    _mm256_shuffle_epi8(v, order));
+        }
+        acc0 = _mm256_add_epi32(acc0, _mm256_madd_epi16(d[0], d[0]));
+        acc1 = _mm256_add_epi32(acc1, _mm256_madd_epi16(d[1], d[1]));
+        acc0 = _mm256_add_epi32(acc0, _mm256_madd_epi16(d[2], d[2]));
+        acc1 = _mm256_add_epi32(acc1, _mm256_madd_epi16(d[3], d[3]));
+        if (r % kSearchCostRows == kSearchCostRows - 1 && r != 15) {
+            __m128i weighted = _mm_mullo_epi32(ChannelSums(_mm256_add_epi32(acc0, acc1)), w);
+            weighted = _mm_add_epi32(weighted, _mm_srli_si128(weighted, 8));
+            weighted = _mm_add_epi32(weighted, _mm_srli_si128(weighted, 4));
+            if (uint32_t(_mm_cvtsi128_si32(weighted)) >= bound) return false;
+        }
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), ChannelSums(_mm256_add_epi32(acc0, acc1)));
+    return true;
+}
+
+bool halfpel_bytes_bounded_avx2(const int16_t* arranged, const uint8_t* ref, ptrdiff_t pitch,
+                                int hx_odd, int hy_odd, const uint32_t weights[4], uint64_t bound,
+                                uint32_t out[4]) {
+    if (hx_odd && hy_odd)
+        return halfpel_bytes_bounded_avx2_t<true, true>(arranged, ref, pitch, weights, bound, out);
+    if (hx_odd) return halfpel_bytes_bounded_avx2_t<true, false>(arranged, ref, pitch, weights, bound, out);
+    if (hy_odd) return halfpel_bytes_bounded_avx2_t<false, true>(arranged, ref, pitch, weights, bound, out);
+    return halfpel_bytes_bounded_avx2_t<false, false>(arranged, ref, pitch, weights, bound, out);
+}
+
 // For samples 0..255 the rounded means are too, every difference fits a
 // 16-bit lane and the squares go through the narrow cost's paired madd;
 // no sum can wrap (256 squares of at most 255^2 per channel).
@@ -202,6 +321,9 @@ bool motion_kernels_avx2(MotionKernels& kernels) {
     kernels.ssd16x16 = ssd16x16_avx2;
     kernels.ssd16xn_narrow = ssd16xn_narrow_avx2;
     kernels.ssd16x16_narrow_bounded = ssd16x16_narrow_bounded_avx2;
+    kernels.arrange_bytes = arrange_bytes_avx2;
+    kernels.ssd16x16_bytes_bounded = ssd16x16_bytes_bounded_avx2;
+    kernels.halfpel_bytes_bounded = halfpel_bytes_bounded_avx2;
     kernels.activity16x16 = activity16x16_avx2;
     kernels.activity16x16_bytes = activity16x16_bytes_avx2;
     kernels.halfpel = halfpel_avx2;

@@ -123,6 +123,9 @@ bool motion_kernels_sse2(MotionKernels& kernels) {
     kernels.ssd16x16 = ssd16x16_sse2;
     kernels.ssd16xn_narrow = ssd16xn_narrow_sse2;
     kernels.ssd16x16_narrow_bounded = ssd16x16_narrow_bounded_by_parts<ssd16xn_narrow_sse2>;
+    kernels.ssd16x16_bytes_bounded = ssd16x16_narrow_bounded_by_parts<ssd16xn_narrow_sse2>;
+    kernels.halfpel_bytes_bounded =
+        halfpel_bytes_bounded_by_prediction<halfpel_sse2, ssd16x16_narrow_bounded_by_parts<ssd16xn_narrow_sse2>>;
     kernels.activity16x16 = activity16x16_sse2;
     kernels.activity16x16_bytes = activity16x16_sse2;
     kernels.halfpel = halfpel_sse2;

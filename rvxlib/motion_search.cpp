@@ -58,7 +58,8 @@ CRVXMovingBlockUnSigned::CRVXMovingBlockUnSigned(uint32_t padded_width, uint32_t
                                                  bool for_encoding, int32_t default_range)
     : IRVXMovingBlock(padded_width, padded_height, for_encoding, default_range),
       kernels_(motion_kernels_portable()),
-      prediction_(kPredictionBytes) {}
+      prediction_(kPredictionBytes),
+      arranged_(1024) {}
 
 int32_t CRVXMovingBlockUnSigned::Init(uint32_t features) {
     kernels_ = motion_kernels_for(features);
@@ -84,11 +85,15 @@ void CRVXMovingBlockUnSigned::PrepareSearch(const uint32_t weights[4]) {
     uint64_t largest = 0;
     for (int k = 0; k < 4; ++k) largest += uint64_t(weights[k]) * kMaxChannelCost;
     partial_ = bytes_ && largest <= UINT32_MAX;
+    if (bytes_) kernels_.arrange_bytes(current_, arranged_.data());
 }
 
 bool CRVXMovingBlockUnSigned::SearchCost(const uint8_t* ref, ptrdiff_t pitch,
                                          const uint32_t weights[4], uint64_t bound,
                                          uint32_t out[4]) const {
+    if (bytes_)
+        return kernels_.ssd16x16_bytes_bounded(arranged_.data(), ref, pitch, weights,
+                                               partial_ ? bound : UINT64_MAX, out);
     if (!narrow_) {
         kernels_.ssd16x16(current_, ref, pitch, out);
         return true;
@@ -112,6 +117,14 @@ int32_t CRVXMovingBlockUnSigned::FullPelSearchCost(uint32_t out[4], int32_t x, i
 int32_t CRVXMovingBlockUnSigned::HalfPelSearchCost(uint32_t out[4], int32_t hx, int32_t hy,
                                                    const uint32_t weights[4], uint64_t bound) {
     if (!HalfPelAllowed(hx, hy)) return 0;
+    if (bytes_) {
+        const uint8_t* src =
+            reference_ + std::ptrdiff_t(hy >> 1) * pitch_ + std::ptrdiff_t(hx >> 1) * 4;
+        return kernels_.halfpel_bytes_bounded(arranged_.data(), src, pitch_, hx & 1, hy & 1, weights,
+                                              partial_ ? bound : UINT64_MAX, out)
+                   ? 1
+                   : -1;
+    }
     return SearchCost(BuildPrediction(hx, hy), kPredictionPitch, weights, bound, out) ? 1 : -1;
 }
 

@@ -150,6 +150,9 @@ private:
     bool partial_ = false;
     bool bytes_ = false;  // every sample of the block is 0..255
     AlignedBuffer<uint8_t> prediction_;
+    // A byte block as the kernels' bytes_bounded cost reads it, made once per
+    // search.
+    AlignedBuffer<int16_t> arranged_;
 };
 
 }  // namespace _rvxlib_

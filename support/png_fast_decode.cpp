@@ -1,5 +1,8 @@
 #include "support/png_fast_decode.h"
 
+#include "support/cpu_features.h"
+#include "support/png_channel_order.h"
+
 #include <libdeflate.h>
 
 #include <cstring>
@@ -126,29 +129,17 @@ std::unique_ptr<DibBitmap> PngDecodeFast(const uint8_t* data, std::size_t size) 
     header.x_pels_per_meter = header.y_pels_per_meter = kDefaultPixelsPerMetre;
     std::unique_ptr<DibBitmap> bitmap = DibBitmap::Create(header);
     if (!bitmap) return nullptr;
+    // Blue first, as the bitmap keeps it.
+    static const ChannelSwapRow swap24 = ChannelSwapRowFor(ProcessorFeatures(), 3);
+    static const ChannelSwapRow swap32 = ChannelSwapRowFor(ProcessorFeatures(), 4);
+    const ChannelSwapRow swap = bpp == 3 ? swap24 : swap32;
     std::vector<uint8_t> zeros(row_bytes, 0);
     const uint8_t* prior = zeros.data();
     for (uint32_t y = 0; y < height; ++y) {
         uint8_t* row = raw.data() + std::size_t(y) * (row_bytes + 1);
         if (!Unfilter(row[0], row + 1, prior, row_bytes, bpp)) return nullptr;
         prior = row + 1;
-        // Blue first, as the bitmap keeps it.
-        uint8_t* out = bitmap->TopRow(int32_t(y));
-        const uint8_t* in = row + 1;
-        if (bpp == 3) {
-            for (uint32_t x = 0; x < width; ++x, in += 3, out += 3) {
-                out[0] = in[2];
-                out[1] = in[1];
-                out[2] = in[0];
-            }
-        } else {
-            for (uint32_t x = 0; x < width; ++x, in += 4, out += 4) {
-                out[0] = in[2];
-                out[1] = in[1];
-                out[2] = in[0];
-                out[3] = in[3];
-            }
-        }
+        swap(bitmap->TopRow(int32_t(y)), row + 1, width);
     }
     return bitmap;
 }

@@ -93,6 +93,16 @@ int RunKernelBench() {
                 m.ssd16x16_narrow_bounded(in.block.data(), in.picture.data() + 4, pitch, weights,
                                           UINT64_MAX - 1, sums);
             }, 256));
+        std::vector<int16_t> arranged(1024);
+        m.arrange_bytes(in.block.data(), arranged.data());
+        add("motion ssd16x16_bytes_bounded", l, NsPerPixel([&] {
+                m.ssd16x16_bytes_bounded(arranged.data(), in.picture.data() + 4, pitch, weights,
+                                         UINT64_MAX - 1, sums);
+            }, 256));
+        add("motion halfpel_bytes_bounded", l, NsPerPixel([&] {
+                m.halfpel_bytes_bounded(arranged.data(), in.picture.data() + 4, pitch, 1, 1, weights,
+                                        UINT64_MAX - 1, sums);
+            }, 256));
         add("motion activity16x16", l, NsPerPixel([&] { m.activity16x16(in.block.data(), sums); }, 256));
         add("motion activity16x16_bytes", l,
             NsPerPixel([&] { m.activity16x16_bytes(in.block.data(), sums); }, 256));

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <iterator>
 #include <random>
+#include <vector>
 
 #include "kernel_levels.h"
 #include "rvxlib/motion_kernels.h"
@@ -120,6 +121,8 @@ void ExpectBoundedSameAsPortable(const MotionKernels& fast) {
                                      round % 3 == 0 ? 0x01000000u : uint32_t(rng() % 2)};
         uint32_t whole[4];
         portable.ssd16xn_narrow(cur, ref, 80, 16, whole);
+        alignas(32) int16_t arranged[1024];
+        fast.arrange_bytes(cur, arranged);
         const uint64_t full = WeightedCost(whole, weights);
         const uint64_t bounds[] = {0, 1, full / 4, full / 2, full, full + 1, rng(), uint64_t(1) << 33};
         for (uint64_t bound : bounds) {
@@ -127,9 +130,52 @@ void ExpectBoundedSameAsPortable(const MotionKernels& fast) {
             const bool want_ok = portable.ssd16x16_narrow_bounded(cur, ref, 80, weights, bound, want);
             const bool got_ok = fast.ssd16x16_narrow_bounded(cur, ref, 80, weights, bound, got);
             ASSERT_EQ(got_ok, want_ok) << round << " " << bound;
+            // The same block arranged for the level, costed at a pitch whose
+            // rows start off any vector boundary.
+            uint32_t bytes[4] = {};
+            const bool bytes_ok = fast.ssd16x16_bytes_bounded(arranged, ref, 80, weights, bound, bytes);
+            ASSERT_EQ(bytes_ok, want_ok) << "bytes " << round << " " << bound;
             if (!want_ok) continue;
             for (int k = 0; k < 4; ++k) ASSERT_EQ(got[k], want[k]) << round << " " << bound;
+            for (int k = 0; k < 4; ++k) ASSERT_EQ(bytes[k], want[k]) << "bytes " << round << " " << bound;
             for (int k = 0; k < 4; ++k) ASSERT_EQ(want[k], whole[k]) << round << " " << bound;
+        }
+    }
+}
+
+// The half-pel cost with the prediction interpolated on the fly: each of the
+// four offsets, the same looks at the partial cost and the same sums as a
+// prediction built and then costed, from a reference area of exactly 17 rows
+// of 17 pixels at the end of its buffer, so reading past it would show.
+void ExpectHalfpelBoundedSameAsPortable(const MotionKernels& fast) {
+    const MotionKernels portable = motion_kernels_portable();
+    std::mt19937 rng(73);
+    constexpr int kPitch = 84;
+    std::vector<uint8_t> area(16 * kPitch + 68);
+    alignas(32) int16_t cur[1024], arranged[1024];
+    alignas(32) uint8_t prediction[17 * 80];
+    for (int round = 0; round < 200; ++round) {
+        for (int i = 0; i < 1024; ++i) cur[i] = int16_t(round % 9 == 0 ? (i & 2) * 127 : rng() & 255);
+        for (std::size_t i = 0; i < area.size(); ++i)
+            area[i] = round % 11 == 0 ? uint8_t(255 * (i & 1))
+                                      : uint8_t(cur[(i / kPitch % 16) * 64 + (i % kPitch) % 64] +
+                                                int(rng() % (1 + (i / kPitch) * (round % 4))));
+        fast.arrange_bytes(cur, arranged);
+        const int hx = round & 1, hy = (round >> 1) & 1;
+        portable.halfpel(prediction, 80, area.data(), kPitch, hx, hy);
+        const uint32_t weights[4] = {uint32_t(1 + rng() % 3), uint32_t(rng() % 4), uint32_t(rng() % 4),
+                                     round % 5 == 0 ? 0x01000000u : 0u};
+        uint32_t whole[4];
+        portable.ssd16x16(cur, prediction, 80, whole);
+        const uint64_t full = WeightedCost(whole, weights);
+        for (uint64_t bound : {uint64_t(0), full / 3, full, full + 1, UINT64_MAX}) {
+            uint32_t want[4] = {}, got[4] = {};
+            const bool want_ok = portable.ssd16x16_narrow_bounded(cur, prediction, 80, weights, bound, want);
+            const bool got_ok =
+                fast.halfpel_bytes_bounded(arranged, area.data(), kPitch, hx, hy, weights, bound, got);
+            ASSERT_EQ(got_ok, want_ok) << round << " " << bound;
+            if (!want_ok) continue;
+            for (int k = 0; k < 4; ++k) ASSERT_EQ(got[k], want[k]) << round << " " << bound;
         }
     }
 }
@@ -164,6 +210,7 @@ TEST(MotionKernels, EveryLevelMatchesThePortableRoutines) {
         ExpectSameAsPortable(fast);
         ExpectNarrowSameAsPortable(fast);
         ExpectBoundedSameAsPortable(fast);
+        ExpectHalfpelBoundedSameAsPortable(fast);
         ExpectByteActivitySameAsPortable(fast);
         ExpectPredictionSameAsPortable(fast);
     }
