@@ -44,6 +44,7 @@ CEncodeFromAVI::~CEncodeFromAVI() {
     // The worker must end before the reader and the files it uses go away.
     Stop();
     staged_.reset();
+    ReleaseWriter();
     if (!work_directory_.empty()) RemoveWorkDirectory(work_directory_);
     avi_path_.clear();
     work_directory_.clear();

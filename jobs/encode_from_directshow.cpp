@@ -44,6 +44,7 @@ CEncodeFromDirectShow::~CEncodeFromDirectShow() {
     sound_.reset();
     surface_.reset();
     staged_sound_.reset();
+    ReleaseWriter();
     if (!work_directory_.empty()) RemoveWorkDirectory(work_directory_);
     work_directory_.clear();
     movie_path_.clear();

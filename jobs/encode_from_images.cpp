@@ -60,6 +60,7 @@ CEncodeFromSeqFile::CEncodeFromSeqFile(IJobHost* owner) : CEncodeRVXFile(owner),
 CEncodeFromSeqFile::~CEncodeFromSeqFile() {
     // The worker must end before anything it uses goes away.
     Stop();
+    ReleaseWriter();
     if (!work_directory_.empty()) RemoveWorkDirectory(work_directory_);
     work_directory_.clear();
     sound_path_.clear();

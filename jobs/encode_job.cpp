@@ -112,6 +112,12 @@ void CEncodeRVXFile::WaitForSound() {
     if (sound_.valid()) sound_.wait();
 }
 
+void CEncodeRVXFile::ReleaseWriter() {
+    WaitForSound();
+    sound_ = std::future<bool>();
+    writer_.reset();
+}
+
 int32_t CEncodeRVXFile::EncodeSound(const std::string& wave_path) {
     if (!writer_) return kJobFail;
     owner_->SendProgress(wave_path + "をエンコード中...", 1.0);
@@ -180,7 +186,7 @@ int32_t CEncodeRVXFile::RunCatchingOutOfMemory(const std::function<int32_t()>& s
     }
     // The writer holds the pictures and threads; freeing them first gives
     // the failure report room, and the output was never written.
-    writer_.reset();
+    ReleaseWriter();
     flip_buffer_ = std::vector<uint8_t>();
     // A movie written just before the failure must not look like the result
     // of a job that reports it failed.

@@ -53,6 +53,11 @@ public:
     void StartSound(const std::string& wave_path);
     void WaitForSound();
     int32_t WriteOutput(const std::string& output_path);
+    // Waits for the sound coded beside the pictures and releases the writer,
+    // which joins its group threads: after this nothing writes into the work
+    // directory any more. A job's destructor calls it before it removes the
+    // directory.
+    void ReleaseWriter();
 
     // Replaces the writer for every later OpenEncoder (the real RVX writer by
     // default).

@@ -133,9 +133,10 @@ TEST(Rvxenc, InterruptLeavesNoOutputAndNoWorkDirectory) {
         ::execl(kRvxenc.c_str(), "rvxenc", source.c_str(), "-o", out.c_str(), "--quiet", (char*)nullptr);
         _exit(127);
     }
-    // Interrupt once the work directory holds coded frames.
+    // Interrupt a little after the work directory appears: mid-run, while
+    // groups are being coded on their threads.
     for (int i = 0; i < 3000 && WorkDirectories() == before; ++i) std::this_thread::sleep_for(1ms);
-    std::this_thread::sleep_for(200ms);
+    std::this_thread::sleep_for(30ms);
     ::kill(pid, SIGINT);
     int status = 0;
     ::waitpid(pid, &status, 0);
