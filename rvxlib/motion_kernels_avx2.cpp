@@ -99,6 +99,15 @@ __attribute__((target("avx2"))) inline __m128i ChannelSums(__m256i acc) {
     return _mm_add_epi32(_mm256_castsi256_si128(acc), _mm256_extracti128_si256(acc, 1));
 }
 
+// The weighted partial cost of the channel sums (wrapping modulo 2^32, as
+// the portable routine's) has reached the bound.
+__attribute__((target("avx2"))) inline bool PartialCostReaches(__m256i acc, __m128i weights, uint64_t bound) {
+    __m128i weighted = _mm_mullo_epi32(ChannelSums(acc), weights);
+    weighted = _mm_add_epi32(weighted, _mm_srli_si128(weighted, 8));
+    weighted = _mm_add_epi32(weighted, _mm_srli_si128(weighted, 4));
+    return uint32_t(_mm_cvtsi128_si32(weighted)) >= bound;
+}
+
 __attribute__((target("avx2"))) void ssd16xn_narrow_avx2(const int16_t* cur, const uint8_t* ref,
                                                          ptrdiff_t pitch, int rows, uint32_t out[4]) {
     const __m256i order = ChannelPairOrder();
@@ -125,12 +134,8 @@ __attribute__((target("avx2"))) bool ssd16x16_narrow_bounded_avx2(const int16_t*
         const int16_t* c = cur + 64 * r;
         const uint8_t* p = ref + pitch * r;
         for (int i = 0; i < 64; i += 16) acc = NarrowStep(acc, c + i, p + i, order);
-        if (r % kSearchCostRows == kSearchCostRows - 1 && r != 15) {
-            __m128i weighted = _mm_mullo_epi32(ChannelSums(acc), w);
-            weighted = _mm_add_epi32(weighted, _mm_srli_si128(weighted, 8));
-            weighted = _mm_add_epi32(weighted, _mm_srli_si128(weighted, 4));
-            if (uint32_t(_mm_cvtsi128_si32(weighted)) >= bound) return false;
-        }
+        if (r % kSearchCostRows == kSearchCostRows - 1 && r != 15 && PartialCostReaches(acc, w, bound))
+            return false;
     }
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), ChannelSums(acc));
     return true;
@@ -180,12 +185,9 @@ __attribute__((target("avx2"))) bool ssd16x16_bytes_bounded_avx2(const int16_t* 
             acc0 = _mm256_add_epi32(acc0, _mm256_madd_epi16(d0, d0));
             acc1 = _mm256_add_epi32(acc1, _mm256_madd_epi16(d1, d1));
         }
-        if (r % kSearchCostRows == kSearchCostRows - 1 && r != 15) {
-            __m128i weighted = _mm_mullo_epi32(ChannelSums(_mm256_add_epi32(acc0, acc1)), w);
-            weighted = _mm_add_epi32(weighted, _mm_srli_si128(weighted, 8));
-            weighted = _mm_add_epi32(weighted, _mm_srli_si128(weighted, 4));
-            if (uint32_t(_mm_cvtsi128_si32(weighted)) >= bound) return false;
-        }
+        if (r % kSearchCostRows == kSearchCostRows - 1 && r != 15 &&
+            PartialCostReaches(_mm256_add_epi32(acc0, acc1), w, bound))
+            return false;
     }
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), ChannelSums(_mm256_add_epi32(acc0, acc1)));
     return true;
@@ -234,12 +236,9 @@ __attribute__((target("avx2"))) bool halfpel_bytes_bounded_avx2_t(const int16_t*
         acc1 = _mm256_add_epi32(acc1, _mm256_madd_epi16(d[1], d[1]));
         acc0 = _mm256_add_epi32(acc0, _mm256_madd_epi16(d[2], d[2]));
         acc1 = _mm256_add_epi32(acc1, _mm256_madd_epi16(d[3], d[3]));
-        if (r % kSearchCostRows == kSearchCostRows - 1 && r != 15) {
-            __m128i weighted = _mm_mullo_epi32(ChannelSums(_mm256_add_epi32(acc0, acc1)), w);
-            weighted = _mm_add_epi32(weighted, _mm_srli_si128(weighted, 8));
-            weighted = _mm_add_epi32(weighted, _mm_srli_si128(weighted, 4));
-            if (uint32_t(_mm_cvtsi128_si32(weighted)) >= bound) return false;
-        }
+        if (r % kSearchCostRows == kSearchCostRows - 1 && r != 15 &&
+            PartialCostReaches(_mm256_add_epi32(acc0, acc1), w, bound))
+            return false;
     }
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), ChannelSums(_mm256_add_epi32(acc0, acc1)));
     return true;

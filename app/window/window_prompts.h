@@ -44,7 +44,7 @@ public:
     std::string ChooseFile(QWidget* parent, const FileDialogSpec& spec, const std::string& start) override;
 };
 
-// Qt's name filters for the spec: each "TEXT (PATTERN)", meant to be shown
+// Qt's name filters for a file dialog: each "TEXT (PATTERN)", meant to be shown
 // with the details hidden, so that a text such as "すべてのファイル (*.*)"
 // can stand for the pattern "*" (files without a dot included).
 QStringList QtNameFilters(const FileDialogSpec& spec);

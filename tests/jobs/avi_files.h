@@ -99,3 +99,16 @@ inline void Truncate(const std::string& path, double keep_fraction) {
     bytes.resize(static_cast<size_t>(bytes.size() * keep_fraction));
     std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), std::streamsize(bytes.size()));
 }
+
+// An MJPEG + PCM AVI whose header counts 40 pictures, cut in half: the
+// pictures after the cut are gone. Empty when ffmpeg failed.
+inline std::string MakeCutAvi(const TempDir& dir) {
+    AviRecipe recipe;
+    recipe.video = "-c:v mjpeg -q:v 3";
+    recipe.sound = "-c:a pcm_s16le";
+    recipe.frames = 40;
+    recipe.seconds = 2;
+    const std::string avi = MakeAvi(dir, "cut.avi", recipe);
+    if (!avi.empty()) Truncate(avi, 0.5);
+    return avi;
+}

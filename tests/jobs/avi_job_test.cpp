@@ -122,14 +122,8 @@ TEST_F(AviJob, EightBitMp3AndMissingSound) {
 TEST_F(AviJob, AFileCutShortKeepsThePicturesBeforeTheCut) {
     // The header still counts 40 pictures; the job ends at the last one that
     // is there instead of failing the whole movie.
-    AviRecipe recipe;
-    recipe.video = "-c:v mjpeg -q:v 3";
-    recipe.sound = "-c:a pcm_s16le";
-    recipe.frames = 40;
-    recipe.seconds = 2;
-    const std::string avi = MakeAvi(dir, "cut.avi", recipe);
+    const std::string avi = MakeCutAvi(dir);
     ASSERT_FALSE(avi.empty());
-    Truncate(avi, 0.5);
     std::string reason;
     ASSERT_EQ(Encode(avi, dir / "cut.rvx", &reason), MSG_JOB_DONE) << reason;
     CRVXReader reader;
