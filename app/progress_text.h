@@ -5,8 +5,16 @@
 #include <cstdint>
 #include <string>
 
-// "残り m:ss" (or "残り h:mm:ss") once enough frames are done to judge the
-// pace; empty before that, or when the fraction says nothing (0, 1 or more).
+// Seconds still to go at the pace so far, once enough reports are in to
+// judge it; negative before that, or when the fraction says nothing (0, 1
+// or more) or the estimate is beyond 100 hours.
+double RemainingSeconds(double elapsed_seconds, double fraction, uint32_t reports);
+
+// "1:05" for 65 seconds, "1:02:03" past an hour.
+std::string ClockText(double seconds);
+
+// "残り m:ss" (or "残り h:mm:ss") from RemainingSeconds; empty when it has
+// no estimate.
 std::string RemainingTimeText(double elapsed_seconds, double fraction, uint32_t reports);
 
 // "42% - RVX Encoder"; the fraction is truncated like the progress bar.

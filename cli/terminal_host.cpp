@@ -8,6 +8,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include "app/progress_text.h"
 #include "cli/json_text.h"
 
 std::string Lower(std::string s) {
@@ -54,16 +55,6 @@ size_t TerminalColumns() {
 
 }  // namespace
 
-std::string ClockText(double seconds) {
-    const long total = seconds > 0 ? long(seconds + 0.5) : 0;
-    char text[32];
-    if (total >= 3600)
-        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", total / 3600, total / 60 % 60, total % 60);
-    else
-        std::snprintf(text, sizeof text, "%ld:%02ld", total / 60, total % 60);
-    return text;
-}
-
 void TerminalHost::BeginJob(const std::string& source) {
     std::lock_guard<std::mutex> hold(mutex_);
     source_ = source;
@@ -97,18 +88,18 @@ void TerminalHost::SendProgress(const std::string& text, double fraction) {
     // A source that delivers more frames than it announced must not push the
     // figures past the end or back again.
     fraction = std::clamp(fraction, 0.0, 1.0);
-    if (style_ == ProgressStyle::kBar) DrawBar(text, fraction, seconds);
-    if (style_ == ProgressStyle::kJson) PrintJson(text, frame, total, fraction, seconds);
+    // Negative while the first frames give no pace yet.
+    const double remaining = fraction >= 1.0 ? 0.0 : RemainingSeconds(seconds, fraction, frame);
+    if (style_ == ProgressStyle::kBar) DrawBar(text, fraction, remaining);
+    if (style_ == ProgressStyle::kJson) PrintJson(text, frame, total, fraction, seconds, remaining);
 }
 
-void TerminalHost::DrawBar(const std::string& text, double fraction, double seconds) {
+void TerminalHost::DrawBar(const std::string& text, double fraction, double remaining) {
     constexpr int kBar = 24;
     const int filled = static_cast<int>(fraction * kBar);
     std::string bar(filled, '#');
     bar.append(kBar - filled, '.');
-    // The time left is only worth showing once a few frames give a pace.
-    std::string left = "     ";
-    if (fraction > 0.0 && fraction < 1.0 && seconds >= 0.5) left = ClockText(seconds * (1.0 - fraction) / fraction);
+    const std::string left = remaining < 0.0 ? std::string("     ") : ClockText(remaining);
     char tail[128];
     std::snprintf(tail, sizeof tail, " [%s] %5.1f%% %6.1f fps %s left", bar.c_str(),
                   std::floor(fraction * 1000.0) / 10.0, last_fps_, left.c_str());
@@ -119,14 +110,15 @@ void TerminalHost::DrawBar(const std::string& text, double fraction, double seco
 }
 
 void TerminalHost::PrintJson(const std::string& text, uint32_t frame, uint32_t total, double fraction,
-                             double seconds) {
+                             double seconds, double remaining) {
     const char* stage = frame ? "frames" : text.find("を出力中") != std::string::npos ? "writing" : "sound";
     last_percent_ = std::max(last_percent_, std::floor(fraction * 10000.0) / 100.0);
-    const double remaining = fraction > 0.0 ? seconds * (1.0 - fraction) / fraction : 0.0;
+    char left[32] = "null";  // no pace known yet
+    if (remaining >= 0.0) std::snprintf(left, sizeof left, "%.3f", remaining);
     std::fprintf(stderr,
                  "{\"source\": %s, \"stage\": \"%s\", \"frame\": %u, \"total\": %u, \"percent\": %.2f, "
-                 "\"fps\": %.2f, \"elapsed\": %.3f, \"remaining\": %.3f, \"text\": %s}\n",
-                 JsonString(source_).c_str(), stage, frame, total, last_percent_, last_fps_, seconds, remaining,
+                 "\"fps\": %.2f, \"elapsed\": %.3f, \"remaining\": %s, \"text\": %s}\n",
+                 JsonString(source_).c_str(), stage, frame, total, last_percent_, last_fps_, seconds, left,
                  JsonString(text).c_str());
     std::fflush(stderr);
 }

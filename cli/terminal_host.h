@@ -49,8 +49,9 @@ public:
     double Seconds();
 
 private:
-    void DrawBar(const std::string& text, double fraction, double seconds);
-    void PrintJson(const std::string& text, uint32_t frame, uint32_t total, double fraction, double seconds);
+    void DrawBar(const std::string& text, double fraction, double remaining);
+    void PrintJson(const std::string& text, uint32_t frame, uint32_t total, double fraction, double seconds,
+                   double remaining);
 
     ProgressStyle style_ = ProgressStyle::kNone;
     std::string source_;
@@ -65,9 +66,6 @@ private:
     double last_percent_ = 0.0;
     std::chrono::steady_clock::time_point start_;
 };
-
-// "1:05" for 65 seconds, "1:02:03" past an hour.
-std::string ClockText(double seconds);
 
 // Lower-case ASCII letters; other bytes unchanged.
 std::string Lower(std::string s);
