@@ -88,15 +88,6 @@ void WriteY4mFrame(std::FILE* out, const uint8_t* bgra, size_t pitch, uint32_t w
     std::fwrite(planes.data(), 1, planes.size(), out);
 }
 
-bool SavePng(const fs::path& path, uint8_t* bgra, size_t pitch, uint32_t width, uint32_t height, bool alpha) {
-    SurfaceDesc surface;
-    surface.format = alpha ? PF_A8R8G8B8 : PF_X8R8G8B8;
-    surface.bits = bgra;
-    surface.pitch = int32_t(pitch);
-    surface.width = int32_t(width);
-    surface.height = int32_t(height);
-    return SaveSurface(kSavePNG, path.string(), surface, nullptr, 0) == 1;
-}
 
 double PsnrOf(double mse) { return mse == 0 ? kIdenticalPsnr : 10.0 * std::log10(255.0 * 255.0 / mse); }
 
@@ -170,6 +161,29 @@ bool ComparePicture(const std::string& sourcePath, const uint8_t* bgra, size_t p
 
 }  // namespace
 
+bool SavePng(const fs::path& path, uint8_t* bgra, size_t pitch, uint32_t width, uint32_t height, bool alpha) {
+    SurfaceDesc surface;
+    surface.format = alpha ? PF_A8R8G8B8 : PF_X8R8G8B8;
+    surface.bits = bgra;
+    surface.pitch = int32_t(pitch);
+    surface.width = int32_t(width);
+    surface.height = int32_t(height);
+    return SaveSurface(kSavePNG, path.string(), surface, nullptr, 0) == 1;
+}
+
+bool CShownPicture::Open(const CRVXReader& reader) {
+    const uint32_t back = (kSourceBGRA32 << kFormatSourceShift) | reader.FormatFlags();
+    if (!converter_.SetupCodec(true, reader.Width(), reader.Height(), back)) return false;
+    pitch_ = converter_.ColourConverter()->SourcePitch();
+    bgra_.assign(pitch_ * reader.Height(), 0);
+    return true;
+}
+
+uint8_t* CShownPicture::Convert(const uint8_t* picture) {
+    converter_.ColourConverter()->ConvertPictureBack(picture, bgra_.data());
+    return bgra_.data();
+}
+
 bool WantsPictures(const DecodeRequest& request) {
     return !request.framesDirectory.empty() || !request.y4mPath.empty() || !request.comparePattern.empty();
 }
@@ -185,13 +199,9 @@ DecodeResult DecodePictures(CRVXReader& reader, const DecodeRequest& request) {
     if (!decoder.Open(reader, request.inverse)) return fail("the movie's pictures cannot be decoded");
     const uint32_t width = reader.Width(), height = reader.Height();
     const bool alpha = (reader.FormatFlags() & kFormatAlpha) != 0;
-    // The writer's colour converter, run backwards, gives the pixels a viewer shows.
-    CRVXCommon converter;
-    const uint32_t back = (kSourceBGRA32 << kFormatSourceShift) | reader.FormatFlags();
-    if (!converter.SetupCodec(true, width, height, back)) return fail("the picture format cannot be shown");
-    _rvxlib_::IRVXColorSpace* colour = converter.ColourConverter();
-    const size_t pitch = colour->SourcePitch();
-    std::vector<uint8_t> bgra(pitch * height);
+    CShownPicture shown;
+    if (!shown.Open(reader)) return fail("the picture format cannot be shown");
+    const size_t pitch = shown.Pitch();
 
     if (!request.framesDirectory.empty()) {
         std::error_code error;
@@ -228,12 +238,12 @@ DecodeResult DecodePictures(CRVXReader& reader, const DecodeRequest& request) {
     uint32_t number = 0;
     while (const uint8_t* picture = decoder.NextPicture(&number)) {
         ++result.framesDecoded;
-        colour->ConvertPictureBack(picture, bgra.data());
-        if (y4m.file) WriteY4mFrame(y4m.file, bgra.data(), pitch, width, height, planes);
+        uint8_t* bgra = shown.Convert(picture);
+        if (y4m.file) WriteY4mFrame(y4m.file, bgra, pitch, width, height, planes);
         if (!request.framesDirectory.empty() && result.ok) {
             char name[32];
             std::snprintf(name, sizeof name, "frame%06u.png", number);
-            if (!SavePng(request.framesDirectory / name, bgra.data(), pitch, width, height, alpha)) {
+            if (!SavePng(request.framesDirectory / name, bgra, pitch, width, height, alpha)) {
                 fail("cannot write " + (request.framesDirectory / name).string());
             }
         }
@@ -241,7 +251,7 @@ DecodeResult DecodePictures(CRVXReader& reader, const DecodeRequest& request) {
             std::string sourcePath;
             FormatNumbered(request.comparePattern, number + uint32_t(compareStart), &sourcePath);
             double mse = 0;
-            if (ComparePicture(sourcePath, bgra.data(), pitch, width, height, alpha, source, &mse)) {
+            if (ComparePicture(sourcePath, bgra, pitch, width, height, alpha, source, &mse)) {
                 const double psnr = PsnrOf(mse);
                 mseSum += mse;
                 result.framePsnr.push_back(psnr);

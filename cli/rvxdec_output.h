@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "container/rvx_common.h"
 #include "container/rvx_reader.h"
 #include "rvxlib/frame_decoder.h"
 
@@ -31,6 +32,26 @@ struct DecodeResult {
     double psnrMean = 0;             // from the mean squared error over all compared pictures
     double psnrMin = 0;              // the worst picture
 };
+
+// The writer's colour converter run backwards: a decoded picture buffer
+// becomes the B, G, R, A rows a viewer shows.
+class CShownPicture {
+public:
+    // False when the movie's picture format cannot be shown.
+    bool Open(const CRVXReader& reader);
+    // The shown rows of a decoded picture; valid until the next call.
+    uint8_t* Convert(const uint8_t* picture);
+    size_t Pitch() const { return pitch_; }
+
+private:
+    CRVXCommon converter_;
+    std::vector<uint8_t> bgra_;
+    size_t pitch_ = 0;
+};
+
+// B, G, R, A rows as a PNG file, with its alpha when the movie has one.
+bool SavePng(const std::filesystem::path& path, uint8_t* bgra, size_t pitch, uint32_t width, uint32_t height,
+             bool alpha);
 
 bool WantsPictures(const DecodeRequest& request);
 DecodeResult DecodePictures(CRVXReader& reader, const DecodeRequest& request);

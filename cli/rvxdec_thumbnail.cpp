@@ -8,13 +8,10 @@
 
 #include <unistd.h>
 
-#include "container/rvx_common.h"
+#include "cli/rvxdec_output.h"
 #include "container/rvx_layout.h"
 #include "container/rvx_movie_decoder.h"
 #include "container/rvx_reader.h"
-#include "rvxlib/color_space.h"
-#include "support/graphic_loader.h"
-#include "support/pixel_format.h"
 
 using namespace rvx_layout;
 
@@ -64,32 +61,23 @@ ThumbnailResult WriteThumbnail(const std::string& movie, const std::string& out,
         return ThumbnailResult::kUnreadableMovie;
     }
     const uint32_t width = reader.Width(), height = reader.Height();
-    const bool alpha = (reader.FormatFlags() & kFormatAlpha) != 0;
-    CRVXCommon converter;
-    if (!converter.SetupCodec(true, width, height, (kSourceBGRA32 << kFormatSourceShift) | reader.FormatFlags())) {
+    CShownPicture shown;
+    if (!shown.Open(reader)) {
         *error = movie + ": the picture format cannot be shown";
         return ThumbnailResult::kUnreadableMovie;
     }
-    _rvxlib_::IRVXColorSpace* colour = converter.ColourConverter();
-    const size_t pitch = colour->SourcePitch();
-    std::vector<uint8_t> bgra(pitch * height);
-    colour->ConvertPictureBack(picture, bgra.data());
+    const uint8_t* bgra = shown.Convert(picture);
 
     // A picture that already fits is kept as it is; thumbnails never enlarge.
     const double scale = std::min(1.0, double(size) / std::max(width, height));
     const uint32_t out_width = std::max(1u, uint32_t(width * scale + 0.5));
     const uint32_t out_height = std::max(1u, uint32_t(height * scale + 0.5));
-    std::vector<uint8_t> scaled = ScaleDown(bgra.data(), pitch, width, height, out_width, out_height);
+    std::vector<uint8_t> scaled = ScaleDown(bgra, shown.Pitch(), width, height, out_width, out_height);
 
-    SurfaceDesc surface;
-    surface.format = alpha ? PF_A8R8G8B8 : PF_X8R8G8B8;
-    surface.bits = scaled.data();
-    surface.pitch = int32_t(out_width * 4);
-    surface.width = int32_t(out_width);
-    surface.height = int32_t(out_height);
     const std::string temporary = out + ".part" + std::to_string(::getpid());
     std::error_code ignored;
-    if (SaveSurface(kSavePNG, temporary, surface, nullptr, 0) != 1) {
+    const bool alpha = (reader.FormatFlags() & kFormatAlpha) != 0;
+    if (!SavePng(temporary, scaled.data(), size_t(out_width) * 4, out_width, out_height, alpha)) {
         std::filesystem::remove(temporary, ignored);
         *error = out + ": cannot be written";
         return ThumbnailResult::kNotWritten;
