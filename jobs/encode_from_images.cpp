@@ -4,10 +4,11 @@
 #include <cstring>
 #include <algorithm>
 #include <condition_variable>
-#include <deque>
 #include <future>
 #include <mutex>
 #include <new>
+#include <map>
+#include <system_error>
 #include <thread>
 
 #include "jobs/control_ids.h"
@@ -261,16 +262,19 @@ void CEncodeFromSeqFile::EncodeImages(bool& failed) {
     }
 }
 
-// The loader decodes the images in order into free slots and queues them;
-// the encoder takes them in the same order, so the frames are the same as
-// with one thread. The loader stops at the first unusable image.
+// Loaders decode the images into free slots, each taking the next number;
+// the encoder takes them in number order, so the frames are the same as
+// with one thread. Two loaders keep the start of the run, when nothing else
+// is ready to code yet, from waiting on a single decoder. No number is
+// handed out after an unusable image.
 void CEncodeFromSeqFile::EncodeImagesAhead(bool& failed) {
     const std::size_t count = LookaheadSlots();
     slots_.resize(count);
     std::mutex mutex;
     std::condition_variable changed;
     std::vector<ImageSlot*> free;
-    std::deque<std::pair<ImageSlot*, LoadedFrame>> ready;
+    std::map<uint64_t, std::pair<ImageSlot*, LoadedFrame>> ready;
+    uint64_t next_to_load = sequence_.first;
     bool stopping = false;
     bool loader_out_of_memory = false;
     for (std::size_t k = 0; k < count; ++k) {
@@ -279,58 +283,69 @@ void CEncodeFromSeqFile::EncodeImagesAhead(bool& failed) {
     }
 
     auto load_ahead = [&] {
-        for (uint64_t n = sequence_.first; n < end_; ++n) {
+        for (;;) {
             ImageSlot* slot = nullptr;
+            uint64_t n = 0;
             {
                 std::unique_lock<std::mutex> lock(mutex);
-                changed.wait(lock, [&] { return stopping || !free.empty(); });
-                if (stopping) return;
+                changed.wait(lock, [&] { return stopping || next_to_load >= end_ || !free.empty(); });
+                if (stopping || next_to_load >= end_) return;
                 slot = free.back();
                 free.pop_back();
+                n = next_to_load++;
             }
             LoadedFrame frame = LoadFrame(*slot, FormatSequenceName(sequence_.pattern, n));
-            const bool usable = frame.pixels != nullptr;
             {
                 std::lock_guard<std::mutex> lock(mutex);
-                ready.emplace_back(slot, std::move(frame));
+                if (!frame.pixels) next_to_load = end_;
+                ready.emplace(n, std::make_pair(slot, std::move(frame)));
             }
             changed.notify_all();
-            if (!usable) return;
         }
     };
-    // Nothing may leave the loader thread: running out of memory there is
+    // Nothing may leave a loader thread: running out of memory there is
     // handed to the encoding loop, which fails the job with it.
-    std::thread loader([&] {
+    auto loader_thread = [&] {
         try {
             load_ahead();
         } catch (const std::bad_alloc&) {
             {
                 std::lock_guard<std::mutex> lock(mutex);
                 loader_out_of_memory = true;
+                next_to_load = end_;
             }
             changed.notify_all();
         }
-    });
+    };
     // Whatever ends the encoding (a failure, a stop, an exception), the
-    // loader is stopped and joined before the slots can go, and pictures it
-    // left decoded are unlocked.
-    struct StopLoader {
-        std::thread& loader;
+    // loaders are stopped and joined before the slots can go, and pictures
+    // they left decoded are unlocked.
+    struct StopLoaders {
+        std::vector<std::thread> threads;
         std::mutex& mutex;
         std::condition_variable& changed;
         bool& stopping;
-        std::deque<std::pair<ImageSlot*, LoadedFrame>>& ready;
-        ~StopLoader() {
+        std::map<uint64_t, std::pair<ImageSlot*, LoadedFrame>>& ready;
+        ~StopLoaders() {
             {
                 std::lock_guard<std::mutex> lock(mutex);
                 stopping = true;
             }
             changed.notify_all();
-            loader.join();
-            for (auto& [slot, frame] : ready)
-                if (frame.pixels) Release(*slot);
+            for (std::thread& thread : threads) thread.join();
+            for (auto& [n, item] : ready)
+                if (item.second.pixels) Release(*item.first);
         }
-    } stop{loader, mutex, changed, stopping, ready};
+    } stop{{}, mutex, changed, stopping, ready};
+    constexpr std::size_t kLoaders = 2;
+    for (std::size_t k = 0; k < std::min(kLoaders, free.size()); ++k) {
+        try {
+            stop.threads.emplace_back(loader_thread);
+        } catch (const std::system_error&) {
+            if (stop.threads.empty()) throw;  // one loader is enough
+            break;
+        }
+    }
 
     for (uint64_t n = sequence_.first; n < end_; ++n) {
         if (!CanContinue()) break;
@@ -338,11 +353,12 @@ void CEncodeFromSeqFile::EncodeImagesAhead(bool& failed) {
         LoadedFrame frame;
         {
             std::unique_lock<std::mutex> lock(mutex);
-            changed.wait(lock, [&] { return !ready.empty() || loader_out_of_memory; });
-            if (ready.empty()) throw std::bad_alloc();
-            slot = ready.front().first;
-            frame = std::move(ready.front().second);
-            ready.pop_front();
+            changed.wait(lock, [&] { return ready.count(n) != 0 || loader_out_of_memory; });
+            const auto item = ready.find(n);
+            if (item == ready.end()) throw std::bad_alloc();
+            slot = item->second.first;
+            frame = std::move(item->second.second);
+            ready.erase(item);
         }
         if (!frame.pixels) {
             SetFailureReason(frame.failure);

@@ -38,9 +38,9 @@ public:
     uint32_t PictureHeight() const { return picture_height_; }
 
 private:
-    // What one image is loaded with. With more than one thread a loader
-    // thread fills several of them ahead of the encoder, so that it keeps
-    // decoding while the encoder codes a group of frames.
+    // What one image is loaded with. With more than one thread loader
+    // threads fill several of them ahead of the encoder, so that decoding
+    // goes on while the encoder codes a group of frames.
     struct ImageSlot {
         std::unique_ptr<CPlaneSurface> source;
         std::unique_ptr<CPlaneSurface> conversion;  // grey runs only
