@@ -3,13 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/channel_layout.h>
-#include <libavutil/frame.h>
-#include <libswresample/swresample.h>
-}
+#include "jobs/ffmpeg_api.h"
 
 namespace {
 
@@ -36,7 +30,7 @@ std::vector<uint8_t> SourceWaveFormat(const AVCodecParameters* par) {
     f.bits_per_sample = static_cast<uint16_t>(par->bits_per_coded_sample);
     // Uncompressed sound runs at exactly rate x block size; for compressed
     // sound the stream's bit rate is all there is.
-    const int sample_bits = av_get_bits_per_sample(par->codec_id);
+    const int sample_bits = Ffmpeg().av_get_bits_per_sample(par->codec_id);
     if (sample_bits > 0 && par->sample_rate > 0)
         f.average_bytes_per_second = static_cast<uint32_t>(
             static_cast<uint64_t>(par->sample_rate) *
@@ -59,8 +53,8 @@ CAviSoundReader::~CAviSoundReader() { Close(); }
 
 void CAviSoundReader::Close() {
     input_.Close();
-    swr_free(&converter_);
-    av_frame_free(&frame_);
+    if (converter_) Ffmpeg().swr_free(&converter_);
+    if (frame_) Ffmpeg().av_frame_free(&frame_);
     output_.clear();
     output_.shrink_to_fit();
     source_.clear();
@@ -97,23 +91,23 @@ bool CAviSoundReader::Configure(const AVFrame* frame) {
     if (converter_ && frame->format == converter_format_ && frame->sample_rate == converter_rate_ &&
         channels == converter_channels_)
         return true;
-    swr_free(&converter_);
+    Ffmpeg().swr_free(&converter_);
     if (channels <= 0 || frame->sample_rate <= 0) return false;
     AVChannelLayout in_layout, out_layout;
     if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
-        av_channel_layout_default(&in_layout, channels);
-    else if (av_channel_layout_copy(&in_layout, &frame->ch_layout) < 0)
+        Ffmpeg().av_channel_layout_default(&in_layout, channels);
+    else if (Ffmpeg().av_channel_layout_copy(&in_layout, &frame->ch_layout) < 0)
         return false;
-    av_channel_layout_default(&out_layout, decoded_.channels);
+    Ffmpeg().av_channel_layout_default(&out_layout, decoded_.channels);
     // A stream that changes its rate or channels midway is brought back to
     // the format announced at the start.
-    const int made = swr_alloc_set_opts2(&converter_, &out_layout, OutputSampleFormat(decoded_.bits_per_sample),
+    const int made = Ffmpeg().swr_alloc_set_opts2(&converter_, &out_layout, OutputSampleFormat(decoded_.bits_per_sample),
                                          int(decoded_.samples_per_second), &in_layout,
                                          static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr);
-    av_channel_layout_uninit(&in_layout);
-    av_channel_layout_uninit(&out_layout);
-    if (made < 0 || swr_init(converter_) < 0) {
-        swr_free(&converter_);
+    Ffmpeg().av_channel_layout_uninit(&in_layout);
+    Ffmpeg().av_channel_layout_uninit(&out_layout);
+    if (made < 0 || Ffmpeg().swr_init(converter_) < 0) {
+        Ffmpeg().swr_free(&converter_);
         return false;
     }
     converter_format_ = frame->format;
@@ -126,7 +120,7 @@ int64_t CAviSoundReader::Convert(const AVFrame* frame) {
     if (frame && !Configure(frame)) return -1;
     if (!converter_) return 0;
     const int in_samples = frame ? frame->nb_samples : 0;
-    const int capacity = swr_get_out_samples(converter_, in_samples);
+    const int capacity = Ffmpeg().swr_get_out_samples(converter_, in_samples);
     if (capacity < 0) return -1;
     const bool packed24 = decoded_.bits_per_sample == 24;
     const size_t sample_bytes = packed24 ? 4 : decoded_.bits_per_sample / 8;
@@ -135,7 +129,7 @@ int64_t CAviSoundReader::Convert(const AVFrame* frame) {
     const size_t wanted = ((static_cast<size_t>(capacity) * decoded_.channels * sample_bytes + 15) & ~size_t{15}) + 64;
     if (wanted > output_.size()) output_.resize(wanted);
     uint8_t* out = output_.data();
-    const int got = swr_convert(converter_, &out, capacity, frame ? const_cast<const uint8_t**>(frame->extended_data) : nullptr,
+    const int got = Ffmpeg().swr_convert(converter_, &out, capacity, frame ? const_cast<const uint8_t**>(frame->extended_data) : nullptr,
                                 in_samples);
     if (got < 0) return -1;
     const size_t values = static_cast<size_t>(got) * decoded_.channels;
@@ -153,7 +147,7 @@ int32_t CAviSoundReader::Read(const uint8_t** data, uint32_t* length) {
     if (!input_.IsOpen()) return kAviNoData;
     if (!CanDecode()) return kAviNoInterface;
     if (ended_) return kAviEndOfStream;
-    if (!frame_ && !(frame_ = av_frame_alloc())) return kAviOutOfMemory;
+    if (!frame_ && !(frame_ = Ffmpeg().av_frame_alloc())) return kAviOutOfMemory;
     for (;;) {
         const CFfmpegStreamInput::DecodeResult got = input_.Decode(frame_);
         if (got == CFfmpegStreamInput::DecodeResult::kRejected) continue;
@@ -170,17 +164,17 @@ int32_t CAviSoundReader::Read(const uint8_t** data, uint32_t* length) {
             if (skip_to_sample_ > 0 && time != AV_NOPTS_VALUE) {
                 const AVStream* st = input_.Stream();
                 const int64_t start = st->start_time == AV_NOPTS_VALUE ? 0 : st->start_time;
-                const int64_t first = av_rescale_q(time - start, st->time_base,
+                const int64_t first = Ffmpeg().av_rescale_q(time - start, st->time_base,
                                                    AVRational{1, int(decoded_.samples_per_second)});
                 drop = skip_to_sample_ - first;
                 if (drop >= frame_->nb_samples) {
-                    av_frame_unref(frame_);
+                    Ffmpeg().av_frame_unref(frame_);
                     continue;
                 }
             }
             skip_to_sample_ = 0;
             bytes = Convert(frame_);
-            av_frame_unref(frame_);
+            Ffmpeg().av_frame_unref(frame_);
             if (bytes < 0) return kAviFail;
             const int64_t drop_bytes = std::clamp<int64_t>(drop * decoded_.block_alignment, 0, bytes);
             if (drop_bytes > 0) {
@@ -202,14 +196,14 @@ int32_t CAviSoundReader::SeekToMs(int64_t ms) {
     // The sample at that millisecond, truncated, as the frame's time is.
     const int64_t sample = decoded_.samples_per_second ? (ms < 0 ? 0 : ms) * decoded_.samples_per_second / 1000 : 0;
     const int64_t target =
-        start + av_rescale_q_rnd(sample, AVRational{1, int(decoded_.samples_per_second ? decoded_.samples_per_second : 1)},
+        start + Ffmpeg().av_rescale_q_rnd(sample, AVRational{1, int(decoded_.samples_per_second ? decoded_.samples_per_second : 1)},
                                  s->time_base, AV_ROUND_DOWN);
     if (!input_.SeekTo(target)) {
         const std::string path = path_;
         if (Open(path) != kAviOk) return kAviFail;
         input_.SeekTo(target);
     }
-    if (converter_) swr_init(converter_);  // forgets what it held
+    if (converter_) Ffmpeg().swr_init(converter_);  // forgets what it held
     skip_to_sample_ = sample;
     ended_ = false;
     return kAviOk;

@@ -3,14 +3,7 @@
 #include <cstring>
 #include <limits>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/frame.h>
-#include <libavutil/imgutils.h>
-#include <libavutil/pixdesc.h>
-#include <libswscale/swscale.h>
-}
+#include "jobs/ffmpeg_api.h"
 
 namespace {
 
@@ -28,8 +21,8 @@ uint32_t ClampToU32(int64_t v) {
 uint16_t SourceBitCount(const AVCodecParameters* par) {
     if (par->bits_per_coded_sample > 0 && par->bits_per_coded_sample <= 64)
         return static_cast<uint16_t>(par->bits_per_coded_sample);
-    if (const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(par->format))) {
-        const int bits = av_get_bits_per_pixel(d);
+    if (const AVPixFmtDescriptor* d = Ffmpeg().av_pix_fmt_desc_get(static_cast<AVPixelFormat>(par->format))) {
+        const int bits = Ffmpeg().av_get_bits_per_pixel(d);
         if (bits > 0) return static_cast<uint16_t>(bits);
     }
     return 24;
@@ -41,11 +34,11 @@ CAviVideoReader::~CAviVideoReader() { Close(); }
 
 void CAviVideoReader::Close() {
     input_.Close();
-    sws_freeContext(scaler_);
+    if (scaler_) Ffmpeg().sws_freeContext(scaler_);
     scaler_ = nullptr;
-    av_frame_free(&frame_);
-    av_frame_free(&last_);
-    av_freep(&scaled_);
+    if (frame_) Ffmpeg().av_frame_free(&frame_);
+    if (last_) Ffmpeg().av_frame_free(&last_);
+    if (scaled_) Ffmpeg().av_freep(&scaled_);
     scaled_pitch_ = 0;
     output_.clear();
     output_.shrink_to_fit();
@@ -95,20 +88,20 @@ bool CAviVideoReader::Convert(const AVFrame* frame) {
     if (frame->width <= 0 || frame->height <= 0) return false;
     // A picture whose size differs from the stream header's is scaled to it,
     // so every picture fills the same buffer.
-    scaler_ = sws_getCachedContext(scaler_, frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
+    scaler_ = Ffmpeg().sws_getCachedContext(scaler_, frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
                                    int(width_), int(height_), AV_PIX_FMT_BGRA, SWS_BICUBIC, nullptr, nullptr,
                                    nullptr);
     if (!scaler_) return false;
     if (!scaled_) {
         uint8_t* planes[4] = {};
         int pitches[4] = {};
-        if (av_image_alloc(planes, pitches, int(width_), int(height_), AV_PIX_FMT_BGRA, 64) < 0) return false;
+        if (Ffmpeg().av_image_alloc(planes, pitches, int(width_), int(height_), AV_PIX_FMT_BGRA, 64) < 0) return false;
         scaled_ = planes[0];
         scaled_pitch_ = pitches[0];
     }
     uint8_t* dst[4] = {scaled_, nullptr, nullptr, nullptr};
     const int dst_pitch[4] = {scaled_pitch_, 0, 0, 0};
-    if (sws_scale(scaler_, frame->data, frame->linesize, 0, frame->height, dst, dst_pitch) != int(height_)) return false;
+    if (Ffmpeg().sws_scale(scaler_, frame->data, frame->linesize, 0, frame->height, dst, dst_pitch) != int(height_)) return false;
     // Bottom-up rows, as the reader hands them out.
     const size_t row = static_cast<size_t>(width_) * 4;
     for (uint32_t y = 0; y < height_; ++y)
@@ -120,8 +113,8 @@ int32_t CAviVideoReader::Advance(bool deliver) {
     if (length_ != 0 && next_ >= length_) return kAviEndOfStream;
     if (output_.empty()) {
         output_.assign(static_cast<size_t>(width_) * 4 * height_, 0);
-        frame_ = av_frame_alloc();
-        last_ = av_frame_alloc();
+        frame_ = Ffmpeg().av_frame_alloc();
+        last_ = Ffmpeg().av_frame_alloc();
         if (!frame_ || !last_) return kAviOutOfMemory;
     }
     for (;;) {
@@ -129,8 +122,8 @@ int32_t CAviVideoReader::Advance(bool deliver) {
         if (got == CFfmpegStreamInput::DecodeResult::kEnd) return kAviEndOfStream;
         if (got == CFfmpegStreamInput::DecodeResult::kRejected && !have_picture_) continue;
         if (got == CFfmpegStreamInput::DecodeResult::kFrame) {
-            av_frame_unref(last_);
-            av_frame_move_ref(last_, frame_);
+            Ffmpeg().av_frame_unref(last_);
+            Ffmpeg().av_frame_move_ref(last_, frame_);
             have_picture_ = true;
             converted_ = false;
         }
@@ -162,7 +155,7 @@ int32_t CAviVideoReader::Seek(uint32_t frame) {
     }
     next_ = 0;
     have_picture_ = converted_ = false;
-    if (last_) av_frame_unref(last_);
+    if (last_) Ffmpeg().av_frame_unref(last_);
     if (!CanDecode()) return kAviOk;
     while (next_ < frame) {
         const int32_t status = Advance(false);

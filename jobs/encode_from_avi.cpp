@@ -5,6 +5,7 @@
 
 #include "jobs/avi_movie.h"
 #include "jobs/control_ids.h"
+#include "jobs/ffmpeg_api.h"
 #include "jobs/work_directory.h"
 
 std::string AviStatusText(int32_t status) {
@@ -61,7 +62,8 @@ int32_t CEncodeFromAVI::Load() {
     auto movie = std::make_unique<CAVIMovie>();
     const int32_t opened = movie->Open(path);
     if (opened != kAviOk) {
-        SetFailureReason(path + ": the file could not be opened (" + AviStatusText(opened) + ")");
+        SetFailureReason(path + ": the file could not be opened (" +
+                         (LoadFfmpeg() ? AviStatusText(opened) : FfmpegLoadFailure()) + ")");
         return opened;
     }
     movie_ = std::move(movie);

@@ -3,25 +3,22 @@
 #include <cerrno>
 #include <mutex>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/log.h>
-}
+#include "jobs/ffmpeg_api.h"
 
 #include "jobs/avi_formats.h"
 
 void QuietFfmpegLog() {
     static std::once_flag once;
-    std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
+    std::call_once(once, [] { Ffmpeg().av_log_set_level(AV_LOG_QUIET); });
 }
 
 CFfmpegStreamInput::~CFfmpegStreamInput() { Close(); }
 
 void CFfmpegStreamInput::Close() {
-    avcodec_free_context(&codec_);
-    av_packet_free(&packet_);
-    avformat_close_input(&format_);
+    // Nothing was made unless FFmpeg's libraries are loaded.
+    if (codec_) Ffmpeg().avcodec_free_context(&codec_);
+    if (packet_) Ffmpeg().av_packet_free(&packet_);
+    if (format_) Ffmpeg().avformat_close_input(&format_);
     stream_ = nullptr;
     draining_ = false;
     receive_failures_ = 0;
@@ -29,16 +26,17 @@ void CFfmpegStreamInput::Close() {
 
 int32_t CFfmpegStreamInput::Open(const std::string& path, const char* container, Kind kind) {
     Close();
+    if (!LoadFfmpeg()) return kAviFail;
     QuietFfmpegLog();
     // Naming the container keeps FFmpeg from guessing: a file that is not
     // one is refused instead of being read as some other format.
-    const AVInputFormat* demuxer = av_find_input_format(container);
+    const AVInputFormat* demuxer = Ffmpeg().av_find_input_format(container);
     if (!demuxer) return kAviFail;
-    if (avformat_open_input(&format_, path.c_str(), demuxer, nullptr) < 0) {
+    if (Ffmpeg().avformat_open_input(&format_, path.c_str(), demuxer, nullptr) < 0) {
         format_ = nullptr;
         return kAviFail;
     }
-    if (avformat_find_stream_info(format_, nullptr) < 0) {
+    if (Ffmpeg().avformat_find_stream_info(format_, nullptr) < 0) {
         Close();
         return kAviFail;
     }
@@ -56,15 +54,15 @@ int32_t CFfmpegStreamInput::Open(const std::string& path, const char* container,
         Close();
         return kAviNoData;
     }
-    packet_ = av_packet_alloc();
+    packet_ = Ffmpeg().av_packet_alloc();
     if (!packet_) {
         Close();
         return kAviOutOfMemory;
     }
-    const AVCodec* decoder = avcodec_find_decoder(stream_->codecpar->codec_id);
+    const AVCodec* decoder = Ffmpeg().avcodec_find_decoder(stream_->codecpar->codec_id);
     if (!decoder) return kAviOk;
-    codec_ = avcodec_alloc_context3(decoder);
-    if (!codec_ || avcodec_parameters_to_context(codec_, stream_->codecpar) < 0) {
+    codec_ = Ffmpeg().avcodec_alloc_context3(decoder);
+    if (!codec_ || Ffmpeg().avcodec_parameters_to_context(codec_, stream_->codecpar) < 0) {
         Close();
         return kAviOutOfMemory;
     }
@@ -72,14 +70,14 @@ int32_t CFfmpegStreamInput::Open(const std::string& path, const char* container,
     // One thread keeps one picture in flight; the encoder behind it is the
     // slow part and has the cores.
     codec_->thread_count = 1;
-    if (avcodec_open2(codec_, decoder, nullptr) < 0) avcodec_free_context(&codec_);
+    if (Ffmpeg().avcodec_open2(codec_, decoder, nullptr) < 0) Ffmpeg().avcodec_free_context(&codec_);
     return kAviOk;
 }
 
 CFfmpegStreamInput::DecodeResult CFfmpegStreamInput::Decode(AVFrame* frame) {
     if (!codec_) return DecodeResult::kEnd;
     for (;;) {
-        const int got = avcodec_receive_frame(codec_, frame);
+        const int got = Ffmpeg().avcodec_receive_frame(codec_, frame);
         if (got == 0) return DecodeResult::kFrame;
         if (got == AVERROR_EOF) return DecodeResult::kEnd;
         if (got != AVERROR(EAGAIN)) {
@@ -91,18 +89,18 @@ CFfmpegStreamInput::DecodeResult CFfmpegStreamInput::Decode(AVFrame* frame) {
         if (draining_) return DecodeResult::kEnd;  // a decoder that wants input after the flush
         // A read error is treated as the end of the file: a damaged tail
         // ends the stream instead of failing what was already read.
-        if (av_read_frame(format_, packet_) < 0) {
+        if (Ffmpeg().av_read_frame(format_, packet_) < 0) {
             draining_ = true;
-            avcodec_send_packet(codec_, nullptr);
+            Ffmpeg().avcodec_send_packet(codec_, nullptr);
             continue;
         }
         if (packet_->stream_index != stream_->index) {
-            av_packet_unref(packet_);
+            Ffmpeg().av_packet_unref(packet_);
             continue;
         }
         receive_failures_ = 0;
-        const int sent = avcodec_send_packet(codec_, packet_);
-        av_packet_unref(packet_);
+        const int sent = Ffmpeg().avcodec_send_packet(codec_, packet_);
+        Ffmpeg().av_packet_unref(packet_);
         if (sent < 0 && sent != AVERROR(EAGAIN)) return DecodeResult::kRejected;
     }
 }
@@ -110,10 +108,10 @@ CFfmpegStreamInput::DecodeResult CFfmpegStreamInput::Decode(AVFrame* frame) {
 bool CFfmpegStreamInput::SeekTo(int64_t timestamp) {
     if (!format_) return false;
     const int64_t start = stream_->start_time == AV_NOPTS_VALUE ? 0 : stream_->start_time;
-    const bool ok = av_seek_frame(format_, stream_->index, timestamp < start ? start : timestamp,
+    const bool ok = Ffmpeg().av_seek_frame(format_, stream_->index, timestamp < start ? start : timestamp,
                                   AVSEEK_FLAG_BACKWARD) >= 0 ||
-                    av_seek_frame(format_, stream_->index, start, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY) >= 0;
-    if (codec_) avcodec_flush_buffers(codec_);
+                    Ffmpeg().av_seek_frame(format_, stream_->index, start, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY) >= 0;
+    if (codec_) Ffmpeg().avcodec_flush_buffers(codec_);
     draining_ = false;
     receive_failures_ = 0;
     return ok;
