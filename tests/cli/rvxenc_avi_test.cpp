@@ -88,3 +88,15 @@ TEST_F(RvxencAvi, InfoPrintsBothLines) {
     ASSERT_EQ(RunProgram(kRvxenc + " --info " + ShellQuoted(avi), &out), 0) << out;
     EXPECT_EQ(out, "映像ライン：64x48 24bit 25.00 fps 10frames\n音楽ライン：44.10kHz 16bit 2ch 1411kbps\n");
 }
+
+TEST_F(RvxencAvi, FfmpegIsLoadedOnlyWhenAnAviFileIsRead) {
+    // Loading FFmpeg's libraries costs tens of milliseconds at every start;
+    // an image run must not pay it, an AVI file must still find them.
+    const std::string avi = MakeAvi("lazy.avi", "-c:v rawvideo -pix_fmt bgr24");
+    std::string out;
+    ASSERT_EQ(RunProgram("LD_DEBUG=files " + kRvxenc + " --version", &out), 0) << out;
+    EXPECT_EQ(out.find("libavcodec"), std::string::npos) << out;
+    ASSERT_EQ(RunProgram("LD_DEBUG=files " + kRvxenc + " --info " + ShellQuoted(avi), &out), 0) << out;
+    EXPECT_NE(out.find("libavcodec"), std::string::npos);
+    EXPECT_NE(out.find("映像ライン：64x48 24bit"), std::string::npos);
+}
