@@ -10,6 +10,7 @@
 // with self-initialised "undefined" vectors and then warn about them.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #include <immintrin.h>
 #pragma GCC diagnostic pop
 
@@ -154,12 +155,45 @@ bool halfpel_bytes_bounded_avx512(const int16_t* arranged, const uint8_t* ref, p
     return halfpel_bytes_bounded_avx512_t<false, false>(arranged, ref, pitch, weights, bound, out);
 }
 
+// Within each 128-bit lane, the two pixels' samples paired by channel:
+// 32-bit lane k then holds channel k, as in the arranged layout.
+RVX_TARGET_AVX512 inline __m512i PairedByChannel(const int16_t* p) {
+    const __m512i order = _mm512_broadcast_i32x4(
+        _mm_setr_epi8(0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15));
+    return _mm512_shuffle_epi8(Load(p), order);
+}
+
+// For samples 0..255 the rounded means are too, every difference fits a
+// 16-bit lane, and no sum can wrap (256 squares of at most 255^2 per
+// channel).
+RVX_TARGET_AVX512 void activity16x16_bytes_avx512(const int16_t* cur, uint32_t out[4]) {
+    const __m512i ones = _mm512_set1_epi16(1);
+    __m512i sums0 = _mm512_setzero_si512(), sums1 = _mm512_setzero_si512();
+    for (int i = 0; i < 1024; i += 64) {
+        sums0 = _mm512_dpwssd_epi32(sums0, PairedByChannel(cur + i), ones);
+        sums1 = _mm512_dpwssd_epi32(sums1, PairedByChannel(cur + i + 32), ones);
+    }
+    const __m128i total = ChannelSums(_mm512_add_epi32(sums0, sums1));
+    const __m128i mean = _mm_srai_epi32(_mm_add_epi32(total, _mm_set1_epi32(128)), 8);
+    // Each channel's mean in both 16-bit halves of its lane.
+    const __m512i means = _mm512_broadcast_i32x4(_mm_or_si128(mean, _mm_slli_epi32(mean, 16)));
+    __m512i acc0 = _mm512_setzero_si512(), acc1 = _mm512_setzero_si512();
+    for (int i = 0; i < 1024; i += 64) {
+        const __m512i d0 = _mm512_sub_epi16(PairedByChannel(cur + i), means);
+        const __m512i d1 = _mm512_sub_epi16(PairedByChannel(cur + i + 32), means);
+        acc0 = _mm512_dpwssd_epi32(acc0, d0, d0);
+        acc1 = _mm512_dpwssd_epi32(acc1, d1, d1);
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), ChannelSums(_mm512_add_epi32(acc0, acc1)));
+}
+
 }  // namespace
 
 bool motion_kernels_avx512(MotionKernels& kernels) {
     kernels.arrange_bytes = arrange_bytes_avx512;
     kernels.ssd16x16_bytes_bounded = ssd16x16_bytes_bounded_avx512;
     kernels.halfpel_bytes_bounded = halfpel_bytes_bounded_avx512;
+    kernels.activity16x16_bytes = activity16x16_bytes_avx512;
     return true;
 }
 
