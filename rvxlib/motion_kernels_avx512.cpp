@@ -56,6 +56,16 @@ constexpr __mmask64 kLowBytes = 0x5555555555555555ull;
 
 RVX_TARGET_AVX512 inline __m512i Load(const void* p) { return _mm512_loadu_si512(p); }
 
+// Within each 128-bit lane, the two pixels' samples paired by channel:
+// 32-bit lane k then holds channel k, as in the arranged layout.
+RVX_TARGET_AVX512 inline __m512i ChannelPairOrder() {
+    return _mm512_broadcast_i32x4(_mm_setr_epi8(0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15));
+}
+
+RVX_TARGET_AVX512 inline __m512i PairedByChannel(const int16_t* p) {
+    return _mm512_shuffle_epi8(Load(p), ChannelPairOrder());
+}
+
 RVX_TARGET_AVX512 inline __m128i ChannelSums(__m512i acc) {
     const __m256i s = _mm256_add_epi32(_mm512_castsi512_si256(acc), _mm512_extracti64x4_epi64(acc, 1));
     return _mm_add_epi32(_mm256_castsi256_si128(s), _mm256_extracti128_si256(s, 1));
@@ -74,6 +84,46 @@ RVX_TARGET_AVX512 void arrange_bytes_avx512(const int16_t* cur, int16_t* arrange
     const __m512i order = Load(kArrangeOrder.data());
     for (int i = 0; i < 1024; i += 32)
         _mm512_storeu_si512(arranged + i, _mm512_permutexvar_epi16(order, Load(cur + i)));
+}
+
+// One row of the narrow cost: the differences to the widened reference fit
+// 16 bits; paired by channel, a lane's two squares may reach 2^31 and wrap,
+// which vpdpwssd does modulo 2^32 exactly like the portable sums.
+RVX_TARGET_AVX512 inline void AddNarrowRow(__m512i& acc0, __m512i& acc1, const int16_t* c,
+                                           const uint8_t* p, __m512i order) {
+    const __m512i d0 = _mm512_shuffle_epi8(
+        _mm512_sub_epi16(Load(c), _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)))),
+        order);
+    const __m512i d1 = _mm512_shuffle_epi8(
+        _mm512_sub_epi16(Load(c + 32),
+                         _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32)))),
+        order);
+    acc0 = _mm512_dpwssd_epi32(acc0, d0, d0);
+    acc1 = _mm512_dpwssd_epi32(acc1, d1, d1);
+}
+
+RVX_TARGET_AVX512 void ssd16xn_narrow_avx512(const int16_t* cur, const uint8_t* ref, ptrdiff_t pitch,
+                                             int rows, uint32_t out[4]) {
+    const __m512i order = ChannelPairOrder();
+    __m512i acc0 = _mm512_setzero_si512(), acc1 = _mm512_setzero_si512();
+    for (int r = 0; r < rows; ++r) AddNarrowRow(acc0, acc1, cur + 64 * r, ref + pitch * r, order);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), ChannelSums(_mm512_add_epi32(acc0, acc1)));
+}
+
+RVX_TARGET_AVX512 bool ssd16x16_narrow_bounded_avx512(const int16_t* cur, const uint8_t* ref,
+                                                      ptrdiff_t pitch, const uint32_t weights[4],
+                                                      uint64_t bound, uint32_t out[4]) {
+    const __m512i order = ChannelPairOrder();
+    const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weights));
+    __m512i acc0 = _mm512_setzero_si512(), acc1 = _mm512_setzero_si512();
+    for (int r = 0; r < 16; ++r) {
+        AddNarrowRow(acc0, acc1, cur + 64 * r, ref + pitch * r, order);
+        if (r % kSearchCostRows == kSearchCostRows - 1 && r != 15 &&
+            PartialCostReaches(_mm512_add_epi32(acc0, acc1), w, bound))
+            return false;
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), ChannelSums(_mm512_add_epi32(acc0, acc1)));
+    return true;
 }
 
 // One row of 16 prediction pixels against the arranged row: the two halves'
@@ -155,14 +205,6 @@ bool halfpel_bytes_bounded_avx512(const int16_t* arranged, const uint8_t* ref, p
     return halfpel_bytes_bounded_avx512_t<false, false>(arranged, ref, pitch, weights, bound, out);
 }
 
-// Within each 128-bit lane, the two pixels' samples paired by channel:
-// 32-bit lane k then holds channel k, as in the arranged layout.
-RVX_TARGET_AVX512 inline __m512i PairedByChannel(const int16_t* p) {
-    const __m512i order = _mm512_broadcast_i32x4(
-        _mm_setr_epi8(0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15));
-    return _mm512_shuffle_epi8(Load(p), order);
-}
-
 // For samples 0..255 the rounded means are too, every difference fits a
 // 16-bit lane, and no sum can wrap (256 squares of at most 255^2 per
 // channel).
@@ -190,6 +232,8 @@ RVX_TARGET_AVX512 void activity16x16_bytes_avx512(const int16_t* cur, uint32_t o
 }  // namespace
 
 bool motion_kernels_avx512(MotionKernels& kernels) {
+    kernels.ssd16xn_narrow = ssd16xn_narrow_avx512;
+    kernels.ssd16x16_narrow_bounded = ssd16x16_narrow_bounded_avx512;
     kernels.arrange_bytes = arrange_bytes_avx512;
     kernels.ssd16x16_bytes_bounded = ssd16x16_bytes_bounded_avx512;
     kernels.halfpel_bytes_bounded = halfpel_bytes_bounded_avx512;
