@@ -74,5 +74,7 @@ TEST(CpuFeatures, LevelsCapTheFeatureWord) {
     EXPECT_EQ(ProcessorFeatures() & ~DetectedProcessorFeatures(), 0u);
     // The detector never reports AVX-512 without the AVX2 it builds on.
     const uint32_t detected = DetectedProcessorFeatures();
-    if (detected & kCpuAvx512) EXPECT_NE(detected & kCpuAvx2, 0u);
+    if (detected & kCpuAvx512) {
+        EXPECT_NE(detected & kCpuAvx2, 0u);
+    }
 }
