@@ -112,6 +112,7 @@ MotionKernels motion_kernels_for(uint32_t features) {
     MotionKernels kernels = motion_kernels_portable();
     if (FeatureLevel(features) >= CpuLevel::kSse2) motion_kernels_sse2(kernels);
     if (FeatureLevel(features) >= CpuLevel::kAvx2) motion_kernels_avx2(kernels);
+    if (FeatureLevel(features) >= CpuLevel::kAvx512) motion_kernels_avx512(kernels);
     return kernels;
 }
 

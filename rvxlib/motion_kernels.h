@@ -107,5 +107,8 @@ MotionKernels motion_kernels_for(uint32_t features);
 bool motion_kernels_sse2(MotionKernels& kernels);
 // The same for the AVX2 twins; the caller makes sure the processor has AVX2.
 bool motion_kernels_avx2(MotionKernels& kernels);
+// The same for the AVX-512 twins, on top of the AVX2 ones; the caller makes
+// sure the processor has AVX-512 F, BW, VL, VBMI and VNNI.
+bool motion_kernels_avx512(MotionKernels& kernels);
 
 }  // namespace _rvxlib_

@@ -10,14 +10,17 @@ enum CpuFeature : uint32_t {
     kCpuSse = 0x10,
     kCpuSse2 = 0x20,
     kCpuAvx2 = 0x100,   // AVX2 with the YMM state saved by the system
+    // AVX-512 F, BW, VL, VBMI and VNNI with the opmask and ZMM state saved by
+    // the system; only ever set together with kCpuAvx2.
+    kCpuAvx512 = 0x200,
 };
 
 // The levels the hot routines climb, each including the ones below.
-enum class CpuLevel { kPortable, kSse2, kAvx2 };
+enum class CpuLevel { kPortable, kSse2, kAvx2, kAvx512 };
 
-// The processor's features, capped by the environment: RVX_SIMD=none, sse2
-// or avx2 allows up to that level (RVX_NO_SIMD=1 is the same as none), so
-// the whole suite can be re-run on the portable or the SSE2 routines.
+// The processor's features, capped by the environment: RVX_SIMD=none, sse2,
+// avx2 or avx512 allows up to that level (RVX_NO_SIMD=1 is the same as
+// none), so the whole suite can be re-run on the slower routines.
 uint32_t ProcessorFeatures();
 // What the processor has, whatever the environment says.
 uint32_t DetectedProcessorFeatures();

@@ -18,7 +18,7 @@ struct Level {
 inline std::vector<Level> AllLevels() {
     std::vector<Level> levels;
     const uint32_t detected = DetectedProcessorFeatures();
-    for (CpuLevel level : {CpuLevel::kPortable, CpuLevel::kSse2, CpuLevel::kAvx2}) {
+    for (CpuLevel level : {CpuLevel::kPortable, CpuLevel::kSse2, CpuLevel::kAvx2, CpuLevel::kAvx512}) {
         if (FeatureLevel(detected) < level) break;
         levels.push_back({level, CapFeatures(detected, level), CpuLevelName(level)});
     }

@@ -180,6 +180,61 @@ void ExpectHalfpelBoundedSameAsPortable(const MotionKernels& fast) {
     }
 }
 
+// Bounds set exactly at the partial cost of each look, and one above it:
+// the fast costs must give up at the same look, never look after the last
+// row, and otherwise return the same sums. Each half-pel offset is checked
+// against its own prediction; the reference starts off any vector boundary,
+// has rows at an odd pitch, and ends where the last row read ends.
+void ExpectLooksFallAfterTheSameRows(const MotionKernels& fast) {
+    const MotionKernels portable = motion_kernels_portable();
+    std::mt19937 rng(97);
+    constexpr int kPitch = 76;
+    std::vector<uint8_t> area(4 + 16 * kPitch + 68);
+    const uint8_t* ref = area.data() + 4;
+    alignas(64) int16_t cur[1024], arranged[1024];
+    alignas(64) uint8_t prediction[17 * 64];
+    for (int round = 0; round < 40; ++round) {
+        for (int16_t& v : cur) v = int16_t(rng() & 255);
+        for (uint8_t& v : area) v = uint8_t(rng());
+        fast.arrange_bytes(cur, arranged);
+        const uint32_t weights[4] = {uint32_t(1 + rng() % 4), uint32_t(rng() % 4), uint32_t(rng() % 4),
+                                     uint32_t(rng() % 2)};
+        const int hx = round & 1, hy = (round >> 1) & 1;
+        portable.halfpel(prediction, 64, ref, kPitch, hx, hy);
+        std::vector<uint64_t> bounds;
+        for (int rows = kSearchCostRows; rows <= 16; rows += kSearchCostRows) {
+            uint32_t partial[4];
+            portable.ssd16xn_narrow(cur, prediction, 64, rows, partial);
+            bounds.push_back(WeightedCost(partial, weights));
+            bounds.push_back(WeightedCost(partial, weights) + 1);
+        }
+        for (uint64_t bound : bounds) {
+            uint32_t want[4] = {}, got[4] = {};
+            const bool want_ok = portable.ssd16x16_narrow_bounded(cur, prediction, 64, weights, bound, want);
+            if (bound == bounds[6]) {
+                EXPECT_TRUE(want_ok) << "looked after the last row";
+            }
+            const bool got_ok = fast.halfpel_bytes_bounded(arranged, ref, kPitch, hx, hy, weights, bound, got);
+            ASSERT_EQ(got_ok, want_ok) << "halfpel " << round << " " << bound;
+            if (want_ok) {
+                for (int k = 0; k < 4; ++k) ASSERT_EQ(got[k], want[k]) << "halfpel " << round << " " << bound;
+            }
+            if (hx || hy) continue;
+            // At offset 0 the prediction is the reference itself.
+            const bool bytes_ok = fast.ssd16x16_bytes_bounded(arranged, ref, kPitch, weights, bound, got);
+            ASSERT_EQ(bytes_ok, want_ok) << "bytes " << round << " " << bound;
+            if (want_ok) {
+                for (int k = 0; k < 4; ++k) ASSERT_EQ(got[k], want[k]) << "bytes " << round << " " << bound;
+            }
+            const bool narrow_ok = fast.ssd16x16_narrow_bounded(cur, ref, kPitch, weights, bound, got);
+            ASSERT_EQ(narrow_ok, want_ok) << "narrow " << round << " " << bound;
+            if (want_ok) {
+                for (int k = 0; k < 4; ++k) ASSERT_EQ(got[k], want[k]) << "narrow " << round << " " << bound;
+            }
+        }
+    }
+}
+
 // Adding and subtracting a prediction at the extremes of the working values:
 // the sums wrap in 16 bits alike.
 void ExpectPredictionSameAsPortable(const MotionKernels& fast) {
@@ -204,6 +259,7 @@ void ExpectPredictionSameAsPortable(const MotionKernels& fast) {
 
 TEST(MotionKernels, EveryLevelMatchesThePortableRoutines) {
     ExpectNarrowSameAsPortable(motion_kernels_portable());
+    ExpectLooksFallAfterTheSameRows(motion_kernels_portable());
     for (const kernel_test::Level& level : kernel_test::SimdLevels()) {
         SCOPED_TRACE(level.name);
         const MotionKernels fast = motion_kernels_for(level.features);
@@ -211,6 +267,7 @@ TEST(MotionKernels, EveryLevelMatchesThePortableRoutines) {
         ExpectNarrowSameAsPortable(fast);
         ExpectBoundedSameAsPortable(fast);
         ExpectHalfpelBoundedSameAsPortable(fast);
+        ExpectLooksFallAfterTheSameRows(fast);
         ExpectByteActivitySameAsPortable(fast);
         ExpectPredictionSameAsPortable(fast);
     }

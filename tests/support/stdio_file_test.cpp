@@ -49,22 +49,32 @@ TEST(StdioFile, OffsetsBeyondThirtyTwoBits) {
 }
 
 TEST(CpuFeatures, LevelsCapTheFeatureWord) {
-    const uint32_t all = kCpuCmov | kCpuMmx | kCpuSse | kCpuSse2 | kCpuAvx2;
+    const uint32_t all = kCpuCmov | kCpuMmx | kCpuSse | kCpuSse2 | kCpuAvx2 | kCpuAvx512;
     EXPECT_EQ(CapFeatures(all, CpuLevel::kPortable), 0u);
-    EXPECT_EQ(CapFeatures(all, CpuLevel::kSse2), all & ~uint32_t(kCpuAvx2));
-    EXPECT_EQ(CapFeatures(all, CpuLevel::kAvx2), all);
-    EXPECT_EQ(FeatureLevel(all), CpuLevel::kAvx2);
-    EXPECT_EQ(FeatureLevel(CapFeatures(all, CpuLevel::kSse2)), CpuLevel::kSse2);
+    EXPECT_EQ(CapFeatures(all, CpuLevel::kSse2), all & ~uint32_t(kCpuAvx2 | kCpuAvx512));
+    EXPECT_EQ(CapFeatures(all, CpuLevel::kAvx2), all & ~uint32_t(kCpuAvx512));
+    EXPECT_EQ(CapFeatures(all, CpuLevel::kAvx512), all);
+    // Each cap lands exactly on its own level, never above or below it.
+    for (CpuLevel level : {CpuLevel::kPortable, CpuLevel::kSse2, CpuLevel::kAvx2, CpuLevel::kAvx512})
+        EXPECT_EQ(FeatureLevel(CapFeatures(all, level)), level) << CpuLevelName(level);
     EXPECT_EQ(FeatureLevel(0), CpuLevel::kPortable);
-    // AVX2 routines are only chosen on top of SSE2 ones.
+    // Wider routines are only chosen on top of the narrower ones.
     EXPECT_EQ(FeatureLevel(kCpuAvx2), CpuLevel::kPortable);
-    for (CpuLevel level : {CpuLevel::kPortable, CpuLevel::kSse2, CpuLevel::kAvx2}) {
+    EXPECT_EQ(FeatureLevel(kCpuSse2 | kCpuAvx512), CpuLevel::kSse2);
+    EXPECT_EQ(FeatureLevel(kCpuAvx512), CpuLevel::kPortable);
+    for (CpuLevel level : {CpuLevel::kPortable, CpuLevel::kSse2, CpuLevel::kAvx2, CpuLevel::kAvx512}) {
         CpuLevel parsed;
         ASSERT_TRUE(ParseCpuLevel(CpuLevelName(level), &parsed));
         EXPECT_EQ(parsed, level);
     }
     CpuLevel parsed;
     EXPECT_FALSE(ParseCpuLevel("sse3", &parsed));
+    EXPECT_FALSE(ParseCpuLevel("avx512f", &parsed));
     // The environment may lower the level, never raise it.
     EXPECT_EQ(ProcessorFeatures() & ~DetectedProcessorFeatures(), 0u);
+    // The detector never reports AVX-512 without the AVX2 it builds on.
+    const uint32_t detected = DetectedProcessorFeatures();
+    if (detected & kCpuAvx512) {
+        EXPECT_NE(detected & kCpuAvx2, 0u);
+    }
 }
