@@ -33,10 +33,12 @@ uint32_t Detect() {
     if (edx & (1u << 23)) word |= kCpuMmx;
     if (edx & (1u << 25)) word |= kCpuSse;
     if (edx & (1u << 26)) word |= kCpuSse2;
+    if (ecx & (1u << 1)) word |= kCpuClmul;
     const unsigned ecx1 = ecx;
     if (__get_cpuid_max(0, nullptr) >= 7) {
         __cpuid_count(7, 0, eax, ebx, ecx, edx);
         if ((ebx & (1u << 5)) && SystemSavesYmmState(ecx1)) word |= kCpuAvx2;
+        if ((ebx & (1u << 29)) && (ecx1 & (1u << 19)) && (ecx1 & (1u << 9))) word |= kCpuSha;
     }
     return word;
 #else

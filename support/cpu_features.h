@@ -10,6 +10,8 @@ enum CpuFeature : uint32_t {
     kCpuSse = 0x10,
     kCpuSse2 = 0x20,
     kCpuAvx2 = 0x100,   // AVX2 with the YMM state saved by the system
+    kCpuSha = 0x400,    // SHA-256 instructions, with the SSSE3 and SSE4.1 they need
+    kCpuClmul = 0x800,  // carry-less multiply (PCLMULQDQ)
 };
 
 // The levels the hot routines climb, each including the ones below.
