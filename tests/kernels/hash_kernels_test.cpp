@@ -166,3 +166,26 @@ TEST(HashKernels, ShaCompressorMatchesThePortableOneFromAnyState) {
         }
     }
 }
+
+// Our CPUID reading agrees with the compiler's on the instructions the hash
+// twins need, and the twins run exactly at the levels that allow them: a
+// wrong bit would either never use them or use them where they fault.
+TEST(HashKernels, FastRoutinesFollowTheDetectedFeaturesAndTheLevelCap) {
+#if defined(__x86_64__) && defined(__GNUC__)
+    const uint32_t detected = DetectedProcessorFeatures();
+    __builtin_cpu_init();
+    const bool sha = __builtin_cpu_supports("sha") && __builtin_cpu_supports("sse4.1") &&
+                     __builtin_cpu_supports("ssse3");
+    EXPECT_EQ((detected & kCpuSha) != 0, sha);
+    EXPECT_EQ((detected & kCpuClmul) != 0, __builtin_cpu_supports("pclmul") != 0);
+    for (const kernel_test::Level& level : kernel_test::AllLevels()) {
+        SCOPED_TRACE(level.name);
+        const bool top = level.level >= CpuLevel::kAvx2;
+        EXPECT_EQ(Sha256BlocksFor(level.features) == Sha256BlocksSha, top && sha);
+        EXPECT_EQ(Crc32UpdateFor(level.features) == Crc32UpdateClmul,
+                  top && __builtin_cpu_supports("pclmul"));
+    }
+#endif
+    EXPECT_NE(Sha256BlocksFor(0), nullptr);
+    EXPECT_EQ(Crc32UpdateFor(0), Crc32UpdateSliced);
+}
