@@ -5,6 +5,7 @@
 #include "pqxlib/scan_tables.h"
 #include "rvxlib/pixel_block.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace _rvxlib_ {
@@ -162,7 +163,15 @@ int16_t* IRVXConvBlock::AllocCoefficients(uint32_t columns, uint32_t rows, uint3
         SetOutput(nullptr, 0);
         return nullptr;
     }
-    coefficients_.Resize(static_cast<std::size_t>(blocks) * kValuesPerBlock);
+    const std::size_t values = static_cast<std::size_t>(blocks) * kValuesPerBlock;
+    // Every frame of a run has the same size, so the last frame's buffer is
+    // cleared and used again: a fresh one per frame would cost the system a
+    // page fault and a page of zeros for every 4 KiB of it.
+    if (coefficients_.size() == values && coefficients_.data() != nullptr) {
+        std::fill_n(coefficients_.data(), values, int16_t{0});
+    } else {
+        coefficients_.Resize(values);
+    }
     SetOutput(coefficients_.data(), static_cast<std::size_t>(blocks));
     if (count != nullptr) *count = static_cast<uint32_t>(blocks);
     return coefficients_.data();

@@ -42,6 +42,7 @@ uint32_t Detect() {
     if (edx & (1u << 23)) word |= kCpuMmx;
     if (edx & (1u << 25)) word |= kCpuSse;
     if (edx & (1u << 26)) word |= kCpuSse2;
+    if (ecx & (1u << 1)) word |= kCpuClmul;
     const unsigned ecx1 = ecx;
     if (__get_cpuid_max(0, nullptr) >= 7) {
         __cpuid_count(7, 0, eax, ebx, ecx, edx);
@@ -52,6 +53,7 @@ uint32_t Detect() {
                 (saved & kZmmState) == kZmmState)
                 word |= kCpuAvx512;
         }
+        if ((ebx & (1u << 29)) && (ecx1 & (1u << 19)) && (ecx1 & (1u << 9))) word |= kCpuSha;
     }
     return word;
 #else

@@ -13,6 +13,8 @@ enum CpuFeature : uint32_t {
     // AVX-512 F, BW, VL, VBMI and VNNI with the opmask and ZMM state saved by
     // the system; only ever set together with kCpuAvx2.
     kCpuAvx512 = 0x200,
+    kCpuSha = 0x400,    // SHA-256 instructions, with the SSSE3 and SSE4.1 they need
+    kCpuClmul = 0x800,  // carry-less multiply (PCLMULQDQ)
 };
 
 // The levels the hot routines climb, each including the ones below.

@@ -6,6 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "support/crc32_update.h"
+#include "support/sha256_blocks.h"
+
 class IHashCode {
 public:
     virtual ~IHashCode();
@@ -36,9 +39,12 @@ public:
     static constexpr uint32_t kMaxFoldedSize = 64;
 };
 
+// Both digests take the fastest routine the processor feature word allows
+// (ProcessorFeatures() unless given); every routine gives the same digest.
 class CHashSHA256 : public IHashCode {
 public:
     CHashSHA256();
+    explicit CHashSHA256(uint32_t features);
     void Init() override;
     void Update(const void* data, std::size_t length) override;
     uint32_t Final() override;
@@ -46,8 +52,7 @@ public:
     uint32_t GetDigestSize() const override { return 32; }
 
 private:
-    void Compress(const uint8_t* block);
-
+    Sha256Blocks compress_;
     uint32_t state_[8];
     uint32_t bitLengthLow_;
     uint32_t bitLengthHigh_;
@@ -58,6 +63,7 @@ private:
 class CHashCRC32 : public IHashCode {
 public:
     CHashCRC32();
+    explicit CHashCRC32(uint32_t features);
     void Init() override;
     void Update(const void* data, std::size_t length) override;
     uint32_t Final() override;
@@ -65,5 +71,6 @@ public:
     uint32_t GetDigestSize() const override { return 4; }
 
 private:
+    Crc32Update update_;
     uint32_t value_;
 };
