@@ -1,7 +1,10 @@
-// SSE2 twins of the macroblock's gathers and scatters. Channels are separated
-// and merged with 16-bit unpacks; means are formed from exact 32-bit pair
-// sums (pmaddwd by ones), so every 16-bit input, differences included, gives
-// the portable result.
+// SSE2 twins of the macroblock's chroma gathers and scatters, the opaque
+// alpha, the cleared slot and the zigzag moves. Channels are separated and
+// merged with 16-bit unpacks; means come from exact 32-bit pair sums (pmaddwd
+// by ones), so every 16-bit input, differences included, gives the portable
+// result. The full-resolution plane moves stay portable: the compiler's
+// own vectorisation of them was as fast as hand-written unpacks, and the
+// scatter's blends slower.
 
 #include "rvxlib/block_convert_kernels.h"
 
@@ -13,23 +16,6 @@ namespace {
 
 inline __m128i Load(const int16_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
 inline void Store(int16_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
-
-// Eight pixels of four channels (x[0] pixels 0-1, ... x[3] pixels 6-7) to
-// four registers of one channel each.
-inline void SplitChannels(const __m128i x[4], __m128i out[4]) {
-    const __m128i a = _mm_unpacklo_epi16(x[0], x[1]);  // p0c0 p2c0 p0c1 p2c1 ...
-    const __m128i b = _mm_unpackhi_epi16(x[0], x[1]);  // p1c0 p3c0 ...
-    const __m128i c = _mm_unpacklo_epi16(x[2], x[3]);
-    const __m128i d = _mm_unpackhi_epi16(x[2], x[3]);
-    const __m128i e = _mm_unpacklo_epi16(a, b);  // c0 of p0-p3, c1 of p0-p3
-    const __m128i f = _mm_unpackhi_epi16(a, b);  // c2, c3 of p0-p3
-    const __m128i g = _mm_unpacklo_epi16(c, d);
-    const __m128i h = _mm_unpackhi_epi16(c, d);
-    out[0] = _mm_unpacklo_epi64(e, g);
-    out[1] = _mm_unpackhi_epi64(e, g);
-    out[2] = _mm_unpacklo_epi64(f, h);
-    out[3] = _mm_unpackhi_epi64(f, h);
-}
 
 // Channels 0 and 1 only, for the chroma gathers.
 inline void SplitChromaChannels(const int16_t* pixels, __m128i* v, __m128i* u) {
@@ -43,8 +29,7 @@ inline void SplitChromaChannels(const int16_t* pixels, __m128i* v, __m128i* u) {
     *u = _mm_unpackhi_epi64(e, g);
 }
 
-// The reverse of SplitChannels: four registers of eight values to eight
-// interleaved four-value groups.
+// Four registers of eight values to eight interleaved four-value groups.
 inline void MergeChannels(__m128i c0, __m128i c1, __m128i c2, __m128i c3, int16_t* out) {
     const __m128i e = _mm_unpacklo_epi16(c0, c1);
     const __m128i f = _mm_unpackhi_epi16(c0, c1);
@@ -65,49 +50,6 @@ inline __m128i ChannelMask(int channel) {
 // Lanes under mask from v, the rest from old.
 inline __m128i Blend(__m128i old, __m128i v, __m128i mask) {
     return _mm_or_si128(_mm_andnot_si128(mask, old), _mm_and_si128(v, mask));
-}
-
-template <int kChannel>
-void GatherPlaneSse2(int16_t* work, const int16_t* in) {
-    for (int r = 0; r < 8; ++r, work += 32) {
-        __m128i q[4];
-        for (int quadrant = 0; quadrant < 4; ++quadrant) {
-            const int16_t* from = in + 64 * (r + 8 * (quadrant >> 1)) + 32 * (quadrant & 1);
-            const __m128i x[4] = {Load(from), Load(from + 8), Load(from + 16), Load(from + 24)};
-            __m128i channels[4];
-            SplitChannels(x, channels);
-            q[quadrant] = channels[kChannel];
-        }
-        MergeChannels(q[0], q[1], q[2], q[3], work);
-    }
-}
-
-void GatherPlane(int16_t* work, const int16_t* in, int channel) {
-    switch (channel) {
-        case 0: GatherPlaneSse2<0>(work, in); break;
-        case 1: GatherPlaneSse2<1>(work, in); break;
-        case 2: GatherPlaneSse2<2>(work, in); break;
-        default: GatherPlaneSse2<3>(work, in); break;
-    }
-}
-
-void ScatterPlane(int16_t* in, const int16_t* work, int channel) {
-    const __m128i mask = ChannelMask(channel);
-    for (int r = 0; r < 8; ++r, work += 32) {
-        const __m128i x[4] = {Load(work), Load(work + 8), Load(work + 16), Load(work + 24)};
-        __m128i q[4];
-        SplitChannels(x, q);
-        for (int quadrant = 0; quadrant < 4; ++quadrant) {
-            int16_t* to = in + 64 * (r + 8 * (quadrant >> 1)) + 32 * (quadrant & 1);
-            // Each value into all four lanes of its pixel; the mask keeps one.
-            const __m128i lo = _mm_unpacklo_epi16(q[quadrant], q[quadrant]);
-            const __m128i hi = _mm_unpackhi_epi16(q[quadrant], q[quadrant]);
-            Store(to, Blend(Load(to), _mm_unpacklo_epi32(lo, lo), mask));
-            Store(to + 8, Blend(Load(to + 8), _mm_unpackhi_epi32(lo, lo), mask));
-            Store(to + 16, Blend(Load(to + 16), _mm_unpacklo_epi32(hi, hi), mask));
-            Store(to + 24, Blend(Load(to + 24), _mm_unpackhi_epi32(hi, hi), mask));
-        }
-    }
 }
 
 void SetOpaque(int16_t* in) {
@@ -258,8 +200,6 @@ void FillSlots(int16_t* work, const int16_t* in, int first, int count) {
 }  // namespace
 
 bool block_convert_kernels_sse2(BlockConvertKernels& kernels) {
-    kernels.gather_plane = GatherPlane;
-    kernels.scatter_plane = ScatterPlane;
     kernels.gather_422_chroma = Gather422Chroma;
     kernels.scatter_422_chroma = Scatter422Chroma;
     kernels.gather_411_chroma = Gather411Chroma;
