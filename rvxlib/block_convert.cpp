@@ -4,6 +4,7 @@
 #include "pqxlib/huffman.h"
 #include "pqxlib/scan_tables.h"
 #include "rvxlib/pixel_block.h"
+#include "rvxlib/block_convert_kernels.h"
 
 #include <algorithm>
 #include <cstring>
@@ -39,87 +40,6 @@ void ScatterQuadrant(int16_t* in, const int16_t* work, int q) {
     for (int r = 0; r < 8; ++r) std::memcpy(to + 64 * r, work + 32 * r, 32 * sizeof(int16_t));
 }
 
-// One full-resolution channel, quadrant q in slot q.
-void GatherPlane(int16_t* work, const int16_t* in, int channel) {
-    for (int q = 0; q < 4; ++q) {
-        const int16_t* from = in + PixelIndex(8 * (q >> 1), 8 * (q & 1), channel);
-        for (int r = 0; r < 8; ++r)
-            for (int c = 0; c < 8; ++c) work[WorkIndex(r, c, q)] = from[PixelIndex(r, c, 0)];
-    }
-}
-
-void ScatterPlane(int16_t* in, const int16_t* work, int channel) {
-    for (int q = 0; q < 4; ++q) {
-        int16_t* to = in + PixelIndex(8 * (q >> 1), 8 * (q & 1), channel);
-        for (int r = 0; r < 8; ++r)
-            for (int c = 0; c < 8; ++c) to[PixelIndex(r, c, 0)] = work[WorkIndex(r, c, q)];
-    }
-}
-
-// A picture without alpha still leaves the codec with opaque pixels, so the
-// reconstruction never depends on what the uncoded channel held before.
-void SetOpaque(int16_t* in) {
-    for (uint32_t i = 3; i < kMacroblockSamples; i += 4) in[i] = 255;
-}
-
-// 4:2:2 chroma: slot 0 U top, 1 U bottom, 2 V top, 3 V bottom; each sample is
-// the mean of two horizontal neighbours, rounding down in even and up in odd
-// columns so the bias does not build up across a row.
-void Gather422Chroma(int16_t* work, const int16_t* in) {
-    for (int slot = 0; slot < 4; ++slot) {
-        const int channel = slot < 2 ? 1 : 0;
-        const int16_t* from = in + PixelIndex(8 * (slot & 1), 0, channel);
-        for (int r = 0; r < 8; ++r)
-            for (int c = 0; c < 8; ++c) {
-                const int a = from[PixelIndex(r, 2 * c, 0)];
-                const int b = from[PixelIndex(r, 2 * c + 1, 0)];
-                work[WorkIndex(r, c, slot)] = static_cast<int16_t>((a + b + (c & 1)) >> 1);
-            }
-    }
-}
-
-void Scatter422Chroma(int16_t* in, const int16_t* work) {
-    for (int slot = 0; slot < 4; ++slot) {
-        const int channel = slot < 2 ? 1 : 0;
-        int16_t* to = in + PixelIndex(8 * (slot & 1), 0, channel);
-        for (int r = 0; r < 8; ++r)
-            for (int c = 0; c < 8; ++c) {
-                const int16_t v = work[WorkIndex(r, c, slot)];
-                to[PixelIndex(r, 2 * c, 0)] = v;
-                to[PixelIndex(r, 2 * c + 1, 0)] = v;
-            }
-    }
-}
-
-// 4:1:1 chroma: slot 0 U, slot 1 V, each sample the mean of a 2 x 2 area with
-// the rounding alternating by column as in 4:2:2.
-void Gather411Chroma(int16_t* work, const int16_t* in) {
-    for (int slot = 0; slot < 2; ++slot) {
-        const int channel = 1 - slot;
-        for (int r = 0; r < 8; ++r)
-            for (int c = 0; c < 8; ++c) {
-                const int sum = in[PixelIndex(2 * r, 2 * c, channel)] + in[PixelIndex(2 * r + 1, 2 * c, channel)] +
-                                in[PixelIndex(2 * r, 2 * c + 1, channel)] +
-                                in[PixelIndex(2 * r + 1, 2 * c + 1, channel)];
-                work[WorkIndex(r, c, slot)] = static_cast<int16_t>((sum + 1 + (c & 1)) >> 2);
-            }
-    }
-}
-
-void Scatter411Chroma(int16_t* in, const int16_t* work) {
-    for (int slot = 0; slot < 2; ++slot) {
-        const int channel = 1 - slot;
-        for (int r = 0; r < 8; ++r)
-            for (int c = 0; c < 8; ++c) {
-                const int16_t v = work[WorkIndex(r, c, slot)];
-                in[PixelIndex(2 * r, 2 * c, channel)] = v;
-                in[PixelIndex(2 * r, 2 * c + 1, channel)] = v;
-                in[PixelIndex(2 * r + 1, 2 * c, channel)] = v;
-                in[PixelIndex(2 * r + 1, 2 * c + 1, channel)] = v;
-            }
-    }
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -128,13 +48,17 @@ void Scatter411Chroma(int16_t* in, const int16_t* work) {
 IRVXConvBlock::IRVXConvBlock(IPQXConvInterface* transform, uint32_t blocks_per_macroblock)
     : transform_(transform),
       blocks_per_macroblock_(blocks_per_macroblock),
+      kernels_(block_convert_kernels_portable()),
       work_buffer_(_pqxlib_::kBlockValues),
       decoded_(kMaxBlocksPerMacroblock * kValuesPerBlock) {
     work_ = work_buffer_.data();
     _pqxlib_::BuildInterleavedScanTables(scan_);
 }
 
-int32_t IRVXConvBlock::Init(uint32_t) { return transform_ != nullptr ? 1 : 0; }
+int32_t IRVXConvBlock::Init(uint32_t features) {
+    kernels_ = block_convert_kernels_for(features);
+    return transform_ != nullptr ? 1 : 0;
+}
 
 void IRVXConvBlock::ResetPredictors() {
     for (int16_t& p : predictors_) p = 0;
@@ -190,26 +114,44 @@ std::size_t IRVXConvBlock::BlocksWritten() const {
 void IRVXConvBlock::EmitSlot(int slot, int channel, bool first_of_channel) {
     int16_t* out = emit_;
     emit_ += kValuesPerBlock;
-    const int16_t dc = work_[slot];
-    out[0] = static_cast<int16_t>(dc - predictors_[channel]);
+    kernels_.emit_slots(out, work_, slot, 1);
+    PredictCodedDc(out, channel, first_of_channel);
+}
+
+int16_t* IRVXConvBlock::EmitSlots(int count) {
+    int16_t* out = emit_;
+    emit_ += count * kValuesPerBlock;
+    kernels_.emit_slots(out, work_, 0, count);
+    return out;
+}
+
+void IRVXConvBlock::PredictCodedDc(int16_t* block, int channel, bool first_of_channel) {
+    const int16_t dc = block[0];
+    block[0] = static_cast<int16_t>(dc - predictors_[channel]);
     if (first_of_channel) predictors_[channel] = dc;
-    const uint8_t* scan = scan_[slot];
-    for (uint32_t i = 1; i < kValuesPerBlock; ++i) out[i] = work_[scan[i]];
 }
 
 void IRVXConvBlock::FillSlot(int slot, int channel, bool first_of_channel) {
     const int16_t* in = fill_;
     fill_ += kValuesPerBlock;
-    const int16_t dc = static_cast<int16_t>(in[0] + predictors_[4 + channel]);
-    work_[slot] = dc;
-    if (first_of_channel) predictors_[4 + channel] = dc;
-    const uint8_t* scan = scan_[slot];
-    for (uint32_t i = 1; i < kValuesPerBlock; ++i) work_[scan[i]] = in[i];
+    kernels_.fill_slots(work_, in, slot, 1);
+    PredictFilledDc(slot, in, channel, first_of_channel);
 }
 
-void IRVXConvBlock::ClearSlot(int slot) {
-    for (uint32_t i = 0; i < kValuesPerBlock; ++i) work_[4 * i + slot] = 0;
+const int16_t* IRVXConvBlock::FillSlots(int count) {
+    const int16_t* in = fill_;
+    fill_ += count * kValuesPerBlock;
+    kernels_.fill_slots(work_, in, 0, count);
+    return in;
 }
+
+void IRVXConvBlock::PredictFilledDc(int slot, const int16_t* block, int channel, bool first_of_channel) {
+    const int16_t dc = static_cast<int16_t>(block[0] + predictors_[4 + channel]);
+    work_[slot] = dc;
+    if (first_of_channel) predictors_[4 + channel] = dc;
+}
+
+void IRVXConvBlock::ClearSlot(int slot) { kernels_.clear_slot(work_, slot); }
 
 int32_t IRVXConvBlock::CodeMacroblock() {
     if (input_ == nullptr || transform_ == nullptr || output_ == nullptr) return 0;
@@ -272,7 +214,7 @@ void CRVXConvBlock::ReconstructBlocks() {
         transform_->Inverse(work_);
         ScatterQuadrant(input_, work_, q);
     }
-    if (channels_ == 3) SetOpaque(input_);
+    if (channels_ == 3) kernels_.set_opaque(input_);
 }
 
 // ---------------------------------------------------------------------------
@@ -282,22 +224,25 @@ void CRVXConvBlock::ReconstructBlocks() {
 void IRVXConvBlock::CodeFullPlanes(bool alpha) {
     for (int channel : {3, 2}) {
         if (channel == 3 && !alpha) continue;
-        GatherPlane(work_, input_, channel);
+        kernels_.gather_plane(work_, input_, channel);
         transform_->SetChannels(4);
         transform_->Forward(work_);
-        for (int slot = 0; slot < 4; ++slot) EmitSlot(slot, channel, slot == 0);
+        int16_t* blocks = EmitSlots(4);
+        for (int slot = 0; slot < 4; ++slot) PredictCodedDc(blocks + slot * kValuesPerBlock, channel, slot == 0);
     }
 }
 
 void IRVXConvBlock::ReconstructFullPlanes(bool alpha) {
     for (int channel : {3, 2}) {
         if (channel == 3 && !alpha) continue;
-        for (int slot = 0; slot < 4; ++slot) FillSlot(slot, channel, slot == 0);
+        const int16_t* blocks = FillSlots(4);
+        for (int slot = 0; slot < 4; ++slot)
+            PredictFilledDc(slot, blocks + slot * kValuesPerBlock, channel, slot == 0);
         transform_->SetChannels(4);
         transform_->Inverse(work_);
-        ScatterPlane(input_, work_, channel);
+        kernels_.scatter_plane(input_, work_, channel);
     }
-    if (!alpha) SetOpaque(input_);
+    if (!alpha) kernels_.set_opaque(input_);
 }
 
 // ---------------------------------------------------------------------------
@@ -308,24 +253,26 @@ CRVXConvBlockYUV422::CRVXConvBlockYUV422(IPQXConvInterface* transform, bool alph
 
 void CRVXConvBlockYUV422::CodeBlocks() {
     CodeFullPlanes(alpha_);
-    Gather422Chroma(work_, input_);
+    kernels_.gather_422_chroma(work_, input_);
     transform_->SetChannels(4);
     transform_->Forward(work_);
-    EmitSlot(0, 1, true);
-    EmitSlot(1, 1, false);
-    EmitSlot(2, 0, true);
-    EmitSlot(3, 0, false);
+    int16_t* blocks = EmitSlots(4);
+    PredictCodedDc(blocks, 1, true);
+    PredictCodedDc(blocks + kValuesPerBlock, 1, false);
+    PredictCodedDc(blocks + 2 * kValuesPerBlock, 0, true);
+    PredictCodedDc(blocks + 3 * kValuesPerBlock, 0, false);
 }
 
 void CRVXConvBlockYUV422::ReconstructBlocks() {
     ReconstructFullPlanes(alpha_);
-    FillSlot(0, 1, true);
-    FillSlot(1, 1, false);
-    FillSlot(2, 0, true);
-    FillSlot(3, 0, false);
+    const int16_t* blocks = FillSlots(4);
+    PredictFilledDc(0, blocks, 1, true);
+    PredictFilledDc(1, blocks + kValuesPerBlock, 1, false);
+    PredictFilledDc(2, blocks + 2 * kValuesPerBlock, 0, true);
+    PredictFilledDc(3, blocks + 3 * kValuesPerBlock, 0, false);
     transform_->SetChannels(4);
     transform_->Inverse(work_);
-    Scatter422Chroma(input_, work_);
+    kernels_.scatter_422_chroma(input_, work_);
 }
 
 // ---------------------------------------------------------------------------
@@ -336,26 +283,26 @@ CRVXConvBlockYUV411::CRVXConvBlockYUV411(IPQXConvInterface* transform, bool alph
 
 void CRVXConvBlockYUV411::CodeBlocks() {
     CodeFullPlanes(alpha_);
-    Gather411Chroma(work_, input_);
+    kernels_.gather_411_chroma(work_, input_);
+    transform_->SetChannels(2);
+    transform_->Forward(work_);
+    int16_t* blocks = EmitSlots(2);
+    PredictCodedDc(blocks, 1, true);
+    PredictCodedDc(blocks + kValuesPerBlock, 0, true);
+}
+
+void CRVXConvBlockYUV411::ReconstructBlocks() {
+    ReconstructFullPlanes(alpha_);
+    const int16_t* blocks = FillSlots(2);
+    PredictFilledDc(0, blocks, 1, true);
+    PredictFilledDc(1, blocks + kValuesPerBlock, 0, true);
     // Slots 2 and 3 carry nothing; zeros keep every transform's unused lanes
     // defined whether or not it honours the channel count.
     ClearSlot(2);
     ClearSlot(3);
     transform_->SetChannels(2);
-    transform_->Forward(work_);
-    EmitSlot(0, 1, true);
-    EmitSlot(1, 0, true);
-}
-
-void CRVXConvBlockYUV411::ReconstructBlocks() {
-    ReconstructFullPlanes(alpha_);
-    FillSlot(0, 1, true);
-    FillSlot(1, 0, true);
-    ClearSlot(2);
-    ClearSlot(3);
-    transform_->SetChannels(2);
     transform_->Inverse(work_);
-    Scatter411Chroma(input_, work_);
+    kernels_.scatter_411_chroma(input_, work_);
 }
 
 }  // namespace _rvxlib_

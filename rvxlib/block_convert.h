@@ -5,6 +5,7 @@
 // coefficient block, and each block is written in zigzag order with its DC
 // predicted from the previous macroblock's.
 
+#include "rvxlib/block_convert_kernels.h"
 #include "rvxlib/rvx_interface.h"
 #include "support/aligned_alloc.h"
 
@@ -86,6 +87,15 @@ protected:
     // Puts the next block back into slot `slot`, adding the channel's
     // reconstruction predictor to its DC.
     void FillSlot(int slot, int channel, bool first_of_channel);
+    // Slots 0 .. count - 1 as the next count blocks in one pass, DCs not yet
+    // predicted; returns the first. PredictCodedDc then predicts one of them:
+    // call it in block order, as the predictors carry from one to the next.
+    int16_t* EmitSlots(int count);
+    void PredictCodedDc(int16_t* block, int channel, bool first_of_channel);
+    // The next count blocks back into slots 0 .. count - 1; returns the first.
+    // PredictFilledDc then puts block's predicted DC into its slot, in order.
+    const int16_t* FillSlots(int count);
+    void PredictFilledDc(int slot, const int16_t* block, int channel, bool first_of_channel);
     void ClearSlot(int slot);
     // The full-resolution planes of the subsampled layouts.
     void CodeFullPlanes(bool alpha);
@@ -99,6 +109,7 @@ protected:
     int16_t* emit_ = nullptr;        // next block EmitSlot writes
     const int16_t* fill_ = nullptr;  // next block FillSlot reads
     uint32_t blocks_per_macroblock_;
+    BlockConvertKernels kernels_;
 
 private:
     AlignedBuffer<int16_t> work_buffer_;
