@@ -8,22 +8,11 @@
 
 #include "kernel_levels.h"
 #include "support/crc32_update.h"
+#include "common/hash_hex.h"
 #include "support/hash.h"
 #include "support/sha256_blocks.h"
 
 namespace {
-
-std::string Hex(const IHashCode& hash) {
-    uint8_t digest[IHashCode::kMaxDigestSize];
-    hash.GetDigest(digest);
-    std::string text;
-    char pair[3];
-    for (uint32_t i = 0; i < hash.GetDigestSize(); ++i) {
-        std::snprintf(pair, sizeof(pair), "%02x", digest[i]);
-        text += pair;
-    }
-    return text;
-}
 
 // A bit at a time straight from the generator's definition: shares nothing
 // with the table or folding routines it checks.
@@ -71,7 +60,7 @@ TEST(HashKernels, PublishedVectorsAtEveryLevel) {
             CHashSHA256 hash(level.features);
             hash.Update(message.data(), message.size());
             hash.Final();
-            return Hex(hash);
+            return HashHex(hash);
         };
         EXPECT_EQ(sha(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
         EXPECT_EQ(sha("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
@@ -112,8 +101,8 @@ TEST(HashKernels, EveryLevelMatchesThePortableDigestsForAnyLengthAndSplit) {
             whole_sha.Final();
             UpdateInRandomPieces(pieces_sha, data, length, rng);
             pieces_sha.Final();
-            ASSERT_EQ(Hex(whole_sha), Hex(portable_sha)) << "length " << length;
-            ASSERT_EQ(Hex(pieces_sha), Hex(portable_sha)) << "length " << length;
+            ASSERT_EQ(HashHex(whole_sha), HashHex(portable_sha)) << "length " << length;
+            ASSERT_EQ(HashHex(pieces_sha), HashHex(portable_sha)) << "length " << length;
 
             const uint32_t want = BitwiseCrc(data, length);
             CHashCRC32 whole_crc(level.features), pieces_crc(level.features);

@@ -1,3 +1,4 @@
+#include "common/hash_hex.h"
 #include "support/hash.h"
 
 #include <gtest/gtest.h>
@@ -8,25 +9,13 @@
 
 namespace {
 
-std::string Hex(const IHashCode& hash) {
-    uint8_t digest[32];
-    hash.GetDigest(digest);
-    std::string text;
-    char pair[3];
-    for (uint32_t i = 0; i < hash.GetDigestSize(); ++i) {
-        std::snprintf(pair, sizeof(pair), "%02x", digest[i]);
-        text += pair;
-    }
-    return text;
-}
-
 std::string Sha256Hex(const std::string& message) {
     CHashSHA256 hash;
     hash.Update("stale", 5);  // Init must forget it
     hash.Init();
     hash.Update(message.data(), message.size());
     hash.Final();
-    return Hex(hash);
+    return HashHex(hash);
 }
 
 TEST(HashSHA256, MatchesPublishedVectors) {
@@ -54,7 +43,7 @@ TEST(HashSHA256, PiecewiseUpdatesMatchOneCall) {
             pieces.Update(message.data() + split, 0);
             pieces.Update(message.data() + split, total - split);
             pieces.Final();
-            EXPECT_EQ(Hex(pieces), Hex(whole)) << total << " split at " << split;
+            EXPECT_EQ(HashHex(pieces), HashHex(whole)) << total << " split at " << split;
         }
     }
 }
@@ -64,7 +53,7 @@ TEST(HashCRC32, CheckValueAndDigestBytesAgree) {
     crc.Update("1234", 4);
     crc.Update("56789", 5);
     EXPECT_EQ(crc.Final(), 0xCBF43926u);
-    EXPECT_EQ(Hex(crc), "cbf43926");
+    EXPECT_EQ(HashHex(crc), "cbf43926");
     crc.Init();
     EXPECT_EQ(crc.Final(), 0u);
 }
