@@ -206,6 +206,7 @@ FloatLLMKernels float_llm_kernels_for(uint32_t features) {
     FloatLLMKernels kernels = float_llm_kernels_portable();
     if (FeatureLevel(features) >= CpuLevel::kSse2 && (features & kCpuSse) != 0) float_llm_kernels_sse2(kernels);
     if (FeatureLevel(features) >= CpuLevel::kAvx2) float_llm_kernels_avx2(kernels);
+    if (FeatureLevel(features) >= CpuLevel::kAvx512) float_llm_kernels_avx512(kernels);
     return kernels;
 }
 

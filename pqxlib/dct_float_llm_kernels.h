@@ -49,5 +49,9 @@ bool float_llm_kernels_sse2(FloatLLMKernels& kernels);
 // Replaces every routine by its AVX2 twin; the caller makes sure the
 // processor has AVX2.
 bool float_llm_kernels_avx2(FloatLLMKernels& kernels);
+// Replaces the routines whose AVX-512 twins are faster than the AVX2 ones
+// (all but the row passes); the caller makes sure the processor reaches the
+// AVX-512 level.
+bool float_llm_kernels_avx512(FloatLLMKernels& kernels);
 
 }  // namespace _pqxlib_

@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <random>
+#include <vector>
 
 #include "pqxlib/dct_float_llm.h"
 #include "pqxlib/dct_float_llm_kernels.h"
@@ -165,5 +167,111 @@ TEST(DctKernels, BlocksOffTheirAlignmentGiveTheSameResult) {
         t->Inverse(aligned.v.data());
         t->Inverse(shifted + 1);
         for (int i = 0; i < kBlockValues; ++i) ASSERT_EQ(shifted[i + 1], aligned.v[i]) << i;
+    }
+}
+
+// Every lane count, with and without steps, on the extreme 16-bit values: the
+// floats must agree bit for bit (a masked-off negative value is -0, not 0).
+TEST(DctKernels, FloatLoadMatchesPortableBitForBit) {
+    const FloatLLMKernels portable = float_llm_kernels_portable();
+    std::mt19937 rng(47);
+    alignas(64) std::array<float, 256> steps;
+    std::uniform_int_distribution<int> step(1, 255);
+    for (float& s : steps) s = static_cast<float>(step(rng));
+    steps[0] = 255.0f;
+    for (const kernel_test::Level& level : kernel_test::SimdLevels()) {
+        SCOPED_TRACE(level.name);
+        const FloatLLMKernels fast = float_llm_kernels_for(level.features);
+        for (int n = 0; n < 40; ++n) {
+            const Block block = Coefficients(rng, n);
+            for (int lanes = 1; lanes <= 4; ++lanes) {
+                for (const float* s : {static_cast<const float*>(nullptr), static_cast<const float*>(steps.data())}) {
+                    alignas(64) std::array<float, 256> x, y;
+                    x.fill(1.0f);
+                    y.fill(2.0f);
+                    portable.load(block.v.data(), x.data(), lanes, s);
+                    fast.load(block.v.data(), y.data(), lanes, s);
+                    ASSERT_EQ(std::memcmp(x.data(), y.data(), sizeof(x)), 0)
+                        << "lanes " << lanes << (s ? " with steps" : "") << " block " << n;
+                }
+            }
+        }
+    }
+}
+
+namespace {
+
+// Floats that land the quotient of a store within a few units in the last
+// place of n + 0.75 (the rounding's threshold) for random n of both signs,
+// exactly on it, far beyond the 16-bit range, and zeros of both signs. The
+// pattern is drawn once and scaled per divisor.
+class NearThresholds {
+public:
+    explicit NearThresholds(std::mt19937& rng) {
+        std::uniform_int_distribution<int> whole(-33000, 33000), nudge(-2, 2), kind(0, 15);
+        for (int i = 0; i < 256; ++i) {
+            const int k = kind(rng), n = whole(rng);
+            quotient_[i] = k == 0 ? (rng() & 1 ? -0.0f : 0.0f)
+                         : k == 1 ? (rng() & 1 ? 1e30f : -1e30f)
+                                  : static_cast<float>(n) + (n < 0 ? -0.75f : 0.75f);
+            ulps_[i] = k <= 1 ? 0 : nudge(rng);
+        }
+    }
+    // divisor(i) is what the store divides value i by.
+    template <typename Divisor>
+    void Fill(Divisor divisor, std::array<float, 256>& work) const {
+        for (int i = 0; i < 256; ++i) {
+            uint32_t bits;
+            const float w = quotient_[i] * divisor(i);
+            std::memcpy(&bits, &w, sizeof(bits));
+            bits += static_cast<uint32_t>(ulps_[i]);  // |w| is at least 0.75 divisors: no sign flip
+            std::memcpy(&work[i], &bits, sizeof(bits));
+        }
+    }
+
+private:
+    std::array<float, 256> quotient_;
+    std::array<int, 256> ulps_;
+};
+
+}  // namespace
+
+// The stores divide, add a signed quarter, clamp and truncate: compared for
+// every quantiser scale and every lane count, on values at the rounding's
+// thresholds and beyond the 16-bit range, into blocks whose unused lanes must
+// keep what they held.
+TEST(DctKernels, FloatStoresMatchPortableAtEveryQuantiserScale) {
+    const FloatLLMKernels portable = float_llm_kernels_portable();
+    const std::vector<kernel_test::Level> levels = kernel_test::SimdLevels();
+    std::vector<FloatLLMKernels> fast;
+    for (const kernel_test::Level& level : levels) fast.push_back(float_llm_kernels_for(level.features));
+    std::mt19937 rng(53);
+    alignas(64) std::array<float, 256> steps;
+    std::uniform_int_distribution<int> step(1, 255);
+    for (float& s : steps) s = static_cast<float>(step(rng));
+    steps[0] = 1.0f;
+    steps[255] = 255.0f;
+    const Block before = Random(rng, -32768, 32767);
+    const NearThresholds forward(rng), inverse(rng);
+    alignas(64) std::array<float, 256> work;
+    for (int scale = 1; scale <= 65535; ++scale) {
+        const int lanes = 1 + scale % 4;
+        const float s = static_cast<float>(scale);
+        forward.Fill([&](int i) { return s * steps[i] / 2.0f; }, work);
+        Block expected = before;
+        portable.store_forward(work.data(), expected.v.data(), lanes, steps.data(), s);
+        for (std::size_t l = 0; l < fast.size(); ++l) {
+            Block b = before;
+            fast[l].store_forward(work.data(), b.v.data(), lanes, steps.data(), s);
+            ASSERT_EQ(expected.v, b.v) << "forward, " << levels[l].name << " scale " << scale << " lanes " << lanes;
+        }
+        inverse.Fill([&](int) { return 128.0f / s; }, work);
+        expected = before;
+        portable.store_inverse(work.data(), expected.v.data(), lanes, s);
+        for (std::size_t l = 0; l < fast.size(); ++l) {
+            Block b = before;
+            fast[l].store_inverse(work.data(), b.v.data(), lanes, s);
+            ASSERT_EQ(expected.v, b.v) << "inverse, " << levels[l].name << " scale " << scale << " lanes " << lanes;
+        }
     }
 }
