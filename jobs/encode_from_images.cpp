@@ -337,8 +337,9 @@ void CEncodeFromSeqFile::EncodeImagesAhead(bool& failed) {
                 if (item.second.pixels) Release(*item.first);
         }
     } stop{{}, mutex, changed, stopping, ready};
-    constexpr std::size_t kLoaders = 2;
-    for (std::size_t k = 0; k < std::min(kLoaders, free.size()); ++k) {
+    // Counted before the first loader starts taking slots.
+    const std::size_t loaders = std::min<std::size_t>(2, free.size());
+    for (std::size_t k = 0; k < loaders; ++k) {
         try {
             stop.threads.emplace_back(loader_thread);
         } catch (const std::system_error&) {
