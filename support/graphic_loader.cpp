@@ -112,7 +112,10 @@ int32_t CGraphicLoader::Decode(const void* data, std::size_t size) {
             try {
                 quick = png_rows_.Decode(bytes, size);
             } catch (const std::bad_alloc&) {
+                // As with any codec: a picture that could not be had is a
+                // failed decode, not a reason to try the slower way.
                 NoteAllocationFailure();
+                continue;
             }
             if (quick) {
                 header.width = static_cast<int32_t>(png_rows_.Width());
