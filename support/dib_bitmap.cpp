@@ -49,6 +49,16 @@ std::vector<uint32_t> GreyColourTable(uint32_t bits) {
 
 std::unique_ptr<DibBitmap> DibBitmap::Create(const BitmapInfoHeader& header,
                                              std::vector<uint32_t> colour_table) {
+    return Make(header, std::move(colour_table), true);
+}
+
+std::unique_ptr<DibBitmap> DibBitmap::CreateForOverwrite(const BitmapInfoHeader& header,
+                                                         std::vector<uint32_t> colour_table) {
+    return Make(header, std::move(colour_table), false);
+}
+
+std::unique_ptr<DibBitmap> DibBitmap::Make(const BitmapInfoHeader& header, std::vector<uint32_t> colour_table,
+                                           bool clear) {
     const uint32_t bits = header.bit_count;
     if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) return nullptr;
     const int64_t width = header.width;
@@ -58,10 +68,18 @@ std::unique_ptr<DibBitmap> DibBitmap::Create(const BitmapInfoHeader& header,
     if (pitch > kMaxBitmapBytes || pitch * height > kMaxBitmapBytes) return nullptr;
 
     std::unique_ptr<DibBitmap> bitmap(new (std::nothrow) DibBitmap);
-    if (bitmap) bitmap->pixels_.reset(new (std::nothrow) uint8_t[static_cast<std::size_t>(pitch * height)]());
+    const auto bytes = static_cast<std::size_t>(pitch * height);
+    if (bitmap) bitmap->pixels_.reset(clear ? new (std::nothrow) uint8_t[bytes]() : new (std::nothrow) uint8_t[bytes]);
     if (!bitmap || !bitmap->pixels_) {
         NoteAllocationFailure();
         return nullptr;
+    }
+    if (!clear) {
+        const auto used = static_cast<std::size_t>((width * bits + 7) / 8);
+        const auto row_pitch = static_cast<std::size_t>(pitch);
+        if (used < row_pitch) {
+            for (std::size_t at = used; at < bytes; at += row_pitch) std::memset(&bitmap->pixels_[at], 0, row_pitch - used);
+        }
     }
     bitmap->header_ = header;
     bitmap->header_.size = kInfoHeaderSize;

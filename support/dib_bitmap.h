@@ -43,6 +43,10 @@ public:
     // made positive and its image size set to pitch x height.
     static std::unique_ptr<DibBitmap> Create(const BitmapInfoHeader& header,
                                              std::vector<uint32_t> colour_table = {});
+    // As Create, for a decoder that writes every pixel byte of every row:
+    // only the padding at the row ends is cleared, so it stays defined.
+    static std::unique_ptr<DibBitmap> CreateForOverwrite(const BitmapInfoHeader& header,
+                                                         std::vector<uint32_t> colour_table = {});
 
     const BitmapInfoHeader& Header() const { return header_; }
     int32_t Width() const { return header_.width; }
@@ -63,6 +67,8 @@ public:
 
 private:
     DibBitmap() = default;
+    static std::unique_ptr<DibBitmap> Make(const BitmapInfoHeader& header, std::vector<uint32_t> colour_table,
+                                           bool clear);
 
     BitmapInfoHeader header_;
     std::vector<uint32_t> colours_;

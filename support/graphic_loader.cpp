@@ -1,9 +1,11 @@
 #include "support/graphic_loader.h"
 
 #include "support/allocation_failure.h"
+#include "support/cpu_features.h"
 #include "support/image_codec.h"
 #include "support/pixel_convert.h"
 #include "support/pixel_format.h"
+#include "support/png_channel_order.h"
 
 #include <algorithm>
 #include <atomic>
@@ -52,31 +54,44 @@ int32_t CGraphicLoader::LoadFile(const std::string& name) {
         failure_ = "the file is too large for an image";
         return 0;
     }
-    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[static_cast<std::size_t>(size) + 1]);
-    if (!buffer) {
-        reader_.close(file);
-        NoteAllocationFailure();
-        failure_ = "out of memory";
-        return 0;
+    const bool read = ReadWholeFile(file, static_cast<std::size_t>(size));
+    reader_.close(file);
+    if (!read) return 0;
+    return Decode(file_bytes_.get(), static_cast<std::size_t>(size));
+}
+
+bool CGraphicLoader::ReadWholeFile(FileHandle file, std::size_t size) {
+    // The buffer of the last file serves again while it is big enough and
+    // not more than twice what is needed, so a run of like files reads into
+    // one buffer and a single big file leaves no big buffer behind.
+    if (!file_bytes_ || file_capacity_ < size + 1 || file_capacity_ > 2 * (size + 1)) {
+        file_bytes_.reset();
+        file_capacity_ = 0;
+        file_bytes_.reset(new (std::nothrow) uint8_t[size + 1]);
+        if (!file_bytes_) {
+            NoteAllocationFailure();
+            failure_ = "out of memory";
+            return false;
+        }
+        file_capacity_ = size + 1;
     }
     // A short read would leave part of the buffer undefined: only a file read
     // to its stated size is decoded.
     std::size_t done = 0;
-    while (done < static_cast<std::size_t>(size)) {
-        const std::size_t want = std::min<std::size_t>(static_cast<std::size_t>(size) - done, 1u << 30);
+    while (done < size) {
+        const std::size_t want = std::min<std::size_t>(size - done, 1u << 30);
         uint32_t got = 0;
-        if (!reader_.read(file, buffer.get() + done, static_cast<uint32_t>(want), &got, nullptr) ||
+        if (!reader_.read(file, file_bytes_.get() + done, static_cast<uint32_t>(want), &got, nullptr) ||
             got == 0) {
             break;
         }
         done += got;
     }
-    reader_.close(file);
-    if (done != static_cast<std::size_t>(size)) {
+    if (done != size) {
         failure_ = "the file could not be read to its end";
-        return 0;
+        return false;
     }
-    return Decode(buffer.get(), done);
+    return true;
 }
 
 int32_t CGraphicLoader::Decode(const void* data, std::size_t size) {
@@ -92,6 +107,25 @@ int32_t CGraphicLoader::Decode(const void* data, std::size_t size) {
         if (codec == nullptr || !codec->probe(bytes, size)) continue;
         BitmapInfoHeader header;
         if (!codec->read_header(&header, bytes, size)) continue;
+        if (codec == &PngImageCodec()) {
+            bool quick = false;
+            try {
+                quick = png_rows_.Decode(bytes, size);
+            } catch (const std::bad_alloc&) {
+                // As with any codec: a picture that could not be had is a
+                // failed decode, not a reason to try the slower way.
+                NoteAllocationFailure();
+                continue;
+            }
+            if (quick) {
+                header.width = static_cast<int32_t>(png_rows_.Width());
+                header.height = static_cast<int32_t>(png_rows_.Height());
+                header.bit_count = static_cast<uint16_t>(png_rows_.BytesPerPixel() * 8);
+                header_ = header;
+                holds_png_rows_ = true;
+                return 1;
+            }
+        }
         // The loader never throws: a decode that ran out of memory is a
         // failed load that says so.
         std::unique_ptr<DibBitmap> bitmap;
@@ -134,8 +168,23 @@ int32_t CGraphicLoader::GetBitCount(int32_t* bits) {
     return 1;
 }
 
+bool CGraphicLoader::MakeBitmap() {
+    if (bitmap_ || !holds_png_rows_) return bitmap_ != nullptr;
+    try {
+        bitmap_ = BitmapFromPngRows(png_rows_);
+    } catch (const std::bad_alloc&) {
+        NoteAllocationFailure();
+    }
+    return bitmap_ != nullptr;
+}
+
+const DibBitmap* CGraphicLoader::Bitmap() {
+    MakeBitmap();
+    return bitmap_.get();
+}
+
 int32_t CGraphicLoader::Draw(SurfaceDesc* target) {
-    if (!bitmap_ || target == nullptr || target->bits == nullptr) return 0;
+    if (!MakeBitmap() || target == nullptr || target->bits == nullptr) return 0;
     const uint32_t format = BitmapFormat(bitmap_->BitCount());
     if (format == 0 || format != target->format) return 0;
     const int32_t width = std::min(bitmap_->Width(), target->width);
@@ -148,7 +197,19 @@ int32_t CGraphicLoader::Draw(SurfaceDesc* target) {
 }
 
 int32_t CGraphicLoader::CopyTo(const SurfaceDesc* surface) {
-    if (!bitmap_ || surface == nullptr || surface->bits == nullptr) return 0;
+    if (surface == nullptr || surface->bits == nullptr) return 0;
+    if (holds_png_rows_ && !bitmap_ && (surface->format == PF_X8R8G8B8 || surface->format == PF_A8R8G8B8)) {
+        static const ChannelSwapRow to32_from24 = PngRowTo32BitsFor(ProcessorFeatures(), 3);
+        static const ChannelSwapRow to32_from32 = PngRowTo32BitsFor(ProcessorFeatures(), 4);
+        const ChannelSwapRow move = png_rows_.BytesPerPixel() == 3 ? to32_from24 : to32_from32;
+        const uint32_t width = std::min(png_rows_.Width(), static_cast<uint32_t>(std::max(surface->width, 0)));
+        const uint32_t height = std::min(png_rows_.Height(), static_cast<uint32_t>(std::max(surface->height, 0)));
+        for (uint32_t i = 0; i < height; ++i) {
+            move(surface->bits + static_cast<std::ptrdiff_t>(i) * surface->pitch, png_rows_.Row(i), width);
+        }
+        return 1;
+    }
+    if (!MakeBitmap()) return 0;
     const uint32_t source_format = BitmapFormat(bitmap_->BitCount());
     if (source_format == 0) return 0;
     if (source_format == PF_A8 && surface->format != PF_A8) return 0;
@@ -166,6 +227,7 @@ int32_t CGraphicLoader::CopyTo(const SurfaceDesc* surface) {
 
 int32_t CGraphicLoader::FreeImage() {
     bitmap_.reset();
+    holds_png_rows_ = false;
     return 1;
 }
 

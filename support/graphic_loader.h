@@ -5,6 +5,7 @@
 
 #include "support/dib_bitmap.h"
 #include "support/file_reader.h"
+#include "support/png_fast_decode.h"
 #include "support/surface_desc.h"
 
 #include <cstddef>
@@ -43,7 +44,11 @@ public:
     // Converts the bitmap into a locked surface, top row first: 8 bits into
     // PF_A8 surfaces only, 16 bits as 5-6-5, 24 bits as B, G, R, 32 bits as
     // B, G, R, A. Fails for other bit counts and unsupported format pairs.
+    // A PNG picture goes from its decoded rows into 32-bit surfaces in one
+    // pass, with the bytes the bitmap would give.
     int32_t CopyTo(const SurfaceDesc* surface) override;
+    // Drops the picture; the memory it was decoded in is kept for the next
+    // one (at most one picture's worth) until the loader goes.
     int32_t FreeImage() override;
     int32_t SetFileReader(const FileReaderTable* table) override;
     int32_t GetFileReader(FileReaderTable* table) override;
@@ -52,12 +57,24 @@ public:
     // Why the last Decode or LoadFile failed, for a person; empty after a
     // success or when the format gave no reason.
     const std::string& FailureReason() const { return failure_; }
-    const DibBitmap* Bitmap() const { return bitmap_.get(); }
+    // The decoded bitmap, made from the PNG rows when the picture is held as
+    // those; null without a picture.
+    const DibBitmap* Bitmap();
 
 private:
+    bool MakeBitmap();
+    bool ReadWholeFile(FileHandle file, std::size_t size);
+
     FileReaderTable reader_;
     BitmapInfoHeader header_{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     std::unique_ptr<DibBitmap> bitmap_;
+    // A picture from the quick PNG path stays in its decoded rows until a
+    // bitmap is asked for; 32-bit surfaces are filled from the rows.
+    PngRows png_rows_;
+    bool holds_png_rows_ = false;
+    // The file read last, kept for the next read of a like size.
+    std::unique_ptr<uint8_t[]> file_bytes_;
+    std::size_t file_capacity_ = 0;
     std::string failure_;
 };
 

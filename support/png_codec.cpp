@@ -170,8 +170,14 @@ bool DecodeInto(PngDecodeState* state) {
     header.clr_used = bits == 8 ? 256 : 0;
     // Out of memory here must not unwind past libpng's structures: it is a
     // failed decode like any other, and the structures are freed below.
+    // Rows read whole (checked below) fill every pixel byte, so only an
+    // interlaced picture, whose passes fill rows piece by piece, starts
+    // from a cleared bitmap.
+    const bool interlaced = png_get_interlace_type(png, info) != PNG_INTERLACE_NONE;
     try {
-        state->bitmap = DibBitmap::Create(header, bits == 8 ? GreyColourTable(8) : std::vector<uint32_t>{});
+        std::vector<uint32_t> colours = bits == 8 ? GreyColourTable(8) : std::vector<uint32_t>{};
+        state->bitmap = interlaced ? DibBitmap::Create(header, std::move(colours))
+                                   : DibBitmap::CreateForOverwrite(header, std::move(colours));
     } catch (const std::bad_alloc&) {
         NoteAllocationFailure();
     }

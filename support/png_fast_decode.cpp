@@ -18,13 +18,6 @@ uint32_t ReadBE32(const uint8_t* p) {
     return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
 }
 
-struct Decompressor {
-    libdeflate_decompressor* d = libdeflate_alloc_decompressor();
-    ~Decompressor() {
-        if (d) libdeflate_free_decompressor(d);
-    }
-};
-
 uint8_t Paeth(uint8_t a, uint8_t b, uint8_t c) {
     const int p = int(a) + b - c;
     const int pa = p > a ? p - a : a - p;
@@ -61,85 +54,123 @@ bool Unfilter(uint8_t type, uint8_t* row, const uint8_t* prior, std::size_t byte
 
 }  // namespace
 
-std::unique_ptr<DibBitmap> PngDecodeFast(const uint8_t* data, std::size_t size) {
-    if (size < 8 + 25 || std::memcmp(data, kSignature, 8) != 0) return nullptr;
+PngRows::PngRows() = default;
+
+PngRows::~PngRows() {
+    if (decompressor_) libdeflate_free_decompressor(decompressor_);
+}
+
+bool PngRows::Decode(const uint8_t* data, std::size_t size) {
+    width_ = height_ = 0;
+    if (size < 8 + 25 || std::memcmp(data, kSignature, 8) != 0) return false;
     // Walk the chunks: IHDR first, one unbroken run of IDAT, IEND last; every
     // CRC checked.
     std::size_t at = 8;
     uint32_t width = 0, height = 0, bpp = 0;
-    // A run of pictures is decoded one after another on the same thread:
-    // keeping the buffers spares the system a fresh megabyte or more of
-    // pages for every picture.
-    thread_local std::vector<uint8_t> compressed;
-    thread_local std::vector<uint8_t> raw;
-    compressed.clear();
+    // A lone IDAT chunk is inflated where it lies; only split data is
+    // gathered into one piece.
+    const uint8_t* single = nullptr;
+    std::size_t single_size = 0;
+    std::size_t data_chunks = 0;
+    compressed_.clear();
     bool seen_header = false, in_data = false, data_done = false, ended = false;
     while (!ended) {
-        if (size - at < 12) return nullptr;
+        if (size - at < 12) return false;
         const uint32_t length = ReadBE32(data + at);
-        if (length > size - at - 12) return nullptr;
+        if (length > size - at - 12) return false;
         const uint8_t* type = data + at + 4;
         const uint8_t* body = type + 4;
-        if (libdeflate_crc32(0, type, std::size_t(length) + 4) != ReadBE32(body + length)) return nullptr;
+        if (libdeflate_crc32(0, type, std::size_t(length) + 4) != ReadBE32(body + length)) return false;
         const bool critical = (type[0] & 0x20) == 0;
         if (std::memcmp(type, "IHDR", 4) == 0) {
-            if (seen_header || length != 13) return nullptr;
+            if (seen_header || length != 13) return false;
             seen_header = true;
             width = ReadBE32(body);
             height = ReadBE32(body + 4);
             const uint8_t depth = body[8], colour = body[9];
             if (depth != 8 || (colour != 2 && colour != 6) || body[10] != 0 || body[11] != 0 || body[12] != 0)
-                return nullptr;
-            if (width == 0 || height == 0 || width > kMaxSide || height > kMaxSide) return nullptr;
+                return false;
+            if (width == 0 || height == 0 || width > kMaxSide || height > kMaxSide) return false;
             bpp = colour == 6 ? 4 : 3;
         } else if (!seen_header) {
-            return nullptr;
+            return false;
         } else if (std::memcmp(type, "IDAT", 4) == 0) {
-            if (data_done) return nullptr;
+            if (data_done) return false;
             in_data = true;
-            compressed.insert(compressed.end(), body, body + length);
+            if (++data_chunks == 1) {
+                single = body;
+                single_size = length;
+            } else {
+                if (data_chunks == 2) compressed_.assign(single, single + single_size);
+                compressed_.insert(compressed_.end(), body, body + length);
+            }
         } else if (std::memcmp(type, "IEND", 4) == 0) {
-            if (!in_data || length != 0) return nullptr;
+            if (!in_data || length != 0) return false;
             ended = true;
         } else {
-            if (critical) return nullptr;
+            if (critical) return false;
             if (in_data) data_done = true;
         }
         at += std::size_t(length) + 12;
     }
+    const uint8_t* deflated = data_chunks == 1 ? single : compressed_.data();
+    const std::size_t deflated_size = data_chunks == 1 ? single_size : compressed_.size();
+    // The gathered data is kept for the next picture only while it stays of
+    // a like size, so one huge file leaves no huge buffer behind.
+    if (compressed_.capacity() > 2 * compressed_.size() + 65536) std::vector<uint8_t>().swap(compressed_);
 
     const std::size_t row_bytes = std::size_t(width) * bpp;
     const uint64_t raw_size = (uint64_t(row_bytes) + 1) * height;
     // The same guard as the libpng path: deflate expands at most about 1032
     // times, so a few bytes cannot claim a huge picture.
-    if (raw_size / 2064 > size) return nullptr;
-    raw.resize(static_cast<std::size_t>(raw_size));
-    Decompressor decompressor;
-    if (!decompressor.d) return nullptr;
+    if (raw_size / 2064 > size) return false;
+    if (raw_size != raw_size_ || !raw_) {
+        raw_.reset();
+        raw_size_ = 0;
+        raw_.reset(new uint8_t[static_cast<std::size_t>(raw_size)]);
+        raw_size_ = static_cast<std::size_t>(raw_size);
+    }
+    if (!decompressor_) decompressor_ = libdeflate_alloc_decompressor();
+    if (!decompressor_) return false;
     std::size_t used_in = 0, produced = 0;
-    if (libdeflate_zlib_decompress_ex(decompressor.d, compressed.data(), compressed.size(), raw.data(),
-                                      raw.size(), &used_in, &produced) != LIBDEFLATE_SUCCESS ||
-        used_in != compressed.size() || produced != raw.size())
-        return nullptr;
+    if (libdeflate_zlib_decompress_ex(decompressor_, deflated, deflated_size, raw_.get(), raw_size_, &used_in,
+                                      &produced) != LIBDEFLATE_SUCCESS ||
+        used_in != deflated_size || produced != raw_size_)
+        return false;
 
+    if (zero_row_.size() != row_bytes) zero_row_.assign(row_bytes, 0);
+    const uint8_t* prior = zero_row_.data();
+    for (uint32_t y = 0; y < height; ++y) {
+        uint8_t* row = raw_.get() + std::size_t(y) * (row_bytes + 1);
+        if (!Unfilter(row[0], row + 1, prior, row_bytes, bpp)) return false;
+        prior = row + 1;
+    }
+    width_ = width;
+    height_ = height;
+    bytes_per_pixel_ = bpp;
+    row_bytes_ = row_bytes;
+    return true;
+}
+
+std::unique_ptr<DibBitmap> BitmapFromPngRows(const PngRows& rows) {
+    if (rows.Empty()) return nullptr;
     BitmapInfoHeader header;
-    header.width = static_cast<int32_t>(width);
-    header.height = static_cast<int32_t>(height);
-    header.bit_count = static_cast<uint16_t>(bpp * 8);
+    header.width = static_cast<int32_t>(rows.Width());
+    header.height = static_cast<int32_t>(rows.Height());
+    header.bit_count = static_cast<uint16_t>(rows.BytesPerPixel() * 8);
     header.x_pels_per_meter = header.y_pels_per_meter = kDefaultPixelsPerMetre;
     std::unique_ptr<DibBitmap> bitmap = DibBitmap::Create(header);
     if (!bitmap) return nullptr;
     // Blue first, as the bitmap keeps it.
     static const ChannelSwapRow swap24 = ChannelSwapRowFor(ProcessorFeatures(), 3);
     static const ChannelSwapRow swap32 = ChannelSwapRowFor(ProcessorFeatures(), 4);
-    const ChannelSwapRow swap = bpp == 3 ? swap24 : swap32;
-    std::vector<uint8_t> zeros(row_bytes, 0);
-    const uint8_t* prior = zeros.data();
-    for (uint32_t y = 0; y < height; ++y) {
-        uint8_t* row = raw.data() + std::size_t(y) * (row_bytes + 1);
-        if (!Unfilter(row[0], row + 1, prior, row_bytes, bpp)) return nullptr;
-        prior = row + 1;
-        swap(bitmap->TopRow(int32_t(y)), row + 1, width);
-    }
+    const ChannelSwapRow swap = rows.BytesPerPixel() == 3 ? swap24 : swap32;
+    for (uint32_t y = 0; y < rows.Height(); ++y) swap(bitmap->TopRow(int32_t(y)), rows.Row(y), rows.Width());
     return bitmap;
+}
+
+std::unique_ptr<DibBitmap> PngDecodeFast(const uint8_t* data, std::size_t size) {
+    PngRows rows;
+    if (!rows.Decode(data, size)) return nullptr;
+    return BitmapFromPngRows(rows);
 }

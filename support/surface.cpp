@@ -314,7 +314,6 @@ int32_t CPlaneSurface::QueryInterface(uint32_t iid, void** out) {
 uint32_t DisplayBitsPerPixel() { return 32; }
 
 int32_t CPlaneSurface::Create(int32_t width, int32_t height, int32_t want_alpha) {
-    DestroyPixels();
     uint32_t format = want_alpha ? default_alpha_ : default_opaque_;
     if (format == 0) {
         switch (DisplayBitsPerPixel()) {
@@ -330,16 +329,24 @@ int32_t CPlaneSurface::Create(int32_t width, int32_t height, int32_t want_alpha)
 }
 
 int32_t CPlaneSurface::CreateWithFormat(int32_t width, int32_t height, uint32_t format) {
-    DestroyPixels();
     const uint32_t bits = PixelFormatBits(format);
-    if (bits == 0 || width <= 0 || height <= 0) return 0;
-    const int64_t pitch = RowPitch(width, bits);
-    if (pitch > INT32_MAX || pitch * height > PTRDIFF_MAX) return 0;
-    // Not cleared: a fresh surface holds whatever the heap gave.
-    pixels_ = new (std::nothrow) uint8_t[static_cast<std::size_t>(pitch * height)];
-    if (pixels_ == nullptr) {
-        NoteAllocationFailure();
+    const int64_t pitch = bits != 0 && width > 0 ? RowPitch(width, bits) : 0;
+    if (pitch == 0 || height <= 0 || pitch > INT32_MAX || pitch * height > PTRDIFF_MAX) {
+        DestroyPixels();
         return 0;
+    }
+    const auto bytes = static_cast<std::size_t>(pitch * height);
+    // A surface made again at the size it has keeps its block: a run of
+    // like pictures then costs no fresh pages. Not cleared either way: a
+    // fresh surface holds whatever the heap gave.
+    if (pixels_ == nullptr || bytes != pixel_bytes_) {
+        DestroyPixels();
+        pixels_ = new (std::nothrow) uint8_t[bytes];
+        if (pixels_ == nullptr) {
+            NoteAllocationFailure();
+            return 0;
+        }
+        pixel_bytes_ = bytes;
     }
     desc_.format = format;
     desc_.width = width;
@@ -353,6 +360,7 @@ int32_t CPlaneSurface::CreateWithFormat(int32_t width, int32_t height, uint32_t 
 int32_t CPlaneSurface::DestroyPixels() {
     delete[] pixels_;
     pixels_ = nullptr;
+    pixel_bytes_ = 0;
     desc_.bits = nullptr;
     desc_.pitch = 0;
     desc_.format = 0;

@@ -119,6 +119,7 @@ public:
 
 private:
     uint8_t* pixels_ = nullptr;
+    std::size_t pixel_bytes_ = 0;
 };
 
 // Bits per pixel of the display, from which Create derives a format when a

@@ -21,6 +21,7 @@
 #include "rvxlib/motion_kernels.h"
 #include "rvxlib/pixel_block_kernels.h"
 #include "support/aligned_alloc.h"
+#include "support/png_channel_order.h"
 
 using namespace _rvxlib_;
 using namespace _pqxlib_;
@@ -92,6 +93,12 @@ int RunKernelBench() {
         const MotionKernels m = motion_kernels_for(f);
         const std::ptrdiff_t pitch = 640 * 4;
         uint32_t sums[4];
+        // A 640-pixel row, the PNG path's channel moves.
+        add("png swap 24", l, NsPerPixel([&] { ChannelSwapRowFor(f, 3)(in.out.data(), in.picture.data(), 640); }, 640));
+        add("png rgb to 32 bits", l,
+            NsPerPixel([&] { PngRowTo32BitsFor(f, 3)(in.out.data(), in.picture.data(), 640); }, 640));
+        add("png rgba to 32 bits", l,
+            NsPerPixel([&] { PngRowTo32BitsFor(f, 4)(in.out.data(), in.picture.data(), 640); }, 640));
         add("motion ssd16x16", l, NsPerPixel([&] { m.ssd16x16(in.block.data(), in.picture.data() + 4, pitch, sums); }, 256));
         add("motion ssd16xn_narrow", l,
             NsPerPixel([&] { m.ssd16xn_narrow(in.block.data(), in.picture.data() + 4, pitch, 16, sums); }, 256));
