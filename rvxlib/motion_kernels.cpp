@@ -99,7 +99,21 @@ MotionKernels motion_kernels_portable() {
             arrange_bytes_c, ssd16x16_narrow_bounded_by_parts<ssd16xn_c>,
             halfpel_bytes_bounded_by_prediction<halfpel_c, ssd16x16_narrow_bounded_by_parts<ssd16xn_c>>,
             activity16x16_c, activity16x16_c, halfpel_c,
-            add_prediction_c, subtract_prediction_c};
+            add_prediction_c, subtract_prediction_c, nullptr};
+}
+
+BlockSamples PrepareBlock(const MotionKernels& kernels, const int16_t* cur, int16_t* arranged,
+                          uint32_t activity[4]) {
+    if (kernels.prepare_block) return kernels.prepare_block(cur, arranged, activity);
+    int16_t low = INT16_MAX, high = INT16_MIN;
+    for (int i = 0; i < 1024; ++i) {
+        low = cur[i] < low ? cur[i] : low;
+        high = cur[i] > high ? cur[i] : high;
+    }
+    if (low < 0 || high > 255) return low >= kNarrowSampleMin ? BlockSamples::kNarrow : BlockSamples::kWide;
+    kernels.arrange_bytes(cur, arranged);
+    kernels.activity16x16_bytes(cur, activity);
+    return BlockSamples::kBytes;
 }
 
 bool motion_block_is_narrow(const int16_t* cur) {

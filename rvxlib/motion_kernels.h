@@ -16,6 +16,10 @@ namespace _rvxlib_ {
 // fits a signed 16-bit value.
 constexpr int16_t kNarrowSampleMin = -32768 + 255;
 
+// What one look over a current block found: every sample 0..255, every
+// sample at least kNarrowSampleMin, or neither.
+enum class BlockSamples { kWide, kNarrow, kBytes };
+
 struct MotionKernels {
     // Per channel, sum over the macroblock of (cur - ref)^2.
     void (*ssd16x16)(const int16_t* cur, const uint8_t* ref, ptrdiff_t pitch, uint32_t out[4]);
@@ -57,7 +61,17 @@ struct MotionKernels {
                     int hx_odd, int hy_odd);
     void (*add_prediction)(int16_t* cur, const uint8_t* pred, ptrdiff_t pitch);
     void (*subtract_prediction)(int16_t* cur, const uint8_t* pred, ptrdiff_t pitch);
+    // PrepareBlock in one pass over the block, for levels that have it;
+    // null elsewhere.
+    BlockSamples (*prepare_block)(const int16_t* cur, int16_t* arranged, uint32_t activity[4]);
 };
+
+// Classifies the current block and, for a block of bytes, also arranges it
+// (arrange_bytes) and measures it (activity16x16_bytes); arranged and
+// activity are left undefined otherwise. Every search starts with it, so a
+// level may do it all in one pass (prepare_block).
+BlockSamples PrepareBlock(const MotionKernels& kernels, const int16_t* cur, int16_t* arranged,
+                          uint32_t activity[4]);
 
 // Rows costed between looks at a candidate's partial cost.
 constexpr int kSearchCostRows = 4;

@@ -229,6 +229,45 @@ RVX_TARGET_AVX512 void activity16x16_bytes_avx512(const int16_t* cur, uint32_t o
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), ChannelSums(_mm512_add_epi32(acc0, acc1)));
 }
 
+// PrepareBlock in one pass: the block is classified, arranged, and its
+// channel sums and sums of squares gathered from the arranged pairs (each
+// 32-bit lane pairs one channel). For bytes the activity then follows
+// exactly from sum (x - m)^2 = sum x^2 - 2 m sum x + 256 m^2, all of it far
+// inside 64 bits; other blocks discard the sums (their squares may wrap).
+RVX_TARGET_AVX512 BlockSamples prepare_block_avx512(const int16_t* cur, int16_t* arranged,
+                                                    uint32_t activity[4]) {
+    const __m512i order = Load(kArrangeOrder.data());
+    const __m512i ones = _mm512_set1_epi16(1);
+    __m512i low = _mm512_set1_epi16(INT16_MAX), high = _mm512_set1_epi16(INT16_MIN);
+    __m512i sums0 = _mm512_setzero_si512(), sums1 = _mm512_setzero_si512();
+    __m512i squares0 = _mm512_setzero_si512(), squares1 = _mm512_setzero_si512();
+    for (int i = 0; i < 1024; i += 64) {
+        const __m512i v0 = Load(cur + i), v1 = Load(cur + i + 32);
+        low = _mm512_min_epi16(low, _mm512_min_epi16(v0, v1));
+        high = _mm512_max_epi16(high, _mm512_max_epi16(v0, v1));
+        const __m512i a0 = _mm512_permutexvar_epi16(order, v0);
+        const __m512i a1 = _mm512_permutexvar_epi16(order, v1);
+        _mm512_storeu_si512(arranged + i, a0);
+        _mm512_storeu_si512(arranged + i + 32, a1);
+        sums0 = _mm512_dpwssd_epi32(sums0, a0, ones);
+        sums1 = _mm512_dpwssd_epi32(sums1, a1, ones);
+        squares0 = _mm512_dpwssd_epi32(squares0, a0, a0);
+        squares1 = _mm512_dpwssd_epi32(squares1, a1, a1);
+    }
+    if (_mm512_cmplt_epi16_mask(low, _mm512_setzero_si512()) != 0 ||
+        _mm512_cmpgt_epi16_mask(high, _mm512_set1_epi16(255)) != 0)
+        return _mm512_cmplt_epi16_mask(low, _mm512_set1_epi16(kNarrowSampleMin)) != 0 ? BlockSamples::kWide
+                                                                                      : BlockSamples::kNarrow;
+    alignas(16) int32_t sums[4], squares[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(sums), ChannelSums(_mm512_add_epi32(sums0, sums1)));
+    _mm_store_si128(reinterpret_cast<__m128i*>(squares), ChannelSums(_mm512_add_epi32(squares0, squares1)));
+    for (int k = 0; k < 4; ++k) {
+        const int64_t mean = (int64_t(sums[k]) + 128) >> 8;
+        activity[k] = uint32_t(int64_t(squares[k]) - 2 * mean * sums[k] + 256 * mean * mean);
+    }
+    return BlockSamples::kBytes;
+}
+
 }  // namespace
 
 bool motion_kernels_avx512(MotionKernels& kernels) {
@@ -238,6 +277,7 @@ bool motion_kernels_avx512(MotionKernels& kernels) {
     kernels.ssd16x16_bytes_bounded = ssd16x16_bytes_bounded_avx512;
     kernels.halfpel_bytes_bounded = halfpel_bytes_bounded_avx512;
     kernels.activity16x16_bytes = activity16x16_bytes_avx512;
+    kernels.prepare_block = prepare_block_avx512;
     return true;
 }
 

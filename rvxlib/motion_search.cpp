@@ -74,18 +74,13 @@ int32_t CRVXMovingBlockUnSigned::Init(uint32_t features) {
 // have been chosen. The costs of the candidates that are kept are the same
 // bits either way.
 void CRVXMovingBlockUnSigned::PrepareSearch(const uint32_t weights[4]) {
-    int16_t low = INT16_MAX, high = INT16_MIN;
-    for (int i = 0; i < 1024; ++i) {
-        low = current_[i] < low ? current_[i] : low;
-        high = current_[i] > high ? current_[i] : high;
-    }
-    narrow_ = low >= kNarrowSampleMin;
-    bytes_ = low >= 0 && high <= 255;
+    const BlockSamples samples = PrepareBlock(kernels_, current_, arranged_.data(), prepared_activity_);
+    narrow_ = samples != BlockSamples::kWide;
+    bytes_ = samples == BlockSamples::kBytes;
     constexpr uint64_t kMaxChannelCost = 256 * 255 * 255;
     uint64_t largest = 0;
     for (int k = 0; k < 4; ++k) largest += uint64_t(weights[k]) * kMaxChannelCost;
     partial_ = bytes_ && largest <= UINT32_MAX;
-    if (bytes_) kernels_.arrange_bytes(current_, arranged_.data());
 }
 
 bool CRVXMovingBlockUnSigned::SearchCost(const uint8_t* ref, ptrdiff_t pitch,
@@ -133,7 +128,7 @@ void CRVXMovingBlockUnSigned::MeasurePreparedActivity(uint32_t out[4]) {
         MeasureActivity(out);
         return;
     }
-    kernels_.activity16x16_bytes(current_, out);
+    std::copy(prepared_activity_, prepared_activity_ + 4, out);
 }
 
 void CRVXMovingBlockUnSigned::MeasureActivity(uint32_t out[4]) {

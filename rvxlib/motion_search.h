@@ -149,6 +149,7 @@ private:
     bool narrow_ = false;
     bool partial_ = false;
     bool bytes_ = false;  // every sample of the block is 0..255
+    uint32_t prepared_activity_[4] = {0, 0, 0, 0};  // a byte block's, from PrepareSearch
     AlignedBuffer<uint8_t> prediction_;
     // A byte block as the kernels' bytes_bounded cost reads it, made once per
     // search.

@@ -255,6 +255,35 @@ void ExpectPredictionSameAsPortable(const MotionKernels& fast) {
     }
 }
 
+// The one look every search starts with: the class of the block and, for
+// bytes, the arranged block the level's own costs read and the activity.
+// Samples one step outside each class's range must move the block to the
+// next class, however few of them there are.
+void ExpectPreparedBlockSameAsPortable(const MotionKernels& fast) {
+    const MotionKernels portable = motion_kernels_portable();
+    std::mt19937 rng(41);
+    alignas(64) int16_t cur[1024], arranged[1024], arranged_by_parts[1024];
+    for (int round = 0; round < 120; ++round) {
+        for (int16_t& v : cur) v = round % 5 == 0 ? int16_t(255 * (rng() & 1)) : int16_t(rng() & 255);
+        const int at = int(rng() % 1024);
+        switch (round % 6) {
+        case 1: cur[at] = -1; break;
+        case 2: cur[at] = 256; break;
+        case 3: cur[at] = kNarrowSampleMin; break;
+        case 4: cur[at] = kNarrowSampleMin - 1; break;
+        default: break;
+        }
+        uint32_t want[4] = {}, got[4] = {};
+        const BlockSamples want_class = PrepareBlock(portable, cur, arranged, want);
+        const BlockSamples got_class = PrepareBlock(fast, cur, arranged, got);
+        ASSERT_EQ(int(got_class), int(want_class)) << "round " << round;
+        if (want_class != BlockSamples::kBytes) continue;
+        for (int k = 0; k < 4; ++k) ASSERT_EQ(got[k], want[k]) << "round " << round << " channel " << k;
+        fast.arrange_bytes(cur, arranged_by_parts);
+        ASSERT_TRUE(std::equal(arranged, arranged + 1024, arranged_by_parts)) << "round " << round;
+    }
+}
+
 }  // namespace
 
 TEST(MotionKernels, EveryLevelMatchesThePortableRoutines) {
@@ -270,5 +299,6 @@ TEST(MotionKernels, EveryLevelMatchesThePortableRoutines) {
         ExpectLooksFallAfterTheSameRows(fast);
         ExpectByteActivitySameAsPortable(fast);
         ExpectPredictionSameAsPortable(fast);
+        ExpectPreparedBlockSameAsPortable(fast);
     }
 }
