@@ -29,7 +29,8 @@ constexpr int BlockIndex(int row, int column, int channel) {
     return 32 * row + 4 * column + channel;
 }
 
-class IPQXConvInterface {
+// A cache line of its own for each transform (see IRVXInterface).
+class alignas(64) IPQXConvInterface {
 public:
     virtual ~IPQXConvInterface() = default;
     // Allocates the work buffers and picks the routines for the processor

@@ -6,7 +6,10 @@
 
 namespace _rvxlib_ {
 
-class IRVXInterface {
+// Each object starts on a cache line of its own: the coding lanes of
+// different threads are made one after another, and an object sharing a
+// line with another thread's would bounce it between cores on every write.
+class alignas(64) IRVXInterface {
 public:
     virtual ~IRVXInterface() = default;
 
