@@ -128,6 +128,7 @@ ColorKernels color_kernels_for(uint32_t features) {
     ColorKernels kernels = color_kernels_portable();
     if (FeatureLevel(features) >= CpuLevel::kSse2) color_kernels_sse2(kernels);
     if (FeatureLevel(features) >= CpuLevel::kAvx2) color_kernels_avx2(kernels);
+    if (FeatureLevel(features) >= CpuLevel::kAvx512) color_kernels_avx512(kernels);
     return kernels;
 }
 

@@ -31,5 +31,8 @@ bool color_kernels_sse2(ColorKernels& kernels);
 // The same for the AVX2 twins (the forward rows to V, U, Y, A); the caller
 // makes sure the processor has AVX2.
 bool color_kernels_avx2(ColorKernels& kernels);
+// The same for the AVX-512 twins (F, BW, VL, VBMI, VNNI); the caller makes
+// sure the processor has them.
+bool color_kernels_avx512(ColorKernels& kernels);
 
 }  // namespace _rvxlib_
