@@ -206,7 +206,10 @@ TEST_F(MovieJobTest, FilesThatAreNoPlayableMovieFailTheLoadWithAReason) {
         EXPECT_GT(job->FailureReason().size(), reason.size() + (path == noise || path == cut ? 5 : 0));
         EXPECT_TRUE(job->WorkDirectory().empty());
         job.reset();
-        EXPECT_LT(std::chrono::steady_clock::now() - started, 15s);
+        // Never a hang: at worst the load gives up at its own 20 s bound (a
+        // cut file on a loaded machine has been seen to stall the demuxer
+        // without an error until then).
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 25s);
     }
 }
 
