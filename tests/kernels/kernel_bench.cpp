@@ -120,6 +120,9 @@ int RunKernelBench() {
         add("motion activity16x16", l, NsPerPixel([&] { m.activity16x16(in.block.data(), sums); }, 256));
         add("motion activity16x16_bytes", l,
             NsPerPixel([&] { m.activity16x16_bytes(in.block.data(), sums); }, 256));
+        add("motion prepare block", l, NsPerPixel([&] {
+                PrepareBlock(m, in.block.data(), arranged.data(), sums);
+            }, 256));
         add("motion halfpel", l,
             NsPerPixel([&] { m.halfpel(in.out.data(), 80, in.picture.data() + 4, pitch, 1, 1); }, 256));
         add("motion add_prediction", l,
