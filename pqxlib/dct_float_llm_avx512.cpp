@@ -5,17 +5,9 @@
 // twice, so this file is compiled with contraction off (pqxlib/CMakeLists.txt).
 
 #include "pqxlib/dct_float_llm_kernels.h"
+#include "support/avx512_target.h"
 
 #if defined(__x86_64__) && defined(__GNUC__)
-// Some compilers' AVX-512 headers fill the unused inputs of masked builtins
-// with self-initialised "undefined" vectors and then warn about them.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#include <immintrin.h>
-#pragma GCC diagnostic pop
-
-#define RVX_TARGET_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi,avx512vnni")))
 
 namespace _pqxlib_ {
 namespace {
