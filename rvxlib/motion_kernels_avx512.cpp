@@ -172,19 +172,29 @@ RVX_TARGET_AVX512 inline __m512i HalfpelAcross(const uint8_t* s) {
     return kHx ? _mm512_avg_epu8(v, Load(s + 4)) : v;
 }
 
+// The interpolated rows in order, each keeping its lower neighbour for the
+// next (a function object: GCC and Clang disagree on where a lambda's
+// target attribute may stand next to `mutable`).
 template <bool kHx, bool kHy>
-RVX_TARGET_AVX512 bool halfpel_bytes_bounded_avx512_t(const int16_t* arranged, const uint8_t* ref,
-                                                      ptrdiff_t pitch, const uint32_t weights[4],
-                                                      uint64_t bound, uint32_t out[4]) {
-    __m512i above = kHy ? HalfpelAcross<kHx>(ref) : _mm512_setzero_si512();
-    auto row_at = [=](int r) mutable RVX_TARGET_AVX512 {
+struct HalfpelRows {
+    const uint8_t* ref;
+    ptrdiff_t pitch;
+    __m512i above;
+    RVX_TARGET_AVX512 __m512i operator()(int r) {
         if (!kHy) return HalfpelAcross<kHx>(ref + pitch * r);
         const __m512i below = HalfpelAcross<kHx>(ref + pitch * (r + 1));
         const __m512i v = _mm512_avg_epu8(above, below);
         above = below;
         return v;
-    };
-    return BoundedCost(arranged, row_at, weights, bound, out);
+    }
+};
+
+template <bool kHx, bool kHy>
+RVX_TARGET_AVX512 bool halfpel_bytes_bounded_avx512_t(const int16_t* arranged, const uint8_t* ref,
+                                                      ptrdiff_t pitch, const uint32_t weights[4],
+                                                      uint64_t bound, uint32_t out[4]) {
+    const HalfpelRows<kHx, kHy> rows{ref, pitch, kHy ? HalfpelAcross<kHx>(ref) : _mm512_setzero_si512()};
+    return BoundedCost(arranged, rows, weights, bound, out);
 }
 
 bool halfpel_bytes_bounded_avx512(const int16_t* arranged, const uint8_t* ref, ptrdiff_t pitch,

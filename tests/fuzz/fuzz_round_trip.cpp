@@ -75,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     writer.SetFramePrefix(dir / "rvxframe");
     if (!writer.Open()) return 0;
     std::map<uint32_t, std::vector<uint8_t>> reconstructed;
-    const size_t picture_size = size_t(writer.Plan().paddedWidth) * writer.Plan().paddedHeight * 4;
+    const size_t picture_size = size_t(writer.Plan().padded_width) * writer.Plan().padded_height * 4;
     writer.GroupCoder().SetFrameObserver([&](uint32_t n, uint32_t, const uint8_t* p) {
         reconstructed[n].assign(p, p + picture_size);
     });

@@ -12,6 +12,7 @@
 #include "cli/rvxdec.cpp"
 #undef main
 #include "cli/rvxdec_output.cpp"
+#include "cli/rvxdec_thumbnail.cpp"
 
 #include "fuzz_input.h"
 
