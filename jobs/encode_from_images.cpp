@@ -242,20 +242,22 @@ std::size_t CEncodeFromSeqFile::LookaheadSlots() const {
     return std::size_t(std::clamp<uint64_t>(kMostBytes / picture, 2, kMostSlots));
 }
 
+bool CEncodeFromSeqFile::EncodeLoaded(uint64_t n, const LoadedFrame& frame, ImageSlot& slot) {
+    if (!frame.pixels) {
+        SetFailureReason(frame.failure);
+        return false;
+    }
+    current_name_ = SequenceDisplayName(sequence_.pattern, n);
+    const int32_t status = EncodeFrame(frame.pixels);
+    Release(slot);
+    return status != kJobFail;
+}
+
 void CEncodeFromSeqFile::EncodeImages(bool& failed) {
     ImageSlot& slot = slots_[0];
     for (uint64_t n = sequence_.first; n < end_; ++n) {
         if (!CanContinue()) break;
-        const LoadedFrame frame = LoadFrame(slot, FormatSequenceName(sequence_.pattern, n));
-        if (!frame.pixels) {
-            SetFailureReason(frame.failure);
-            failed = true;
-            break;
-        }
-        current_name_ = SequenceDisplayName(sequence_.pattern, n);
-        const int32_t status = EncodeFrame(frame.pixels);
-        Release(slot);
-        if (status == kJobFail) {
+        if (!EncodeLoaded(n, LoadFrame(slot, FormatSequenceName(sequence_.pattern, n)), slot)) {
             failed = true;
             break;
         }
@@ -361,20 +363,13 @@ void CEncodeFromSeqFile::EncodeImagesAhead(bool& failed) {
             frame = std::move(item->second.second);
             ready.erase(item);
         }
-        if (!frame.pixels) {
-            SetFailureReason(frame.failure);
-            failed = true;
-            break;
-        }
-        current_name_ = SequenceDisplayName(sequence_.pattern, n);
-        const int32_t status = EncodeFrame(frame.pixels);
-        Release(*slot);
+        const bool encoded = EncodeLoaded(n, frame, *slot);
         {
             std::lock_guard<std::mutex> lock(mutex);
             free.push_back(slot);
         }
         changed.notify_all();
-        if (status == kJobFail) {
+        if (!encoded) {
             failed = true;
             break;
         }

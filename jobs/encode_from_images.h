@@ -64,6 +64,10 @@ private:
     // How many images may wait decoded ahead of the encoder: enough to
     // cover a group of frames, bounded in bytes for large pictures.
     std::size_t LookaheadSlots() const;
+    // Codes picture n loaded into slot and releases the slot's picture;
+    // false when the picture was unusable (its reason is set) or coding
+    // failed.
+    bool EncodeLoaded(uint64_t n, const LoadedFrame& frame, ImageSlot& slot);
     void EncodeImages(bool& failed);
     void EncodeImagesAhead(bool& failed);
 
