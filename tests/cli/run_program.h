@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include <sys/wait.h>
 
@@ -26,3 +27,10 @@ inline ProgramResult RunCommand(const std::string& command) {
 }
 
 inline ProgramResult RunRvxenc(const std::string& args) { return RunCommand(kRvxenc + " " + args); }
+
+// The exit code of a command, with everything it printed in *output.
+inline int RunProgram(const std::string& command, std::string* output) {
+    ProgramResult r = RunCommand(command);
+    *output = std::move(r.output);
+    return r.exit_code;
+}

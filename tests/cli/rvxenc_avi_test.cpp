@@ -1,33 +1,17 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
-
-#include <sys/wait.h>
 
 #include "common/temp_dir.h"
 #include "common/test_movies.h"
+#include "run_program.h"
 
 namespace {
-
-const std::string kRvxenc = std::string(RVX_BINARY_DIR) + "/cli/rvxenc";
-const std::string kRvxdec = std::string(RVX_BINARY_DIR) + "/cli/rvxdec";
-
-// Exit code and everything the program printed.
-int RunProgram(const std::string& command, std::string* output) {
-    output->clear();
-    std::FILE* p = ::popen((command + " 2>&1").c_str(), "r");
-    if (!p) return -1;
-    char buf[4096];
-    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) output->append(buf, n);
-    const int status = ::pclose(p);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 // The lowest PSNR rvxdec reports against the source pictures.
 double LowestPsnr(const std::string& movie, const std::string& pattern) {
     std::string out;
-    if (RunProgram(kRvxdec + " --compare " + ShellQuoted(pattern) + " " + ShellQuoted(movie), &out) != 0) {
+    if (RunProgram(kRvxdecProgram + " --compare " + ShellQuoted(pattern) + " " + ShellQuoted(movie), &out) != 0) {
         ADD_FAILURE() << out;
         return 0;
     }
@@ -76,7 +60,7 @@ TEST_F(RvxencAvi, PicturesMatchTheSourceAfterALosslessEncode) {
                   0)
             << c.codecs << ": " << out;
         EXPECT_GE(LowestPsnr(dir / "out.rvx", dir / "src%04d.png"), c.lowest_psnr) << c.codecs;
-        ASSERT_EQ(RunProgram(kRvxdec + " " + ShellQuoted(dir / "out.rvx"), &out), 0);
+        ASSERT_EQ(RunProgram(kRvxdecProgram + " " + ShellQuoted(dir / "out.rvx"), &out), 0);
         EXPECT_NE(out.find("frames       10 "), std::string::npos) << out;
         EXPECT_NE(out.find("44100 Hz"), std::string::npos) << out;
     }

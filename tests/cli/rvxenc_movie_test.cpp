@@ -1,35 +1,20 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 
-#include <sys/wait.h>
-
 #include "common/temp_dir.h"
 #include "common/test_movies.h"
 #include "container/rvx_reader.h"
+#include "run_program.h"
 
 namespace {
-
-const std::string kRvxenc = std::string(RVX_BINARY_DIR) + "/cli/rvxenc";
-const std::string kRvxdec = std::string(RVX_BINARY_DIR) + "/cli/rvxdec";
-
-// Runs a program with the arguments; its exit code and what it printed.
-int RunProgram(const std::string& program, const std::string& arguments, std::string* out) {
-    std::FILE* p = ::popen((program + " " + arguments + " 2>&1").c_str(), "r");
-    if (!p) return -1;
-    char buf[4096];
-    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out->append(buf, n);
-    const int status = ::pclose(p);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 // The mean PSNR rvxdec measures against the source pictures; -1 when none.
 double MeanPsnr(const std::string& movie, const std::string& pattern) {
     std::string out;
-    if (RunProgram(kRvxdec, "--json --compare " + ShellQuoted(pattern) + " " + ShellQuoted(movie), &out) != 0) {
+    if (RunProgram(kRvxdecProgram + " " + "--json --compare " + ShellQuoted(pattern) + " " + ShellQuoted(movie), &out) != 0) {
         ADD_FAILURE() << out;
         return -1;
     }
@@ -57,8 +42,8 @@ TEST_F(RvxencMovie, LosslessMovieEncodesLikeItsOwnPictures) {
 
     std::string out;
     const std::string options = " --picture-format YUV444 --quiet --overwrite";
-    ASSERT_EQ(RunProgram(kRvxenc, ShellQuoted(movie) + " -o " + ShellQuoted(dir_ / "movie.rvx") + options, &out), 0) << out;
-    ASSERT_EQ(RunProgram(kRvxenc, ShellQuoted(dir_ / "src0001.png") + " -o " + ShellQuoted(dir_ / "images.rvx") + options,
+    ASSERT_EQ(RunProgram(kRvxenc + " " + ShellQuoted(movie) + " -o " + ShellQuoted(dir_ / "movie.rvx") + options, &out), 0) << out;
+    ASSERT_EQ(RunProgram(kRvxenc + " " + ShellQuoted(dir_ / "src0001.png") + " -o " + ShellQuoted(dir_ / "images.rvx") + options,
                   &out), 0) << out;
     const double from_movie = MeanPsnr(dir_ / "movie.rvx", pattern);
     const double from_images = MeanPsnr(dir_ / "images.rvx", pattern);
@@ -71,10 +56,10 @@ TEST_F(RvxencMovie, EncodesAnH264MovieIntactAndRefusesAFileThatIsNoMovie) {
     ASSERT_TRUE(RunFfmpeg(ToneInput(2) + " " + PatternInput(160, 120, "30000/1001", 60) +
                           " -c:v libx264 -pix_fmt yuv420p -c:a aac -shortest " + ShellQuoted(movie)));
     std::string out;
-    ASSERT_EQ(RunProgram(kRvxenc, ShellQuoted(movie) + " -o " + ShellQuoted(dir_ / "movie.rvx") + " --quiet", &out), 0)
+    ASSERT_EQ(RunProgram(kRvxenc + " " + ShellQuoted(movie) + " -o " + ShellQuoted(dir_ / "movie.rvx") + " --quiet", &out), 0)
         << out;
     out.clear();
-    EXPECT_EQ(RunProgram(kRvxdec, ShellQuoted(dir_ / "movie.rvx"), &out), 0) << out;
+    EXPECT_EQ(RunProgram(kRvxdecProgram + " " + ShellQuoted(dir_ / "movie.rvx"), &out), 0) << out;
     CRVXReader reader;
     ASSERT_TRUE(reader.Open(dir_.path() / "movie.rvx"));
     EXPECT_EQ(reader.FrameCount(), 60u);
@@ -82,7 +67,7 @@ TEST_F(RvxencMovie, EncodesAnH264MovieIntactAndRefusesAFileThatIsNoMovie) {
 
     std::ofstream(dir_ / "notes.txt") << "not a movie at all\n";
     out.clear();
-    EXPECT_EQ(RunProgram(kRvxenc, ShellQuoted(dir_ / "notes.txt") + " -o " + ShellQuoted(dir_ / "notes.rvx"), &out), 1);
+    EXPECT_EQ(RunProgram(kRvxenc + " " + ShellQuoted(dir_ / "notes.txt") + " -o " + ShellQuoted(dir_ / "notes.rvx"), &out), 1);
     EXPECT_NE(out.find("ファイルのロードに失敗しました。"), std::string::npos) << out;
     EXPECT_FALSE(std::ifstream(dir_ / "notes.rvx").good());
 }
