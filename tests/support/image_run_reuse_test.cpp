@@ -8,56 +8,11 @@
 #include <cstring>
 #include <vector>
 
+#include "common/png_writer.h"
 #include "support/graphic_loader.h"
 #include "support/surface.h"
 
 namespace {
-
-struct Picture {
-    uint32_t width;
-    uint32_t height;
-    int colour;
-    int depth;
-    int seed;
-};
-
-void Append(png_structp png, png_bytep data, png_size_t length) {
-    auto* out = static_cast<std::vector<uint8_t>*>(png_get_io_ptr(png));
-    out->insert(out->end(), data, data + length);
-}
-
-int Channels(int colour) {
-    switch (colour) {
-        case PNG_COLOR_TYPE_GRAY: return 1;
-        case PNG_COLOR_TYPE_GRAY_ALPHA: return 2;
-        case PNG_COLOR_TYPE_RGB: return 3;
-        default: return 4;
-    }
-}
-
-std::vector<uint8_t> WritePng(const Picture& p) {
-    std::vector<uint8_t> out;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        return {};
-    }
-    png_set_write_fn(png, &out, Append, nullptr);
-    png_set_IHDR(png, info, p.width, p.height, p.depth, p.colour, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_set_filter(png, 0, PNG_ALL_FILTERS);
-    png_write_info(png, info);
-    const std::size_t bytes = std::size_t(p.width) * Channels(p.colour) * (p.depth / 8);
-    std::vector<uint8_t> row(bytes);
-    for (uint32_t y = 0; y < p.height; ++y) {
-        for (std::size_t i = 0; i < bytes; ++i) row[i] = uint8_t((i * 31 + y * 17 + p.seed * 101 + i * y) & 0xFF);
-        png_write_row(png, row.data());
-    }
-    png_write_end(png, info);
-    png_destroy_write_struct(&png, &info);
-    return out;
-}
 
 struct Loaded {
     bool ok = false;
@@ -118,7 +73,7 @@ std::vector<uint8_t> WithDamagedData(std::vector<uint8_t> file) {
 }  // namespace
 
 TEST(ImageRunReuse, PicturesOfChangingSizeAndKindMatchFreshObjects) {
-    const Picture run[] = {
+    const PngLayout run[] = {
         {64, 48, PNG_COLOR_TYPE_RGB, 8, 1},        {64, 48, PNG_COLOR_TYPE_RGB, 8, 2},
         {33, 17, PNG_COLOR_TYPE_RGB_ALPHA, 8, 3},  {33, 17, PNG_COLOR_TYPE_RGB, 8, 4},
         {64, 48, PNG_COLOR_TYPE_GRAY, 8, 5},       {101, 7, PNG_COLOR_TYPE_RGB, 16, 6},
@@ -128,9 +83,9 @@ TEST(ImageRunReuse, PicturesOfChangingSizeAndKindMatchFreshObjects) {
     };
     CPlaneSurface surface;
     CGraphicLoader loader;
-    for (const Picture& p : run) {
+    for (const PngLayout& p : run) {
         SCOPED_TRACE(testing::Message() << p.width << "x" << p.height << " colour " << p.colour << " depth "
-                                        << p.depth);
+                                        << p.bit_depth);
         const std::vector<uint8_t> file = WritePng(p);
         ExpectSame(Load(surface, loader, file), LoadFresh(file));
     }
@@ -189,13 +144,13 @@ TEST(ImageRunReuse, BitmapOfADecodedPictureMatchesItsSurface) {
 // must hold zeros whichever way the picture was decoded, also where the
 // memory held another picture just before.
 TEST(ImageRunReuse, RowEndsOfDecodedBitmapsAreZero) {
-    const Picture kinds[] = {{37, 11, PNG_COLOR_TYPE_RGB, 8, 1},
+    const PngLayout kinds[] = {{37, 11, PNG_COLOR_TYPE_RGB, 8, 1},
                              {37, 11, PNG_COLOR_TYPE_RGB, 16, 2},
                              {37, 11, PNG_COLOR_TYPE_GRAY, 8, 3},
                              {37, 11, PNG_COLOR_TYPE_GRAY_ALPHA, 16, 4}};
     CGraphicLoader loader;
-    for (const Picture& p : kinds) {
-        SCOPED_TRACE(testing::Message() << "colour " << p.colour << " depth " << p.depth);
+    for (const PngLayout& p : kinds) {
+        SCOPED_TRACE(testing::Message() << "colour " << p.colour << " depth " << p.bit_depth);
         const std::vector<uint8_t> file = WritePng(p);
         for (int round = 0; round < 3; ++round) {
             ASSERT_TRUE(loader.Decode(file.data(), file.size()));

@@ -10,62 +10,10 @@
 #include <cstring>
 #include <vector>
 
+#include "common/png_writer.h"
 #include "support/image_codec.h"
 
 namespace {
-
-struct PngLayout {
-    uint32_t width = 37;
-    uint32_t height = 23;
-    int colour = PNG_COLOR_TYPE_RGB;
-    int filters = PNG_FILTER_NONE;
-    int interlace = PNG_INTERLACE_NONE;
-    int bit_depth = 8;
-    std::size_t idat_size = 8192;  // the compressed data is split into chunks of this size
-    bool text_after_data = false;
-};
-
-void Append(png_structp png, png_bytep data, png_size_t length) {
-    auto* out = static_cast<std::vector<uint8_t>*>(png_get_io_ptr(png));
-    out->insert(out->end(), data, data + length);
-}
-
-// Samples that vary in every direction, so every filter has work to do.
-std::vector<uint8_t> WritePng(const PngLayout& layout) {
-    std::vector<uint8_t> out;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png_create_info_struct(png);
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        return {};
-    }
-    png_set_write_fn(png, &out, Append, nullptr);
-    png_set_IHDR(png, info, layout.width, layout.height, layout.bit_depth, layout.colour, layout.interlace,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_set_filter(png, 0, layout.filters);
-    png_set_compression_buffer_size(png, layout.idat_size);
-    png_write_info(png, info);
-    const int channels = layout.colour == PNG_COLOR_TYPE_RGB_ALPHA ? 4 : 3;
-    const std::size_t bytes = std::size_t(layout.width) * channels * (layout.bit_depth / 8);
-    std::vector<std::vector<uint8_t>> rows(layout.height, std::vector<uint8_t>(bytes));
-    std::vector<png_bytep> pointers;
-    for (uint32_t y = 0; y < layout.height; ++y) {
-        for (std::size_t i = 0; i < bytes; ++i)
-            rows[y][i] = uint8_t((i * 29 + y * 53 + (i * y) / 3 + (i % 7) * (y % 5) * 11) & 0xFF);
-        pointers.push_back(rows[y].data());
-    }
-    png_write_image(png, pointers.data());
-    if (layout.text_after_data) {
-        png_text text{};
-        text.compression = PNG_TEXT_COMPRESSION_NONE;
-        text.key = const_cast<char*>("Comment");
-        text.text = const_cast<char*>("after the data");
-        png_set_text(png, info, &text, 1);
-    }
-    png_write_end(png, info);
-    png_destroy_write_struct(&png, &info);
-    return out;
-}
 
 // libpng's own reading of the file, blue first, top row first.
 std::vector<uint8_t> ReadWithLibpng(const std::vector<uint8_t>& file, bool alpha) {
