@@ -112,3 +112,21 @@ inline std::string MakeCutAvi(const TempDir& dir) {
     if (!avi.empty()) Truncate(avi, 0.5);
     return avi;
 }
+
+// "sound.avi": PCM sound and no picture stream. Empty when ffmpeg failed.
+inline std::string MakeSoundOnlyAvi(const TempDir& dir) {
+    AviRecipe tone;
+    tone.video.clear();
+    tone.sound = "-c:a pcm_s16le";
+    return MakeAvi(dir, "sound.avi", tone);
+}
+
+// "unknown.avi": pictures under a codec nothing here knows. Empty when
+// ffmpeg failed.
+inline std::string MakeUndecodableAvi(const TempDir& dir) {
+    AviRecipe unknown;
+    unknown.video = "-c:v mjpeg";
+    const std::string avi = MakeAvi(dir, "unknown.avi", unknown);
+    if (!avi.empty()) PatchHeaders(avi, "MJPG", "QQQQ");
+    return avi;
+}

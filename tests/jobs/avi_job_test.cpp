@@ -144,15 +144,9 @@ TEST_F(AviJob, FilesThatCannotBeEncodedSayWhy) {
     }
     // Sound alone, and a picture codec nothing here decodes: the file loads
     // and the job fails with the reason.
-    AviRecipe tone;
-    tone.video.clear();
-    tone.sound = "-c:a pcm_s16le";
-    const std::string sound_only = MakeAvi(dir, "sound.avi", tone);
-    AviRecipe unknown;
-    unknown.video = "-c:v mjpeg";
-    const std::string undecodable = MakeAvi(dir, "unknown.avi", unknown);
+    const std::string sound_only = MakeSoundOnlyAvi(dir);
+    const std::string undecodable = MakeUndecodableAvi(dir);
     ASSERT_FALSE(sound_only.empty() || undecodable.empty());
-    PatchHeaders(undecodable, "MJPG", "QQQQ");
     std::string reason;
     EXPECT_EQ(Encode(sound_only, dir / "a.rvx", &reason), MSG_JOB_FAILED);
     EXPECT_NE(reason.find("no video stream"), std::string::npos) << reason;

@@ -186,15 +186,9 @@ TEST_F(AviReader, RewindAndSeekGiveThePicturesAndSoundOfThatTime) {
 TEST_F(AviReader, FilesWithAStreamMissingOrUndecodableOpen) {
     AviRecipe silent;
     const std::string video_only = MakeAvi(dir, "video.avi", silent);
-    AviRecipe tone;
-    tone.video.clear();
-    tone.sound = "-c:a pcm_s16le";
-    const std::string sound_only = MakeAvi(dir, "sound.avi", tone);
-    AviRecipe unknown;
-    unknown.video = "-c:v mjpeg";
-    const std::string undecodable = MakeAvi(dir, "unknown.avi", unknown);
+    const std::string sound_only = MakeSoundOnlyAvi(dir);
+    const std::string undecodable = MakeUndecodableAvi(dir);
     ASSERT_FALSE(video_only.empty() || sound_only.empty() || undecodable.empty());
-    PatchHeaders(undecodable, "MJPG", "QQQQ");  // a codec nothing here knows
 
     CAVIMovie movie;
     WaveFormatEx sound;
