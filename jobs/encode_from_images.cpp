@@ -132,6 +132,7 @@ bool CEncodeFromSeqFile::DiscoverSequence(const std::string& path) {
         return false;
     }
     end_ = FindSequenceEnd(sequence_);
+    first_decoded_ = true;
     return true;
 }
 
@@ -152,13 +153,19 @@ void CEncodeFromSeqFile::Release(ImageSlot& slot) {
 
 CEncodeFromSeqFile::LoadedFrame CEncodeFromSeqFile::LoadFrame(ImageSlot& slot,
                                                               const std::string& name) const {
-    LoadedFrame frame;
-    CPlaneSurface& source = *slot.source;
     TakeAllocationFailure();  // only this load's failures count
-    if (!source.LoadFile(name, slot.loader.get())) {
+    if (!slot.source->LoadFile(name, slot.loader.get())) {
+        LoadedFrame frame;
         frame.failure = name + ": the image could not be read" + LoaderReason(*slot.loader);
         return frame;
     }
+    return TakeDecoded(slot, name);
+}
+
+CEncodeFromSeqFile::LoadedFrame CEncodeFromSeqFile::TakeDecoded(ImageSlot& slot,
+                                                                const std::string& name) const {
+    LoadedFrame frame;
+    CPlaneSurface& source = *slot.source;
     // Every picture must have the first one's size and pixel form; another
     // would make the encoder read past its pixels or code garbage.
     int32_t w = 0, h = 0;
@@ -242,6 +249,12 @@ std::size_t CEncodeFromSeqFile::LookaheadSlots() const {
     return std::size_t(std::clamp<uint64_t>(kMostBytes / picture, 2, kMostSlots));
 }
 
+bool CEncodeFromSeqFile::TakeFirstDecoded(uint64_t n) {
+    const bool first = first_decoded_ && n == sequence_.first;
+    first_decoded_ = false;
+    return first;
+}
+
 bool CEncodeFromSeqFile::EncodeLoaded(uint64_t n, const LoadedFrame& frame, ImageSlot& slot) {
     if (!frame.pixels) {
         SetFailureReason(frame.failure);
@@ -257,7 +270,8 @@ void CEncodeFromSeqFile::EncodeImages(bool& failed) {
     ImageSlot& slot = slots_[0];
     for (uint64_t n = sequence_.first; n < end_; ++n) {
         if (!CanContinue()) break;
-        if (!EncodeLoaded(n, LoadFrame(slot, FormatSequenceName(sequence_.pattern, n)), slot)) {
+        const std::string name = FormatSequenceName(sequence_.pattern, n);
+        if (!EncodeLoaded(n, TakeFirstDecoded(n) ? TakeDecoded(slot, name) : LoadFrame(slot, name), slot)) {
             failed = true;
             break;
         }
@@ -282,6 +296,14 @@ void CEncodeFromSeqFile::EncodeImagesAhead(bool& failed) {
     for (std::size_t k = 0; k < count; ++k) {
         if (k > 0 && !MakeSlot(slots_[k])) break;
         free.push_back(&slots_[k]);
+    }
+    if (TakeFirstDecoded(sequence_.first)) {
+        // The first picture is the one the load step decoded, still in slot 0.
+        ready.emplace(sequence_.first,
+                      std::make_pair(&slots_[0],
+                                     TakeDecoded(slots_[0], FormatSequenceName(sequence_.pattern, sequence_.first))));
+        free.erase(free.begin());
+        ++next_to_load;
     }
 
     auto load_ahead = [&] {

@@ -55,6 +55,11 @@ private:
     // takes; null pixels and the reason when the image is unusable. Touches
     // nothing outside the slot, so it may run beside the encoder.
     LoadedFrame LoadFrame(ImageSlot& slot, const std::string& name) const;
+    // The same for a picture already decoded into the slot.
+    LoadedFrame TakeDecoded(ImageSlot& slot, const std::string& name) const;
+    // True, once, when n is the first picture and the load step's decoding
+    // of it is still in slot 0, so it need not be decoded again.
+    bool TakeFirstDecoded(uint64_t n);
     int32_t LoadSteps();
     int32_t EncodeSequence();
     static void Release(ImageSlot& slot);
@@ -76,6 +81,7 @@ private:
     std::string work_directory_;
     std::string sound_path_;
     uint32_t end_ = 0;
+    bool first_decoded_ = false;
     uint32_t picture_width_ = 0;
     uint32_t picture_height_ = 0;
     uint32_t picture_format_ = 0;
