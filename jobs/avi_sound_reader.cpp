@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "jobs/ffmpeg_api.h"
+#include "support/region_check.h"
 
 namespace {
 
@@ -129,6 +130,7 @@ int64_t CAviSoundReader::Convert(const AVFrame* frame) {
     const size_t wanted = ((static_cast<size_t>(capacity) * decoded_.channels * sample_bytes + 15) & ~size_t{15}) + 64;
     if (wanted > output_.size()) output_.resize(wanted);
     uint8_t* out = output_.data();
+    CheckRegionForLibrary(out, wanted);
     const int got = Ffmpeg().swr_convert(converter_, &out, capacity, frame ? const_cast<const uint8_t**>(frame->extended_data) : nullptr,
                                 in_samples);
     if (got < 0) return -1;

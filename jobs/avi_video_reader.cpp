@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "jobs/ffmpeg_api.h"
+#include "support/region_check.h"
 
 namespace {
 
@@ -101,6 +102,7 @@ bool CAviVideoReader::Convert(const AVFrame* frame) {
     }
     uint8_t* dst[4] = {scaled_, nullptr, nullptr, nullptr};
     const int dst_pitch[4] = {scaled_pitch_, 0, 0, 0};
+    CheckRegionForLibrary(scaled_, std::size_t(scaled_pitch_) * height_);
     if (Ffmpeg().sws_scale(scaler_, frame->data, frame->linesize, 0, frame->height, dst, dst_pitch) != int(height_)) return false;
     // Bottom-up rows, as the reader hands them out.
     const size_t row = static_cast<size_t>(width_) * 4;

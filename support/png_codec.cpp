@@ -7,6 +7,7 @@
 #include "support/image_codec.h"
 #include "support/pixel_format.h"
 #include "support/png_fast_decode.h"
+#include "support/region_check.h"
 
 #include <png.h>
 
@@ -192,6 +193,7 @@ bool DecodeInto(PngDecodeState* state) {
     }
     for (int pass = 0; pass < passes; ++pass) {
         for (int32_t i = 0; i < static_cast<int32_t>(height); ++i) {
+            CheckRegionForLibrary(state->bitmap->TopRow(i), png_get_rowbytes(png, info));
             png_read_row(png, state->bitmap->TopRow(i), nullptr);
         }
     }
@@ -248,6 +250,7 @@ bool WriteFrom(PngWriteState* state) {
         png_set_text(png, info, state->texts.data(), static_cast<int>(state->texts.size()));
     }
     png_write_info(png, info);
+    for (png_bytep row : state->rows) CheckRegionForLibrary(row, std::size_t(bitmap.Width()) * bitmap.BitCount() / 8);
     png_write_image(png, state->rows.data());
     png_write_end(png, info);
     png_destroy_write_struct(&png, &info);

@@ -2,6 +2,7 @@
 
 #include "support/cpu_features.h"
 #include "support/png_channel_order.h"
+#include "support/region_check.h"
 
 #include <libdeflate.h>
 
@@ -80,6 +81,7 @@ bool PngRows::Decode(const uint8_t* data, std::size_t size) {
         if (length > size - at - 12) return false;
         const uint8_t* type = data + at + 4;
         const uint8_t* body = type + 4;
+        CheckRegionForLibrary(type, std::size_t(length) + 4);
         if (libdeflate_crc32(0, type, std::size_t(length) + 4) != ReadBE32(body + length)) return false;
         const bool critical = (type[0] & 0x20) == 0;
         if (std::memcmp(type, "IHDR", 4) == 0) {
@@ -115,9 +117,6 @@ bool PngRows::Decode(const uint8_t* data, std::size_t size) {
     }
     const uint8_t* deflated = data_chunks == 1 ? single : compressed_.data();
     const std::size_t deflated_size = data_chunks == 1 ? single_size : compressed_.size();
-    // The gathered data is kept for the next picture only while it stays of
-    // a like size, so one huge file leaves no huge buffer behind.
-    if (compressed_.capacity() > 2 * compressed_.size() + 65536) std::vector<uint8_t>().swap(compressed_);
 
     const std::size_t row_bytes = std::size_t(width) * bpp;
     const uint64_t raw_size = (uint64_t(row_bytes) + 1) * height;
@@ -133,10 +132,16 @@ bool PngRows::Decode(const uint8_t* data, std::size_t size) {
     if (!decompressor_) decompressor_ = libdeflate_alloc_decompressor();
     if (!decompressor_) return false;
     std::size_t used_in = 0, produced = 0;
-    if (libdeflate_zlib_decompress_ex(decompressor_, deflated, deflated_size, raw_.get(), raw_size_, &used_in,
-                                      &produced) != LIBDEFLATE_SUCCESS ||
-        used_in != deflated_size || produced != raw_size_)
-        return false;
+    CheckRegionForLibrary(deflated, deflated_size);
+    CheckRegionForLibrary(raw_.get(), raw_size_);
+    const bool inflated = libdeflate_zlib_decompress_ex(decompressor_, deflated, deflated_size, raw_.get(), raw_size_,
+                                                        &used_in, &produced) == LIBDEFLATE_SUCCESS &&
+                          used_in == deflated_size && produced == raw_size_;
+    // The gathered data is kept for the next picture only while it stays of
+    // a like size, so one huge file leaves no huge buffer behind. It goes
+    // only here, once the inflate is done with it.
+    if (compressed_.capacity() > 2 * compressed_.size() + 65536) std::vector<uint8_t>().swap(compressed_);
+    if (!inflated) return false;
 
     if (zero_row_.size() != row_bytes) zero_row_.assign(row_bytes, 0);
     const uint8_t* prior = zero_row_.data();

@@ -19,6 +19,7 @@ struct PngLayout {
     int interlace = PNG_INTERLACE_NONE;
     std::size_t idat_size = 8192;  // the compressed data is split into chunks of this size
     bool text_after_data = false;
+    int grain = 0;  // amplitude of noise on every sample, so the data compresses like a photograph's
 };
 
 inline int PngChannels(int colour) {
@@ -53,9 +54,16 @@ inline std::vector<uint8_t> WritePng(const PngLayout& layout) {
     const std::size_t bytes = std::size_t(layout.width) * PngChannels(layout.colour) * (layout.bit_depth / 8);
     std::vector<std::vector<uint8_t>> rows(layout.height, std::vector<uint8_t>(bytes));
     std::vector<png_bytep> pointers;
+    uint32_t noise = 0x9E3779B9u * uint32_t(layout.seed + 1);
     for (uint32_t y = 0; y < layout.height; ++y) {
-        for (std::size_t i = 0; i < bytes; ++i)
-            rows[y][i] = uint8_t((i * 29 + y * 53 + (i * y) / 3 + (i % 7) * (y % 5) * 11 + layout.seed * 101) & 0xFF);
+        for (std::size_t i = 0; i < bytes; ++i) {
+            int grain = 0;
+            if (layout.grain > 0) {
+                noise = noise * 1664525u + 1013904223u;
+                grain = int((noise >> 16) % uint32_t(2 * layout.grain + 1)) - layout.grain;
+            }
+            rows[y][i] = uint8_t((i * 29 + y * 53 + (i * y) / 3 + (i % 7) * (y % 5) * 11 + layout.seed * 101 + grain) & 0xFF);
+        }
         pointers.push_back(rows[y].data());
     }
     png_write_image(png, pointers.data());

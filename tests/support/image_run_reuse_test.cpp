@@ -91,6 +91,25 @@ TEST(ImageRunReuse, PicturesOfChangingSizeAndKindMatchFreshObjects) {
     }
 }
 
+// A file split into many data chunks is gathered into one buffer kept for
+// the next file; a much smaller split file after a large one lets that
+// buffer go, and must still be inflated from memory that is there.
+TEST(ImageRunReuse, SmallSplitFileAfterALargeOneDecodesWhole) {
+    PngLayout large{320, 240, PNG_COLOR_TYPE_RGB, 8, 1};
+    large.grain = 40;
+    PngLayout small{64, 48, PNG_COLOR_TYPE_RGB_ALPHA, 8, 2};
+    small.grain = 40;
+    small.idat_size = 1024;
+    const std::vector<uint8_t> large_file = WritePng(large);
+    const std::vector<uint8_t> small_file = WritePng(small);
+    ASSERT_GT(large_file.size(), 2 * small_file.size() + 65536);
+    ASSERT_GT(small_file.size(), 3 * small.idat_size);
+    CPlaneSurface surface;
+    CGraphicLoader loader;
+    for (const std::vector<uint8_t>* file : {&large_file, &small_file, &large_file, &small_file})
+        ExpectSame(Load(surface, loader, *file), LoadFresh(*file));
+}
+
 TEST(ImageRunReuse, DamagedPictureFailsAndTheNextGoodOneIsWhole) {
     const std::vector<uint8_t> first = WritePng({64, 48, PNG_COLOR_TYPE_RGB, 8, 1});
     const std::vector<uint8_t> second = WritePng({64, 48, PNG_COLOR_TYPE_RGB, 8, 2});
