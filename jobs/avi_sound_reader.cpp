@@ -94,7 +94,9 @@ bool CAviSoundReader::Configure(const AVFrame* frame) {
         return true;
     Ffmpeg().swr_free(&converter_);
     if (channels <= 0 || frame->sample_rate <= 0) return false;
-    AVChannelLayout in_layout, out_layout;
+    // Zeroed: copying into a layout first frees what it holds, and a layout
+    // of stack garbage may look like one holding a channel map.
+    AVChannelLayout in_layout{}, out_layout{};
     if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
         Ffmpeg().av_channel_layout_default(&in_layout, channels);
     else if (Ffmpeg().av_channel_layout_copy(&in_layout, &frame->ch_layout) < 0)

@@ -7,6 +7,7 @@
 #include <gst/video/video.h>
 
 #include "jobs/encode_job.h"
+#include "support/region_check.h"
 
 namespace {
 
@@ -73,6 +74,7 @@ int CMovieRenderSurface::Render(GstSample* sample) {
     const size_t row = static_cast<size_t>(format_.width) * 4;
     const size_t stride = static_cast<size_t>(GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0));
     uint8_t* pixels = static_cast<uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
+    AcceptRegionFromLibrary(pixels, stride * (format_.height - 1) + row);
     if (stride != row) {
         tight_.resize(row * format_.height);
         for (uint32_t y = 0; y < format_.height; ++y)

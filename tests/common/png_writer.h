@@ -20,6 +20,7 @@ struct PngLayout {
     std::size_t idat_size = 8192;  // the compressed data is split into chunks of this size
     bool text_after_data = false;
     int grain = 0;  // amplitude of noise on every sample, so the data compresses like a photograph's
+    bool flat = false;  // one level under the grain instead of the pattern
 };
 
 inline int PngChannels(int colour) {
@@ -62,7 +63,8 @@ inline std::vector<uint8_t> WritePng(const PngLayout& layout) {
                 noise = noise * 1664525u + 1013904223u;
                 grain = int((noise >> 16) % uint32_t(2 * layout.grain + 1)) - layout.grain;
             }
-            rows[y][i] = uint8_t((i * 29 + y * 53 + (i * y) / 3 + (i % 7) * (y % 5) * 11 + layout.seed * 101 + grain) & 0xFF);
+            const std::size_t pattern = layout.flat ? 0 : i * 29 + y * 53 + (i * y) / 3 + (i % 7) * (y % 5) * 11;
+            rows[y][i] = uint8_t((pattern + layout.seed * 101 + grain) & 0xFF);
         }
         pointers.push_back(rows[y].data());
     }

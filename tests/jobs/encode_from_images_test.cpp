@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "common/memory_host.h"
+#include "common/png_writer.h"
 #include "common/temp_dir.h"
 #include "jobs/control_ids.h"
 #include "jobs/encode_from_images.h"
@@ -19,6 +21,7 @@
 #include "jobs/job_messages.h"
 #include "jobs/staged_sound.h"
 #include "recording_writer.h"
+#include "support/graphic_loader.h"
 #include "support/surface.h"
 
 namespace fs = std::filesystem;
@@ -79,6 +82,21 @@ std::unique_ptr<CEncodeFromSeqFile> LoadedJob(JobHost& host, MovieWriterFactory 
     job->SetWriterFactory(factory);
     EXPECT_EQ(job->Load(), kJobOk) << job->FailureReason();
     return job;
+}
+
+// What the recording writer notes for a picture: the same sum over the
+// pixels a fresh surface and loader give for the file.
+std::string FreshFrameSum(const std::string& path) {
+    CPlaneSurface surface;
+    CGraphicLoader loader;
+    surface.SetDefaultFormats(PF_X8R8G8B8, PF_A8R8G8B8);
+    if (!surface.LoadFile(path, &loader) || !surface.Lock()) return "unreadable";
+    const SurfaceDesc& d = surface.Desc();
+    uint32_t sum = 0;
+    for (int32_t y = 0; y < d.height; ++y)
+        for (int32_t i = 0; i < d.width * 4; ++i) sum = sum * 31 + d.bits[std::ptrdiff_t(y) * d.pitch + i];
+    surface.Unlock();
+    return "frame " + std::to_string(sum);
 }
 
 std::vector<std::string> Lines(const std::string& path) {
@@ -326,4 +344,62 @@ TEST_F(ImageJob, AnUnusableImageFarIntoTheRunFailsTheJobAtEveryThreadCount) {
         job.reset();
         EXPECT_FALSE(fs::exists(dir / "out.rvx"));
     }
+}
+
+// Files that grow and shrink along the run (grain, and data split into
+// chunks of changing size) take every path by which the loaders keep or let
+// go of their buffers from picture to picture. Every frame must still reach
+// the writer as a fresh decode of its file gives it, at every thread count,
+// and the real writer must make a whole movie of the run.
+TEST_F(ImageJob, FilesGrowingAndShrinkingAlongTheRunArriveAsFreshDecodes) {
+    constexpr int kFrames = 36;
+    // Flat pictures with a little grain, the plain pattern and heavy grain:
+    // from about 45 to 230 KB.
+    const PngLayout kinds[] = {{.grain = 1, .flat = true}, {.grain = 90}, {}, {.grain = 4, .flat = true},
+                               {.grain = 127}, {.grain = 1, .flat = true}, {.grain = 30}};
+    const std::size_t chunk_sizes[] = {4096, 1024, 16384, 2500, 8192};
+    std::vector<std::string> expected;
+    std::size_t smallest = SIZE_MAX, largest = 0;
+    for (int i = 1; i <= kFrames; ++i) {
+        PngLayout layout = kinds[i % std::size(kinds)];
+        layout.width = 320;
+        layout.height = 240;
+        layout.seed = i;
+        layout.idat_size = chunk_sizes[i % std::size(chunk_sizes)];
+        const std::vector<uint8_t> png = WritePng(layout);
+        ASSERT_GT(png.size(), 3 * layout.idat_size);  // several data chunks
+        smallest = std::min(smallest, png.size());
+        largest = std::max(largest, png.size());
+        char name[32];
+        std::snprintf(name, sizeof name, "r%04d.png", i);
+        std::ofstream(dir / name, std::ios::binary).write(reinterpret_cast<const char*>(png.data()), png.size());
+        expected.push_back(FreshFrameSum(dir / name));
+    }
+    ASSERT_GT(largest, 2 * smallest + 65536);
+    struct ThreadSetting {
+        ~ThreadSetting() { ::unsetenv("RVX_THREADS"); }
+    } restore;
+    for (const char* threads : {"1", "2", "3"}) {
+        SCOPED_TRACE(threads);
+        ::setenv("RVX_THREADS", threads, 1);
+        const std::string out = dir / "recorded.rvx";
+        JobHost host(dir / "r0001.png", out);
+        auto job = LoadedJob(host);
+        ASSERT_EQ(job->Start(), 1);
+        ASSERT_EQ(host.WaitForJobEnd(std::chrono::minutes(5)), MSG_JOB_DONE) << job->FailureReason();
+        job.reset();
+        std::vector<std::string> sums;
+        for (const std::string& line : Lines(out))
+            if (line.rfind("frame ", 0) == 0) sums.push_back(line.substr(0, line.find(' ', 6)));
+        EXPECT_EQ(sums, expected);
+    }
+    JobHost host(dir / "r0001.png", dir / "movie.rvx");
+    auto job = LoadedJob(host, &CreateRVXMovieWriter);
+    ASSERT_EQ(job->Start(), 1);
+    ASSERT_EQ(host.WaitForJobEnd(std::chrono::minutes(5)), MSG_JOB_DONE) << job->FailureReason();
+    job.reset();
+    CRVXReader reader;
+    ASSERT_TRUE(reader.Open(dir / "movie.rvx"));
+    EXPECT_TRUE(reader.Verify());
+    EXPECT_EQ(reader.FrameCount(), uint32_t(kFrames));
 }
