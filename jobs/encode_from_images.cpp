@@ -297,6 +297,10 @@ void CEncodeFromSeqFile::EncodeImagesAhead(bool& failed) {
         if (k > 0 && !MakeSlot(slots_[k])) break;
         free.push_back(&slots_[k]);
     }
+    // Counted before the first picture and the loaders take slots: a slot
+    // the first picture holds comes free again after it is coded, so even a
+    // single slot needs a loader.
+    const std::size_t loaders = std::min<std::size_t>(2, free.size());
     if (TakeFirstDecoded(sequence_.first)) {
         // The first picture is the one the load step decoded, still in slot 0.
         ready.emplace(sequence_.first,
@@ -361,8 +365,6 @@ void CEncodeFromSeqFile::EncodeImagesAhead(bool& failed) {
                 if (item.second.pixels) Release(*item.first);
         }
     } stop{{}, mutex, changed, stopping, ready};
-    // Counted before the first loader starts taking slots.
-    const std::size_t loaders = std::min<std::size_t>(2, free.size());
     for (std::size_t k = 0; k < loaders; ++k) {
         try {
             stop.threads.emplace_back(loader_thread);
