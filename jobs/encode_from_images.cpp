@@ -213,8 +213,10 @@ int32_t CEncodeFromSeqFile::Run() {
 }
 
 int32_t CEncodeFromSeqFile::EncodeSequence() {
-    ImageSlot& first = slots_[0];
-    CPlaneSurface* encode_surface = first.conversion ? first.conversion.get() : first.source.get();
+    // Read without keeping a reference into slots_: EncodeImagesAhead
+    // resizes it.
+    CPlaneSurface* encode_surface =
+        slots_[0].conversion ? slots_[0].conversion.get() : slots_[0].source.get();
     if (!encode_surface) return FailRun("the job was not loaded");
     const uint32_t layout = encode_surface->HasAlpha() ? kLayoutARGB32 : kLayoutRGB32;
     if (!SetSourceFormat(layout, picture_width_, picture_height_, false))
