@@ -113,12 +113,11 @@ bool CAviVideoReader::Convert(const AVFrame* frame) {
 
 int32_t CAviVideoReader::Advance(bool deliver) {
     if (length_ != 0 && next_ >= length_) return kAviEndOfStream;
-    if (output_.empty()) {
-        output_.assign(static_cast<size_t>(width_) * 4 * height_, 0);
-        frame_ = Ffmpeg().av_frame_alloc();
-        last_ = Ffmpeg().av_frame_alloc();
-        if (!frame_ || !last_) return kAviOutOfMemory;
-    }
+    // Whatever a call that ran out of memory left unmade is made by the next.
+    if (output_.empty()) output_.assign(static_cast<size_t>(width_) * 4 * height_, 0);
+    if (!frame_) frame_ = Ffmpeg().av_frame_alloc();
+    if (!last_) last_ = Ffmpeg().av_frame_alloc();
+    if (!frame_ || !last_) return kAviOutOfMemory;
     for (;;) {
         const CFfmpegStreamInput::DecodeResult got = input_.Decode(frame_);
         if (got == CFfmpegStreamInput::DecodeResult::kEnd) return kAviEndOfStream;

@@ -213,8 +213,10 @@ int32_t CEncodeFromSeqFile::Run() {
 }
 
 int32_t CEncodeFromSeqFile::EncodeSequence() {
-    ImageSlot& first = slots_[0];
-    CPlaneSurface* encode_surface = first.conversion ? first.conversion.get() : first.source.get();
+    // Read without keeping a reference into slots_: EncodeImagesAhead
+    // resizes it.
+    CPlaneSurface* encode_surface =
+        slots_[0].conversion ? slots_[0].conversion.get() : slots_[0].source.get();
     if (!encode_surface) return FailRun("the job was not loaded");
     const uint32_t layout = encode_surface->HasAlpha() ? kLayoutARGB32 : kLayoutRGB32;
     if (!SetSourceFormat(layout, picture_width_, picture_height_, false))
@@ -297,6 +299,10 @@ void CEncodeFromSeqFile::EncodeImagesAhead(bool& failed) {
         if (k > 0 && !MakeSlot(slots_[k])) break;
         free.push_back(&slots_[k]);
     }
+    // Counted before the first picture and the loaders take slots: a slot
+    // the first picture holds comes free again after it is coded, so even a
+    // single slot needs a loader.
+    const std::size_t loaders = std::min<std::size_t>(2, free.size());
     if (TakeFirstDecoded(sequence_.first)) {
         // The first picture is the one the load step decoded, still in slot 0.
         ready.emplace(sequence_.first,
@@ -361,8 +367,6 @@ void CEncodeFromSeqFile::EncodeImagesAhead(bool& failed) {
                 if (item.second.pixels) Release(*item.first);
         }
     } stop{{}, mutex, changed, stopping, ready};
-    // Counted before the first loader starts taking slots.
-    const std::size_t loaders = std::min<std::size_t>(2, free.size());
     for (std::size_t k = 0; k < loaders; ++k) {
         try {
             stop.threads.emplace_back(loader_thread);

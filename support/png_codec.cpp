@@ -53,7 +53,9 @@ png_structp CreateReadStruct() {
 }
 
 bool PngProbe(const uint8_t* data, std::size_t size) {
-    return size >= 8 && png_sig_cmp(data, 0, 8) == 0;
+    if (size < 8) return false;
+    CheckRegionForLibrary(data, 8);
+    return png_sig_cmp(data, 0, 8) == 0;
 }
 
 uint16_t BitCountForColourType(int colour_type) {
@@ -247,6 +249,10 @@ bool WriteFrom(PngWriteState* state) {
     png_set_sBIT(png, info, &significant);
     png_set_pHYs(png, info, kDefaultPixelsPerMetre, kDefaultPixelsPerMetre, PNG_RESOLUTION_METER);
     if (!state->texts.empty()) {
+        for (const png_text& text : state->texts) {
+            CheckRegionForLibrary(text.key, std::strlen(text.key) + 1);
+            CheckRegionForLibrary(text.text, text.text_length + 1);
+        }
         png_set_text(png, info, state->texts.data(), static_cast<int>(state->texts.size()));
     }
     png_write_info(png, info);

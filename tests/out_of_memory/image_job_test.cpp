@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "allocation_limit.h"
+#include "container/rvx_reader.h"
 #include "common/memory_host.h"
 #include "common/temp_dir.h"
 #include "jobs/control_ids.h"
@@ -143,4 +144,62 @@ TEST(ImageJobOutOfMemory, LoadingFailsWithTheReasonAndLeavesNoWorkDirectory) {
         out_of_memory += job->FailureReason() == "out of memory";
     }
     EXPECT_GT(out_of_memory, 0);
+}
+
+// A grey run's slots each need a conversion picture. When the second slot's
+// cannot be had, the first picture (already decoded into slot 0) takes the
+// only slot there is: the run must still go on, or fail, but never wait for
+// loaders that were never started.
+TEST(ImageJobOutOfMemory, AGreySlotThatCannotBeMadeNeitherHangsNorLosesFrames) {
+    TempDir dir("oom-grey-slot");
+    constexpr int kSide = 256;
+    for (int n = 1; n <= 4; ++n) {
+        CPlaneSurface s;
+        ASSERT_TRUE(s.CreateWithFormat(kSide, kSide, PF_A8));
+        ASSERT_TRUE(s.Lock());
+        const SurfaceDesc& d = s.Desc();
+        for (int y = 0; y < kSide; ++y)
+            for (int x = 0; x < kSide; ++x) d.bits[y * d.pitch + x] = static_cast<uint8_t>(x * 3 + y * 5 + n * 29);
+        s.Unlock();
+        char name[32];
+        std::snprintf(name, sizeof name, "grey%04d.png", n);
+        ASSERT_TRUE(s.SavePNG(dir / name, nullptr, 0));
+    }
+    struct ThreadSetting {
+        ThreadSetting() { ::setenv("RVX_THREADS", "2", 1); }
+        ~ThreadSetting() { ::unsetenv("RVX_THREADS"); }
+    } threads;
+    // Every allocation as large as a conversion picture fails in turn, the
+    // second slot's among them.
+    bool slot_failed = false;
+    for (long allowed = 0; allowed < 6; ++allowed) {
+        SCOPED_TRACE("picture-sized allocation " + std::to_string(allowed));
+        Host host(dir / "grey0001.png", dir / "out.rvx");
+        auto job = std::make_unique<CEncodeFromSeqFile>(&host);
+        ASSERT_EQ(job->Load(), kJobOk) << job->FailureReason();
+        uint32_t message = 0;
+        {
+            allocation_limit::ExemptThisThread exempt;
+            allocation_limit::Armed armed(allowed, std::size_t{kSide} * kSide * 4);
+            ASSERT_EQ(job->Start(), 1);
+            message = host.WaitForJobEnd(std::chrono::seconds(20));
+            slot_failed = slot_failed || allocation_limit::Fired();
+        }
+        if (message == 0) {
+            // A job whose thread waits for ever cannot be stopped: it is left.
+            job.release();
+            FAIL() << "the job never ended";
+        }
+        job->Stop();
+        if (message == MSG_JOB_DONE) {
+            CRVXReader reader;
+            ASSERT_TRUE(reader.Open(dir / "out.rvx"));
+            EXPECT_EQ(reader.FrameCount(), 4u);
+            reader.Close();
+            fs::remove(dir / "out.rvx");
+        } else {
+            EXPECT_NE(job->FailureReason().find("out of memory"), std::string::npos) << job->FailureReason();
+        }
+    }
+    EXPECT_TRUE(slot_failed);
 }
