@@ -112,6 +112,70 @@ struct PngDecodeState {
     std::unique_ptr<DibBitmap> bitmap;
 };
 
+// The transforms that turn the file's pixels into the bitmap's: 8-bit
+// samples, blue first, grey without alpha. Returns the bitmap's bit count.
+uint16_t SetOutputTransforms(png_structp png, png_infop info) {
+    const int colour_type = png_get_color_type(png, info);
+    if (png_get_bit_depth(png, info) > 8) png_set_strip_16(png);
+    switch (colour_type) {
+        case PNG_COLOR_TYPE_RGB_ALPHA:
+            png_set_bgr(png);
+            return 32;
+        case PNG_COLOR_TYPE_PALETTE:
+            png_set_palette_to_rgb(png);
+            // Expanding a palette also expands its transparency entries into
+            // an alpha channel; the bitmap is 24 bits, so that channel goes.
+            if (png_get_valid(png, info, PNG_INFO_tRNS)) png_set_strip_alpha(png);
+            png_set_bgr(png);
+            return 24;
+        case PNG_COLOR_TYPE_RGB:
+            png_set_bgr(png);
+            return 24;
+        case PNG_COLOR_TYPE_GRAY:
+        case PNG_COLOR_TYPE_GRAY_ALPHA:
+            if (colour_type == PNG_COLOR_TYPE_GRAY_ALPHA) png_set_strip_alpha(png);
+            if (png_get_bit_depth(png, info) < 8) png_set_expand_gray_1_2_4_to_8(png);
+            return 8;
+        default: png_error(png, "unknown colour type");
+    }
+}
+
+// Out of memory here must not unwind past libpng's structures: it is a
+// failed decode like any other (null), and the caller frees the structures.
+// Rows read whole fill every pixel byte, so only an interlaced picture, whose
+// passes fill rows piece by piece, starts from a cleared bitmap.
+std::unique_ptr<DibBitmap> MakeBitmap(uint32_t width, uint32_t height, uint16_t bits, bool interlaced) {
+    BitmapInfoHeader header;
+    header.width = static_cast<int32_t>(width);
+    header.height = static_cast<int32_t>(height);
+    header.bit_count = bits;
+    header.x_pels_per_meter = header.y_pels_per_meter = kDefaultPixelsPerMetre;
+    header.clr_used = bits == 8 ? 256 : 0;
+    try {
+        std::vector<uint32_t> colours = bits == 8 ? GreyColourTable(8) : std::vector<uint32_t>{};
+        return interlaced ? DibBitmap::Create(header, std::move(colours))
+                          : DibBitmap::CreateForOverwrite(header, std::move(colours));
+    } catch (const std::bad_alloc&) {
+        NoteAllocationFailure();
+        return nullptr;
+    }
+}
+
+void ReadRows(png_structp png, png_infop info, DibBitmap& bitmap, uint32_t width, uint32_t height, uint16_t bits) {
+    const int passes = png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    // libpng writes whole rows of its own idea of the layout: they must be
+    // exactly the bitmap's rows, or it would write past them.
+    if (png_get_rowbytes(png, info) != std::size_t{width} * (bits / 8)) png_error(png, "unexpected row layout");
+    for (int pass = 0; pass < passes; ++pass) {
+        for (int32_t i = 0; i < static_cast<int32_t>(height); ++i) {
+            CheckRegionForLibrary(bitmap.TopRow(i), png_get_rowbytes(png, info));
+            png_read_row(png, bitmap.TopRow(i), nullptr);
+        }
+    }
+    png_read_end(png, nullptr);
+}
+
 bool DecodeInto(PngDecodeState* state) {
     png_structp png = CreateReadStruct();
     if (png == nullptr) return false;
@@ -129,34 +193,7 @@ bool DecodeInto(PngDecodeState* state) {
     png_read_info(png, info);
     const uint32_t width = png_get_image_width(png, info);
     const uint32_t height = png_get_image_height(png, info);
-    const int colour_type = png_get_color_type(png, info);
-    if (png_get_bit_depth(png, info) > 8) png_set_strip_16(png);
-    uint16_t bits = 0;
-    switch (colour_type) {
-        case PNG_COLOR_TYPE_RGB_ALPHA:
-            png_set_bgr(png);
-            bits = 32;
-            break;
-        case PNG_COLOR_TYPE_PALETTE:
-            png_set_palette_to_rgb(png);
-            // Expanding a palette also expands its transparency entries into
-            // an alpha channel; the bitmap is 24 bits, so that channel goes.
-            if (png_get_valid(png, info, PNG_INFO_tRNS)) png_set_strip_alpha(png);
-            png_set_bgr(png);
-            bits = 24;
-            break;
-        case PNG_COLOR_TYPE_RGB:
-            png_set_bgr(png);
-            bits = 24;
-            break;
-        case PNG_COLOR_TYPE_GRAY:
-        case PNG_COLOR_TYPE_GRAY_ALPHA:
-            if (colour_type == PNG_COLOR_TYPE_GRAY_ALPHA) png_set_strip_alpha(png);
-            if (png_get_bit_depth(png, info) < 8) png_set_expand_gray_1_2_4_to_8(png);
-            bits = 8;
-            break;
-        default: png_error(png, "unknown colour type");
-    }
+    const uint16_t bits = SetOutputTransforms(png, info);
     if (width > INT32_MAX || height > INT32_MAX) png_error(png, "image too large");
     // Deflate expands at most 1032 times, so the data cannot hold more pixel
     // bytes than about that; refusing before the bitmap is made keeps a few
@@ -164,42 +201,9 @@ bool DecodeInto(PngDecodeState* state) {
     // The factor leaves room for interlaced rows and the headers counted in.
     const uint64_t stored = uint64_t{png_get_rowbytes(png, info)} * height;
     if (stored / 2064 > state->reader.size) png_error(png, "image data too short for its size");
-
-    BitmapInfoHeader header;
-    header.width = static_cast<int32_t>(width);
-    header.height = static_cast<int32_t>(height);
-    header.bit_count = bits;
-    header.x_pels_per_meter = header.y_pels_per_meter = kDefaultPixelsPerMetre;
-    header.clr_used = bits == 8 ? 256 : 0;
-    // Out of memory here must not unwind past libpng's structures: it is a
-    // failed decode like any other, and the structures are freed below.
-    // Rows read whole (checked below) fill every pixel byte, so only an
-    // interlaced picture, whose passes fill rows piece by piece, starts
-    // from a cleared bitmap.
-    const bool interlaced = png_get_interlace_type(png, info) != PNG_INTERLACE_NONE;
-    try {
-        std::vector<uint32_t> colours = bits == 8 ? GreyColourTable(8) : std::vector<uint32_t>{};
-        state->bitmap = interlaced ? DibBitmap::Create(header, std::move(colours))
-                                   : DibBitmap::CreateForOverwrite(header, std::move(colours));
-    } catch (const std::bad_alloc&) {
-        NoteAllocationFailure();
-    }
+    state->bitmap = MakeBitmap(width, height, bits, png_get_interlace_type(png, info) != PNG_INTERLACE_NONE);
     if (!state->bitmap) png_error(png, "bitmap not created");
-
-    const int passes = png_set_interlace_handling(png);
-    png_read_update_info(png, info);
-    // libpng writes whole rows of its own idea of the layout: they must be
-    // exactly the bitmap's rows, or it would write past them.
-    if (png_get_rowbytes(png, info) != std::size_t{width} * (bits / 8)) {
-        png_error(png, "unexpected row layout");
-    }
-    for (int pass = 0; pass < passes; ++pass) {
-        for (int32_t i = 0; i < static_cast<int32_t>(height); ++i) {
-            CheckRegionForLibrary(state->bitmap->TopRow(i), png_get_rowbytes(png, info));
-            png_read_row(png, state->bitmap->TopRow(i), nullptr);
-        }
-    }
-    png_read_end(png, nullptr);
+    ReadRows(png, info, *state->bitmap, width, height, bits);
     png_destroy_read_struct(&png, &info, nullptr);
     return true;
 }

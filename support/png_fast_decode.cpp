@@ -63,19 +63,45 @@ PngRows::~PngRows() {
 
 bool PngRows::Decode(const uint8_t* data, std::size_t size) {
     width_ = height_ = 0;
+    PictureHeader header;
+    std::span<const uint8_t> deflated;
+    if (!GatherData(data, size, header, deflated)) return false;
+    const std::size_t row_bytes = std::size_t(header.width) * header.bytes_per_pixel;
+    const uint64_t raw_size = (uint64_t(row_bytes) + 1) * header.height;
+    // The same guard as the libpng path: deflate expands at most about 1032
+    // times, so a few bytes cannot claim a huge picture.
+    if (raw_size / 2064 > size) return false;
+    if (!Inflate(deflated, raw_size) || !UnfilterRows(header.height, row_bytes, header.bytes_per_pixel)) return false;
+    width_ = header.width;
+    height_ = header.height;
+    bytes_per_pixel_ = header.bytes_per_pixel;
+    row_bytes_ = row_bytes;
+    return true;
+}
+
+bool PngRows::ReadHeader(const uint8_t* body, uint32_t length, PictureHeader& header) {
+    if (length != 13) return false;
+    header.width = ReadBE32(body);
+    header.height = ReadBE32(body + 4);
+    const uint8_t depth = body[8], colour = body[9];
+    if (depth != 8 || (colour != 2 && colour != 6) || body[10] != 0 || body[11] != 0 || body[12] != 0) return false;
+    if (header.width == 0 || header.height == 0 || header.width > kMaxSide || header.height > kMaxSide)
+        return false;
+    header.bytes_per_pixel = colour == 6 ? 4 : 3;
+    return true;
+}
+
+// Walks the chunks: IHDR first, one unbroken run of IDAT, IEND last; every
+// CRC checked. A lone IDAT chunk is inflated where it lies; only split data
+// is gathered into one piece.
+bool PngRows::GatherData(const uint8_t* data, std::size_t size, PictureHeader& header,
+                         std::span<const uint8_t>& deflated) {
     if (size < 8 + 25 || std::memcmp(data, kSignature, 8) != 0) return false;
-    // Walk the chunks: IHDR first, one unbroken run of IDAT, IEND last; every
-    // CRC checked.
     std::size_t at = 8;
-    uint32_t width = 0, height = 0, bpp = 0;
-    // A lone IDAT chunk is inflated where it lies; only split data is
-    // gathered into one piece.
-    const uint8_t* single = nullptr;
-    std::size_t single_size = 0;
     std::size_t data_chunks = 0;
     compressed_.clear();
-    bool seen_header = false, in_data = false, data_done = false, ended = false;
-    while (!ended) {
+    bool seen_header = false, in_data = false, data_done = false;
+    for (;;) {
         if (size - at < 12) return false;
         const uint32_t length = ReadBE32(data + at);
         if (length > size - at - 12) return false;
@@ -83,46 +109,33 @@ bool PngRows::Decode(const uint8_t* data, std::size_t size) {
         const uint8_t* body = type + 4;
         CheckRegionForLibrary(type, std::size_t(length) + 4);
         if (libdeflate_crc32(0, type, std::size_t(length) + 4) != ReadBE32(body + length)) return false;
-        const bool critical = (type[0] & 0x20) == 0;
+        at += std::size_t(length) + 12;
         if (std::memcmp(type, "IHDR", 4) == 0) {
-            if (seen_header || length != 13) return false;
+            if (seen_header || !ReadHeader(body, length, header)) return false;
             seen_header = true;
-            width = ReadBE32(body);
-            height = ReadBE32(body + 4);
-            const uint8_t depth = body[8], colour = body[9];
-            if (depth != 8 || (colour != 2 && colour != 6) || body[10] != 0 || body[11] != 0 || body[12] != 0)
-                return false;
-            if (width == 0 || height == 0 || width > kMaxSide || height > kMaxSide) return false;
-            bpp = colour == 6 ? 4 : 3;
         } else if (!seen_header) {
             return false;
         } else if (std::memcmp(type, "IDAT", 4) == 0) {
             if (data_done) return false;
             in_data = true;
             if (++data_chunks == 1) {
-                single = body;
-                single_size = length;
-            } else {
-                if (data_chunks == 2) compressed_.assign(single, single + single_size);
-                compressed_.insert(compressed_.end(), body, body + length);
+                deflated = {body, length};
+                continue;
             }
+            if (data_chunks == 2) compressed_.assign(deflated.begin(), deflated.end());
+            compressed_.insert(compressed_.end(), body, body + length);
+            deflated = compressed_;
         } else if (std::memcmp(type, "IEND", 4) == 0) {
-            if (!in_data || length != 0) return false;
-            ended = true;
+            return in_data && length == 0;
         } else {
+            const bool critical = (type[0] & 0x20) == 0;
             if (critical) return false;
             if (in_data) data_done = true;
         }
-        at += std::size_t(length) + 12;
     }
-    const uint8_t* deflated = data_chunks == 1 ? single : compressed_.data();
-    const std::size_t deflated_size = data_chunks == 1 ? single_size : compressed_.size();
+}
 
-    const std::size_t row_bytes = std::size_t(width) * bpp;
-    const uint64_t raw_size = (uint64_t(row_bytes) + 1) * height;
-    // The same guard as the libpng path: deflate expands at most about 1032
-    // times, so a few bytes cannot claim a huge picture.
-    if (raw_size / 2064 > size) return false;
+bool PngRows::Inflate(std::span<const uint8_t> deflated, uint64_t raw_size) {
     if (raw_size != raw_size_ || !raw_) {
         raw_.reset();
         raw_size_ = 0;
@@ -132,17 +145,19 @@ bool PngRows::Decode(const uint8_t* data, std::size_t size) {
     if (!decompressor_) decompressor_ = libdeflate_alloc_decompressor();
     if (!decompressor_) return false;
     std::size_t used_in = 0, produced = 0;
-    CheckRegionForLibrary(deflated, deflated_size);
+    CheckRegionForLibrary(deflated.data(), deflated.size());
     CheckRegionForLibrary(raw_.get(), raw_size_);
-    const bool inflated = libdeflate_zlib_decompress_ex(decompressor_, deflated, deflated_size, raw_.get(), raw_size_,
-                                                        &used_in, &produced) == LIBDEFLATE_SUCCESS &&
-                          used_in == deflated_size && produced == raw_size_;
+    const bool inflated = libdeflate_zlib_decompress_ex(decompressor_, deflated.data(), deflated.size(), raw_.get(),
+                                                        raw_size_, &used_in, &produced) == LIBDEFLATE_SUCCESS &&
+                          used_in == deflated.size() && produced == raw_size_;
     // The gathered data is kept for the next picture only while it stays of
     // a like size, so one huge file leaves no huge buffer behind. It goes
-    // only here, once the inflate is done with it.
+    // only here, once the inflate is done with it: the data may lie in it.
     if (compressed_.capacity() > 2 * compressed_.size() + 65536) std::vector<uint8_t>().swap(compressed_);
-    if (!inflated) return false;
+    return inflated;
+}
 
+bool PngRows::UnfilterRows(uint32_t height, std::size_t row_bytes, uint32_t bpp) {
     if (zero_row_.size() != row_bytes) zero_row_.assign(row_bytes, 0);
     const uint8_t* prior = zero_row_.data();
     for (uint32_t y = 0; y < height; ++y) {
@@ -150,10 +165,6 @@ bool PngRows::Decode(const uint8_t* data, std::size_t size) {
         if (!Unfilter(row[0], row + 1, prior, row_bytes, bpp)) return false;
         prior = row + 1;
     }
-    width_ = width;
-    height_ = height;
-    bytes_per_pixel_ = bpp;
-    row_bytes_ = row_bytes;
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "support/dib_bitmap.h"
@@ -35,6 +36,16 @@ public:
     const uint8_t* Row(uint32_t y) const { return raw_.get() + std::size_t(y) * (row_bytes_ + 1) + 1; }
 
 private:
+    struct PictureHeader {
+        uint32_t width = 0, height = 0, bytes_per_pixel = 0;
+    };
+    static bool ReadHeader(const uint8_t* body, uint32_t length, PictureHeader& header);
+    // The compressed data in one piece: where it lies in the file, or
+    // gathered into compressed_ when it is split.
+    bool GatherData(const uint8_t* data, std::size_t size, PictureHeader& header, std::span<const uint8_t>& deflated);
+    bool Inflate(std::span<const uint8_t> deflated, uint64_t raw_size);
+    bool UnfilterRows(uint32_t height, std::size_t row_bytes, uint32_t bpp);
+
     uint32_t width_ = 0, height_ = 0, bytes_per_pixel_ = 0;
     std::size_t row_bytes_ = 0;
     std::vector<uint8_t> compressed_;
