@@ -8,11 +8,9 @@
 #include <vector>
 
 #include "jobs/encode_job.h"
+#include "jobs/image_loaders.h"
 #include "jobs/image_sequence.h"
 #include "support/thread.h"
-
-class CPlaneSurface;
-class CGraphicLoader;
 
 class CEncodeFromSeqFile : public CThread, public CEncodeRVXFile {
 public:
@@ -38,18 +36,9 @@ public:
     uint32_t PictureHeight() const { return picture_height_; }
 
 private:
-    // What one image is loaded with. With more than one thread loader
-    // threads fill several of them ahead of the encoder, so that decoding
-    // goes on while the encoder codes a group of frames.
-    struct ImageSlot {
-        std::unique_ptr<CPlaneSurface> source;
-        std::unique_ptr<CPlaneSurface> conversion;  // grey runs only
-        std::unique_ptr<CGraphicLoader> loader;
-    };
-    struct LoadedFrame {
-        const uint8_t* pixels = nullptr;  // locked until the slot's Release
-        std::string failure;
-    };
+    // The slot and its picture are the loaders' own (image_loaders.h).
+    using ImageSlot = ::ImageSlot;
+    using LoadedFrame = ::LoadedFrame;
 
     // Loads the named image into a slot and gives the pixels the encoder
     // takes; null pixels and the reason when the image is unusable. Touches
@@ -74,6 +63,7 @@ private:
     // failed.
     bool EncodeLoaded(uint64_t n, const LoadedFrame& frame, ImageSlot& slot);
     void EncodeImages(bool& failed);
+    // The same with the images decoded ahead on loader threads.
     void EncodeImagesAhead(bool& failed);
 
     std::vector<ImageSlot> slots_;  // slots_[0] also learns the run in DiscoverSequence
