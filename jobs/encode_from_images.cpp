@@ -6,7 +6,6 @@
 #include <new>
 #include <utility>
 
-#include "jobs/control_ids.h"
 #include "jobs/job_messages.h"
 #include "jobs/work_directory.h"
 #include "rvxlib/row_workers.h"
@@ -51,7 +50,8 @@ void ExpandGreyRows(const uint8_t* grey, int32_t grey_pitch, uint8_t* out, int32
     }
 }
 
-CEncodeFromSeqFile::CEncodeFromSeqFile(IJobHost* owner) : CEncodeRVXFile(owner), page_(owner), slots_(1) {}
+CEncodeFromSeqFile::CEncodeFromSeqFile(IJobHost* owner, EncodeRequest request)
+    : CEncodeRVXFile(owner, std::move(request)), slots_(1) {}
 
 CEncodeFromSeqFile::~CEncodeFromSeqFile() {
     // The worker must end before anything it uses goes away.
@@ -76,13 +76,13 @@ int32_t CEncodeFromSeqFile::Load() {
 
 int32_t CEncodeFromSeqFile::LoadSteps() {
     sound_path_.clear();
-    const std::string wave = page_->GetControlText(kIdWavePath);
+    const std::string& wave = request_.wave;
     if (!wave.empty() && IsWaveFile(wave)) sound_path_ = wave;
 
     slots_[0].source = std::make_unique<CPlaneSurface>();
     slots_[0].loader = std::make_unique<CGraphicLoader>();
 
-    const std::string image = page_->GetControlText(kIdImagePath);
+    const std::string& image = request_.source;
     if (image.empty()) {
         SetFailureReason("no image file was given");
         return kJobFail;

@@ -14,12 +14,12 @@
 
 class CEncodeFromSeqFile : public CThread, public CEncodeRVXFile {
 public:
-    // The host answers for the main window and the source page alike: the
-    // image path (1051), the WAVE path (1053), the options and the output.
-    explicit CEncodeFromSeqFile(IJobHost* owner);
+    // The request's source is the chosen image of the run; its WAVE file,
+    // when it is one, becomes the movie's sound.
+    CEncodeFromSeqFile(IJobHost* owner, EncodeRequest request);
     ~CEncodeFromSeqFile() override;
 
-    // On the window's thread before Start: finds the run, checks the WAVE
+    // On the caller's thread before Start: finds the run, checks the WAVE
     // file and creates the work directory. 0 when ready.
     int32_t Load();
     // Fills the name pattern, the first and end numbers, and loads the chosen
@@ -54,7 +54,6 @@ private:
     static void Release(ImageSlot& slot);
     bool MakeSlot(ImageSlot& slot) const;
 
-    IJobHost* page_;
     // How many images may wait decoded ahead of the encoder: enough to
     // cover a group of frames, bounded in bytes for large pictures.
     std::size_t LookaheadSlots() const;

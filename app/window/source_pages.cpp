@@ -1,12 +1,13 @@
 // The three source pages: their fields, dialogs and jobs.
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 
+#include "app/control_ids.h"
 #include "app/window/main_window.h"
 #include "app/window/path_field.h"
 #include "app/window/source_page.h"
 #include "jobs/avi_info_lines.h"
-#include "jobs/control_ids.h"
 #include "jobs/encode_from_avi.h"
 #include "jobs/encode_from_directshow.h"
 #include "jobs/encode_from_images.h"

@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <regex>
 
-#include "app/window/window_messages.h"
 #include "common/temp_dir.h"
 #include "common/test_movies.h"
 #include "container/rvx_reader.h"
