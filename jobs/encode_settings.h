@@ -15,6 +15,8 @@ struct FrameRate {
 
     // A rate with a zero part names no rate: the source's own is kept.
     bool IsSourceRate() const { return numerator == 0 || denominator == 0; }
+
+    friend bool operator==(const FrameRate&, const FrameRate&) = default;
 };
 
 // The defaults are what the window shows at start-up: row 0 of every list
@@ -34,6 +36,8 @@ struct EncodeSettings {
     uint32_t audio_block_size = kDefaultAudioBlockSize;
 
     uint32_t FormatBits() const { return picture_format | transform; }
+
+    friend bool operator==(const EncodeSettings&, const EncodeSettings&) = default;
 };
 
 // Everything a job is made with. The front end gathers it when the user

@@ -28,12 +28,3 @@ TEST(ProgressText, StatusTextForEveryStage) {
     };
     for (const auto& [progress, text] : cases) EXPECT_EQ(ProgressStatusText(progress), text);
 }
-
-TEST(ProgressText, FractionFollowsTheStage) {
-    EXPECT_DOUBLE_EQ((JobProgress{JobStage::kFrames, 1, 300, ""}).Fraction(), 1.0 / 300);
-    EXPECT_DOUBLE_EQ((JobProgress{JobStage::kFrames, 5, 0, ""}).Fraction(), 0.0);  // no known total
-    EXPECT_DOUBLE_EQ((JobProgress{JobStage::kFrames, 12, 10, ""}).Fraction(), 1.2);  // the front ends clamp
-    EXPECT_DOUBLE_EQ((JobProgress{JobStage::kSound, 0, 0, ""}).Fraction(), 1.0);
-    EXPECT_DOUBLE_EQ((JobProgress{JobStage::kWriting, 0, 0, ""}).Fraction(), 1.0);
-    EXPECT_DOUBLE_EQ((JobProgress{JobStage::kLoad, 0, 0, ""}).Fraction(), 0.0);
-}

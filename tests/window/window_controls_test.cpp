@@ -163,13 +163,12 @@ TEST_F(WindowTest, CreateHandsTheJobItsPathsOutputAndSettings) {
     EXPECT_EQ(r.source, "/clips/f0001.png");
     EXPECT_EQ(r.wave, "/clips/sound.wav");
     EXPECT_EQ(r.output, dir / "out.rvx");
-    EXPECT_EQ(r.settings.FormatBits(), 0x2041u);  // AYUV4444 | DCT
-    EXPECT_EQ(r.settings.frame_rate.numerator, 24000u);
-    EXPECT_EQ(r.settings.frame_rate.denominator, 1001u);
-    EXPECT_EQ(r.settings.p_frames, 70000 & 0xFFFF);
-    EXPECT_EQ(r.settings.b_frames, 2);
-    EXPECT_EQ(r.settings.sound_method, 0u);
-    EXPECT_EQ(r.settings.quality_i, 4);
+    EncodeSettings want;  // the start-up options but for those changed before 作成
+    want.picture_format = 0x41;  // AYUV4444
+    want.frame_rate = {24000, 1001};
+    want.p_frames = 70000 & 0xFFFF;
+    want.sound_method = 0;  // RawFile
+    EXPECT_TRUE(r.settings == want);
 }
 
 TEST_F(WindowTest, FileDialogsHaveTheirTitlesFiltersAndTargets) {
