@@ -1,5 +1,5 @@
 #pragma once
-// Carries a job's requests (progress, control reads) to the window's thread
+// Carries a job's requests (its progress reports) to the window's thread
 // and waits for them there, so that the job sees the window only from the
 // thread that owns it.
 //
@@ -30,7 +30,7 @@ public:
     void Reopen();
 
     // Called on the job's thread whenever a request waits to be served; the
-    // window turns it into a posted event that leads to Serve.
+    // window turns it into a queued call that leads to Serve.
     void SetNotify(std::function<void()> notify);
 
 private:

@@ -1,6 +1,5 @@
 #include "app/option_window.h"
 
-#include "jobs/control_ids.h"
 #include "jobs/option_tables.h"
 
 namespace {
@@ -38,4 +37,24 @@ void UpdateFrameRateFields(IOptionWindow& window, bool reset) {
     }
     window.EnableControl(kIdFrameRateNumerator, enable);
     window.EnableControl(kIdFrameRateDenominator, enable);
+}
+
+EncodeSettings ReadEncodeSettings(IOptionWindow& window) {
+    auto row = [&](uint32_t id) { return window.GetListSelection(id); };
+    auto text = [&](uint32_t id) { return window.GetControlText(id); };
+    EncodeSettings settings;
+    settings.picture_format = OptionRowValue(PictureFormatTable, row(kIdPictureFormat));
+    settings.transform = OptionRowValue(TransformTable, row(kIdTransform));
+    settings.frame_rate =
+        ChosenFrameRate(row(kIdFrameRate), text(kIdFrameRateNumerator), text(kIdFrameRateDenominator));
+    settings.p_frames = FieldSetting16(text(kIdPFrames));
+    settings.b_frames = FieldSetting16(text(kIdBFrames));
+    settings.scene_change = FieldSetting16(text(kIdSceneChange));
+    settings.matrix = static_cast<uint16_t>(OptionRowValue(QuantMatrixTable, row(kIdQuantMatrix)));
+    settings.quality_i = FieldSetting16(text(kIdQualityI));
+    settings.quality_p = FieldSetting16(text(kIdQualityP));
+    settings.quality_b = FieldSetting16(text(kIdQualityB));
+    settings.sound_method = OptionRowValue(SoundMethodTable, row(kIdSoundMethod));
+    settings.audio_block_size = ParseFieldNumber(text(kIdAudioBlockSize));
+    return settings;
 }

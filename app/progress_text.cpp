@@ -11,6 +11,21 @@ constexpr uint32_t kReportsBeforeEstimate = 3;
 
 }  // namespace
 
+std::string ProgressStatusText(const JobProgress& progress) {
+    switch (progress.stage) {
+    case JobStage::kLoad:
+        break;
+    case JobStage::kFrames:
+        return progress.name + "をエンコード中... " + std::to_string(progress.frame) + "/" +
+               std::to_string(progress.total);
+    case JobStage::kSound:
+        return progress.name + "をエンコード中...";
+    case JobStage::kWriting:
+        return progress.name + "を出力中...";
+    }
+    return progress.name;
+}
+
 double RemainingSeconds(double elapsed_seconds, double fraction, uint32_t reports) {
     if (reports < kReportsBeforeEstimate || !(fraction > 0.0) || fraction >= 1.0 || !(elapsed_seconds >= 0.0))
         return -1.0;

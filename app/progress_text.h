@@ -1,9 +1,17 @@
 #pragma once
-// What the window adds to a job's own progress reports: the time still to go
-// and the percentage for the title bar.
+// A job's progress in the window's words: the status text, the time still
+// to go and the percentage for the title bar. The terminal shows the same
+// status text in its bar and its JSON lines.
 
 #include <cstdint>
 #include <string>
+
+#include "jobs/job_progress.h"
+
+// "NAMEをエンコード中... n/total" while the pictures are coded,
+// "WAVEをエンコード中..." for the sound, "OUTPUTを出力中..." for the movie,
+// and the source's name alone while it is opened.
+std::string ProgressStatusText(const JobProgress& progress);
 
 // Seconds still to go at the pace so far, once enough reports are in to
 // judge it; negative before that, or when the fraction says nothing (0, 1

@@ -17,12 +17,10 @@
 #include "cli/rvxenc_arguments.h"
 #include "cli/terminal_host.h"
 #include "jobs/avi_info_lines.h"
-#include "jobs/control_ids.h"
 #include "jobs/encode_from_avi.h"
 #include "jobs/encode_from_directshow.h"
 #include "jobs/encode_from_images.h"
 #include "jobs/job_messages.h"
-#include "jobs/option_tables.h"
 
 namespace fs = std::filesystem;
 
@@ -30,10 +28,10 @@ namespace {
 
 // Loads and runs one job to its end; Ctrl-C (or TERM, HUP) stops it in order.
 template <class Job>
-JobOutcome RunJob(TerminalHost& host, const sigset_t& signals) {
+JobOutcome RunJob(TerminalHost& host, const EncodeRequest& request, const sigset_t& signals) {
     JobOutcome outcome;
     outcome.result = "failed";
-    auto job = std::make_unique<Job>(&host);
+    auto job = std::make_unique<Job>(&host, request);
     if (job->Load() != kJobOk) {
         outcome.reason = "ファイルのロードに失敗しました。 (" + job->FailureReason() + ")";
         return outcome;
@@ -65,24 +63,22 @@ JobOutcome RunJob(TerminalHost& host, const sigset_t& signals) {
     return outcome;
 }
 
-JobOutcome EncodeOne(TerminalHost& host, const std::string& source, const std::string& kind,
-                     const std::string& output, bool overwrite, const sigset_t& signals) {
+JobOutcome EncodeOne(TerminalHost& host, const Arguments& args, const std::string& source, const std::string& kind,
+                     const std::string& output, const sigset_t& signals) {
     host.BeginJob(source);
     JobOutcome outcome;
-    if (std::string refusal = OutputRefusal(output, overwrite); !refusal.empty()) {
+    if (std::string refusal = OutputRefusal(output, args.overwrite); !refusal.empty()) {
         outcome.result = "failed";
         outcome.reason = refusal;
     } else {
-        host.SetText(kIdOutputFile, output);
-        for (uint32_t id : {kIdImagePath, kIdAviPath, kIdMoviePath}) host.SetText(id, "");
-        host.SetText(SourcePathControl(kind), source);
+        const EncodeRequest request{source, args.wave, output, args.settings};
         // The jobs turn running out of memory into a failure of their own;
         // this catches what is left (the job objects themselves), so the
         // program still ends with its message and the work directory removed.
         try {
-            if (kind == "avi") outcome = RunJob<CEncodeFromAVI>(host, signals);
-            else if (kind == "movie") outcome = RunJob<CEncodeFromDirectShow>(host, signals);
-            else outcome = RunJob<CEncodeFromSeqFile>(host, signals);
+            if (kind == "avi") outcome = RunJob<CEncodeFromAVI>(host, request, signals);
+            else if (kind == "movie") outcome = RunJob<CEncodeFromDirectShow>(host, request, signals);
+            else outcome = RunJob<CEncodeFromSeqFile>(host, request, signals);
         } catch (const std::bad_alloc&) {
             outcome.result = "failed";
             outcome.reason = "out of memory";
@@ -116,38 +112,28 @@ void PrintBatchSummary(const std::vector<std::pair<std::string, JobOutcome>>& do
     if (skipped) std::fprintf(stderr, "%zu sources skipped after the interruption\n", skipped);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    Arguments args;
-    TerminalHost host;
-    if (std::string error = ParseArguments(argc, argv, args, host); !error.empty()) return UsageError(error);
-    if (!args.info.empty()) return PrintInfoLines(args.info);
-
+ProgressStyle ChosenProgressStyle(const Arguments& args) {
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
-    ProgressStyle style = terminal && !args.quiet ? ProgressStyle::kBar : ProgressStyle::kNone;
-    if (args.progress == "json") style = ProgressStyle::kJson;
-    if (args.progress == "bar") style = ProgressStyle::kBar;
-    if (args.progress == "none") style = ProgressStyle::kNone;
-    host.SetProgressStyle(style);
+    if (args.progress == "json") return ProgressStyle::kJson;
+    if (args.progress == "bar") return ProgressStyle::kBar;
+    if (args.progress == "none") return ProgressStyle::kNone;
+    return terminal && !args.quiet ? ProgressStyle::kBar : ProgressStyle::kNone;
+}
 
-    // The window's start-up values for every field the flags left alone.
-    for (const OptionStartValue& v : kOptionStartValues)
-        if (host.GetControlText(v.control_id).empty()) host.SetText(v.control_id, std::to_string(v.value));
-
-    // Signals are taken by this thread alone, so a Ctrl-C becomes an orderly
-    // stop: the job threads inherit the blocked mask.
+// Signals are taken by this thread alone, so a Ctrl-C becomes an orderly
+// stop: the job threads inherit the blocked mask.
+sigset_t BlockStopSignals() {
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
     sigaddset(&signals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    return signals;
+}
 
-    const std::string wave = host.GetControlText(kIdWavePath);
-    if (!wave.empty() && !IsWaveFile(wave))
-        std::fprintf(stderr, "rvxenc: %s is not a WAVE file; the movie will have no sound\n", wave.c_str());
-
+// Each source into its movie, one after another; the exit code.
+int EncodeAll(const Arguments& args, TerminalHost& host, ProgressStyle style, const sigset_t& signals) {
     const bool folder = OutputIsFolder(args.output);
     if (folder) {
         std::error_code ec;
@@ -164,7 +150,7 @@ int main(int argc, char** argv) {
             output = (path.parent_path() / (path.stem().string() + "-" + std::to_string(n) + ".rvx")).string();
         }
         taken.insert(output);
-        const JobOutcome outcome = EncodeOne(host, source, kind, output, args.overwrite, signals);
+        const JobOutcome outcome = EncodeOne(host, args, source, kind, output, signals);
         done.emplace_back(source, outcome);
         if (outcome.result == "ok") {
             if (!args.quiet && style != ProgressStyle::kJson)
@@ -184,3 +170,28 @@ int main(int argc, char** argv) {
     if (args.sources.size() > 1 && !args.quiet) PrintBatchSummary(done, 0);
     return any_failed ? kExitFailed : kExitOk;
 }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Arguments args;
+    if (std::string error = ParseArguments(argc, argv, args); !error.empty()) return UsageError(error);
+    if (args.help) {
+        std::fputs(UsageText(), stdout);
+        return kExitOk;
+    }
+    if (args.version) {
+        std::printf("rvxenc %s\n", RVX_VERSION);
+        return kExitOk;
+    }
+    if (!args.info.empty()) return PrintInfoLines(args.info);
+
+    const ProgressStyle style = ChosenProgressStyle(args);
+    TerminalHost host;
+    host.SetProgressStyle(style);
+    const sigset_t signals = BlockStopSignals();
+    if (!args.wave.empty() && !IsWaveFile(args.wave))
+        std::fprintf(stderr, "rvxenc: %s is not a WAVE file; the movie will have no sound\n", args.wave.c_str());
+    return EncodeAll(args, host, style, signals);
+}
+

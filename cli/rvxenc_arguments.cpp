@@ -1,13 +1,11 @@
 #include "cli/rvxenc_arguments.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <utility>
 #include <vector>
 
 #include "app/output_check.h"
-#include "jobs/control_ids.h"
 #include "jobs/option_tables.h"
 
 namespace fs = std::filesystem;
@@ -37,9 +35,10 @@ const char kUsage[] =
     "  --progress STYLE      bar (on a terminal), json (one object per line on stderr) or none\n"
     "  --info FILE           print a movie's picture and sound lines, encode nothing\n";
 
+using Aliases = std::vector<std::pair<const char*, const char*>>;
+
 // The row of a list given its window text or an ASCII alias, -1 when neither.
-int32_t MatchRow(const OptionRow* table, const std::string& value,
-                 const std::vector<std::pair<const char*, const char*>>& aliases = {}) {
+int32_t MatchRow(const OptionRow* table, const std::string& value, const Aliases& aliases = {}) {
     if (int32_t row = FindOptionRow(table, value.c_str()); row >= 0) return row;
     const std::string lower = Lower(value);
     for (uint32_t i = 0; i < OptionRowCount(table); ++i)
@@ -49,142 +48,232 @@ int32_t MatchRow(const OptionRow* table, const std::string& value,
     return -1;
 }
 
-}  // namespace
+// The arguments one flag at a time; a flag's value comes from "--flag=value"
+// or from the next argument.
+class FlagReader {
+public:
+    explicit FlagReader(std::vector<std::string> list) : list_(std::move(list)) {}
 
-int UsageError(const std::string& message) {
-    std::fprintf(stderr, "rvxenc: %s\n%s", message.c_str(), kUsage);
-    return kExitUsage;
+    // Moves to the next argument; false after the last.
+    bool Next() {
+        if (next_ >= list_.size()) return false;
+        flag_ = list_[next_++];
+        value_.clear();
+        inline_ = false;
+        if (flag_.rfind("--", 0) == 0) {
+            if (size_t eq = flag_.find('='); eq != std::string::npos) {
+                value_ = flag_.substr(eq + 1);
+                flag_ = flag_.substr(0, eq);
+                inline_ = true;
+            }
+        }
+        return true;
+    }
+    const std::string& Flag() const { return flag_; }
+    bool HasInlineValue() const { return inline_; }
+    // Takes the flag's value; false when it has none.
+    bool TakeValue() {
+        if (inline_) return true;
+        if (next_ >= list_.size()) return false;
+        value_ = list_[next_++];
+        return true;
+    }
+    const std::string& Value() const { return value_; }
+
+private:
+    std::vector<std::string> list_;
+    size_t next_ = 0;
+    std::string flag_;
+    std::string value_;
+    bool inline_ = false;
+};
+
+// A list's flag: the value of the row it names.
+std::string ReadListFlag(FlagReader& reader, const OptionRow* table, const Aliases& aliases, uint32_t& value) {
+    if (!reader.TakeValue()) return reader.Flag() + " needs a value";
+    const int32_t row = MatchRow(table, reader.Value(), aliases);
+    if (row < 0) return reader.Flag() + ": unknown value '" + reader.Value() + "'";
+    value = OptionRowValue(table, row);
+    return "";
 }
 
-std::string ParseArguments(int argc, char** argv, Arguments& args, TerminalHost& host) {
-    std::vector<std::string> list(argv + 1, argv + argc);
-    for (size_t i = 0; i < list.size(); ++i) {
-        std::string flag = list[i];
-        std::string value;
-        bool has_inline = false;
-        if (flag.rfind("--", 0) == 0) {
-            if (size_t eq = flag.find('='); eq != std::string::npos) {
-                value = flag.substr(eq + 1);
-                flag = flag.substr(0, eq);
-                has_inline = true;
-            }
-        }
-        auto next = [&]() -> bool {
-            if (has_inline) return true;
-            if (i + 1 >= list.size()) return false;
-            value = list[++i];
-            return true;
-        };
-        auto number_field = [&](uint32_t id) -> std::string {
-            if (!next()) return flag + " needs a number";
-            if (!IsDigits(value)) return flag + ": '" + value + "' is not a number";
-            host.SetText(id, value);
-            return "";
-        };
-        auto list_field = [&](uint32_t id, const OptionRow* table,
-                              const std::vector<std::pair<const char*, const char*>>& aliases) -> std::string {
-            if (!next()) return flag + " needs a value";
-            const int32_t row = MatchRow(table, value, aliases);
-            if (row < 0) return flag + ": unknown value '" + value + "'";
-            host.Select(id, row);
-            return "";
-        };
+// A field's flag: digits only, then read as the window reads its field.
+std::string ReadDigits(FlagReader& reader) {
+    if (!reader.TakeValue()) return reader.Flag() + " needs a number";
+    if (!IsDigits(reader.Value())) return reader.Flag() + ": '" + reader.Value() + "' is not a number";
+    return "";
+}
 
-        std::string error;
-        if (flag == "-h" || flag == "--help") {
-            std::fputs(kUsage, stdout);
-            std::exit(kExitOk);
-        } else if (flag == "-o" || flag == "--output") {
-            if (!next()) return flag + " needs a file name";
-            args.output = value;
-            args.output_given = true;
-        } else if (flag == "--source") {
-            if (!next()) return "--source needs images, avi or movie";
-            args.source_kind = Lower(value);
-            if (args.source_kind != "images" && args.source_kind != "avi" && args.source_kind != "movie")
-                return "--source: unknown kind '" + value + "'";
-        } else if (flag == "--wav") {
-            if (!next()) return "--wav needs a file name";
-            std::error_code ec;
-            if (!fs::exists(value, ec)) return "--wav: " + value + " does not exist";
-            host.SetText(kIdWavePath, value);
-        } else if (flag == "--picture-format") {
-            error = list_field(kIdPictureFormat, PictureFormatTable, {});
-        } else if (flag == "--transform") {
-            error = list_field(kIdTransform, TransformTable, {{"dct-nodef", "DCT(NoDEF)"}, {"nodef", "DCT(NoDEF)"}});
-        } else if (flag == "--fps") {
-            if (!next()) return "--fps needs a rate";
-            const size_t slash = value.find('/');
-            if (slash != std::string::npos) {
-                const std::string n = value.substr(0, slash), d = value.substr(slash + 1);
-                if (!IsDigits(n) || !IsDigits(d)) return "--fps: '" + value + "' is not N/D";
-                host.Select(kIdFrameRate, kManualFrameRateRow);
-                host.SetText(kIdFrameRateNumerator, n);
-                host.SetText(kIdFrameRateDenominator, d);
-            } else {
-                int32_t row = MatchRow(FrameRateTable, value, {{"default", "デフォルト"}});
-                if (row < 0) row = MatchRow(FrameRateTable, value + "fps");
-                if (row < 0 || static_cast<uint32_t>(row) == kManualFrameRateRow)
-                    return "--fps: unknown rate '" + value + "' (a preset or N/D)";
-                host.Select(kIdFrameRate, row);
-            }
-        } else if (flag == "--p-frames") {
-            error = number_field(kIdPFrames);
-        } else if (flag == "--b-frames") {
-            error = number_field(kIdBFrames);
-        } else if (flag == "--scene-change") {
-            error = number_field(kIdSceneChange);
-        } else if (flag == "--block-size") {
-            error = number_field(kIdAudioBlockSize);
-        } else if (flag == "--matrix") {
-            error = list_field(kIdQuantMatrix, QuantMatrixTable, {{"cg", "CG動画"}, {"mpeg", "MPEG標準"}});
-        } else if (flag == "--sound") {
-            error = list_field(kIdSoundMethod, SoundMethodTable,
-                               {{"low", "MDCT-Low"}, {"mid", "MDCT-Mid"}, {"high", "MDCT-High"}, {"raw", "RawFile"}});
-        } else if (flag == "--quality") {
-            if (!next()) return "--quality needs I,P,B";
-            std::string parts[3];
-            size_t start = 0;
-            for (int k = 0; k < 3; ++k) {
-                const size_t comma = value.find(',', start);
-                if ((k < 2) != (comma != std::string::npos)) return "--quality: '" + value + "' is not I,P,B";
-                parts[k] = value.substr(start, k < 2 ? comma - start : std::string::npos);
-                if (!IsDigits(parts[k])) return "--quality: '" + value + "' is not I,P,B";
-                start = comma + 1;
-            }
-            host.SetText(kIdQualityI, parts[0]);
-            host.SetText(kIdQualityP, parts[1]);
-            host.SetText(kIdQualityB, parts[2]);
-        } else if (flag == "--version") {
-            std::printf("rvxenc %s\n", RVX_VERSION);
-            std::exit(kExitOk);
-        } else if (flag == "--progress") {
-            if (!next()) return "--progress needs bar, json or none";
-            args.progress = Lower(value);
-            if (args.progress != "bar" && args.progress != "json" && args.progress != "none")
-                return "--progress: unknown style '" + value + "'";
-        } else if (flag == "--info") {
-            if (!next()) return "--info needs a file name";
-            args.info = value;
-        } else if (flag == "--overwrite") {
-            if (has_inline) return "--overwrite takes no value";
-            args.overwrite = true;
-        } else if (flag == "--quiet" || flag == "-q") {
-            if (has_inline) return "--quiet takes no value";
-            args.quiet = true;
-        } else if (flag.size() > 1 && flag[0] == '-') {
-            return "unknown option '" + flag + "'";
-        } else {
-            args.sources.push_back(flag);
-        }
-        if (!error.empty()) return error;
+std::string ReadNumberFlag(FlagReader& reader, uint16_t& value) {
+    std::string error = ReadDigits(reader);
+    if (error.empty()) value = FieldSetting16(reader.Value());
+    return error;
+}
+
+std::string ReadNumberFlag(FlagReader& reader, uint32_t& value) {
+    std::string error = ReadDigits(reader);
+    if (error.empty()) value = ParseFieldNumber(reader.Value());
+    return error;
+}
+
+// A preset of the frame-rate list, or N/D as the manual row's two fields.
+std::string ReadFrameRateFlag(FlagReader& reader, FrameRate& rate) {
+    if (!reader.TakeValue()) return "--fps needs a rate";
+    const std::string& value = reader.Value();
+    if (const size_t slash = value.find('/'); slash != std::string::npos) {
+        const std::string n = value.substr(0, slash), d = value.substr(slash + 1);
+        if (!IsDigits(n) || !IsDigits(d)) return "--fps: '" + value + "' is not N/D";
+        rate = ChosenFrameRate(kManualFrameRateRow, n, d);
+        return "";
     }
+    int32_t row = MatchRow(FrameRateTable, value, {{"default", "デフォルト"}});
+    if (row < 0) row = MatchRow(FrameRateTable, value + "fps");
+    if (row < 0 || static_cast<uint32_t>(row) == kManualFrameRateRow)
+        return "--fps: unknown rate '" + value + "' (a preset or N/D)";
+    rate = ChosenFrameRate(row, "", "");
+    return "";
+}
+
+std::string ReadQualityFlag(FlagReader& reader, EncodeSettings& settings) {
+    if (!reader.TakeValue()) return "--quality needs I,P,B";
+    const std::string& value = reader.Value();
+    std::string parts[3];
+    size_t start = 0;
+    for (int k = 0; k < 3; ++k) {
+        const size_t comma = value.find(',', start);
+        if ((k < 2) != (comma != std::string::npos)) return "--quality: '" + value + "' is not I,P,B";
+        parts[k] = value.substr(start, k < 2 ? comma - start : std::string::npos);
+        if (!IsDigits(parts[k])) return "--quality: '" + value + "' is not I,P,B";
+        start = comma + 1;
+    }
+    settings.quality_i = FieldSetting16(parts[0]);
+    settings.quality_p = FieldSetting16(parts[1]);
+    settings.quality_b = FieldSetting16(parts[2]);
+    return "";
+}
+
+// The flags that choose how the movie is coded, each filling the setting the
+// window's control of the same meaning fills. known is false for any other
+// flag.
+std::string ReadCodingFlag(FlagReader& reader, EncodeSettings& settings, bool& known) {
+    const std::string& flag = reader.Flag();
+    known = true;
+    if (flag == "--picture-format") return ReadListFlag(reader, PictureFormatTable, {}, settings.picture_format);
+    if (flag == "--transform")
+        return ReadListFlag(reader, TransformTable, {{"dct-nodef", "DCT(NoDEF)"}, {"nodef", "DCT(NoDEF)"}},
+                            settings.transform);
+    if (flag == "--fps") return ReadFrameRateFlag(reader, settings.frame_rate);
+    if (flag == "--p-frames") return ReadNumberFlag(reader, settings.p_frames);
+    if (flag == "--b-frames") return ReadNumberFlag(reader, settings.b_frames);
+    if (flag == "--scene-change") return ReadNumberFlag(reader, settings.scene_change);
+    if (flag == "--block-size") return ReadNumberFlag(reader, settings.audio_block_size);
+    if (flag == "--matrix") {
+        uint32_t matrix = settings.matrix;
+        const std::string error =
+            ReadListFlag(reader, QuantMatrixTable, {{"cg", "CG動画"}, {"mpeg", "MPEG標準"}}, matrix);
+        settings.matrix = static_cast<uint16_t>(matrix);
+        return error;
+    }
+    if (flag == "--sound")
+        return ReadListFlag(reader, SoundMethodTable,
+                            {{"low", "MDCT-Low"}, {"mid", "MDCT-Mid"}, {"high", "MDCT-High"}, {"raw", "RawFile"}},
+                            settings.sound_method);
+    if (flag == "--quality") return ReadQualityFlag(reader, settings);
+    known = false;
+    return "";
+}
+
+// A flag that takes no value must not be given one.
+std::string ReadSwitch(const FlagReader& reader, bool& value) {
+    if (reader.HasInlineValue()) return reader.Flag() + " takes no value";
+    value = true;
+    return "";
+}
+
+// The flags about what is encoded where and how it is shown. known is false
+// for any other flag.
+std::string ReadProgramFlag(FlagReader& reader, Arguments& args, bool& known) {
+    const std::string& flag = reader.Flag();
+    known = true;
+    if (flag == "-h" || flag == "--help") {
+        args.help = true;
+    } else if (flag == "--version") {
+        args.version = true;
+    } else if (flag == "-o" || flag == "--output") {
+        if (!reader.TakeValue()) return flag + " needs a file name";
+        args.output = reader.Value();
+        args.output_given = true;
+    } else if (flag == "--source") {
+        if (!reader.TakeValue()) return "--source needs images, avi or movie";
+        args.source_kind = Lower(reader.Value());
+        if (args.source_kind != "images" && args.source_kind != "avi" && args.source_kind != "movie")
+            return "--source: unknown kind '" + reader.Value() + "'";
+    } else if (flag == "--wav") {
+        if (!reader.TakeValue()) return "--wav needs a file name";
+        std::error_code ec;
+        if (!fs::exists(reader.Value(), ec)) return "--wav: " + reader.Value() + " does not exist";
+        args.wave = reader.Value();
+    } else if (flag == "--progress") {
+        if (!reader.TakeValue()) return "--progress needs bar, json or none";
+        args.progress = Lower(reader.Value());
+        if (args.progress != "bar" && args.progress != "json" && args.progress != "none")
+            return "--progress: unknown style '" + reader.Value() + "'";
+    } else if (flag == "--info") {
+        if (!reader.TakeValue()) return "--info needs a file name";
+        args.info = reader.Value();
+    } else if (flag == "--overwrite") {
+        return ReadSwitch(reader, args.overwrite);
+    } else if (flag == "--quiet" || flag == "-q") {
+        return ReadSwitch(reader, args.quiet);
+    } else {
+        known = false;
+    }
+    return "";
+}
+
+// What the flags say together.
+std::string CheckArguments(const Arguments& args) {
     if (!args.info.empty()) return args.sources.empty() ? "" : "--info takes no SOURCE";
     if (args.sources.empty()) return "no SOURCE given";
     if (!args.output_given) return "no output given (-o OUT.rvx)";
     if (args.sources.size() > 1 && !OutputIsFolder(args.output))
         return "several sources need a folder for the movies (-o DIR/)";
     return "";
+}
+
+}  // namespace
+
+std::string Lower(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+bool IsDigits(const std::string& s) {
+    return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
+}
+
+const char* UsageText() { return kUsage; }
+
+int UsageError(const std::string& message) {
+    std::fprintf(stderr, "rvxenc: %s\n%s", message.c_str(), kUsage);
+    return kExitUsage;
+}
+
+std::string ParseArguments(int argc, char** argv, Arguments& args) {
+    FlagReader reader(std::vector<std::string>(argv + 1, argv + argc));
+    while (reader.Next()) {
+        bool known = false;
+        std::string error = ReadProgramFlag(reader, args, known);
+        if (!known) error = ReadCodingFlag(reader, args.settings, known);
+        if (!error.empty()) return error;
+        if (args.help || args.version) return "";
+        if (known) continue;
+        const std::string& flag = reader.Flag();
+        if (flag.size() > 1 && flag[0] == '-') return "unknown option '" + flag + "'";
+        args.sources.push_back(flag);
+    }
+    return CheckArguments(args);
 }
 
 std::string OutputRefusal(const std::string& output, bool overwrite) {
@@ -208,7 +297,6 @@ std::string GuessSourceKind(const std::string& source) {
     return "movie";
 }
 
-
 bool OutputIsFolder(const std::string& output) {
     std::error_code ec;
     return !output.empty() && (output.back() == '/' || fs::is_directory(output, ec));
@@ -225,8 +313,4 @@ std::string OutputInFolder(const std::string& folder, const std::string& source,
         if (name.empty()) name = "movie";
     }
     return (fs::path(folder) / (name + ".rvx")).string();
-}
-
-uint32_t SourcePathControl(const std::string& kind) {
-    return kind == "images" ? kIdImagePath : kind == "avi" ? kIdAviPath : kIdMoviePath;
 }

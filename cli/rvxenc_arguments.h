@@ -1,11 +1,11 @@
 #pragma once
-// rvxenc's command line: the flags fill the host's option controls the way a
-// person fills the window's.
+// rvxenc's command line: the flags fill the encode settings through the
+// window's own option tables and field rules, and say what to encode where.
 
 #include <string>
 #include <vector>
 
-#include "cli/terminal_host.h"
+#include "jobs/encode_settings.h"
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
@@ -16,18 +16,26 @@ struct Arguments {
     std::vector<std::string> sources;
     std::string output;
     std::string source_kind;
+    std::string wave;  // --wav: the sound of an image run
+    EncodeSettings settings;
     bool output_given = false;
     bool overwrite = false;
     bool quiet = false;
+    bool help = false;     // -h, --help: print the usage, encode nothing
+    bool version = false;  // --version: print the version, encode nothing
     std::string progress;  // "", "bar", "json" or "none"
     std::string info;  // --info FILE: print the AVI page's lines, encode nothing
 };
 
+// Every flag with a line of help.
+const char* UsageText();
+
 // Prints the message and the usage; returns the usage exit code.
 int UsageError(const std::string& message);
 
-// Fills the host's controls from the flags; returns an error text or "".
-std::string ParseArguments(int argc, char** argv, Arguments& args, TerminalHost& host);
+// Reads the flags into args; returns an error text, or "" when they make
+// sense. --help and --version end the reading where they stand.
+std::string ParseArguments(int argc, char** argv, Arguments& args);
 
 // The window's output check without the question: an existing file is only
 // replaced when asked for. Empty when the output may be written, else the
@@ -43,5 +51,6 @@ bool OutputIsFolder(const std::string& output);
 // ".rvx"; an image run drops its frame number ("take1_0001.png" -> "take1.rvx").
 std::string OutputInFolder(const std::string& folder, const std::string& source, const std::string& kind);
 
-// The control that holds a source kind's path.
-uint32_t SourcePathControl(const std::string& kind);
+// Lower-case ASCII letters; other bytes unchanged.
+std::string Lower(std::string s);
+bool IsDigits(const std::string& s);

@@ -11,16 +11,6 @@
 #include "app/progress_text.h"
 #include "cli/json_text.h"
 
-std::string Lower(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
-
-bool IsDigits(const std::string& s) {
-    return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
-}
-
 namespace {
 
 // Columns a UTF-8 text takes on a terminal: wide (CJK) characters take two.
@@ -47,6 +37,20 @@ std::string FitToColumns(const std::string& text, size_t columns) {
     return "..." + text.substr(i);
 }
 
+const char* JsonStage(JobStage stage) {
+    switch (stage) {
+    case JobStage::kLoad:
+        return "load";
+    case JobStage::kFrames:
+        return "frames";
+    case JobStage::kSound:
+        return "sound";
+    case JobStage::kWriting:
+        break;
+    }
+    return "writing";
+}
+
 size_t TerminalColumns() {
     winsize ws{};
     if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
@@ -65,33 +69,25 @@ void TerminalHost::BeginJob(const std::string& source) {
     last_percent_ = 0.0;
 }
 
-void TerminalHost::SendProgress(const std::string& text, double fraction) {
+void TerminalHost::SendProgress(const JobProgress& progress) {
     std::lock_guard<std::mutex> hold(mutex_);
     const auto now = std::chrono::steady_clock::now();
     if (!started_) {
         started_ = true;
         start_ = now;
     }
-    // "...をエンコード中... n/total": the frame count is the text's last word.
-    uint32_t frame = 0, total = 0;
-    const size_t slash = text.rfind('/');
-    const size_t space = text.rfind(' ', slash);
-    if (slash != std::string::npos && space != std::string::npos && space < slash) {
-        const std::string n = text.substr(space + 1, slash - space - 1), t = text.substr(slash + 1);
-        if (IsDigits(n) && IsDigits(t) && n.size() < 10 && t.size() < 10) {
-            frame = static_cast<uint32_t>(std::stoul(n));
-            total = static_cast<uint32_t>(std::stoul(t));
-        }
-    }
+    // Only the pictures are counted; the sound and the writing have no count.
+    const uint32_t frame = progress.stage == JobStage::kFrames ? progress.frame : 0;
     const double seconds = std::chrono::duration<double>(now - start_).count();
     if (frame) last_fps_ = seconds > 0 ? frame / seconds : 0.0;
     // A source that delivers more frames than it announced must not push the
     // figures past the end or back again.
-    fraction = std::clamp(fraction, 0.0, 1.0);
+    const double fraction = std::clamp(progress.Fraction(), 0.0, 1.0);
     // Negative while the first frames give no pace yet.
     const double remaining = fraction >= 1.0 ? 0.0 : RemainingSeconds(seconds, fraction, frame);
+    const std::string text = ProgressStatusText(progress);
     if (style_ == ProgressStyle::kBar) DrawBar(text, fraction, remaining);
-    if (style_ == ProgressStyle::kJson) PrintJson(text, frame, total, fraction, seconds, remaining);
+    if (style_ == ProgressStyle::kJson) PrintJson(progress, text, fraction, seconds, remaining);
 }
 
 void TerminalHost::DrawBar(const std::string& text, double fraction, double remaining) {
@@ -109,16 +105,17 @@ void TerminalHost::DrawBar(const std::string& text, double fraction, double rema
     drew_ = true;
 }
 
-void TerminalHost::PrintJson(const std::string& text, uint32_t frame, uint32_t total, double fraction,
+void TerminalHost::PrintJson(const JobProgress& progress, const std::string& text, double fraction,
                              double seconds, double remaining) {
-    const char* stage = frame ? "frames" : text.find("を出力中") != std::string::npos ? "writing" : "sound";
+    const bool frames = progress.stage == JobStage::kFrames;
     last_percent_ = std::max(last_percent_, std::floor(fraction * 10000.0) / 100.0);
     char left[32] = "null";  // no pace known yet
     if (remaining >= 0.0) std::snprintf(left, sizeof left, "%.3f", remaining);
     std::fprintf(stderr,
                  "{\"source\": %s, \"stage\": \"%s\", \"frame\": %u, \"total\": %u, \"percent\": %.2f, "
                  "\"fps\": %.2f, \"elapsed\": %.3f, \"remaining\": %s, \"text\": %s}\n",
-                 JsonString(source_).c_str(), stage, frame, total, last_percent_, last_fps_, seconds, left,
+                 JsonString(source_).c_str(), JsonStage(progress.stage), frames ? progress.frame : 0u,
+                 frames ? progress.total : 0u, last_percent_, last_fps_, seconds, left,
                  JsonString(text).c_str());
     std::fflush(stderr);
 }
@@ -141,28 +138,6 @@ void TerminalHost::PostJobMessage(uint32_t message) {
         last_message_ = message;
     }
     ended_.Set();
-}
-
-int32_t TerminalHost::GetListSelection(uint32_t id) {
-    std::lock_guard<std::mutex> hold(mutex_);
-    auto it = selections_.find(id);
-    return it == selections_.end() ? 0 : it->second;
-}
-
-std::string TerminalHost::GetControlText(uint32_t id) {
-    std::lock_guard<std::mutex> hold(mutex_);
-    auto it = texts_.find(id);
-    return it == texts_.end() ? std::string() : it->second;
-}
-
-void TerminalHost::Select(uint32_t id, int32_t row) {
-    std::lock_guard<std::mutex> hold(mutex_);
-    selections_[id] = row;
-}
-
-void TerminalHost::SetText(uint32_t id, const std::string& text) {
-    std::lock_guard<std::mutex> hold(mutex_);
-    texts_[id] = text;
 }
 
 uint32_t TerminalHost::WaitForEnd(uint32_t milliseconds) {

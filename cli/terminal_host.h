@@ -1,10 +1,9 @@
 #pragma once
-// The terminal as a job's window: option controls held in memory, progress
-// drawn on stderr, the job's last message handed to the main thread.
+// The terminal as a job's host: progress drawn on stderr as a bar or as JSON
+// lines, the job's last message handed to the main thread.
 
 #include <chrono>
 #include <cstdint>
-#include <map>
 #include <mutex>
 #include <string>
 
@@ -35,13 +34,8 @@ public:
     // The final JSON object of a job (nothing in the other styles).
     void ReportOutcome(const JobOutcome& outcome);
 
-    void SendProgress(const std::string& text, double fraction) override;
+    void SendProgress(const JobProgress& progress) override;
     void PostJobMessage(uint32_t message) override;
-    int32_t GetListSelection(uint32_t id) override;
-    std::string GetControlText(uint32_t id) override;
-
-    void Select(uint32_t id, int32_t row);
-    void SetText(uint32_t id, const std::string& text);
 
     // Waits up to the time for the job's last message; 0 while none came.
     uint32_t WaitForEnd(uint32_t milliseconds);
@@ -50,14 +44,12 @@ public:
 
 private:
     void DrawBar(const std::string& text, double fraction, double remaining);
-    void PrintJson(const std::string& text, uint32_t frame, uint32_t total, double fraction, double seconds,
+    void PrintJson(const JobProgress& progress, const std::string& text, double fraction, double seconds,
                    double remaining);
 
     ProgressStyle style_ = ProgressStyle::kNone;
     std::string source_;
     std::mutex mutex_;
-    std::map<uint32_t, int32_t> selections_;
-    std::map<uint32_t, std::string> texts_;
     CEvent ended_{true};
     uint32_t last_message_ = 0;
     bool started_ = false;
@@ -66,7 +58,3 @@ private:
     double last_percent_ = 0.0;
     std::chrono::steady_clock::time_point start_;
 };
-
-// Lower-case ASCII letters; other bytes unchanged.
-std::string Lower(std::string s);
-bool IsDigits(const std::string& s);

@@ -1,10 +1,10 @@
 #include "jobs/encode_from_avi.h"
 
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 #include "jobs/avi_movie.h"
-#include "jobs/control_ids.h"
 #include "jobs/ffmpeg_api.h"
 #include "jobs/work_directory.h"
 
@@ -39,7 +39,8 @@ void WidenUnsigned8(const uint8_t* samples, size_t count, std::vector<uint8_t>& 
     }
 }
 
-CEncodeFromAVI::CEncodeFromAVI(IJobHost* owner) : CEncodeRVXFile(owner), page_(owner) {}
+CEncodeFromAVI::CEncodeFromAVI(IJobHost* owner, EncodeRequest request)
+    : CEncodeRVXFile(owner, std::move(request)) {}
 
 CEncodeFromAVI::~CEncodeFromAVI() {
     // The worker must end before the reader and the files it uses go away.
@@ -54,7 +55,7 @@ CEncodeFromAVI::~CEncodeFromAVI() {
 }
 
 int32_t CEncodeFromAVI::Load() {
-    const std::string path = page_->GetControlText(kIdAviPath);
+    const std::string path = request_.source;
     if (path.empty()) {
         SetFailureReason("no AVI file was given");
         return kJobFail;

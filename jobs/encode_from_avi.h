@@ -1,6 +1,6 @@
 #pragma once
-// Encoding an AVI file (path field 1041), read frame by frame through the AVI
-// reader, with its first sound stream staged as PCM in "tmpsnd.wav".
+// Encoding an AVI file, read frame by frame through the AVI reader, with its
+// first sound stream staged as PCM in "tmpsnd.wav".
 
 #include <cstdint>
 #include <memory>
@@ -15,11 +15,12 @@ class IAVIMovie;
 
 class CEncodeFromAVI : public CThread, public CEncodeRVXFile {
 public:
-    explicit CEncodeFromAVI(IJobHost* owner);
+    // The request's source is the AVI file.
+    CEncodeFromAVI(IJobHost* owner, EncodeRequest request);
     ~CEncodeFromAVI() override;
 
-    // On the window's thread before Start: opens the file named in field
-    // 1041 and creates the work directory. 0 when ready.
+    // On the caller's thread before Start: opens the file and creates the
+    // work directory. 0 when ready.
     int32_t Load();
     int32_t Run() override;
 
@@ -36,7 +37,6 @@ private:
     // write failure or a stop.
     bool EncodeStagedSound();
 
-    IJobHost* page_;
     std::unique_ptr<IAVIMovie> movie_;
     std::unique_ptr<CStagedSoundFile> staged_;
     std::string avi_path_;

@@ -5,8 +5,8 @@
 #include <limits>
 #include <new>
 #include <system_error>
+#include <utility>
 
-#include "jobs/control_ids.h"
 #include "jobs/movie_pipeline.h"
 #include "jobs/movie_render_sound.h"
 #include "jobs/movie_render_surface.h"
@@ -35,7 +35,8 @@ int64_t NowMs() {
 
 }  // namespace
 
-CEncodeFromDirectShow::CEncodeFromDirectShow(IJobHost* owner) : CEncodeRVXFile(owner), page_(owner) {}
+CEncodeFromDirectShow::CEncodeFromDirectShow(IJobHost* owner, EncodeRequest request)
+    : CEncodeRVXFile(owner, std::move(request)) {}
 
 CEncodeFromDirectShow::~CEncodeFromDirectShow() {
     // The worker and the streaming threads must end before what they use goes.
@@ -57,7 +58,7 @@ int32_t CEncodeFromDirectShow::LoadFailure(const std::string& reason) {
 }
 
 int32_t CEncodeFromDirectShow::Load() {
-    const std::string path = page_->GetControlText(kIdMoviePath);
+    const std::string path = request_.source;
     if (path.empty()) return LoadFailure("no movie file was given");
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path, ec)) return LoadFailure(path + ": no such file");

@@ -1,8 +1,8 @@
 #pragma once
-// Encoding any movie the media framework plays (path field 1046): a decoding
-// pipeline hands its pictures straight to the encoder and its sound, as PCM,
-// to "tmpsnd.wav" on its own streaming threads; the job's thread watches the
-// pipeline until the end of the movie or a stop.
+// Encoding any movie the media framework plays: a decoding pipeline hands its
+// pictures straight to the encoder and its sound, as PCM, to "tmpsnd.wav" on
+// its own streaming threads; the job's thread watches the pipeline until the
+// end of the movie or a stop.
 
 #include <atomic>
 #include <cstdint>
@@ -20,12 +20,13 @@ class CMoviePipeline;
 
 class CEncodeFromDirectShow : public CThread, public CEncodeRVXFile {
 public:
-    explicit CEncodeFromDirectShow(IJobHost* owner);
+    // The request's source is the movie file.
+    CEncodeFromDirectShow(IJobHost* owner, EncodeRequest request);
     ~CEncodeFromDirectShow() override;
 
-    // On the window's thread before Start: builds the pipeline for the file
-    // named in field 1046, decodes up to the first picture to learn the
-    // picture and sound formats, and creates the work directory. 0 when ready.
+    // On the caller's thread before Start: builds the pipeline for the
+    // movie, decodes up to the first picture to learn the picture and sound
+    // formats, and creates the work directory. 0 when ready.
     int32_t Load();
     int32_t Run() override;
 
@@ -46,7 +47,6 @@ private:
     // Stops decoding and waits until no streaming thread runs.
     void StopPipeline();
 
-    IJobHost* page_;
     std::mutex picture_lock_;
     std::mutex sound_lock_;
     std::unique_ptr<CMovieRenderSurface> surface_;

@@ -3,15 +3,9 @@
 #include <cstdio>
 #include <cstring>
 #include <algorithm>
-#include <condition_variable>
-#include <future>
-#include <mutex>
 #include <new>
-#include <map>
-#include <system_error>
-#include <thread>
+#include <utility>
 
-#include "jobs/control_ids.h"
 #include "jobs/job_messages.h"
 #include "jobs/work_directory.h"
 #include "rvxlib/row_workers.h"
@@ -56,7 +50,8 @@ void ExpandGreyRows(const uint8_t* grey, int32_t grey_pitch, uint8_t* out, int32
     }
 }
 
-CEncodeFromSeqFile::CEncodeFromSeqFile(IJobHost* owner) : CEncodeRVXFile(owner), page_(owner), slots_(1) {}
+CEncodeFromSeqFile::CEncodeFromSeqFile(IJobHost* owner, EncodeRequest request)
+    : CEncodeRVXFile(owner, std::move(request)), slots_(1) {}
 
 CEncodeFromSeqFile::~CEncodeFromSeqFile() {
     // The worker must end before anything it uses goes away.
@@ -81,13 +76,13 @@ int32_t CEncodeFromSeqFile::Load() {
 
 int32_t CEncodeFromSeqFile::LoadSteps() {
     sound_path_.clear();
-    const std::string wave = page_->GetControlText(kIdWavePath);
+    const std::string& wave = request_.wave;
     if (!wave.empty() && IsWaveFile(wave)) sound_path_ = wave;
 
     slots_[0].source = std::make_unique<CPlaneSurface>();
     slots_[0].loader = std::make_unique<CGraphicLoader>();
 
-    const std::string image = page_->GetControlText(kIdImagePath);
+    const std::string& image = request_.source;
     if (image.empty()) {
         SetFailureReason("no image file was given");
         return kJobFail;
@@ -280,121 +275,30 @@ void CEncodeFromSeqFile::EncodeImages(bool& failed) {
     }
 }
 
-// Loaders decode the images into free slots, each taking the next number;
-// the encoder takes them in number order, so the frames are the same as
-// with one thread. Two loaders keep the start of the run, when nothing else
-// is ready to code yet, from waiting on a single decoder. No number is
-// handed out after an unusable image.
 void CEncodeFromSeqFile::EncodeImagesAhead(bool& failed) {
     const std::size_t count = LookaheadSlots();
     slots_.resize(count);
-    std::mutex mutex;
-    std::condition_variable changed;
     std::vector<ImageSlot*> free;
-    std::map<uint64_t, std::pair<ImageSlot*, LoadedFrame>> ready;
-    uint64_t next_to_load = sequence_.first;
-    bool stopping = false;
-    bool loader_out_of_memory = false;
     for (std::size_t k = 0; k < count; ++k) {
         if (k > 0 && !MakeSlot(slots_[k])) break;
         free.push_back(&slots_[k]);
     }
-    // Counted before the first picture and the loaders take slots: a slot
-    // the first picture holds comes free again after it is coded, so even a
-    // single slot needs a loader.
-    const std::size_t loaders = std::min<std::size_t>(2, free.size());
+    CImageLoaders loaders(
+        sequence_.first, end_,
+        [this](ImageSlot& slot, uint64_t n) { return LoadFrame(slot, FormatSequenceName(sequence_.pattern, n)); },
+        &Release);
     if (TakeFirstDecoded(sequence_.first)) {
         // The first picture is the one the load step decoded, still in slot 0.
-        ready.emplace(sequence_.first,
-                      std::make_pair(&slots_[0],
-                                     TakeDecoded(slots_[0], FormatSequenceName(sequence_.pattern, sequence_.first))));
+        loaders.PutFirst(slots_[0], TakeDecoded(slots_[0], FormatSequenceName(sequence_.pattern, sequence_.first)));
         free.erase(free.begin());
-        ++next_to_load;
     }
-
-    auto load_ahead = [&] {
-        for (;;) {
-            ImageSlot* slot = nullptr;
-            uint64_t n = 0;
-            {
-                std::unique_lock<std::mutex> lock(mutex);
-                changed.wait(lock, [&] { return stopping || next_to_load >= end_ || !free.empty(); });
-                if (stopping || next_to_load >= end_) return;
-                slot = free.back();
-                free.pop_back();
-                n = next_to_load++;
-            }
-            LoadedFrame frame = LoadFrame(*slot, FormatSequenceName(sequence_.pattern, n));
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                if (!frame.pixels) next_to_load = end_;
-                ready.emplace(n, std::make_pair(slot, std::move(frame)));
-            }
-            changed.notify_all();
-        }
-    };
-    // Nothing may leave a loader thread: running out of memory there is
-    // handed to the encoding loop, which fails the job with it.
-    auto loader_thread = [&] {
-        try {
-            load_ahead();
-        } catch (const std::bad_alloc&) {
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                loader_out_of_memory = true;
-                next_to_load = end_;
-            }
-            changed.notify_all();
-        }
-    };
-    // Whatever ends the encoding (a failure, a stop, an exception), the
-    // loaders are stopped and joined before the slots can go, and pictures
-    // they left decoded are unlocked.
-    struct StopLoaders {
-        std::vector<std::thread> threads;
-        std::mutex& mutex;
-        std::condition_variable& changed;
-        bool& stopping;
-        std::map<uint64_t, std::pair<ImageSlot*, LoadedFrame>>& ready;
-        ~StopLoaders() {
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                stopping = true;
-            }
-            changed.notify_all();
-            for (std::thread& thread : threads) thread.join();
-            for (auto& [n, item] : ready)
-                if (item.second.pixels) Release(*item.first);
-        }
-    } stop{{}, mutex, changed, stopping, ready};
-    for (std::size_t k = 0; k < loaders; ++k) {
-        try {
-            stop.threads.emplace_back(loader_thread);
-        } catch (const std::system_error&) {
-            if (stop.threads.empty()) throw;  // one loader is enough
-            break;
-        }
-    }
+    loaders.Start(std::move(free));
 
     for (uint64_t n = sequence_.first; n < end_; ++n) {
         if (!CanContinue()) break;
-        ImageSlot* slot = nullptr;
-        LoadedFrame frame;
-        {
-            std::unique_lock<std::mutex> lock(mutex);
-            changed.wait(lock, [&] { return ready.count(n) != 0 || loader_out_of_memory; });
-            const auto item = ready.find(n);
-            if (item == ready.end()) throw std::bad_alloc();
-            slot = item->second.first;
-            frame = std::move(item->second.second);
-            ready.erase(item);
-        }
+        auto [slot, frame] = loaders.Take(n);
         const bool encoded = EncodeLoaded(n, frame, *slot);
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            free.push_back(slot);
-        }
-        changed.notify_all();
+        loaders.GiveBack(slot);
         if (!encoded) {
             failed = true;
             break;

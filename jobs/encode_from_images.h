@@ -8,20 +8,18 @@
 #include <vector>
 
 #include "jobs/encode_job.h"
+#include "jobs/image_loaders.h"
 #include "jobs/image_sequence.h"
 #include "support/thread.h"
 
-class CPlaneSurface;
-class CGraphicLoader;
-
 class CEncodeFromSeqFile : public CThread, public CEncodeRVXFile {
 public:
-    // The host answers for the main window and the source page alike: the
-    // image path (1051), the WAVE path (1053), the options and the output.
-    explicit CEncodeFromSeqFile(IJobHost* owner);
+    // The request's source is the chosen image of the run; its WAVE file,
+    // when it is one, becomes the movie's sound.
+    CEncodeFromSeqFile(IJobHost* owner, EncodeRequest request);
     ~CEncodeFromSeqFile() override;
 
-    // On the window's thread before Start: finds the run, checks the WAVE
+    // On the caller's thread before Start: finds the run, checks the WAVE
     // file and creates the work directory. 0 when ready.
     int32_t Load();
     // Fills the name pattern, the first and end numbers, and loads the chosen
@@ -38,18 +36,9 @@ public:
     uint32_t PictureHeight() const { return picture_height_; }
 
 private:
-    // What one image is loaded with. With more than one thread loader
-    // threads fill several of them ahead of the encoder, so that decoding
-    // goes on while the encoder codes a group of frames.
-    struct ImageSlot {
-        std::unique_ptr<CPlaneSurface> source;
-        std::unique_ptr<CPlaneSurface> conversion;  // grey runs only
-        std::unique_ptr<CGraphicLoader> loader;
-    };
-    struct LoadedFrame {
-        const uint8_t* pixels = nullptr;  // locked until the slot's Release
-        std::string failure;
-    };
+    // The slot and its picture are the loaders' own (image_loaders.h).
+    using ImageSlot = ::ImageSlot;
+    using LoadedFrame = ::LoadedFrame;
 
     // Loads the named image into a slot and gives the pixels the encoder
     // takes; null pixels and the reason when the image is unusable. Touches
@@ -65,7 +54,6 @@ private:
     static void Release(ImageSlot& slot);
     bool MakeSlot(ImageSlot& slot) const;
 
-    IJobHost* page_;
     // How many images may wait decoded ahead of the encoder: enough to
     // cover a group of frames, bounded in bytes for large pictures.
     std::size_t LookaheadSlots() const;
@@ -74,6 +62,7 @@ private:
     // failed.
     bool EncodeLoaded(uint64_t n, const LoadedFrame& frame, ImageSlot& slot);
     void EncodeImages(bool& failed);
+    // The same with the images decoded ahead on loader threads.
     void EncodeImagesAhead(bool& failed);
 
     std::vector<ImageSlot> slots_;  // slots_[0] also learns the run in DiscoverSequence

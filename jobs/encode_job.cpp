@@ -4,18 +4,14 @@
 #include <filesystem>
 #include <new>
 #include <system_error>
+#include <utility>
 
-#include "jobs/control_ids.h"
-#include "jobs/encode_options.h"
 #include "jobs/job_messages.h"
 #include "rvxlib/format_word.h"
 #include "support/thread.h"
 
-std::string FrameProgressText(const std::string& name, uint32_t n, uint32_t total) {
-    return name + "をエンコード中... " + std::to_string(n) + "/" + std::to_string(total);
-}
-
-CEncodeRVXFile::CEncodeRVXFile(IJobHost* owner) : owner_(owner) {}
+CEncodeRVXFile::CEncodeRVXFile(IJobHost* owner, EncodeRequest request)
+    : owner_(owner), request_(std::move(request)) {}
 
 CEncodeRVXFile::~CEncodeRVXFile() = default;
 
@@ -57,10 +53,8 @@ bool CEncodeRVXFile::OpenEncoder(const std::string& work_directory, const std::s
         return false;
     }
     writer->SetFrameRate(rate_numerator_, rate_denominator_);
-    const EncodeOptionResult options = ReadEncodeOptions(*owner_, *writer);
-    sound_method_ = options.sound_method;
-    audio_block_size_ = options.audio_block_size;
-    writer->SetPicture(width_, height_, layout_ | options.format_bits);
+    ApplyEncodeSettings(request_.settings, *writer);
+    writer->SetPicture(width_, height_, layout_ | request_.settings.FormatBits());
     writer->SetWorkDirectory(work_directory);
     writer->SetFramePrefix(work_directory + "rvxframe");
     if (!writer->Open()) {
@@ -76,9 +70,7 @@ int32_t CEncodeRVXFile::EncodeFrame(const void* pixels) {
     if (!pixels) return kJobInvalidPointer;
     if (!writer_) return kJobFail;
     const uint32_t n = frames_done_ + 1;
-    // With no known total the bar stays empty rather than dividing by zero.
-    const double fraction = total_frames_ ? static_cast<double>(n) / total_frames_ : 0.0;
-    owner_->SendProgress(FrameProgressText(current_name_, n, total_frames_), fraction);
+    owner_->SendProgress({JobStage::kFrames, n, total_frames_, current_name_});
 
     const void* picture = pixels;
     if (flip_) {
@@ -101,7 +93,7 @@ int32_t CEncodeRVXFile::EncodeFrame(const void* pixels) {
 void CEncodeRVXFile::StartSound(const std::string& wave_path) {
     if (!writer_ || sound_.valid()) return;
     IMovieWriter* writer = writer_.get();
-    const uint32_t method = sound_method_, block_size = audio_block_size_;
+    const uint32_t method = request_.settings.sound_method, block_size = request_.settings.audio_block_size;
     sound_wave_ = wave_path;
     sound_ = std::async(std::launch::async, [writer, wave_path, method, block_size] {
         return writer->StageSound(wave_path, method, block_size);
@@ -120,9 +112,11 @@ void CEncodeRVXFile::ReleaseWriter() {
 
 int32_t CEncodeRVXFile::EncodeSound(const std::string& wave_path) {
     if (!writer_) return kJobFail;
-    owner_->SendProgress(wave_path + "をエンコード中...", 1.0);
+    owner_->SendProgress({JobStage::kSound, 0, 0, wave_path});
     const bool started = sound_.valid() && sound_wave_ == wave_path;
-    if (!(started ? sound_.get() : writer_->StageSound(wave_path, sound_method_, audio_block_size_))) {
+    const EncodeSettings& settings = request_.settings;
+    if (!(started ? sound_.get()
+                  : writer_->StageSound(wave_path, settings.sound_method, settings.audio_block_size))) {
         SetFailureReason(wave_path + ": the sound could not be coded");
         return kJobFail;
     }
@@ -131,7 +125,7 @@ int32_t CEncodeRVXFile::EncodeSound(const std::string& wave_path) {
 
 int32_t CEncodeRVXFile::WriteOutput(const std::string& output_path) {
     if (!writer_) return kJobFail;
-    owner_->SendProgress(output_path + "を出力中...", 1.0);
+    owner_->SendProgress({JobStage::kWriting, 0, 0, output_path});
     if (output_path.empty() || !writer_->WriteMovie(output_path)) {
         SetFailureReason(output_path + ": the movie file could not be written");
         return kJobFail;
@@ -145,7 +139,7 @@ int32_t CEncodeRVXFile::FinishRun(IThread& thread) {
     if (!writer_->FinishFrames()) return FailRun("the last group of frames could not be coded");
     if (!thread.CanContinue()) return FailRun("stopped");
 
-    const std::string output = owner_->GetControlText(kIdOutputFile);
+    const std::string& output = request_.output;
     std::string written = output;  // copied before the movie exists, so taking it cannot fail after
     if (WriteOutput(output) != kJobOk) {
         owner_->PostJobMessage(MSG_JOB_FAILED);

@@ -1,8 +1,9 @@
 #pragma once
 // The part every encoding job shares: opening the container writer with the
-// user's options, pushing frames and sound into it with progress reports, and
-// writing the output file. A job class derives from CThread first and from
-// this second; its Run drives these steps on the job's own thread.
+// request's settings, pushing frames and sound into it with progress reports,
+// and writing the request's output file. A job class derives from CThread
+// first and from this second; its Run drives these steps on the job's own
+// thread.
 
 #include <atomic>
 #include <cstdint>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "jobs/encode_settings.h"
 #include "jobs/job_host.h"
 #include "jobs/movie_writer.h"
 
@@ -29,7 +31,7 @@ constexpr int32_t kJobFail = static_cast<int32_t>(0x80004005u);
 
 class CEncodeRVXFile {
 public:
-    explicit CEncodeRVXFile(IJobHost* owner);
+    CEncodeRVXFile(IJobHost* owner, EncodeRequest request);
     virtual ~CEncodeRVXFile();
     CEncodeRVXFile(const CEncodeRVXFile&) = delete;
     CEncodeRVXFile& operator=(const CEncodeRVXFile&) = delete;
@@ -38,8 +40,8 @@ public:
     // that the writer always receives top-down rows. False for an unknown
     // layout or a picture too large to address.
     bool SetSourceFormat(uint32_t layout, uint32_t width, uint32_t height, bool bottom_up);
-    // Creates the writer, gives it the source's rate, the user's options and
-    // the picture, and opens it. False when a writer is already open or the
+    // Creates the writer, gives it the source's rate, the request's settings
+    // and the picture, and opens it. False when a writer is already open or the
     // writer refuses the settings.
     bool OpenEncoder(const std::string& work_directory, const std::string& source_name);
     // Reports progress and hands one picture (top-down, or bottom-up when the
@@ -68,13 +70,11 @@ public:
 
     uint32_t Stride() const { return stride_; }
     uint32_t FramesDone() const { return frames_done_; }
-    uint32_t SoundMethod() const { return sound_method_; }
-    uint32_t AudioBlockSize() const { return audio_block_size_; }
     bool HasWriter() const { return writer_ != nullptr; }
 
 protected:
     // End of a run whose frames and sound are through: flush the last group,
-    // write the output named in the window, post MSG_JOB_DONE. A stop request
+    // write the request's output, post MSG_JOB_DONE. A stop request
     // seen on the way, or any failure, posts MSG_JOB_FAILED instead, and no
     // output is left behind. Returns the job's result.
     int32_t FinishRun(IThread& thread);
@@ -88,6 +88,7 @@ protected:
     void SetFailureReason(const std::string& reason);
 
     IJobHost* owner_;
+    const EncodeRequest request_;
     std::string current_name_;
     std::unique_ptr<IMovieWriter> writer_;
     std::vector<uint8_t> flip_buffer_;
@@ -100,8 +101,6 @@ protected:
     uint32_t rate_denominator_ = 1;
     std::atomic<uint32_t> frames_done_{0};  // read by the window while the job runs
     uint32_t layout_ = 0;
-    uint32_t sound_method_ = 0;
-    uint32_t audio_block_size_ = 0;
     // Declared after writer_, so that a sound still being coded ends before
     // the writer goes.
     std::future<bool> sound_;
@@ -113,6 +112,3 @@ private:
     // The movie FinishRun wrote, until the run has reported its end.
     std::string written_output_;
 };
-
-// "%sをエンコード中... %d/%d" and its relatives.
-std::string FrameProgressText(const std::string& name, uint32_t n, uint32_t total);

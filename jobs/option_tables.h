@@ -4,9 +4,6 @@
 
 #include <cstdint>
 
-#include "container/coding_defaults.h"
-#include "jobs/control_ids.h"
-
 struct OptionRow {
     const char* text;  // UTF-8, shown as the list entry
     uint32_t value;
@@ -24,18 +21,6 @@ extern const OptionRow QuantMatrixTable[];
 extern const OptionRow SoundMethodTable[];
 
 constexpr uint32_t kManualFrameRateRow = 10;
-
-// The values the option fields start with, in the window and in rvxenc: the
-// writer's own defaults.
-struct OptionStartValue {
-    uint32_t control_id;
-    uint32_t value;
-};
-inline constexpr OptionStartValue kOptionStartValues[] = {
-    {kIdPFrames, kDefaultPFrames},         {kIdBFrames, kDefaultBFrames},   {kIdSceneChange, kDefaultSceneChange},
-    {kIdQualityI, kDefaultQualityI},       {kIdQualityP, kDefaultQualityP}, {kIdQualityB, kDefaultQualityB},
-    {kIdAudioBlockSize, kDefaultAudioBlockSize},
-};
 
 // Rows before the closing empty row.
 uint32_t OptionRowCount(const OptionRow* table);

@@ -23,10 +23,9 @@
 #include <string>
 #include <unistd.h>
 
+#include "app/control_ids.h"
 #include "app/window/main_window.h"
 #include "app/window/source_page.h"
-#include "app/window/window_messages.h"
-#include "jobs/control_ids.h"
 
 namespace {
 
@@ -77,6 +76,58 @@ private:
     std::function<void()> done_;
 };
 
+struct HiddenOptions {
+    std::string grab, image, output, wave;
+    int grab_at = -1;
+    int page = 0;
+    bool startup_time = false;
+};
+
+// False, after saying why, for an argument that is none of them.
+bool ReadHiddenOptions(int argc, char** argv, HiddenOptions& options) {
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--grab") && i + 1 < argc) {
+            options.grab = argv[++i];
+        } else if (!std::strcmp(argv[i], "--grab-at") && i + 1 < argc) {
+            options.grab_at = std::atoi(argv[++i]);
+        } else if (!std::strcmp(argv[i], "--encode") && i + 2 < argc) {
+            options.image = argv[++i];
+            options.output = argv[++i];
+        } else if (!std::strcmp(argv[i], "--page") && i + 1 < argc) {
+            options.page = std::atoi(argv[++i]);
+        } else if (!std::strcmp(argv[i], "--wave") && i + 1 < argc) {
+            options.wave = argv[++i];
+        } else if (!std::strcmp(argv[i], "--startup-time")) {
+            options.startup_time = true;
+        } else {
+            std::fprintf(stderr, "rvx-encoder: unknown argument %s\n", argv[i]);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Starts an encode of the numbered run on the image page, as a person would
+// by typing the paths and pressing 作成, and grabs the window once the job
+// is grab_at percent through.
+void StartEncode(CMainWindow& window, const std::string& image, const std::string& wave, const std::string& output,
+                 const std::string& grab, int grab_at) {
+    window.findChild<QTabWidget*>(QString::number(kIdSourceTab))->setCurrentIndex(1);
+    auto set_text = [&window](uint32_t id, const std::string& text) {
+        static_cast<QLineEdit*>(window.Control(id))->setText(QString::fromStdString(text));
+    };
+    set_text(kIdImagePath, image);
+    set_text(kIdWavePath, wave);
+    set_text(kIdOutputFile, output);
+    static_cast<QPushButton*>(window.Control(kIdCreate))->click();
+    window.SetProgressObserver([&window, grab, grab_at, grabbed = false](double fraction) mutable {
+        if (grabbed || grab.empty() || grab_at < 0 || fraction * 100.0 < grab_at) return;
+        grabbed = true;
+        window.grab().save(QString::fromStdString(grab));
+        QTimer::singleShot(0, qApp, [] { QApplication::exit(0); });
+    });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -88,36 +139,16 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     app.setFont(QFont(QString::fromUtf8("Noto Sans CJK JP"), 9));
 
-    std::string grab, image, output, wave;
-    int grab_at = -1;
-    int page = 0;
-    bool startup_time = false;
-    for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--grab") && i + 1 < argc) {
-            grab = argv[++i];
-        } else if (!std::strcmp(argv[i], "--grab-at") && i + 1 < argc) {
-            grab_at = std::atoi(argv[++i]);
-        } else if (!std::strcmp(argv[i], "--encode") && i + 2 < argc) {
-            image = argv[++i];
-            output = argv[++i];
-        } else if (!std::strcmp(argv[i], "--page") && i + 1 < argc) {
-            page = std::atoi(argv[++i]);
-        } else if (!std::strcmp(argv[i], "--wave") && i + 1 < argc) {
-            wave = argv[++i];
-        } else if (!std::strcmp(argv[i], "--startup-time")) {
-            startup_time = true;
-        } else {
-            std::fprintf(stderr, "rvx-encoder: unknown argument %s\n", argv[i]);
-            return 2;
-        }
-    }
+    HiddenOptions options;
+    if (!ReadHiddenOptions(argc, argv, options)) return 2;
+    const std::string& grab = options.grab;
 
     CMainWindow window;
     CSilentPrompts silent;
-    window.findChild<QTabWidget*>(QString::number(kIdSourceTab))->setCurrentIndex(page);
+    window.findChild<QTabWidget*>(QString::number(kIdSourceTab))->setCurrentIndex(options.page);
     window.show();
 
-    if (startup_time) {
+    if (options.startup_time) {
         // Shown means painted on the screen: the first paint of the window.
         CFirstPaint painted([] {
             std::printf("window shown after %.0f ms\n", MillisecondsSinceProcessStart());
@@ -127,20 +158,9 @@ int main(int argc, char** argv) {
         window.installEventFilter(&painted);
         return app.exec();
     }
-    if (!image.empty()) {
+    if (!options.image.empty()) {
         window.SetPrompts(&silent);
-        window.findChild<QTabWidget*>(QString::number(kIdSourceTab))->setCurrentIndex(1);
-        window.SetControlText(kIdImagePath, image);
-        window.SetControlText(kIdWavePath, wave);
-        window.SetControlText(kIdOutputFile, output);
-        static_cast<QPushButton*>(window.Control(kIdCreate))->click();
-        bool grabbed = false;
-        window.SetProgressObserver([&](double fraction) {
-            if (grabbed || grab.empty() || grab_at < 0 || fraction * 100.0 < grab_at) return;
-            grabbed = true;
-            window.grab().save(QString::fromStdString(grab));
-            QTimer::singleShot(0, &app, [] { QApplication::exit(0); });
-        });
+        StartEncode(window, options.image, options.wave, options.output, grab, options.grab_at);
         return app.exec();
     }
     if (!grab.empty()) {

@@ -3,16 +3,14 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QLabel>
-#include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
 
 #include "app/output_check.h"
 #include "app/progress_text.h"
+#include "app/window/path_field.h"
 #include "app/window/source_page.h"
-#include "app/window/window_messages.h"
-#include "jobs/control_ids.h"
 
 const char* const kWindowTitle = "RVX Encoder";
 
@@ -26,14 +24,14 @@ CMainWindow::CMainWindow() : own_prompts_(std::make_unique<CQtPrompts>()), promp
     setWindowTitle(QString::fromUtf8(kWindowTitle));
     BuildControls();
     ConnectControls();
-    ApplyDefaultOptions(*this);
-    auto* bar = static_cast<QProgressBar*>(Control(kIdProgressBar));
-    bar->setRange(0, kProgressRange);
-    bar->setValue(0);
+    ApplyDefaultOptions(options_);
+    bar_->setRange(0, kProgressRange);
+    bar_->setValue(0);
     EnableOptions(true);
-    // A job asks for the window from its own thread; the event brings the
-    // request to this thread.
-    relay_.SetNotify([this] { PostWindowMessage(this, MSG_PROGRESS); });
+    // A job asks for the window from its own thread; the queued call brings
+    // the request to this thread.
+    relay_.SetNotify(
+        [this] { QMetaObject::invokeMethod(this, [this] { relay_.Serve(); }, Qt::QueuedConnection); });
 }
 
 CMainWindow::~CMainWindow() {
@@ -49,21 +47,13 @@ void CMainWindow::SetPrompts(IWindowPrompts* prompts) { prompts_ = prompts ? pro
 QWidget* CMainWindow::Control(uint32_t control_id) const { return findChild<QWidget*>(QString::number(control_id)); }
 
 void CMainWindow::ConnectControls() {
-    connect(tab_, &QTabWidget::currentChanged, this, [this](int index) { TabChanged(index); });
-    connect(static_cast<QComboBox*>(Control(kIdFrameRate)), &QComboBox::currentIndexChanged, this,
-            [this] { UpdateFrameRateFields(*this, false); });
-    connect(static_cast<QPushButton*>(Control(kIdOutputBrowse)), &QPushButton::clicked, this, [this] {
-        auto* field = static_cast<QLineEdit*>(Control(kIdOutputFile));
-        const FileDialogSpec spec =
-            WithAllFilesFilter({true, "出力するファイルを選択する", {{"rvx file (*.rvx)", "*.rvx"}}});
-        const std::string chosen = prompts_->ChooseFile(this, spec, U(field->text()));
-        if (!chosen.empty()) field->setText(Q(chosen));
-    });
-    connect(static_cast<QPushButton*>(Control(kIdCreate)), &QPushButton::clicked, this, [this] { Create(); });
-    connect(static_cast<QPushButton*>(Control(kIdAbort)), &QPushButton::clicked, this,
-            [this] { PostWindowMessage(this, MSG_CONFIRM_ABORT, 0); });
-    connect(static_cast<QPushButton*>(Control(kIdExit)), &QPushButton::clicked, this,
-            [this] { PostWindowMessage(this, MSG_CONFIRM_EXIT); });
+    connect(tab_, &QTabWidget::currentChanged, this, &CMainWindow::TabChanged);
+    connect(options_.frame_rate, &QComboBox::currentIndexChanged, this,
+            [this] { UpdateFrameRateFields(options_, false); });
+    connect(output_browse_, &QPushButton::clicked, this, &CMainWindow::ChooseOutput);
+    connect(create_, &QPushButton::clicked, this, &CMainWindow::Create);
+    connect(abort_, &QPushButton::clicked, this, [this] { ConfirmAbort(false); }, Qt::QueuedConnection);
+    connect(exit_, &QPushButton::clicked, this, [this] { ConfirmExit(); }, Qt::QueuedConnection);
 }
 
 void CMainWindow::TabChanged(int index) {
@@ -71,32 +61,10 @@ void CMainWindow::TabChanged(int index) {
     if (running_page_ && index != running_tab_) tab_->setCurrentIndex(running_tab_);
 }
 
-bool CMainWindow::event(QEvent* event) {
-    if (!IsWindowMessage(event)) return QWidget::event(event);
-    const auto* message = static_cast<CWindowEvent*>(event);
-    switch (message->Message()) {
-    case MSG_PROGRESS:
-        relay_.Serve();
-        break;
-    case MSG_JOB_STARTED:
-        JobStarted(static_cast<CSourcePage*>(message->Sender()));
-        break;
-    case MSG_JOB_IDLE:
-        JobIdle();
-        break;
-    case MSG_CONFIRM_EXIT:
-        ConfirmExit();
-        break;
-    case MSG_CONFIRM_ABORT:
-        ConfirmAbort(message->Param() == 1);
-        break;
-    case MSG_APP_CLOSE:
-        CloseApp();
-        break;
-    default:
-        return QWidget::event(event);
-    }
-    return true;
+void CMainWindow::ChooseOutput() {
+    const FileDialogSpec spec = WithAllFilesFilter({true, "出力するファイルを選択する", {{"rvx file (*.rvx)", "*.rvx"}}});
+    const std::string chosen = prompts_->ChooseFile(this, spec, U(output_->text()));
+    if (!chosen.empty()) output_->setText(Q(chosen));
 }
 
 void CMainWindow::closeEvent(QCloseEvent* event) {
@@ -106,14 +74,14 @@ void CMainWindow::closeEvent(QCloseEvent* event) {
     }
     event->ignore();
     if (running_page_)
-        PostWindowMessage(this, MSG_CONFIRM_ABORT, 1);
+        QMetaObject::invokeMethod(this, [this] { ConfirmAbort(true); }, Qt::QueuedConnection);
     else
-        PostWindowMessage(this, MSG_CONFIRM_EXIT);
+        QMetaObject::invokeMethod(this, [this] { ConfirmExit(); }, Qt::QueuedConnection);
 }
 
 void CMainWindow::Create() {
     if (running_page_) return;
-    const std::string path = GetControlText(kIdOutputFile);
+    const std::string path = U(output_->text());
     switch (CheckOutputFile(path)) {
     case OutputCheck::kEmpty:
         prompts_->Tell(this, "ファイル名が入力されていません。", "エラー", PromptIcon::kError);
@@ -128,12 +96,18 @@ void CMainWindow::Create() {
     case OutputCheck::kAccepted:
         break;
     }
-    PostWindowMessage(pages_[static_cast<size_t>(tab_->currentIndex())], MSG_PAGE_CREATE);
+    // The options are read now, as the user confirmed them; the page adds
+    // its own paths when it makes the job.
+    EncodeRequest request;
+    request.output = path;
+    request.settings = ReadEncodeSettings(options_);
+    CSourcePage* page = pages_[static_cast<size_t>(tab_->currentIndex())];
+    QMetaObject::invokeMethod(page, [page, request] { page->CreateJob(request); }, Qt::QueuedConnection);
 }
 
 void CMainWindow::ConfirmExit() {
     if (prompts_->Ask(this, "終了します。よろしいですか？", "終了確認"))
-        PostWindowMessage(this, MSG_APP_CLOSE);
+        QMetaObject::invokeMethod(this, [this] { CloseApp(); }, Qt::QueuedConnection);
     else
         update();
 }
@@ -149,7 +123,10 @@ void CMainWindow::ConfirmAbort(bool then_close) {
     // waiting for its thread to end.
     relay_.Abandon();
     if (running_page_) running_page_->Abort();
-    PostWindowMessage(this, then_close ? MSG_APP_CLOSE : MSG_JOB_IDLE);
+    if (then_close)
+        QMetaObject::invokeMethod(this, [this] { CloseApp(); }, Qt::QueuedConnection);
+    else
+        QMetaObject::invokeMethod(this, [this] { JobIdle(); }, Qt::QueuedConnection);
 }
 
 void CMainWindow::CloseApp() {
@@ -172,70 +149,31 @@ void CMainWindow::JobIdle() {
     running_page_ = nullptr;
     running_tab_ = -1;
     EnableOptions(true);
-    static_cast<QLabel*>(Control(kIdStatusLine))->clear();
-    static_cast<QProgressBar*>(Control(kIdProgressBar))->setValue(0);
+    status_->clear();
+    bar_->setValue(0);
     setWindowTitle(QString::fromUtf8(kWindowTitle));
 }
 
 void CMainWindow::EnableOptions(bool enable) {
-    for (uint32_t id = kIdOutputFile; id <= kIdAudioBlockSize; ++id) EnableControl(id, enable);
-    EnableControl(kIdCreate, enable);
-    EnableControl(kIdExit, enable);
-    EnableControl(kIdAbort, !enable);
-    if (enable) UpdateFrameRateFields(*this, false);
+    output_->setEnabled(enable);
+    output_browse_->setEnabled(enable);
+    options_.SetEnabled(enable);
+    create_->setEnabled(enable);
+    exit_->setEnabled(enable);
+    abort_->setEnabled(!enable);
+    if (enable) UpdateFrameRateFields(options_, false);
 }
 
-void CMainWindow::ShowProgress(const std::string& text, double fraction) {
-    auto* status = static_cast<QLabel*>(Control(kIdStatusLine));
-    auto* bar = static_cast<QProgressBar*>(Control(kIdProgressBar));
-    if (!status || !bar) return;
+void CMainWindow::ShowProgress(const JobProgress& progress) {
+    double fraction = progress.Fraction();
     if (!(fraction >= 0.0)) fraction = 0.0;
     if (fraction > 1.0) fraction = 1.0;
     ++progress_reports_;
+    const std::string text = ProgressStatusText(progress);
     const std::string remaining =
         RemainingTimeText(job_clock_.isValid() ? job_clock_.elapsed() / 1000.0 : 0.0, fraction, progress_reports_);
-    status->setText(Q(remaining.empty() ? text : text + "　" + remaining));
-    bar->setValue(static_cast<int>(fraction * kProgressRange));
+    status_->setText(Q(remaining.empty() ? text : text + "　" + remaining));
+    bar_->setValue(static_cast<int>(fraction * kProgressRange));
     if (running_page_) setWindowTitle(Q(TitleWithPercent(kWindowTitle, fraction)));
     if (progress_observer_) progress_observer_(fraction);
-}
-
-void CMainWindow::PostJobMessage(uint32_t message) {
-    if (running_page_) PostWindowMessage(running_page_, message);
-}
-
-void CMainWindow::SetListRows(uint32_t control_id, const std::vector<std::string>& rows) {
-    auto* list = qobject_cast<QComboBox*>(Control(control_id));
-    if (!list) return;
-    list->clear();
-    for (const std::string& row : rows) list->addItem(Q(row));
-}
-
-void CMainWindow::SelectListRow(uint32_t control_id, int32_t row) {
-    if (auto* list = qobject_cast<QComboBox*>(Control(control_id))) list->setCurrentIndex(row);
-}
-
-void CMainWindow::SetControlText(uint32_t control_id, const std::string& text) {
-    QWidget* control = Control(control_id);
-    if (auto* field = qobject_cast<QLineEdit*>(control))
-        field->setText(Q(text));
-    else if (auto* label = qobject_cast<QLabel*>(control))
-        label->setText(Q(text));
-}
-
-void CMainWindow::EnableControl(uint32_t control_id, bool enable) {
-    if (QWidget* control = Control(control_id)) control->setEnabled(enable);
-}
-
-int32_t CMainWindow::GetListSelection(uint32_t control_id) {
-    auto* list = qobject_cast<QComboBox*>(Control(control_id));
-    return list ? list->currentIndex() : -1;
-}
-
-std::string CMainWindow::GetControlText(uint32_t control_id) {
-    QWidget* control = Control(control_id);
-    if (auto* field = qobject_cast<QLineEdit*>(control)) return U(field->text());
-    if (auto* label = qobject_cast<QLabel*>(control)) return U(label->text());
-    if (auto* list = qobject_cast<QComboBox*>(control)) return U(list->currentText());
-    return std::string();
 }

@@ -2,6 +2,11 @@
 // The main window: the source tab, the output file, the option controls, the
 // status line, the progress bar and the three job buttons, and the protocol
 // that runs one job at a time through the pages.
+//
+// Every step of the protocol runs on the window's thread. Steps that answer
+// a button, a page or a job are queued (QMetaObject::invokeMethod), so they
+// run from the event loop after what is already waiting there, and never
+// once the window is gone.
 
 #include <QElapsedTimer>
 #include <QWidget>
@@ -9,16 +14,20 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <string>
 
 #include "app/job_request_relay.h"
-#include "app/option_window.h"
+#include "app/window/option_controls.h"
 #include "app/window/window_prompts.h"
+#include "jobs/job_progress.h"
 
+class CPathField;
 class CSourcePage;
+class QLabel;
+class QProgressBar;
+class QPushButton;
 class QTabWidget;
 
-class CMainWindow : public QWidget, public IOptionWindow {
+class CMainWindow : public QWidget {
 public:
     CMainWindow();
     ~CMainWindow() override;
@@ -31,40 +40,37 @@ public:
     CSourcePage* Page(int index) const { return pages_[static_cast<size_t>(index)]; }
     bool IsRunning() const { return running_page_ != nullptr; }
 
-    // Sets the status line and the bar; called on the window's thread for
-    // every progress report of the running job.
-    void ShowProgress(const std::string& text, double fraction);
+    // Shows a report of the running job on the status line, the bar and the
+    // title; called on the window's thread.
+    void ShowProgress(const JobProgress& progress);
     // Called after every progress report has been shown (the screenshot
     // mode grabs the window from here).
     void SetProgressObserver(std::function<void(double)> observer) { progress_observer_ = std::move(observer); }
 
-    // IOptionWindow, on the window's thread.
-    void SetListRows(uint32_t control_id, const std::vector<std::string>& rows) override;
-    void SelectListRow(uint32_t control_id, int32_t row) override;
-    void SetControlText(uint32_t control_id, const std::string& text) override;
-    void EnableControl(uint32_t control_id, bool enable) override;
-    void SendProgress(const std::string& text, double fraction) override { ShowProgress(text, fraction); }
-    void PostJobMessage(uint32_t message) override;
-    int32_t GetListSelection(uint32_t control_id) override;
-    std::string GetControlText(uint32_t control_id) override;
+    // 終了, or closing while idle: asks, and closes on yes.
+    void ConfirmExit();
+    // 中断, or closing while a job runs: asks, and on yes releases the job
+    // (even one waiting for this thread) and returns to idle or closes.
+    void ConfirmAbort(bool then_close);
+    // A page loaded its job and starts it; the page stays in front and the
+    // options are locked until JobIdle.
+    void JobStarted(CSourcePage* page);
+    void JobIdle();
 
-    // The control with the numeric id, or null.
+    // The control with the numeric id, or null: for drivers from outside
+    // (the screenshot mode).
     QWidget* Control(uint32_t control_id) const;
 
 protected:
-    bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
     void BuildControls();
     void ConnectControls();
     void TabChanged(int index);
+    void ChooseOutput();
     void Create();
-    void ConfirmExit();
-    void ConfirmAbort(bool then_close);
     void CloseApp();
-    void JobStarted(CSourcePage* page);
-    void JobIdle();
     void EnableOptions(bool enable);
 
     std::unique_ptr<IWindowPrompts> own_prompts_;
@@ -72,6 +78,14 @@ private:
     CJobRequestRelay relay_;
     QTabWidget* tab_ = nullptr;
     std::array<CSourcePage*, 3> pages_{};
+    CPathField* output_ = nullptr;
+    QPushButton* output_browse_ = nullptr;
+    COptionControls options_;
+    QLabel* status_ = nullptr;
+    QProgressBar* bar_ = nullptr;
+    QPushButton* create_ = nullptr;
+    QPushButton* abort_ = nullptr;
+    QPushButton* exit_ = nullptr;
     CSourcePage* running_page_ = nullptr;
     int running_tab_ = -1;
     bool closing_ = false;

@@ -14,10 +14,10 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include "app/control_ids.h"
 #include "app/window/main_window.h"
 #include "app/window/path_field.h"
 #include "app/window/source_page.h"
-#include "jobs/control_ids.h"
 
 namespace {
 
@@ -72,108 +72,151 @@ QFormLayout* Form(QWidget* parent) {
     return form;
 }
 
+QTabWidget* SourceTab(CMainWindow* window, const DialogUnits& du, std::array<CSourcePage*, 3>& pages) {
+    auto* tab = new QTabWidget(window);
+    tab->setObjectName(QString::number(kIdSourceTab));
+    pages = {CreateMoviePage(window), CreateImagePage(window), CreateAviPage(window)};
+    tab->addTab(pages[0], T("DirectShowからのエンコード"));
+    tab->addTab(pages[1], T("連番ファイルからのエンコード"));
+    tab->addTab(pages[2], T("AVIファイルからのエンコード"));
+    for (CSourcePage* page : pages) page->setMinimumSize(du.X(330), du.Y(75));
+    tab->setCurrentIndex(0);
+    return tab;
+}
+
+QGroupBox* PictureOptionsBox(QWidget* parent, COptionControls& options) {
+    QGroupBox* box = Group(parent, "画像オプション");
+    QFormLayout* form = Form(box);
+    options.picture_format = List(box, kIdPictureFormat);
+    options.transform = List(box, kIdTransform);
+    form->addRow(T("画像形式"), options.picture_format);
+    form->addRow(T("符号化方式"), options.transform);
+    return box;
+}
+
+QGroupBox* FrameRateBox(QWidget* parent, const DialogUnits& du, COptionControls& options) {
+    const int number_width = du.X(36);
+    QGroupBox* box = Group(parent, "フレームレート");
+    auto* layout = new QVBoxLayout(box);
+    layout->setContentsMargins(6, 4, 6, 4);
+    layout->setSpacing(3);
+    options.frame_rate = List(box, kIdFrameRate);
+    layout->addWidget(options.frame_rate);
+    auto* fraction = new QHBoxLayout;
+    options.rate_numerator = NumberField(box, kIdFrameRateNumerator, number_width + du.X(8));
+    options.rate_denominator = NumberField(box, kIdFrameRateDenominator, number_width);
+    fraction->addWidget(options.rate_numerator);
+    fraction->addWidget(new QLabel(T("/"), box));
+    fraction->addWidget(options.rate_denominator);
+    fraction->addWidget(new QLabel(T("fps"), box));
+    fraction->addStretch(1);
+    layout->addLayout(fraction);
+    return box;
+}
+
+QGroupBox* GopBox(QWidget* parent, const DialogUnits& du, COptionControls& options) {
+    const int number_width = du.X(36);
+    QGroupBox* box = Group(parent, "GOP構造");
+    QFormLayout* form = Form(box);
+    form->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
+    options.p_frames = NumberField(box, kIdPFrames, number_width);
+    options.b_frames = NumberField(box, kIdBFrames, number_width);
+    options.scene_change = NumberField(box, kIdSceneChange, number_width);
+    form->addRow(T("GOP内のPフレーム数"), options.p_frames);
+    form->addRow(T("GOP内のBフレーム数"), options.b_frames);
+    form->addRow(T("シーンチェンジ検出値"), options.scene_change);
+    return box;
+}
+
+QGroupBox* QuantisationBox(QWidget* parent, const DialogUnits& du, COptionControls& options) {
+    const int number_width = du.X(36);
+    QGroupBox* box = Group(parent, "量子化");
+    QFormLayout* form = Form(box);
+    form->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
+    options.matrix = List(box, kIdQuantMatrix);
+    options.quality_i = NumberField(box, kIdQualityI, number_width);
+    options.quality_p = NumberField(box, kIdQualityP, number_width);
+    options.quality_b = NumberField(box, kIdQualityB, number_width);
+    form->addRow(T("量子化行列"), options.matrix);
+    form->addRow(T("Iフレームの品質"), options.quality_i);
+    form->addRow(T("Pフレームの品質"), options.quality_p);
+    form->addRow(T("Bフレームの品質"), options.quality_b);
+    return box;
+}
+
+QGroupBox* PictureGroup(QWidget* parent, const DialogUnits& du, COptionControls& options) {
+    QGroupBox* picture = Group(parent, "画像符号化設定");
+    auto* grid = new QGridLayout(picture);
+    grid->setContentsMargins(6, 4, 6, 6);
+    grid->addWidget(PictureOptionsBox(picture, options), 0, 0);
+    grid->addWidget(FrameRateBox(picture, du, options), 0, 1);
+    grid->addWidget(GopBox(picture, du, options), 1, 0);
+    grid->addWidget(QuantisationBox(picture, du, options), 1, 1);
+    grid->setColumnStretch(0, 1);
+    grid->setColumnStretch(1, 1);
+    return picture;
+}
+
+QGroupBox* SoundGroup(QWidget* parent, const DialogUnits& du, COptionControls& options) {
+    QGroupBox* sound = Group(parent, "音楽符号化設定");
+    auto* row = new QHBoxLayout(sound);
+    row->setContentsMargins(6, 4, 6, 6);
+    options.sound_method = List(sound, kIdSoundMethod);
+    options.block_size = NumberField(sound, kIdAudioBlockSize, du.X(36) + du.X(8));
+    row->addWidget(new QLabel(T("符号化方式"), sound));
+    row->addWidget(options.sound_method, 1);
+    row->addSpacing(du.X(12));
+    row->addWidget(new QLabel(T("ブロックサイズ"), sound));
+    row->addWidget(options.block_size);
+    row->addStretch(1);
+    return sound;
+}
+
 }  // namespace
 
 void CMainWindow::BuildControls() {
     QFont font(T("Noto Sans CJK JP"), 9);
     setFont(font);
     const DialogUnits du(font);
-    const int number_width = du.X(36);
 
     auto* top = new QVBoxLayout(this);
     top->setContentsMargins(du.X(7), du.Y(7), du.X(7), du.Y(7));
     top->setSpacing(du.Y(3));
 
-    tab_ = new QTabWidget(this);
-    tab_->setObjectName(QString::number(kIdSourceTab));
-    pages_ = {CreateMoviePage(this), CreateImagePage(this), CreateAviPage(this)};
-    tab_->addTab(pages_[0], T("DirectShowからのエンコード"));
-    tab_->addTab(pages_[1], T("連番ファイルからのエンコード"));
-    tab_->addTab(pages_[2], T("AVIファイルからのエンコード"));
-    for (CSourcePage* page : pages_) page->setMinimumSize(du.X(330), du.Y(75));
-    tab_->setCurrentIndex(0);
+    tab_ = SourceTab(this, du, pages_);
     top->addWidget(tab_);
 
     top->addWidget(new QLabel(T("出力ファイル"), this));
     auto* output_row = new QHBoxLayout;
-    auto* output = new CPathField(this);
-    output->setObjectName(QString::number(kIdOutputFile));
-    output_row->addWidget(output, 1);
-    output_row->addWidget(Button(this, kIdOutputBrowse, "参照(&O)"));
+    output_ = new CPathField(this);
+    output_->setObjectName(QString::number(kIdOutputFile));
+    output_browse_ = Button(this, kIdOutputBrowse, "参照(&O)");
+    output_row->addWidget(output_, 1);
+    output_row->addWidget(output_browse_);
     top->addLayout(output_row);
 
-    QGroupBox* picture = Group(this, "画像符号化設定");
-    auto* picture_grid = new QGridLayout(picture);
-    picture_grid->setContentsMargins(6, 4, 6, 6);
+    top->addWidget(PictureGroup(this, du, options_));
+    top->addWidget(SoundGroup(this, du, options_));
 
-    QGroupBox* options = Group(picture, "画像オプション");
-    QFormLayout* options_form = Form(options);
-    options_form->addRow(T("画像形式"), List(options, kIdPictureFormat));
-    options_form->addRow(T("符号化方式"), List(options, kIdTransform));
-    picture_grid->addWidget(options, 0, 0);
-
-    QGroupBox* rate = Group(picture, "フレームレート");
-    auto* rate_layout = new QVBoxLayout(rate);
-    rate_layout->setContentsMargins(6, 4, 6, 4);
-    rate_layout->setSpacing(3);
-    rate_layout->addWidget(List(rate, kIdFrameRate));
-    auto* fraction = new QHBoxLayout;
-    fraction->addWidget(NumberField(rate, kIdFrameRateNumerator, number_width + du.X(8)));
-    fraction->addWidget(new QLabel(T("/"), rate));
-    fraction->addWidget(NumberField(rate, kIdFrameRateDenominator, number_width));
-    fraction->addWidget(new QLabel(T("fps"), rate));
-    fraction->addStretch(1);
-    rate_layout->addLayout(fraction);
-    picture_grid->addWidget(rate, 0, 1);
-
-    QGroupBox* gop = Group(picture, "GOP構造");
-    QFormLayout* gop_form = Form(gop);
-    gop_form->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
-    gop_form->addRow(T("GOP内のPフレーム数"), NumberField(gop, kIdPFrames, number_width));
-    gop_form->addRow(T("GOP内のBフレーム数"), NumberField(gop, kIdBFrames, number_width));
-    gop_form->addRow(T("シーンチェンジ検出値"), NumberField(gop, kIdSceneChange, number_width));
-    picture_grid->addWidget(gop, 1, 0);
-
-    QGroupBox* quant = Group(picture, "量子化");
-    QFormLayout* quant_form = Form(quant);
-    quant_form->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
-    QComboBox* matrix = List(quant, kIdQuantMatrix);
-    quant_form->addRow(T("量子化行列"), matrix);
-    quant_form->addRow(T("Iフレームの品質"), NumberField(quant, kIdQualityI, number_width));
-    quant_form->addRow(T("Pフレームの品質"), NumberField(quant, kIdQualityP, number_width));
-    quant_form->addRow(T("Bフレームの品質"), NumberField(quant, kIdQualityB, number_width));
-    picture_grid->addWidget(quant, 1, 1);
-    picture_grid->setColumnStretch(0, 1);
-    picture_grid->setColumnStretch(1, 1);
-    top->addWidget(picture);
-
-    QGroupBox* sound = Group(this, "音楽符号化設定");
-    auto* sound_row = new QHBoxLayout(sound);
-    sound_row->setContentsMargins(6, 4, 6, 6);
-    sound_row->addWidget(new QLabel(T("符号化方式"), sound));
-    sound_row->addWidget(List(sound, kIdSoundMethod), 1);
-    sound_row->addSpacing(du.X(12));
-    sound_row->addWidget(new QLabel(T("ブロックサイズ"), sound));
-    sound_row->addWidget(NumberField(sound, kIdAudioBlockSize, number_width + du.X(8)));
-    sound_row->addStretch(1);
-    top->addWidget(sound);
-
-    auto* status = new QLabel(this);
-    status->setObjectName(QString::number(kIdStatusLine));
-    status->setMinimumWidth(du.X(100));
+    status_ = new QLabel(this);
+    status_->setObjectName(QString::number(kIdStatusLine));
+    status_->setMinimumWidth(du.X(100));
     // A long path must not widen the window; the end of the text is cut.
-    status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    top->addWidget(status);
-    auto* bar = new QProgressBar(this);
-    bar->setObjectName(QString::number(kIdProgressBar));
-    bar->setTextVisible(false);
-    top->addWidget(bar);
+    status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    top->addWidget(status_);
+    bar_ = new QProgressBar(this);
+    bar_->setObjectName(QString::number(kIdProgressBar));
+    bar_->setTextVisible(false);
+    top->addWidget(bar_);
 
     auto* buttons = new QHBoxLayout;
+    create_ = Button(this, kIdCreate, "作成(&C)");
+    abort_ = Button(this, kIdAbort, "中断(&A)");
+    exit_ = Button(this, kIdExit, "終了(&X)");
     buttons->addStretch(1);
-    buttons->addWidget(Button(this, kIdCreate, "作成(&C)"));
-    buttons->addWidget(Button(this, kIdAbort, "中断(&A)"));
-    buttons->addWidget(Button(this, kIdExit, "終了(&X)"));
+    buttons->addWidget(create_);
+    buttons->addWidget(abort_);
+    buttons->addWidget(exit_);
     top->addLayout(buttons);
 
     resize(du.X(350), du.Y(350));

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "jobs/encode_settings.h"
 #include "jobs/job_host.h"
 
 class IPageJob {
@@ -24,7 +25,7 @@ public:
 template <class Job>
 class CPageJob : public IPageJob {
 public:
-    explicit CPageJob(IJobHost* host) : job_(host) {}
+    CPageJob(IJobHost* host, const EncodeRequest& request) : job_(host, request) {}
     int32_t Load() override { return job_.Load(); }
     bool Start() override { return job_.Start() == 1; }
     std::string FailureReason() const override { return job_.FailureReason(); }
@@ -33,9 +34,11 @@ private:
     Job job_;
 };
 
-using PageJobFactory = std::function<std::unique_ptr<IPageJob>(IJobHost* host)>;
+using PageJobFactory = std::function<std::unique_ptr<IPageJob>(IJobHost* host, const EncodeRequest& request)>;
 
 template <class Job>
 PageJobFactory MakePageJobFactory() {
-    return [](IJobHost* host) -> std::unique_ptr<IPageJob> { return std::make_unique<CPageJob<Job>>(host); };
+    return [](IJobHost* host, const EncodeRequest& request) -> std::unique_ptr<IPageJob> {
+        return std::make_unique<CPageJob<Job>>(host, request);
+    };
 }

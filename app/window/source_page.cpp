@@ -10,7 +10,7 @@
 #include "app/window/main_window.h"
 #include "app/window/path_field.h"
 #include "app/window/window_job_host.h"
-#include "app/window/window_messages.h"
+#include "jobs/job_messages.h"
 
 FileDialogSpec WithAllFilesFilter(FileDialogSpec spec) {
     spec.filters.push_back({"すべてのファイル (*.*)", "*"});
@@ -18,75 +18,60 @@ FileDialogSpec WithAllFilesFilter(FileDialogSpec spec) {
 }
 
 CSourcePage::CSourcePage(CMainWindow* window, std::vector<PathSpec> paths, PageJobFactory factory)
-    : window_(window), paths_(std::move(paths)), factory_(std::move(factory)), grid_(new QGridLayout(this)) {
+    : window_(window), factory_(std::move(factory)), grid_(new QGridLayout(this)) {
     setAcceptDrops(true);
     grid_->setVerticalSpacing(2);
-    int row = 0;
-    for (const PathSpec& spec : paths_) {
-        grid_->addWidget(new QLabel(Q(spec.label), this), row++, 0, 1, 2);
-        auto* field = new CPathField(this);
-        field->setObjectName(QString::number(spec.field_id));
-        const uint32_t id = spec.field_id;
-        field->SetDropHandler([this](const QString& path) { DropFile(path); });
-        auto* button = new QPushButton(Q(spec.button_text), this);
-        button->setObjectName(QString::number(spec.button_id));
-        button->setAutoDefault(false);
-        connect(button, &QPushButton::clicked, this, [this, id] {
-            for (const PathSpec& s : paths_)
-                if (s.field_id == id) Browse(s);
-        });
-        grid_->addWidget(field, row, 0);
-        grid_->addWidget(button, row++, 1);
-    }
+    rows_.reserve(paths.size());
+    for (PathSpec& spec : paths) AddPathRow(std::move(spec));
     grid_->setColumnStretch(0, 1);
+}
+
+void CSourcePage::AddPathRow(PathSpec spec) {
+    // Two grid rows a path: its label, then its field and button.
+    const int row = 2 * static_cast<int>(rows_.size());
+    grid_->addWidget(new QLabel(Q(spec.label), this), row, 0, 1, 2);
+    auto* field = new CPathField(this);
+    field->setObjectName(QString::number(spec.field_id));
+    field->SetDropHandler([this](const QString& path) { DropFile(path); });
+    auto* button = new QPushButton(Q(spec.button_text), this);
+    button->setObjectName(QString::number(spec.button_id));
+    button->setAutoDefault(false);
+    const size_t index = rows_.size();
+    connect(button, &QPushButton::clicked, this, [this, index] { Browse(rows_[index]); });
+    grid_->addWidget(field, row + 1, 0);
+    grid_->addWidget(button, row + 1, 1);
+    rows_.push_back({std::move(spec), field, button});
 }
 
 CSourcePage::~CSourcePage() { ReleaseJob(); }
 
 CPathField* CSourcePage::Field(uint32_t id) const {
-    return findChild<CPathField*>(QString::number(id), Qt::FindDirectChildrenOnly);
+    for (const PathRow& row : rows_)
+        if (row.spec.field_id == id) return row.field;
+    return nullptr;
 }
 
-bool CSourcePage::event(QEvent* event) {
-    if (!IsWindowMessage(event)) return QWidget::event(event);
-    const auto* message = static_cast<CWindowEvent*>(event);
-    switch (message->Message()) {
-    case MSG_PAGE_CREATE:
-        CreateJob();
-        break;
-    case MSG_PAGE_ABORT:
-        Abort();
-        break;
-    case MSG_PAGE_RELEASE:
-        ReleaseJob();
-        break;
-    case MSG_JOB_DONE:
-        JobDone(message->JobSerial());
-        break;
-    case MSG_JOB_FAILED:
-        JobFailed(message->JobSerial());
-        break;
-    default:
-        return QWidget::event(event);
-    }
-    return true;
-}
-
-void CSourcePage::CreateJob() {
-    // A second create that was posted before the first job started.
+void CSourcePage::CreateJob(EncodeRequest request) {
+    // A second create that was queued before the first job started.
     if (job_) return;
+    if (!rows_.empty()) request.source = U(rows_[0].field->text());
+    if (rows_.size() > 1) request.wave = U(rows_[1].field->text());
     window_->Relay().Reopen();
     host_ = std::make_unique<CWindowJobHost>(window_, this, ++serial_);
-    job_ = factory_ ? factory_(host_.get()) : nullptr;
+    job_ = factory_ ? factory_(host_.get(), request) : nullptr;
     if (!job_ || job_->Load() != 0) {
         const std::string reason = job_ ? job_->FailureReason() : std::string();
         ReleaseJob();
         window_->Prompts().Tell(window_, "ファイルのロードに失敗しました。", "エラー", PromptIcon::kError, reason);
         return;
     }
-    PostWindowMessage(window_, MSG_JOB_STARTED, MSG_PAGE_ABORT, this);
+    CMainWindow* window = window_;
+    QMetaObject::invokeMethod(window, [window, page = this] { window->JobStarted(page); }, Qt::QueuedConnection);
     EnableOwnControls(false);
-    if (!job_->Start()) PostWindowMessage(this, MSG_JOB_FAILED, 0, nullptr, serial_);
+    if (!job_->Start()) {
+        const uint64_t serial = serial_;
+        QMetaObject::invokeMethod(this, [this, serial] { JobEnded(MSG_JOB_FAILED, serial); }, Qt::QueuedConnection);
+    }
 }
 
 void CSourcePage::Abort() {
@@ -99,61 +84,68 @@ void CSourcePage::ReleaseJob() {
     host_.reset();
 }
 
-void CSourcePage::JobDone(uint64_t serial) {
+void CSourcePage::JobEnded(uint32_t message, uint64_t serial) {
     if (!job_ || serial != serial_) return;  // a released job's last word
+    if (message == MSG_JOB_DONE)
+        JobDone();
+    else if (message == MSG_JOB_FAILED)
+        JobFailed();
+}
+
+void CSourcePage::JobDone() {
     window_->Prompts().Tell(window_, "処理が完了しました。", "処理完了", PromptIcon::kInformation);
     EnableOwnControls(true);
-    PostWindowMessage(window_, MSG_JOB_IDLE);
+    CMainWindow* window = window_;
+    QMetaObject::invokeMethod(window, [window] { window->JobIdle(); }, Qt::QueuedConnection);
     ReleaseJob();
 }
 
-void CSourcePage::JobFailed(uint64_t serial) {
-    if (!job_ || serial != serial_) return;
+void CSourcePage::JobFailed() {
     // A failed job would otherwise leave the window running with nothing
     // behind it until the user aborts.
     std::string reason = job_->FailureReason();
     ReleaseJob();
     EnableOwnControls(true);
-    PostWindowMessage(window_, MSG_JOB_IDLE);
+    CMainWindow* window = window_;
+    QMetaObject::invokeMethod(window, [window] { window->JobIdle(); }, Qt::QueuedConnection);
     window_->Prompts().Tell(window_, "処理に失敗しました。", "エラー", PromptIcon::kError, reason);
 }
 
 void CSourcePage::EnableOwnControls(bool enable) {
-    for (const PathSpec& spec : paths_) {
-        if (QWidget* w = findChild<QWidget*>(QString::number(spec.field_id))) w->setEnabled(enable);
-        if (QWidget* w = findChild<QWidget*>(QString::number(spec.button_id))) w->setEnabled(enable);
+    for (const PathRow& row : rows_) {
+        row.field->setEnabled(enable);
+        row.button->setEnabled(enable);
     }
 }
 
-void CSourcePage::Browse(const PathSpec& spec) {
-    CPathField* field = Field(spec.field_id);
+void CSourcePage::Browse(const PathRow& row) {
     const std::string chosen =
-        window_->Prompts().ChooseFile(window_, WithAllFilesFilter(spec.dialog), U(field->text()));
-    if (!chosen.empty()) SetPath(spec.field_id, Q(chosen));
+        window_->Prompts().ChooseFile(window_, WithAllFilesFilter(row.spec.dialog), U(row.field->text()));
+    if (!chosen.empty()) SetPath(row, Q(chosen));
     update();
 }
 
-void CSourcePage::SetPath(uint32_t field_id, const QString& path) {
-    Field(field_id)->setText(path);
-    PathChosen(field_id);
+void CSourcePage::SetPath(const PathRow& row, const QString& path) {
+    row.field->setText(path);
+    PathChosen(row.spec.field_id);
 }
 
 void CSourcePage::DropFile(const QString& path) {
-    if (job_ || paths_.empty()) return;
+    if (job_ || rows_.empty()) return;
     const std::string name = U(path.toLower());
-    const PathSpec* target = nullptr;
-    for (const PathSpec& spec : paths_)
-        for (const std::string& ending : spec.drop_endings)
+    const PathRow* target = nullptr;
+    for (const PathRow& row : rows_)
+        for (const std::string& ending : row.spec.drop_endings)
             if (!target && name.size() >= ending.size() &&
                 name.compare(name.size() - ending.size(), ending.size(), ending) == 0)
-                target = &spec;
+                target = &row;
     if (!target)
-        for (const PathSpec& spec : paths_)
-            if (spec.drop_endings.empty()) {
-                target = &spec;
+        for (const PathRow& row : rows_)
+            if (row.spec.drop_endings.empty()) {
+                target = &row;
                 break;
             }
-    if (target) SetPath(target->field_id, path);
+    if (target) SetPath(*target, path);
 }
 
 void CSourcePage::dragEnterEvent(QDragEnterEvent* event) {

@@ -15,7 +15,10 @@ class CMainWindow;
 class CPathField;
 class CWindowJobHost;
 class QGridLayout;
+class QPushButton;
 
+// A page's first path is its job's source; a second one is the sound of an
+// image run.
 struct PathSpec {
     uint32_t field_id;
     uint32_t button_id;
@@ -35,16 +38,20 @@ public:
     void SetJobFactory(PageJobFactory factory) { factory_ = std::move(factory); }
     bool HasJob() const { return job_ != nullptr; }
 
-    // MSG_PAGE_ABORT: returns once the job's thread has ended. The window
-    // must have abandoned the job's requests first.
+    // 作成 on this page: the request holds the output and the settings, the
+    // page adds its paths, loads the job and starts it.
+    void CreateJob(EncodeRequest request);
+    // A job's last word (MSG_JOB_DONE, MSG_JOB_FAILED); a released job's is
+    // ignored by its serial.
+    void JobEnded(uint32_t message, uint64_t serial);
+    // Returns once the job's thread has ended. The window must have
+    // abandoned the job's requests first.
     void Abort();
-    // MSG_PAGE_RELEASE.
     void ReleaseJob();
     // Puts a dropped file into the field it belongs to.
     void DropFile(const QString& path);
 
 protected:
-    bool event(QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     // A field's text was replaced by a browse button or a drop.
@@ -54,15 +61,21 @@ protected:
     QGridLayout* Grid() const { return grid_; }
 
 private:
-    void CreateJob();
-    void JobDone(uint64_t serial);
-    void JobFailed(uint64_t serial);
+    struct PathRow {
+        PathSpec spec;
+        CPathField* field;
+        QPushButton* button;
+    };
+
+    void AddPathRow(PathSpec spec);
+    void JobDone();
+    void JobFailed();
     void EnableOwnControls(bool enable);
-    void Browse(const PathSpec& spec);
-    void SetPath(uint32_t field_id, const QString& path);
+    void Browse(const PathRow& row);
+    void SetPath(const PathRow& row, const QString& path);
 
     CMainWindow* window_;
-    std::vector<PathSpec> paths_;
+    std::vector<PathRow> rows_;
     PageJobFactory factory_;
     QGridLayout* grid_;
     // The host outlives its job: the job is released first.

@@ -1,20 +1,27 @@
 // The three source pages: their fields, dialogs and jobs.
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QTimer>
 
+#include "app/control_ids.h"
+#include "app/window/avi_info_reader.h"
 #include "app/window/main_window.h"
 #include "app/window/path_field.h"
 #include "app/window/source_page.h"
-#include "jobs/avi_info_lines.h"
-#include "jobs/control_ids.h"
 #include "jobs/encode_from_avi.h"
 #include "jobs/encode_from_directshow.h"
 #include "jobs/encode_from_images.h"
 
 namespace {
 
-// The AVI page also shows what the chosen file holds, refreshed whenever its
-// path changes.
+// Typing pauses this long before a path is read, so that a burst of typing
+// reads one file, not one per letter.
+constexpr int kInfoLinesPauseMs = 150;
+
+// The AVI page also shows what the chosen file holds. The lines are read off
+// the window's thread: editing the path clears them at once, and only the
+// answer for the path now in the field fills them again.
 class CAviPage : public CSourcePage {
 public:
     explicit CAviPage(CMainWindow* window)
@@ -25,18 +32,22 @@ public:
                         "参照(&F)",
                         {false, "AVIファイルを選択する", {{"avi file (*.avi)", "*.avi"}}},
                         {}}},
-                      MakePageJobFactory<CEncodeFromAVI>()) {
+                      MakePageJobFactory<CEncodeFromAVI>()),
+          reader_(this, [this](uint64_t question, const AviInfoLines& lines) { ShowInfoLines(question, lines); }) {
         const int row = Grid()->rowCount();
         video_ = AddInfoLine(row, "映像ライン：", kIdAviVideoLine);
         sound_ = AddInfoLine(row + 1, "音楽ライン：", kIdAviSoundLine);
         Grid()->setRowStretch(row + 2, 1);
+        pause_.setSingleShot(true);
+        pause_.setInterval(kInfoLinesPauseMs);
+        connect(&pause_, &QTimer::timeout, this, [this] { AskInfoLines(); });
         CPathField* field = Field(kIdAviPath);
-        connect(field, &QLineEdit::textChanged, this, [this] { RefreshInfoLines(); });
-        connect(field, &QLineEdit::editingFinished, this, [this] { RefreshInfoLines(); });
+        connect(field, &QLineEdit::textChanged, this, [this] { PathEdited(); });
+        connect(field, &QLineEdit::editingFinished, this, [this] { AskInfoLines(); });
     }
 
 protected:
-    void PathChosen(uint32_t) override { RefreshInfoLines(); }
+    void PathChosen(uint32_t) override { AskInfoLines(); }
 
 private:
     QLabel* AddInfoLine(int row, const char* caption, uint32_t id) {
@@ -52,14 +63,39 @@ private:
         return value;
     }
 
-    void RefreshInfoLines() {
-        const AviInfoLines lines = ReadAviInfoLines(U(Field(kIdAviPath)->text()));
+    // The lines shown belong to the old path: they go, and so does any
+    // answer still on its way.
+    void PathEdited() {
+        ++question_;
+        video_->clear();
+        sound_->clear();
+        pause_.start();
+    }
+
+    void AskInfoLines() {
+        pause_.stop();
+        ++question_;
+        const std::string path = U(Field(kIdAviPath)->text());
+        if (path.empty()) {
+            video_->clear();
+            sound_->clear();
+            return;
+        }
+        reader_.Ask(question_, path);
+    }
+
+    void ShowInfoLines(uint64_t question, const AviInfoLines& lines) {
+        if (question != question_) return;
         video_->setText(Q(lines.video));
         sound_->setText(Q(lines.sound));
     }
 
     QLabel* video_;
     QLabel* sound_;
+    QTimer pause_;
+    uint64_t question_ = 0;
+    // Destroyed first: its thread ends before anything of the page goes.
+    CAviInfoReader reader_;
 };
 
 }  // namespace

@@ -3,34 +3,22 @@
 #include <QThread>
 
 #include "app/window/main_window.h"
-#include "app/window/window_messages.h"
+#include "app/window/source_page.h"
 
-CWindowJobHost::CWindowJobHost(CMainWindow* window, QObject* page, uint64_t serial)
+CWindowJobHost::CWindowJobHost(CMainWindow* window, CSourcePage* page, uint64_t serial)
     : window_(window), page_(page), serial_(serial) {}
 
-template <class Request>
-void CWindowJobHost::OnWindowThread(Request&& request) {
-    // The window's own thread cannot wait for itself to serve the request.
+void CWindowJobHost::SendProgress(const JobProgress& progress) {
+    // The window's own thread cannot wait for itself to serve the report.
     if (QThread::currentThread() == window_->thread())
-        request();
+        window_->ShowProgress(progress);
     else
-        window_->Relay().Call(std::forward<Request>(request));
+        window_->Relay().Call([&] { window_->ShowProgress(progress); });
 }
 
-void CWindowJobHost::SendProgress(const std::string& text, double fraction) {
-    OnWindowThread([&] { window_->ShowProgress(text, fraction); });
-}
-
-void CWindowJobHost::PostJobMessage(uint32_t message) { PostWindowMessage(page_, message, 0, nullptr, serial_); }
-
-int32_t CWindowJobHost::GetListSelection(uint32_t control_id) {
-    int32_t row = -1;
-    OnWindowThread([&] { row = window_->GetListSelection(control_id); });
-    return row;
-}
-
-std::string CWindowJobHost::GetControlText(uint32_t control_id) {
-    std::string text;
-    OnWindowThread([&] { text = window_->GetControlText(control_id); });
-    return text;
+void CWindowJobHost::PostJobMessage(uint32_t message) {
+    CSourcePage* page = page_;
+    const uint64_t serial = serial_;
+    QMetaObject::invokeMethod(page, [page, message, serial] { page->JobEnded(message, serial); },
+                              Qt::QueuedConnection);
 }

@@ -1,32 +1,27 @@
 #pragma once
-// The window as one job sees it. Calls from the job's thread are carried to
-// the window's thread by the window's request relay and wait there; calls made
-// on the window's thread (the load step) run at once. Once the window has
-// decided to stop the job, every waiting and later call returns unrun.
+// The window as one job sees it. Progress reports from the job's thread are
+// carried to the window's thread by the window's request relay and wait
+// there; reports made on the window's thread (the load step) are shown at
+// once. Once the window has decided to stop the job, every waiting and later
+// report returns unshown. The job's last word goes to its page, queued and
+// marked with the job's serial.
 
-#include <QObject>
 #include <cstdint>
-#include <string>
 
 #include "jobs/job_host.h"
 
 class CMainWindow;
+class CSourcePage;
 
 class CWindowJobHost : public IJobHost {
 public:
-    // page receives the job's posted messages, marked with the serial.
-    CWindowJobHost(CMainWindow* window, QObject* page, uint64_t serial);
+    CWindowJobHost(CMainWindow* window, CSourcePage* page, uint64_t serial);
 
-    void SendProgress(const std::string& text, double fraction) override;
+    void SendProgress(const JobProgress& progress) override;
     void PostJobMessage(uint32_t message) override;
-    int32_t GetListSelection(uint32_t control_id) override;
-    std::string GetControlText(uint32_t control_id) override;
 
 private:
-    template <class Request>
-    void OnWindowThread(Request&& request);
-
     CMainWindow* window_;
-    QObject* page_;
+    CSourcePage* page_;
     uint64_t serial_;
 };

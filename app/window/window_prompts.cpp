@@ -1,14 +1,7 @@
 #include "app/window/window_prompts.h"
 
-#include <QCoreApplication>
 #include <QFileDialog>
 #include <QMessageBox>
-
-#include "app/window/window_messages.h"
-
-void PostWindowMessage(QObject* receiver, uint32_t message, intptr_t param, QObject* sender, uint64_t job_serial) {
-    QCoreApplication::postEvent(receiver, new CWindowEvent(message, param, sender, job_serial));
-}
 
 bool CQtPrompts::Ask(QWidget* parent, const std::string& text, const std::string& caption) {
     QMessageBox box(QMessageBox::Question, Q(caption), Q(text), QMessageBox::Yes | QMessageBox::No, parent);

@@ -2,16 +2,14 @@
 
 #include <map>
 
+#include "app/control_ids.h"
 #include "app/option_window.h"
-#include "jobs/control_ids.h"
 #include "jobs/option_tables.h"
 
 namespace {
 
 class MemoryWindow : public IOptionWindow {
 public:
-    void SendProgress(const std::string&, double) override {}
-    void PostJobMessage(uint32_t) override {}
     int32_t GetListSelection(uint32_t id) override { return selection.count(id) ? selection[id] : -1; }
     std::string GetControlText(uint32_t id) override { return text[id]; }
     void SetListRows(uint32_t id, const std::vector<std::string>& r) override { rows[id] = r; }
@@ -68,4 +66,47 @@ TEST(OptionWindow, FrameRateFieldsFollowTheList) {
     UpdateFrameRateFields(w, true);
     EXPECT_EQ(w.selection[kIdFrameRate], 0);
     EXPECT_FALSE(w.enabled[kIdFrameRateNumerator]);
+}
+
+// What 作成 hands the job: the controls read the way they always were, the
+// fields through the 16-bit rule and the frame rate through its list.
+TEST(OptionWindow, SettingsAreReadFromTheControls) {
+    MemoryWindow w;
+    ApplyDefaultOptions(w);
+    const EncodeSettings start = ReadEncodeSettings(w);
+    EXPECT_EQ(start.FormatBits(), 0x2003u);  // YUV411 | DCT
+    EXPECT_TRUE(start.frame_rate.IsSourceRate());
+    EXPECT_EQ(start.p_frames, 5);
+    EXPECT_EQ(start.b_frames, 2);
+    EXPECT_EQ(start.scene_change, 192);
+    EXPECT_EQ(start.matrix, 2);  // CG動画
+    EXPECT_EQ(start.quality_i, 4);
+    EXPECT_EQ(start.quality_p, 6);
+    EXPECT_EQ(start.quality_b, 8);
+    EXPECT_EQ(start.sound_method, 0x103u);
+    EXPECT_EQ(start.audio_block_size, 1024u);
+
+    w.selection[kIdPictureFormat] = FindOptionRow(PictureFormatTable, "AYUV4422");
+    w.selection[kIdTransform] = FindOptionRow(TransformTable, "DCT(NoDEF)");
+    w.selection[kIdQuantMatrix] = FindOptionRow(QuantMatrixTable, "MPEG標準");
+    w.selection[kIdSoundMethod] = -1;  // nothing selected reads as row 0
+    w.selection[kIdFrameRate] = kManualFrameRateRow;
+    w.text[kIdFrameRateNumerator] = "30000";
+    w.text[kIdFrameRateDenominator] = "1001";
+    w.text[kIdPFrames] = "65536";
+    w.text[kIdBFrames] = "65535";
+    w.text[kIdQualityB] = "";
+    w.text[kIdSceneChange] = "70000";
+    w.text[kIdAudioBlockSize] = "5000000";  // not clamped here
+    const EncodeSettings s = ReadEncodeSettings(w);
+    EXPECT_EQ(s.FormatBits(), 0x12042u);
+    EXPECT_EQ(s.matrix, 1);
+    EXPECT_EQ(s.sound_method, 0x103u);
+    EXPECT_EQ(s.frame_rate.numerator, 30000u);
+    EXPECT_EQ(s.frame_rate.denominator, 1001u);
+    EXPECT_EQ(s.p_frames, 0);
+    EXPECT_EQ(s.b_frames, 0xFFFF);
+    EXPECT_EQ(s.quality_b, 0);
+    EXPECT_EQ(s.scene_change, 70000 & 0xFFFF);
+    EXPECT_EQ(s.audio_block_size, 5000000u);
 }

@@ -15,3 +15,16 @@ TEST(ProgressText, TitlePercentIsTruncatedAndBounded) {
     EXPECT_EQ(TitleWithPercent("RVX Encoder", 1.5), "100% - RVX Encoder");
     EXPECT_EQ(TitleWithPercent("RVX Encoder", -1.0), "0% - RVX Encoder");
 }
+
+// The status line's words for every stage, byte for byte as the window and
+// the terminal show them.
+TEST(ProgressText, StatusTextForEveryStage) {
+    const std::pair<JobProgress, const char*> cases[] = {
+        {{JobStage::kFrames, 1, 300, "clip.avi"}, "clip.aviをエンコード中... 1/300"},
+        {{JobStage::kFrames, 7, 0, "/動画 100%/コマ7.png"}, "/動画 100%/コマ7.pngをエンコード中... 7/0"},
+        {{JobStage::kSound, 0, 0, "/tmp/music.wav"}, "/tmp/music.wavをエンコード中..."},
+        {{JobStage::kWriting, 0, 0, "/out/movie.rvx"}, "/out/movie.rvxを出力中..."},
+        {{JobStage::kLoad, 0, 0, "/in/clip.mkv"}, "/in/clip.mkv"},
+    };
+    for (const auto& [progress, text] : cases) EXPECT_EQ(ProgressStatusText(progress), text);
+}

@@ -1,48 +1,27 @@
 #pragma once
-// A window held in memory: lists, fields and enabled states by control id,
-// plus everything a job sent or posted.
+// A host held in memory: everything a job reported or posted, and the
+// requests a front end makes with the window's start-up options.
 
 #include <chrono>
-#include <map>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "jobs/control_ids.h"
+#include "jobs/encode_settings.h"
 #include "jobs/job_host.h"
 #include "jobs/job_messages.h"
-#include "jobs/option_tables.h"
 
 class MemoryHost : public IJobHost {
 public:
-    void SendProgress(const std::string& text, double fraction) override {
+    void SendProgress(const JobProgress& report) override {
         std::lock_guard<std::mutex> hold(mutex);
-        progress_texts.push_back(text);
-        fractions.push_back(fraction);
+        progress.push_back(report);
     }
     void PostJobMessage(uint32_t message) override {
         std::lock_guard<std::mutex> hold(mutex);
         messages.push_back(message);
-    }
-    int32_t GetListSelection(uint32_t id) override {
-        std::lock_guard<std::mutex> hold(mutex);
-        auto it = selections.find(id);
-        return it == selections.end() ? 0 : it->second;
-    }
-    std::string GetControlText(uint32_t id) override {
-        std::lock_guard<std::mutex> hold(mutex);
-        auto it = texts.find(id);
-        return it == texts.end() ? std::string() : it->second;
-    }
-
-    // As the window starts: every option field at its start-up value, one
-    // source path and the output.
-    void UseStartValues(uint32_t source_id, const std::string& source, const std::string& output) {
-        std::lock_guard<std::mutex> hold(mutex);
-        for (const OptionStartValue& start : kOptionStartValues) texts[start.control_id] = std::to_string(start.value);
-        texts[source_id] = source;
-        texts[kIdOutputFile] = output;
     }
 
     // The job's last word, MSG_JOB_DONE or MSG_JOB_FAILED; 0 when none came
@@ -62,9 +41,23 @@ public:
     }
 
     std::mutex mutex;
-    std::map<uint32_t, int32_t> selections;
-    std::map<uint32_t, std::string> texts;
-    std::vector<std::string> progress_texts;
-    std::vector<double> fractions;
+    std::vector<JobProgress> progress;
     std::vector<uint32_t> messages;
 };
+
+// What the window hands a job when 作成 is pressed at start-up: the paths,
+// and every option as the window starts.
+inline EncodeRequest StartUpRequest(const std::string& source, const std::string& output,
+                                    const std::string& wave = std::string()) {
+    return {source, wave, output, EncodeSettings()};
+}
+
+inline JobProgress FrameReport(const std::string& name, uint32_t frame, uint32_t total) {
+    return {JobStage::kFrames, frame, total, name};
+}
+
+inline void PrintTo(const JobProgress& progress, std::ostream* out) {
+    static const char* const kStages[] = {"load", "frames", "sound", "writing"};
+    *out << kStages[static_cast<int>(progress.stage)] << " " << progress.frame << "/" << progress.total << " "
+         << progress.name;
+}

@@ -9,7 +9,6 @@
 #include "avi_files.h"
 #include "common/memory_host.h"
 #include "container/rvx_reader.h"
-#include "jobs/control_ids.h"
 #include "jobs/encode_from_avi.h"
 #include "jobs/job_messages.h"
 #include "recording_writer.h"
@@ -20,8 +19,9 @@ using namespace std::chrono_literals;
 namespace {
 
 struct AviHost : MemoryHost {
-    AviHost(const std::string& avi, const std::string& output) { UseStartValues(kIdAviPath, avi, output); }
+    AviHost(const std::string& avi, const std::string& output) : request(StartUpRequest(avi, output)) {}
     uint32_t WaitForEnd() { return WaitForJobEnd(); }
+    EncodeRequest request;
 };
 
 class AviJob : public ::testing::Test {
@@ -36,7 +36,7 @@ protected:
     uint32_t Encode(const std::string& avi, const std::string& output, std::string* reason = nullptr,
                     MovieWriterFactory factory = &CreateRVXMovieWriter) {
         AviHost host(avi, output);
-        auto job = std::make_unique<CEncodeFromAVI>(&host);
+        auto job = std::make_unique<CEncodeFromAVI>(&host, host.request);
         job->SetWriterFactory(factory);
         if (job->Load() != kJobOk) {
             ADD_FAILURE() << job->FailureReason();
@@ -47,14 +47,14 @@ protected:
         EXPECT_EQ(job->Start(), 1);
         const uint32_t end = host.WaitForEnd();
         if (reason) *reason = job->FailureReason();
-        progress = host.progress_texts;
+        progress = host.progress;
         job.reset();
         EXPECT_FALSE(fs::exists(work));
         return end;
     }
 
     TempDir dir{"avijob"};
-    std::vector<std::string> progress;
+    std::vector<JobProgress> progress;
 };
 
 }  // namespace
@@ -85,8 +85,8 @@ TEST_F(AviJob, EncodesEveryPictureAtTheFilesOwnRateWithItsSound) {
     // Every sample of the file's sound, as ffmpeg itself decodes it.
     EXPECT_EQ(_snxlib_::SNXSampleFrames(reader.Sound()), DecodedSound(dir, avi, "s16le").size() / 4);
     ASSERT_GE(progress.size(), 12u);
-    EXPECT_EQ(progress[0], avi + "をエンコード中... 1/12");
-    EXPECT_EQ(progress[11], avi + "をエンコード中... 12/12");
+    EXPECT_EQ(progress[0], FrameReport(avi, 1, 12));
+    EXPECT_EQ(progress[11], FrameReport(avi, 12, 12));
 }
 
 TEST_F(AviJob, EightBitMp3AndMissingSound) {
@@ -137,7 +137,7 @@ TEST_F(AviJob, FilesThatCannotBeEncodedSayWhy) {
     std::ofstream(dir / "text.avi") << "not a movie";
     for (const std::string& path : {std::string(), dir / "text.avi", dir / "missing.avi"}) {
         AviHost host(path, dir / "x.rvx");
-        CEncodeFromAVI job(&host);
+        CEncodeFromAVI job(&host, host.request);
         EXPECT_NE(job.Load(), kJobOk) << path;
         EXPECT_TRUE(job.WorkDirectory().empty());
         EXPECT_FALSE(job.FailureReason().empty());
@@ -165,7 +165,7 @@ TEST_F(AviJob, StopMidMovieLeavesNoOutputAndNoWorkDirectory) {
     ASSERT_FALSE(avi.empty());
     RecordingWriterSettings::frame_delay_ms = 20;
     AviHost host(avi, dir / "out.rvx");
-    auto job = std::make_unique<CEncodeFromAVI>(&host);
+    auto job = std::make_unique<CEncodeFromAVI>(&host, host.request);
     job->SetWriterFactory(&RecordingWriter::Create);
     ASSERT_EQ(job->Load(), kJobOk);
     const std::string work = job->WorkDirectory();

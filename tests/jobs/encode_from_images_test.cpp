@@ -15,7 +15,6 @@
 #include "common/memory_host.h"
 #include "common/png_writer.h"
 #include "common/temp_dir.h"
-#include "jobs/control_ids.h"
 #include "jobs/encode_from_images.h"
 #include "container/rvx_reader.h"
 #include "jobs/job_messages.h"
@@ -67,18 +66,18 @@ void WriteTone(const std::string& path) {
     ASSERT_TRUE(wave.Complete());
 }
 
+// A host with the request the window makes for the image page.
 struct JobHost : MemoryHost {
-    JobHost(const std::string& image, const std::string& output, const std::string& wave = "") {
-        UseStartValues(kIdImagePath, image, output);
-        texts[kIdWavePath] = wave;
-    }
+    JobHost(const std::string& image, const std::string& output, const std::string& wave = "")
+        : request(StartUpRequest(image, output, wave)) {}
     uint32_t WaitForEnd() { return WaitForJobEnd(std::chrono::seconds(10)); }
+    EncodeRequest request;
 };
 
 // The recording writer shows which pixels arrive and can be made slow or
 // failing; the real writer proves the movie.
 std::unique_ptr<CEncodeFromSeqFile> LoadedJob(JobHost& host, MovieWriterFactory factory = &RecordingWriter::Create) {
-    auto job = std::make_unique<CEncodeFromSeqFile>(&host);
+    auto job = std::make_unique<CEncodeFromSeqFile>(&host, host.request);
     job->SetWriterFactory(factory);
     EXPECT_EQ(job->Load(), kJobOk) << job->FailureReason();
     return job;
@@ -120,7 +119,7 @@ protected:
 TEST_F(ImageJob, EncodesFromTheChosenNumberToTheEndOfTheRun) {
     WriteRun(dir, "a", 1, 9);
     JobHost host(dir / "a0005.png", dir / "out.rvx");
-    host.selections[kIdFrameRate] = 2;  // 59.94fps
+    host.request.settings.frame_rate = ChosenFrameRate(2, "", "");  // 59.94fps
     auto job = LoadedJob(host, &CreateRVXMovieWriter);
     EXPECT_EQ(job->FirstNumber(), 5u);
     EXPECT_EQ(job->EndNumber(), 10u);
@@ -141,11 +140,11 @@ TEST_F(ImageJob, EncodesFromTheChosenNumberToTheEndOfTheRun) {
     EXPECT_EQ(reader.FormatFlags() & 0xFFFF, 0x2003u);  // YUV411, DCT
     EXPECT_FALSE(reader.HasSound());
     // Progress names each image and counts 1..5; the last report is the output.
-    ASSERT_GE(host.progress_texts.size(), 6u);
-    EXPECT_NE(host.progress_texts[0].find("a0005.pngをエンコード中... 1/5"), std::string::npos);
-    EXPECT_NE(host.progress_texts[4].find("a0009.pngをエンコード中... 5/5"), std::string::npos);
-    EXPECT_DOUBLE_EQ(host.fractions[0], 0.2);
-    EXPECT_EQ(host.progress_texts.back(), (dir / "out.rvx") + "を出力中...");
+    ASSERT_GE(host.progress.size(), 6u);
+    EXPECT_EQ(host.progress[0], FrameReport(dir / "a0005.png", 1, 5));
+    EXPECT_EQ(host.progress[4], FrameReport(dir / "a0009.png", 5, 5));
+    EXPECT_DOUBLE_EQ(host.progress[0].Fraction(), 0.2);
+    EXPECT_EQ(host.progress.back(), (JobProgress{JobStage::kWriting, 0, 0, dir / "out.rvx"}));
 }
 
 TEST_F(ImageJob, SoundIsEncodedAfterTheFramesAndABadWaveIsLeftOut) {
@@ -154,7 +153,7 @@ TEST_F(ImageJob, SoundIsEncodedAfterTheFramesAndABadWaveIsLeftOut) {
     WriteTone(dir / "music.wav");
     {
         JobHost host(dir / "s0001.png", dir / "with.rvx", dir / "music.wav");
-        host.selections[kIdSoundMethod] = 2;  // MDCT-High
+        host.request.settings.sound_method = OptionRowValue(SoundMethodTable, 2);  // MDCT-High
         auto job = LoadedJob(host, &CreateRVXMovieWriter);
         ASSERT_EQ(job->Start(), 1);
         ASSERT_EQ(host.WaitForEnd(), MSG_JOB_DONE) << job->FailureReason();
@@ -180,7 +179,7 @@ TEST_F(ImageJob, LoadFailsWithoutAReadableFirstImage) {
     std::ofstream(dir / "junk0001.png") << "not a picture";
     for (const char* name : {"junk0001.png", "missing0001.png"}) {
         JobHost host(dir / name, dir / "x.rvx");
-        CEncodeFromSeqFile job(&host);
+        CEncodeFromSeqFile job(&host, host.request);
         EXPECT_NE(job.Load(), kJobOk) << name;
         EXPECT_TRUE(job.WorkDirectory().empty());
         EXPECT_FALSE(job.FailureReason().empty());
@@ -287,7 +286,7 @@ TEST_F(ImageJob, JapaneseAndPercentFolderNamesWork) {
     ASSERT_EQ(host.WaitForEnd(), MSG_JOB_DONE) << job->FailureReason();
     // Only the last digit run counts: the run is コマ1..コマ3, the folder stays.
     EXPECT_EQ(Lines((folder / "出力.rvx").string()).size(), 5u);
-    EXPECT_NE(host.progress_texts[2].find("動画 100%/コマ3.png"), std::string::npos) << host.progress_texts[2];
+    EXPECT_EQ(host.progress[2].name, (folder / "コマ3.png").string());
 }
 
 // Reading images ahead, coding groups and the sound beside the arriving

@@ -6,7 +6,6 @@
 
 #include "common/memory_host.h"
 #include "common/temp_dir.h"
-#include "jobs/control_ids.h"
 #include "jobs/encode_job.h"
 #include "jobs/job_messages.h"
 #include "recording_writer.h"
@@ -17,21 +16,19 @@ namespace {
 // The job base driven directly, as a job's Run would.
 class BaseJob : public CThread, public CEncodeRVXFile {
 public:
-    explicit BaseJob(IJobHost* host) : CEncodeRVXFile(host) { SetWriterFactory(&RecordingWriter::Create); }
+    BaseJob(IJobHost* host, const std::string& output) : CEncodeRVXFile(host, StartUpRequest("", output)) {
+        SetWriterFactory(&RecordingWriter::Create);
+    }
     ~BaseJob() override { Stop(); }
     void SetTotal(uint32_t total) { total_frames_ = total; }
     int32_t Finish() { return FinishRun(*this); }
 };
 
-struct Host : MemoryHost {
-    explicit Host(const std::string& output) { texts[kIdOutputFile] = output; }
-};
-
 }  // namespace
 
 TEST(EncodeJob, StrideIsPaddedToFourBytesAndUnknownLayoutsFail) {
-    Host host("");
-    BaseJob job(&host);
+    MemoryHost host;
+    BaseJob job(&host, "");
     ASSERT_TRUE(job.SetSourceFormat(kLayoutRGB24, 640, 480, false));
     EXPECT_EQ(job.Stride(), 1920u);
     ASSERT_TRUE(job.SetSourceFormat(kLayoutRGB24, 641, 480, false));
@@ -51,8 +48,8 @@ TEST(EncodeJob, StrideIsPaddedToFourBytesAndUnknownLayoutsFail) {
 
 TEST(EncodeJob, FramesNeedAnOpenWriterAndPixels) {
     TempDir dir("base");
-    Host host(dir / "out.rvx");
-    BaseJob job(&host);
+    MemoryHost host;
+    BaseJob job(&host, dir / "out.rvx");
     const uint8_t pixel[16] = {};
     EXPECT_EQ(job.EncodeFrame(pixel), kJobFail);
     ASSERT_TRUE(job.SetSourceFormat(kLayoutRGB32, 2, 2, false));
@@ -61,13 +58,13 @@ TEST(EncodeJob, FramesNeedAnOpenWriterAndPixels) {
     EXPECT_TRUE(job.HasWriter());
     EXPECT_EQ(job.EncodeFrame(nullptr), kJobInvalidPointer);
     EXPECT_EQ(job.FramesDone(), 0u);
-    EXPECT_TRUE(host.progress_texts.empty());
+    EXPECT_TRUE(host.progress.empty());
 }
 
 TEST(EncodeJob, BottomUpRowsReachTheWriterTopDownWithProgress) {
     TempDir dir("flip");
-    Host host(dir / "out.rvx");
-    BaseJob job(&host);
+    MemoryHost host;
+    BaseJob job(&host, dir / "out.rvx");
     ASSERT_TRUE(job.SetSourceFormat(kLayoutRGB24, 2, 3, true));
     job.SetTotal(300);
     ASSERT_TRUE(job.OpenEncoder(dir.path().string() + "/", "clip.avi"));
@@ -75,9 +72,9 @@ TEST(EncodeJob, BottomUpRowsReachTheWriterTopDownWithProgress) {
     std::vector<uint8_t> rows(24, 0);
     for (int r = 0; r < 3; ++r) rows[r * 8] = static_cast<uint8_t>(10 * r);
     ASSERT_EQ(job.EncodeFrame(rows.data()), kJobOk);
-    ASSERT_EQ(host.progress_texts.size(), 1u);
-    EXPECT_EQ(host.progress_texts[0], "clip.aviをエンコード中... 1/300");
-    EXPECT_EQ(static_cast<int>(host.fractions[0] * 10000), 33);
+    ASSERT_EQ(host.progress.size(), 1u);
+    EXPECT_EQ(host.progress[0], FrameReport("clip.avi", 1, 300));
+    EXPECT_EQ(static_cast<int>(host.progress[0].Fraction() * 10000), 33);
     EXPECT_EQ(job.Finish(), kJobOk);
     EXPECT_EQ(host.Messages(), std::vector<uint32_t>{MSG_JOB_DONE});
 
@@ -93,14 +90,14 @@ TEST(EncodeJob, BottomUpRowsReachTheWriterTopDownWithProgress) {
 TEST(EncodeJob, FinishWithoutFramesOrAfterAStopWritesNothing) {
     TempDir dir("fin");
     {
-        Host host(dir / "empty.rvx");
-        BaseJob job(&host);
+        MemoryHost host;
+        BaseJob job(&host, dir / "empty.rvx");
         EXPECT_NE(job.Finish(), kJobOk);  // no writer
         EXPECT_EQ(host.Messages(), std::vector<uint32_t>{MSG_JOB_FAILED});
     }
     {
-        Host host(dir / "stopped.rvx");
-        BaseJob job(&host);
+        MemoryHost host;
+        BaseJob job(&host, dir / "stopped.rvx");
         ASSERT_TRUE(job.SetSourceFormat(kLayoutRGB32, 2, 2, false));
         ASSERT_TRUE(job.OpenEncoder(dir.path().string() + "/", "src"));
         const uint8_t pixels[16] = {};

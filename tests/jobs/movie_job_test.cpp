@@ -11,7 +11,6 @@
 #include "common/temp_dir.h"
 #include "common/test_movies.h"
 #include "container/rvx_reader.h"
-#include "jobs/control_ids.h"
 #include "jobs/encode_from_directshow.h"
 #include "jobs/job_messages.h"
 #include "jobs/staged_sound.h"
@@ -23,8 +22,9 @@ using namespace std::chrono_literals;
 namespace {
 
 struct MovieHost : MemoryHost {
-    MovieHost(const std::string& movie, const std::string& output) { UseStartValues(kIdMoviePath, movie, output); }
+    MovieHost(const std::string& movie, const std::string& output) : request(StartUpRequest(movie, output)) {}
     uint32_t WaitForEnd(std::chrono::milliseconds limit = 60s) { return WaitForJobEnd(limit); }
+    EncodeRequest request;
 };
 
 class MovieJobTest : public ::testing::Test {
@@ -71,7 +71,7 @@ TEST_F(MovieJobTest, EachContainerEncodesEveryPictureAtItsRateWithItsSound) {
         const std::string movie = MakeMovie(c.name, c.rate, seconds, c.codecs, true, sample_rate);
         const std::string output = dir_ / (std::string(c.name) + ".rvx");
         MovieHost host(movie, output);
-        auto job = std::make_unique<CEncodeFromDirectShow>(&host);
+        auto job = std::make_unique<CEncodeFromDirectShow>(&host, host.request);
         ASSERT_EQ(job->Load(), kJobOk) << job->FailureReason();
         EXPECT_TRUE(job->HasSound());
         EXPECT_NEAR(job->TotalFrames(), c.frames, 1u);
@@ -103,7 +103,7 @@ TEST_F(MovieJobTest, EachContainerEncodesEveryPictureAtItsRateWithItsSound) {
 TEST_F(MovieJobTest, MovieWithoutSoundIsEncodedWithoutStagingAnySound) {
     const std::string movie = MakeMovie("silent.mp4", "25", 1.2, "-c:v libx264 -pix_fmt yuv420p", false);
     MovieHost host(movie, dir_ / "silent.rvx");
-    auto job = std::make_unique<CEncodeFromDirectShow>(&host);
+    auto job = std::make_unique<CEncodeFromDirectShow>(&host, host.request);
     ASSERT_EQ(job->Load(), kJobOk) << job->FailureReason();
     EXPECT_FALSE(job->HasSound());
     EXPECT_FALSE(fs::exists(fs::path(job->WorkDirectory()) / kStagedSoundName));
@@ -124,7 +124,7 @@ TEST_F(MovieJobTest, PicturesWithAlphaArriveAsARGBAndOpaqueOnesAsRGB) {
     for (const auto& [movie, layout] : {std::pair{alpha, "picture 64x48 3"}, std::pair{opaque, "picture 64x48 2"}}) {
         SCOPED_TRACE(movie);
         MovieHost host(movie, movie + ".txt");
-        auto job = std::make_unique<CEncodeFromDirectShow>(&host);
+        auto job = std::make_unique<CEncodeFromDirectShow>(&host, host.request);
         job->SetWriterFactory(&RecordingWriter::Create);
         ASSERT_EQ(job->Load(), kJobOk) << job->FailureReason();
         ASSERT_EQ(job->Start(), 1);
@@ -147,7 +147,7 @@ TEST_F(MovieJobTest, StopEndsDecodingBeforeTheFailureIsPostedAndLeavesNothing) {
     const std::string movie = MakeMovie("long.mkv", "25", 12, "-c:v libx264 -pix_fmt yuv420p -c:a aac");
     const std::string output = dir_ / "long.rvx";
     MovieHost host(movie, output);
-    auto job = std::make_unique<CEncodeFromDirectShow>(&host);
+    auto job = std::make_unique<CEncodeFromDirectShow>(&host, host.request);
     job->SetWriterFactory(&RecordingWriter::Create);
     ASSERT_EQ(job->Load(), kJobOk) << job->FailureReason();
     const fs::path work = job->WorkDirectory();
@@ -200,7 +200,7 @@ TEST_F(MovieJobTest, FilesThatAreNoPlayableMovieFailTheLoadWithAReason) {
         SCOPED_TRACE(path);
         MovieHost host(path, dir_ / "x.rvx");
         const auto started = std::chrono::steady_clock::now();
-        auto job = std::make_unique<CEncodeFromDirectShow>(&host);
+        auto job = std::make_unique<CEncodeFromDirectShow>(&host, host.request);
         EXPECT_EQ(job->Load(), kJobFail);
         EXPECT_NE(job->FailureReason().find(reason), std::string::npos) << job->FailureReason();
         EXPECT_GT(job->FailureReason().size(), reason.size() + (path == noise || path == cut ? 5 : 0));
@@ -229,7 +229,7 @@ TEST_F(MovieJobTest, DamagedMovieEncodesWhatDecodesOrFailsWithAReason) {
         SCOPED_TRACE(movie);
         const std::string output = movie + ".rvx";
         MovieHost host(movie, output);
-        auto job = std::make_unique<CEncodeFromDirectShow>(&host);
+        auto job = std::make_unique<CEncodeFromDirectShow>(&host, host.request);
         if (job->Load() != kJobOk) {
             EXPECT_FALSE(job->FailureReason().empty());
             continue;
@@ -262,7 +262,7 @@ TEST_F(MovieJobTest, PipelineErrorMidMovieEndsTheJobWithTheErrorText) {
         out << std::ifstream(first, std::ios::binary).rdbuf() << std::ifstream(second, std::ios::binary).rdbuf();
     }
     MovieHost host(joined, dir_ / "joined.rvx");
-    auto job = std::make_unique<CEncodeFromDirectShow>(&host);
+    auto job = std::make_unique<CEncodeFromDirectShow>(&host, host.request);
     ASSERT_EQ(job->Load(), kJobOk) << job->FailureReason();
     ASSERT_EQ(job->Start(), 1);
     ASSERT_EQ(host.WaitForEnd(20s), MSG_JOB_FAILED);
@@ -275,7 +275,7 @@ TEST_F(MovieJobTest, EncodeFailureEndsTheMovieAsAFailureWithTheFramesReason) {
     RecordingWriterSettings::fail_at_frame = 7;
     const std::string movie = MakeMovie("ok.mp4", "25", 2, "-c:v libx264 -pix_fmt yuv420p -c:a aac");
     MovieHost host(movie, dir_ / "ok.rvx");
-    auto job = std::make_unique<CEncodeFromDirectShow>(&host);
+    auto job = std::make_unique<CEncodeFromDirectShow>(&host, host.request);
     job->SetWriterFactory(&RecordingWriter::Create);
     ASSERT_EQ(job->Load(), kJobOk) << job->FailureReason();
     ASSERT_EQ(job->Start(), 1);

@@ -14,7 +14,6 @@
 #include "container/rvx_reader.h"
 #include "common/memory_host.h"
 #include "common/temp_dir.h"
-#include "jobs/control_ids.h"
 #include "jobs/encode_from_images.h"
 #include "jobs/job_messages.h"
 #include "support/surface.h"
@@ -42,13 +41,13 @@ void WriteRun(const TempDir& dir) {
 }
 
 struct Host : MemoryHost {
-    Host(const std::string& image, const std::string& output) {
-        UseStartValues(kIdImagePath, image, output);
+    Host(const std::string& image, const std::string& output) : request(StartUpRequest(image, output)) {
         // Short groups with a B frame: every kind of frame in a few pictures.
-        texts[kIdPFrames] = std::to_string(2);
-        texts[kIdBFrames] = std::to_string(1);
+        request.settings.p_frames = 2;
+        request.settings.b_frames = 1;
     }
     uint32_t WaitForEnd() { return WaitForJobEnd(); }
+    EncodeRequest request;
 };
 
 struct Outcome {
@@ -64,7 +63,7 @@ struct Outcome {
 Outcome RunJob(const TempDir& dir, long allowed, std::size_t min_bytes = 0) {
     Outcome outcome;
     Host host(dir / "pic0001.png", dir / "out.rvx");
-    auto job = std::make_unique<CEncodeFromSeqFile>(&host);
+    auto job = std::make_unique<CEncodeFromSeqFile>(&host, host.request);
     EXPECT_EQ(job->Load(), kJobOk) << job->FailureReason();
     const std::string work = job->WorkDirectory();
     {
@@ -133,7 +132,7 @@ TEST(ImageJobOutOfMemory, LoadingFailsWithTheReasonAndLeavesNoWorkDirectory) {
     int out_of_memory = 0;
     for (long allowed = 0; allowed < 400; allowed += 7) {
         Host host(dir / "pic0001.png", dir / "out.rvx");
-        auto job = std::make_unique<CEncodeFromSeqFile>(&host);
+        auto job = std::make_unique<CEncodeFromSeqFile>(&host, host.request);
         int32_t result;
         {
             allocation_limit::Armed armed(allowed);
@@ -175,7 +174,7 @@ TEST(ImageJobOutOfMemory, AGreySlotThatCannotBeMadeNeitherHangsNorLosesFrames) {
     for (long allowed = 0; allowed < 6; ++allowed) {
         SCOPED_TRACE("picture-sized allocation " + std::to_string(allowed));
         Host host(dir / "grey0001.png", dir / "out.rvx");
-        auto job = std::make_unique<CEncodeFromSeqFile>(&host);
+        auto job = std::make_unique<CEncodeFromSeqFile>(&host, host.request);
         ASSERT_EQ(job->Load(), kJobOk) << job->FailureReason();
         uint32_t message = 0;
         {

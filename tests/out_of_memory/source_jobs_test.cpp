@@ -14,7 +14,6 @@
 #include "common/memory_host.h"
 #include "common/temp_dir.h"
 #include "common/test_movies.h"
-#include "jobs/control_ids.h"
 #include "jobs/encode_from_avi.h"
 #include "jobs/encode_from_directshow.h"
 #include "jobs/job_messages.h"
@@ -25,10 +24,9 @@ using namespace std::chrono_literals;
 namespace {
 
 template <class Job>
-void ExpectCleanOutOfMemory(uint32_t path_id, const std::string& movie, const TempDir& dir) {
+void ExpectCleanOutOfMemory(const std::string& movie, const TempDir& dir) {
     MemoryHost host;
-    host.UseStartValues(path_id, movie, dir / "out.rvx");
-    auto job = std::make_unique<Job>(&host);
+    auto job = std::make_unique<Job>(&host, StartUpRequest(movie, dir / "out.rvx"));
     ASSERT_EQ(job->Load(), kJobOk) << job->FailureReason();
     const std::string work = job->WorkDirectory();
     uint32_t message = 0;
@@ -58,6 +56,6 @@ TEST(SourceJobsOutOfMemory, APictureThatCannotBeHadFailsTheAviAndMovieJobsCleanl
                           ShellQuoted(avi)));
     ASSERT_TRUE(RunFfmpeg(ToneInput(0.4) + " " + PatternInput(64, 48, "25", 10) + " -c:v ffv1 -c:a flac " +
                           ShellQuoted(mkv)));
-    ExpectCleanOutOfMemory<CEncodeFromAVI>(kIdAviPath, avi, dir);
-    ExpectCleanOutOfMemory<CEncodeFromDirectShow>(kIdMoviePath, mkv, dir);
+    ExpectCleanOutOfMemory<CEncodeFromAVI>(avi, dir);
+    ExpectCleanOutOfMemory<CEncodeFromDirectShow>(mkv, dir);
 }

@@ -10,6 +10,7 @@
 
 #include "app/window/source_page.h"
 #include "common/temp_dir.h"
+#include "jobs/option_tables.h"
 #include "window_fixture.h"
 
 namespace {
@@ -89,7 +90,7 @@ TEST_F(WindowTest, FrameRateFieldsFollowTheList) {
 TEST_F(WindowTest, OutputCheckRefusesOrAsksBeforeAnyJobIsCreated) {
     TempDir dir("window-output");
     int created = 0;
-    window->Page(0)->SetJobFactory([&](IJobHost*) {
+    window->Page(0)->SetJobFactory([&](IJobHost*, const EncodeRequest&) {
         ++created;
         return std::make_unique<CountingJob>();
     });
@@ -132,6 +133,42 @@ TEST_F(WindowTest, OutputCheckRefusesOrAsksBeforeAnyJobIsCreated) {
     EXPECT_EQ(prompts.records.back().text, "指定したファイル名で作成できません、");
     EXPECT_EQ(created, 1);
     ExpectIdle();
+}
+
+// 作成 hands the page's job everything it needs: the page's paths, the
+// output, and the options as the controls show them at that moment.
+TEST_F(WindowTest, CreateHandsTheJobItsPathsOutputAndSettings) {
+    TempDir dir("window-request");
+    std::vector<EncodeRequest> requests;
+    window->Page(1)->SetJobFactory([&](IJobHost*, const EncodeRequest& request) {
+        requests.push_back(request);
+        return std::make_unique<CountingJob>();
+    });
+    Tab()->setCurrentIndex(1);
+    SetText(kIdImagePath, "/clips/f0001.png");
+    SetText(kIdWavePath, "/clips/sound.wav");
+    SetText(kIdOutputFile, dir / "out.rvx");
+    List(kIdPictureFormat)->setCurrentIndex(FindOptionRow(PictureFormatTable, "AYUV4444"));
+    List(kIdFrameRate)->setCurrentIndex(kManualFrameRateRow);
+    SetText(kIdFrameRateNumerator, "24000");
+    SetText(kIdFrameRateDenominator, "1001");
+    SetText(kIdPFrames, "70000");
+    List(kIdSoundMethod)->setCurrentIndex(FindOptionRow(SoundMethodTable, "RawFile"));
+    Button(kIdCreate)->click();
+    // Changed after 作成, before the page makes its job: not the user's choice.
+    SetText(kIdBFrames, "7");
+    PumpFor(30);
+    ASSERT_EQ(requests.size(), 1u);
+    const EncodeRequest& r = requests[0];
+    EXPECT_EQ(r.source, "/clips/f0001.png");
+    EXPECT_EQ(r.wave, "/clips/sound.wav");
+    EXPECT_EQ(r.output, dir / "out.rvx");
+    EncodeSettings want;  // the start-up options but for those changed before 作成
+    want.picture_format = 0x41;  // AYUV4444
+    want.frame_rate = {24000, 1001};
+    want.p_frames = 70000 & 0xFFFF;
+    want.sound_method = 0;  // RawFile
+    EXPECT_TRUE(r.settings == want);
 }
 
 TEST_F(WindowTest, FileDialogsHaveTheirTitlesFiltersAndTargets) {

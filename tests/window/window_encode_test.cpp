@@ -1,10 +1,12 @@
 // Real jobs through the window: a numbered PNG run encoded from the second
 // page, an abort half way, the movie and AVI pages' own jobs, and the AVI
 // page's information lines.
+#include <sys/stat.h>
+
 #include <filesystem>
+#include <fstream>
 #include <regex>
 
-#include "app/window/window_messages.h"
 #include "common/temp_dir.h"
 #include "common/test_movies.h"
 #include "container/rvx_reader.h"
@@ -123,17 +125,45 @@ TEST_F(EncodeTest, AviPageShowsTheFileInformationLines) {
                           " -c:v mjpeg -c:a pcm_s16le -ac 1 " + ShellQuoted(avi)));
     Tab()->setCurrentIndex(2);
     SetText(kIdAviPath, avi);
+    // The file is read off the window's thread, once typing pauses.
+    ASSERT_TRUE(PumpUntil([&] { return Text(kIdAviSoundLine) != ""; }));
     EXPECT_TRUE(std::regex_match(Text(kIdAviVideoLine), std::regex("64x48 \\d+bit 29\\.97 fps 12frames")))
         << Text(kIdAviVideoLine);
     EXPECT_EQ(Text(kIdAviSoundLine), "22.05kHz 16bit 1ch 352kbps");
-    // A half-typed path clears both lines at once.
+    // A half-typed path clears both lines at once, and the answer for the
+    // whole path, asked just before, does not bring them back.
+    emit Field(kIdAviPath)->editingFinished();
     SetText(kIdAviPath, avi.substr(0, avi.size() - 3));
+    EXPECT_EQ(Text(kIdAviVideoLine), "");
+    EXPECT_EQ(Text(kIdAviSoundLine), "");
+    PumpFor(500);
     EXPECT_EQ(Text(kIdAviVideoLine), "");
     EXPECT_EQ(Text(kIdAviSoundLine), "");
     // The browse button refreshes them too.
     prompts.files = {avi};
     Button(kIdAviBrowse)->click();
-    EXPECT_NE(Text(kIdAviVideoLine), "");
+    EXPECT_TRUE(PumpUntil([&] { return Text(kIdAviVideoLine) != ""; }));
+}
+
+// A file that holds up its reader (here a pipe nobody writes yet) must not
+// hold up the window: typing goes on, and once the file gives way the lines
+// follow the path now in the field.
+TEST_F(EncodeTest, AviPageKeepsTypingWhileAFileHoldsUpItsReader) {
+    const std::string avi = clips / "clip.avi", pipe = clips / "slow.avi";
+    ASSERT_TRUE(RunFfmpeg(PatternInput(64, 48, "25", 5) + " -c:v mjpeg " + ShellQuoted(avi)));
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    Tab()->setCurrentIndex(2);
+    SetText(kIdAviPath, pipe);
+    emit Field(kIdAviPath)->editingFinished();  // read now, without the pause
+    PumpFor(300);
+    SetText(kIdAviPath, avi);  // the window still answers
+    emit Field(kIdAviPath)->editingFinished();
+    EXPECT_EQ(Text(kIdAviVideoLine), "");
+    std::ofstream(pipe) << "not a movie";  // opens the pipe, which lets the reader go on
+    ASSERT_TRUE(PumpUntil([&] { return Text(kIdAviVideoLine) != ""; }));
+    EXPECT_TRUE(std::regex_match(Text(kIdAviVideoLine), std::regex("64x48 \\d+bit 25\\.00 fps 5frames")))
+        << Text(kIdAviVideoLine);
+    EXPECT_EQ(Text(kIdAviSoundLine), "ありません。");
 }
 
 // The first and third pages hand their files to their own jobs: a movie

@@ -23,9 +23,9 @@
 #include <thread>
 #include <vector>
 
+#include "app/control_ids.h"
 #include "app/window/main_window.h"
 #include "app/window/window_prompts.h"
-#include "jobs/control_ids.h"
 
 inline QApplication& TestApplication() {
     static int argc = 1;
@@ -147,7 +147,14 @@ protected:
     QLabel* Label(uint32_t id) const { return qobject_cast<QLabel*>(Control(id)); }
     QProgressBar* Bar() const { return qobject_cast<QProgressBar*>(Control(kIdProgressBar)); }
     QTabWidget* Tab() const { return qobject_cast<QTabWidget*>(Control(kIdSourceTab)); }
-    std::string Text(uint32_t id) const { return window->GetControlText(id); }
+    // What a field, a label or a list shows.
+    std::string Text(uint32_t id) const {
+        QWidget* control = Control(id);
+        if (auto* field = qobject_cast<QLineEdit*>(control)) return field->text().toStdString();
+        if (auto* label = qobject_cast<QLabel*>(control)) return label->text().toStdString();
+        if (auto* list = qobject_cast<QComboBox*>(control)) return list->currentText().toStdString();
+        return std::string();
+    }
     void SetText(uint32_t id, const std::string& text) { Field(id)->setText(QString::fromStdString(text)); }
 
     // The idle state: options, output and create enabled, abort disabled.

@@ -4,7 +4,6 @@
 #include <atomic>
 
 #include "app/window/source_page.h"
-#include "app/window/window_messages.h"
 #include "common/temp_dir.h"
 #include "jobs/job_messages.h"
 #include "support/thread.h"
@@ -12,10 +11,10 @@
 
 namespace {
 
-enum class Request { kProgress, kControlRead, kFail };
+enum class Request { kProgress, kFail };
 
-// A job that asks the window for something over and over, the way a real
-// job reports every frame, until it is stopped; or fails on its own.
+// A job that reports to the window over and over, the way a real job
+// reports every frame, until it is stopped; or fails on its own.
 class RequestingJob : public IPageJob {
 public:
     RequestingJob(IJobHost* host, Request request) : worker_(*this), host_(host), request_(request) {}
@@ -53,10 +52,7 @@ private:
         }
         for (uint32_t n = 1; thread.CanContinue(); ++n) {
             waiting.store(true);
-            if (request_ == Request::kProgress)
-                host_->SendProgress("frame " + std::to_string(n), 0.25);
-            else
-                host_->GetControlText(kIdOutputFile);
+            host_->SendProgress({JobStage::kFrames, n, 4 * n, "frame"});
             waiting.store(false);
             served.fetch_add(1);
         }
@@ -82,7 +78,7 @@ protected:
     // request that the window has not served.
     RequestingJob* StartBlockedJob(Request request) {
         RequestingJob* job = nullptr;
-        window->Page(1)->SetJobFactory([&job, request](IJobHost* host) {
+        window->Page(1)->SetJobFactory([&job, request](IJobHost* host, const EncodeRequest&) {
             auto made = std::make_unique<RequestingJob>(host, request);
             job = made.get();
             return made;
@@ -97,20 +93,14 @@ protected:
         return job;
     }
 
-    // Delivers a window message at once, without serving what is queued.
-    void Send(uint32_t message, intptr_t param = 0) {
-        CWindowEvent event(message, param);
-        QCoreApplication::sendEvent(window.get(), &event);
-    }
-
     TempDir dir{"window-jobs"};
 };
 
 }  // namespace
 
-TEST_F(JobControlTest, AbortReleasesAJobBlockedInEachKindOfRequest) {
-    for (Request request : {Request::kProgress, Request::kControlRead}) {
-        StartBlockedJob(request);
+TEST_F(JobControlTest, AbortReleasesAJobBlockedInAProgressReport) {
+    for (int round = 0; round < 2; ++round) {
+        StartBlockedJob(Request::kProgress);
         EXPECT_EQ(RequestingJob::alive_count.load(), 1);
         EXPECT_FALSE(Button(kIdCreate)->isEnabled());
         EXPECT_TRUE(Button(kIdAbort)->isEnabled());
@@ -118,7 +108,9 @@ TEST_F(JobControlTest, AbortReleasesAJobBlockedInEachKindOfRequest) {
         EXPECT_FALSE(Field(kIdFrameRateNumerator)->isEnabled());
 
         prompts.answers = {true};
-        Send(MSG_CONFIRM_ABORT, 0);  // returns only once the job's thread ended
+        // At once, without serving what is queued; returns only once the
+        // job's thread ended.
+        window->ConfirmAbort(false);
         EXPECT_EQ(prompts.records.back().text, "処理を中断します。よろしいですか？");
         EXPECT_EQ(prompts.records.back().caption, "中断確認");
         EXPECT_EQ(RequestingJob::alive_count.load(), 0);
@@ -130,12 +122,12 @@ TEST_F(JobControlTest, AbortReleasesAJobBlockedInEachKindOfRequest) {
     }
 }
 
-TEST_F(JobControlTest, CloseReleasesAJobBlockedInEachKindOfRequest) {
-    for (Request request : {Request::kProgress, Request::kControlRead}) {
+TEST_F(JobControlTest, CloseReleasesAJobBlockedInAProgressReport) {
+    for (int round = 0; round < 2; ++round) {
         window->show();
-        StartBlockedJob(request);
+        StartBlockedJob(Request::kProgress);
         prompts.answers = {true};
-        Send(MSG_CONFIRM_ABORT, 1);
+        window->ConfirmAbort(true);
         EXPECT_EQ(prompts.records.back().text, "処理を中断し終了します。よろしいですか？");
         EXPECT_EQ(prompts.records.back().caption, "終了確認");
         EXPECT_EQ(RequestingJob::alive_count.load(), 0);
@@ -174,8 +166,9 @@ TEST_F(JobControlTest, ClosingWhileRunningAsksAndNoKeepsTheJobRunning) {
 }
 
 TEST_F(JobControlTest, AJobThatFailsReturnsTheWindowToIdleWithItsReason) {
-    window->Page(1)->SetJobFactory(
-        [](IJobHost* host) { return std::make_unique<RequestingJob>(host, Request::kFail); });
+    window->Page(1)->SetJobFactory([](IJobHost* host, const EncodeRequest&) {
+        return std::make_unique<RequestingJob>(host, Request::kFail);
+    });
     Button(kIdCreate)->click();
     ASSERT_TRUE(PumpUntil([&] { return prompts.Shown("処理に失敗しました。"); }));
     ASSERT_TRUE(PumpUntil([&] { return !window->IsRunning(); }));

@@ -1,6 +1,6 @@
 #pragma once
-// Identifiers of the window controls that jobs and their hosts exchange.
-// Hosts that are not windows (the command line, tests) answer for the same ids.
+// The window's controls by their numeric ids, which are also their Qt object
+// names, so that tests and the shared option logic find them.
 
 #include <cstdint>
 

@@ -1,0 +1,88 @@
+#include "app/window/option_controls.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <initializer_list>
+
+#include "app/control_ids.h"
+#include "app/window/window_prompts.h"
+
+void COptionControls::SetEnabled(bool enable) {
+    for (QWidget* control : std::initializer_list<QWidget*>{
+             picture_format, transform, frame_rate, rate_numerator, rate_denominator, p_frames, b_frames,
+             scene_change, matrix, quality_i, quality_p, quality_b, sound_method, block_size})
+        control->setEnabled(enable);
+}
+
+QComboBox* COptionControls::List(uint32_t control_id) const {
+    switch (control_id) {
+    case kIdPictureFormat:
+        return picture_format;
+    case kIdTransform:
+        return transform;
+    case kIdFrameRate:
+        return frame_rate;
+    case kIdQuantMatrix:
+        return matrix;
+    case kIdSoundMethod:
+        return sound_method;
+    default:
+        return nullptr;
+    }
+}
+
+QLineEdit* COptionControls::Field(uint32_t control_id) const {
+    switch (control_id) {
+    case kIdFrameRateNumerator:
+        return rate_numerator;
+    case kIdFrameRateDenominator:
+        return rate_denominator;
+    case kIdPFrames:
+        return p_frames;
+    case kIdBFrames:
+        return b_frames;
+    case kIdSceneChange:
+        return scene_change;
+    case kIdQualityI:
+        return quality_i;
+    case kIdQualityP:
+        return quality_p;
+    case kIdQualityB:
+        return quality_b;
+    case kIdAudioBlockSize:
+        return block_size;
+    default:
+        return nullptr;
+    }
+}
+
+void COptionControls::SetListRows(uint32_t control_id, const std::vector<std::string>& rows) {
+    QComboBox* list = List(control_id);
+    if (!list) return;
+    list->clear();
+    for (const std::string& row : rows) list->addItem(Q(row));
+}
+
+void COptionControls::SelectListRow(uint32_t control_id, int32_t row) {
+    if (QComboBox* list = List(control_id)) list->setCurrentIndex(row);
+}
+
+void COptionControls::SetControlText(uint32_t control_id, const std::string& text) {
+    if (QLineEdit* field = Field(control_id)) field->setText(Q(text));
+}
+
+void COptionControls::EnableControl(uint32_t control_id, bool enable) {
+    if (QWidget* control = List(control_id)) control->setEnabled(enable);
+    if (QWidget* control = Field(control_id)) control->setEnabled(enable);
+}
+
+int32_t COptionControls::GetListSelection(uint32_t control_id) {
+    const QComboBox* list = List(control_id);
+    return list ? list->currentIndex() : -1;
+}
+
+std::string COptionControls::GetControlText(uint32_t control_id) {
+    if (const QLineEdit* field = Field(control_id)) return U(field->text());
+    if (const QComboBox* list = List(control_id)) return U(list->currentText());
+    return std::string();
+}

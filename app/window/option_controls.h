@@ -1,0 +1,48 @@
+#pragma once
+// The main window's option controls as typed members, and the id-keyed view
+// of them through which the shared option logic (app/option_window.h) fills,
+// follows and reads them.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/option_window.h"
+
+class QComboBox;
+class QLineEdit;
+class QWidget;
+
+class COptionControls : public IOptionWindow {
+public:
+    QComboBox* picture_format = nullptr;
+    QComboBox* transform = nullptr;
+    QComboBox* frame_rate = nullptr;
+    QLineEdit* rate_numerator = nullptr;
+    QLineEdit* rate_denominator = nullptr;
+    QLineEdit* p_frames = nullptr;
+    QLineEdit* b_frames = nullptr;
+    QLineEdit* scene_change = nullptr;
+    QComboBox* matrix = nullptr;
+    QLineEdit* quality_i = nullptr;
+    QLineEdit* quality_p = nullptr;
+    QLineEdit* quality_b = nullptr;
+    QComboBox* sound_method = nullptr;
+    QLineEdit* block_size = nullptr;
+
+    // Every option control at once (the window disables them while a job runs).
+    void SetEnabled(bool enable);
+
+    void SetListRows(uint32_t control_id, const std::vector<std::string>& rows) override;
+    void SelectListRow(uint32_t control_id, int32_t row) override;
+    void SetControlText(uint32_t control_id, const std::string& text) override;
+    void EnableControl(uint32_t control_id, bool enable) override;
+    int32_t GetListSelection(uint32_t control_id) override;
+    std::string GetControlText(uint32_t control_id) override;
+
+private:
+    // The control with the id; null for an id that is not an option of the
+    // kind asked for.
+    QComboBox* List(uint32_t control_id) const;
+    QLineEdit* Field(uint32_t control_id) const;
+};

@@ -1,0 +1,135 @@
+// rvxenc's flags become the settings the window's controls would give, and
+// its terminal reports the job's progress from the values themselves.
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/rvxenc_arguments.h"
+#include "cli/terminal_host.h"
+#include "common/temp_dir.h"
+
+namespace {
+
+// ParseArguments on a command line split at blanks.
+std::string Parse(const std::string& line, Arguments& args) {
+    std::vector<std::string> words{"rvxenc"};
+    std::istringstream in(line);
+    for (std::string word; in >> word;) words.push_back(word);
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    return ParseArguments(static_cast<int>(argv.size()), argv.data(), args);
+}
+
+}  // namespace
+
+TEST(RvxencArguments, FlagsGiveTheSettingsOfTheWindowsControls) {
+    struct Case {
+        const char* flags;
+        std::function<void(EncodeSettings&)> expect;  // applied to the start-up settings
+    } cases[] = {
+        {"", [](EncodeSettings&) {}},
+        {"--picture-format ayuv4422 --transform DCT-NoDEF",
+         [](EncodeSettings& s) {
+             s.picture_format = 0x42;
+             s.transform = 0x12000;
+         }},
+        {"--fps 29.97", [](EncodeSettings& s) { s.frame_rate = {30000, 1001}; }},
+        {"--fps=60 --fps default", [](EncodeSettings&) {}},
+        {"--fps 7/3", [](EncodeSettings& s) { s.frame_rate = {7, 3}; }},
+        {"--fps 99999999999/1", [](EncodeSettings& s) { s.frame_rate = {0, 1}; }},  // beyond 32 bits: 0
+        {"--p-frames 70000 --b-frames 0 --scene-change 65535",
+         [](EncodeSettings& s) {
+             s.p_frames = 70000 & 0xFFFF;
+             s.b_frames = 0;
+             s.scene_change = 0xFFFF;
+         }},
+        {"--quality 3,5,65537 --matrix mpeg",
+         [](EncodeSettings& s) {
+             s.quality_i = 3;
+             s.quality_p = 5;
+             s.quality_b = 1;
+             s.matrix = 1;
+         }},
+        {"--sound raw --block-size 5000000",
+         [](EncodeSettings& s) {
+             s.sound_method = 0;
+             s.audio_block_size = 5000000;
+         }},
+    };
+    for (const Case& c : cases) {
+        Arguments args;
+        EXPECT_EQ(Parse(std::string("a0001.png -o out.rvx ") + c.flags, args), "") << c.flags;
+        EncodeSettings want;
+        c.expect(want);
+        EXPECT_TRUE(args.settings == want) << c.flags;
+    }
+}
+
+// Errors come back as text (the program prints them with the usage); --help
+// and --version end the reading where they stand.
+TEST(RvxencArguments, ErrorsAreReturnedAndHelpStopsTheReading) {
+    const std::pair<const char*, const char*> errors[] = {
+        {"a.png", "no output given (-o OUT.rvx)"},
+        {"-o x.rvx", "no SOURCE given"},
+        {"a.png -o x.rvx --p-frames -3", "--p-frames: '-3' is not a number"},
+        {"a.png -o x.rvx --p-frames 1e3", "--p-frames: '1e3' is not a number"},
+        {"a.png -o x.rvx --fps 12", "--fps: unknown rate '12' (a preset or N/D)"},
+        {"a.png -o x.rvx --quality 1,,3", "--quality: '1,,3' is not I,P,B"},
+        {"a.png -o x.rvx --overwrite=yes", "--overwrite takes no value"},
+        {"a.png -o x.rvx --matrix", "--matrix needs a value"},
+        {"--bogus --help", "unknown option '--bogus'"},
+        {"--info a.avi b.avi", "--info takes no SOURCE"},
+    };
+    for (const auto& [line, error] : errors) {
+        Arguments args;
+        EXPECT_EQ(Parse(line, args), error) << line;
+    }
+    for (const char* line : {"--help --bogus", "a.png -h", "--help=x", "--version --fps 12"}) {
+        Arguments args;
+        EXPECT_EQ(Parse(line, args), "") << line;
+        EXPECT_TRUE(args.help || args.version) << line;
+    }
+}
+
+// The JSON lines take the stage and the counts from the report itself, so a
+// count of ten digits is still a frame count.
+TEST(TerminalHost, JsonLinesCarryTheReportsFields) {
+    TempDir dir("terminal");
+    const std::string log = dir / "stderr.txt";
+    std::fflush(stderr);
+    const int saved = ::dup(STDERR_FILENO);
+    ASSERT_NE(std::freopen(log.c_str(), "w", stderr), nullptr);
+    {
+        TerminalHost host;
+        host.SetProgressStyle(ProgressStyle::kJson);
+        host.BeginJob("src.mkv");
+        host.SendProgress({JobStage::kFrames, 3, 4000000000u, "src.mkv"});
+        host.SendProgress({JobStage::kSound, 0, 0, "/w/tmpsnd.wav"});
+        host.SendProgress({JobStage::kWriting, 0, 0, "out.rvx"});
+    }
+    std::fflush(stderr);
+    ::dup2(saved, STDERR_FILENO);
+    ::close(saved);
+    std::ifstream in(log);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    ASSERT_EQ(lines.size(), 3u);
+    const char* expected[][3] = {
+        {R"("stage": "frames", "frame": 3, "total": 4000000000, "percent": 0.00)",
+         R"("text": "src.mkvをエンコード中... 3/4000000000")", ""},
+        {R"("stage": "sound", "frame": 0, "total": 0, "percent": 100.00)",
+         R"("text": "/w/tmpsnd.wavをエンコード中...")", R"("remaining": 0.000)"},
+        {R"("stage": "writing", "frame": 0, "total": 0, "percent": 100.00)", R"("text": "out.rvxを出力中...")",
+         R"("remaining": 0.000)"},
+    };
+    for (size_t i = 0; i < lines.size(); ++i)
+        for (const char* part : expected[i]) EXPECT_NE(lines[i].find(part), std::string::npos) << lines[i];
+}
