@@ -59,16 +59,6 @@ const char* KindName(uint32_t kind) {
     }
 }
 
-bool KnownPictureFormat(uint32_t bits) {
-    switch (bits) {
-    case kPictureYUV411: case kPictureYUV422: case kPictureYUV444: case kPictureRGB888:
-    case kPictureARGB8888: case kPictureAYUV4444: case kPictureAYUV4422: case kPictureAYUV4411:
-        return true;
-    default:
-        return false;
-    }
-}
-
 }  // namespace
 
 const char* RVXErrorName(RVXError error) {
@@ -236,7 +226,7 @@ bool CRVXReader::CheckHeader() {
     // The codec's own plan decides what can be decoded; a file names its
     // picture format explicitly, as the writer always does.
     _rvxlib_::CodecPlan plan;
-    if (!KnownPictureFormat(flags & kFormatPictureMask) ||
+    if (PictureFormatText(flags) == nullptr ||
         !_rvxlib_::PlanStoredFormat(width, height, flags, true, &plan)) {
         return Fail(RVXError::kBadPicture, kOffsetFormatFlags,
                     Format("the format flags 0x%08x name no known picture format and transform", flags));
