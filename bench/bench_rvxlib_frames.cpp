@@ -4,15 +4,16 @@
 // and the share of each stage; a second benchmark decodes the result. The
 // argument is the number of threads coding macroblock rows: fps counts frames
 // per second of processor time over all threads, fps_wall per elapsed second.
+// Payloads stay in memory, so the entropy stage counts no file writes.
 
 #include <benchmark/benchmark.h>
 
 #include <chrono>
 #include <cmath>
-#include <filesystem>
-#include <fstream>
+#include <map>
 #include <memory>
-#include <unistd.h>
+#include <mutex>
+#include <span>
 #include <vector>
 
 #include "pqxlib/dct_float_llm.h"
@@ -21,13 +22,13 @@
 #include "rvxlib/color_space.h"
 #include "rvxlib/deblock.h"
 #include "rvxlib/frame_decoder.h"
+#include "rvxlib/frame_sink.h"
 #include "rvxlib/group_coder.h"
 #include "rvxlib/motion_search.h"
 #include "rvxlib/pixel_block.h"
 #include "support/cpu_features.h"
 
 using namespace _rvxlib_;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -54,17 +55,39 @@ std::vector<std::vector<uint8_t>> MakeFrames() {
     return frames;
 }
 
+// Keeps the coded frames in memory, as a player's own encoder might.
+struct MemorySink : IRVXFrameSink {
+    bool TakeFrame(uint32_t frame, const uint8_t* payload, std::size_t size) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        payloads[frame].assign(payload, payload + size);
+        return true;
+    }
+    void TakeGroup(uint32_t first_frame, std::span<const RVXFrameRecord> taken) override {
+        groups.push_back({first_frame, uint32_t(taken.size()), 0, 0});
+        records.insert(records.end(), taken.begin(), taken.end());
+    }
+    uint64_t Bytes() const {
+        uint64_t bytes = 0;
+        for (const auto& [n, payload] : payloads) bytes += payload.size();
+        return bytes;
+    }
+
+    std::mutex mutex;
+    std::map<uint32_t, std::vector<uint8_t>> payloads;
+    std::vector<RVXFrameRecord> records;
+    std::vector<RVXGroupEntry> groups;
+};
+
 struct Codec {
     CodecPlan plan;
     RVXCodecObjects objects;
     RVXGroupSettings settings;
 
-    explicit Codec(const fs::path& dir) {
+    Codec() {
         PlanCodec(CodecUse::kEncode, kWidth, kHeight, kFormat | (kSourceBGR24 << kFormatSourceShift), &plan);
         MakeCodecObjects(plan, ProcessorFeatures(), &objects);
         settings.format = kFormat;
         _pqxlib_::VideoQuantMatrices(1, settings.intra_matrix, settings.inter_matrix);
-        settings.frame_prefix = (dir / "rvxframe").string();
     }
     // Objects for every thread beyond the first, made like the ones above.
     bool MakeLane(RVXCodingLane& lane) { return MakeCodingLane(plan, ProcessorFeatures(), &lane); }
@@ -76,25 +99,17 @@ const std::vector<std::vector<uint8_t>>& Frames() {
     return frames;
 }
 
-fs::path WorkDir() {
-    static const fs::path dir = [] {
-        fs::path d = fs::temp_directory_path() / ("rvx_bench_frames_" + std::to_string(::getpid()));
-        fs::create_directories(d);
-        return d;
-    }();
-    return dir;
-}
-
 void BM_EncodeFrames(benchmark::State& state) {
     const auto& frames = Frames();
-    Codec codec(WorkDir());
+    Codec codec;
     RVXCodingTimes times;
     uint64_t bytes = 0;
     std::chrono::steady_clock::duration elapsed{};
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
+        MemorySink sink;
         CRVXGroupCoder coder;
-        coder.Open(codec.Set(), codec.settings, ProcessorFeatures());
+        coder.Open(codec.Set(), codec.settings, ProcessorFeatures(), &sink);
         coder.SetThreads(uint32_t(state.range(0)),
                          [&](RVXCodingLane& lane) { return codec.MakeLane(lane); });
         coder.Measure(true);
@@ -105,10 +120,7 @@ void BM_EncodeFrames(benchmark::State& state) {
         times.entropy += coder.Times().entropy;
         times.deblock += coder.Times().deblock;
         elapsed += std::chrono::steady_clock::now() - start;
-        state.PauseTiming();
-        bytes = 0;
-        for (uint32_t n = 0; n < kFrames; ++n) bytes += fs::file_size(coder.FrameFileName(n));
-        state.ResumeTiming();
+        bytes = sink.Bytes();
     }
     const double iterations = double(state.iterations());
     state.counters["fps"] = benchmark::Counter(double(kFrames) * iterations, benchmark::Counter::kIsRate);
@@ -131,7 +143,8 @@ BENCHMARK(BM_EncodeFrames)
 // colour channels) of every coded picture against its converted source.
 void BM_EncodeQuality(benchmark::State& state) {
     const auto& frames = Frames();
-    Codec codec(WorkDir());
+    Codec codec;
+    MemorySink sink;
     CRVXGroupCoder coder;
     CRVXColorSpaceRGB24bitToYUV32bit convert(kWidth, kHeight);
     convert.Init(0);
@@ -141,7 +154,9 @@ void BM_EncodeQuality(benchmark::State& state) {
     double luma = 0, colour = 0;
     for (auto _ : state) {
         luma = colour = 0;
-        coder.Open(codec.Set(), codec.settings, ProcessorFeatures());
+        sink.groups.clear();
+        sink.records.clear();
+        coder.Open(codec.Set(), codec.settings, ProcessorFeatures(), &sink);
         coder.SetFrameObserver([&](uint32_t n, uint32_t, const uint8_t* picture) {
             double sy = 0, sc = 0;
             for (std::size_t i = 0; i < size; ++i) {
@@ -157,22 +172,18 @@ void BM_EncodeQuality(benchmark::State& state) {
     }
     state.counters["psnr_y_dB"] = luma / kFrames;
     state.counters["psnr_vuy_dB"] = colour / kFrames;
-    state.counters["groups"] = double(coder.Groups().size());
+    state.counters["groups"] = double(sink.groups.size());
 }
 BENCHMARK(BM_EncodeQuality)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 void BM_DecodeFrames(benchmark::State& state) {
     const auto& frames = Frames();
-    Codec codec(WorkDir());
+    Codec codec;
+    MemorySink sink;
     CRVXGroupCoder coder;
-    coder.Open(codec.Set(), codec.settings, ProcessorFeatures());
+    coder.Open(codec.Set(), codec.settings, ProcessorFeatures(), &sink);
     for (const auto& frame : frames) coder.AddFrame(frame.data());
     coder.FinishFrames();
-    std::vector<std::vector<uint8_t>> payloads;
-    for (uint32_t n = 0; n < kFrames; ++n) {
-        std::ifstream in(coder.FrameFileName(n), std::ios::binary);
-        payloads.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
     RVXDecoderSettings settings;
     settings.width = kWidth;
     settings.height = kHeight;
@@ -184,11 +195,11 @@ void BM_DecodeFrames(benchmark::State& state) {
         decoder.Open(settings, ProcessorFeatures());
         std::size_t r = 0;
         uint32_t shown = 0, n = 0;
-        for (const auto& group : coder.Groups()) {
+        for (const auto& group : sink.groups) {
             decoder.BeginGroup(group.first_frame, group.record_count);
             for (uint32_t i = 0; i < group.record_count; ++i, ++r) {
-                const uint32_t type = coder.Records()[r].type;
-                const auto& payload = payloads[group.first_frame + RecordPosition(type)];
+                const uint32_t type = sink.records[r].type;
+                const auto& payload = sink.payloads[group.first_frame + RecordPosition(type)];
                 decoder.DecodeFrame(type, payload.data(), payload.size());
                 while (decoder.NextPicture(&n)) ++shown;
             }
@@ -207,6 +218,5 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    fs::remove_all(WorkDir());
     return 0;
 }

@@ -20,6 +20,7 @@
 #include "cli/rvxdec_thumbnail.h"
 #include "container/rvx_layout.h"
 #include "container/rvx_reader.h"
+#include "snxlib/snx_format.h"
 
 using namespace rvx_layout;
 
@@ -99,34 +100,18 @@ bool ParseOptions(int argc, char** argv, Options* options) {
 }
 
 const char* PictureFormatName(uint32_t flags) {
-    switch (flags & kFormatPictureMask) {
-    case kPictureYUV411: return "YUV411";
-    case kPictureYUV422: return "YUV422";
-    case kPictureYUV444: return "YUV444";
-    case kPictureRGB888: return "RGB888";
-    case kPictureARGB8888: return "ARGB8888";
-    case kPictureAYUV4444: return "AYUV4444";
-    case kPictureAYUV4422: return "AYUV4422";
-    case kPictureAYUV4411: return "AYUV4411";
-    default: return "unknown";
-    }
+    const char* text = PictureFormatText(flags);
+    return text ? text : "unknown";
 }
 
 const char* TransformName(uint32_t flags) {
-    const uint32_t transform = (flags & kFormatTransformMask) >> kFormatTransformShift;
-    if (transform == kTransformDiff2D) return "Diff2D";
-    if (transform == kTransformDct) return (flags & kFormatNoDeblock) ? "DCT(NoDEF)" : "DCT";
-    return "unknown";
+    const char* text = TransformText(flags);
+    return text ? text : "unknown";
 }
 
 std::string SoundMethodName(uint16_t mode) {
-    switch (mode) {
-    case 0x101: return "MDCT-High";
-    case 0x102: return "MDCT-Mid";
-    case 0x103: return "MDCT-Low";
-    case 0: return "RawFile";
-    default: return "mode " + std::to_string(mode);
-    }
+    const char* text = _snxlib_::SoundMethodText(mode);
+    return text ? text : "mode " + std::to_string(mode);
 }
 
 struct Summary {

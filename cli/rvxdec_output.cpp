@@ -6,10 +6,9 @@
 #include <system_error>
 #include <vector>
 
-#include "container/rvx_common.h"
 #include "container/rvx_movie_decoder.h"
-#include "rvxlib/color_space.h"
 #include "snxlib/snx_decode.h"
+#include "support/cpu_features.h"
 #include "support/graphic_loader.h"
 #include "support/pixel_format.h"
 
@@ -159,6 +158,105 @@ bool ComparePicture(const std::string& sourcePath, const uint8_t* bgra, size_t p
     return true;
 }
 
+// Notes the first failure of a decoding; later ones leave it.
+void NoteFailure(DecodeResult& result, std::string why) {
+    if (result.ok) result.error = std::move(why);
+    result.ok = false;
+}
+
+// Where decoded pictures go: PNG files, a YUV4MPEG2 stream, and the
+// comparison with the source pictures.
+class PictureOutputs {
+public:
+    PictureOutputs(const CRVXReader& reader, const DecodeRequest& request, DecodeResult& result)
+        : reader_(reader), request_(request), result_(result), width_(reader.Width()), height_(reader.Height()),
+          alpha_((reader.FormatFlags() & kFormatAlpha) != 0) {}
+
+    // Creates the folder and the stream and checks the compare pattern;
+    // false once a failure is noted.
+    bool Open() { return OpenFrames() && OpenY4m() && OpenCompare(); }
+    void Take(uint32_t number, uint8_t* bgra, size_t pitch) {
+        ++result_.framesDecoded;
+        if (y4m_.file) WriteY4mFrame(y4m_.file, bgra, pitch, width_, height_, planes_);
+        if (!request_.framesDirectory.empty() && result_.ok) SaveFrame(number, bgra, pitch);
+        if (!request_.comparePattern.empty()) Compare(number, bgra, pitch);
+    }
+    void Finish() {
+        // The mean error, not the mean of the per-picture figures, so that one
+        // identical picture (99 dB) cannot lift the figure of a poor movie.
+        if (result_.framesCompared > 0) result_.psnrMean = PsnrOf(mseSum_ / result_.framesCompared);
+        if (y4m_.file && !y4m_.Close()) NoteFailure(result_, "cannot write " + request_.y4mPath);
+    }
+
+private:
+    bool Fail(std::string why) {
+        NoteFailure(result_, std::move(why));
+        return false;
+    }
+    bool OpenFrames() {
+        if (request_.framesDirectory.empty()) return true;
+        std::error_code error;
+        fs::create_directories(request_.framesDirectory, error);
+        return fs::is_directory(request_.framesDirectory) || Fail("cannot create " + request_.framesDirectory.string());
+    }
+    bool OpenY4m() {
+        if (request_.y4mPath.empty()) return true;
+        if (request_.y4mPath == "-") {
+            y4m_.file = stdout;
+        } else {
+            y4m_.file = std::fopen(request_.y4mPath.c_str(), "wb");
+            y4m_.owned = y4m_.file != nullptr;
+        }
+        if (!y4m_.file) return Fail("cannot create " + request_.y4mPath);
+        // A rate with a zero term is unknown to a stream reader, written 0:0.
+        const bool rateKnown = reader_.RateNumerator() != 0 && reader_.RateDenominator() != 0;
+        std::fprintf(y4m_.file, "YUV4MPEG2 W%u H%u F%u:%u Ip A1:1 C444 XCOLORRANGE=LIMITED\n", width_, height_,
+                     rateKnown ? reader_.RateNumerator() : 0, rateKnown ? reader_.RateDenominator() : 0);
+        return true;
+    }
+    bool OpenCompare() {
+        compareStart_ = request_.compareStart;
+        if (request_.comparePattern.empty()) return true;
+        std::string first;
+        if (!FormatNumbered(request_.comparePattern, 0, &first)) {
+            return Fail("the compare pattern needs exactly one %d and no other % conversion");
+        }
+        if (compareStart_ < 0) compareStart_ = fs::exists(first) ? 0 : 1;
+        return true;
+    }
+    void SaveFrame(uint32_t number, uint8_t* bgra, size_t pitch) {
+        char name[32];
+        std::snprintf(name, sizeof name, "frame%06u.png", number);
+        if (!SavePng(request_.framesDirectory / name, bgra, pitch, width_, height_, alpha_)) {
+            NoteFailure(result_, "cannot write " + (request_.framesDirectory / name).string());
+        }
+    }
+    void Compare(uint32_t number, const uint8_t* bgra, size_t pitch) {
+        std::string sourcePath;
+        FormatNumbered(request_.comparePattern, number + uint32_t(compareStart_), &sourcePath);
+        double mse = 0;
+        if (!ComparePicture(sourcePath, bgra, pitch, width_, height_, alpha_, source_, &mse)) {
+            if (result_.ok) NoteFailure(result_, "cannot compare with " + sourcePath + " (missing, unreadable or another size)");
+            return;
+        }
+        const double psnr = PsnrOf(mse);
+        mseSum_ += mse;
+        result_.framePsnr.push_back(psnr);
+        result_.psnrMin = result_.framesCompared == 0 ? psnr : std::min(result_.psnrMin, psnr);
+        ++result_.framesCompared;
+    }
+
+    const CRVXReader& reader_;
+    const DecodeRequest& request_;
+    DecodeResult& result_;
+    const uint32_t width_, height_;
+    const bool alpha_;
+    OutputStream y4m_;
+    int32_t compareStart_ = -1;
+    std::vector<uint8_t> planes_, source_;
+    double mseSum_ = 0;
+};
+
 }  // namespace
 
 bool SavePng(const fs::path& path, uint8_t* bgra, size_t pitch, uint32_t width, uint32_t height, bool alpha) {
@@ -171,17 +269,8 @@ bool SavePng(const fs::path& path, uint8_t* bgra, size_t pitch, uint32_t width, 
     return SaveSurface(kSavePNG, path.string(), surface, nullptr, 0) == 1;
 }
 
-bool CShownPicture::Open(const CRVXReader& reader) {
-    const uint32_t back = (kSourceBGRA32 << kFormatSourceShift) | reader.FormatFlags();
-    if (!converter_.SetupCodec(true, reader.Width(), reader.Height(), back)) return false;
-    pitch_ = converter_.ColourConverter()->SourcePitch();
-    bgra_.assign(pitch_ * reader.Height(), 0);
-    return true;
-}
-
-uint8_t* CShownPicture::Convert(const uint8_t* picture) {
-    converter_.ColourConverter()->ConvertPictureBack(picture, bgra_.data());
-    return bgra_.data();
+bool OpenShownPicture(const CRVXReader& reader, _rvxlib_::CRVXShownPicture* shown) {
+    return shown->Open(reader.Width(), reader.Height(), reader.FormatFlags(), ProcessorFeatures());
 }
 
 bool WantsPictures(const DecodeRequest& request) {
@@ -190,83 +279,24 @@ bool WantsPictures(const DecodeRequest& request) {
 
 DecodeResult DecodePictures(CRVXReader& reader, const DecodeRequest& request) {
     DecodeResult result;
-    auto fail = [&](std::string why) {
-        if (result.ok) result.error = std::move(why);
-        result.ok = false;
-        return result;
-    };
     CRVXMovieDecoder decoder;
-    if (!decoder.Open(reader, request.inverse)) return fail("the movie's pictures cannot be decoded");
-    const uint32_t width = reader.Width(), height = reader.Height();
-    const bool alpha = (reader.FormatFlags() & kFormatAlpha) != 0;
-    CShownPicture shown;
-    if (!shown.Open(reader)) return fail("the picture format cannot be shown");
-    const size_t pitch = shown.Pitch();
-
-    if (!request.framesDirectory.empty()) {
-        std::error_code error;
-        fs::create_directories(request.framesDirectory, error);
-        if (!fs::is_directory(request.framesDirectory)) {
-            return fail("cannot create " + request.framesDirectory.string());
-        }
+    if (!decoder.Open(reader, request.inverse)) {
+        NoteFailure(result, "the movie's pictures cannot be decoded");
+        return result;
     }
-    OutputStream y4m;
-    if (!request.y4mPath.empty()) {
-        if (request.y4mPath == "-") {
-            y4m.file = stdout;
-        } else {
-            y4m.file = std::fopen(request.y4mPath.c_str(), "wb");
-            y4m.owned = y4m.file != nullptr;
-        }
-        if (!y4m.file) return fail("cannot create " + request.y4mPath);
-        // A rate with a zero term is unknown to a stream reader, written 0:0.
-        const bool rateKnown = reader.RateNumerator() != 0 && reader.RateDenominator() != 0;
-        std::fprintf(y4m.file, "YUV4MPEG2 W%u H%u F%u:%u Ip A1:1 C444 XCOLORRANGE=LIMITED\n", width, height,
-                     rateKnown ? reader.RateNumerator() : 0, rateKnown ? reader.RateDenominator() : 0);
+    _rvxlib_::CRVXShownPicture shown;
+    if (!OpenShownPicture(reader, &shown)) {
+        NoteFailure(result, "the picture format cannot be shown");
+        return result;
     }
-    int32_t compareStart = request.compareStart;
-    if (!request.comparePattern.empty()) {
-        std::string first;
-        if (!FormatNumbered(request.comparePattern, 0, &first)) {
-            return fail("the compare pattern needs exactly one %d and no other % conversion");
-        }
-        if (compareStart < 0) compareStart = fs::exists(first) ? 0 : 1;
-    }
-
-    std::vector<uint8_t> planes, source;
-    double mseSum = 0;
+    PictureOutputs outputs(reader, request, result);
+    if (!outputs.Open()) return result;
     uint32_t number = 0;
     while (const uint8_t* picture = decoder.NextPicture(&number)) {
-        ++result.framesDecoded;
-        uint8_t* bgra = shown.Convert(picture);
-        if (y4m.file) WriteY4mFrame(y4m.file, bgra, pitch, width, height, planes);
-        if (!request.framesDirectory.empty() && result.ok) {
-            char name[32];
-            std::snprintf(name, sizeof name, "frame%06u.png", number);
-            if (!SavePng(request.framesDirectory / name, bgra, pitch, width, height, alpha)) {
-                fail("cannot write " + (request.framesDirectory / name).string());
-            }
-        }
-        if (!request.comparePattern.empty()) {
-            std::string sourcePath;
-            FormatNumbered(request.comparePattern, number + uint32_t(compareStart), &sourcePath);
-            double mse = 0;
-            if (ComparePicture(sourcePath, bgra, pitch, width, height, alpha, source, &mse)) {
-                const double psnr = PsnrOf(mse);
-                mseSum += mse;
-                result.framePsnr.push_back(psnr);
-                result.psnrMin = result.framesCompared == 0 ? psnr : std::min(result.psnrMin, psnr);
-                ++result.framesCompared;
-            } else if (result.ok) {
-                fail("cannot compare with " + sourcePath + " (missing, unreadable or another size)");
-            }
-        }
+        outputs.Take(number, shown.Convert(picture), shown.Pitch());
     }
     result.damagedFrames = decoder.DamagedFrames();
-    // The mean error, not the mean of the per-picture figures, so that one
-    // identical picture (99 dB) cannot lift the figure of a poor movie.
-    if (result.framesCompared > 0) result.psnrMean = PsnrOf(mseSum / result.framesCompared);
-    if (y4m.file && !y4m.Close()) fail("cannot write " + request.y4mPath);
+    outputs.Finish();
     return result;
 }
 

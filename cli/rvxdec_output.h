@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "container/rvx_common.h"
 #include "container/rvx_reader.h"
 #include "rvxlib/frame_decoder.h"
+#include "rvxlib/shown_picture.h"
 
 struct DecodeRequest {
     std::filesystem::path framesDirectory;   // PNG per frame when not empty
@@ -33,21 +33,9 @@ struct DecodeResult {
     double psnrMin = 0;              // the worst picture
 };
 
-// The writer's colour converter run backwards: a decoded picture buffer
-// becomes the B, G, R, A rows a viewer shows.
-class CShownPicture {
-public:
-    // False when the movie's picture format cannot be shown.
-    bool Open(const CRVXReader& reader);
-    // The shown rows of a decoded picture; valid until the next call.
-    uint8_t* Convert(const uint8_t* picture);
-    size_t Pitch() const { return pitch_; }
-
-private:
-    CRVXCommon converter_;
-    std::vector<uint8_t> bgra_;
-    size_t pitch_ = 0;
-};
+// The shown B, G, R, A rows of an open movie's decoded pictures; false when
+// its picture format cannot be shown.
+bool OpenShownPicture(const CRVXReader& reader, _rvxlib_::CRVXShownPicture* shown);
 
 // B, G, R, A rows as a PNG file, with its alpha when the movie has one.
 bool SavePng(const std::filesystem::path& path, uint8_t* bgra, size_t pitch, uint32_t width, uint32_t height,

@@ -61,8 +61,8 @@ ThumbnailResult WriteThumbnail(const std::string& movie, const std::string& out,
         return ThumbnailResult::kUnreadableMovie;
     }
     const uint32_t width = reader.Width(), height = reader.Height();
-    CShownPicture shown;
-    if (!shown.Open(reader)) {
+    _rvxlib_::CRVXShownPicture shown;
+    if (!OpenShownPicture(reader, &shown)) {
         *error = movie + ": the picture format cannot be shown";
         return ThumbnailResult::kUnreadableMovie;
     }

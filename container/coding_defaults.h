@@ -1,16 +1,17 @@
 #pragma once
-// The coding settings a movie gets when nobody chooses others: the writer's
-// defaults, and the values the option fields start with in the window and
-// in rvxenc.
+// The coding settings a movie gets when nobody chooses others, for the
+// layers above the codec: the video defaults of rvxlib/coding_defaults.h by
+// their plain names, and the sound's block size.
 
 #include <cstdint>
 
+#include "rvxlib/coding_defaults.h"
 #include "snxlib/snx_format.h"
 
-inline constexpr uint16_t kDefaultPFrames = 5;
-inline constexpr uint16_t kDefaultBFrames = 2;
-inline constexpr uint16_t kDefaultSceneChange = 192;
-inline constexpr uint16_t kDefaultQualityI = 4;
-inline constexpr uint16_t kDefaultQualityP = 6;
-inline constexpr uint16_t kDefaultQualityB = 8;
+using _rvxlib_::kDefaultBFrames;
+using _rvxlib_::kDefaultPFrames;
+using _rvxlib_::kDefaultQualityB;
+using _rvxlib_::kDefaultQualityI;
+using _rvxlib_::kDefaultQualityP;
+using _rvxlib_::kDefaultSceneChange;
 inline constexpr uint32_t kDefaultAudioBlockSize = _snxlib_::kDefaultSNXBlockSize;

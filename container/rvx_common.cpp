@@ -1,20 +1,10 @@
 #include "container/rvx_common.h"
 
-#include <cstring>
-
-#include "container/quant_matrices.h"
-#include "rvxlib/group_coder.h"
 #include "support/cpu_features.h"
 
-using namespace rvx_layout;
 using namespace _rvxlib_;
 
-CRVXCommon::CRVXCommon() {
-    std::memcpy(header_.data() + kOffsetMagic, kMagic, sizeof kMagic);
-    LoadQuantMatrices(kMatrixSelectorMpeg, header_.data() + kOffsetIntraMatrix,
-                      header_.data() + kOffsetInterMatrix);
-    features_ = ProcessorFeatures();
-}
+CRVXCommon::CRVXCommon() : features_(ProcessorFeatures()) {}
 
 CRVXCommon::~CRVXCommon() { DestroyCodec(); }
 
@@ -26,30 +16,13 @@ void CRVXCommon::StorePicture(uint32_t width, uint32_t height, uint32_t format) 
     picture_width_ = width;
     picture_height_ = height;
     picture_format_ = format;
-    SetHeaderWord(kOffsetWidth, width);
-    SetHeaderWord(kOffsetWidthCopy, width);
-    SetHeaderWord(kOffsetHeight, height);
-    SetHeaderWord(kOffsetHeightCopy, height);
-    SetHeaderWord(kOffsetFormatFlags, format);
 }
 
-bool CRVXCommon::SetupCodec(bool decoding, uint32_t width, uint32_t height, uint32_t format) {
+bool CRVXCommon::SetupCodec() {
     DestroyCodec();
-    if (width == 0 && height == 0 && format == 0) {
-        width = picture_width_;
-        height = picture_height_;
-        format = picture_format_;
-    }
-    if (HeaderWord(kOffsetRateDenominator) == 0 && !decoding) return false;
     CodecPlan plan;
-    const CodecUse use = decoding ? CodecUse::kDecode : CodecUse::kEncode;
-    if (!PlanCodec(use, width, height, format, &plan)) return false;
+    if (!PlanCodec(CodecUse::kEncode, picture_width_, picture_height_, picture_format_, &plan)) return false;
     if (!MakeCodecObjects(plan, features_, &codec_)) return false;
     plan_ = plan;
-    SetHeaderWord(kOffsetWidth, width);
-    SetHeaderWord(kOffsetWidthCopy, width);
-    SetHeaderWord(kOffsetHeight, height);
-    SetHeaderWord(kOffsetHeightCopy, height);
-    SetHeaderWord(kOffsetFormatFlags, plan.format & kFormatStoredMask);
     return true;
 }

@@ -1,12 +1,12 @@
 #pragma once
-// What the writer and a player of RVX movies share: the 288-byte header image
-// and the codec objects that a format word calls for.
+// The writer's codec: the codec objects that the picture's format word calls
+// for, and more of the per-thread ones for its coding lanes. A player builds
+// no writer: it decodes with rvxlib's frame decoder and shows the pictures
+// with rvxlib's picture conversion.
 
-#include <array>
 #include <cstdint>
 #include <memory>
 
-#include "container/rvx_layout.h"
 #include "rvxlib/codec_plan.h"
 
 class CRVXCommon {
@@ -17,15 +17,12 @@ public:
     CRVXCommon(const CRVXCommon&) = delete;
     CRVXCommon& operator=(const CRVXCommon&) = delete;
 
-    // Builds the codec objects for a picture. Width, height and format word of
-    // 0 stand for the picture last given to SetPicture (the full format word,
-    // so that the codec can be built again after the header kept only bits
-    // 0..19). On success the header holds the size and bits 0..19 of the
-    // adjusted format word. On failure no codec object is left.
-    bool SetupCodec(bool decoding, uint32_t width, uint32_t height, uint32_t format);
+    // Builds the encoding codec objects for the picture last given to
+    // StorePicture (the full format word, so that the codec can be built
+    // again after the file's format field kept only bits 0..19). On failure
+    // no codec object is left.
+    bool SetupCodec();
 
-    const uint8_t* Header() const { return header_.data(); }
-    uint32_t HeaderWord(uint32_t offset) const { return LoadLE32(header_.data() + offset); }
     const _rvxlib_::CodecPlan& Plan() const { return plan_; }
     bool HasCodec() const { return codec_.transform != nullptr; }
     _rvxlib_::RVXCodecSet Codec() const { return codec_.Set(); }
@@ -45,14 +42,10 @@ public:
     bool MakeCodingLane(_rvxlib_::RVXCodingLane& lane) const;
 
 protected:
-    void SetHeaderWord(uint32_t offset, uint32_t value) {
-        StoreLE32(header_.data() + offset, value);
-    }
     void DestroyCodec() { codec_.Reset(); }
-    // The picture as the job described it; header 124..143 as well.
+    // The picture as the job described it: size and full format word.
     void StorePicture(uint32_t width, uint32_t height, uint32_t format);
 
-    std::array<uint8_t, rvx_layout::kHeaderSize> header_{};
     uint32_t features_ = 0;
     uint32_t picture_width_ = 0;
     uint32_t picture_height_ = 0;

@@ -9,7 +9,6 @@
 #include <system_error>
 
 #include "container/quant_matrices.h"
-#include "rvxlib/frame_bitstream.h"
 #include "rvxlib/row_workers.h"
 #include "snxlib/snx_decode.h"
 #include "snxlib/snx_encode.h"
@@ -21,31 +20,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr uint16_t kMaxPFrames = 63;
-constexpr uint16_t kMaxBFrames = 7;
-constexpr uint16_t kMaxSceneChange = 256;
-constexpr uint16_t kMinQuality = 2;
-constexpr uint16_t kMaxQuality = 32;
-constexpr uint16_t kUseDefault = 0xFFFF;
 constexpr size_t kSoundCopyPiece = 65536;
-
-uint16_t ClampQuality(uint16_t q) { return std::clamp(q, kMinQuality, kMaxQuality); }
-
-// Reads a whole payload file into buffer (grown, never shrunk). False when
-// the file cannot be read completely or does not fit a record's 32-bit length.
-bool ReadPayloadFile(const fs::path& path, std::vector<uint8_t>& buffer, uint32_t* length) {
-    StdioFile in(path, "rb");
-    if (!in) return false;
-    const int64_t size = in.Length();
-    if (size < 0 || uint64_t(size) > UINT32_MAX) return false;
-    if (!in.Seek(0, SEEK_SET)) return false;
-    if (buffer.size() < size_t(size)) buffer.resize(size_t(size));
-    if (size > 0 && std::fread(buffer.data(), 1, size_t(size), in.get()) != size_t(size)) return false;
-    // A file that grew while we read it is not the payload that was coded.
-    if (std::fgetc(in.get()) != EOF || std::ferror(in.get())) return false;
-    *length = uint32_t(size);
-    return true;
-}
 
 // Every write, seek and flush result is checked; the first failure sticks.
 class MovieOutput {
@@ -82,9 +57,9 @@ private:
 
 void FoldInto(const CHashSHA256& sha, uint8_t* out) { sha.FoldDigest(out, kFoldedDigestSize); }
 
-void StoreIndex(const std::vector<_rvxlib_::RVXGroupEntry>& groups, std::vector<uint8_t>& index) {
+void StoreIndex(const std::vector<RVXGroupEntry>& groups, std::vector<uint8_t>& index) {
     for (size_t g = 0; g < groups.size(); ++g) {
-        const _rvxlib_::RVXGroupEntry& e = groups[g];
+        const RVXGroupEntry& e = groups[g];
         StoreGroupEntry(&index[g * kGroupIndexEntrySize], {e.first_frame, e.record_count, e.offset, e.length});
     }
 }
@@ -99,43 +74,145 @@ fs::path TemporaryNameBeside(const fs::path& output) {
     return output.parent_path() / name;
 }
 
+// One record and its payload, read back from its file; the frame digest
+// covers both.
+bool WriteRecord(MovieOutput& out, const CRVXPayloadFiles& payloads, const RVXGroupEntry& group,
+                 const RVXFrameRecord& record, std::vector<uint8_t>& payload, CHashSHA256& sha) {
+    const bool repeat = RecordType(record.type) == kRecordRepeat;
+    if (!repeat && !payloads.ReadPayload(group, record, payload)) return false;
+    uint8_t bytes[kFrameRecordSize];
+    StoreFrameRecord(bytes, record);
+    out.Write(bytes, kFrameRecordSize);
+    sha.Update(bytes, kFrameRecordSize);
+    if (!repeat && record.length != 0) {
+        out.Write(payload.data(), record.length);
+        sha.Update(payload.data(), record.length);
+    }
+    return out.ok();
+}
+
+// Every group's records in coding order, each followed by its payload,
+// starting at *end; fills in the groups' offsets and lengths and the frame
+// section's header fields, and moves *end past the section.
+bool WriteFrameSection(MovieOutput& out, CRVXPayloadFiles& payloads, uint8_t* header, uint64_t* end) {
+    const std::vector<RVXFrameRecord>& records = payloads.Records();
+    const uint64_t first = *end;
+    CHashSHA256 sha;
+    std::vector<uint8_t> payload;
+    size_t next = 0;
+    for (RVXGroupEntry& group : payloads.Groups()) {
+        if (group.record_count > records.size() - next) return false;
+        group.offset = *end;
+        group.length = 0;
+        for (uint32_t i = 0; i < group.record_count; ++i, ++next) {
+            if (!WriteRecord(out, payloads, group, records[next], payload, sha)) return false;
+            group.length += kFrameRecordSize + uint64_t(records[next].length);
+        }
+        *end += group.length;
+    }
+    if (next != records.size()) return false;
+    sha.Final();
+    StoreLE64(header + kOffsetFrameSection, first);
+    StoreLE64(header + kOffsetFirstGroup, first);
+    StoreLE64(header + kOffsetFrameSectionLength, *end - first);
+    StoreLE32(header + kOffsetRecordCount, uint32_t(records.size()));
+    StoreLE32(header + kOffsetGroupCount, uint32_t(payloads.Groups().size()));
+    FoldInto(sha, header + kOffsetFrameDigest);
+    return true;
+}
+
+// The sound format fields of the header, from the SNX file's own header.
+bool StoreSoundFormat(const fs::path& sound, uint8_t* header) {
+    _snxlib_::CSNXDecode decoder;
+    if (decoder.Open(sound) != 1) return false;
+    StoreLE16(header + kOffsetSoundChannels, decoder.GetChannels());
+    StoreLE16(header + kOffsetSoundBitsPerSample, decoder.GetBitsPerSample());
+    StoreLE32(header + kOffsetSoundSampleRate, decoder.GetSampleRate());
+    StoreLE32(header + kOffsetSoundSampleFrames, decoder.GetSampleFrames());
+    StoreLE32(header + kOffsetSoundPresent, 1);
+    return true;
+}
+
+// Copies a whole file to the movie; *size counts the bytes, sha digests them.
+bool CopyFile(MovieOutput& out, const fs::path& path, CHashSHA256& sha, uint64_t* size) {
+    StdioFile in(path, "rb");
+    if (!in) return false;
+    std::vector<uint8_t> piece(kSoundCopyPiece);
+    for (;;) {
+        const size_t n = std::fread(piece.data(), 1, piece.size(), in.get());
+        if (n > 0) {
+            if (!out.Write(piece.data(), n)) return false;
+            sha.Update(piece.data(), n);
+            *size += n;
+        }
+        if (n < piece.size()) break;
+    }
+    return !std::ferror(in.get());
+}
+
+// The sound track after the frame section, with its header fields; without
+// sound the sound fields are all zero.
+bool AppendSound(MovieOutput& out, const fs::path& sound, uint8_t* header, uint64_t* end) {
+    std::memset(header + kOffsetSoundOffset, 0, kOffsetRecordCount - kOffsetSoundOffset);
+    std::memset(header + kOffsetSoundChannels, 0, kOffsetIntraMatrix - kOffsetSoundChannels);
+    if (sound.empty()) return true;
+    if (!StoreSoundFormat(sound, header)) return false;
+    CHashSHA256 sha;
+    uint64_t size = 0;
+    if (!CopyFile(out, sound, sha, &size)) return false;
+    sha.Final();
+    StoreLE64(header + kOffsetSoundOffset, *end);
+    StoreLE64(header + kOffsetSoundLength, size);
+    FoldInto(sha, header + kOffsetSoundDigest);
+    *end += size;
+    return true;
+}
+
+// The final header and index over the ones that reserved their place.
+bool RewriteHeaderAndIndex(MovieOutput& out, uint8_t* header, const std::vector<uint8_t>& index,
+                           uint64_t fileSize) {
+    CHashSHA256 sha;
+    sha.Update(header + kHeaderDigestCoverageStart, kHeaderSize - kHeaderDigestCoverageStart);
+    sha.Update(index.data(), index.size());
+    sha.Final();
+    FoldInto(sha, header + kOffsetHeaderDigest);
+    StoreLE64(header + kOffsetFileSize, fileSize);
+    out.SeekToStart();
+    out.Write(header, kHeaderSize);
+    out.Write(index.data(), index.size());
+    out.Flush();
+    return out.ok();
+}
+
 }  // namespace
 
 CRVXEncode::CRVXEncode()
     : coder_(std::make_unique<_rvxlib_::CRVXGroupCoder>()), threads_(_rvxlib_::WorkerThreadCount()) {
-    const uint16_t defaults[4] = {quality_i_, quality_p_, quality_b_, matrix_selector_};
-    SetQuality(defaults);
+    std::memcpy(header_.data() + kOffsetMagic, kMagic, sizeof kMagic);
+    // Selector 3 keeps the matrices there are: these, until an Open loads others.
+    LoadQuantMatrices(kMatrixSelectorMpeg, settings_.intra_matrix, settings_.inter_matrix);
 }
 
 CRVXEncode::~CRVXEncode() = default;
 
 void CRVXEncode::SetFrameRate(uint32_t numerator, uint32_t denominator) {
-    SetHeaderWord(kOffsetRateNumerator, numerator);
-    SetHeaderWord(kOffsetRateDenominator, denominator);
+    rate_numerator_ = numerator;
+    rate_denominator_ = denominator;
 }
 
 void CRVXEncode::SetGopStructure(uint16_t pFrames, uint16_t bFrames) {
-    uint16_t p = pFrames == kUseDefault ? kDefaultPFrames : std::min(pFrames, kMaxPFrames);
-    uint16_t b = bFrames == kUseDefault ? kDefaultBFrames : std::min(bFrames, kMaxBFrames);
-    // B frames need a later reference inside the group.
-    if (p == 0 && b != 0) {
-        p = 1;
-        b -= 1;
-    }
-    p_frames_ = p;
-    b_frames_ = b;
-    gop_length_ = uint16_t(p * (b + 1) + 1);
+    gop_ = _rvxlib_::ClampGopShape(pFrames, bFrames);
+    settings_.b_count = gop_.b_frames;
+    settings_.gop_length = gop_.Length();
 }
 
-void CRVXEncode::SetSceneChange(uint16_t value) {
-    scene_change_ = value == kUseDefault ? kDefaultSceneChange : std::min(value, kMaxSceneChange);
-}
+void CRVXEncode::SetSceneChange(uint16_t value) { settings_.scene_change = _rvxlib_::ClampSceneChange(value); }
 
 void CRVXEncode::SetQuality(const uint16_t* values) {
     if (values == nullptr) return;
-    quality_i_ = ClampQuality(values[0]);
-    quality_p_ = ClampQuality(values[1]);
-    quality_b_ = ClampQuality(values[2]);
+    settings_.quality_i = _rvxlib_::ClampQuality(values[0]);
+    settings_.quality_p = _rvxlib_::ClampQuality(values[1]);
+    settings_.quality_b = _rvxlib_::ClampQuality(values[2]);
     matrix_selector_ = values[3];
 }
 
@@ -145,58 +222,46 @@ void CRVXEncode::SetPicture(uint32_t width, uint32_t height, uint32_t format) {
 
 void CRVXEncode::SetWorkDirectory(const fs::path& directory) { work_directory_ = directory; }
 
-void CRVXEncode::SetFramePrefix(const fs::path& prefix) { frame_prefix_ = prefix; }
+void CRVXEncode::SetFramePrefix(const fs::path& prefix) { payloads_.SetPrefix(prefix); }
 
 void CRVXEncode::SetSoundFile(const fs::path& snx) { sound_path_ = snx; }
 
-fs::path CRVXEncode::FrameFileName(uint32_t displayNumber) const {
-    return _rvxlib_::FrameFileName(frame_prefix_.string(), displayNumber);
-}
-
-void CRVXEncode::AppendRecord(uint32_t type) { coder_->Records().push_back({type, 0, 0}); }
-
-void CRVXEncode::AppendGroup(uint32_t firstFrame, uint32_t recordCount) {
-    coder_->Groups().push_back({firstFrame, recordCount, 0, 0});
-}
+fs::path CRVXEncode::FrameFileName(uint32_t displayNumber) const { return payloads_.FileName(displayNumber); }
 
 bool CRVXEncode::Open() {
     // The old coder points at the codec objects that SetupCodec destroys. A
-    // new Open also starts a new movie: records of an earlier one would carry
+    // new Open also starts a new movie: frames of an earlier one would carry
     // frame numbers that the new frames reuse.
     coder_ = std::make_unique<_rvxlib_::CRVXGroupCoder>();
-    if (!SetupCodec(false, 0, 0, 0)) return false;
-    LoadQuantMatrices(matrix_selector_, header_.data() + kOffsetIntraMatrix,
-                      header_.data() + kOffsetInterMatrix);
-    weights_[0] = weights_[1] = weights_[2] = 1;
-    weights_[3] = (HeaderWord(kOffsetFormatFlags) & kFormatAlphaMask) ? 1 : 0;
-    threshold_ = (weights_[0] + weights_[1] + weights_[2] + weights_[3]) * 64;
-
-    _rvxlib_::RVXCodecSet codecs;
-    codecs.transform = Transform();
-    codecs.color = ColourConverter();
-    codecs.pixel = PixelBlock();
-    codecs.block = BlockConverter();
-    codecs.moving = MovingBlock();
-    codecs.deblock = DeblockFilter();
-    _rvxlib_::RVXGroupSettings settings;
-    settings.format = Plan().format;
-    settings.b_count = b_frames_;
-    settings.gop_length = gop_length_;
-    settings.scene_change = scene_change_;
-    settings.quality_i = quality_i_;
-    settings.quality_p = quality_p_;
-    settings.quality_b = quality_b_;
-    std::memcpy(settings.weights, weights_, sizeof weights_);
-    settings.threshold = threshold_;
-    std::memcpy(settings.intra_matrix, header_.data() + kOffsetIntraMatrix, kMatrixSize);
-    std::memcpy(settings.inter_matrix, header_.data() + kOffsetInterMatrix, kMatrixSize);
-    settings.frame_prefix = frame_prefix_.string();
-    if (!coder_->Open(codecs, settings, ProcessorFeatureWord())) {
+    payloads_.Clear();
+    if (rate_denominator_ == 0 || !SetupCodec()) {
+        DestroyCodec();
+        return false;
+    }
+    LoadQuantMatrices(matrix_selector_, settings_.intra_matrix, settings_.inter_matrix);
+    settings_.format = Plan().format;
+    _rvxlib_::UseDesignWeights(&settings_);
+    if (!coder_->Open(Codec(), settings_, ProcessorFeatureWord(), &payloads_)) {
         DestroyCodec();
         return false;
     }
     coder_->SetThreads(threads_, [this](_rvxlib_::RVXCodingLane& lane) { return MakeCodingLane(lane); });
+    StoreFixedFields();
     return true;
+}
+
+void CRVXEncode::StoreFixedFields() {
+    uint8_t* header = header_.data();
+    StoreLE32(header + kOffsetRateNumerator, rate_numerator_);
+    StoreLE32(header + kOffsetRateDenominator, rate_denominator_);
+    StoreLE32(header + kOffsetGopLength, settings_.gop_length);
+    StoreLE32(header + kOffsetWidth, Plan().width);
+    StoreLE32(header + kOffsetWidthCopy, Plan().width);
+    StoreLE32(header + kOffsetHeight, Plan().height);
+    StoreLE32(header + kOffsetHeightCopy, Plan().height);
+    StoreLE32(header + kOffsetFormatFlags, Plan().format & kFormatStoredMask);
+    std::memcpy(header + kOffsetIntraMatrix, settings_.intra_matrix, kMatrixSize);
+    std::memcpy(header + kOffsetInterMatrix, settings_.inter_matrix, kMatrixSize);
 }
 
 void CRVXEncode::SetThreads(uint32_t threads) { threads_ = std::max<uint32_t>(threads, 1); }
@@ -219,6 +284,9 @@ bool CRVXEncode::StageSound(const fs::path& wave, uint32_t method, uint32_t bloc
 }
 
 bool CRVXEncode::WriteMovie(const fs::path& output, const FileWriteOps& ops) {
+    // A frame that failed to code, or a group naming a payload that was never
+    // kept, would leave a hole in the movie.
+    if (!HasCodec() || coder_->HasFailed() || !payloads_.Complete()) return false;
     if (Groups().empty() || Records().empty() || output.empty()) return false;
     const fs::path temporary = TemporaryNameBeside(output);
     const FileHandle handle = ops.open(temporary.c_str(), kFileAccessWrite, 0, kFileCreateAlways);
@@ -245,19 +313,11 @@ bool CRVXEncode::WriteMovie(const fs::path& output, const FileWriteOps& ops) {
         return false;
     }
     // Only a complete movie may replace the payload files: after a failed
-    // write (a full disk) they are all still there for another attempt.
-    // Assembly checked that the groups' record counts cover the records in
-    // order. The movie is complete whatever happens here: files that cannot
-    // be removed for want of memory go with the work directory.
+    // write (a full disk) they are all still there for another attempt. The
+    // movie is complete whatever happens here: files that cannot be removed
+    // for want of memory go with the work directory.
     try {
-        size_t next = 0;
-        for (const auto& group : Groups()) {
-            for (uint32_t i = 0; i < group.record_count; ++i) {
-                const _rvxlib_::RVXFrameRecord& record = Records()[next++];
-                if (RecordType(record.type) == kRecordRepeat) continue;
-                fs::remove(FrameFileName(group.first_frame + RecordPosition(record.type)), error);
-            }
-        }
+        payloads_.RemoveFiles();
         if (!sound_path_.empty()) fs::remove(sound_path_, error);
     } catch (const std::bad_alloc&) {
     }
@@ -265,127 +325,19 @@ bool CRVXEncode::WriteMovie(const fs::path& output, const FileWriteOps& ops) {
 }
 
 bool CRVXEncode::AssembleMovie(FileHandle handle, const FileWriteOps& ops) {
-    std::vector<_rvxlib_::RVXGroupEntry>& groups = coder_->Groups();
-    std::vector<_rvxlib_::RVXFrameRecord>& records = coder_->Records();
+    std::vector<RVXGroupEntry>& groups = payloads_.Groups();
+    if (groups.size() > UINT32_MAX || Records().size() > UINT32_MAX) return false;
     MovieOutput out(ops, handle);
-    const uint64_t indexSize = uint64_t(kGroupIndexEntrySize) * groups.size();
-    if (groups.size() > UINT32_MAX || records.size() > UINT32_MAX) return false;
-    std::vector<uint8_t> index(indexSize);
-
     // The header and the index are written now to reserve their place and
     // again at the end with their final values.
+    std::vector<uint8_t> index(uint64_t(kGroupIndexEntrySize) * groups.size());
     for (auto& group : groups) group.offset = group.length = 0;
     StoreIndex(groups, index);
     out.Write(header_.data(), kHeaderSize);
     out.Write(index.data(), index.size());
-
-    uint64_t running = kHeaderSize + indexSize;
-    StoreLE64(header_.data() + kOffsetFrameSection, running);
-    CHashCRC32 crc;
-    CHashSHA256 sha;
-    std::vector<uint8_t> payload;
-    const uint64_t firstGroup = running;
-
-    size_t next = 0;
-    for (auto& group : groups) {
-        group.offset = running;
-        uint64_t bytes = 0;
-        uint32_t count = 0;
-        // A group is its I record and every record up to the next I record;
-        // the frame encoder's count for it must agree, or records would be
-        // attributed to the wrong group and read from the wrong frame files.
-        if (next >= records.size() || RecordType(records[next].type) != kRecordI) return false;
-        do {
-            _rvxlib_::RVXFrameRecord& record = records[next];
-            if (RecordType(record.type) == kRecordRepeat) {
-                record.length = 0;
-                record.crc = 0;
-            } else {
-                const fs::path name = FrameFileName(group.first_frame + RecordPosition(record.type));
-                if (!ReadPayloadFile(name, payload, &record.length)) return false;
-                crc.Init();
-                crc.Update(payload.data(), record.length);
-                record.crc = crc.Final();
-            }
-            uint8_t bytesOut[kFrameRecordSize];
-            StoreFrameRecord(bytesOut, {record.type, record.length, record.crc});
-            out.Write(bytesOut, kFrameRecordSize);
-            sha.Update(bytesOut, kFrameRecordSize);
-            if (record.length != 0) {
-                out.Write(payload.data(), record.length);
-                sha.Update(payload.data(), record.length);
-            }
-            if (!out.ok()) return false;
-            bytes += kFrameRecordSize + uint64_t(record.length);
-            ++count;
-            ++next;
-        } while (next < records.size() && RecordType(records[next].type) != kRecordI);
-        if (count != group.record_count) return false;
-        group.length = bytes;
-        running += bytes;
-    }
-    if (next != records.size()) return false;
-
-    sha.Final();
-    StoreLE32(header_.data() + kOffsetRecordCount, uint32_t(records.size()));
-    StoreLE32(header_.data() + kOffsetGroupCount, uint32_t(groups.size()));
-    StoreLE32(header_.data() + kOffsetGopLength, gop_length_);
-    StoreLE64(header_.data() + kOffsetFirstGroup, firstGroup);
-    StoreLE64(header_.data() + kOffsetFrameSectionLength, running - firstGroup);
-    FoldInto(sha, header_.data() + kOffsetFrameDigest);
-
-    // Without sound the sound fields are all zero.
-    std::memset(header_.data() + kOffsetSoundOffset, 0, kOffsetRecordCount - kOffsetSoundOffset);
-    std::memset(header_.data() + kOffsetSoundChannels, 0, kOffsetIntraMatrix - kOffsetSoundChannels);
-    if (!sound_path_.empty()) {
-        uint16_t channels, bitsPerSample;
-        uint32_t sampleRate, sampleFrames;
-        {
-            _snxlib_::CSNXDecode sound;
-            if (sound.Open(sound_path_) != 1) return false;
-            channels = sound.GetChannels();
-            bitsPerSample = sound.GetBitsPerSample();
-            sampleRate = sound.GetSampleRate();
-            sampleFrames = sound.GetSampleFrames();
-        }
-        StdioFile in(sound_path_, "rb");
-        if (!in) return false;
-        sha.Init();
-        std::vector<uint8_t> piece(kSoundCopyPiece);
-        uint64_t size = 0;
-        for (;;) {
-            const size_t n = std::fread(piece.data(), 1, piece.size(), in.get());
-            if (n > 0) {
-                if (!out.Write(piece.data(), n)) return false;
-                sha.Update(piece.data(), n);
-                size += n;
-            }
-            if (n < piece.size()) break;
-        }
-        if (std::ferror(in.get())) return false;
-        sha.Final();
-        StoreLE64(header_.data() + kOffsetSoundOffset, running);
-        StoreLE64(header_.data() + kOffsetSoundLength, size);
-        FoldInto(sha, header_.data() + kOffsetSoundDigest);
-        StoreLE16(header_.data() + kOffsetSoundChannels, channels);
-        StoreLE16(header_.data() + kOffsetSoundBitsPerSample, bitsPerSample);
-        StoreLE32(header_.data() + kOffsetSoundSampleRate, sampleRate);
-        StoreLE32(header_.data() + kOffsetSoundSampleFrames, sampleFrames);
-        StoreLE32(header_.data() + kOffsetSoundPresent, 1);
-        running += size;
-    }
-
+    uint64_t end = kHeaderSize + index.size();
+    if (!WriteFrameSection(out, payloads_, header_.data(), &end)) return false;
+    if (!AppendSound(out, sound_path_, header_.data(), &end)) return false;
     StoreIndex(groups, index);
-    sha.Init();
-    sha.Update(header_.data() + kHeaderDigestCoverageStart, kHeaderSize - kHeaderDigestCoverageStart);
-    sha.Update(index.data(), index.size());
-    sha.Final();
-    FoldInto(sha, header_.data() + kOffsetHeaderDigest);
-    StoreLE64(header_.data() + kOffsetFileSize, running);
-
-    out.SeekToStart();
-    out.Write(header_.data(), kHeaderSize);
-    out.Write(index.data(), index.size());
-    out.Flush();
-    return out.ok();
+    return RewriteHeaderAndIndex(out, header_.data(), index, end);
 }

@@ -59,13 +59,39 @@ const char* KindName(uint32_t kind) {
     }
 }
 
-bool KnownPictureFormat(uint32_t bits) {
-    switch (bits) {
-    case kPictureYUV411: case kPictureYUV422: case kPictureYUV444: case kPictureRGB888:
-    case kPictureARGB8888: case kPictureAYUV4444: case kPictureAYUV4422: case kPictureAYUV4411:
-        return true;
+// What is wrong with the type word of record k of a group (and, for a repeat
+// record, with its payload fields), given which positions came before it and
+// which of those are references; null when nothing is.
+const char* TypeWordFault(const RVXFrameRecord& record, uint32_t k, const std::vector<uint8_t>& seen,
+                          const std::vector<uint8_t>& reference) {
+    const uint32_t type = record.type, kind = RecordType(type), position = RecordPosition(type);
+    const uint32_t back = RecordBackDistance(type), forward = RecordForwardDistance(type);
+    const uint32_t count = uint32_t(seen.size());
+    if (kind != kRecordI && kind != kRecordRepeat && kind != kRecordP && kind != kRecordB) return "unknown frame type";
+    if (position >= count) return "position outside the group";
+    if (seen[position]) return "a second record for the same position";
+    if (k == 0 && (kind != kRecordI || position != 0)) return "a group must start with its I frame at position 0";
+    if (k != 0 && kind == kRecordI) return "a second I frame in the group";
+    switch (kind) {
+    case kRecordP:
+        if (type >> 22) return "reserved bits 22..31 are set";
+        if (back == 0 || back > position || !reference[position - back]) {
+            return "its reference is not an I or P frame coded before it in the group";
+        }
+        return nullptr;
+    case kRecordB:
+        if ((type >> 22) & 0x3F) return "reserved bits 22..27 are set";
+        if (back == 0 || back > position || !reference[position - back] || forward == 0 ||
+            forward >= count - position || !reference[position + forward]) {
+            return "its references are not I or P frames coded before it in the group";
+        }
+        return nullptr;
     default:
-        return false;
+        if (type >> kRecordBackShift) return "reserved bits 16..31 are set";
+        if (kind == kRecordRepeat && (record.length != 0 || record.crc != 0)) {
+            return "a repeat record has a payload or a CRC";
+        }
+        return nullptr;
     }
 }
 
@@ -220,7 +246,10 @@ bool CRVXReader::CheckHeader() {
         return Fail(RVXError::kBadFrameRate, kOffsetRateDenominator, "the frame-rate denominator is 0");
     }
     if (GopLength() == 0) return Fail(RVXError::kBadGopLength, kOffsetGopLength, "the GOP length is 0");
+    return CheckPicture() && CheckSoundFields();
+}
 
+bool CRVXReader::CheckPicture() {
     const uint32_t width = Width(), height = Height();
     if (width == 0 || height == 0 || width > kMaxPictureDimension || height > kMaxPictureDimension) {
         return Fail(RVXError::kBadPicture, kOffsetWidth,
@@ -236,12 +265,12 @@ bool CRVXReader::CheckHeader() {
     // The codec's own plan decides what can be decoded; a file names its
     // picture format explicitly, as the writer always does.
     _rvxlib_::CodecPlan plan;
-    if (!KnownPictureFormat(flags & kFormatPictureMask) ||
+    if (PictureFormatText(flags) == nullptr ||
         !_rvxlib_::PlanStoredFormat(width, height, flags, true, &plan)) {
         return Fail(RVXError::kBadPicture, kOffsetFormatFlags,
                     Format("the format flags 0x%08x name no known picture format and transform", flags));
     }
-    return CheckSoundFields();
+    return true;
 }
 
 bool CRVXReader::CheckSoundFields() {
@@ -324,20 +353,7 @@ bool CRVXReader::CheckSoundTrack() {
                     Format("the SNX file should be %" PRIu64 " bytes but the sound track holds %" PRIu64,
                            expectedLength, length));
     }
-    std::vector<uint8_t> table(static_cast<size_t>(tableLength));
-    if (!ReadBytes(base + tableStart, tableLength, table.data())) {
-        return Fail(RVXError::kReadFailed, base + tableStart, "the SNX block table cannot be read");
-    }
-    uint64_t previous = tableStart + tableLength;
-    for (uint32_t i = 0; i < snx.block_count; ++i) {
-        const uint32_t start = LoadLE32(&table[size_t(i) * 4]);
-        if (start < previous || start > snx.end_offset) {
-            return Fail(RVXError::kBadSoundTrack, base + tableStart + uint64_t(i) * 4,
-                        Format("SNX block %u starts at %u, outside %" PRIu64 "..%u", i, start, previous,
-                               snx.end_offset));
-        }
-        previous = start;
-    }
+    if (!CheckSoundBlockTable(snx)) return false;
     // The sound decoder checks its header its own way and decodes the first
     // blocks; a track it refuses cannot be played.
     _snxlib_::CSNXDecode decoder;
@@ -357,6 +373,26 @@ bool CRVXReader::CheckSoundTrack() {
                            snx.bits_per_sample, snx.sample_rate, snxFrames));
     }
     sound_ = snx;
+    return true;
+}
+
+bool CRVXReader::CheckSoundBlockTable(const _snxlib_::SNXHeader& snx) {
+    const uint64_t base = SoundOffset(), tableStart = _snxlib_::kSNXHeaderSize;
+    const uint64_t tableLength = uint64_t(snx.block_count) * 4;
+    std::vector<uint8_t> table(static_cast<size_t>(tableLength));
+    if (!ReadBytes(base + tableStart, tableLength, table.data())) {
+        return Fail(RVXError::kReadFailed, base + tableStart, "the SNX block table cannot be read");
+    }
+    uint64_t previous = tableStart + tableLength;
+    for (uint32_t i = 0; i < snx.block_count; ++i) {
+        const uint32_t start = LoadLE32(&table[size_t(i) * 4]);
+        if (start < previous || start > snx.end_offset) {
+            return Fail(RVXError::kBadSoundTrack, base + tableStart + uint64_t(i) * 4,
+                        Format("SNX block %u starts at %u, outside %" PRIu64 "..%u", i, start, previous,
+                               snx.end_offset));
+        }
+        previous = start;
+    }
     return true;
 }
 
@@ -417,72 +453,13 @@ bool CRVXReader::ReadIndex() {
 bool CRVXReader::WalkGroup(uint32_t g) {
     const RVXGroupEntry& group = groups_[g];
     const uint64_t end = group.offset + group.length;
-    const uint32_t count = group.record_count;
-    // Every macroblock of a coded frame starts with a 6-bit quantiser, so a
-    // shorter payload cannot be a frame. Refusing it keeps a few bytes that
-    // claim a huge picture from making a player build huge pictures from
-    // nothing.
-    const uint64_t macroblocks = ((uint64_t(Width()) + 15) / 16) * ((uint64_t(Height()) + 15) / 16);
-    const uint64_t minimumPayload = (macroblocks * 6 + 7) / 8;
     // Per display position: seen at all, and usable as a reference by now.
-    std::vector<uint8_t> seen(count, 0), reference(count, 0);
+    std::vector<uint8_t> seen(group.record_count, 0), reference(group.record_count, 0);
     uint64_t at = group.offset;
-    for (uint32_t k = 0; k < count; ++k) {
-        uint8_t bytes[kFrameRecordSize];
-        if (!Inside(at, kFrameRecordSize, end)) {
-            return Fail(RVXError::kBadFrameRecord, at,
-                        Format("record %u of group %u at offset %" PRIu64 " runs past the group's end (%" PRIu64 ")",
-                               k, g, at, end));
-        }
-        if (!ReadBytes(at, kFrameRecordSize, bytes)) return Fail(RVXError::kReadFailed, at, "a frame record cannot be read");
-        const RVXFrameRecord record = LoadFrameRecord(bytes);
-        const uint32_t kind = RecordType(record.type);
-        const uint32_t position = RecordPosition(record.type);
-        const uint32_t back = RecordBackDistance(record.type);
-        const uint32_t forward = RecordForwardDistance(record.type);
-        auto bad = [&](const char* what) {
-            return Fail(RVXError::kBadFrameRecord, at,
-                        Format("record %u of group %u at offset %" PRIu64 " (type word 0x%08x, %s frame at position %u): %s",
-                               k, g, at, record.type, KindName(kind), position, what));
-        };
-        if (kind != kRecordI && kind != kRecordRepeat && kind != kRecordP && kind != kRecordB) {
-            return bad("unknown frame type");
-        }
-        if (position >= count) return bad("position outside the group");
-        if (seen[position]) return bad("a second record for the same position");
-        if (k == 0 && (kind != kRecordI || position != 0)) return bad("a group must start with its I frame at position 0");
-        if (k != 0 && kind == kRecordI) return bad("a second I frame in the group");
-        switch (kind) {
-        case kRecordI:
-        case kRecordRepeat:
-            if (record.type >> kRecordBackShift) return bad("reserved bits 16..31 are set");
-            if (kind == kRecordRepeat && (record.length != 0 || record.crc != 0)) {
-                return bad("a repeat record has a payload or a CRC");
-            }
-            break;
-        case kRecordP:
-            if (record.type >> 22) return bad("reserved bits 22..31 are set");
-            if (back == 0 || back > position || !reference[position - back]) {
-                return bad("its reference is not an I or P frame coded before it in the group");
-            }
-            break;
-        case kRecordB:
-            if ((record.type >> 22) & 0x3F) return bad("reserved bits 22..27 are set");
-            if (back == 0 || back > position || !reference[position - back] || forward == 0 ||
-                forward >= count - position || !reference[position + forward]) {
-                return bad("its references are not I or P frames coded before it in the group");
-            }
-            break;
-        }
-        if (kind != kRecordRepeat && record.length < minimumPayload) {
-            return bad(Format("a payload of %u bytes cannot hold the %" PRIu64 " macroblocks of a picture (at least %" PRIu64
-                              " bytes)", record.length, macroblocks, minimumPayload)
-                           .c_str());
-        }
-        if (!Inside(at + kFrameRecordSize, record.length, end)) {
-            return bad(Format("a payload of %u bytes runs past the group's end (%" PRIu64 ")", record.length, end)
-                           .c_str());
-        }
+    for (uint32_t k = 0; k < group.record_count; ++k) {
+        RVXFrameRecord record;
+        if (!ReadRecord(g, k, at, end, &record) || !CheckRecord(g, k, at, end, record, seen, reference)) return false;
+        const uint32_t kind = RecordType(record.type), position = RecordPosition(record.type);
         seen[position] = 1;
         if (kind == kRecordI || kind == kRecordP) reference[position] = 1;
         RVXFrameInfo info;
@@ -498,7 +475,44 @@ bool CRVXReader::WalkGroup(uint32_t g) {
     if (at != end) {
         return Fail(RVXError::kBadGroupIndex, kHeaderSize + uint64_t(g) * kGroupIndexEntrySize + kGroupLength,
                     Format("group %u is %" PRIu64 " bytes long but its %u records end %" PRIu64 " bytes into it",
-                           g, group.length, count, at - group.offset));
+                           g, group.length, group.record_count, at - group.offset));
+    }
+    return true;
+}
+
+bool CRVXReader::ReadRecord(uint32_t g, uint32_t k, uint64_t at, uint64_t end, RVXFrameRecord* record) {
+    if (!Inside(at, kFrameRecordSize, end)) {
+        return Fail(RVXError::kBadFrameRecord, at,
+                    Format("record %u of group %u at offset %" PRIu64 " runs past the group's end (%" PRIu64 ")",
+                           k, g, at, end));
+    }
+    uint8_t bytes[kFrameRecordSize];
+    if (!ReadBytes(at, kFrameRecordSize, bytes)) return Fail(RVXError::kReadFailed, at, "a frame record cannot be read");
+    *record = LoadFrameRecord(bytes);
+    return true;
+}
+
+bool CRVXReader::CheckRecord(uint32_t g, uint32_t k, uint64_t at, uint64_t end, const RVXFrameRecord& record,
+                             const std::vector<uint8_t>& seen, const std::vector<uint8_t>& reference) {
+    auto bad = [&](const std::string& what) {
+        return Fail(RVXError::kBadFrameRecord, at,
+                    Format("record %u of group %u at offset %" PRIu64 " (type word 0x%08x, %s frame at position %u): %s",
+                           k, g, at, record.type, KindName(RecordType(record.type)), RecordPosition(record.type),
+                           what.c_str()));
+    };
+    if (const char* fault = TypeWordFault(record, k, seen, reference)) return bad(fault);
+    // Every macroblock of a coded frame starts with a 6-bit quantiser, so a
+    // shorter payload cannot be a frame. Refusing it keeps a few bytes that
+    // claim a huge picture from making a player build huge pictures from
+    // nothing.
+    const uint64_t macroblocks = ((uint64_t(Width()) + 15) / 16) * ((uint64_t(Height()) + 15) / 16);
+    const uint64_t minimumPayload = (macroblocks * 6 + 7) / 8;
+    if (RecordType(record.type) != kRecordRepeat && record.length < minimumPayload) {
+        return bad(Format("a payload of %u bytes cannot hold the %" PRIu64 " macroblocks of a picture (at least %" PRIu64
+                          " bytes)", record.length, macroblocks, minimumPayload));
+    }
+    if (!Inside(at + kFrameRecordSize, record.length, end)) {
+        return bad(Format("a payload of %u bytes runs past the group's end (%" PRIu64 ")", record.length, end));
     }
     return true;
 }
@@ -509,29 +523,49 @@ bool CRVXReader::Verify() {
         return false;
     }
     problems_.clear();
-    CHashSHA256 sha;
-    CHashCRC32 crc;
-    std::vector<uint8_t> piece(kReadPiece);
-    for (const RVXFrameInfo& frame : frames_) {
-        uint8_t record[kFrameRecordSize];
-        if (!ReadBytes(frame.record_offset, kFrameRecordSize, record)) {
-            Report(RVXError::kReadFailed, frame.record_offset, "a frame record cannot be read");
+    if (!VerifyFrames()) return false;
+    if (HasSound() && !VerifySound()) return false;
+    VerifyHeaderDigest();
+    return problems_.empty();
+}
+
+bool CRVXReader::HashRange(uint64_t offset, uint64_t length, CHashSHA256& sha, CHashCRC32* crc,
+                           const char* failure) {
+    piece_.resize(kReadPiece);
+    while (length > 0) {
+        const size_t n = size_t(std::min<uint64_t>(length, piece_.size()));
+        if (!ReadBytes(offset, n, piece_.data())) {
+            Report(RVXError::kReadFailed, offset, failure);
             return false;
         }
-        sha.Update(record, kFrameRecordSize);
+        sha.Update(piece_.data(), n);
+        if (crc) crc->Update(piece_.data(), n);
+        offset += n;
+        length -= n;
+    }
+    return true;
+}
+
+void CRVXReader::CompareDigest(const CHashSHA256& sha, uint32_t field, RVXError error, const char* what) {
+    uint8_t folded[kFoldedDigestSize];
+    sha.FoldDigest(folded, kFoldedDigestSize);
+    if (std::memcmp(folded, header_ + field, kFoldedDigestSize) != 0) {
+        Report(error, field,
+               Format("%s is %s but the header says %s", what, Hex16(folded).c_str(), Hex16(header_ + field).c_str()));
+    }
+}
+
+bool CRVXReader::VerifyFrames() {
+    CHashSHA256 sha;
+    CHashCRC32 crc;
+    for (const RVXFrameInfo& frame : frames_) {
+        if (!HashRange(frame.record_offset, kFrameRecordSize, sha, nullptr, "a frame record cannot be read")) {
+            return false;
+        }
         crc.Init();
-        uint64_t offset = frame.record_offset + kFrameRecordSize;
-        uint64_t left = frame.payload_length;
-        while (left > 0) {
-            const size_t n = size_t(std::min<uint64_t>(left, piece.size()));
-            if (!ReadBytes(offset, n, piece.data())) {
-                Report(RVXError::kReadFailed, offset, "a payload cannot be read");
-                return false;
-            }
-            sha.Update(piece.data(), n);
-            crc.Update(piece.data(), n);
-            offset += n;
-            left -= n;
+        if (!HashRange(frame.record_offset + kFrameRecordSize, frame.payload_length, sha, &crc,
+                       "a payload cannot be read")) {
+            return false;
         }
         const uint32_t value = crc.Final();
         if (RecordType(frame.type) != kRecordRepeat && value != frame.crc) {
@@ -543,48 +577,25 @@ bool CRVXReader::Verify() {
         }
     }
     sha.Final();
-    uint8_t folded[kFoldedDigestSize];
-    sha.FoldDigest(folded, kFoldedDigestSize);
-    if (std::memcmp(folded, header_ + kOffsetFrameDigest, kFoldedDigestSize) != 0) {
-        Report(RVXError::kFrameDigestMismatch, kOffsetFrameDigest,
-               Format("the frame section digest is %s but the header says %s", Hex16(folded).c_str(),
-                      Hex16(header_ + kOffsetFrameDigest).c_str()));
-    }
+    CompareDigest(sha, kOffsetFrameDigest, RVXError::kFrameDigestMismatch, "the frame section digest");
+    return true;
+}
 
-    if (HasSound()) {
-        sha.Init();
-        uint64_t offset = SoundOffset();
-        uint64_t left = SoundLength();
-        while (left > 0) {
-            const size_t n = size_t(std::min<uint64_t>(left, piece.size()));
-            if (!ReadBytes(offset, n, piece.data())) {
-                Report(RVXError::kReadFailed, offset, "the sound track cannot be read");
-                return false;
-            }
-            sha.Update(piece.data(), n);
-            offset += n;
-            left -= n;
-        }
-        sha.Final();
-        sha.FoldDigest(folded, kFoldedDigestSize);
-        if (std::memcmp(folded, header_ + kOffsetSoundDigest, kFoldedDigestSize) != 0) {
-            Report(RVXError::kSoundDigestMismatch, kOffsetSoundDigest,
-                   Format("the sound track digest is %s but the header says %s", Hex16(folded).c_str(),
-                          Hex16(header_ + kOffsetSoundDigest).c_str()));
-        }
-    }
+bool CRVXReader::VerifySound() {
+    CHashSHA256 sha;
+    if (!HashRange(SoundOffset(), SoundLength(), sha, nullptr, "the sound track cannot be read")) return false;
+    sha.Final();
+    CompareDigest(sha, kOffsetSoundDigest, RVXError::kSoundDigestMismatch, "the sound track digest");
+    return true;
+}
 
-    sha.Init();
+void CRVXReader::VerifyHeaderDigest() {
+    CHashSHA256 sha;
     sha.Update(header_ + kHeaderDigestCoverageStart, kHeaderSize - kHeaderDigestCoverageStart);
     sha.Update(index_.data(), index_.size());
     sha.Final();
-    sha.FoldDigest(folded, kFoldedDigestSize);
-    if (std::memcmp(folded, header_ + kOffsetHeaderDigest, kFoldedDigestSize) != 0) {
-        Report(RVXError::kHeaderDigestMismatch, kOffsetHeaderDigest,
-               Format("the digest of header bytes 40..287 and the group index is %s but the header says %s",
-                      Hex16(folded).c_str(), Hex16(header_ + kOffsetHeaderDigest).c_str()));
-    }
-    return problems_.empty();
+    CompareDigest(sha, kOffsetHeaderDigest, RVXError::kHeaderDigestMismatch,
+                  "the digest of header bytes 40..287 and the group index");
 }
 
 bool CRVXReader::ReadPayload(size_t frame, std::vector<uint8_t>& out) {

@@ -48,6 +48,9 @@ struct RVXProblem {
     std::string message;    // what is wrong and where, for a person
 };
 
+class CHashSHA256;
+class CHashCRC32;
+
 // One frame record, in coding order.
 struct RVXFrameInfo {
     uint32_t type = 0;            // the record's type word
@@ -112,10 +115,28 @@ private:
     bool Fail(RVXError error, uint64_t offset, std::string message);
     void Report(RVXError error, uint64_t offset, std::string message);
     bool CheckHeader();
+    bool CheckPicture();
     bool CheckSoundFields();
     bool CheckSoundTrack();
+    // Block offsets in order, inside the blocks (the table fits the track).
+    bool CheckSoundBlockTable(const _snxlib_::SNXHeader& snx);
     bool ReadIndex();
     bool WalkGroup(uint32_t g);
+    bool ReadRecord(uint32_t g, uint32_t k, uint64_t at, uint64_t end, _rvxlib_::RVXFrameRecord* record);
+    // seen and reference tell, per display position of the group, whether a
+    // record came before and whether it is an I or P frame.
+    bool CheckRecord(uint32_t g, uint32_t k, uint64_t at, uint64_t end, const _rvxlib_::RVXFrameRecord& record,
+                     const std::vector<uint8_t>& seen, const std::vector<uint8_t>& reference);
+    // Each false only when the file cannot be read; mismatches are reported.
+    bool VerifyFrames();
+    bool VerifySound();
+    void VerifyHeaderDigest();
+    // Digests length bytes from offset into sha, and into crc when given;
+    // false, reporting failure, when they cannot be read.
+    bool HashRange(uint64_t offset, uint64_t length, CHashSHA256& sha, CHashCRC32* crc, const char* failure);
+    // Reports error when the folded digest differs from the header's field;
+    // what names the digest in the report.
+    void CompareDigest(const CHashSHA256& sha, uint32_t field, RVXError error, const char* what);
 
     std::filesystem::path path_;
     int fd_ = -1;
@@ -125,6 +146,7 @@ private:
     std::vector<uint8_t> index_;
     std::vector<_rvxlib_::RVXGroupEntry> groups_;
     std::vector<RVXFrameInfo> frames_;
+    std::vector<uint8_t> piece_;  // what HashRange reads into
     _snxlib_::SNXHeader sound_;
     std::vector<RVXProblem> problems_;
 };

@@ -1,19 +1,33 @@
 #include "jobs/option_tables.h"
 
+#include <array>
 #include <cstring>
+#include <utility>
 
-const OptionRow PictureFormatTable[] = {
-    {"YUV411", 0x03},   {"YUV422", 0x02},   {"YUV444", 0x01},   {"RGB888", 0x10},
-    {"ARGB8888", 0x50}, {"AYUV4444", 0x41}, {"AYUV4422", 0x42}, {"AYUV4411", 0x43},
-    {"", 0},
-};
+#include "rvxlib/format_word.h"
+#include "snxlib/snx_format.h"
 
-const OptionRow TransformTable[] = {
-    {"DCT", 0x2000},
-    {"Diff2D", 0x1000},
-    {"DCT(NoDEF)", 0x12000},
-    {"", 0},
-};
+namespace {
+
+// A named-value list as option rows, closed by the empty row.
+template <typename Entry, std::size_t N, std::size_t... I>
+constexpr std::array<OptionRow, N + 1> RowsOf(const Entry (&names)[N], std::index_sequence<I...>) {
+    return {{{names[I].text, names[I].value}..., {"", 0}}};
+}
+template <typename Entry, std::size_t N>
+constexpr std::array<OptionRow, N + 1> RowsOf(const Entry (&names)[N]) {
+    return RowsOf(names, std::make_index_sequence<N>());
+}
+
+constexpr auto kPictureFormatRows = RowsOf(_rvxlib_::kPictureFormatNames);
+constexpr auto kTransformRows = RowsOf(_rvxlib_::kTransformNames);
+constexpr auto kSoundMethodRows = RowsOf(_snxlib_::kSoundMethodNames);
+
+}  // namespace
+
+constinit const OptionRow* const PictureFormatTable = kPictureFormatRows.data();
+constinit const OptionRow* const TransformTable = kTransformRows.data();
+constinit const OptionRow* const SoundMethodTable = kSoundMethodRows.data();
 
 const OptionRow FrameRateTable[] = {
     {"デフォルト", 0},
@@ -36,13 +50,6 @@ const OptionRow QuantMatrixTable[] = {
     {"", 0},
 };
 
-const OptionRow SoundMethodTable[] = {
-    {"MDCT-Low", 0x103},
-    {"MDCT-Mid", 0x102},
-    {"MDCT-High", 0x101},
-    {"RawFile", 0},
-    {"", 0},
-};
 
 uint32_t OptionRowCount(const OptionRow* table) {
     uint32_t n = 0;

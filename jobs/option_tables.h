@@ -9,16 +9,18 @@ struct OptionRow {
     uint32_t value;
 };
 
-// Picture layout and alpha: the low byte of the format word.
-extern const OptionRow PictureFormatTable[];
+// Picture layout and alpha: the low byte of the format word. The rows of the
+// picture format, transform and sound method lists are the codec's own
+// named values (rvxlib/format_word.h, snxlib/snx_format.h), in their order.
+extern const OptionRow* const PictureFormatTable;
 // Transform bits, ORed into the format word.
-extern const OptionRow TransformTable[];
+extern const OptionRow* const TransformTable;
 // Frame rate as numerator (low 16 bits) and denominator (high 16 bits);
 // 0 keeps the source's rate, or for the manual row takes the two fields.
 extern const OptionRow FrameRateTable[];
 extern const OptionRow QuantMatrixTable[];
 // Sound method value, passed unchanged to the audio encoder.
-extern const OptionRow SoundMethodTable[];
+extern const OptionRow* const SoundMethodTable;
 
 constexpr uint32_t kManualFrameRateRow = 10;
 

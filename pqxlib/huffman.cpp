@@ -108,18 +108,16 @@ private:
     uint8_t bytes_[(kMaxSymbolsPerBlock * 26 + 7) / 8 + 8];
 };
 
-}  // namespace
+// A node of the code tree; leaves come first, joined nodes after them.
+struct TreeNode {
+    uint64_t weight;
+    int child[2];  // -1 for a leaf
+    int symbol;
+};
 
-void BuildCodeLengths(const uint64_t counts[kHuffmanSymbolCount],
-                      uint8_t lengths[kHuffmanSymbolCount]) {
-    std::memset(lengths, 0, kHuffmanSymbolCount);
-
-    struct Node {
-        uint64_t weight;
-        int child[2];  // -1 for a leaf
-        int symbol;
-    };
-    Node nodes[2 * kHuffmanSymbolCount];
+// Builds the code tree of the symbols that occur; returns the number of
+// nodes and the root in *root, or 0 when no symbol occurs.
+int JoinLightest(const uint64_t counts[kHuffmanSymbolCount], TreeNode nodes[2 * kHuffmanSymbolCount], int* root) {
     int active[kHuffmanSymbolCount];
     int nodeCount = 0, activeCount = 0;
     for (int symbol = 0; symbol < kHuffmanSymbolCount; ++symbol) {
@@ -127,7 +125,7 @@ void BuildCodeLengths(const uint64_t counts[kHuffmanSymbolCount],
         nodes[nodeCount] = {counts[symbol], {-1, -1}, symbol};
         active[activeCount++] = nodeCount++;
     }
-    if (activeCount == 0) return;
+    if (activeCount == 0) return 0;
 
     // The order of equal weights decides the shape of the tree, and with it
     // the stored code, so the joining follows one fixed rule: a stable sort,
@@ -149,36 +147,42 @@ void BuildCodeLengths(const uint64_t counts[kHuffmanSymbolCount],
         std::memmove(active + 1, active + 2, sizeof(int) * (activeCount - 2));
         --activeCount;
     }
+    *root = active[0];
+    return nodeCount;
+}
 
-    // Depth of every leaf; the tree can be up to 191 levels deep.
-    uint32_t lengthCount[kHuffmanSymbolCount + 1] = {};
+// How many leaves lie at each depth; the tree can be up to 191 levels deep.
+// A lone symbol still takes one bit.
+void CountLeafDepths(const TreeNode nodes[], int nodeCount, int root,
+                     uint32_t lengthCount[kHuffmanSymbolCount + 1]) {
     if (nodeCount == 1) {
         lengthCount[1] = 1;
-    } else {
-        int depth[2 * kHuffmanSymbolCount];
-        int queue[2 * kHuffmanSymbolCount];
-        int head = 0, tail = 0;
-        const int root = active[0];
-        depth[root] = 0;
-        queue[tail++] = root;
-        while (head < tail) {
-            const int index = queue[head++];
-            const Node& node = nodes[index];
-            const int d = depth[index];
-            if (node.child[0] < 0) {
-                ++lengthCount[d];
-                continue;
-            }
-            for (int c : node.child) {
-                depth[c] = d + 1;
-                queue[tail++] = c;
-            }
+        return;
+    }
+    int depth[2 * kHuffmanSymbolCount];
+    int queue[2 * kHuffmanSymbolCount];
+    int head = 0, tail = 0;
+    depth[root] = 0;
+    queue[tail++] = root;
+    while (head < tail) {
+        const int index = queue[head++];
+        const TreeNode& node = nodes[index];
+        const int d = depth[index];
+        if (node.child[0] < 0) {
+            ++lengthCount[d];
+            continue;
+        }
+        for (int c : node.child) {
+            depth[c] = d + 1;
+            queue[tail++] = c;
         }
     }
+}
 
-    // Each over-long code is dropped and the deepest code of at most 14 bits
-    // is split into two one bit longer: the symbol count stays, the code
-    // stays prefix-free (it only loses completeness).
+// Each over-long code is dropped and the deepest code of at most 14 bits
+// is split into two one bit longer: the symbol count stays, the code
+// stays prefix-free (it only loses completeness).
+void LimitCodeLengths(uint32_t lengthCount[kHuffmanSymbolCount + 1]) {
     uint32_t overLong = 0;
     for (int l = kHuffmanMaxCodeLength + 1; l <= kHuffmanSymbolCount; ++l) {
         overLong += lengthCount[l];
@@ -191,9 +195,12 @@ void BuildCodeLengths(const uint64_t counts[kHuffmanSymbolCount],
         --lengthCount[l];
         lengthCount[l + 1] += 2;
     }
+}
 
-    // Least frequent symbols take the longest lengths; equal counts go by
-    // increasing symbol.
+// Least frequent symbols take the longest lengths; equal counts go by
+// increasing symbol.
+void HandOutLengths(const uint64_t counts[kHuffmanSymbolCount], const uint32_t lengthCount[],
+                    uint8_t lengths[kHuffmanSymbolCount]) {
     int order[kHuffmanSymbolCount];
     int used = 0;
     for (int symbol = 0; symbol < kHuffmanSymbolCount; ++symbol) {
@@ -205,6 +212,21 @@ void BuildCodeLengths(const uint64_t counts[kHuffmanSymbolCount],
     for (int l = kHuffmanMaxCodeLength; l >= 1; --l) {
         for (uint32_t k = 0; k < lengthCount[l] && next < used; ++k) lengths[order[next++]] = uint8_t(l);
     }
+}
+
+}  // namespace
+
+void BuildCodeLengths(const uint64_t counts[kHuffmanSymbolCount],
+                      uint8_t lengths[kHuffmanSymbolCount]) {
+    std::memset(lengths, 0, kHuffmanSymbolCount);
+    TreeNode nodes[2 * kHuffmanSymbolCount];
+    int root = 0;
+    const int nodeCount = JoinLightest(counts, nodes, &root);
+    if (nodeCount == 0) return;
+    uint32_t lengthCount[kHuffmanSymbolCount + 1] = {};
+    CountLeafDepths(nodes, nodeCount, root, lengthCount);
+    LimitCodeLengths(lengthCount);
+    HandOutLengths(counts, lengthCount, lengths);
 }
 
 CHuffmanCoder::CHuffmanCoder() {

@@ -106,6 +106,17 @@ std::unique_ptr<_pqxlib_::IPQXConvInterface> MakeTransform(TransformKind kind) {
     return nullptr;
 }
 
+std::unique_ptr<IRVXConvBlock> MakeBlockConverter(const CodecPlan& plan, _pqxlib_::IPQXConvInterface* transform) {
+    switch (plan.block) {
+    case BlockKind::k444: return std::make_unique<CRVXConvBlock>(transform, plan.alpha);
+    case BlockKind::k422: return std::make_unique<CRVXConvBlockYUV422>(transform, plan.alpha);
+    case BlockKind::k411: return std::make_unique<CRVXConvBlockYUV411>(transform, plan.alpha);
+    }
+    return nullptr;
+}
+
+}  // namespace
+
 std::unique_ptr<IRVXColorSpace> MakeColourConverter(const CodecPlan& plan) {
     switch (plan.colour) {
     case ColourKind::kRGB24ToYUV32:
@@ -119,17 +130,6 @@ std::unique_ptr<IRVXColorSpace> MakeColourConverter(const CodecPlan& plan) {
     }
     return nullptr;
 }
-
-std::unique_ptr<IRVXConvBlock> MakeBlockConverter(const CodecPlan& plan, _pqxlib_::IPQXConvInterface* transform) {
-    switch (plan.block) {
-    case BlockKind::k444: return std::make_unique<CRVXConvBlock>(transform, plan.alpha);
-    case BlockKind::k422: return std::make_unique<CRVXConvBlockYUV422>(transform, plan.alpha);
-    case BlockKind::k411: return std::make_unique<CRVXConvBlockYUV411>(transform, plan.alpha);
-    }
-    return nullptr;
-}
-
-}  // namespace
 
 RVXCodecObjects::RVXCodecObjects() = default;
 RVXCodecObjects::~RVXCodecObjects() { Reset(); }

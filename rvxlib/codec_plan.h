@@ -97,5 +97,7 @@ struct RVXCodecObjects {
 // word; false (and objects left empty) when one fails to initialise.
 bool MakeCodecObjects(const CodecPlan& plan, uint32_t features, RVXCodecObjects* objects);
 bool MakeCodingLane(const CodecPlan& plan, uint32_t features, RVXCodingLane* lane);
+// The colour converter of a plan alone (not yet initialised).
+std::unique_ptr<IRVXColorSpace> MakeColourConverter(const CodecPlan& plan);
 
 }  // namespace _rvxlib_

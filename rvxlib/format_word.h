@@ -48,6 +48,24 @@ inline constexpr uint32_t kTransformWordDct = 0x02000;
 inline constexpr uint32_t kTransformWordDiff2D = 0x01000;
 inline constexpr uint32_t kTransformWordDctNoDeblock = 0x12000;
 
+// The picture formats and transforms the settings offer, in the order they
+// offer them: the text each is shown and chosen by, and its format word bits.
+// The option lists, rvxdec's summary and the reader all go by these.
+struct RVXNamedValue {
+    const char* text;
+    uint32_t value;
+};
+inline constexpr RVXNamedValue kPictureFormatNames[] = {
+    {"YUV411", kPictureYUV411},     {"YUV422", kPictureYUV422},     {"YUV444", kPictureYUV444},
+    {"RGB888", kPictureRGB888},     {"ARGB8888", kPictureARGB8888}, {"AYUV4444", kPictureAYUV4444},
+    {"AYUV4422", kPictureAYUV4422}, {"AYUV4411", kPictureAYUV4411},
+};
+inline constexpr RVXNamedValue kTransformNames[] = {
+    {"DCT", kTransformWordDct},
+    {"Diff2D", kTransformWordDiff2D},
+    {"DCT(NoDEF)", kTransformWordDctNoDeblock},
+};
+
 // Pictures larger than this on either side are refused, by the writer and by
 // every reader: the padded picture (padded width x padded height x 4 bytes)
 // then stays within 1 GiB, far inside 32 bits.
@@ -58,6 +76,23 @@ inline uint32_t FormatTransform(uint32_t format) {
 }
 inline uint32_t FormatSource(uint32_t format) { return format >> kFormatSourceShift; }
 inline bool FormatHasAlpha(uint32_t format) { return (format & kFormatAlpha) != 0; }
+
+template <typename Names>
+constexpr const char* NameOf(const Names& names, uint32_t value) {
+    for (const auto& entry : names)
+        if (entry.value == value) return entry.text;
+    return nullptr;
+}
+// The text of a format word's picture format; null when it is none offered.
+constexpr const char* PictureFormatText(uint32_t format) {
+    return NameOf(kPictureFormatNames, format & kFormatPictureMask);
+}
+// The text of a format word's transform; null when it is none offered. The
+// no-deblocking bit tells only where a transform is offered with and without.
+constexpr const char* TransformText(uint32_t format) {
+    const char* text = NameOf(kTransformNames, format & (kFormatTransformMask | kFormatNoDeblock));
+    return text ? text : NameOf(kTransformNames, format & kFormatTransformMask);
+}
 
 }  // namespace format_word
 }  // namespace _rvxlib_

@@ -1,18 +1,15 @@
 #include "rvxlib/frame_bitstream.h"
 
 #include <cstdio>
-#include <filesystem>
-#include <system_error>
+#include <cstdlib>
 
 #include "pqxlib/huffman.h"
-#include "support/stdio_file.h"
+#include "rvxlib/coding_defaults.h"
 
 namespace _rvxlib_ {
 namespace {
 
 constexpr uint32_t kQuantiserBits = 6;
-constexpr uint16_t kLowestQuantiser = 2;
-constexpr uint16_t kHighestQuantiser = 32;
 
 // PutBits takes its bits at the top of the word.
 void PutField(BitStream& stream, uint32_t value, uint32_t bits) {
@@ -46,27 +43,23 @@ bool WriteFrame(BitStream& stream, const RVXFrameLayout& layout, uint16_t qualit
 
 }  // namespace
 
-std::string FrameFileName(const std::string& prefix, uint32_t n) {
-    char number[16];
-    std::snprintf(number, sizeof number, "%06u.hjx", n);
-    return prefix + number;
-}
-
-bool WriteFramePayload(const std::string& path, const RVXFrameLayout& layout, uint16_t quality,
-                       const int16_t* blocks, const RVXMotionEntry* motion) {
+bool CodeFramePayload(const RVXFrameLayout& layout, uint16_t quality, const int16_t* blocks,
+                      const RVXMotionEntry* motion, std::vector<uint8_t>* payload) {
+    payload->clear();
     if (!blocks || quality >= (1u << kQuantiserBits)) return false;
-    StdioFile file(path, "wb");
-    if (!file.get()) return false;
+    // The bit writer speaks to a stream; a memory stream gathers its bytes.
+    char* bytes = nullptr;
+    std::size_t size = 0;
+    std::FILE* memory = open_memstream(&bytes, &size);
+    if (!memory) return false;
     BitStream stream;
-    BitStreamInit(stream, file.get());
-    const bool written = WriteFrame(stream, layout, quality, blocks, motion);
-    // A partial payload must not be mistaken for a coded frame later. Only a
-    // regular file is removed: the path may name a device.
-    if (!file.Close() || !written) {
-        std::error_code error;
-        if (std::filesystem::is_regular_file(path, error)) std::filesystem::remove(path, error);
-        return false;
-    }
+    BitStreamInit(stream, memory);
+    const bool written = WriteFrame(stream, layout, quality, blocks, motion) && !std::ferror(memory);
+    // The bytes and their count are final only once the stream is closed.
+    const bool closed = std::fclose(memory) == 0;
+    const std::unique_ptr<char, decltype(&std::free)> owned(bytes, &std::free);
+    if (!written || !closed) return false;
+    payload->assign(owned.get(), owned.get() + size);
     return true;
 }
 
@@ -89,7 +82,7 @@ bool RVXFrameReader::ReadMacroblockHeader(bool inter, uint16_t* quantiser, RVXMo
     }
     if (quantiser) *quantiser = q;
     if (motion) *motion = entry;
-    return Intact() && q >= kLowestQuantiser && q <= kHighestQuantiser;
+    return Intact() && QualityInRange(q);
 }
 
 }  // namespace _rvxlib_

@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <string>
+#include <vector>
 
 #include "support/bitstream.h"
 
@@ -29,21 +29,18 @@ struct RVXMotionEntry {
     int8_t dy = 0;
 };
 
-// Name of the payload file of display frame n.
-std::string FrameFileName(const std::string& prefix, uint32_t n);
-
 struct RVXFrameLayout {
     uint32_t columns = 0;              // macroblock columns
     uint32_t rows = 0;                 // macroblock rows
     uint32_t blocks_per_macroblock = 0;
 };
 
-// Writes one frame to a new file at path. blocks holds columns x rows x
-// blocks_per_macroblock blocks of 64 values in zigzag order; motion is null
-// for an I frame. Fails when the file cannot be created or written, or when
-// a value lies outside the coder's +-2047 (then the partial file is removed).
-bool WriteFramePayload(const std::string& path, const RVXFrameLayout& layout, uint16_t quality,
-                       const int16_t* blocks, const RVXMotionEntry* motion);
+// Codes one frame into payload (replacing what it held). blocks holds
+// columns x rows x blocks_per_macroblock blocks of 64 values in zigzag order;
+// motion is null for an I frame. Fails, leaving payload empty, when a value
+// lies outside the coder's +-2047 or the quantiser does not fit its field.
+bool CodeFramePayload(const RVXFrameLayout& layout, uint16_t quality, const int16_t* blocks,
+                      const RVXMotionEntry* motion, std::vector<uint8_t>* payload);
 
 // The reading side, over untrusted bytes: reads the code table, then for each
 // macroblock its header; the caller decodes the macroblock's blocks through

@@ -29,8 +29,8 @@ inline uint32_t RecordForwardDistance(uint32_t type) {
 
 }  // namespace record_word
 
-// One frame record; length and CRC are filled in when the container is
-// assembled.
+// One frame record. The coder knows only its type word; length and CRC are
+// the container's, which keeps the payloads.
 struct RVXFrameRecord {
     uint32_t type = 0;
     uint32_t length = 0;   // payload bytes

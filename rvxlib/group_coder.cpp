@@ -22,8 +22,6 @@ constexpr int kDiffPredictionLimit = 1020;
 constexpr uint32_t kPixelsPerFrameOfRange = 15;
 constexpr uint32_t kMaxSearchRange = 60;
 
-uint16_t ClampQuality(uint16_t q) { return std::clamp<uint16_t>(q, 2, 32); }
-
 // Channel-weighted sum with each product shifted on its own, so that a large
 // weight on one channel cannot hide a mismatch in the others.
 uint64_t WeightedShifted(const uint32_t value[4], const uint32_t weights[4]) {
@@ -37,6 +35,17 @@ int32_t SearchRange(uint32_t a, uint32_t b) {
     return int32_t(std::min<uint64_t>(distance * kPixelsPerFrameOfRange, kMaxSearchRange));
 }
 
+// Values a direct caller could get wrong: a quantiser no header can carry,
+// references too far apart for a record's fields, an empty group.
+bool UsableSettings(const RVXGroupSettings& s) {
+    return QualityInRange(s.quality_i) && QualityInRange(s.quality_p) && QualityInRange(s.quality_b) &&
+           s.scene_change <= kMaxSceneChange && s.b_count <= kMaxBFrames && s.gop_length >= 1 &&
+           s.gop_length <= GopLength(kMaxPFrames, kMaxBFrames);
+}
+
+// Groups coded at once: each holds a group's pictures until it is joined.
+constexpr uint32_t kMostGroupsInFlight = 3;
+
 }  // namespace
 
 struct CRVXGroupCoder::FrameSetup {
@@ -49,14 +58,14 @@ struct CRVXGroupCoder::FrameSetup {
     bool diff2d = false;
 };
 
+void UseDesignWeights(RVXGroupSettings* settings) {
+    const uint32_t alpha = FormatHasAlpha(settings->format) ? 1 : 0;
+    settings->weights[0] = settings->weights[1] = settings->weights[2] = 1;
+    settings->weights[3] = alpha;
+    settings->threshold = (3 + alpha) * 64;
+}
+
 CRVXGroupCoder::CRVXGroupCoder() = default;
-
-namespace {
-
-// Groups coded at once: each holds a group's pictures until it is joined.
-constexpr uint32_t kMostGroupsInFlight = 3;
-
-}  // namespace
 
 CRVXGroupCoder::~CRVXGroupCoder() {
     // The group threads use the lanes and the store: they end first.
@@ -65,7 +74,7 @@ CRVXGroupCoder::~CRVXGroupCoder() {
 }
 
 bool CRVXGroupCoder::Open(const RVXCodecSet& codecs, const RVXGroupSettings& settings,
-                          uint32_t features) {
+                          uint32_t features, IRVXFrameSink* sink) {
     for (auto& job : jobs_)
         if (job->thread.joinable()) job->thread.join();
     in_flight_.clear();
@@ -75,20 +84,15 @@ bool CRVXGroupCoder::Open(const RVXCodecSet& codecs, const RVXGroupSettings& set
     times_ = RVXCodingTimes();
     store_.reset();
     records_.clear();
-    groups_.clear();
+    sink_ = nullptr;
     next_frame_ = group_start_ = 0;
     failed_ = false;
     finished_ = false;
     if (!codecs.transform || !codecs.color || !codecs.pixel || !codecs.block || !codecs.moving ||
-        !codecs.deblock)
+        !codecs.deblock || !sink || !UsableSettings(settings))
         return false;
     codecs_ = codecs;
     settings_ = settings;
-    settings_.quality_i = ClampQuality(settings.quality_i);
-    settings_.quality_p = ClampQuality(settings.quality_p);
-    settings_.quality_b = ClampQuality(settings.quality_b);
-    if (settings_.gop_length == 0) settings_.gop_length = 1;
-    settings_.scene_change = std::min<uint16_t>(settings_.scene_change, 256);
     const uint32_t columns = codecs.pixel->MacroblockColumns();
     const uint32_t rows = codecs.pixel->MacroblockRows();
     if (columns == 0 || rows == 0) return false;
@@ -100,6 +104,7 @@ bool CRVXGroupCoder::Open(const RVXCodecSet& codecs, const RVXGroupSettings& set
         codecs.deblock->PaddedWidth() != width || codecs.deblock->PaddedHeight() != height)
         return false;
     features_ = features;
+    sink_ = sink;
     store_ = std::make_unique<CRVXEncodeFrame>(width, height, settings_.gop_length);
     store_->Init(features);
     main_.motion.assign(std::size_t(columns) * rows, RVXMotionEntry());
@@ -181,10 +186,8 @@ bool CRVXGroupCoder::JoinOldest() {
     in_flight_.pop_front();
     job.thread.join();
     AddTimes(job.crew);
-    records_.insert(records_.end(), job.records.begin(), job.records.end());
-    groups_.insert(groups_.end(), job.groups.begin(), job.groups.end());
+    if (job.ok) sink_->TakeGroup(job.first, job.records);
     job.records.clear();
-    job.groups.clear();
     Note(job.ok);
     if (job.failure) {
         std::exception_ptr failure = job.failure;
@@ -194,9 +197,17 @@ bool CRVXGroupCoder::JoinOldest() {
     return job.ok;
 }
 
+bool CRVXGroupCoder::CodeAndHandGroup(uint32_t first, uint32_t count) {
+    const bool coded = CodeGroup(main_, first, count, records_);
+    if (coded) sink_->TakeGroup(first, records_);
+    records_.clear();
+    Note(coded);
+    return coded;
+}
+
 void CRVXGroupCoder::StartGroup(uint32_t first, uint32_t count) {
     if (jobs_.empty()) {
-        Note(CodeGroup(main_, first, count, records_, groups_));
+        CodeAndHandGroup(first, count);
         return;
     }
     if (in_flight_.size() == jobs_.size()) JoinOldest();
@@ -207,11 +218,12 @@ void CRVXGroupCoder::StartGroup(uint32_t first, uint32_t count) {
             break;
         }
     }
+    job->first = first;
     job->ok = true;
     job->failure = nullptr;
     job->thread = std::thread([this, job, first, count] {
         try {
-            job->ok = CodeGroup(job->crew, first, count, job->records, job->groups);
+            job->ok = CodeGroup(job->crew, first, count, job->records);
         } catch (...) {
             job->ok = false;
             job->failure = std::current_exception();
@@ -234,10 +246,6 @@ void CRVXGroupCoder::RunRows(Crew& crew, uint32_t count,
         crew.times.transform += lane.times.transform;
         lane.times = RVXCodingTimes();
     }
-}
-
-std::string CRVXGroupCoder::FrameFileName(uint32_t n) const {
-    return _rvxlib_::FrameFileName(settings_.frame_prefix, n);
 }
 
 bool CRVXGroupCoder::BeginFrame(Crew& crew, uint32_t n, bool intra, FrameSetup& setup) {
@@ -278,8 +286,8 @@ bool CRVXGroupCoder::FinishFrame(Crew& crew, uint32_t n, uint32_t kind, uint16_t
         StageTimer timer(measure_, crew.times.entropy);
         const RVXFrameLayout layout{setup.columns, setup.rows,
                                     codecs_.block->BlocksPerMacroblock()};
-        if (!WriteFramePayload(FrameFileName(n), layout, setup.quality, setup.coefficients,
-                               motion))
+        if (!CodeFramePayload(layout, setup.quality, setup.coefficients, motion, &crew.payload) ||
+            !sink_->TakeFrame(n, crew.payload.data(), crew.payload.size()))
             return false;
     }
     store_->SetFrameKind(n, kind, value1, value2);

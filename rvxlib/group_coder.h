@@ -2,18 +2,19 @@
 // The frame encoder: takes source pictures in display order, decides where
 // each group of pictures begins (GOP length or scene change), plans every
 // frame as I, P or B, codes the frames in coding order macroblock by
-// macroblock, writes each coded frame to its payload file and keeps the
-// frame records and group entries that the container is assembled from.
+// macroblock, and hands each coded frame's payload and each finished group's
+// records to a frame sink. Payloads and records flow one way: the coder keeps
+// none of them, and never learns where they end up.
 //
-// The container writer owns the codec objects and hands them over with
-// Open; the group coder owns the frame store and the two lists. Groups are
-// closed: no frame refers outside its group. A group's I frame is coded as
-// soon as it arrives, its other frames when the next group begins or at
+// The container writer owns the codec objects and the sink and hands them
+// over with Open; the group coder owns the frame store. Groups are closed:
+// no frame refers outside its group. A group's I frame is coded as soon as
+// it arrives, its other frames when the next group begins or at
 // FinishFrames. With more than one thread those other frames are coded on
 // group threads while the next group's pictures keep arriving; a few groups
-// are in flight at most, each group's records are appended in group order,
-// and every frame is coded from the same pictures, so the records and
-// payload files are the same as with one thread.
+// are in flight at most, groups reach the sink in display order, and every
+// frame is coded from the same pictures, so the sink receives the same
+// payloads and records as with one thread.
 
 #include <chrono>
 #include <cstdint>
@@ -22,15 +23,16 @@
 #include <memory>
 #include <exception>
 #include <mutex>
-#include <string>
 #include <thread>
 #include <vector>
 
 #include "pqxlib/conv_interface.h"
 #include "rvxlib/block_convert.h"
 #include "rvxlib/codec_plan.h"
+#include "rvxlib/coding_defaults.h"
 #include "rvxlib/frame_bitstream.h"
 #include "rvxlib/frame_record.h"
+#include "rvxlib/frame_sink.h"
 #include "rvxlib/frame_store.h"
 #include "rvxlib/motion_search.h"
 #include "rvxlib/pixel_block.h"
@@ -43,26 +45,31 @@ class CRowWorkers;
 
 using RVXLaneFactory = std::function<bool(RVXCodingLane& lane)>;
 
+// What the frames are coded with. Open refuses values outside the ranges of
+// coding_defaults.h; the writer brings a user's choices into them.
 struct RVXGroupSettings {
-    uint32_t format = 0;         // format word; bits 12..15 give the transform
-    uint16_t b_count = 2;        // B frames between references
-    uint16_t gop_length = 16;    // P x (B + 1) + 1
-    uint16_t scene_change = 192; // 0..256
-    uint16_t quality_i = 4;      // quantiser scales 2..32
-    uint16_t quality_p = 6;
-    uint16_t quality_b = 8;
+    uint32_t format = 0;                          // format word; bits 12..15 give the transform
+    uint16_t b_count = kDefaultBFrames;           // B frames between references, 0..7
+    uint16_t gop_length = kDefaultGopLength;      // P x (B + 1) + 1
+    uint16_t scene_change = kDefaultSceneChange;  // 0..256
+    uint16_t quality_i = kDefaultQualityI;        // quantiser scales 2..32
+    uint16_t quality_p = kDefaultQualityP;
+    uint16_t quality_b = kDefaultQualityB;
     uint32_t weights[4] = {1, 1, 1, 0};  // V, U, Y, A
     uint32_t threshold = 192;            // prediction threshold T
     uint8_t intra_matrix[64] = {};
     uint8_t inter_matrix[64] = {};
-    std::string frame_prefix;  // payload file n is frame_prefix + "%06d.hjx"
 };
+
+// The weights the design codes with: V, U and Y alike, and A too when the
+// format word codes alpha; the prediction threshold is 64 per unit of weight.
+void UseDesignWeights(RVXGroupSettings* settings);
 
 // Time spent in each stage while Measure is on (for the benchmark).
 struct RVXCodingTimes {
     std::chrono::nanoseconds motion{0};     // scene tests, searches, predictions
     std::chrono::nanoseconds transform{0};  // code and reconstruct macroblocks
-    std::chrono::nanoseconds entropy{0};    // payload files
+    std::chrono::nanoseconds entropy{0};    // payloads, and handing them to the sink
     std::chrono::nanoseconds deblock{0};
 };
 
@@ -73,22 +80,24 @@ public:
     CRVXGroupCoder(const CRVXGroupCoder&) = delete;
     CRVXGroupCoder& operator=(const CRVXGroupCoder&) = delete;
 
-    // Takes the codec objects and settings, replaces the frame store by a new
-    // one for the pixel block's padded size and the GOP length, and empties
-    // the lists; the next frame number and the group start become 0.
-    // False when an object is missing or the settings are unusable.
-    bool Open(const RVXCodecSet& codecs, const RVXGroupSettings& settings, uint32_t features);
+    // Takes the codec objects, settings and sink (borrowed until the next
+    // Open or the end of the coder), replaces the frame store by a new one
+    // for the pixel block's padded size and the GOP length; the next frame
+    // number and the group start become 0. False when an object or the sink
+    // is missing or the settings are unusable.
+    bool Open(const RVXCodecSet& codecs, const RVXGroupSettings& settings, uint32_t features,
+              IRVXFrameSink* sink);
 
     // One source picture, in display order, laid out as the colour converter
-    // expects. Coding failures are not reported here: a frame that failed has
-    // no payload file, which the container then finds missing (HasFailed
-    // tells at once). Returns false only when the picture could not be
-    // stored at all, or after FinishFrames; throws std::bad_alloc when there
-    // was no memory to store it.
+    // expects. Coding failures are not reported here: a frame that failed
+    // never reaches the sink, nor does its group (HasFailed tells at once).
+    // Returns false only when the picture could not be stored at all, or
+    // after FinishFrames; throws std::bad_alloc when there was no memory to
+    // store it.
     bool AddFrame(const uint8_t* source);
-    // Codes the open group; false when no frame was ever added or coding
-    // failed. Later calls do nothing, and AddFrame refuses frames after it
-    // until the next Open.
+    // Codes the open group and waits for every group in flight; false when
+    // no frame was ever added or any frame since Open failed. Later calls
+    // code nothing, and AddFrame refuses frames after it until the next Open.
     bool FinishFrames();
 
     // Lets up to `threads` threads code, asking make for the objects of each
@@ -104,17 +113,10 @@ public:
     bool CodeIFrame(uint32_t n);
     bool CodePFrame(uint32_t n, uint32_t reference);
     bool CodeBFrame(uint32_t n, uint32_t earlier, uint32_t later);
+    // Codes the frames of a group whose I frame is coded and hands the group
+    // to the sink.
     bool CodeGroup(uint32_t first, uint32_t count);
     bool IsSceneChange(uint32_t n);
-
-    std::string FrameFileName(uint32_t n) const;
-
-    // Records in coding order and groups in index order. The container fills
-    // in lengths, CRCs, offsets and group lengths as it assembles the file.
-    std::vector<RVXFrameRecord>& Records() { return records_; }
-    std::vector<RVXGroupEntry>& Groups() { return groups_; }
-    const std::vector<RVXFrameRecord>& Records() const { return records_; }
-    const std::vector<RVXGroupEntry>& Groups() const { return groups_; }
 
     CRVXEncodeFrame* FrameStore() { return store_.get(); }
     uint32_t NextFrame() const { return next_frame_; }
@@ -126,8 +128,8 @@ public:
     using FrameObserver = std::function<void(uint32_t frame, uint32_t kind, const uint8_t* picture)>;
     void SetFrameObserver(FrameObserver observer) { observer_ = std::move(observer); }
 
-    // True once any frame failed to be stored or coded since Open; the
-    // caller may stop early instead of waiting for the missing payload.
+    // True once any frame failed to be stored, coded or taken by the sink
+    // since Open: the movie misses a group, so the caller may stop early.
     bool HasFailed() const { return failed_; }
 
     // Waits until every group in flight has been coded.
@@ -152,7 +154,8 @@ private:
         std::vector<Lane> lanes;
         std::unique_ptr<CRowWorkers> workers;
         std::vector<RVXMotionEntry> motion;
-        RVXCodingTimes times;  // deblocking and payload files
+        std::vector<uint8_t> payload;  // the frame being handed to the sink
+        RVXCodingTimes times;          // deblocking and payloads
     };
     // Calls code for every item (a macroblock row, or one macroblock) in
     // [0, count), spread over the crew's lanes.
@@ -171,23 +174,26 @@ private:
     bool CodeIFrame(Crew& crew, uint32_t n);
     bool CodeInterFrame(Crew& crew, uint32_t n, uint32_t earlier, uint32_t later,
                         bool bidirectional);
-    bool CodeGroup(Crew& crew, uint32_t first, uint32_t count,
-                   std::vector<RVXFrameRecord>& records, std::vector<RVXGroupEntry>& groups);
-    // One group coded on a thread of its own, with what it makes until it
-    // is joined.
+    // Codes the P and B frames of a group and puts its records in coding
+    // order into records.
+    bool CodeGroup(Crew& crew, uint32_t first, uint32_t count, std::vector<RVXFrameRecord>& records);
+    // Codes a group on the calling thread and hands it to the sink.
+    bool CodeAndHandGroup(uint32_t first, uint32_t count);
+    // One group coded on a thread of its own, with its records until it is
+    // joined.
     struct GroupJob {
         Crew crew;
         std::thread thread;
+        uint32_t first = 0;
         bool ok = true;
         std::exception_ptr failure;
         std::vector<RVXFrameRecord> records;
-        std::vector<RVXGroupEntry> groups;
     };
     // Codes a finished group's P and B frames: on a free group thread when
     // there are any (joining the oldest when all are busy), else at once.
     void StartGroup(uint32_t first, uint32_t count);
-    // Joins the oldest group in flight and appends its records and entry;
-    // returns whether it was coded.
+    // Joins the oldest group in flight and hands it to the sink when it was
+    // coded; returns whether it was.
     bool JoinOldest();
     void AddTimes(Crew& crew);
     static bool DiffOverflow(const IRVXConvBlock& block);
@@ -195,9 +201,9 @@ private:
 
     RVXCodecSet codecs_;
     RVXGroupSettings settings_;
+    IRVXFrameSink* sink_ = nullptr;
     std::unique_ptr<CRVXEncodeFrame> store_;
-    std::vector<RVXFrameRecord> records_;
-    std::vector<RVXGroupEntry> groups_;
+    std::vector<RVXFrameRecord> records_;  // the group coded on the calling thread
     uint32_t next_frame_ = 0;
     uint32_t group_start_ = 0;
     uint32_t features_ = 0;

@@ -51,19 +51,14 @@ bool CRVXGroupCoder::FinishFrames() {
     if (!store_ || next_frame_ == 0) return false;
     // The open group is coded once; coding it again would re-code its frames
     // from their reconstructions and append its records a second time.
-    if (finished_) return true;
+    if (finished_) return !failed_;
     finished_ = true;
-    const uint32_t count = next_frame_ - group_start_;
-    if (jobs_.empty()) {
-        const bool coded = CodeGroup(main_, group_start_, count, records_, groups_);
-        Note(coded);
-        return coded;
-    }
     // The last group goes beside the ones still in flight; it is joined last.
-    StartGroup(group_start_, count);
-    bool coded = true;
-    while (!in_flight_.empty()) coded = JoinOldest();
-    return coded;
+    StartGroup(group_start_, next_frame_ - group_start_);
+    WaitForGroup();
+    // A group that failed earlier is missing from the movie as surely as the
+    // last one would be.
+    return !failed_;
 }
 
 bool CRVXGroupCoder::IsSceneChange(uint32_t n) {
@@ -100,12 +95,12 @@ bool CRVXGroupCoder::IsSceneChange(uint32_t n) {
 
 bool CRVXGroupCoder::CodeGroup(uint32_t first, uint32_t count) {
     WaitForGroup();
-    return CodeGroup(main_, first, count, records_, groups_);
+    return CodeAndHandGroup(first, count);
 }
 
 bool CRVXGroupCoder::CodeGroup(Crew& crew, uint32_t first, uint32_t count,
-                               std::vector<RVXFrameRecord>& records,
-                               std::vector<RVXGroupEntry>& groups) {
+                               std::vector<RVXFrameRecord>& records) {
+    records.clear();
     if (!store_ || count == 0) return false;
     std::vector<PlannedType> plan(count);
     uint32_t run = 0;
@@ -160,7 +155,6 @@ bool CRVXGroupCoder::CodeGroup(Crew& crew, uint32_t first, uint32_t count,
             break;
         }
     }
-    groups.push_back({first, count, 0, 0});
     return true;
 }
 

@@ -21,15 +21,35 @@ constexpr uint32_t kMaxBlockSize = 1u << 20;
 constexpr uint32_t kMaxBlockLength = 1u << 22;
 
 enum SNXMode : uint16_t {
-    kModeRaw = 0,            // "RawFile": 16-bit samples
+    kModeRaw = 0,            // 16-bit samples
     kModeDelta = 1,          // lossy sample differences
     kModeHadamard = 64,      // sequency-ordered Walsh-Hadamard, value codes
     kModeMDCTValues = 256,   // MDCT, one value code per coefficient
-    kModeMDCTHigh = 257,     // "MDCT-High"
-    kModeMDCTMid = 258,      // "MDCT-Mid"
-    kModeMDCTLow = 259,      // "MDCT-Low"
+    kModeMDCTHigh = 257,     // MDCT in bands, no band shift
+    kModeMDCTMid = 258,      // band shift 1, mid/side
+    kModeMDCTLow = 259,      // 16 kHz, band shift 2, mid/side
     kModeMDCTNarrow = 260,   // 12 kHz, strongest band shift
 };
+
+// The sound methods the settings offer, in the order they offer them: the
+// text each is shown and chosen by, and its mode. The option list and
+// rvxdec's summary go by these.
+struct SNXNamedMode {
+    const char* text;
+    uint32_t value;
+};
+inline constexpr SNXNamedMode kSoundMethodNames[] = {
+    {"MDCT-Low", kModeMDCTLow},
+    {"MDCT-Mid", kModeMDCTMid},
+    {"MDCT-High", kModeMDCTHigh},
+    {"RawFile", kModeRaw},
+};
+// The text of a mode; null when it is no method offered.
+constexpr const char* SoundMethodText(uint32_t mode) {
+    for (const SNXNamedMode& method : kSoundMethodNames)
+        if (method.value == mode) return method.text;
+    return nullptr;
+}
 
 struct SNXHeader {
     uint32_t end_offset = 0;      // just past the last block

@@ -1,6 +1,7 @@
 #pragma once
-// Builds small movies for the container tests: payload files with known
-// bytes, a hand-made SNX sound file, and the writer set up around them.
+// Builds small movies for the container tests: payloads with known bytes
+// handed to the writer as the group coder hands them, a hand-made SNX sound
+// file, and the writer set up around them.
 
 #include <gtest/gtest.h>
 
@@ -134,14 +135,27 @@ inline void SetUpWriter(CRVXEncode& writer, const fs::path& dir, uint32_t format
     ASSERT_TRUE(writer.Open());
 }
 
-// Appends the records and group entries of a movie of frameCount frames cut
-// into groups of at most groupLength frames, and writes every payload file.
+// Hands the writer the payload of display frame n.
+inline void HandFrame(CRVXEncode& writer, uint32_t n) {
+    const std::vector<uint8_t> payload = PayloadOf(n);
+    ASSERT_TRUE(writer.Payloads().TakeFrame(n, payload.data(), payload.size()));
+}
+
+// Hands the writer a group: the display number of its I frame and the type
+// words of its records in coding order.
+inline void HandGroup(CRVXEncode& writer, uint32_t first, const std::vector<uint32_t>& words) {
+    std::vector<rvx_layout::RVXFrameRecord> records;
+    for (uint32_t word : words) records.push_back({word, 0, 0});
+    writer.Payloads().TakeGroup(first, records);
+}
+
+// Hands the writer the payloads and groups of a movie of frameCount frames
+// cut into groups of at most groupLength frames.
 inline void StageFrames(CRVXEncode& writer, uint32_t frameCount, uint32_t groupLength, uint32_t bFrames) {
     for (uint32_t first = 0; first < frameCount; first += groupLength) {
         const uint32_t count = std::min(groupLength, frameCount - first);
-        for (uint32_t word : GroupTypeWords(count, bFrames)) writer.AppendRecord(word);
-        writer.AppendGroup(first, count);
-        for (uint32_t j = 0; j < count; ++j) WriteFile(writer.FrameFileName(first + j), PayloadOf(first + j));
+        for (uint32_t j = 0; j < count; ++j) HandFrame(writer, first + j);
+        HandGroup(writer, first, GroupTypeWords(count, bFrames));
     }
 }
 

@@ -256,12 +256,8 @@ TEST(RVXReader, RefusesRecordsAPlayerCouldNotDecode) {
         TempDir dir;
         CRVXEncode writer;
         SetUpWriter(writer, dir.path());
-        for (size_t j = 0; j < c.words.size(); ++j) {
-            writer.AppendRecord(c.words[j]);
-            WriteFile(writer.FrameFileName(uint32_t(j)), PayloadOf(uint32_t(j)));
-        }
-        // The writer groups records by their I frames; keep one group here.
-        writer.AppendGroup(0, uint32_t(c.words.size()));
+        for (size_t j = 0; j < c.words.size(); ++j) HandFrame(writer, uint32_t(j));
+        HandGroup(writer, 0, c.words);
         const fs::path path = dir / "odd.rvx";
         if (!writer.WriteMovie(path, PosixFileWriteOps())) continue;   // refused already
         EXPECT_EQ(FirstProblem(path), RVXError::kBadFrameRecord);
@@ -272,10 +268,8 @@ TEST(RVXReader, AcceptsAMovieWithoutSoundAndRepeatRecords) {
     TempDir dir;
     CRVXEncode writer;
     SetUpWriter(writer, dir.path());
-    writer.AppendRecord(kRecordI);
-    writer.AppendRecord(kRecordRepeat | 1);
-    writer.AppendGroup(0, 2);
-    WriteFile(writer.FrameFileName(0), PayloadOf(0));
+    HandFrame(writer, 0);
+    HandGroup(writer, 0, {kRecordI, kRecordRepeat | 1});
     const fs::path path = dir / "repeat.rvx";
     ASSERT_TRUE(writer.WriteMovie(path, PosixFileWriteOps()));
     CRVXReader reader;
@@ -293,11 +287,9 @@ TEST(RVXReader, RefusesPayloadsTooShortForThePicture) {
     const fs::path path = dir / "movie.rvx";
     CRVXEncode writer;
     SetUpWriter(writer, dir.path());
-    writer.AppendRecord(kRecordI);
-    writer.AppendRecord(kRecordP | 1 | (1 << kRecordBackShift));
-    writer.AppendGroup(0, 2);
-    WriteFile(writer.FrameFileName(0), PayloadOf(0));   // 17 bytes, the shorter
-    WriteFile(writer.FrameFileName(1), PayloadOf(1));
+    HandFrame(writer, 0);   // 17 bytes, the shorter
+    HandFrame(writer, 1);
+    HandGroup(writer, 0, {kRecordI, kRecordP | 1 | (1 << kRecordBackShift)});
     ASSERT_TRUE(writer.WriteMovie(path, PosixFileWriteOps()));
     const std::vector<uint8_t> good = ReadFile(path);
     ASSERT_EQ(PayloadOf(0).size(), 17u);

@@ -128,6 +128,23 @@ TEST(WriterFrameFiles, AreNamedFromThePrefixWithSixDigits) {
     EXPECT_EQ(writer.FrameFileName(1234567).string(), "/work/rvx0000abcd/rvxframe1234567.hjx");
 }
 
+TEST(WriterFrameFiles, AFrameThatCannotBeKeptFailsTheMovie) {
+    TempDir dir;
+    CRVXEncode writer;
+    writer.SetFrameRate(25, 1);
+    writer.SetPicture(32, 32, kFormatYUV411Dct);
+    writer.SetWorkDirectory(dir.path());
+    writer.SetFramePrefix(dir / "missing" / "rvxframe");
+    ASSERT_TRUE(writer.Open());
+    const std::vector<uint8_t> picture(32 * 96, 128);
+    EXPECT_TRUE(writer.AddFrame(picture.data()));
+    EXPECT_TRUE(writer.FrameCodingFailed());
+    EXPECT_TRUE(writer.AddFrame(picture.data()));
+    EXPECT_FALSE(writer.FinishFrames());
+    EXPECT_FALSE(writer.WriteMovie(dir / "movie.rvx", PosixFileWriteOps()));
+    EXPECT_FALSE(fs::exists(dir / "movie.rvx"));
+}
+
 // The whole file recomputed here from the payloads, without the reader.
 TEST(WriteMovie, LaysOutHeaderIndexRecordsAndDigests) {
     TempDir dir;
@@ -259,16 +276,32 @@ TEST_F(WriteMovieFailure, MissingFrameFileFailsAndLeavesTheOutputAlone) {
     ExpectOldOutputAlone();
 }
 
+// A payload file that no longer holds what was coded (another process, a
+// failing disk) must not become a movie whose checksums vouch for it.
+TEST_F(WriteMovieFailure, APayloadFileChangedSinceItWasCodedFails) {
+    const std::vector<uint8_t> coded = PayloadOf(3);
+    std::vector<uint8_t> flipped = coded, longer = coded;
+    flipped[5] ^= 0x10;
+    longer.push_back(0);
+    const std::vector<uint8_t> shorter(coded.begin(), coded.end() - 1);
+    for (const auto& changed : {flipped, longer, shorter}) {
+        WriteFile(writer.FrameFileName(3), changed);
+        EXPECT_FALSE(writer.WriteMovie(output, PosixFileWriteOps()));
+        ExpectOldOutputAlone();
+    }
+    WriteFile(writer.FrameFileName(3), coded);
+    EXPECT_TRUE(writer.WriteMovie(output, PosixFileWriteOps()));
+}
+
 TEST_F(WriteMovieFailure, MissingOrBrokenSoundFileFails) {
     writer.SetSoundFile(dir / "tmpsnd.snx");
     EXPECT_FALSE(writer.WriteMovie(output, PosixFileWriteOps()));
     ExpectOldOutputAlone();
 }
 
-TEST_F(WriteMovieFailure, RecordsThatDoNotMatchTheGroupsFail) {
-    // A group whose coding stopped halfway leaves records without an entry.
-    writer.AppendRecord(kRecordI);
-    WriteFile(writer.FrameFileName(10), PayloadOf(10));
+TEST_F(WriteMovieFailure, RecordsWithoutTheirPayloadFail) {
+    // A group naming a frame whose payload never arrived.
+    HandGroup(writer, 10, {kRecordI});
     EXPECT_FALSE(writer.WriteMovie(output, PosixFileWriteOps()));
     ExpectOldOutputAlone();
 }

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "jobs/encode_settings.h"
 
 namespace {
@@ -32,6 +36,25 @@ TEST(OptionTables, ManualRowAndOutOfRangeRows) {
     EXPECT_EQ(FindOptionRow(FrameRateTable, "手動設定"), static_cast<int32_t>(kManualFrameRateRow));
     EXPECT_EQ(OptionRowValue(PictureFormatTable, 99), 0x03u);  // outside: row 0
     EXPECT_EQ(OptionRowValue(PictureFormatTable, -1), 0x03u);
+}
+
+// The lists the window and rvxenc offer, row for row: files and settings
+// remembered by row number rely on their order and values.
+TEST(OptionTables, ListTheirRowsInTheirFixedOrder) {
+    using Rows = std::vector<std::pair<std::string, uint32_t>>;
+    auto rows = [](const OptionRow* table) {
+        Rows out;
+        for (uint32_t i = 0; i < OptionRowCount(table); ++i) out.emplace_back(table[i].text, table[i].value);
+        return out;
+    };
+    EXPECT_EQ(rows(PictureFormatTable), (Rows{{"YUV411", 0x03}, {"YUV422", 0x02}, {"YUV444", 0x01},
+                                              {"RGB888", 0x10}, {"ARGB8888", 0x50}, {"AYUV4444", 0x41},
+                                              {"AYUV4422", 0x42}, {"AYUV4411", 0x43}}));
+    EXPECT_EQ(rows(TransformTable), (Rows{{"DCT", 0x2000}, {"Diff2D", 0x1000}, {"DCT(NoDEF)", 0x12000}}));
+    EXPECT_EQ(rows(SoundMethodTable),
+              (Rows{{"MDCT-Low", 0x103}, {"MDCT-Mid", 0x102}, {"MDCT-High", 0x101}, {"RawFile", 0}}));
+    EXPECT_EQ(rows(QuantMatrixTable), (Rows{{"CG動画", 2}, {"MPEG標準", 1}}));
+    EXPECT_EQ(OptionRowCount(FrameRateTable), 11u);
 }
 
 TEST(FieldNumber, DigitsOnlyWithin32Bits) {

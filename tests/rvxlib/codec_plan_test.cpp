@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "rvxlib/codec_plan.h"
 
 using namespace _rvxlib_;
@@ -66,4 +68,37 @@ TEST(CodecPlan, StoredFormatPlansWhatTheWriterStored) {
     EXPECT_FALSE(PlanStoredFormat(16, 16, 0x2083, true, &plan));
     ASSERT_TRUE(PlanStoredFormat(16, 16, 0x2003, false, &plan));
     EXPECT_EQ(plan.transform, TransformKind::kDctIntAANInverse);
+}
+
+// Every picture format and transform the settings offer is one the codec can
+// code and a reader can show, and a stored format word names its choices
+// back, whatever else the word holds.
+TEST(FormatNames, EveryOfferedChoiceCodesAndIsNamedBack) {
+    CodecPlan plan;
+    for (const RVXNamedValue& picture : kPictureFormatNames) {
+        for (const RVXNamedValue& transform : kTransformNames) {
+            const uint32_t stored = picture.value | transform.value;
+            SCOPED_TRACE(std::string(picture.text) + " " + transform.text);
+            EXPECT_TRUE(PlanCodec(CodecUse::kEncode, 40, 24, kFromBGR24 | stored, &plan));
+            EXPECT_TRUE(PlanStoredFormat(40, 24, stored, true, &plan));
+            EXPECT_STREQ(PictureFormatText(stored), picture.text);
+            EXPECT_STREQ(TransformText(stored), transform.text);
+        }
+    }
+    const struct {
+        uint32_t format;
+        const char* picture;
+        const char* transform;
+    } words[] = {
+        {kFromBGR24 | 0x12043, "AYUV4411", "DCT(NoDEF)"},
+        {0x11010, "RGB888", "Diff2D"},  // no deblocking is no choice of its own for Diff2D
+        {0x3004, nullptr, nullptr},
+        {0x0000, nullptr, nullptr},
+    };
+    for (const auto& w : words) {
+        const char* picture = PictureFormatText(w.format);
+        const char* transform = TransformText(w.format);
+        EXPECT_STREQ(picture ? picture : "-", w.picture ? w.picture : "-") << std::hex << w.format;
+        EXPECT_STREQ(transform ? transform : "-", w.transform ? w.transform : "-") << std::hex << w.format;
+    }
 }

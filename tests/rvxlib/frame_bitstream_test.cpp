@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <random>
 #include <vector>
 
@@ -10,20 +7,8 @@
 #include "rvxlib/frame_bitstream.h"
 
 using namespace _rvxlib_;
-namespace fs = std::filesystem;
 
 namespace {
-
-fs::path TempDir() {
-    fs::path dir = fs::temp_directory_path() / ("rvx_frame_bitstream_" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    return dir;
-}
-
-std::vector<uint8_t> ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
 
 uint8_t kIdentityScan[64];
 struct ScanInit {
@@ -45,10 +30,9 @@ TEST(FrameBitstream, InterFrameReadsBackMacroblockByMacroblock) {
     motion[0] = {1, 1, -3, 5};
     motion[2] = {1, 0, 127, -128};
     motion[5] = {1, 1, 0, 0};
-    const fs::path file = TempDir() / "inter.hjx";
-    ASSERT_TRUE(WriteFramePayload(file.string(), layout, 17, values.data(), motion.data()));
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(CodeFramePayload(layout, 17, values.data(), motion.data(), &bytes));
 
-    const auto bytes = ReadAll(file);
     RVXFrameReader reader;
     ASSERT_TRUE(reader.Begin(bytes.data(), bytes.size()));
     for (int m = 0; m < 6; ++m) {
@@ -69,7 +53,6 @@ TEST(FrameBitstream, InterFrameReadsBackMacroblockByMacroblock) {
         }
     }
     EXPECT_TRUE(reader.Intact());
-    fs::remove_all(file.parent_path());
 }
 
 TEST(FrameBitstream, AllZeroFrameCostsTheTableAndOneBitPerBlock) {
@@ -78,50 +61,46 @@ TEST(FrameBitstream, AllZeroFrameCostsTheTableAndOneBitPerBlock) {
     const RVXFrameLayout layout{4, 3, 10};
     std::vector<int16_t> values(4 * 3 * 10 * 64, 0);
     std::vector<RVXMotionEntry> motion(12);
-    const fs::path file = TempDir() / "zero.hjx";
-    ASSERT_TRUE(WriteFramePayload(file.string(), layout, 8, values.data(), motion.data()));
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(CodeFramePayload(layout, 8, values.data(), motion.data(), &bytes));
     const std::size_t bits = 192 + 4 + 12 * (6 + 1 + 10);
-    EXPECT_EQ(fs::file_size(file), (bits + 7) / 8);
+    EXPECT_EQ(bytes.size(), (bits + 7) / 8);
 
     // The same as an I frame has no motion bits at all.
-    ASSERT_TRUE(WriteFramePayload(file.string(), layout, 8, values.data(), nullptr));
-    EXPECT_EQ(fs::file_size(file), (192 + 4 + 12 * (6 + 10) + 7) / 8);
+    ASSERT_TRUE(CodeFramePayload(layout, 8, values.data(), nullptr, &bytes));
+    EXPECT_EQ(bytes.size(), (192 + 4 + 12 * (6 + 10) + 7) / 8);
     // Motion vector (-3, 5): bits 1 and the direction, then 0xFD and 0x05.
     motion[0] = {1, 1, -3, 5};
-    ASSERT_TRUE(WriteFramePayload(file.string(), layout, 8, values.data(), motion.data()));
-    const auto bytes = ReadAll(file);
+    ASSERT_TRUE(CodeFramePayload(layout, 8, values.data(), motion.data(), &bytes));
     // First macroblock starts at bit 196: 6 quantiser bits, then 1, 1.
     uint64_t window = 0;
     for (int i = 0; i < 8; ++i) window = window << 8 | bytes[196 / 8 + i];
     const int shift = 64 - (196 % 8) - 6 - 2 - 16;
     EXPECT_EQ((window >> (shift + 16)) & 0xFF, 8u * 4 + 3);  // quantiser 8, bits 1 and 1
     EXPECT_EQ((window >> shift) & 0xFFFF, 0xFD05u);
-    fs::remove_all(file.parent_path());
 }
 
-TEST(FrameBitstream, FailsOnValuesWithoutASymbolAndOnWriteErrorsLeavingNoFile) {
+TEST(FrameBitstream, FailsOnValuesWithoutASymbolLeavingNoPayload) {
     const RVXFrameLayout layout{1, 1, 6};
     std::vector<int16_t> values(6 * 64, 0);
+    std::vector<uint8_t> bytes = {1, 2, 3};
     values[100] = 2048;
-    const fs::path file = TempDir() / "big.hjx";
-    EXPECT_FALSE(WriteFramePayload(file.string(), layout, 8, values.data(), nullptr));
-    EXPECT_FALSE(fs::exists(file));
-    EXPECT_FALSE(WriteFramePayload("/nonexistent-dir/x.hjx", layout, 8, values.data(), nullptr));
-    // A full disk is a failure, not a short payload reported as written.
-    values[100] = 0;
-    if (fs::exists("/dev/full")) {
-        EXPECT_FALSE(WriteFramePayload("/dev/full", layout, 8, values.data(), nullptr));
-        EXPECT_TRUE(fs::exists("/dev/full"));
-    }
-    fs::remove_all(file.parent_path());
+    EXPECT_FALSE(CodeFramePayload(layout, 8, values.data(), nullptr, &bytes));
+    EXPECT_TRUE(bytes.empty());
+    values[100] = -2048;
+    EXPECT_FALSE(CodeFramePayload(layout, 8, values.data(), nullptr, &bytes));
+    values[100] = 2047;
+    EXPECT_TRUE(CodeFramePayload(layout, 8, values.data(), nullptr, &bytes));
+    // A quantiser wider than its 6-bit field, and no blocks at all.
+    EXPECT_FALSE(CodeFramePayload(layout, 64, values.data(), nullptr, &bytes));
+    EXPECT_FALSE(CodeFramePayload(layout, 8, nullptr, nullptr, &bytes));
 }
 
 TEST(FrameBitstream, ReaderRefusesBadQuantisersAndDataPastTheEnd) {
     const RVXFrameLayout layout{2, 1, 6};
     std::vector<int16_t> values(2 * 6 * 64, 1);
-    const fs::path file = TempDir() / "cut.hjx";
-    ASSERT_TRUE(WriteFramePayload(file.string(), layout, 8, values.data(), nullptr));
-    auto bytes = ReadAll(file);
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(CodeFramePayload(layout, 8, values.data(), nullptr, &bytes));
 
     // Cut in the middle of the macroblocks: the reader runs dry and says so.
     RVXFrameReader reader;
@@ -140,9 +119,7 @@ TEST(FrameBitstream, ReaderRefusesBadQuantisersAndDataPastTheEnd) {
     EXPECT_FALSE(reader.Begin(nullptr, 0));
 
     // A quantiser no frame type carries.
-    ASSERT_TRUE(WriteFramePayload(file.string(), layout, 33, values.data(), nullptr));
-    bytes = ReadAll(file);
+    ASSERT_TRUE(CodeFramePayload(layout, 33, values.data(), nullptr, &bytes));
     ASSERT_TRUE(reader.Begin(bytes.data(), bytes.size()));
     EXPECT_FALSE(reader.ReadMacroblockHeader(false, nullptr, nullptr));
-    fs::remove_all(file.parent_path());
 }

@@ -28,12 +28,12 @@ RVXDecoderSettings DecoderSettings(const Encoder& e, uint32_t width, uint32_t he
     return s;
 }
 
-// Decodes every group the encoder recorded, reading the payload files, with
-// an optional change to each payload before it is decoded.
+// Decodes every group the encoder handed over, with an optional change to
+// each payload before it is decoded.
 Decoded DecodeAll(const Encoder& e, CRVXFrameDecoder& decoder,
                   const std::function<void(std::vector<uint8_t>&)>& damage = nullptr) {
     Decoded out;
-    const auto& records = e.coder.Records();
+    const auto& records = e.sink.records;
     std::size_t r = 0;
     auto drain = [&] {
         uint32_t n = 0;
@@ -42,11 +42,11 @@ Decoded DecodeAll(const Encoder& e, CRVXFrameDecoder& decoder,
             out.order.push_back(n);
         }
     };
-    for (const auto& group : e.coder.Groups()) {
+    for (const auto& group : e.sink.groups) {
         decoder.BeginGroup(group.first_frame, group.record_count);
         for (uint32_t i = 0; i < group.record_count; ++i, ++r) {
             const uint32_t type = records[r].type;
-            auto bytes = ReadFile(e.coder.FrameFileName(group.first_frame + RecordPosition(type)));
+            auto bytes = e.sink.payloads.at(group.first_frame + RecordPosition(type));
             if (damage) damage(bytes);
             if (!decoder.DecodeFrame(type, bytes.data(), bytes.size())) ++out.failures;
             drain();
@@ -65,7 +65,7 @@ TEST_P(DecodeEqualsReconstruction, EveryPictureByteForByte) {
     const auto [layout, transform] = GetParam();
     const uint32_t format = layout | transform;
     const uint32_t width = 72, height = 40;  // padded to 80 x 48
-    Encoder e(width, height, format, 2, 2, 256, "decode_" + std::to_string(format));
+    Encoder e(width, height, format, 2, 2, 256);
     ASSERT_TRUE(e.open_ok);
     Source src{width, height, (layout & 0x40) != 0};
     for (int n = 0; n < 9; ++n) ASSERT_TRUE(e.coder.AddFrame(src.Frame(n).data()));
@@ -92,7 +92,7 @@ INSTANTIATE_TEST_SUITE_P(AllFormats, DecodeEqualsReconstruction,
                                             ::testing::Values(0x2000u, 0x1000u, 0x12000u)));
 
 TEST(FrameDecoder, IntegerInverseStaysCloseToTheEncoderPictures) {
-    Encoder e(64, 48, 0x2003, 2, 2, 256, "decode_int");
+    Encoder e(64, 48, 0x2003, 2, 2, 256);
     ASSERT_TRUE(e.open_ok);
     Source src{64, 48, false};
     for (int n = 0; n < 7; ++n) ASSERT_TRUE(e.coder.AddFrame(src.Frame(n).data()));
@@ -117,7 +117,7 @@ TEST(FrameDecoder, IntegerInverseStaysCloseToTheEncoderPictures) {
 TEST(FrameDecoder, RefusesVectorsOutsideTheReferenceAndKeepsTheBlockAsDecoded) {
     // NoDEF: no deblocking, so every macroblock shows exactly what was added.
     const uint32_t w = 64, h = 48;
-    Encoder e(w, h, 0x12001, 0, 0, 256, "decode_refuse");
+    Encoder e(w, h, 0x12001, 0, 0, 256);
     ASSERT_TRUE(e.open_ok);
     ASSERT_TRUE(e.coder.AddFrame(Source{w, h, false}.Frame(0).data()));
     ASSERT_TRUE(e.coder.FinishFrames());
@@ -134,11 +134,9 @@ TEST(FrameDecoder, RefusesVectorsOutsideTheReferenceAndKeepsTheBlockAsDecoded) {
     motion[5] = {1, 1, 0, 64};      // row 1 + 32 rows: below the last full row
     motion[6] = {1, 1, 64, 0};      // right
     motion[4] = {1, 0, 0, 0};       // a P frame has no later reference
-    const fs::path dir = FreshDir("decode_refuse_p");
-    const std::string p_file = (dir / "p.hjx").string();
-    ASSERT_TRUE(WriteFramePayload(p_file, layout, 6, zeros.data(), motion.data()));
-    const auto i_bytes = ReadFile(e.coder.FrameFileName(0));
-    const auto p_bytes = ReadFile(p_file);
+    std::vector<uint8_t> p_bytes;
+    ASSERT_TRUE(CodeFramePayload(layout, 6, zeros.data(), motion.data(), &p_bytes));
+    const auto i_bytes = e.sink.payloads.at(0);
 
     CRVXFrameDecoder decoder;
     ASSERT_TRUE(decoder.Open(DecoderSettings(e, w, h), 0));
@@ -161,12 +159,11 @@ TEST(FrameDecoder, RefusesVectorsOutsideTheReferenceAndKeepsTheBlockAsDecoded) {
             EXPECT_EQ(pixel(p, x, y)[k], 0) << "macroblock " << mb;
         }
     }
-    fs::remove_all(dir);
 }
 
 TEST(FrameDecoder, DamagedPayloadsNeverCrashAndEveryFrameStillComesOut) {
     const uint32_t w = 48, h = 32;
-    Encoder e(w, h, 0x2043, 2, 2, 256, "decode_damage");
+    Encoder e(w, h, 0x2043, 2, 2, 256);
     ASSERT_TRUE(e.open_ok);
     Source src{w, h, true};
     for (int n = 0; n < 7; ++n) ASSERT_TRUE(e.coder.AddFrame(src.Frame(n).data()));

@@ -1,7 +1,7 @@
 #pragma once
 // A complete encoder set-up for tests: the codec objects for a format word,
-// the group coder driving them, synthetic moving pictures and a private
-// folder for the payload files.
+// the group coder driving them, a sink that keeps what it hands over in
+// memory, and synthetic moving pictures.
 
 #include <cmath>
 #include <cstdint>
@@ -9,6 +9,8 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <span>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -20,6 +22,7 @@
 #include "rvxlib/color_space.h"
 #include "rvxlib/deblock.h"
 #include "rvxlib/frame_decoder.h"
+#include "rvxlib/frame_sink.h"
 #include "rvxlib/group_coder.h"
 #include "rvxlib/motion_search.h"
 #include "rvxlib/pixel_block.h"
@@ -71,22 +74,45 @@ struct Source {
     }
 };
 
+// Keeps what the group coder hands over: payloads by display number, and
+// records and groups in the order they arrive. Refuses every payload, or one
+// frame's, on request.
+struct MemorySink : IRVXFrameSink {
+    bool TakeFrame(uint32_t frame, const uint8_t* payload, std::size_t size) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (refuse || int64_t(frame) == refuse_frame) return false;
+        payloads[frame].assign(payload, payload + size);
+        return true;
+    }
+    void TakeGroup(uint32_t first_frame, std::span<const RVXFrameRecord> taken) override {
+        groups.push_back({first_frame, uint32_t(taken.size()), 0, 0});
+        records.insert(records.end(), taken.begin(), taken.end());
+    }
+
+    std::mutex mutex;  // payloads come from the group threads
+    bool refuse = false;
+    int64_t refuse_frame = -1;
+    std::map<uint32_t, std::vector<uint8_t>> payloads;
+    std::vector<RVXFrameRecord> records;
+    std::vector<RVXGroupEntry> groups;
+};
+
 struct Encoder {
+    CodecPlan plan;
     RVXCodecObjects codec;
+    MemorySink sink;  // outlives the coder, whose group threads hand it frames
     CRVXGroupCoder coder;
     RVXGroupSettings settings;
-    fs::path dir;
     // Every coded picture, as the encoder keeps it for reference.
     std::map<uint32_t, std::vector<uint8_t>> reconstructed;
     std::map<uint32_t, uint32_t> kinds;
 
     // format: picture layout bits 0..7 | transform bits 12..16.
     Encoder(uint32_t width, uint32_t height, uint32_t format, uint16_t p, uint16_t b,
-            uint16_t scene, const std::string& name, uint32_t features = 0) {
+            uint16_t scene, uint32_t features = 0) {
         const bool alpha = FormatHasAlpha(format);
         // The writer's own plan, so that the tests code what movies code.
         const uint32_t source = alpha ? kSourceBGRA32 : kSourceBGR24;
-        CodecPlan plan;
         const bool planned = PlanCodec(CodecUse::kEncode, width, height,
                                        format | (source << kFormatSourceShift), &plan) &&
                              MakeCodecObjects(plan, features, &codec);
@@ -97,17 +123,13 @@ struct Encoder {
         settings.weights[3] = alpha ? 1 : 0;
         settings.threshold = (3 + settings.weights[3]) * 64;
         _pqxlib_::VideoQuantMatrices(1, settings.intra_matrix, settings.inter_matrix);
-        dir = FreshDir(name);
-        settings.frame_prefix = (dir / "rvxframe").string();
-        open_ok = planned && coder.Open(codec.Set(), settings, features);
+        open_ok = planned && coder.Open(codec.Set(), settings, features, &sink);
         const std::size_t size = std::size_t(plan.padded_width) * plan.padded_height * 4;
         coder.SetFrameObserver([this, size](uint32_t n, uint32_t kind, const uint8_t* picture) {
             reconstructed[n].assign(picture, picture + size);
             kinds[n] = kind;
         });
     }
-    ~Encoder() { fs::remove_all(dir); }
-
     bool open_ok = false;
 };
 

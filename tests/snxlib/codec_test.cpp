@@ -57,6 +57,18 @@ TEST(SNXSettings, ModeAndBlockSizeRules) {
     EXPECT_EQ(e.GetBlockSize(), 64u);
 }
 
+// The methods the settings offer are modes the encoder accepts and codes,
+// and each mode is named back by its own text.
+TEST(SNXSettings, EveryOfferedMethodCodesAndIsNamedBack) {
+    for (const _snxlib_::SNXNamedMode& method : _snxlib_::kSoundMethodNames) {
+        CSNXEncode e;
+        EXPECT_EQ(e.SetMode(method.value), 1) << method.text;
+        EXPECT_TRUE(_snxlib_::IsCodedMode(method.value)) << method.text;
+        EXPECT_STREQ(_snxlib_::SoundMethodText(method.value), method.text);
+    }
+    EXPECT_EQ(_snxlib_::SoundMethodText(_snxlib_::kModeDelta), nullptr);
+}
+
 TEST(SNXFile, HeaderAndOffsetTableDescribeTheBlocks) {
     TempDir dir;
     const uint32_t frames = 2500;
