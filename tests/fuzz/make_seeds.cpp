@@ -2,12 +2,15 @@
 // movies of every picture format and transform (and their frames in the
 // frame decoder's input form), still images of every method, BMP and PNG
 // files, sound files of every coded mode and WAVE files of every sample
-// format the reader takes.
+// format the reader takes, and runs of image files for the image_run target
+// (also made of any graphic_loader samples already in OUTPUT_DIR: scripts/fuzz
+// writes the Python ones first).
 //
 //   fuzz_make_seeds OUTPUT_DIR    (makes OUTPUT_DIR/<target>/...)
 
 #include <cmath>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -19,12 +22,15 @@
 #include "container/rvx_layout.h"
 #include "container/rvx_reader.h"
 #include "pqxlib/huffman.h"
+#include "pqxlib/pqx_image_codec.h"
 #include "pqxlib/pqx_write.h"
 #include "snxlib/snx_encode.h"
 #include "snxlib/wave_writer.h"
 #include "support/bitstream.h"
 #include "support/graphic_loader.h"
 #include "support/pixel_format.h"
+#include "tests/common/png_writer.h"
+#include "tests/fuzz/image_run_framing.h"
 
 namespace fs = std::filesystem;
 using namespace rvx_layout;
@@ -328,6 +334,123 @@ void MakeCommandLines() {
     }
 }
 
+// A BMP, PNG or still image of the picture through the loader's own writers.
+std::vector<uint8_t> SavedImage(const fs::path& work, int32_t kind, uint32_t format, uint32_t width, uint32_t height,
+                                uint32_t frame) {
+    std::vector<uint8_t> pixels = SourcePicture(4, width, height, frame);
+    SurfaceDesc surface;
+    surface.format = format;
+    surface.bits = pixels.data();
+    surface.pitch = int32_t(width * 4);
+    surface.width = int32_t(width);
+    surface.height = int32_t(height);
+    const fs::path path = work / "run-image";
+    if (SaveSurface(kind, path.string(), surface, nullptr, 0) != 1) {
+        Fail("cannot save an image of a run");
+        return {};
+    }
+    return ReadAll(path);
+}
+
+std::vector<uint8_t> Png(uint32_t width, uint32_t height, int colour, std::size_t idat_size, int grain, int seed,
+                         int depth = 8, int interlace = PNG_INTERLACE_NONE) {
+    PngLayout layout;
+    layout.width = width;
+    layout.height = height;
+    layout.colour = colour;
+    layout.bit_depth = depth;
+    layout.seed = seed;
+    layout.interlace = interlace;
+    layout.idat_size = idat_size;
+    layout.grain = grain;
+    std::vector<uint8_t> file = WritePng(layout);
+    if (file.empty()) Fail("libpng refused a layout of a run");
+    return file;
+}
+
+// The PNG with bytes of its first data chunk changed; its CRC then no longer
+// fits, unless the run's framing repairs it.
+std::vector<uint8_t> WithDamagedData(std::vector<uint8_t> file) {
+    std::size_t at = 8;
+    while (at + 12 <= file.size()) {
+        const uint32_t length = uint32_t(file[at]) << 24 | uint32_t(file[at + 1]) << 16 |
+                                uint32_t(file[at + 2]) << 8 | file[at + 3];
+        if (std::memcmp(&file[at + 4], "IDAT", 4) == 0) {
+            for (std::size_t i = at + 8 + length / 2; i < at + 8 + length; i += 7) file[i] ^= 0x5A;
+            break;
+        }
+        at += std::size_t(length) + 12;
+    }
+    return file;
+}
+
+void SaveRun(const std::string& name, const std::vector<image_run::Part>& parts) {
+    Save("image_run", name, image_run::Join(parts));
+}
+
+// Runs of files for one loader after another: pictures growing and
+// shrinking, data split into many chunks or not, formats mixed, damaged files
+// among good ones.
+void MakeImageRuns(const fs::path& work) {
+    _pqxlib_::InstallPQXImageCodec();
+    constexpr int kRgb = PNG_COLOR_TYPE_RGB, kRgba = PNG_COLOR_TYPE_RGB_ALPHA;
+    // Noisy pictures compress badly: the large ones gather well over 64 KiB
+    // from their chunks, the small ones a few KiB. Most large ones are of
+    // 160x160, which is enough and keeps the runs quick to decode.
+    const std::vector<uint8_t> huge_split = Png(256, 256, kRgb, 4096, 60, 1);
+    const std::vector<uint8_t> large_split = Png(160, 160, kRgb, 4096, 60, 2);
+    const std::vector<uint8_t> large_whole = Png(160, 160, kRgb, 1 << 20, 60, 3);
+    const std::vector<uint8_t> medium_rgba = Png(120, 90, kRgba, 2048, 50, 4);
+    const std::vector<uint8_t> small_split = Png(16, 16, kRgba, 64, 60, 5);
+    const std::vector<uint8_t> small_rgb_split = Png(48, 32, kRgb, 256, 40, 6);
+    const std::vector<uint8_t> small_whole = Png(40, 30, kRgb, 8192, 30, 7);
+    const std::vector<uint8_t> tiny = Png(3, 2, kRgba, 8192, 0, 8);
+    const std::vector<uint8_t> grey = Png(33, 17, PNG_COLOR_TYPE_GRAY, 100, 20, 9);
+    const std::vector<uint8_t> deep = Png(21, 9, kRgb, 300, 20, 10, 16);
+    const std::vector<uint8_t> interlaced = Png(30, 20, kRgba, 200, 20, 11, 8, PNG_INTERLACE_ADAM7);
+    const std::vector<uint8_t> bmp32 = SavedImage(work, kSaveBMP, PF_A8R8G8B8, 24, 18, 1);
+    const std::vector<uint8_t> bmp24 = SavedImage(work, kSaveBMP, PF_B8G8R8, 61, 40, 2);
+    const std::vector<uint8_t> bmp8 = SavedImage(work, kSaveBMP, PF_A8, 17, 5, 3);
+    const std::vector<uint8_t> own_png = SavedImage(work, kSavePNG, PF_A8R8G8B8, 19, 13, 4);
+    const std::vector<uint8_t> still = SavedImage(work, kSavePQX, PF_B8G8R8, 19, 13, 5);
+    std::vector<uint8_t> truncated = small_rgb_split;
+    truncated.resize(truncated.size() / 2);
+    std::vector<uint8_t> bad_crc = small_whole;
+    bad_crc[bad_crc.size() / 2] ^= 0xFF;
+    const std::vector<uint8_t> bad_data = WithDamagedData(small_rgb_split);
+    const uint8_t repair = image_run::kRepairCrcs;
+
+    SaveRun("large-then-small", {{huge_split}, {small_split}});
+    SaveRun("grow-and-shrink", {{large_split}, {small_split}, {medium_rgba}, {small_rgb_split}, {tiny},
+                                {large_whole}, {small_split}});
+    SaveRun("split-after-whole", {{large_whole}, {small_split}, {medium_rgba}, {small_rgb_split}});
+    SaveRun("like-pictures", {{Png(64, 48, kRgb, 1000, 10, 12)}, {Png(64, 48, kRgb, 1000, 10, 13)},
+                              {Png(64, 48, kRgb, 1000, 10, 14)}, {Png(64, 48, kRgb, 1000, 10, 15)},
+                              {Png(64, 48, kRgb, 1000, 10, 16)}});
+    SaveRun("damaged-in-the-middle", {{small_rgb_split}, {large_split}, {truncated}, {small_split}, {bad_crc},
+                                      {small_whole}, {bad_data, repair}, {small_rgb_split}});
+    SaveRun("formats-mixed", {{bmp32}, {large_split}, {bmp24}, {small_split}, {grey}, {bmp8}, {deep}, {interlaced}});
+    SaveRun("writers-mixed", {{own_png}, {still}, {bmp24}, {small_whole}, {still}, {own_png, repair}, {bmp32}});
+    SaveRun("libpng-and-quick", {{interlaced}, {small_split}, {deep}, {small_rgb_split}, {grey}, {tiny}});
+    SaveRun("empty-and-junk", {{small_split}, {{}}, {small_whole}, {{'B', 'M'}}, {small_split}});
+
+    // The BMP and PNG samples already there, eight to a run. Still images
+    // (above) are few: each costs far more to decode, and a loader keeps
+    // nothing of them for the next picture.
+    std::vector<fs::path> samples;
+    if (fs::is_directory(g_out / "graphic_loader")) {
+        for (const fs::directory_entry& entry : fs::directory_iterator(g_out / "graphic_loader"))
+            if (entry.is_regular_file() && entry.path().extension() != ".pqx") samples.push_back(entry.path());
+    }
+    std::sort(samples.begin(), samples.end());
+    for (std::size_t first = 0; first < samples.size(); first += image_run::kMostFiles) {
+        std::vector<image_run::Part> parts;
+        for (std::size_t i = first; i < std::min(samples.size(), first + image_run::kMostFiles); ++i)
+            parts.push_back({ReadAll(samples[i])});
+        SaveRun("samples-" + std::to_string(first / image_run::kMostFiles), parts);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -343,6 +466,7 @@ int main(int argc, char** argv) {
     MakeStillImages(work);
     MakeSound(work);
     MakeCommandLines();
+    MakeImageRuns(work);
     fs::remove_all(work);
     return g_ok ? 0 : 1;
 }
