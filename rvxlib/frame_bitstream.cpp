@@ -48,18 +48,26 @@ bool CodeFramePayload(const RVXFrameLayout& layout, uint16_t quality, const int1
     payload->clear();
     if (!blocks || quality >= (1u << kQuantiserBits)) return false;
     // The bit writer speaks to a stream; a memory stream gathers its bytes.
-    char* bytes = nullptr;
-    std::size_t size = 0;
-    std::FILE* memory = open_memstream(&bytes, &size);
-    if (!memory) return false;
+    // Closed and freed on every way out, out of memory in the coder included.
+    struct MemoryStream {
+        char* bytes = nullptr;
+        std::size_t size = 0;
+        std::FILE* file = nullptr;
+        ~MemoryStream() {
+            if (file) std::fclose(file);
+            std::free(bytes);
+        }
+    } memory;
+    memory.file = open_memstream(&memory.bytes, &memory.size);
+    if (!memory.file) return false;
     BitStream stream;
-    BitStreamInit(stream, memory);
-    const bool written = WriteFrame(stream, layout, quality, blocks, motion) && !std::ferror(memory);
+    BitStreamInit(stream, memory.file);
+    const bool written = WriteFrame(stream, layout, quality, blocks, motion) && !std::ferror(memory.file);
     // The bytes and their count are final only once the stream is closed.
-    const bool closed = std::fclose(memory) == 0;
-    const std::unique_ptr<char, decltype(&std::free)> owned(bytes, &std::free);
+    const bool closed = std::fclose(memory.file) == 0;
+    memory.file = nullptr;
     if (!written || !closed) return false;
-    payload->assign(owned.get(), owned.get() + size);
+    payload->assign(memory.bytes, memory.bytes + memory.size);
     return true;
 }
 
