@@ -130,6 +130,7 @@ long CEncodeFromDirectShow::OnPicture(void* pixels) {
         SetFailureReason("out of memory");
         status = kJobFail;
     }
+    if (status != kJobOk) picture_failed_ = true;
     last_activity_ms_ = NowMs();
     --busy_;
     return status;
@@ -182,7 +183,7 @@ int32_t CEncodeFromDirectShow::EncodeMovie() {
     }
     bool ended = false;
     bool failed = false;
-    while (!ended && !failed && CanContinue()) {
+    while (!ended && !failed && !picture_failed_ && !sound_failed_ && CanContinue()) {
         switch (pipeline_->WaitForEvent(kEventTick, error)) {
         case CMoviePipeline::Event::kEnd:
             ended = true;
@@ -202,6 +203,7 @@ int32_t CEncodeFromDirectShow::EncodeMovie() {
 
     if (!CanContinue()) return FailRun("stopped");
     if (failed) return FailRun(movie_path_ + ": " + error);
+    if (picture_failed_) return FailRun("");  // the frame's own reason stands
     if (sound_failed_) return FailRun(staged_sound_->Path() + ": the sound could not be staged");
     if (frames_done_ == 0) return FailRun(movie_path_ + ": no picture could be decoded");
     if (staged_sound_) {

@@ -56,6 +56,11 @@ private:
     std::string movie_path_;
     std::string work_directory_;
     int64_t average_time_per_frame_ = 0;  // 100 ns units
+    // Set on a streaming thread when a picture could not be coded or the
+    // sound not staged. The pipeline does not always turn a refused sample
+    // into an error on its bus (a queue that has already passed on the end of
+    // the stream just stops), so the job watches these itself.
+    std::atomic<bool> picture_failed_{false};
     std::atomic<bool> sound_failed_{false};
     // Steady-clock milliseconds of the last sample either sink handed on, and
     // how many samples are being worked on now; together they tell a movie

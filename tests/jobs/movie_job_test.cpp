@@ -272,19 +272,25 @@ TEST_F(MovieJobTest, PipelineErrorMidMovieEndsTheJobWithTheErrorText) {
 }
 
 TEST_F(MovieJobTest, EncodeFailureEndsTheMovieAsAFailureWithTheFramesReason) {
-    RecordingWriterSettings::fail_at_frame = 7;
+    // Early in the movie, and at its last picture, when the end of the stream
+    // may already be on its way behind the refused picture.
     const std::string movie = MakeMovie("ok.mp4", "25", 2, "-c:v libx264 -pix_fmt yuv420p -c:a aac");
-    MovieHost host(movie, dir_ / "ok.rvx");
-    auto job = std::make_unique<CEncodeFromDirectShow>(&host, host.request);
-    job->SetWriterFactory(&RecordingWriter::Create);
-    ASSERT_EQ(job->Load(), kJobOk) << job->FailureReason();
-    ASSERT_EQ(job->Start(), 1);
-    const uint32_t end = host.WaitForEnd(20s);
-    RecordingWriterSettings::fail_at_frame = -1;
-    ASSERT_EQ(end, MSG_JOB_FAILED);
-    EXPECT_NE(job->FailureReason().find("frame 8"), std::string::npos) << job->FailureReason();
-    EXPECT_EQ(job->FramesDone(), 7u);
-    EXPECT_FALSE(fs::exists(dir_ / "ok.rvx"));
+    for (const int fail_at : {7, 49}) {
+        SCOPED_TRACE(fail_at);
+        RecordingWriterSettings::fail_at_frame = fail_at;
+        MovieHost host(movie, dir_ / "ok.rvx");
+        auto job = std::make_unique<CEncodeFromDirectShow>(&host, host.request);
+        job->SetWriterFactory(&RecordingWriter::Create);
+        ASSERT_EQ(job->Load(), kJobOk) << job->FailureReason();
+        ASSERT_EQ(job->Start(), 1);
+        const uint32_t end = host.WaitForEnd(20s);
+        RecordingWriterSettings::fail_at_frame = -1;
+        ASSERT_EQ(end, MSG_JOB_FAILED);
+        EXPECT_NE(job->FailureReason().find("frame " + std::to_string(fail_at + 1)), std::string::npos)
+            << job->FailureReason();
+        EXPECT_EQ(job->FramesDone(), static_cast<uint32_t>(fail_at));
+        EXPECT_FALSE(fs::exists(dir_ / "ok.rvx"));
+    }
 }
 
 }  // namespace
