@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/output_check.h"
+#include "container/quant_matrices.h"
 #include "jobs/option_tables.h"
 
 namespace fs = std::filesystem;
@@ -26,8 +27,13 @@ const char kUsage[] =
     "  --p-frames N          P frames per group of pictures (default 5)\n"
     "  --b-frames N          B frames between reference frames (default 2)\n"
     "  --scene-change N      scene-change threshold (default 192)\n"
-    "  --matrix M            CG動画 (cg) or MPEG標準 (mpeg)\n"
-    "  --quality I,P,B       frame qualities (default 4,6,8)\n"
+    "  --preset P            how hard the encoder works for quality per byte: classic (default, the\n"
+    "                        fixed decisions of earlier versions), fast, medium or slow\n"
+    "  --aq                  finer quantisers where a picture is calm, coarser where it is busy\n"
+    "                        (for the eye; lowers PSNR a little; not with classic)\n"
+    "  --matrix M            CG動画 (cg), MPEG標準 (mpeg) or flat (one step for every coefficient)\n"
+    "  --quality I,P,B       frame qualities, 2 (finest) to 32 (default 4,6,8)\n"
+    "  --quality N           one level: classic codes N,N+2,N+4, the other presets balance P and B\n"
     "  --sound S             MDCT-Low, MDCT-Mid, MDCT-High or RawFile\n"
     "  --block-size N        audio block size (default 1024)\n"
     "  --overwrite           replace an existing output file\n"
@@ -88,9 +94,17 @@ private:
     bool inline_ = false;
 };
 
-// A list's flag: the value of the row it names.
-std::string ReadListFlag(FlagReader& reader, const OptionRow* table, const Aliases& aliases, uint32_t& value) {
+// A list's flag: the value of the row it names. extra names values the
+// window's list does not offer.
+std::string ReadListFlag(FlagReader& reader, const OptionRow* table, const Aliases& aliases, uint32_t& value,
+                         const std::vector<std::pair<const char*, uint32_t>>& extra = {}) {
     if (!reader.TakeValue()) return reader.Flag() + " needs a value";
+    for (const auto& [name, extra_value] : extra) {
+        if (Lower(reader.Value()) == name) {
+            value = extra_value;
+            return "";
+        }
+    }
     const int32_t row = MatchRow(table, reader.Value(), aliases);
     if (row < 0) return reader.Flag() + ": unknown value '" + reader.Value() + "'";
     value = OptionRowValue(table, row);
@@ -134,16 +148,23 @@ std::string ReadFrameRateFlag(FlagReader& reader, FrameRate& rate) {
     return "";
 }
 
-std::string ReadQualityFlag(FlagReader& reader, EncodeSettings& settings) {
-    if (!reader.TakeValue()) return "--quality needs I,P,B";
+std::string ReadQualityFlag(FlagReader& reader, Arguments& args) {
+    if (!reader.TakeValue()) return "--quality needs I,P,B or N";
     const std::string& value = reader.Value();
+    if (IsDigits(value)) {
+        args.quality_level = FieldSetting16(value);
+        if (args.quality_level == 0) return "--quality: '" + value + "' is not a level from 2 to 32";
+        return "";
+    }
+    args.quality_level = 0;
+    EncodeSettings& settings = args.settings;
     std::string parts[3];
     size_t start = 0;
     for (int k = 0; k < 3; ++k) {
         const size_t comma = value.find(',', start);
-        if ((k < 2) != (comma != std::string::npos)) return "--quality: '" + value + "' is not I,P,B";
+        if ((k < 2) != (comma != std::string::npos)) return "--quality: '" + value + "' is not I,P,B or N";
         parts[k] = value.substr(start, k < 2 ? comma - start : std::string::npos);
-        if (!IsDigits(parts[k])) return "--quality: '" + value + "' is not I,P,B";
+        if (!IsDigits(parts[k])) return "--quality: '" + value + "' is not I,P,B or N";
         start = comma + 1;
     }
     settings.quality_i = FieldSetting16(parts[0]);
@@ -155,7 +176,8 @@ std::string ReadQualityFlag(FlagReader& reader, EncodeSettings& settings) {
 // The flags that choose how the movie is coded, each filling the setting the
 // window's control of the same meaning fills. known is false for any other
 // flag.
-std::string ReadCodingFlag(FlagReader& reader, EncodeSettings& settings, bool& known) {
+std::string ReadCodingFlag(FlagReader& reader, Arguments& args, bool& known) {
+    EncodeSettings& settings = args.settings;
     const std::string& flag = reader.Flag();
     known = true;
     if (flag == "--picture-format") return ReadListFlag(reader, PictureFormatTable, {}, settings.picture_format);
@@ -169,8 +191,8 @@ std::string ReadCodingFlag(FlagReader& reader, EncodeSettings& settings, bool& k
     if (flag == "--block-size") return ReadNumberFlag(reader, settings.audio_block_size);
     if (flag == "--matrix") {
         uint32_t matrix = settings.matrix;
-        const std::string error =
-            ReadListFlag(reader, QuantMatrixTable, {{"cg", "CG動画"}, {"mpeg", "MPEG標準"}}, matrix);
+        const std::string error = ReadListFlag(reader, QuantMatrixTable, {{"cg", "CG動画"}, {"mpeg", "MPEG標準"}},
+                                               matrix, {{"flat", kMatrixSelectorEven}});
         settings.matrix = static_cast<uint16_t>(matrix);
         return error;
     }
@@ -178,7 +200,18 @@ std::string ReadCodingFlag(FlagReader& reader, EncodeSettings& settings, bool& k
         return ReadListFlag(reader, SoundMethodTable,
                             {{"low", "MDCT-Low"}, {"mid", "MDCT-Mid"}, {"high", "MDCT-High"}, {"raw", "RawFile"}},
                             settings.sound_method);
-    if (flag == "--quality") return ReadQualityFlag(reader, settings);
+    if (flag == "--quality") return ReadQualityFlag(reader, args);
+    if (flag == "--preset") {
+        if (!reader.TakeValue()) return "--preset needs classic, fast, medium or slow";
+        if (!_rvxlib_::PresetFromName(Lower(reader.Value()), &settings.preset))
+            return "--preset: unknown preset '" + reader.Value() + "' (classic, fast, medium or slow)";
+        return "";
+    }
+    if (flag == "--aq") {
+        if (reader.HasInlineValue()) return "--aq takes no value";
+        settings.adaptive_quantisation = true;
+        return "";
+    }
     known = false;
     return "";
 }
@@ -231,6 +264,23 @@ std::string ReadProgramFlag(FlagReader& reader, Arguments& args, bool& known) {
     return "";
 }
 
+// A single quality level becomes the three frame qualities once the preset
+// and matrix are known, wherever their flags stood. The presets that decide
+// by cost balance the frame types even at the default level.
+void ResolveQualityLevel(Arguments& args) {
+    EncodeSettings& settings = args.settings;
+    uint16_t level = args.quality_level;
+    if (level == 0 && !args.quality_given && settings.preset != RVXPreset::kClassic) level = kDefaultQualityI;
+    if (level == 0) return;
+    uint8_t intra[64], inter[64];
+    LoadQuantMatrices(kMatrixSelectorMpeg, intra, inter);
+    LoadQuantMatrices(settings.matrix, intra, inter);
+    const _rvxlib_::RVXFrameQualities q = _rvxlib_::QualitiesForLevel(settings.preset, level, intra, inter);
+    settings.quality_i = q.i;
+    settings.quality_p = q.p;
+    settings.quality_b = q.b;
+}
+
 // What the flags say together.
 std::string CheckArguments(const Arguments& args) {
     if (!args.info.empty()) return args.sources.empty() ? "" : "--info takes no SOURCE";
@@ -265,7 +315,8 @@ std::string ParseArguments(int argc, char** argv, Arguments& args) {
     while (reader.Next()) {
         bool known = false;
         std::string error = ReadProgramFlag(reader, args, known);
-        if (!known) error = ReadCodingFlag(reader, args.settings, known);
+        if (!known) error = ReadCodingFlag(reader, args, known);
+        if (known && reader.Flag() == "--quality") args.quality_given = true;
         if (!error.empty()) return error;
         if (args.help || args.version) return "";
         if (known) continue;
@@ -273,6 +324,7 @@ std::string ParseArguments(int argc, char** argv, Arguments& args) {
         if (flag.size() > 1 && flag[0] == '-') return "unknown option '" + flag + "'";
         args.sources.push_back(flag);
     }
+    ResolveQualityLevel(args);
     return CheckArguments(args);
 }
 

@@ -18,6 +18,8 @@ struct Arguments {
     std::string source_kind;
     std::string wave;  // --wav: the sound of an image run
     EncodeSettings settings;
+    uint16_t quality_level = 0;  // --quality N; 0 when three qualities were given
+    bool quality_given = false;
     bool output_given = false;
     bool overwrite = false;
     bool quiet = false;

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "rvxlib/coding_defaults.h"
+#include "rvxlib/encoder_presets.h"
 #include "snxlib/snx_format.h"
 
 using _rvxlib_::kDefaultBFrames;
@@ -14,4 +15,5 @@ using _rvxlib_::kDefaultQualityB;
 using _rvxlib_::kDefaultQualityI;
 using _rvxlib_::kDefaultQualityP;
 using _rvxlib_::kDefaultSceneChange;
+using _rvxlib_::RVXPreset;
 inline constexpr uint32_t kDefaultAudioBlockSize = _snxlib_::kDefaultSNXBlockSize;

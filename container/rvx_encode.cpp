@@ -216,6 +216,11 @@ void CRVXEncode::SetQuality(const uint16_t* values) {
     matrix_selector_ = values[3];
 }
 
+void CRVXEncode::SetPreset(_rvxlib_::RVXPreset preset, bool adaptiveQuantisation) {
+    settings_.preset = preset;
+    settings_.adaptive_quantisation = adaptiveQuantisation && preset != _rvxlib_::RVXPreset::kClassic;
+}
+
 void CRVXEncode::SetPicture(uint32_t width, uint32_t height, uint32_t format) {
     StorePicture(width, height, format);
 }

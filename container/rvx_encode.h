@@ -41,6 +41,10 @@ public:
     // values: I, P and B quality (each clamped to 2..32) and the matrix
     // selector (kept as given; Open loads its matrices). Null changes nothing.
     void SetQuality(const uint16_t* values);
+    // How the encoder decides (kClassic: the fixed decisions of every
+    // earlier movie) and whether quantisers follow the detail of each
+    // macroblock. Takes effect at the next Open.
+    void SetPreset(_rvxlib_::RVXPreset preset, bool adaptiveQuantisation);
     // Picture size and format word (layout, transform, source layout bits).
     void SetPicture(uint32_t width, uint32_t height, uint32_t format);
     // The work directory holds the sound file; the frame prefix (the work
@@ -99,6 +103,7 @@ public:
     uint16_t QualityP() const { return settings_.quality_p; }
     uint16_t QualityB() const { return settings_.quality_b; }
     uint16_t MatrixSelector() const { return matrix_selector_; }
+    _rvxlib_::RVXPreset Preset() const { return settings_.preset; }
     // V, U, Y, A weights and prediction threshold, as set by Open.
     const uint32_t* ChannelWeights() const { return settings_.weights; }
     uint32_t PredictionThreshold() const { return settings_.threshold; }

@@ -32,6 +32,8 @@ struct EncodeSettings {
     uint16_t quality_i = kDefaultQualityI;
     uint16_t quality_p = kDefaultQualityP;
     uint16_t quality_b = kDefaultQualityB;
+    RVXPreset preset = RVXPreset::kClassic;
+    bool adaptive_quantisation = false;  // quantisers that follow each macroblock's detail
     uint32_t sound_method = OptionRowValue(SoundMethodTable, 0);  // passed unchanged to the sound encoder
     uint32_t audio_block_size = kDefaultAudioBlockSize;
 
@@ -74,4 +76,5 @@ void ApplyEncodeSettings(const EncodeSettings& settings, Writer& writer) {
     uint16_t quality[4] = {settings.quality_i, settings.quality_p, settings.quality_b, settings.matrix};
     writer.SetQuality(quality);
     writer.SetSceneChange(settings.scene_change);
+    writer.SetPreset(static_cast<uint8_t>(settings.preset), settings.adaptive_quantisation);
 }

@@ -16,6 +16,9 @@ public:
     virtual void SetSceneChange(uint16_t value) = 0;
     // I, P, B quality and the matrix selector.
     virtual void SetQuality(const uint16_t* values) = 0;
+    // The encoder's preset (RVXPreset) and adaptive quantisation; a writer
+    // that makes no coding decisions of its own ignores them.
+    virtual void SetPreset(uint8_t /*preset*/, bool /*adaptive_quantisation*/) {}
     virtual void SetPicture(uint32_t width, uint32_t height, uint32_t format) = 0;
     virtual void SetWorkDirectory(const std::string& directory) = 0;
     virtual void SetFramePrefix(const std::string& prefix) = 0;

@@ -13,6 +13,9 @@ public:
     void SetGopStructure(uint16_t p, uint16_t b) override { writer_.SetGopStructure(p, b); }
     void SetSceneChange(uint16_t value) override { writer_.SetSceneChange(value); }
     void SetQuality(const uint16_t* values) override { writer_.SetQuality(values); }
+    void SetPreset(uint8_t preset, bool adaptive_quantisation) override {
+        writer_.SetPreset(static_cast<_rvxlib_::RVXPreset>(preset), adaptive_quantisation);
+    }
     void SetPicture(uint32_t width, uint32_t height, uint32_t format) override {
         writer_.SetPicture(width, height, format);
     }

@@ -77,8 +77,20 @@ void StillImageQuantTables(const uint8_t* tables[4]) {
     tables[3] = kUnitSteps;
 }
 
+const uint8_t kFlatMatrix[64] = {
+    16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16,
+    16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16,
+    16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16,
+    16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16,
+};
+
 bool VideoQuantMatrices(uint16_t selector, uint8_t intra[64], uint8_t inter[64]) {
     if (selector == 3) return false;
+    if (selector == 4) {
+        std::memcpy(intra, kFlatMatrix, 64);
+        std::memcpy(inter, kFlatMatrix, 64);
+        return true;
+    }
     const bool cg = selector == 2;
     std::memcpy(intra, cg ? kCgIntraMatrix : kMpegIntraMatrix, 64);
     std::memcpy(inter, cg ? kCgInterMatrix : kMpegInterMatrix, 64);

@@ -23,9 +23,13 @@ extern const uint8_t kMpegInterMatrix[64];  // default non-intra matrix of ISO/I
 extern const uint8_t kCgIntraMatrix[64];
 extern const uint8_t kCgInterMatrix[64];
 
-// Fills intra and inter for a selector: 2 gives the CG pair, 3 leaves both
-// untouched (the caller keeps the matrices it already has) and returns false,
-// every other value gives the MPEG pair.
+// One step for every coefficient, intra and inter alike: the error spreads
+// evenly over the frequencies, which suits a measure like PSNR.
+extern const uint8_t kFlatMatrix[64];
+
+// Fills intra and inter for a selector: 2 gives the CG pair, 4 the flat pair,
+// 3 leaves both untouched (the caller keeps the matrices it already has) and
+// returns false, every other value gives the MPEG pair.
 bool VideoQuantMatrices(uint16_t selector, uint8_t intra[64], uint8_t inter[64]);
 
 // A table set is usable when the array and its four tables exist and no step

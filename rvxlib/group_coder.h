@@ -30,6 +30,7 @@
 #include "rvxlib/block_convert.h"
 #include "rvxlib/codec_plan.h"
 #include "rvxlib/coding_defaults.h"
+#include "rvxlib/encoder_presets.h"
 #include "rvxlib/frame_bitstream.h"
 #include "rvxlib/frame_record.h"
 #include "rvxlib/frame_sink.h"
@@ -59,6 +60,10 @@ struct RVXGroupSettings {
     uint32_t threshold = 192;            // prediction threshold T
     uint8_t intra_matrix[64] = {};
     uint8_t inter_matrix[64] = {};
+    RVXPreset preset = RVXPreset::kClassic;
+    // Macroblocks of little detail get finer quantisers, busy ones coarser:
+    // for the eye, at some cost in PSNR. Not with kClassic.
+    bool adaptive_quantisation = false;
 };
 
 // The weights the design codes with: V, U and Y alike, and A too when the

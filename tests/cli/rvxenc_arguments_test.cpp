@@ -58,6 +58,37 @@ TEST(RvxencArguments, FlagsGiveTheSettingsOfTheWindowsControls) {
              s.quality_b = 1;
              s.matrix = 1;
          }},
+        // One level: classic keeps the defaults' spacing wherever the flags stand;
+        // the other presets balance P and B for the matrices, also at the
+        // default level.
+        {"--quality 31 --preset classic",
+         [](EncodeSettings& s) {
+             s.quality_i = 31;
+             s.quality_p = 32;
+             s.quality_b = 32;
+         }},
+        {"--quality 5 --matrix flat --preset SLOW --aq",
+         [](EncodeSettings& s) {
+             s.matrix = 4;
+             s.preset = RVXPreset::kSlow;
+             s.adaptive_quantisation = true;
+             s.quality_i = 5;
+             s.quality_p = 7;
+             s.quality_b = 9;
+         }},
+        {"--preset fast --matrix cg",
+         [](EncodeSettings& s) {
+             s.preset = RVXPreset::kFast;
+             s.matrix = 2;
+             s.quality_p = 11;
+             s.quality_b = 14;
+         }},
+        {"--preset medium --quality 3,3,3", [](EncodeSettings& s) {
+             s.preset = RVXPreset::kMedium;
+             s.quality_i = 3;
+             s.quality_p = 3;
+             s.quality_b = 3;
+         }},
         {"--sound raw --block-size 5000000",
          [](EncodeSettings& s) {
              s.sound_method = 0;
@@ -82,7 +113,9 @@ TEST(RvxencArguments, ErrorsAreReturnedAndHelpStopsTheReading) {
         {"a.png -o x.rvx --p-frames -3", "--p-frames: '-3' is not a number"},
         {"a.png -o x.rvx --p-frames 1e3", "--p-frames: '1e3' is not a number"},
         {"a.png -o x.rvx --fps 12", "--fps: unknown rate '12' (a preset or N/D)"},
-        {"a.png -o x.rvx --quality 1,,3", "--quality: '1,,3' is not I,P,B"},
+        {"a.png -o x.rvx --quality 1,,3", "--quality: '1,,3' is not I,P,B or N"},
+        {"a.png -o x.rvx --quality 0", "--quality: '0' is not a level from 2 to 32"},
+        {"a.png -o x.rvx --preset best", "--preset: unknown preset 'best' (classic, fast, medium or slow)"},
         {"a.png -o x.rvx --overwrite=yes", "--overwrite takes no value"},
         {"a.png -o x.rvx --matrix", "--matrix needs a value"},
         {"--bogus --help", "unknown option '--bogus'"},

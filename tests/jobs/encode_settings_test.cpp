@@ -23,11 +23,17 @@ struct SetterLog {
         for (int i = 0; i < 4; ++i) quality[i] = q[i];
     }
     void SetSceneChange(uint16_t v) { scene = v; }
+    void SetPreset(uint8_t p_value, bool aq_value) {
+        preset = p_value;
+        aq = aq_value;
+    }
 
     int rate_calls = 0;
     uint32_t num = 30, den = 1;
     uint16_t p = 0xAAAA, b = 0xAAAA, scene = 0xAAAA;
     uint16_t quality[4] = {};
+    uint8_t preset = 0xAA;
+    bool aq = false;
 };
 
 }  // namespace
@@ -133,6 +139,8 @@ TEST(EncodeSettings, EverySettingReachesItsSetter) {
     settings.quality_p = 40;
     settings.quality_b = 0;
     settings.matrix = 1;
+    settings.preset = RVXPreset::kSlow;
+    settings.adaptive_quantisation = true;
     SetterLog w;
     ApplyEncodeSettings(settings, w);
     EXPECT_EQ(w.p, 7);
@@ -140,4 +148,6 @@ TEST(EncodeSettings, EverySettingReachesItsSetter) {
     EXPECT_EQ(w.scene, 0xFFFF);
     const uint16_t quality[4] = {2, 40, 0, 1};  // the writer clamps, not the settings
     for (int i = 0; i < 4; ++i) EXPECT_EQ(w.quality[i], quality[i]) << i;
+    EXPECT_EQ(w.preset, static_cast<uint8_t>(RVXPreset::kSlow));
+    EXPECT_TRUE(w.aq);
 }

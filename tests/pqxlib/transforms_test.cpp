@@ -466,7 +466,9 @@ TEST(QuantTables, SelectorsPickTheirMatricesAndSelectorThreeKeepsThem) {
     EXPECT_EQ(intra[0], 8);
     EXPECT_EQ(intra[1], 32);
     EXPECT_EQ(inter[0], 16);
-    for (uint16_t selector : {0, 1, 4, 0xFFFF}) {
+    ASSERT_TRUE(VideoQuantMatrices(4, intra, inter));
+    for (int k = 0; k < 64; ++k) ASSERT_TRUE(intra[k] == 16 && inter[k] == 16) << k;
+    for (uint16_t selector : {0, 1, 5, 0xFFFF}) {
         ASSERT_TRUE(VideoQuantMatrices(selector, intra, inter));
         EXPECT_EQ(intra[1], 16);  // first row 8, 16, 19, ...
         EXPECT_EQ(intra[63], 83);

@@ -1,0 +1,52 @@
+#include "rvxlib/encoder_presets.h"
+
+#include <cmath>
+
+#include "rvxlib/coding_defaults.h"
+
+namespace _rvxlib_ {
+namespace {
+
+constexpr const char* kPresetNames[] = {"classic", "fast", "medium", "slow"};
+
+// Step of a P and a B frame over the I frame's, on the mean AC step of each
+// matrix: references are worth more bits than the frames that only use them.
+constexpr double kPStepRatio = 1.4;
+constexpr double kBStepRatio = 1.8;
+
+double MeanAcStep(const uint8_t matrix[64]) {
+    double sum = 0;
+    for (int k = 1; k < 64; ++k) sum += matrix[k];
+    return sum / 63;
+}
+
+uint16_t ScaledQuality(uint16_t level, double factor) {
+    return ClampQuality(uint16_t(std::lround(std::min(level * factor, double(kMaxQuality)))));
+}
+
+}  // namespace
+
+const char* PresetName(RVXPreset preset) { return kPresetNames[static_cast<int>(preset) & 3]; }
+
+bool PresetFromName(const std::string& name, RVXPreset* preset) {
+    for (int k = 0; k < 4; ++k) {
+        if (name == kPresetNames[k]) {
+            *preset = static_cast<RVXPreset>(k);
+            return true;
+        }
+    }
+    return false;
+}
+
+RVXFrameQualities QualitiesForLevel(RVXPreset preset, uint16_t level, const uint8_t intra_matrix[64],
+                                    const uint8_t inter_matrix[64]) {
+    const uint16_t i = ClampQuality(level);
+    if (preset == RVXPreset::kClassic)
+        return {i, ClampQuality(uint16_t(std::min<int>(i + 2, kMaxQuality))),
+                ClampQuality(uint16_t(std::min<int>(i + 4, kMaxQuality)))};
+    const double balance = MeanAcStep(intra_matrix) / MeanAcStep(inter_matrix);
+    return {i, std::max(i, ScaledQuality(i, kPStepRatio * balance)),
+            std::max(i, ScaledQuality(i, kBStepRatio * balance))};
+}
+
+}  // namespace _rvxlib_
