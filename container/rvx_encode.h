@@ -14,6 +14,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -45,6 +46,12 @@ public:
     // earlier movie) and whether quantisers follow the detail of each
     // macroblock. Takes effect at the next Open.
     void SetPreset(_rvxlib_::RVXPreset preset, bool adaptiveQuantisation);
+    // A rate plan's quality for each frame (see RVXGroupSettings); an empty
+    // function goes back to the frame types' qualities. Takes effect at the
+    // next Open.
+    void SetFrameQualities(std::function<uint16_t(uint32_t frame, uint32_t kind)> plan) {
+        settings_.frame_quality = std::move(plan);
+    }
     // Picture size and format word (layout, transform, source layout bits).
     void SetPicture(uint32_t width, uint32_t height, uint32_t format);
     // The work directory holds the sound file; the frame prefix (the work

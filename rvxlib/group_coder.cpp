@@ -325,9 +325,14 @@ bool CRVXGroupCoder::CodeIFrame(uint32_t n) {
 bool CRVXGroupCoder::CodeIFrame(Crew& crew, uint32_t n) {
     FrameSetup setup;
     if (!BeginFrame(crew, n, true, setup)) return false;
-    setup.quality = settings_.quality_i;
+    setup.quality = FrameQuality(n, kFrameKindI);
     RunRows(crew, setup.rows, [&](Lane& lane, uint32_t i) { CodeIntraRow(lane, setup, i); });
     return FinishFrame(crew, n, kFrameKindI, kNoReference, kNoReference, setup, nullptr);
+}
+
+uint16_t CRVXGroupCoder::FrameQuality(uint32_t n, uint32_t kind) const {
+    if (settings_.frame_quality) return ClampQuality(settings_.frame_quality(n, kind));
+    return kind == kFrameKindI ? settings_.quality_i : kind == kFrameKindB ? settings_.quality_b : settings_.quality_p;
 }
 
 bool CRVXGroupCoder::DiffOverflow(const IRVXConvBlock& block) {
@@ -361,7 +366,7 @@ bool CRVXGroupCoder::CodeInterFrame(Crew& crew, uint32_t n, uint32_t earlier, ui
     if (bidirectional &&
         store_->GetReferencePicture(later, n, &later_picture) != kFrameStoreOk)
         return false;
-    setup.quality = bidirectional ? settings_.quality_b : settings_.quality_p;
+    setup.quality = FrameQuality(n, bidirectional ? kFrameKindB : kFrameKindP);
     const int32_t range_back = SearchRange(n, earlier);
     const int32_t range_forward = bidirectional ? SearchRange(later, n) : 0;
     std::fill(crew.motion.begin(), crew.motion.end(), RVXMotionEntry());

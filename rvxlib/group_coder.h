@@ -64,6 +64,11 @@ struct RVXGroupSettings {
     // Macroblocks of little detail get finer quantisers, busy ones coarser:
     // for the eye, at some cost in PSNR. Not with kClassic.
     bool adaptive_quantisation = false;
+    // A rate plan: when set, the quality (2..32) of display frame `frame` of
+    // `kind` (kFrameKindI, P or B) instead of the frame type's. It is asked
+    // from whichever thread codes the frame, so its answer may depend only on
+    // its arguments and on what the plan fixed before coding began.
+    std::function<uint16_t(uint32_t frame, uint32_t kind)> frame_quality;
 };
 
 // The weights the design codes with: V, U and Y alike, and A too when the
@@ -203,6 +208,7 @@ private:
     void AddTimes(Crew& crew);
     static bool DiffOverflow(const IRVXConvBlock& block);
     void Note(bool ok) { failed_ = failed_ || !ok; }
+    uint16_t FrameQuality(uint32_t n, uint32_t kind) const;
 
     RVXCodecSet codecs_;
     RVXGroupSettings settings_;
