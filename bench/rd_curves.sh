@@ -38,7 +38,9 @@
 # --self-test checks this arithmetic on synthetic curves and exits; every
 # measuring run checks it first as well.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+self=$(readlink -f "$0")
+caller=$PWD
+cd "$(dirname "$self")/.."
 
 # BD-rate arithmetic. Input lines "CURVE RATE PSNR"; prints one line per
 # ordered pair "TEST REFERENCE PERCENT|n/a" for the pairs asked for in the
@@ -130,10 +132,11 @@ if [ "${1:-}" = --self-test ]; then
   exit
 fi
 
-usage() { sed -n '5,7p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+help_text() { awk 'NR > 1 && !/^#/ { exit } NR > 1 { sub(/^# ?/, ""); print }' "$self"; }
+usage() { sed -n '5,7p' "$self" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 [ $# -ge 1 ] || usage
-case "$1" in -h|--help) sed -n '2,41p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;; esac
-clip=$(cd "$1" && pwd) || { echo "rd_curves: no clip directory $1" >&2; exit 2; }
+case "$1" in -h|--help) help_text; exit 0 ;; esac
+clip=$(cd "$caller" && cd "$1" 2>/dev/null && pwd) || { echo "rd_curves: no clip directory $1" >&2; exit 2; }
 shift
 curves=(); qualities="2 3 4 6 8 11 16 22 30"; mpeg2=false; fps=30
 work=${TMPDIR:-/tmp}/rvx-rd-curves
@@ -144,7 +147,7 @@ while [ $# -gt 0 ]; do
     --mpeg2) mpeg2=true; shift ;;
     --fps) fps=$2; shift 2 ;;
     --work) work=$2; shift 2 ;;
-    -h|--help) sed -n '2,41p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) help_text; exit 0 ;;
     *) echo "rd_curves: unknown argument $1" >&2; usage ;;
   esac
 done
@@ -158,6 +161,7 @@ for q in $qualities; do
 done
 [[ $fps =~ ^[0-9]+(\.[0-9]+)?$ ]] && awk -v f="$fps" 'BEGIN { exit !(f > 0) }' ||
   { echo "rd_curves: --fps must be a positive number" >&2; exit 2; }
+case $work in /*) ;; *) work=$caller/$work ;; esac
 for tool in ffmpeg awk; do
   command -v "$tool" >/dev/null || { echo "rd_curves: $tool is missing (scripts/setup installs it)" >&2; exit 2; }
 done
