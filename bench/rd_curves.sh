@@ -152,9 +152,14 @@ while [ $# -gt 0 ]; do
   esac
 done
 [ ${#curves[@]} -gt 0 ] || curves=("classic:--quality {q},{q+2},{q+4}")
+seen=()
 for curve in "${curves[@]}"; do
   [[ $curve =~ ^[A-Za-z0-9._-]+: ]] || { echo "rd_curves: --curve must be NAME:ARGS (NAME of letters, digits, . _ -): $curve" >&2; exit 2; }
   [ "${curve%%:*}" != mpeg2video ] || { echo "rd_curves: the name mpeg2video is taken by --mpeg2" >&2; exit 2; }
+  for other in "${seen[@]}"; do
+    [ "$other" != "${curve%%:*}" ] || { echo "rd_curves: two curves are named $other" >&2; exit 2; }
+  done
+  seen+=("${curve%%:*}")
 done
 for q in $qualities; do
   [[ $q =~ ^[0-9]+$ ]] || { echo "rd_curves: --qualities must be whole numbers: $q" >&2; exit 2; }
@@ -260,7 +265,7 @@ for name in "${names[@]}"; do
   else for curve in "${curves[@]}"; do [ "${curve%%:*}" = "$name" ] && echo "$name: rvxenc ${curve#*:}"; done; fi
   printf '%8s %10s %9s %8s %8s %8s\n' quality bytes kbit/s "Y dB" fps "cpu ms/f"
   awk -v c="$name" -v n="$frames" '$1 == c {
-    printf "%8s %10d %9.1f %8.3f %8.1f %8.1f\n", $2, $3, $4, $5, n / $6, $7 * 1000 / n }' "$points"
+    printf "%8s %10d %9.1f %8.3f %8.1f %8.1f\n", $2, $3, $4, $5, ($6 > 0 ? n / $6 : 0), $7 * 1000 / n }' "$points"
 done
 
 pairs=""
@@ -274,7 +279,7 @@ header=$(printf '%-14s' curve)
 $mpeg2 && header+=$(printf ' %14s' "vs mpeg2video")
 header+=$(printf ' %14s' "vs ${names[0]}")
 echo "$header"
-awk '{ print $1, $4, $5 }' "$points" | bd_rates "$pairs" | awk -v mpeg2="$mpeg2" '
+awk '{ print $1, $3, $5 }' "$points" | bd_rates "$pairs" | awk '
   { row[$1] = row[$1] sprintf(" %14s", $3); if (!($1 in seen)) { seen[$1] = 1; order[++n] = $1 } }
   END { for (i = 1; i <= n; i++) printf "%-14s%s\n", order[i], row[order[i]] }'
 echo "points: $points"
