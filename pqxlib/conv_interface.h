@@ -51,6 +51,14 @@ public:
     virtual int32_t Forward(int16_t* block) = 0;
     // Quantised coefficients to samples, in place. Results are not clamped.
     virtual int32_t Inverse(int16_t* block) = 0;
+
+    // An encoder that chooses coefficient levels by their cost asks for the
+    // values Forward rounds: after KeepUnrounded(true), Unrounded() holds the
+    // last Forward's coefficients in units of their quantiser step (256
+    // floats, block layout; Forward's own result is their rounding). Null
+    // from transforms that do not quantise or cannot tell.
+    virtual void KeepUnrounded(bool /*keep*/) {}
+    virtual const float* Unrounded() const { return nullptr; }
 };
 
 // Base of the transforms that do not quantise: the quantiser settings and

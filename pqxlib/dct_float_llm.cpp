@@ -19,6 +19,7 @@ int32_t CDCT2DFltLLM::Init(uint32_t features) {
     routines_ = float_llm_kernels_for(features);
     for (int c = 0; c < kFloatLLMConstantCount; ++c) constants_[c] = kFloatLLMConstants[c];
     scale_ = 1.0f;
+    reciprocals_stale_ = true;
     return 1;
 }
 
@@ -34,12 +35,14 @@ int32_t CDCT2DFltLLM::SetQuantTables(const uint8_t* const tables[4]) {
     for (int i = 0; i < 64; ++i) {
         for (int k = 0; k < 4; ++k) steps_[4 * i + k] = static_cast<float>(tables[k][i]);
     }
+    reciprocals_stale_ = true;
     return 1;
 }
 
 int32_t CDCT2DFltLLM::SetQuantScale(uint16_t scale) {
     if (scale == 0) return 0;
     scale_ = static_cast<float>(scale);
+    reciprocals_stale_ = true;
     return 1;
 }
 
@@ -55,8 +58,29 @@ int32_t CDCT2DFltLLM::Forward(int16_t* block) {
     routines_.load(block, work, lanes_, nullptr);
     routines_.row_forward(work, constants_.data());
     routines_.column_forward(work, constants_.data());
+    if (keep_unrounded_) {
+        // By reciprocals, which may differ from the store's quotient in the
+        // last place: these values only guide a choice of levels.
+        float* reciprocals = reciprocals_.data();
+        if (reciprocals_stale_) {
+            const float* steps = steps_.data();
+            for (int i = 0; i < kBlockValues; ++i) reciprocals[i] = 2.0f / (scale_ * steps[i]);
+            reciprocals_stale_ = false;
+        }
+        float* unrounded = unrounded_.data();
+        for (int i = 0; i < kBlockValues; ++i) unrounded[i] = work[i] * reciprocals[i];
+    }
     routines_.store_forward(work, block, lanes_, steps_.data(), scale_);
     return 1;
+}
+
+void CDCT2DFltLLM::KeepUnrounded(bool keep) {
+    keep_unrounded_ = keep;
+    if (keep && unrounded_.data() == nullptr) {
+        unrounded_.Resize(kBlockValues);
+        reciprocals_.Resize(kBlockValues);
+    }
+    reciprocals_stale_ = true;
 }
 
 int32_t CDCT2DFltLLM::Inverse(int16_t* block) {

@@ -27,6 +27,8 @@ public:
     int32_t SetChannels(int32_t count) override;
     int32_t Forward(int16_t* block) override;
     int32_t Inverse(int16_t* block) override;
+    void KeepUnrounded(bool keep) override;
+    const float* Unrounded() const override { return keep_unrounded_ ? unrounded_.data() : nullptr; }
 
 private:
     int32_t lanes_ = kBlockChannels;
@@ -35,6 +37,10 @@ private:
     AlignedBuffer<float> constants_;  // kFloatLLMConstantCount x 4 lanes
     AlignedBuffer<float> steps_;      // 256 floats, coefficient-block layout
     float scale_ = 1.0f;
+    bool keep_unrounded_ = false;
+    AlignedBuffer<float> unrounded_;    // 256 floats, coefficient-block layout
+    AlignedBuffer<float> reciprocals_;  // of the steps times the scale, halved
+    bool reciprocals_stale_ = true;
 };
 
 }  // namespace _pqxlib_

@@ -5,6 +5,7 @@
 #include "pqxlib/scan_tables.h"
 #include "rvxlib/pixel_block.h"
 #include "rvxlib/block_convert_kernels.h"
+#include "rvxlib/rate_distortion.h"
 
 #include <algorithm>
 #include <cstring>
@@ -115,6 +116,7 @@ void IRVXConvBlock::EmitSlot(int slot, int channel, bool first_of_channel) {
     int16_t* out = emit_;
     emit_ += kValuesPerBlock;
     kernels_.emit_slots(out, work_, slot, 1);
+    if (level_rule_) ChooseEmittedLevels(out, slot, 1);
     PredictCodedDc(out, channel, first_of_channel);
 }
 
@@ -122,10 +124,64 @@ int16_t* IRVXConvBlock::EmitSlots(int count) {
     int16_t* out = emit_;
     emit_ += count * kValuesPerBlock;
     kernels_.emit_slots(out, work_, 0, count);
+    if (level_rule_) ChooseEmittedLevels(out, 0, count);
     return out;
 }
 
+IRVXConvBlock::State IRVXConvBlock::SaveState() const {
+    State state;
+    std::memcpy(state.predictors, predictors_, sizeof(predictors_));
+    state.quantiser = quantiser_;
+    return state;
+}
+
+void IRVXConvBlock::RestoreState(const State& state) {
+    std::memcpy(predictors_, state.predictors, sizeof(predictors_));
+    if (state.quantiser != quantiser_ && state.quantiser != 0 && transform_ != nullptr)
+        transform_->SetQuantScale(state.quantiser);
+    quantiser_ = state.quantiser;
+    coded_pending_ = false;
+}
+
+void IRVXConvBlock::KeepCoded(Coded* coded) const {
+    std::memcpy(coded->blocks, output_, blocks_per_macroblock_ * kValuesPerBlock * sizeof(int16_t));
+    std::memcpy(coded->predictors, predictors_, sizeof(coded->predictors));
+    coded->quantiser = quantiser_;
+}
+
+void IRVXConvBlock::UseCoded(const Coded& coded) {
+    SetQuantiser(coded.quantiser);
+    std::memcpy(saved_coding_predictors_, predictors_, sizeof(saved_coding_predictors_));
+    std::memcpy(output_, coded.blocks, blocks_per_macroblock_ * kValuesPerBlock * sizeof(int16_t));
+    std::memcpy(predictors_, coded.predictors, sizeof(coded.predictors));
+    coded_pending_ = true;
+}
+
+bool IRVXConvBlock::SetLevelRule(const RVXLevelRule* rule) {
+    level_rule_ = nullptr;
+    if (rule == nullptr || transform_ == nullptr) return rule == nullptr;
+    transform_->KeepUnrounded(true);
+    if (transform_->Unrounded() == nullptr) return false;
+    level_rule_ = rule;
+    return true;
+}
+
+void IRVXConvBlock::ChooseEmittedLevels(int16_t* blocks, int first_slot, int count) {
+    const float* unrounded = transform_->Unrounded();
+    for (int b = 0; b < count; ++b) {
+        const uint8_t* scan = scan_[first_slot + b];
+        float values[kValuesPerBlock];
+        for (uint32_t i = 0; i < kValuesPerBlock; ++i) values[i] = unrounded[scan[i]];
+        const RVXLevelChoice choice = ChooseLevels(values, weights_, blocks + b * kValuesPerBlock,
+                                                   level_rule_->lambda, *level_rule_->costs,
+                                                   level_rule_->trellis && !trellis_suspended_);
+        distortion_ += choice.distortion;
+        ac_bits_ += choice.ac_bits;
+    }
+}
+
 void IRVXConvBlock::PredictCodedDc(int16_t* block, int channel, bool first_of_channel) {
+    chain_channel_[(block - output_) / kValuesPerBlock] = int8_t(first_of_channel ? channel : -1);
     const int16_t dc = block[0];
     block[0] = static_cast<int16_t>(dc - predictors_[channel]);
     if (first_of_channel) predictors_[channel] = dc;
@@ -164,6 +220,14 @@ int32_t IRVXConvBlock::CodeMacroblock() {
         std::memcpy(saved_coding_predictors_, predictors_, sizeof(saved_coding_predictors_));
     }
     emit_ = output_;
+    distortion_ = 0;
+    ac_bits_ = 0;
+    if (level_rule_) {
+        for (uint32_t i = 0; i < kValuesPerBlock; ++i) {
+            const float step = level_rule_->steps[i] * float(quantiser_) / 16.0f;
+            weights_[i] = step * step;
+        }
+    }
     CodeBlocks();
     transform_->Flush();
     coded_pending_ = true;

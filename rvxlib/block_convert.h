@@ -19,7 +19,19 @@ class CHuffmanCoder;
 
 namespace _rvxlib_ {
 
+class RVXSymbolCosts;
+
 constexpr uint32_t kValuesPerBlock = 64;
+
+// How an encoder that decides by cost wants the levels of its blocks chosen
+// (see rate_distortion.h). steps are the matrix's steps in zigzag order; the
+// quantiser in force scales them.
+struct RVXLevelRule {
+    float steps[kValuesPerBlock] = {};
+    float lambda = 0;
+    const RVXSymbolCosts* costs = nullptr;
+    bool trellis = false;  // choose levels by cost; else round to the nearest
+};
 constexpr uint32_t kMaxBlocksPerMacroblock = 16;
 
 class IRVXConvBlock : public IRVXInterface {
@@ -69,6 +81,51 @@ public:
     // Blocks written and reconstructed so far in the coefficient buffer.
     std::size_t BlocksWritten() const;
     uint16_t Quantiser() const { return quantiser_; }
+    // With a rule, CodeMacroblock chooses every block's levels by it from the
+    // transform's unrounded values and measures the squared error of the
+    // coded samples (Distortion); without one (the default) the transform's
+    // own rounding stands. The rule is borrowed and may change between
+    // macroblocks. Returns false, leaving no rule, when the transform cannot
+    // give its unrounded values.
+    bool SetLevelRule(const RVXLevelRule* rule);
+    // Lets a trellis rule round instead, for quick trials of a macroblock
+    // whose final coding will use the trellis.
+    void SuspendTrellis(bool suspend) { trellis_suspended_ = suspend; }
+    // Per block of the macroblock last coded: the channel whose DC chain it
+    // continues (its DC was predicted from the previous macroblock's), or
+    // -1 when its DC was predicted from a block of the same macroblock.
+    int8_t ChainChannel(uint32_t block) const { return chain_channel_[block]; }
+    // Squared sample error of the macroblock last coded under a rule.
+    float Distortion() const { return distortion_; }
+    // Bits of its blocks' AC values and ends of block, by the rule's costs.
+    float AcBits() const { return ac_bits_; }
+
+    // The predictors and quantiser between two macroblocks. An encoder that
+    // tries a macroblock under several quantisers goes back to the state
+    // before it exactly; changing the quantiser there and back again would
+    // not (the predictors' rescaling truncates), and the decoder only ever
+    // sees the final change.
+    struct State {
+        int16_t predictors[8];
+        uint16_t quantiser;
+    };
+    // Call only between macroblocks (no CodeMacroblock pending).
+    State SaveState() const;
+    // Back to a saved state; a macroblock coded since is forgotten, so the
+    // next CodeMacroblock codes into the same blocks afresh.
+    void RestoreState(const State& state);
+
+    // A macroblock as CodeMacroblock left it, kept while other ways of
+    // coding it are tried. UseCoded, called in the state the kept coding
+    // started from, makes it the pending macroblock again, as if it had
+    // just been coded, without transforming anything.
+    struct Coded {
+        int16_t blocks[kMaxBlocksPerMacroblock * kValuesPerBlock];
+        int16_t predictors[4];
+        uint16_t quantiser;
+    };
+    void KeepCoded(Coded* coded) const;
+    void UseCoded(const Coded& coded);
     // Coding predictors 0..3, then reconstruction predictors 0..3.
     int16_t Predictor(int index) const { return predictors_[index]; }
     void SetPredictor(int index, int16_t value) { predictors_[index] = value; }
@@ -91,6 +148,9 @@ protected:
     // predicted; returns the first. PredictCodedDc then predicts one of them:
     // call it in block order, as the predictors carry from one to the next.
     int16_t* EmitSlots(int count);
+    // Applies the level rule to count blocks just emitted from slots
+    // first_slot, first_slot + 1, ...
+    void ChooseEmittedLevels(int16_t* blocks, int first_slot, int count);
     void PredictCodedDc(int16_t* block, int channel, bool first_of_channel);
     // The next count blocks back into slots 0 .. count - 1; returns the first.
     // PredictFilledDc then puts block's predicted DC into its slot, in order.
@@ -122,6 +182,12 @@ private:
     int16_t saved_coding_predictors_[4] = {};
     bool coded_pending_ = false;
     uint16_t quantiser_ = 0;
+    const RVXLevelRule* level_rule_ = nullptr;
+    float weights_[kValuesPerBlock] = {};  // the rule's steps at the quantiser in force, squared
+    float distortion_ = 0;
+    float ac_bits_ = 0;
+    bool trellis_suspended_ = false;
+    int8_t chain_channel_[kMaxBlocksPerMacroblock] = {};
 };
 
 // 4:4:4 pictures, YUV or RGB: per quadrant, [alpha], channel 2, 1, 0.

@@ -17,14 +17,16 @@ void PutField(BitStream& stream, uint32_t value, uint32_t bits) {
 }
 
 bool WriteFrame(BitStream& stream, const RVXFrameLayout& layout, uint16_t quality,
-                const int16_t* blocks, const RVXMotionEntry* motion) {
+                const int16_t* blocks, const RVXMotionEntry* motion, const uint8_t* quantisers) {
     const std::size_t macroblocks = std::size_t(layout.columns) * layout.rows;
     const std::size_t count = macroblocks * layout.blocks_per_macroblock;
     _pqxlib_::CHuffmanCoder coder;
     if (!coder.BuildAndWriteTableContiguous(&stream, blocks, count)) return false;
     const int16_t* block = blocks;
     for (std::size_t m = 0; m < macroblocks; ++m) {
-        PutField(stream, quality, kQuantiserBits);
+        const uint32_t q = quantisers ? quantisers[m] : quality;
+        if (q >= (1u << kQuantiserBits)) return false;
+        PutField(stream, q, kQuantiserBits);
         if (motion) {
             const RVXMotionEntry& entry = motion[m];
             PutField(stream, entry.use ? 1 : 0, 1);
@@ -44,7 +46,7 @@ bool WriteFrame(BitStream& stream, const RVXFrameLayout& layout, uint16_t qualit
 }  // namespace
 
 bool CodeFramePayload(const RVXFrameLayout& layout, uint16_t quality, const int16_t* blocks,
-                      const RVXMotionEntry* motion, std::vector<uint8_t>* payload) {
+                      const RVXMotionEntry* motion, std::vector<uint8_t>* payload, const uint8_t* quantisers) {
     payload->clear();
     if (!blocks || quality >= (1u << kQuantiserBits)) return false;
     // The bit writer speaks to a stream; a memory stream gathers its bytes.
@@ -62,7 +64,7 @@ bool CodeFramePayload(const RVXFrameLayout& layout, uint16_t quality, const int1
     if (!memory.file) return false;
     BitStream stream;
     BitStreamInit(stream, memory.file);
-    const bool written = WriteFrame(stream, layout, quality, blocks, motion) && !std::ferror(memory.file);
+    const bool written = WriteFrame(stream, layout, quality, blocks, motion, quantisers) && !std::ferror(memory.file);
     // The bytes and their count are final only once the stream is closed.
     const bool closed = std::fclose(memory.file) == 0;
     memory.file = nullptr;

@@ -37,10 +37,13 @@ struct RVXFrameLayout {
 
 // Codes one frame into payload (replacing what it held). blocks holds
 // columns x rows x blocks_per_macroblock blocks of 64 values in zigzag order;
-// motion is null for an I frame. Fails, leaving payload empty, when a value
-// lies outside the coder's +-2047 or the quantiser does not fit its field.
+// motion is null for an I frame. quantisers, when given, holds each
+// macroblock's quantiser (the scale its blocks were coded with); without it
+// every macroblock carries `quality`. Fails, leaving payload empty, when a
+// value lies outside the coder's +-2047 or a quantiser does not fit its field.
 bool CodeFramePayload(const RVXFrameLayout& layout, uint16_t quality, const int16_t* blocks,
-                      const RVXMotionEntry* motion, std::vector<uint8_t>* payload);
+                      const RVXMotionEntry* motion, std::vector<uint8_t>* payload,
+                      const uint8_t* quantisers = nullptr);
 
 // The reading side, over untrusted bytes: reads the code table, then for each
 // macroblock its header; the caller decodes the macroblock's blocks through

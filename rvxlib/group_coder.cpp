@@ -43,20 +43,14 @@ bool UsableSettings(const RVXGroupSettings& s) {
            s.gop_length <= GopLength(kMaxPFrames, kMaxBFrames);
 }
 
+// The bits a prediction adds to a macroblock: direction and two vector bytes.
+constexpr float kPredictionFieldBits = 17;
+
 // Groups coded at once: each holds a group's pictures until it is joined.
 constexpr uint32_t kMostGroupsInFlight = 3;
 
 }  // namespace
 
-struct CRVXGroupCoder::FrameSetup {
-    uint8_t* picture = nullptr;
-    int16_t* coefficients = nullptr;
-    uint32_t columns = 0;
-    uint32_t rows = 0;
-    uint32_t row_blocks = 0;  // coded blocks per macroblock row
-    uint16_t quality = 0;
-    bool diff2d = false;
-};
 
 void UseDesignWeights(RVXGroupSettings* settings) {
     const uint32_t alpha = FormatHasAlpha(settings->format) ? 1 : 0;
@@ -105,9 +99,20 @@ bool CRVXGroupCoder::Open(const RVXCodecSet& codecs, const RVXGroupSettings& set
         return false;
     features_ = features;
     sink_ = sink;
+    // Decisions by cost need the transform's unrounded values to measure
+    // what a choice loses; the lossless transforms lose nothing. A transform
+    // that cannot tell keeps the fixed decisions.
+    by_cost_ = false;
+    if (settings_.preset >= RVXPreset::kMedium) {
+        RVXLevelRule probe;
+        by_cost_ = FormatTransform(settings_.format) == kTransformDiff2D || codecs.block->SetLevelRule(&probe);
+        codecs.block->SetLevelRule(nullptr);
+    }
     store_ = std::make_unique<CRVXEncodeFrame>(width, height, settings_.gop_length);
     store_->Init(features);
     main_.motion.assign(std::size_t(columns) * rows, RVXMotionEntry());
+    main_.quantisers.assign(std::size_t(columns) * rows, 0);
+    main_.searched.assign(std::size_t(columns) * rows, Searched());
     main_.lanes.push_back({codecs.transform, codecs.pixel, codecs.block, codecs.moving, {}});
     return true;
 }
@@ -148,6 +153,8 @@ uint32_t CRVXGroupCoder::SetThreads(uint32_t threads, const RVXLaneFactory& make
         job->crew.lanes.assign(lanes.begin() + at, lanes.begin() + at + lanes_per_group);
         if (lanes_per_group > 1) job->crew.workers = std::make_unique<CRowWorkers>(lanes_per_group - 1);
         job->crew.motion = main_.motion;
+        job->crew.quantisers = main_.quantisers;
+        job->crew.searched = main_.searched;
         jobs_.push_back(std::move(job));
     }
     // Room in the store for every group in flight besides the arriving one.
@@ -248,7 +255,7 @@ void CRVXGroupCoder::RunRows(Crew& crew, uint32_t count,
     }
 }
 
-bool CRVXGroupCoder::BeginFrame(Crew& crew, uint32_t n, bool intra, FrameSetup& setup) {
+bool CRVXGroupCoder::SetUpFrame(Crew& crew, uint32_t n, bool intra, FrameSetup& setup) {
     if (!store_ || store_->GetFramePicture(n, &setup.picture) != kFrameStoreOk) return false;
     IRVXPixelBlock& pixel = *codecs_.pixel;
     setup.columns = pixel.MacroblockColumns();
@@ -261,6 +268,22 @@ bool CRVXGroupCoder::BeginFrame(Crew& crew, uint32_t n, bool intra, FrameSetup& 
     setup.coefficients = crew.lanes[0].block->AllocCoefficients(setup.columns, setup.rows, &count);
     if (!setup.coefficients) return false;
     for (Lane& lane : crew.lanes) PrepareLane(lane, setup, intra);
+    return true;
+}
+
+bool CRVXGroupCoder::BeginFrame(Crew& crew, uint32_t n, uint32_t kind, FrameSetup& setup) {
+    const bool intra = kind == kFrameKindI;
+    setup.quality = FrameQuality(n, kind);
+    if (!SetUpFrame(crew, n, intra, setup)) return false;
+    setup.by_cost = by_cost_;
+    if (by_cost_) PrepareCostRule(crew, setup, intra, kind);
+    if (settings_.preset == RVXPreset::kFast && !intra && !setup.diff2d) {
+        // A prediction must save the bits of its fields as well; costs here
+        // are squared errors over 256.
+        const float lambda = LambdaForQuantiser(setup.quality, MeanAcStep(settings_.inter_matrix));
+        setup.vector_price = uint64_t(lambda * kPredictionFieldBits / 256.0f);
+    }
+    for (Lane& lane : crew.lanes) lane.block->SetLevelRule(by_cost_ && !setup.diff2d ? &setup.rule : nullptr);
     return true;
 }
 
@@ -286,10 +309,12 @@ bool CRVXGroupCoder::FinishFrame(Crew& crew, uint32_t n, uint32_t kind, uint16_t
         StageTimer timer(measure_, crew.times.entropy);
         const RVXFrameLayout layout{setup.columns, setup.rows,
                                     codecs_.block->BlocksPerMacroblock()};
-        if (!CodeFramePayload(layout, setup.quality, setup.coefficients, motion, &crew.payload) ||
+        if (!CodeFramePayload(layout, setup.quality, setup.coefficients, motion, &crew.payload,
+                              setup.by_cost ? crew.quantisers.data() : nullptr) ||
             !sink_->TakeFrame(n, crew.payload.data(), crew.payload.size()))
             return false;
     }
+    if (setup.by_cost) LearnCosts(crew, setup);
     store_->SetFrameKind(n, kind, value1, value2);
     if (observer_) {
         std::lock_guard<std::mutex> lock(observer_mutex_);
@@ -324,9 +349,13 @@ bool CRVXGroupCoder::CodeIFrame(uint32_t n) {
 
 bool CRVXGroupCoder::CodeIFrame(Crew& crew, uint32_t n) {
     FrameSetup setup;
-    if (!BeginFrame(crew, n, true, setup)) return false;
-    setup.quality = FrameQuality(n, kFrameKindI);
-    RunRows(crew, setup.rows, [&](Lane& lane, uint32_t i) { CodeIntraRow(lane, setup, i); });
+    if (!BeginFrame(crew, n, kFrameKindI, setup)) return false;
+    RunRows(crew, setup.rows, [&](Lane& lane, uint32_t i) {
+        if (setup.by_cost)
+            CodeRowByCost(crew, lane, setup, i, nullptr, nullptr);
+        else
+            CodeIntraRow(lane, setup, i);
+    });
     return FinishFrame(crew, n, kFrameKindI, kNoReference, kNoReference, setup, nullptr);
 }
 
@@ -359,14 +388,13 @@ bool CRVXGroupCoder::CodeBFrame(uint32_t n, uint32_t earlier, uint32_t later) {
 bool CRVXGroupCoder::CodeInterFrame(Crew& crew, uint32_t n, uint32_t earlier, uint32_t later,
                                     bool bidirectional) {
     FrameSetup setup;
-    if (!BeginFrame(crew, n, false, setup)) return false;
+    if (!BeginFrame(crew, n, bidirectional ? kFrameKindB : kFrameKindP, setup)) return false;
     uint8_t* earlier_picture = nullptr;
     uint8_t* later_picture = nullptr;
     if (store_->GetReferencePicture(earlier, n, &earlier_picture) != kFrameStoreOk) return false;
     if (bidirectional &&
         store_->GetReferencePicture(later, n, &later_picture) != kFrameStoreOk)
         return false;
-    setup.quality = FrameQuality(n, bidirectional ? kFrameKindB : kFrameKindP);
     const int32_t range_back = SearchRange(n, earlier);
     const int32_t range_forward = bidirectional ? SearchRange(later, n) : 0;
     std::fill(crew.motion.begin(), crew.motion.end(), RVXMotionEntry());
@@ -379,7 +407,10 @@ bool CRVXGroupCoder::CodeInterFrame(Crew& crew, uint32_t n, uint32_t earlier, ui
                          range_forward);
     });
     RunRows(crew, setup.rows, [&](Lane& lane, uint32_t i) {
-        CodeInterRow(crew, lane, setup, i, earlier_picture, later_picture);
+        if (setup.by_cost)
+            CodeRowByCost(crew, lane, setup, i, earlier_picture, later_picture);
+        else
+            CodeInterRow(crew, lane, setup, i, earlier_picture, later_picture);
     });
     if (bidirectional)
         return FinishFrame(crew, n, kFrameKindB, uint16_t(earlier), uint16_t(later), setup,
@@ -408,10 +439,17 @@ void CRVXGroupCoder::SearchMacroblock(Crew& crew, Lane& lane, const FrameSetup& 
     std::copy(settings_.weights, settings_.weights + 4, back.weights);
     moving.SetReference(earlier);
     const bool searched = moving.SearchMotion(back);
+    Searched& found = crew.searched[index];
+    found = Searched();
+    found.found[0] = searched;
+    found.dx[0] = int8_t(back.dx);
+    found.dy[0] = int8_t(back.dy);
     const uint64_t activity = WeightedShifted(back.activity, settings_.weights);
     const uint64_t cost_back = WeightedShifted(back.cost, settings_.weights);
+    found.activity = activity;
+    found.cost[0] = cost_back;
     if (!bidirectional) {
-        if (searched && activity >= threshold && activity >= cost_back)
+        if (searched && activity >= threshold && activity >= cost_back + setup.vector_price)
             entry = {1, 1, int8_t(back.dx), int8_t(back.dy)};
         return;
     }
@@ -421,11 +459,16 @@ void CRVXGroupCoder::SearchMacroblock(Crew& crew, Lane& lane, const FrameSetup& 
     forward.activity_known = true;
     moving.SetReference(later);
     const bool searched_forward = moving.SearchMotion(forward);
+    found.found[1] = searched_forward;
+    found.dx[1] = int8_t(forward.dx);
+    found.dy[1] = int8_t(forward.dy);
     const uint64_t cost_forward = WeightedShifted(forward.cost, settings_.weights);
+    found.cost[1] = cost_forward;
     if (searched && searched_forward && activity >= threshold) {
         if (cost_forward < cost_back) {
-            if (activity >= cost_forward) entry = {1, 0, int8_t(forward.dx), int8_t(forward.dy)};
-        } else if (activity >= cost_back) {
+            if (activity >= cost_forward + setup.vector_price)
+                entry = {1, 0, int8_t(forward.dx), int8_t(forward.dy)};
+        } else if (activity >= cost_back + setup.vector_price) {
             entry = {1, 1, int8_t(back.dx), int8_t(back.dy)};
         }
     }
@@ -449,7 +492,10 @@ void CRVXGroupCoder::CodeInterRow(Crew& crew, Lane& lane, const FrameSetup& setu
         if (entry.use) {
             StageTimer timer(measure_, lane.times.motion);
             moving.SetReference(entry.direction || !later ? earlier : later);
-            moving.SubtractPrediction(x, y, entry.dx, entry.dy);
+            // Where no prediction can be formed (the last macroblock column
+            // and row at the zero vector) the fixed rule still writes one.
+            if (!moving.SubtractPrediction(x, y, entry.dx, entry.dy) && settings_.preset != RVXPreset::kClassic)
+                entry.use = 0;
         }
         {
             StageTimer timer(measure_, lane.times.transform);

@@ -37,6 +37,7 @@
 #include "rvxlib/frame_store.h"
 #include "rvxlib/motion_search.h"
 #include "rvxlib/pixel_block.h"
+#include "rvxlib/rate_distortion.h"
 
 namespace _rvxlib_ {
 
@@ -149,7 +150,34 @@ public:
     RVXCodingTimes Times() const;
 
 private:
-    struct FrameSetup;
+    // What coding one frame needs to know.
+    struct FrameSetup {
+    uint8_t* picture = nullptr;
+    int16_t* coefficients = nullptr;
+    uint32_t columns = 0;
+    uint32_t rows = 0;
+    uint32_t row_blocks = 0;  // coded blocks per macroblock row
+    uint16_t quality = 0;
+    bool diff2d = false;
+    // Decisions by cost (see group_coder_by_cost.cpp).
+    bool by_cost = false;
+    RVXLevelRule rule;
+    const RVXSymbolCosts* costs = nullptr;
+    float lambda = 0;
+    uint32_t kind = 0;    // index into Crew::costs: 0 I, 1 P, 2 B
+    uint16_t spread = 0;  // quantisers tried either side of the frame's
+    uint64_t vector_price = 0;  // fast: what a prediction must save, in search cost units
+    };
+    // One way of coding a macroblock, as a trial found it (decisions by
+    // cost): what it costs apart from the DCs that continue the row's
+    // chains, and those DCs (coded from predictors of 0, so the values
+    // themselves).
+    struct Trial {
+        RVXMotionEntry entry;
+        uint16_t quantiser = 0;
+        float cost = 0;
+        int16_t chain_dc[4] = {0, 0, 0, 0};
+    };
     // The objects one thread codes rows with; lane 0 is the codec set's.
     struct Lane {
         _pqxlib_::IPQXConvInterface* transform;
@@ -157,6 +185,21 @@ private:
         IRVXConvBlock* block;
         IRVXMovingBlock* moving;
         RVXCodingTimes times;
+        // A row's trials and the path through them (decisions by cost).
+        std::vector<Trial> trials;
+        std::vector<uint32_t> first_trial;
+        std::vector<float> path_cost;
+        std::vector<uint32_t> path_from;
+        std::vector<uint32_t> chosen;
+    };
+    // What the motion search found for one macroblock, per reference
+    // (0 earlier, 1 later), for the decisions by cost.
+    struct Searched {
+        bool found[2] = {false, false};
+        int8_t dx[2] = {0, 0};
+        int8_t dy[2] = {0, 0};
+        uint64_t cost[2] = {0, 0};  // weighted squared error of the match
+        uint64_t activity = 0;      // weighted variance of the macroblock
     };
     // The lanes one side codes with, the threads that share its rows, and
     // what its frames need apart from the other side's.
@@ -166,6 +209,13 @@ private:
         std::vector<RVXMotionEntry> motion;
         std::vector<uint8_t> payload;  // the frame being handed to the sink
         RVXCodingTimes times;          // deblocking and payloads
+        // Decisions by cost: each macroblock's quantiser and search results,
+        // and the bits of the symbols as the group's last frame of each kind
+        // (I, P, B) coded them. A group starts from the generic estimate, so
+        // the estimates never depend on which thread coded what before.
+        std::vector<uint8_t> quantisers;
+        std::vector<Searched> searched;
+        RVXSymbolCosts costs[3];
     };
     // Calls code for every item (a macroblock row, or one macroblock) in
     // [0, count), spread over the crew's lanes.
@@ -178,7 +228,21 @@ private:
     void CodeInterRow(Crew& crew, Lane& lane, const FrameSetup& setup, uint32_t row,
                       const uint8_t* earlier, const uint8_t* later);
     void PrepareLane(Lane& lane, const FrameSetup& setup, bool intra) const;
-    bool BeginFrame(Crew& crew, uint32_t n, bool intra, FrameSetup& setup);
+    // Decisions by cost (every preset but classic), in group_coder_by_cost.cpp.
+    void PrepareCostRule(Crew& crew, FrameSetup& setup, bool intra, uint32_t kind) const;
+    void CodeRowByCost(Crew& crew, Lane& lane, const FrameSetup& setup, uint32_t row,
+                       const uint8_t* earlier, const uint8_t* later);
+    float TryMacroblock(Lane& lane, const FrameSetup& setup, uint32_t column, uint32_t row,
+                        const RVXMotionEntry& entry, uint16_t quantiser, const uint8_t* earlier,
+                        const uint8_t* later);
+    void LearnCosts(Crew& crew, const FrameSetup& setup) const;
+    float ChainCost(const FrameSetup& setup, const Trial& trial, const Trial* before, uint32_t chains) const;
+    uint32_t Candidates(const Crew& crew, const FrameSetup& setup, std::size_t index, bool inter,
+                        bool bidirectional, RVXMotionEntry* out) const;
+    bool SetUpFrame(Crew& crew, uint32_t n, bool intra, FrameSetup& setup);
+    // Sets the frame of kind kFrameKind* up with its quality and, deciding
+    // by cost, its level rule.
+    bool BeginFrame(Crew& crew, uint32_t n, uint32_t kind, FrameSetup& setup);
     bool FinishFrame(Crew& crew, uint32_t n, uint32_t kind, uint16_t value1, uint16_t value2,
                      FrameSetup& setup, const RVXMotionEntry* motion);
     bool CodeIFrame(Crew& crew, uint32_t n);
@@ -221,6 +285,7 @@ private:
     FrameObserver observer_;
     bool failed_ = false;
     bool finished_ = false;
+    bool by_cost_ = false;  // decisions by rate-distortion cost
     bool measure_ = false;
     RVXCodingTimes times_;
     std::vector<RVXCodingLane> extra_lanes_;

@@ -109,7 +109,7 @@ struct Encoder {
 
     // format: picture layout bits 0..7 | transform bits 12..16.
     Encoder(uint32_t width, uint32_t height, uint32_t format, uint16_t p, uint16_t b,
-            uint16_t scene, uint32_t features = 0) {
+            uint16_t scene, uint32_t features = 0, RVXPreset preset = RVXPreset::kClassic) {
         const bool alpha = FormatHasAlpha(format);
         // The writer's own plan, so that the tests code what movies code.
         const uint32_t source = alpha ? kSourceBGRA32 : kSourceBGR24;
@@ -123,6 +123,7 @@ struct Encoder {
         settings.weights[3] = alpha ? 1 : 0;
         settings.threshold = (3 + settings.weights[3]) * 64;
         _pqxlib_::VideoQuantMatrices(1, settings.intra_matrix, settings.inter_matrix);
+        settings.preset = preset;
         open_ok = planned && coder.Open(codec.Set(), settings, features, &sink);
         const std::size_t size = std::size_t(plan.padded_width) * plan.padded_height * 4;
         coder.SetFrameObserver([this, size](uint32_t n, uint32_t kind, const uint8_t* picture) {
