@@ -113,7 +113,7 @@ bool CRVXGroupCoder::Open(const RVXCodecSet& codecs, const RVXGroupSettings& set
     main_.motion.assign(std::size_t(columns) * rows, RVXMotionEntry());
     main_.quantisers.assign(std::size_t(columns) * rows, 0);
     main_.searched.assign(std::size_t(columns) * rows, Searched());
-    main_.lanes.push_back({codecs.transform, codecs.pixel, codecs.block, codecs.moving, {}});
+    main_.lanes.push_back(Lane(codecs.transform, codecs.pixel, codecs.block, codecs.moving));
     return true;
 }
 
@@ -143,8 +143,7 @@ uint32_t CRVXGroupCoder::SetThreads(uint32_t threads, const RVXLaneFactory& make
             lane.moving->Height() != codecs_.moving->Height() ||
             lane.block->BlocksPerMacroblock() != codecs_.block->BlocksPerMacroblock())
             break;
-        lanes.push_back({lane.transform.get(), lane.pixel.get(), lane.block.get(),
-                         lane.moving.get(), {}});
+        lanes.push_back(Lane(lane.transform.get(), lane.pixel.get(), lane.block.get(), lane.moving.get()));
         extra_lanes_.push_back(std::move(lane));
     }
     for (std::size_t at = 0; lanes_per_group > 0 && at + lanes_per_group <= lanes.size();
@@ -284,6 +283,8 @@ bool CRVXGroupCoder::BeginFrame(Crew& crew, uint32_t n, uint32_t kind, FrameSetu
         setup.vector_price = uint64_t(lambda * kPredictionFieldBits / 256.0f);
     }
     for (Lane& lane : crew.lanes) lane.block->SetLevelRule(by_cost_ && !setup.diff2d ? &setup.rule : nullptr);
+    setup.adaptive = settings_.adaptive_quantisation && !setup.diff2d;
+    if (setup.adaptive) PlanQuantisers(crew, setup);
     return true;
 }
 
@@ -310,7 +311,7 @@ bool CRVXGroupCoder::FinishFrame(Crew& crew, uint32_t n, uint32_t kind, uint16_t
         const RVXFrameLayout layout{setup.columns, setup.rows,
                                     codecs_.block->BlocksPerMacroblock()};
         if (!CodeFramePayload(layout, setup.quality, setup.coefficients, motion, &crew.payload,
-                              setup.by_cost ? crew.quantisers.data() : nullptr) ||
+                              setup.by_cost || setup.adaptive ? crew.quantisers.data() : nullptr) ||
             !sink_->TakeFrame(n, crew.payload.data(), crew.payload.size()))
             return false;
     }
@@ -326,7 +327,7 @@ bool CRVXGroupCoder::FinishFrame(Crew& crew, uint32_t n, uint32_t kind, uint16_t
 // Each macroblock row codes into its own stretch of the coefficient buffer:
 // the stretches lie end to end in row order, so the buffer is the same
 // whichever thread coded which row.
-void CRVXGroupCoder::CodeIntraRow(Lane& lane, const FrameSetup& setup, uint32_t i) {
+void CRVXGroupCoder::CodeIntraRow(const Crew& crew, Lane& lane, const FrameSetup& setup, uint32_t i) {
     StageTimer timer(measure_, lane.times.transform);
     IRVXPixelBlock& pixel = *lane.pixel;
     IRVXConvBlock& block = *lane.block;
@@ -334,7 +335,7 @@ void CRVXGroupCoder::CodeIntraRow(Lane& lane, const FrameSetup& setup, uint32_t 
                     setup.row_blocks);
     block.ResetPredictors();
     for (uint32_t j = 0; j < setup.columns; ++j) {
-        block.SetQuantiser(setup.quality);
+        block.SetQuantiser(StartQuantiser(crew, setup, std::size_t(i) * setup.columns + j));
         pixel.LoadMacroblock(j, i);
         block.CodeMacroblock();
         block.ReconstructMacroblock();
@@ -354,7 +355,7 @@ bool CRVXGroupCoder::CodeIFrame(Crew& crew, uint32_t n) {
         if (setup.by_cost)
             CodeRowByCost(crew, lane, setup, i, nullptr, nullptr);
         else
-            CodeIntraRow(lane, setup, i);
+            CodeIntraRow(crew, lane, setup, i);
     });
     return FinishFrame(crew, n, kFrameKindI, kNoReference, kNoReference, setup, nullptr);
 }
@@ -487,7 +488,7 @@ void CRVXGroupCoder::CodeInterRow(Crew& crew, Lane& lane, const FrameSetup& setu
     for (uint32_t j = 0; j < setup.columns; ++j) {
         const int32_t x = int32_t(16 * j), y = int32_t(16 * i);
         RVXMotionEntry& entry = crew.motion[std::size_t(i) * setup.columns + j];
-        block.SetQuantiser(setup.quality);
+        block.SetQuantiser(StartQuantiser(crew, setup, std::size_t(i) * setup.columns + j));
         pixel.LoadMacroblock(j, i);
         if (entry.use) {
             StageTimer timer(measure_, lane.times.motion);

@@ -166,7 +166,8 @@ private:
     float lambda = 0;
     uint32_t kind = 0;    // index into Crew::costs: 0 I, 1 P, 2 B
     uint16_t spread = 0;  // quantisers tried either side of the frame's
-    uint64_t vector_price = 0;  // fast: what a prediction must save, in search cost units
+    uint64_t vector_price = 0;  // what a prediction must save, in search cost units
+    bool adaptive = false;      // Crew::quantisers holds each macroblock's own quantiser to start from
     };
     // One way of coding a macroblock, as a trial found it (decisions by
     // cost): what it costs apart from the DCs that continue the row's
@@ -180,10 +181,13 @@ private:
     };
     // The objects one thread codes rows with; lane 0 is the codec set's.
     struct Lane {
-        _pqxlib_::IPQXConvInterface* transform;
-        IRVXPixelBlock* pixel;
-        IRVXConvBlock* block;
-        IRVXMovingBlock* moving;
+        Lane() = default;
+        Lane(_pqxlib_::IPQXConvInterface* t, IRVXPixelBlock* p, IRVXConvBlock* b, IRVXMovingBlock* m)
+            : transform(t), pixel(p), block(b), moving(m) {}
+        _pqxlib_::IPQXConvInterface* transform = nullptr;
+        IRVXPixelBlock* pixel = nullptr;
+        IRVXConvBlock* block = nullptr;
+        IRVXMovingBlock* moving = nullptr;
         RVXCodingTimes times;
         // A row's trials and the path through them (decisions by cost).
         std::vector<Trial> trials;
@@ -215,13 +219,14 @@ private:
         // the estimates never depend on which thread coded what before.
         std::vector<uint8_t> quantisers;
         std::vector<Searched> searched;
+        std::vector<float> detail;  // adaptive quantisation: log2 of each macroblock's variance
         RVXSymbolCosts costs[3];
     };
     // Calls code for every item (a macroblock row, or one macroblock) in
     // [0, count), spread over the crew's lanes.
     void RunRows(Crew& crew, uint32_t count,
                  const std::function<void(Lane& lane, uint32_t item)>& code);
-    void CodeIntraRow(Lane& lane, const FrameSetup& setup, uint32_t row);
+    void CodeIntraRow(const Crew& crew, Lane& lane, const FrameSetup& setup, uint32_t row);
     void SearchMacroblock(Crew& crew, Lane& lane, const FrameSetup& setup, uint32_t index,
                           const uint8_t* earlier, const uint8_t* later, int32_t range_back,
                           int32_t range_forward);
@@ -236,6 +241,11 @@ private:
                         const RVXMotionEntry& entry, uint16_t quantiser, const uint8_t* earlier,
                         const uint8_t* later);
     void LearnCosts(Crew& crew, const FrameSetup& setup) const;
+    // Adaptive quantisation: a quantiser per macroblock from its detail.
+    void PlanQuantisers(Crew& crew, const FrameSetup& setup);
+    uint16_t StartQuantiser(const Crew& crew, const FrameSetup& setup, std::size_t index) const {
+        return setup.adaptive ? crew.quantisers[index] : setup.quality;
+    }
     float ChainCost(const FrameSetup& setup, const Trial& trial, const Trial* before, uint32_t chains) const;
     uint32_t Candidates(const Crew& crew, const FrameSetup& setup, std::size_t index, bool inter,
                         bool bidirectional, RVXMotionEntry* out) const;

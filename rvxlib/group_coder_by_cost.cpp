@@ -6,6 +6,7 @@
 // (rate_distortion.h).
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <limits>
 
@@ -43,6 +44,38 @@ void CRVXGroupCoder::PrepareCostRule(Crew& crew, FrameSetup& setup, bool intra, 
     setup.spread = settings_.preset == RVXPreset::kSlow && !setup.diff2d ? 1 : 0;
     // Search costs are squared errors over 256.
     setup.vector_price = uint64_t(setup.lambda * kPredictionBits / 256.0f);
+}
+
+void CRVXGroupCoder::PlanQuantisers(Crew& crew, const FrameSetup& setup) {
+    // Luma (or the third channel) variance of every macroblock; a block
+    // busier than the frame's geometric mean hides a coarser step, a calm
+    // one shows every step, so the quantiser follows the sixth root of the
+    // ratio, within half and twice the frame's.
+    IRVXPixelBlock& pixel = *crew.lanes[0].pixel;
+    const std::size_t count = std::size_t(setup.columns) * setup.rows;
+    std::vector<float>& logs = crew.detail;
+    logs.resize(count);
+    double sum = 0;
+    for (std::size_t index = 0; index < count; ++index) {
+        pixel.LoadMacroblock(uint32_t(index % setup.columns), uint32_t(index / setup.columns));
+        const int16_t* samples = pixel.Buffer();
+        int64_t total = 0, squares = 0;
+        for (int k = 0; k < 256; ++k) {
+            const int32_t v = samples[4 * k + 2];
+            total += v;
+            squares += v * v;
+        }
+        const double variance = (double(squares) - double(total) * double(total) / 256.0) / 256.0;
+        logs[index] = float(std::log2(variance + 1.0));
+        sum += logs[index];
+    }
+    const float mean = float(sum / double(count));
+    const float q = float(setup.quality);
+    for (std::size_t index = 0; index < count; ++index) {
+        const float scaled = q * std::exp2((logs[index] - mean) / 6.0f);
+        const float bounded = std::clamp(scaled, std::max(q / 2, float(kMinQuality)), std::min(q * 2, float(kMaxQuality)));
+        crew.quantisers[index] = uint8_t(std::lround(bounded));
+    }
 }
 
 void CRVXGroupCoder::LearnCosts(Crew& crew, const FrameSetup& setup) const {
@@ -195,12 +228,13 @@ void CRVXGroupCoder::CodeRowByCost(Crew& crew, Lane& lane, const FrameSetup& set
         RVXMotionEntry candidates[kMostCandidates];
         const uint32_t count =
             Candidates(crew, setup, std::size_t(i) * columns + j, earlier != nullptr, later != nullptr, candidates);
-        for (uint32_t k = 0; k < count; ++k) attempt(j, candidates[k], setup.quality);
+        const uint16_t start = StartQuantiser(crew, setup, std::size_t(i) * columns + j);
+        for (uint32_t k = 0; k < count; ++k) attempt(j, candidates[k], start);
         // Nothing could be coded (a lossless block beyond the coder's range):
         // the frame fails at its payload, as with the fixed rule.
         if (trials.size() == first[j]) {
             Trial none;
-            none.quantiser = setup.quality;
+            none.quantiser = start;
             trials.push_back(none);
             continue;
         }
@@ -210,8 +244,8 @@ void CRVXGroupCoder::CodeRowByCost(Crew& crew, Lane& lane, const FrameSetup& set
             if (trials[k].cost < cheapest->cost) cheapest = &trials[k];
         const RVXMotionEntry entry = cheapest->entry;
         for (int step = -int(setup.spread); step <= int(setup.spread); ++step) {
-            const uint16_t q = ClampQuality(uint16_t(int(setup.quality) + step));
-            if (q != setup.quality) attempt(j, entry, q);
+            const uint16_t q = ClampQuality(uint16_t(int(start) + step));
+            if (q != start) attempt(j, entry, q);
         }
     }
     first[columns] = uint32_t(trials.size());

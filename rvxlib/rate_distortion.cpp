@@ -20,8 +20,10 @@ constexpr uint32_t kAnchorLevel = 3;
 constexpr float kAcRounding = 0.3f;
 
 // Lambda over the squared step: where one more bit stops paying for the
-// error it removes, for the uniform quantisers of this codec.
-constexpr float kLambdaPerSquaredStep = 0.16f;
+// error it removes. Measured on camera footage against luma PSNR: half the
+// textbook value for uniform quantisers, since a trial's rounded levels
+// overstate the bits the trellis will spend.
+constexpr float kLambdaPerSquaredStep = 0.07f;
 
 int SizeClass(uint32_t magnitude) { return 31 - __builtin_clz(magnitude); }
 

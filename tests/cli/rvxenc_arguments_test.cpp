@@ -73,15 +73,15 @@ TEST(RvxencArguments, FlagsGiveTheSettingsOfTheWindowsControls) {
              s.preset = RVXPreset::kSlow;
              s.adaptive_quantisation = true;
              s.quality_i = 5;
-             s.quality_p = 7;
-             s.quality_b = 9;
+             s.quality_p = 6;
+             s.quality_b = 7;
          }},
         {"--preset fast --matrix cg",
          [](EncodeSettings& s) {
              s.preset = RVXPreset::kFast;
              s.matrix = 2;
-             s.quality_p = 11;
-             s.quality_b = 14;
+             s.quality_p = 10;
+             s.quality_b = 11;
          }},
         {"--preset medium --quality 3,3,3", [](EncodeSettings& s) {
              s.preset = RVXPreset::kMedium;

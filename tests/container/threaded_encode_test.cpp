@@ -37,6 +37,7 @@ struct Structure {
     uint16_t p_frames = 2;
     uint16_t b_frames = 2;
     uint32_t frames = 11;
+    _rvxlib_::RVXPreset preset = _rvxlib_::RVXPreset::kClassic;
 };
 
 std::vector<uint8_t> Encode(const TempDir& dir, uint32_t format, uint32_t features, uint32_t threads,
@@ -54,6 +55,7 @@ std::vector<uint8_t> Encode(const TempDir& dir, uint32_t format, uint32_t featur
     writer.SetFramePrefix(dir / (name + "frame"));
     writer.SetProcessorFeatureWord(features);
     writer.SetThreads(threads);
+    writer.SetPreset(structure.preset, false);
     EXPECT_TRUE(writer.Open());
     for (uint32_t n = 0; n < frames; ++n) {
         const std::vector<uint8_t> source = MovingPicture(width, height, n);
@@ -106,6 +108,28 @@ TEST(ThreadedEncode, GroupsCodedBesideTheArrivingPicturesWriteTheSameMovie) {
                 EXPECT_TRUE(Encode(dir, format, ProcessorFeatures(), threads, structure) == reference)
                     << threads;
             }
+        }
+    }
+}
+
+// The presets that decide by cost learn from the frames they coded and
+// search more ways per macroblock; they too write one movie whatever the
+// thread count and processor level. The integer DCT cannot tell them its
+// unrounded values and keeps the fixed decisions.
+TEST(ThreadedEncode, EveryPresetWritesTheSameMovieAtEveryThreadCountAndLevel) {
+    using _rvxlib_::RVXPreset;
+    const uint32_t formats[] = {kPictureYUV411 | kTransformWordDctNoDeblock, kPictureAYUV4422 | kTransformWordDct,
+                                kPictureRGB888 | kTransformWordDiff2D,
+                                kPictureYUV444 | kTransformWordDct | kFormatIntDctEncode};
+    for (RVXPreset preset : {RVXPreset::kFast, RVXPreset::kMedium, RVXPreset::kSlow}) {
+        for (uint32_t format : formats) {
+            SCOPED_TRACE(testing::Message() << int(preset) << " " << std::hex << format);
+            TempDir dir;
+            const Structure structure{3, 2, 23, preset};
+            const std::vector<uint8_t> reference = Encode(dir, format, 0, 1, structure);
+            ASSERT_GT(reference.size(), 1000u);
+            EXPECT_TRUE(Encode(dir, format, ProcessorFeatures(), 3, structure) == reference);
+            EXPECT_TRUE(Encode(dir, format, 0, 2, structure) == reference);
         }
     }
 }
