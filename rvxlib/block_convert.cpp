@@ -174,7 +174,7 @@ void IRVXConvBlock::ChooseEmittedLevels(int16_t* blocks, int first_slot, int cou
         for (uint32_t i = 0; i < kValuesPerBlock; ++i) values[i] = unrounded[scan[i]];
         const RVXLevelChoice choice = ChooseLevels(values, weights_, blocks + b * kValuesPerBlock,
                                                    level_rule_->lambda, *level_rule_->costs,
-                                                   level_rule_->trellis && !trellis_suspended_);
+                                                   trellis_suspended_ ? 0 : level_rule_->trellis_reach);
         distortion_ += choice.distortion;
         ac_bits_ += choice.ac_bits;
     }

@@ -30,7 +30,7 @@ struct RVXLevelRule {
     float steps[kValuesPerBlock] = {};
     float lambda = 0;
     const RVXSymbolCosts* costs = nullptr;
-    bool trellis = false;  // choose levels by cost; else round to the nearest
+    int trellis_reach = 0;  // choose levels by cost (see ChooseLevels); 0 rounds
 };
 constexpr uint32_t kMaxBlocksPerMacroblock = 16;
 

@@ -178,6 +178,9 @@ private:
         uint16_t quantiser = 0;
         float cost = 0;
         int16_t chain_dc[4] = {0, 0, 0, 0};
+        // The only way for its macroblock, not tried: it costs what it
+        // costs, and its DCs are taken as those of a good prediction, 0.
+        bool untried = false;
     };
     // The objects one thread codes rows with; lane 0 is the codec set's.
     struct Lane {

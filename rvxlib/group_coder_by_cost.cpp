@@ -26,6 +26,8 @@ constexpr uint32_t kMostCandidates = 1 + 2 * 4;
 // Below this many times the match's error, a block's own detail may code
 // cheaper without prediction.
 constexpr uint64_t kIntraWorthTrying = 4;
+constexpr int kSlowTrellisReach = 8;
+constexpr int kMediumTrellisReach = 2;
 
 // The kinds' places in Crew::costs.
 uint32_t CostIndex(uint32_t kind) { return kind == kFrameKindI ? 0 : kind == kFrameKindP ? 1 : 2; }
@@ -40,7 +42,7 @@ void CRVXGroupCoder::PrepareCostRule(Crew& crew, FrameSetup& setup, bool intra, 
     setup.lambda = setup.diff2d ? 1.0f : LambdaForQuantiser(setup.quality, MeanAcStep(matrix));
     setup.rule.lambda = setup.lambda;
     setup.rule.costs = setup.costs;
-    setup.rule.trellis = settings_.preset >= RVXPreset::kMedium;
+    setup.rule.trellis_reach = settings_.preset == RVXPreset::kSlow ? kSlowTrellisReach : kMediumTrellisReach;
     setup.spread = settings_.preset == RVXPreset::kSlow && !setup.diff2d ? 1 : 0;
     // Search costs are squared errors over 256.
     setup.vector_price = uint64_t(setup.lambda * kPredictionBits / 256.0f);
@@ -167,6 +169,7 @@ uint32_t CRVXGroupCoder::Candidates(const Crew& crew, const FrameSetup& setup, s
 // rescaled to the trial's quantiser the way the decoder rescales them.
 float CRVXGroupCoder::ChainCost(const FrameSetup& setup, const Trial& trial, const Trial* before,
                                 uint32_t chains) const {
+    if (trial.untried) return 0;
     float bits = 0;
     for (uint32_t c = 0; c < 4; ++c) {
         if (!(chains & (1u << c))) continue;
@@ -229,6 +232,14 @@ void CRVXGroupCoder::CodeRowByCost(Crew& crew, Lane& lane, const FrameSetup& set
         const uint32_t count =
             Candidates(crew, setup, std::size_t(i) * columns + j, earlier != nullptr, later != nullptr, candidates);
         const uint16_t start = StartQuantiser(crew, setup, std::size_t(i) * columns + j);
+        if (count == 1 && setup.spread == 0) {
+            Trial only;
+            only.entry = candidates[0];
+            only.quantiser = start;
+            only.untried = true;
+            trials.push_back(only);
+            continue;
+        }
         for (uint32_t k = 0; k < count; ++k) attempt(j, candidates[k], start);
         // Nothing could be coded (a lossless block beyond the coder's range):
         // the frame fails at its payload, as with the fixed rule.
@@ -284,8 +295,12 @@ void CRVXGroupCoder::CodeRowByCost(Crew& crew, Lane& lane, const FrameSetup& set
 
     block.RestoreState(row_start);
     for (uint32_t j = 0; j < columns; ++j) {
-        const Trial& trial = trials[chosen[j]];
-        TryMacroblock(lane, setup, j, i, trial.entry, trial.quantiser, earlier, later);
+        Trial& trial = trials[chosen[j]];
+        if (TryMacroblock(lane, setup, j, i, trial.entry, trial.quantiser, earlier, later) == kRefused) {
+            // An untried prediction that cannot be formed here.
+            trial.entry = RVXMotionEntry();
+            TryMacroblock(lane, setup, j, i, trial.entry, trial.quantiser, earlier, later);
+        }
         {
             StageTimer timer(measure_, lane.times.transform);
             block.ReconstructMacroblock();

@@ -12,8 +12,10 @@ namespace {
 constexpr int kEndOfBlock = 0;
 constexpr int kFifteenZeros = 15;
 constexpr uint32_t kMaxMagnitude = 2047;
-constexpr int kChainReach = 8;
+// A value this large costs far less than the error of dropping it; a short
+// reach takes one level less.
 constexpr uint32_t kAnchorLevel = 3;
+constexpr int kLongReach = 8;
 // Without the trellis an AC level reaches the next integer from this much
 // below it: a dead zone that drops the many values that would cost more
 // bits than the error they remove.
@@ -121,14 +123,14 @@ float AcBits(const int16_t* levels, const RVXSymbolCosts& costs) {
 }  // namespace
 
 RVXLevelChoice ChooseLevels(const float* unrounded, const float* weight, int16_t* levels, float lambda,
-                            const RVXSymbolCosts& costs, bool trellis) {
+                            const RVXSymbolCosts& costs, int reach) {
     auto nearest = [](float value) {
         const float magnitude = std::min(std::floor(std::fabs(value) + 0.5f), float(kMaxMagnitude));
         return int16_t(value < 0 ? -magnitude : magnitude);
     };
     RVXLevelChoice choice;
     levels[0] = nearest(unrounded[0]);
-    if (!trellis) {
+    if (reach <= 0) {
         const float dc_error = unrounded[0] - levels[0];
         float distortion = weight[0] * dc_error * dc_error;
         for (int i = 1; i < 64; ++i) {
@@ -172,12 +174,12 @@ RVXLevelChoice ChooseLevels(const float* unrounded, const float* weight, int16_t
         const int k = count++;
         position[k] = i;
         best[k] = std::numeric_limits<float>::max();
-        const int reach = std::max(anchor, k - kChainReach);
+        const int from_candidate = std::max(anchor, k - reach);
         for (uint32_t level = rounded; level >= std::max<uint32_t>(rounded - 1, 1); --level) {
             const float error = weight[i] * (a - float(level)) * (a - float(level));
             // Chains from the DC, or from one of the last few non-zero
             // candidates: zeroing a longer stretch of them hardly ever pays.
-            for (int m = reach < 0 ? -1 : reach; m < k; m = m < 0 ? std::max(0, k - kChainReach) : m + 1) {
+            for (int m = from_candidate < 0 ? -1 : from_candidate; m < k; m = m < 0 ? std::max(0, k - reach) : m + 1) {
                 const int j = m < 0 ? 0 : position[m];
                 const float before = m < 0 ? 0 : best[m];
                 const float cost = before + (zero_error[i - 1] - zero_error[j]) +
@@ -191,7 +193,7 @@ RVXLevelChoice ChooseLevels(const float* unrounded, const float* weight, int16_t
             if (level == 1) break;
         }
         // A value this large costs far less than the error of dropping it.
-        if (rounded >= kAnchorLevel) anchor = k;
+        if (rounded >= (reach >= kLongReach ? kAnchorLevel : kAnchorLevel - 1)) anchor = k;
     }
     float end_cost = anchor >= 0 ? std::numeric_limits<float>::max() : zero_error[63] + lambda * costs.EndOfBlockBits();
     int last = -1;

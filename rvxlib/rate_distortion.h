@@ -57,11 +57,13 @@ struct RVXLevelChoice {
 // Chooses the levels of one block (zigzag order) from its unrounded values
 // (in units of each coefficient's step). weight[i] is the squared size in
 // sample units of one step of coefficient i. The DC is rounded to the
-// nearest level; the AC levels are rounded with a dead zone, or, with
-// `trellis`, chosen among the nearest, the one below and zero so that
+// nearest level; the AC levels are rounded with a dead zone (reach 0), or
+// chosen by a trellis among the nearest, the one below and zero so that
 // distortion plus lambda times bits is smallest over the block's runs and
 // end of block. Levels stay within +-2047.
+// `reach` is how many non-zero values back a run may start (more finds
+// cheaper blocks and takes longer; 8 is near the full search).
 RVXLevelChoice ChooseLevels(const float* unrounded, const float* weight, int16_t* levels, float lambda,
-                            const RVXSymbolCosts& costs, bool trellis);
+                            const RVXSymbolCosts& costs, int reach);
 
 }  // namespace _rvxlib_

@@ -59,8 +59,8 @@ TEST(ChooseLevels, TrellisNeverCostsMoreThanRounding) {
             }
             const float lambda = 2.0f + float(trial % 5) * 10.0f;
             int16_t trellis[64], rounded[64];
-            const RVXLevelChoice chosen = ChooseLevels(unrounded, weight, trellis, lambda, use, true);
-            ChooseLevels(unrounded, weight, rounded, lambda, use, false);
+            const RVXLevelChoice chosen = ChooseLevels(unrounded, weight, trellis, lambda, use, 2 + trial % 7);
+            ChooseLevels(unrounded, weight, rounded, lambda, use, 0);
             int16_t nearest[64];
             for (int i = 0; i < 64; ++i) nearest[i] = int16_t(std::lround(unrounded[i]));
             const float best = Cost(unrounded, weight, trellis, lambda, use);
@@ -84,9 +84,9 @@ TEST(ChooseLevels, LevelsStayWithinTheCodersRange) {
         unrounded[i] = (i % 2 ? -1.0f : 1.0f) * 1e6f;
         weight[i] = 1.0f;
     }
-    for (bool trellis : {false, true}) {
+    for (int reach : {0, 2, 8}) {
         int16_t levels[64];
-        ChooseLevels(unrounded, weight, levels, 10.0f, RVXSymbolCosts(), trellis);
+        ChooseLevels(unrounded, weight, levels, 10.0f, RVXSymbolCosts(), reach);
         for (int i = 0; i < 64; ++i) EXPECT_EQ(std::abs(levels[i]), 2047) << i;
     }
 }
