@@ -64,7 +64,8 @@ class DecodeEqualsReconstruction
 
 // The decoder is the oracle: whatever a preset decides, the pictures it
 // shows are the ones the encoder predicted from. The presets that decide by
-// cost also meet a cut to unrelated noise (frame 6) and the finest quantiser.
+// cost also meet a cut to unrelated noise (frame 6) and the finest quantiser;
+// fast and slow quantise adaptively as well.
 TEST_P(DecodeEqualsReconstruction, EveryPictureByteForByte) {
     const auto [layout, transform, preset] = GetParam();
     const uint32_t format = layout | transform;
@@ -74,6 +75,7 @@ TEST_P(DecodeEqualsReconstruction, EveryPictureByteForByte) {
         RVXGroupSettings settings = e.settings;
         settings.quality_i = settings.quality_p = 2;
         settings.quality_b = 3;
+        settings.adaptive_quantisation = preset != RVXPreset::kMedium;
         e.open_ok = e.coder.Open(e.codec.Set(), settings, 0, &e.sink);
     }
     ASSERT_TRUE(e.open_ok);
