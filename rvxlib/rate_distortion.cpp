@@ -56,18 +56,20 @@ void RVXSymbolCosts::LearnFrom(const int16_t* blocks, std::size_t count) {
     uint64_t counts[_pqxlib_::kHuffmanSymbolCount] = {};
     for (std::size_t b = 0; b < count; ++b) {
         const int16_t* block = blocks + b * 64;
-        uint32_t run = 0;
-        for (int i = 0; i < 64; ++i) {
-            const uint32_t magnitude = uint32_t(std::abs(int32_t(block[i])));
-            if (magnitude == 0) {
-                ++run;
-                continue;
-            }
+        // Most blocks of a frame are nearly empty: walk their values only.
+        uint64_t nonzero = 0;
+        for (int i = 0; i < 64; ++i) nonzero |= uint64_t(block[i] != 0) << i;
+        int next = 0;
+        while (nonzero) {
+            const int i = __builtin_ctzll(nonzero);
+            nonzero &= nonzero - 1;
+            uint32_t run = uint32_t(i - next);
             for (; run > 15; run -= 15) ++counts[kFifteenZeros];
-            ++counts[ValueSymbol(run, std::min(magnitude, kMaxMagnitude))];
-            run = 0;
+            const uint32_t magnitude = std::min(uint32_t(std::abs(int32_t(block[i]))), kMaxMagnitude);
+            ++counts[ValueSymbol(run, magnitude)];
+            next = i + 1;
         }
-        if (run > 0) ++counts[kEndOfBlock];
+        if (next < 64) ++counts[kEndOfBlock];
     }
     uint8_t lengths[_pqxlib_::kHuffmanSymbolCount];
     _pqxlib_::BuildCodeLengths(counts, lengths);
@@ -133,6 +135,18 @@ RVXLevelChoice ChooseLevels(const float* unrounded, const float* weight, int16_t
     if (reach <= 0) {
         const float dc_error = unrounded[0] - levels[0];
         float distortion = weight[0] * dc_error * dc_error;
+        // Most blocks round to nothing: their error is their energy.
+        bool any = false;
+        for (int i = 1; i < 64 && !any; ++i) any = std::fabs(unrounded[i]) + kAcRounding >= 1.0f;
+        if (!any) {
+            for (int i = 1; i < 64; ++i) {
+                levels[i] = 0;
+                distortion += weight[i] * unrounded[i] * unrounded[i];
+            }
+            choice.distortion = distortion;
+            choice.ac_bits = costs.EndOfBlockBits();
+            return choice;
+        }
         for (int i = 1; i < 64; ++i) {
             const float a = std::fabs(unrounded[i]);
             const int32_t magnitude = std::min(int32_t(a + kAcRounding), int32_t(kMaxMagnitude));
