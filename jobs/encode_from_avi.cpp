@@ -60,6 +60,10 @@ int32_t CEncodeFromAVI::Load() {
         SetFailureReason("no AVI file was given");
         return kJobFail;
     }
+    if (const std::string refusal = TwoPassRefusal(path); !refusal.empty()) {
+        SetFailureReason(refusal);
+        return kJobFail;
+    }
     auto movie = std::make_unique<CAVIMovie>();
     const int32_t opened = movie->Open(path);
     if (opened != kAviOk) {

@@ -61,6 +61,8 @@ int32_t CEncodeFromDirectShow::Load() {
     const std::string path = request_.source;
     if (path.empty()) return LoadFailure("no movie file was given");
     std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) return LoadFailure(path + ": no such file");
+    if (const std::string refusal = TwoPassRefusal(path); !refusal.empty()) return LoadFailure(refusal);
     if (!std::filesystem::is_regular_file(path, ec)) return LoadFailure(path + ": no such file");
     std::string reason;
     if (!InitMediaFramework(reason)) return LoadFailure(reason);
