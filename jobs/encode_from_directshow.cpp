@@ -167,21 +167,11 @@ int32_t CEncodeFromDirectShow::Run() {
     });
 }
 
-int32_t CEncodeFromDirectShow::EncodeMovie() {
-    if (!pipeline_ || !surface_ || work_directory_.empty()) return FailRun("the job was not loaded");
-    const MoviePictureFormat& format = surface_->Format();
-    if (!SetSourceFormat(format.layout, format.width, format.height, false))
-        return FailRun("the picture size " + std::to_string(format.width) + "x" + std::to_string(format.height) +
-                       " cannot be encoded");
-    if (staged_sound_ && !staged_sound_->WriteHeader(sound_->Format()))
-        return FailRun(staged_sound_->Path() + ": the sound file could not be written");
-    if (!OpenEncoder(work_directory_, movie_path_)) return FailRun("the encoder could not be opened");
-
+bool CEncodeFromDirectShow::PlayToEnd(std::string& error) {
     last_activity_ms_ = NowMs();
-    std::string error;
     if (!pipeline_->Play(error)) {
         StopPipeline();
-        return FailRun(movie_path_ + ": " + error);
+        return false;
     }
     bool ended = false;
     bool failed = false;
@@ -202,12 +192,93 @@ int32_t CEncodeFromDirectShow::EncodeMovie() {
         }
     }
     StopPipeline();
+    return !failed;
+}
 
-    if (!CanContinue()) return FailRun("stopped");
-    if (failed) return FailRun(movie_path_ + ": " + error);
+int32_t CEncodeFromDirectShow::CheckPlayedPass() {
     if (picture_failed_) return FailRun("");  // the frame's own reason stands
     if (sound_failed_) return FailRun(staged_sound_->Path() + ": the sound could not be staged");
     if (frames_done_ == 0) return FailRun(movie_path_ + ": no picture could be decoded");
+    return kJobOk;
+}
+
+bool CEncodeFromDirectShow::ReopenPipeline(std::string& reason) {
+    // A stopped pipeline and its stopping sinks cannot play again: the movie
+    // is opened anew, its pictures to the encoder, its sound (already coded)
+    // nowhere.
+    const MoviePictureFormat first = surface_->Format();
+    pipeline_.reset();
+    surface_ = std::make_unique<CMovieRenderSurface>(picture_lock_);
+    sound_ = std::make_unique<CMovieRenderSound>(sound_lock_);
+    pipeline_ = std::make_unique<CMoviePipeline>(*surface_, *sound_);
+    if (!pipeline_->Preroll(movie_path_, kPrerollTimeout, reason)) return false;
+    if (!pipeline_->HasPicture() || !surface_->ReadFormat()) {
+        reason = "the movie's pictures could not be decoded a second time";
+        return false;
+    }
+    const MoviePictureFormat& again = surface_->Format();
+    if (again.width != first.width || again.height != first.height || again.layout != first.layout) {
+        reason = "the movie's pictures changed between the two passes";
+        return false;
+    }
+    if (pipeline_->HasSound() && !sound_->ReadFormat()) {
+        reason = "the sound stream has a format that cannot be read";
+        return false;
+    }
+    CMovieRenderSurface::FrameDelegate on_picture;
+    on_picture.bind(this, &CEncodeFromDirectShow::OnPicture);
+    surface_->SetDelegate(on_picture);
+    return true;
+}
+
+int32_t CEncodeFromDirectShow::EncodeTwoPasses() {
+    // The sound comes with the first pass's pictures, so its exact size is
+    // known only after it; before any picture the target is checked against
+    // the movie without sound.
+    if (RefuseUnreachableTarget(total_frames_) != kJobOk) {
+        StopPipeline();
+        return kJobFail;
+    }
+    std::string error;
+    const bool played = PlayToEnd(error);
+    if (!CanContinue()) return FailRun("stopped");
+    if (!played) return FailRun(movie_path_ + ": " + error);
+    if (const int32_t status = CheckPlayedPass(); status != kJobOk) return status;
+    if (staged_sound_) {
+        const std::string wave = staged_sound_->Path();
+        if (!staged_sound_->Complete()) return FailRun(wave + ": the sound file could not be completed");
+        if (staged_sound_->DataLength() > 0 && EncodeSound(wave) != kJobOk) return FailRun("");
+        std::error_code ec;
+        std::filesystem::remove(wave, ec);
+    }
+    if (!BeginSecondPass(work_directory_, movie_path_)) return FailRun("");
+    if (!ReopenPipeline(error)) {
+        if (pipeline_) StopPipeline();
+        return FailRun(movie_path_ + ": " + error);
+    }
+    const bool again = PlayToEnd(error);
+    if (!CanContinue()) return FailRun("stopped");
+    if (!again) return FailRun(movie_path_ + ": " + error);
+    if (const int32_t status = CheckPlayedPass(); status != kJobOk) return status;
+    return FinishRun(*this);
+}
+
+int32_t CEncodeFromDirectShow::EncodeMovie() {
+    if (!pipeline_ || !surface_ || work_directory_.empty()) return FailRun("the job was not loaded");
+    const MoviePictureFormat& format = surface_->Format();
+    if (!SetSourceFormat(format.layout, format.width, format.height, false))
+        return FailRun("the picture size " + std::to_string(format.width) + "x" + std::to_string(format.height) +
+                       " cannot be encoded");
+    if (staged_sound_ && !staged_sound_->WriteHeader(sound_->Format()))
+        return FailRun(staged_sound_->Path() + ": the sound file could not be written");
+    if (!OpenEncoder(work_directory_, movie_path_)) return FailRun("the encoder could not be opened");
+
+    if (TwoPass()) return EncodeTwoPasses();
+    std::string error;
+    const bool failed = !PlayToEnd(error);
+    if (!CanContinue()) return FailRun("stopped");
+    if (failed) return FailRun(movie_path_ + ": " + error);
+    if (const int32_t status = CheckPlayedPass(); status != kJobOk) return status;
     if (staged_sound_) {
         const std::string wave = staged_sound_->Path();
         if (!staged_sound_->Complete()) return FailRun(wave + ": the sound file could not be completed");
