@@ -200,9 +200,23 @@ uint16_t CRVXRatePlan::Assign(uint32_t n) {
     const uint32_t kind = KindIndex(frame.pass.kind);
     if (kind == 0) {
         // I frames carry their rounding from group to group, in order.
-        for (uint32_t k = 0; k < g; ++k)
-            if (!groups_[k].frames.empty()) Assign(groups_[k].frames.front());
-        const double wanted = frame.planned + carry_i_error_;
+        // Every earlier I frame was coded before this one on the same
+        // thread: how far they ran from the model moves this one's quality.
+        double actual = 0.0, model = 0.0;
+        for (uint32_t k = 0; k < g; ++k) {
+            if (groups_[k].frames.empty()) continue;
+            const uint32_t m = groups_[k].frames.front();
+            Assign(m);
+            const Frame& f = frames_[m];
+            const double expected = groups_[k].bias * Bytes(f, f.assigned);
+            actual += f.has_coded ? double(f.coded) : expected;
+            model += expected;
+        }
+        const double prior = kGroupPriorShare * group.target;
+        const double ratio = (actual + prior) / (model + prior);
+        const double wanted =
+            frame.planned * std::pow(std::clamp(ratio, kLeastGroupFactor, kMostGroupFactor), 1.0 / settings_.alpha) +
+            carry_i_error_;
         frame.assigned = ClampQuality(uint16_t(std::lround(std::clamp(wanted, 2.0, 32.0))));
         carry_i_error_ = wanted - frame.assigned;
         return frame.assigned;

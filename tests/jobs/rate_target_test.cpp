@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <memory>
+
+#include "common/memory_host.h"
+#include "common/temp_dir.h"
+#include "container/rvx_reader.h"
+#include "jobs/encode_from_images.h"
+#include "jobs/job_messages.h"
+#include "jobs/rate_control.h"
+#include "support/surface.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Grain over a slow pan: every frame costs something, and differently.
+void WriteGrainRun(const TempDir& dir, int count, int w, int h) {
+    uint32_t seed = 12345;
+    for (int frame = 1; frame <= count; ++frame) {
+        CPlaneSurface s;
+        ASSERT_TRUE(s.CreateWithFormat(w, h, PF_X8R8G8B8));
+        ASSERT_TRUE(s.Lock());
+        const SurfaceDesc& d = s.Desc();
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                for (int c = 0; c < 4; ++c) {
+                    seed = seed * 1103515245u + 12345u;
+                    const double wave = 100 * std::sin((x + 2 * frame) * 0.15 + c) * std::cos(y * 0.1);
+                    d.bits[y * d.pitch + 4 * x + c] = uint8_t(128 + wave + int((seed >> 16) % 9) - 4);
+                }
+        s.Unlock();
+        char name[32];
+        std::snprintf(name, sizeof name, "g%04d.png", frame);
+        ASSERT_TRUE(s.SavePNG(dir / name, nullptr, 0));
+    }
+}
+
+struct RunResult {
+    uint32_t message = 0;
+    bool refused = false;
+    std::string reason;
+    std::vector<JobProgress> progress;
+};
+
+RunResult RunImages(const TempDir& dir, const fs::path& output, const EncodeSettings& settings) {
+    MemoryHost host;
+    EncodeRequest request{dir / "g0001.png", "", output, settings};
+    auto job = std::make_unique<CEncodeFromSeqFile>(&host, request);
+    RunResult result;
+    EXPECT_EQ(job->Load(), kJobOk) << job->FailureReason();
+    EXPECT_EQ(job->Start(), 1);
+    result.message = host.WaitForJobEnd();
+    result.refused = job->TargetRefused();
+    result.reason = job->FailureReason();
+    const std::string work = job->WorkDirectory();
+    job.reset();
+    EXPECT_FALSE(fs::exists(work));
+    result.progress = host.progress;
+    return result;
+}
+
+}  // namespace
+
+TEST(RateTarget, SizesAndRatesReadAsAPersonWritesThem) {
+    struct Case {
+        const char* text;
+        bool ok;
+        uint64_t bytes;
+    } sizes[] = {
+        {"123456", true, 123456},    {"50M", true, 50000000},   {"1.5G", true, 1500000000},
+        {"700MiB", true, 734003200}, {"64KiB", true, 65536},    {"2GiB", true, 2147483648ull},
+        {"800k", true, 800000},      {" 12k ", true, 12000},    {"0", false, 0},
+        {"", false, 0},              {"M", false, 0},           {"12 parsecs", false, 0},
+        {"-5M", false, 0},           {"99999999999999999999", false, 0},
+    };
+    for (const Case& c : sizes) {
+        SCOPED_TRACE(c.text);
+        uint64_t bytes = 0;
+        EXPECT_EQ(ParseTargetSize(c.text, &bytes), c.ok);
+        if (c.ok) {
+            EXPECT_EQ(bytes, c.bytes);
+        }
+    }
+    uint64_t rate = 0;
+    EXPECT_TRUE(ParseTargetBitrate("4M", &rate));
+    EXPECT_EQ(rate, 4000000u);
+    EXPECT_TRUE(ParseTargetBitrate("800k", &rate));
+    EXPECT_EQ(rate, 800000u);
+    EXPECT_FALSE(ParseTargetBitrate("4MiB", &rate));
+
+    EncodeSettings settings;
+    settings.target_bits_per_second = 4000000;
+    // 60 frames at 30 per second are two seconds: one megabyte.
+    EXPECT_EQ(TargetMovieBytes(settings, 60, 30, 1), 1000000u);
+    EXPECT_EQ(TargetMovieBytes(settings, 60, 30000, 1001), 1001000u);
+}
+
+TEST(RateTarget, LosslessCodingAndTwoTargetsAreRefused) {
+    EncodeSettings settings;
+    EXPECT_EQ(RateTargetRefusal(settings), "");
+    settings.target_bytes = 1000000;
+    EXPECT_EQ(RateTargetRefusal(settings), "");
+    settings.transform = OptionRowValue(TransformTable, 1);  // Diff2D
+    EXPECT_NE(RateTargetRefusal(settings).find("Diff2D"), std::string::npos);
+    settings.transform = OptionRowValue(TransformTable, 0);
+    settings.target_bits_per_second = 100000;
+    EXPECT_NE(RateTargetRefusal(settings), "");
+}
+
+// Two passes over an image run land the whole file near the target, with
+// progress that covers both passes and never falls.
+TEST(RateTarget, ImageRunLandsNearTheTargetWithProgressOverBothPasses) {
+    TempDir dir{"target"};
+    WriteGrainRun(dir, 30, 96, 64);
+    for (const auto& [preset, target] : {std::pair{RVXPreset::kClassic, uint64_t{20000}},
+                                         std::pair{RVXPreset::kMedium, uint64_t{35000}}}) {
+        SCOPED_TRACE(target);
+        EncodeSettings settings;
+        settings.preset = preset;
+        settings.target_bytes = target;
+        const fs::path output = dir / "out.rvx";
+        const RunResult run = RunImages(dir, output, settings);
+        ASSERT_EQ(run.message, MSG_JOB_DONE) << run.reason;
+        EXPECT_NEAR(double(fs::file_size(output)), double(target), 0.02 * double(target));
+        CRVXReader reader;
+        ASSERT_TRUE(reader.Open(output));
+        EXPECT_TRUE(reader.Verify());
+        EXPECT_EQ(reader.FrameCount(), 30u);
+
+        double last = 0.0;
+        bool passes[3] = {};
+        for (const JobProgress& p : run.progress) {
+            EXPECT_GE(p.Fraction(), last);
+            last = p.Fraction();
+            passes[p.pass] = true;
+        }
+        EXPECT_TRUE(passes[1] && passes[2]);
+        EXPECT_FALSE(passes[0]);
+        EXPECT_DOUBLE_EQ(last, 1.0);
+        fs::remove(output);
+    }
+}
+
+// A target below every macroblock at quality 32 without coefficients is
+// refused before any picture is coded, and nothing is written.
+TEST(RateTarget, TargetBelowTheSmallestMovieIsRefusedWithoutOutput) {
+    TempDir dir{"target"};
+    WriteGrainRun(dir, 12, 96, 64);
+    EncodeSettings settings;
+    // 12 frames of 24 macroblocks: 288 + 24 + 144 bytes of container and
+    // 12 payloads of about 60 bytes.
+    settings.target_bytes = 900;
+    const fs::path output = dir / "out.rvx";
+    const RunResult run = RunImages(dir, output, settings);
+    EXPECT_EQ(run.message, MSG_JOB_FAILED);
+    EXPECT_TRUE(run.refused);
+    EXPECT_NE(run.reason.find("smallest"), std::string::npos) << run.reason;
+    EXPECT_FALSE(fs::exists(output));
+    for (const JobProgress& p : run.progress) EXPECT_NE(p.stage, JobStage::kFrames);
+}
