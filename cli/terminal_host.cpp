@@ -119,12 +119,13 @@ void TerminalHost::PrintJson(const JobProgress& progress, const std::string& tex
     const bool frames = progress.stage == JobStage::kFrames;
     last_percent_ = std::max(last_percent_, std::floor(fraction * 10000.0) / 100.0);
     char left[32] = "null";  // no pace known yet
+    // Only a job of two passes says which one it is in.
+    const char* pass = progress.pass == 1 ? "\"pass\": 1, " : progress.pass == 2 ? "\"pass\": 2, " : "";
     if (remaining >= 0.0) std::snprintf(left, sizeof left, "%.3f", remaining);
     std::fprintf(stderr,
-                 "{\"source\": %s, \"stage\": \"%s\", \"pass\": %u, \"frame\": %u, \"total\": %u, "
+                 "{\"source\": %s, \"stage\": \"%s\", %s\"frame\": %u, \"total\": %u, "
                  "\"percent\": %.2f, \"fps\": %.2f, \"elapsed\": %.3f, \"remaining\": %s, \"text\": %s}\n",
-                 JsonString(source_).c_str(), JsonStage(progress.stage), progress.pass ? progress.pass : 1u,
-                 frames ? progress.frame : 0u,
+                 JsonString(source_).c_str(), JsonStage(progress.stage), pass, frames ? progress.frame : 0u,
                  frames ? progress.total : 0u, last_percent_, last_fps_, seconds, left,
                  JsonString(text).c_str());
     std::fflush(stderr);
