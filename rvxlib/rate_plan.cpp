@@ -179,16 +179,20 @@ void CRVXRatePlan::SolveGroup(uint32_t g) {
     double in_flight = 0.0;
     for (uint32_t k = settled; k < g; ++k)
         for (uint32_t n : groups_[k].frames) in_flight += bias * Bytes(frames_[n], frames_[n].planned);
-    const double left = budget_ - settled_actual_ - in_flight;
+    const double left = std::max(g == 0 ? budget_ : budget_ - settled_actual_ - in_flight, 0.0);
     group.bias = bias;
-    group.level = g == 0 ? level_ : SolveLevel(g, std::max(left, 0.0) / bias);
-    group.target = 0.0;
+    group.level = g == 0 ? level_ : SolveLevel(g, left / bias);
+    double model = 0.0;
     for (uint32_t n : group.frames) {
         Frame& f = frames_[n];
         f.planned = QualityAt(f, group.level);
-        group.target += bias * Bytes(f, f.planned);
+        model += bias * Bytes(f, f.planned);
     }
-    group.solved = true;
+    // Where no level meets the budget (all at quality 2 or 32 by the model),
+    // the group still aims at its share of what is left: the model may be
+    // wrong at the ends, and the frames then move as far as they can.
+    const double rest = bias * BytesFrom(g, group.level);
+    group.target = rest > 0.0 ? model * left / rest : model;
 }
 
 uint16_t CRVXRatePlan::Assign(uint32_t n) {
@@ -212,7 +216,8 @@ uint16_t CRVXRatePlan::Assign(uint32_t n) {
             actual += f.has_coded ? double(f.coded) : expected;
             model += expected;
         }
-        const double prior = kGroupPriorShare * group.target;
+        // One I frame's worth of "as predicted": the first I frames move it most.
+        const double prior = group.bias * Bytes(frame, frame.planned);
         const double ratio = (actual + prior) / (model + prior);
         const double wanted =
             frame.planned * std::pow(std::clamp(ratio, kLeastGroupFactor, kMostGroupFactor), 1.0 / settings_.alpha) +

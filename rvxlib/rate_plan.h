@@ -90,7 +90,6 @@ public:
 private:
     struct Group {
         std::vector<uint32_t> frames;  // display numbers, in coding order
-        bool solved = false;
         double bias = 1.0;     // actual bytes / model bytes of the settled groups
         double level = 0.0;
         double target = 0.0;   // the group's share of the budget, in bytes
