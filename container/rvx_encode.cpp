@@ -248,7 +248,8 @@ std::vector<_rvxlib_::RVXPassFrame> CRVXEncode::PassFrames() const {
             f.kind = type == kRecordI ? _rvxlib_::kFrameKindI
                      : type == kRecordB ? _rvxlib_::kFrameKindB
                                         : _rvxlib_::kFrameKindP;
-            f.quality = f.kind == _rvxlib_::kFrameKindI   ? settings_.quality_i
+            f.quality = settings_.frame_quality ? _rvxlib_::ClampQuality(settings_.frame_quality(frame, f.kind))
+                        : f.kind == _rvxlib_::kFrameKindI ? settings_.quality_i
                         : f.kind == _rvxlib_::kFrameKindB ? settings_.quality_b
                                                           : settings_.quality_p;
             f.group = g;

@@ -62,6 +62,7 @@ bool CEncodeRVXFile::OpenEncoder(const std::string& work_directory, const std::s
     writer->SetWorkDirectory(work_directory);
     // The first pass's payloads must not meet the second's in the directory.
     writer->SetFramePrefix(work_directory + (pass_ == 1 ? "rvxpass" : "rvxframe"));
+    if (pass_ == 1) writer->SetFrameQualities(FirstPassQualities(request_.settings));
     if (pass_ == 2) {
         writer->SetRatePlan(rate_plan_);
         if (!sound_file_.empty()) writer->SetSoundFile(sound_file_);

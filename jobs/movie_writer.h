@@ -4,6 +4,7 @@
 // CreateRVXMovieWriter gives the real one.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -36,6 +37,8 @@ public:
 
     // Two-pass rate control. A writer that cannot take part keeps the
     // defaults: it learns nothing in a first pass and ignores a plan.
+    // The quality of every frame of the next Open (a first pass's).
+    virtual void SetFrameQualities(std::function<uint16_t(uint32_t frame, uint32_t kind)> /*qualities*/) {}
     // The plan for the next Open's frames.
     virtual void SetRatePlan(std::shared_ptr<_rvxlib_::CRVXRatePlan> /*plan*/) {}
     // What the frames cost since Open, in display order (after FinishFrames).

@@ -8,6 +8,7 @@
 #include "container/rvx_layout.h"
 #include "rvxlib/coding_defaults.h"
 #include "rvxlib/format_word.h"
+#include "rvxlib/frame_store.h"
 
 namespace {
 
@@ -91,6 +92,21 @@ EncodeSettings FirstPassSettings(const EncodeSettings& settings) {
     first.quality_b = q.b;
     first.target_bytes = first.target_bits_per_second = 0;
     return first;
+}
+
+std::function<uint16_t(uint32_t, uint32_t)> FirstPassQualities(const EncodeSettings& settings) {
+    uint8_t intra[64], inter[64];
+    LoadQuantMatrices(kMatrixSelectorMpeg, intra, inter);
+    LoadQuantMatrices(settings.matrix, intra, inter);
+    const _rvxlib_::RVXFrameQualities fine =
+        _rvxlib_::QualitiesForLevel(RVXPreset::kClassic, _rvxlib_::kFirstPassFineLevel, intra, inter);
+    const _rvxlib_::RVXFrameQualities coarse =
+        _rvxlib_::QualitiesForLevel(RVXPreset::kClassic, _rvxlib_::kFirstPassCoarseLevel, intra, inter);
+    return [fine, coarse](uint32_t frame, uint32_t kind) {
+        const _rvxlib_::RVXFrameQualities& q =
+            _rvxlib_::FirstPassLevel(frame) == _rvxlib_::kFirstPassFineLevel ? fine : coarse;
+        return kind == _rvxlib_::kFrameKindI ? q.i : kind == _rvxlib_::kFrameKindB ? q.b : q.p;
+    };
 }
 
 uint64_t TargetMovieBytes(const EncodeSettings& settings, uint64_t frames, uint32_t rate_numerator,

@@ -4,6 +4,7 @@
 // frames, and the smallest movie a target may ask for.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,6 +27,9 @@ std::string RateTargetRefusal(const EncodeSettings& settings);
 // second pass's preset; the picture format, transform, matrix and groups of
 // pictures stay the user's, so the groups fall where they will fall again.
 EncodeSettings FirstPassSettings(const EncodeSettings& settings);
+// The first pass's quality for each frame: the classic balance of I, P and B
+// at one of the two levels FirstPassLevel picks for the frame.
+std::function<uint16_t(uint32_t frame, uint32_t kind)> FirstPassQualities(const EncodeSettings& settings);
 
 // The whole movie's size the settings ask for; the rate is taken over the
 // frames at numerator/denominator frames per second.

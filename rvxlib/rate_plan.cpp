@@ -31,6 +31,10 @@ constexpr double kGroupPriorShare = 0.25;
 // The bias the settled groups show is believed within these bounds.
 constexpr double kLeastBias = 0.25;
 constexpr double kMostBias = 4.0;
+constexpr double kComplexityQuality = 8.0;
+// Exponents beyond these are noise, not a movie.
+constexpr double kLeastAlpha = 0.4;
+constexpr double kMostAlpha = 2.0;
 
 uint32_t KindIndex(uint32_t kind) { return kind == kFrameKindI ? 0 : kind == kFrameKindB ? 2 : 1; }
 
@@ -60,8 +64,38 @@ CRVXRatePlan::CRVXRatePlan(std::vector<RVXPassFrame> frames, const RVXRatePlanSe
         std::stable_sort(group.frames.begin(), group.frames.end(), [this](uint32_t a, uint32_t b) {
             return frames_[a].pass.coding_position < frames_[b].pass.coding_position;
         });
+    FitAlphas();
     ComputeWeights();
 }
+
+void CRVXRatePlan::FitAlphas() {
+    // Each pair of neighbouring frames of a kind coded at different
+    // qualities gives one estimate; the median keeps a scene cut between
+    // them from swaying the result.
+    std::vector<double> estimates[3];
+    int64_t last[3] = {-1, -1, -1};
+    for (uint32_t n = 0; n < frames_.size(); ++n) {
+        const uint32_t k = KindIndex(frames_[n].pass.kind);
+        if (last[k] >= 0) {
+            const Frame& a = frames_[size_t(last[k])];
+            const Frame& b = frames_[n];
+            const double above_a = double(a.pass.bytes) - Smallest(a), above_b = double(b.pass.bytes) - Smallest(b);
+            if (a.pass.quality != b.pass.quality && above_a > 0 && above_b > 0)
+                estimates[k].push_back(std::log(above_a / above_b) /
+                                       std::log(double(b.pass.quality) / double(a.pass.quality)));
+        }
+        last[k] = n;
+    }
+    for (uint32_t k = 0; k < 3; ++k) {
+        std::vector<double>& list = estimates[k];
+        alpha_[k] = settings_.alpha;
+        if (list.size() < kLeastAlphaPairs) continue;
+        std::nth_element(list.begin(), list.begin() + list.size() / 2, list.end());
+        alpha_[k] = std::clamp(list[list.size() / 2], kLeastAlpha, kMostAlpha);
+    }
+}
+
+double CRVXRatePlan::Alpha(uint32_t kind) const { return alpha_[KindIndex(kind)]; }
 
 void CRVXRatePlan::ComputeWeights() {
     // Complexity is what a frame cost above its smallest payload, smoothed
@@ -80,7 +114,8 @@ void CRVXRatePlan::ComputeWeights() {
                 if (j < 0 || j >= int64_t(list.size())) continue;
                 const double w = d == 0 ? 1.0 : std::abs(d) == 1 ? 0.5 : 0.25;
                 const Frame& f = frames_[list[size_t(j)]];
-                sum += w * std::max(1.0, double(f.pass.bytes) - Smallest(f));
+                // At one quality for all, since the first pass used two.
+                sum += w * std::max(1.0, Bytes(f, kComplexityQuality) - Smallest(f));
                 weights += w;
             }
             smooth[k] = sum / weights;
@@ -117,7 +152,7 @@ double CRVXRatePlan::Bytes(const Frame& frame, double quality) const {
     const double smallest = Smallest(frame);
     const double above = std::max(0.0, double(frame.pass.bytes) - smallest);
     const double q0 = std::max<double>(frame.pass.quality, kMinQuality);
-    return smallest + above * std::pow(q0 / quality, settings_.alpha);
+    return smallest + above * std::pow(q0 / quality, Alpha(frame.pass.kind));
 }
 
 uint64_t CRVXRatePlan::PredictedAtQuality(uint16_t quality) const {
@@ -220,7 +255,7 @@ uint16_t CRVXRatePlan::Assign(uint32_t n) {
         const double prior = group.bias * Bytes(frame, frame.planned);
         const double ratio = (actual + prior) / (model + prior);
         const double wanted =
-            frame.planned * std::pow(std::clamp(ratio, kLeastGroupFactor, kMostGroupFactor), 1.0 / settings_.alpha) +
+            frame.planned * std::pow(std::clamp(ratio, kLeastGroupFactor, kMostGroupFactor), 1.0 / Alpha(frame.pass.kind)) +
             carry_i_error_;
         frame.assigned = ClampQuality(uint16_t(std::lround(std::clamp(wanted, 2.0, 32.0))));
         carry_i_error_ = wanted - frame.assigned;
@@ -245,7 +280,7 @@ uint16_t CRVXRatePlan::Assign(uint32_t n) {
     double factor = 1.0;
     if (rest_model > 0.0) factor = (group.target - spent) / (ratio * rest_model);
     factor = std::clamp(factor, kLeastGroupFactor, kMostGroupFactor);
-    const double wanted = frame.planned * std::pow(factor, -1.0 / settings_.alpha) + group.carry[kind];
+    const double wanted = frame.planned * std::pow(factor, -1.0 / Alpha(frame.pass.kind)) + group.carry[kind];
     const double clamped = std::clamp(wanted, 2.0, 32.0);
     frame.assigned = ClampQuality(uint16_t(std::lround(clamped)));
     group.carry[kind] = clamped - frame.assigned;

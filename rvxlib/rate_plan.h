@@ -50,6 +50,15 @@ uint64_t SmallestFrameBytes(uint32_t macroblocks, uint32_t blocks_per_macroblock
 // codes an arriving group's I frame before the previous group's others.
 inline constexpr uint32_t kSettledGroups = 5;
 
+// The first pass codes each frame at one of two levels, spread over the
+// frames by a fixed scramble of their numbers, so that neighbouring frames of
+// a kind show how fast this movie's payloads fall with the quality.
+inline constexpr uint16_t kFirstPassFineLevel = 5;
+inline constexpr uint16_t kFirstPassCoarseLevel = 14;
+inline uint16_t FirstPassLevel(uint32_t frame) {
+    return ((frame * 2654435761u) >> 15) & 1 ? kFirstPassCoarseLevel : kFirstPassFineLevel;
+}
+
 struct RVXRatePlanSettings {
     // The preset's frame qualities for every whole level 2..32 (index level - 2).
     std::array<RVXFrameQualities, 31> levels{};
@@ -58,9 +67,13 @@ struct RVXRatePlanSettings {
     // Curve compression: 1 keeps the preset's fixed qualities, lower values
     // spend more on calm frames.
     double compression = 0.8;
-    // How strongly a frame's payload follows its quality.
+    // How strongly a frame's payload follows its quality, where the first
+    // pass does not show it (fewer than kLeastAlphaPairs neighbours of a kind
+    // at different qualities).
     double alpha = 0.9;
 };
+
+inline constexpr uint32_t kLeastAlphaPairs = 2;
 
 class CRVXRatePlan {
 public:
@@ -75,6 +88,8 @@ public:
     // The level Plan found (below 2 and above 32 where even the finest or
     // the coarsest qualities do not reach the budget).
     double Level() const { return level_; }
+    // The exponent the first pass showed for I, P and B frames.
+    double Alpha(uint32_t kind) const;
 
     // The quality of display frame `frame` of `kind`. Safe from several
     // threads; the answer depends only on the plan and on frames that are
@@ -112,12 +127,14 @@ private:
     double BytesFrom(uint32_t group, double level) const;
     double SolveLevel(uint32_t group, double budget) const;
     void ComputeWeights();
+    void FitAlphas();
     void SolveGroup(uint32_t group);
     uint16_t Assign(uint32_t frame);
 
     std::vector<Frame> frames_;
     std::vector<Group> groups_;
     RVXRatePlanSettings settings_;
+    double alpha_[3] = {};  // I, P, B
     double budget_ = 0.0;
     double level_ = 0.0;
     uint32_t solved_groups_ = 0;

@@ -104,3 +104,25 @@ TEST(RatePlan, BudgetsBeyondTheQualityRangeGiveTheEndQualities) {
     EXPECT_LT(plan.PredictedAtQuality(32), plan.PredictedAtQuality(2));
     EXPECT_LT(plan.SmallestBytes(), plan.PredictedAtQuality(32));
 }
+
+// A first pass at two levels shows how fast this movie's payloads fall with
+// the quality, kind by kind; a cut between two neighbours does not sway it.
+TEST(RatePlan, LearnsEachKindsExponentFromFramesAtTwoQualities) {
+    const double exponents[3] = {0.7, 1.3, 1.6};  // I, P, B
+    std::vector<RVXPassFrame> frames = Frames(96, 0);
+    for (uint32_t n = 0; n < frames.size(); ++n) {
+        RVXPassFrame& f = frames[n];
+        const uint32_t k = f.kind == kFrameKindI ? 0 : f.kind == kFrameKindP ? 1 : 2;
+        f.quality = FirstPassLevel(n) == kFirstPassFineLevel ? 4 : 16;
+        const double content = n == 50 ? 40000.0 : 9000.0;  // one odd frame
+        const double smallest = double(SmallestFrameBytes(12, 6, f.kind != kFrameKindI));
+        f.bytes = uint64_t(smallest + content * std::pow(4.0 / f.quality, exponents[k]));
+    }
+    CRVXRatePlan plan(frames, Classic());
+    EXPECT_NEAR(plan.Alpha(kFrameKindI), exponents[0], 0.02);
+    EXPECT_NEAR(plan.Alpha(kFrameKindP), exponents[1], 0.02);
+    EXPECT_NEAR(plan.Alpha(kFrameKindB), exponents[2], 0.02);
+    // Every frame at one quality shows nothing: the default stands.
+    CRVXRatePlan flat(Frames(96, 2000), Classic());
+    EXPECT_DOUBLE_EQ(flat.Alpha(kFrameKindP), Classic().alpha);
+}
