@@ -45,10 +45,26 @@ struct RunResult {
     std::vector<JobProgress> progress;
 };
 
-RunResult RunImages(const TempDir& dir, const fs::path& output, const EncodeSettings& settings) {
-    MemoryHost host;
+// A host that asks the job to stop when a given pass reaches a given frame.
+struct StoppingHost : MemoryHost {
+    void SendProgress(const JobProgress& report) override {
+        MemoryHost::SendProgress(report);
+        if (job && report.stage == JobStage::kFrames && report.pass == stop_pass && report.frame == stop_frame)
+            job->RequestStop();
+    }
+    IThread* job = nullptr;
+    uint8_t stop_pass = 0;
+    uint32_t stop_frame = 0;
+};
+
+RunResult RunImages(const TempDir& dir, const fs::path& output, const EncodeSettings& settings,
+                    uint8_t stop_pass = 0, uint32_t stop_frame = 0) {
+    StoppingHost host;
+    host.stop_pass = stop_pass;
+    host.stop_frame = stop_frame;
     EncodeRequest request{dir / "g0001.png", "", output, settings};
     auto job = std::make_unique<CEncodeFromSeqFile>(&host, request);
+    host.job = job.get();
     RunResult result;
     EXPECT_EQ(job->Load(), kJobOk) << job->FailureReason();
     EXPECT_EQ(job->Start(), 1);
@@ -160,4 +176,22 @@ TEST(RateTarget, TargetBelowTheSmallestMovieIsRefusedWithoutOutput) {
     EXPECT_NE(run.reason.find("smallest"), std::string::npos) << run.reason;
     EXPECT_FALSE(fs::exists(output));
     for (const JobProgress& p : run.progress) EXPECT_NE(p.stage, JobStage::kFrames);
+}
+
+// Stopping in either pass fails the job, leaves no movie and, once the job
+// is gone, no work directory.
+TEST(RateTarget, StopInEitherPassLeavesNothing) {
+    TempDir dir{"target"};
+    WriteGrainRun(dir, 12, 96, 64);
+    EncodeSettings settings;
+    settings.target_bytes = 12000;
+    for (uint8_t pass : {1, 2}) {
+        SCOPED_TRACE(int(pass));
+        const fs::path output = dir / "out.rvx";
+        const RunResult run = RunImages(dir, output, settings, pass, 5);
+        EXPECT_EQ(run.message, MSG_JOB_FAILED);
+        EXPECT_EQ(run.reason, "stopped");
+        EXPECT_FALSE(fs::exists(output));
+        EXPECT_EQ(run.progress.back().pass, pass);
+    }
 }
