@@ -102,9 +102,10 @@ std::function<uint16_t(uint32_t, uint32_t)> FirstPassQualities(const EncodeSetti
         _rvxlib_::QualitiesForLevel(RVXPreset::kClassic, _rvxlib_::kFirstPassFineLevel, intra, inter);
     const _rvxlib_::RVXFrameQualities coarse =
         _rvxlib_::QualitiesForLevel(RVXPreset::kClassic, _rvxlib_::kFirstPassCoarseLevel, intra, inter);
-    return [fine, coarse](uint32_t frame, uint32_t kind) {
+    const uint32_t gop = _rvxlib_::ClampGopShape(settings.p_frames, settings.b_frames).Length();
+    return [fine, coarse, gop](uint32_t frame, uint32_t kind) {
         const _rvxlib_::RVXFrameQualities& q =
-            _rvxlib_::FirstPassLevel(frame) == _rvxlib_::kFirstPassFineLevel ? fine : coarse;
+            _rvxlib_::FirstPassLevel(frame, gop) == _rvxlib_::kFirstPassFineLevel ? fine : coarse;
         return kind == _rvxlib_::kFrameKindI ? q.i : kind == _rvxlib_::kFrameKindB ? q.b : q.p;
     };
 }

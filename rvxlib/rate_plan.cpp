@@ -69,25 +69,33 @@ CRVXRatePlan::CRVXRatePlan(std::vector<RVXPassFrame> frames, const RVXRatePlanSe
 }
 
 void CRVXRatePlan::FitAlphas() {
-    // Each pair of neighbouring frames of a kind coded at different
-    // qualities gives one estimate; the median keeps a scene cut between
-    // them from swaying the result.
-    std::vector<double> estimates[3];
-    int64_t last[3] = {-1, -1, -1};
-    for (uint32_t n = 0; n < frames_.size(); ++n) {
-        const uint32_t k = KindIndex(frames_[n].pass.kind);
-        if (last[k] >= 0) {
-            const Frame& a = frames_[size_t(last[k])];
-            const Frame& b = frames_[n];
-            const double above_a = double(a.pass.bytes) - Smallest(a), above_b = double(b.pass.bytes) - Smallest(b);
-            if (a.pass.quality != b.pass.quality && above_a > 0 && above_b > 0)
-                estimates[k].push_back(std::log(above_a / above_b) /
-                                       std::log(double(b.pass.quality) / double(a.pass.quality)));
-        }
-        last[k] = n;
+    // What each group's frames of a kind cost above their smallest payload,
+    // and the one quality they were coded at (0 when they differ).
+    struct KindInGroup {
+        double above = 0.0;
+        uint32_t count = 0;
+        uint16_t quality = 0;
+        bool mixed = false;
+    };
+    std::vector<std::array<KindInGroup, 3>> sums(groups_.size());
+    for (const Frame& f : frames_) {
+        KindInGroup& s = sums[f.pass.group][KindIndex(f.pass.kind)];
+        s.above += std::max(0.0, double(f.pass.bytes) - Smallest(f));
+        if (s.count++ > 0 && s.quality != f.pass.quality) s.mixed = true;
+        s.quality = f.pass.quality;
     }
+    // Each pair of neighbouring groups at different qualities gives one
+    // estimate; the median keeps a scene cut between two from swaying it.
     for (uint32_t k = 0; k < 3; ++k) {
-        std::vector<double>& list = estimates[k];
+        std::vector<double> list;
+        for (size_t g = 1; g < sums.size(); ++g) {
+            const KindInGroup& a = sums[g - 1][k];
+            const KindInGroup& b = sums[g][k];
+            if (!a.count || !b.count || a.mixed || b.mixed || a.quality == b.quality || a.above <= 0 || b.above <= 0)
+                continue;
+            list.push_back(std::log((a.above / a.count) / (b.above / b.count)) /
+                           std::log(double(b.quality) / double(a.quality)));
+        }
         alpha_[k] = settings_.alpha;
         if (list.size() < kLeastAlphaPairs) continue;
         std::nth_element(list.begin(), list.begin() + list.size() / 2, list.end());

@@ -50,13 +50,15 @@ uint64_t SmallestFrameBytes(uint32_t macroblocks, uint32_t blocks_per_macroblock
 // codes an arriving group's I frame before the previous group's others.
 inline constexpr uint32_t kSettledGroups = 5;
 
-// The first pass codes each frame at one of two levels, spread over the
-// frames by a fixed scramble of their numbers, so that neighbouring frames of
-// a kind show how fast this movie's payloads fall with the quality.
+// The first pass codes every other run of gop_length frames at a coarser
+// level, so that neighbouring groups show how fast this movie's payloads fall
+// with the quality. Whole runs keep each P and B frame's references at its
+// own level: a frame predicted from a finer or coarser picture would cost
+// what the difference in references costs, not what its own quality does.
 inline constexpr uint16_t kFirstPassFineLevel = 5;
 inline constexpr uint16_t kFirstPassCoarseLevel = 14;
-inline uint16_t FirstPassLevel(uint32_t frame) {
-    return ((frame * 2654435761u) >> 15) & 1 ? kFirstPassCoarseLevel : kFirstPassFineLevel;
+inline uint16_t FirstPassLevel(uint32_t frame, uint32_t gop_length) {
+    return gop_length && (frame / gop_length) % 2 ? kFirstPassCoarseLevel : kFirstPassFineLevel;
 }
 
 struct RVXRatePlanSettings {
@@ -68,12 +70,12 @@ struct RVXRatePlanSettings {
     // spend more on calm frames.
     double compression = 0.8;
     // How strongly a frame's payload follows its quality, where the first
-    // pass does not show it (fewer than kLeastAlphaPairs neighbours of a kind
+    // pass does not show it (fewer than kLeastAlphaPairs neighbouring groups
     // at different qualities).
     double alpha = 0.9;
 };
 
-inline constexpr uint32_t kLeastAlphaPairs = 2;
+inline constexpr uint32_t kLeastAlphaPairs = 1;
 
 class CRVXRatePlan {
 public:

@@ -113,7 +113,7 @@ TEST(RatePlan, LearnsEachKindsExponentFromFramesAtTwoQualities) {
     for (uint32_t n = 0; n < frames.size(); ++n) {
         RVXPassFrame& f = frames[n];
         const uint32_t k = f.kind == kFrameKindI ? 0 : f.kind == kFrameKindP ? 1 : 2;
-        f.quality = FirstPassLevel(n) == kFirstPassFineLevel ? 4 : 16;
+        f.quality = FirstPassLevel(n, 4) == kFirstPassFineLevel ? 4 : 16;
         const double content = n == 50 ? 40000.0 : 9000.0;  // one odd frame
         const double smallest = double(SmallestFrameBytes(12, 6, f.kind != kFrameKindI));
         f.bytes = uint64_t(smallest + content * std::pow(4.0 / f.quality, exponents[k]));
@@ -122,7 +122,7 @@ TEST(RatePlan, LearnsEachKindsExponentFromFramesAtTwoQualities) {
     EXPECT_NEAR(plan.Alpha(kFrameKindI), exponents[0], 0.02);
     EXPECT_NEAR(plan.Alpha(kFrameKindP), exponents[1], 0.02);
     EXPECT_NEAR(plan.Alpha(kFrameKindB), exponents[2], 0.02);
-    // Every frame at one quality shows nothing: the default stands.
+    // Every group at one quality shows nothing: the default stands.
     CRVXRatePlan flat(Frames(96, 2000), Classic());
     EXPECT_DOUBLE_EQ(flat.Alpha(kFrameKindP), Classic().alpha);
 }
