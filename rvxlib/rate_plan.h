@@ -55,8 +55,8 @@ inline constexpr uint32_t kSettledGroups = 5;
 // with the quality. Whole runs keep each P and B frame's references at its
 // own level: a frame predicted from a finer or coarser picture would cost
 // what the difference in references costs, not what its own quality does.
-inline constexpr uint16_t kFirstPassFineLevel = 5;
-inline constexpr uint16_t kFirstPassCoarseLevel = 14;
+inline constexpr uint16_t kFirstPassFineLevel = 4;
+inline constexpr uint16_t kFirstPassCoarseLevel = 20;
 inline uint16_t FirstPassLevel(uint32_t frame, uint32_t gop_length) {
     return gop_length && (frame / gop_length) % 2 ? kFirstPassCoarseLevel : kFirstPassFineLevel;
 }
