@@ -284,10 +284,12 @@ void CEncodeRVXFile::NoteSizeAgainstTarget(const std::string& output) {
     if (!rate_plan_ || !target_bytes_) return;
     const double error = (double(size) - double(target_bytes_)) / double(target_bytes_);
     const std::string sizes = ByteCountText(size) + " of the " + ByteCountText(target_bytes_) + " asked";
-    if (error < -kTargetTolerance && rate_plan_->PredictedAtQuality(_rvxlib_::kMinQuality) < payload_budget_)
+    if (error < -kTargetTolerance && rate_plan_->AllAssigned(_rvxlib_::kMinQuality))
         notice_ = "the movie came out smaller than asked, " + sizes + ": quality 2 everywhere reaches no more";
     else if (error < -kTargetTolerance)
         notice_ = "the movie came out smaller than asked, " + sizes;
+    else if (error > kTargetTolerance && rate_plan_->AllAssigned(_rvxlib_::kMaxQuality))
+        notice_ = "the movie came out larger than asked, " + sizes + ": quality 32 everywhere makes it no smaller";
     else if (error > kTargetTolerance)
         notice_ = "the movie came out larger than asked, " + sizes;
 }

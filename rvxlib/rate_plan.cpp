@@ -305,6 +305,13 @@ uint16_t CRVXRatePlan::FrameQuality(uint32_t frame, uint32_t kind) {
     return Assign(frame);
 }
 
+bool CRVXRatePlan::AllAssigned(uint16_t quality) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    for (const Frame& f : frames_)
+        if (f.assigned && f.assigned != quality) return false;
+    return true;
+}
+
 void CRVXRatePlan::FrameCoded(uint32_t frame, uint64_t bytes) {
     std::lock_guard<std::mutex> hold(mutex_);
     if (frame >= frames_.size()) return;

@@ -100,6 +100,10 @@ public:
     // The payload size of a coded frame of the second pass.
     void FrameCoded(uint32_t frame, uint64_t bytes);
 
+    // Whether every frame asked for so far got this quality (the plan could
+    // not go finer or coarser to meet the budget).
+    bool AllAssigned(uint16_t quality);
+
     // Whether any settled frame had no size when it was needed (which would
     // make the plan depend on timing). For the tests.
     bool MissedSettledFrame() const { return missed_settled_; }

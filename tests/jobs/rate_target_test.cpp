@@ -42,6 +42,7 @@ struct RunResult {
     uint32_t message = 0;
     bool refused = false;
     std::string reason;
+    std::string notice;
     std::vector<JobProgress> progress;
 };
 
@@ -71,6 +72,7 @@ RunResult RunImages(const TempDir& dir, const fs::path& output, const EncodeSett
     result.message = host.WaitForJobEnd();
     result.refused = job->TargetRefused();
     result.reason = job->FailureReason();
+    result.notice = job->Notice();
     const std::string work = job->WorkDirectory();
     job.reset();
     EXPECT_FALSE(fs::exists(work));
@@ -194,4 +196,20 @@ TEST(RateTarget, StopInEitherPassLeavesNothing) {
         EXPECT_FALSE(fs::exists(output));
         EXPECT_EQ(run.progress.back().pass, pass);
     }
+}
+
+// A target beyond quality 2 everywhere gets that movie, and says so.
+TEST(RateTarget, TargetBeyondTheFinestQualityGivesItAndSaysSo) {
+    TempDir dir{"target"};
+    WriteGrainRun(dir, 12, 96, 64);
+    EncodeSettings settings;
+    settings.target_bytes = 50000000;
+    const fs::path output = dir / "out.rvx";
+    const RunResult run = RunImages(dir, output, settings);
+    ASSERT_EQ(run.message, MSG_JOB_DONE) << run.reason;
+    EXPECT_NE(run.notice.find("smaller than asked"), std::string::npos) << run.notice;
+    EXPECT_NE(run.notice.find("quality 2 everywhere"), std::string::npos) << run.notice;
+    CRVXReader reader;
+    ASSERT_TRUE(reader.Open(output));
+    EXPECT_TRUE(reader.Verify());
 }
