@@ -195,10 +195,22 @@ bool CEncodeFromDirectShow::PlayToEnd(std::string& error) {
     return !failed;
 }
 
-int32_t CEncodeFromDirectShow::CheckPlayedPass() {
+int32_t CEncodeFromDirectShow::PlayPass(bool code_sound) {
+    std::string error;
+    const bool played = PlayToEnd(error);
+    if (!CanContinue()) return FailRun("stopped");
+    if (!played) return FailRun(movie_path_ + ": " + error);
     if (picture_failed_) return FailRun("");  // the frame's own reason stands
     if (sound_failed_) return FailRun(staged_sound_->Path() + ": the sound could not be staged");
     if (frames_done_ == 0) return FailRun(movie_path_ + ": no picture could be decoded");
+    if (staged_sound_ && code_sound) {
+        const std::string wave = staged_sound_->Path();
+        if (!staged_sound_->Complete()) return FailRun(wave + ": the sound file could not be completed");
+        // An empty sound stream leaves nothing to encode.
+        if (staged_sound_->DataLength() > 0 && EncodeSound(wave) != kJobOk) return FailRun("");
+        std::error_code ec;
+        std::filesystem::remove(wave, ec);
+    }
     return kJobOk;
 }
 
@@ -239,27 +251,13 @@ int32_t CEncodeFromDirectShow::EncodeTwoPasses() {
         StopPipeline();
         return kJobFail;
     }
-    std::string error;
-    const bool played = PlayToEnd(error);
-    if (!CanContinue()) return FailRun("stopped");
-    if (!played) return FailRun(movie_path_ + ": " + error);
-    if (const int32_t status = CheckPlayedPass(); status != kJobOk) return status;
-    if (staged_sound_) {
-        const std::string wave = staged_sound_->Path();
-        if (!staged_sound_->Complete()) return FailRun(wave + ": the sound file could not be completed");
-        if (staged_sound_->DataLength() > 0 && EncodeSound(wave) != kJobOk) return FailRun("");
-        std::error_code ec;
-        std::filesystem::remove(wave, ec);
-    }
+    if (const int32_t status = PlayPass(true); status != kJobOk) return status;
     if (!BeginSecondPass(work_directory_, movie_path_)) return FailRun("");
-    if (!ReopenPipeline(error)) {
+    if (std::string error; !ReopenPipeline(error)) {
         if (pipeline_) StopPipeline();
         return FailRun(movie_path_ + ": " + error);
     }
-    const bool again = PlayToEnd(error);
-    if (!CanContinue()) return FailRun("stopped");
-    if (!again) return FailRun(movie_path_ + ": " + error);
-    if (const int32_t status = CheckPlayedPass(); status != kJobOk) return status;
+    if (const int32_t status = PlayPass(false); status != kJobOk) return status;
     return FinishRun(*this);
 }
 
@@ -274,18 +272,6 @@ int32_t CEncodeFromDirectShow::EncodeMovie() {
     if (!OpenEncoder(work_directory_, movie_path_)) return FailRun("the encoder could not be opened");
 
     if (TwoPass()) return EncodeTwoPasses();
-    std::string error;
-    const bool failed = !PlayToEnd(error);
-    if (!CanContinue()) return FailRun("stopped");
-    if (failed) return FailRun(movie_path_ + ": " + error);
-    if (const int32_t status = CheckPlayedPass(); status != kJobOk) return status;
-    if (staged_sound_) {
-        const std::string wave = staged_sound_->Path();
-        if (!staged_sound_->Complete()) return FailRun(wave + ": the sound file could not be completed");
-        // An empty sound stream leaves nothing to encode.
-        if (staged_sound_->DataLength() > 0 && EncodeSound(wave) != kJobOk) return FailRun("");
-        std::error_code ec;
-        std::filesystem::remove(wave, ec);
-    }
+    if (const int32_t status = PlayPass(true); status != kJobOk) return status;
     return FinishRun(*this);
 }

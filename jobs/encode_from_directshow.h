@@ -42,9 +42,10 @@ private:
     // Plays the movie through the sinks until its end, an error or a stop;
     // false with the error when it failed.
     bool PlayToEnd(std::string& error);
-    // After a pass: fails the run when a picture or the sound was refused or
-    // no picture came.
-    int32_t CheckPlayedPass();
+    // Plays one pass and fails the run when it failed, a picture or the
+    // sound was refused, or no picture came; then codes the staged sound
+    // when asked. kJobOk, or the failed run's result.
+    int32_t PlayPass(bool code_sound);
     // A target size: the movie is played twice, once to measure (its sound
     // staged and coded), once to code; the second time it is opened anew.
     int32_t EncodeTwoPasses();
