@@ -7,6 +7,9 @@
 #include "common/memory_host.h"
 #include "common/temp_dir.h"
 #include "container/rvx_reader.h"
+#include "avi_files.h"
+#include "jobs/encode_from_avi.h"
+#include "jobs/encode_from_directshow.h"
 #include "jobs/encode_from_images.h"
 #include "jobs/job_messages.h"
 #include "jobs/rate_control.h"
@@ -212,4 +215,71 @@ TEST(RateTarget, TargetBeyondTheFinestQualityGivesItAndSaysSo) {
     CRVXReader reader;
     ASSERT_TRUE(reader.Open(output));
     EXPECT_TRUE(reader.Verify());
+}
+
+namespace {
+
+// Runs a job of any kind on a file to its end; the message it ended with.
+template <class Job>
+uint32_t RunFileJob(const std::string& source, const fs::path& output, const EncodeSettings& settings,
+                    std::string* reason) {
+    MemoryHost host;
+    auto job = std::make_unique<Job>(&host, EncodeRequest{source, "", output, settings});
+    if (job->Load() != kJobOk) {
+        *reason = job->FailureReason();
+        return 0;
+    }
+    EXPECT_EQ(job->Start(), 1);
+    const uint32_t message = host.WaitForJobEnd();
+    *reason = job->FailureReason();
+    return message;
+}
+
+template <class Job>
+void ExpectTargetMet(const std::string& source, const TempDir& dir) {
+    // The movie of one fixed quality gives a target the source can meet.
+    EncodeSettings fixed;
+    fixed.quality_i = 10;
+    fixed.quality_p = 12;
+    fixed.quality_b = 14;
+    std::string reason;
+    ASSERT_EQ(RunFileJob<Job>(source, dir / "fixed.rvx", fixed, &reason), MSG_JOB_DONE) << reason;
+    EncodeSettings settings;
+    settings.target_bytes = fs::file_size(dir / "fixed.rvx");
+    ASSERT_EQ(RunFileJob<Job>(source, dir / "target.rvx", settings, &reason), MSG_JOB_DONE) << reason;
+    EXPECT_NEAR(double(fs::file_size(dir / "target.rvx")), double(settings.target_bytes),
+                0.03 * double(settings.target_bytes));
+    CRVXReader fixed_reader, reader;
+    ASSERT_TRUE(fixed_reader.Open(dir / "fixed.rvx"));
+    ASSERT_TRUE(reader.Open(dir / "target.rvx"));
+    EXPECT_TRUE(reader.Verify());
+    EXPECT_EQ(reader.FrameCount(), fixed_reader.FrameCount());
+    EXPECT_EQ(reader.HasSound(), fixed_reader.HasSound());
+}
+
+}  // namespace
+
+// An AVI file is rewound and a movie opened again for the second pass; both
+// keep their sound and every picture.
+TEST(RateTarget, AviFilesAndMoviesAreReadTwice) {
+    if (!HaveFfmpegProgram()) GTEST_SKIP() << "the ffmpeg program is needed to make the files";
+    TempDir dir{"target"};
+    AviRecipe recipe;
+    recipe.video = "-c:v mjpeg -q:v 3";
+    recipe.sound = "-c:a pcm_s16le";
+    recipe.width = 96;
+    recipe.height = 64;
+    recipe.rate = "30";
+    recipe.frames = 40;
+    recipe.seconds = 2;
+    const std::string avi = MakeAvi(dir, "movie.avi", recipe);
+    ASSERT_FALSE(avi.empty());
+    {
+        SCOPED_TRACE("avi");
+        ExpectTargetMet<CEncodeFromAVI>(avi, dir);
+    }
+    {
+        SCOPED_TRACE("movie");
+        ExpectTargetMet<CEncodeFromDirectShow>(avi, dir);
+    }
 }
