@@ -53,6 +53,8 @@ JobOutcome RunJob(TerminalHost& host, const EncodeRequest& request, const sigset
     }
     outcome.reason = job->FailureReason();
     outcome.frames = job->FramesDone();
+    outcome.target_refused = job->TargetRefused();
+    outcome.notice = job->Notice();
     job.reset();
     if (message == MSG_JOB_DONE) {
         outcome.result = "ok";
@@ -153,6 +155,7 @@ int EncodeAll(const Arguments& args, TerminalHost& host, ProgressStyle style, co
         const JobOutcome outcome = EncodeOne(host, args, source, kind, output, signals);
         done.emplace_back(source, outcome);
         if (outcome.result == "ok") {
+            if (!outcome.notice.empty()) std::fprintf(stderr, "rvxenc: %s: %s\n", output.c_str(), outcome.notice.c_str());
             if (!args.quiet && style != ProgressStyle::kJson)
                 std::fprintf(stderr, "処理が完了しました。 %s: %u frames in %.2f s (%.1f fps)\n", output.c_str(),
                              outcome.frames, outcome.seconds,
@@ -168,6 +171,9 @@ int EncodeAll(const Arguments& args, TerminalHost& host, ProgressStyle style, co
         std::fprintf(stderr, "rvxenc: %s: the movie was not written (%s)\n", output.c_str(), outcome.reason.c_str());
     }
     if (args.sources.size() > 1 && !args.quiet) PrintBatchSummary(done, 0);
+    // A target no movie of the source can meet is a wrong request, like a
+    // bad flag, when it is the only source.
+    if (args.sources.size() == 1 && done.size() == 1 && done[0].second.target_refused) return kExitUsage;
     return any_failed ? kExitFailed : kExitOk;
 }
 

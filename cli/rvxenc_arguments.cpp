@@ -8,6 +8,7 @@
 #include "app/output_check.h"
 #include "container/quant_matrices.h"
 #include "jobs/option_tables.h"
+#include "jobs/rate_control.h"
 
 namespace fs = std::filesystem;
 
@@ -34,6 +35,9 @@ const char kUsage[] =
     "  --matrix M            CG動画 (cg), MPEG標準 (mpeg) or flat (one step for every coefficient)\n"
     "  --quality I,P,B       frame qualities, 2 (finest) to 32 (default 4,6,8)\n"
     "  --quality N           one level: classic codes N,N+2,N+4, the other presets balance P and B\n"
+    "  --size SIZE           code to this whole-file size in two passes (bytes; k, M, G are powers\n"
+    "                        of 1000, KiB, MiB, GiB of 1024: 50M, 700MiB)\n"
+    "  --bitrate RATE        code to this average rate in two passes (bits per second: 4M, 800k)\n"
     "  --sound S             MDCT-Low, MDCT-Mid, MDCT-High or RawFile\n"
     "  --block-size N        audio block size (default 1024)\n"
     "  --overwrite           replace an existing output file\n"
@@ -207,6 +211,18 @@ std::string ReadCodingFlag(FlagReader& reader, Arguments& args, bool& known) {
             return "--preset: unknown preset '" + reader.Value() + "' (classic, fast, medium or slow)";
         return "";
     }
+    if (flag == "--size") {
+        if (!reader.TakeValue()) return "--size needs a size (50M, 700MiB, 123456)";
+        if (!ParseTargetSize(reader.Value(), &settings.target_bytes))
+            return "--size: '" + reader.Value() + "' is not a size (50M, 700MiB, 123456)";
+        return "";
+    }
+    if (flag == "--bitrate") {
+        if (!reader.TakeValue()) return "--bitrate needs a rate (4M, 800k)";
+        if (!ParseTargetBitrate(reader.Value(), &settings.target_bits_per_second))
+            return "--bitrate: '" + reader.Value() + "' is not a rate in bits per second (4M, 800k)";
+        return "";
+    }
     if (flag == "--aq") {
         if (reader.HasInlineValue()) return "--aq takes no value";
         settings.adaptive_quantisation = true;
@@ -288,6 +304,8 @@ std::string CheckArguments(const Arguments& args) {
     if (!args.output_given) return "no output given (-o OUT.rvx)";
     if (args.sources.size() > 1 && !OutputIsFolder(args.output))
         return "several sources need a folder for the movies (-o DIR/)";
+    if (std::string refusal = RateTargetRefusal(args.settings); !refusal.empty())
+        return (args.settings.target_bytes ? "--size: " : "--bitrate: ") + refusal;
     return "";
 }
 

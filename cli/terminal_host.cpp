@@ -67,6 +67,7 @@ void TerminalHost::BeginJob(const std::string& source) {
     started_ = false;
     last_fps_ = 0.0;
     last_percent_ = 0.0;
+    pass_ = 0;
 }
 
 void TerminalHost::SendProgress(const JobProgress& progress) {
@@ -77,15 +78,23 @@ void TerminalHost::SendProgress(const JobProgress& progress) {
         start_ = now;
     }
     // Only the pictures are counted; the sound and the writing have no count.
+    // Each pass counts its own pictures from its own start.
     const uint32_t frame = progress.stage == JobStage::kFrames ? progress.frame : 0;
+    if (progress.pass != pass_) {
+        pass_ = progress.pass;
+        pass_start_ = now;
+    }
     const double seconds = std::chrono::duration<double>(now - start_).count();
-    if (frame) last_fps_ = seconds > 0 ? frame / seconds : 0.0;
+    const double pass_seconds = std::chrono::duration<double>(now - pass_start_).count();
+    if (frame) last_fps_ = pass_seconds > 0 ? frame / pass_seconds : 0.0;
     // A source that delivers more frames than it announced must not push the
     // figures past the end or back again.
     const double fraction = std::clamp(progress.Fraction(), 0.0, 1.0);
     // Negative while the first frames give no pace yet.
     const double remaining = fraction >= 1.0 ? 0.0 : RemainingSeconds(seconds, fraction, frame);
-    const std::string text = ProgressStatusText(progress);
+    std::string text = ProgressStatusText(progress);
+    if (progress.pass == 1) text.insert(0, "[1/2] ");
+    if (progress.pass == 2) text.insert(0, "[2/2] ");
     if (style_ == ProgressStyle::kBar) DrawBar(text, fraction, remaining);
     if (style_ == ProgressStyle::kJson) PrintJson(progress, text, fraction, seconds, remaining);
 }
@@ -110,11 +119,13 @@ void TerminalHost::PrintJson(const JobProgress& progress, const std::string& tex
     const bool frames = progress.stage == JobStage::kFrames;
     last_percent_ = std::max(last_percent_, std::floor(fraction * 10000.0) / 100.0);
     char left[32] = "null";  // no pace known yet
+    // Only a job of two passes says which one it is in.
+    const char* pass = progress.pass == 1 ? "\"pass\": 1, " : progress.pass == 2 ? "\"pass\": 2, " : "";
     if (remaining >= 0.0) std::snprintf(left, sizeof left, "%.3f", remaining);
     std::fprintf(stderr,
-                 "{\"source\": %s, \"stage\": \"%s\", \"frame\": %u, \"total\": %u, \"percent\": %.2f, "
-                 "\"fps\": %.2f, \"elapsed\": %.3f, \"remaining\": %s, \"text\": %s}\n",
-                 JsonString(source_).c_str(), JsonStage(progress.stage), frames ? progress.frame : 0u,
+                 "{\"source\": %s, \"stage\": \"%s\", %s\"frame\": %u, \"total\": %u, "
+                 "\"percent\": %.2f, \"fps\": %.2f, \"elapsed\": %.3f, \"remaining\": %s, \"text\": %s}\n",
+                 JsonString(source_).c_str(), JsonStage(progress.stage), pass, frames ? progress.frame : 0u,
                  frames ? progress.total : 0u, last_percent_, last_fps_, seconds, left,
                  JsonString(text).c_str());
     std::fflush(stderr);

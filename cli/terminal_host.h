@@ -24,6 +24,8 @@ struct JobOutcome {
     std::string reason;
     uint32_t frames = 0;
     double seconds = 0;
+    bool target_refused = false;  // the target size lies below the smallest movie
+    std::string notice;           // said of a written movie (smaller or larger than asked)
 };
 
 class TerminalHost : public IJobHost {
@@ -57,4 +59,6 @@ private:
     double last_fps_ = 0.0;
     double last_percent_ = 0.0;
     std::chrono::steady_clock::time_point start_;
+    uint8_t pass_ = 0;
+    std::chrono::steady_clock::time_point pass_start_;
 };

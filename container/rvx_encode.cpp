@@ -221,6 +221,53 @@ void CRVXEncode::SetPreset(_rvxlib_::RVXPreset preset, bool adaptiveQuantisation
     settings_.adaptive_quantisation = adaptiveQuantisation && preset != _rvxlib_::RVXPreset::kClassic;
 }
 
+void CRVXEncode::SetRatePlan(std::shared_ptr<_rvxlib_::CRVXRatePlan> plan) {
+    rate_plan_ = std::move(plan);
+    if (!rate_plan_) {
+        settings_.frame_quality = nullptr;
+        payloads_.SetSizeObserver(nullptr);
+        return;
+    }
+    _rvxlib_::CRVXRatePlan* raw = rate_plan_.get();
+    settings_.frame_quality = [raw](uint32_t frame, uint32_t kind) { return raw->FrameQuality(frame, kind); };
+    payloads_.SetSizeObserver([raw](uint32_t frame, size_t size) { raw->FrameCoded(frame, size); });
+}
+
+std::vector<_rvxlib_::RVXPassFrame> CRVXEncode::PassFrames() const {
+    std::vector<_rvxlib_::RVXPassFrame> frames;
+    const std::vector<RVXFrameRecord>& records = Records();
+    size_t next = 0;
+    for (uint32_t g = 0; g < Groups().size(); ++g) {
+        const RVXGroupEntry& group = Groups()[g];
+        for (uint32_t k = 0; k < group.record_count && next < records.size(); ++k, ++next) {
+            const RVXFrameRecord& record = records[next];
+            const uint32_t frame = group.first_frame + RecordPosition(record.type);
+            if (frame >= frames.size()) frames.resize(frame + 1);
+            _rvxlib_::RVXPassFrame& f = frames[frame];
+            const uint32_t type = RecordType(record.type);
+            f.kind = type == kRecordI ? _rvxlib_::kFrameKindI
+                     : type == kRecordB ? _rvxlib_::kFrameKindB
+                                        : _rvxlib_::kFrameKindP;
+            f.quality = settings_.frame_quality ? _rvxlib_::ClampQuality(settings_.frame_quality(frame, f.kind))
+                        : f.kind == _rvxlib_::kFrameKindI ? settings_.quality_i
+                        : f.kind == _rvxlib_::kFrameKindB ? settings_.quality_b
+                                                          : settings_.quality_p;
+            f.group = g;
+            f.coding_position = k;
+            f.bytes = record.length;
+        }
+    }
+    return frames;
+}
+
+uint32_t CRVXEncode::Macroblocks() const {
+    return HasCodec() ? PixelBlock()->MacroblockColumns() * PixelBlock()->MacroblockRows() : 0;
+}
+
+uint32_t CRVXEncode::BlocksPerMacroblock() const {
+    return HasCodec() ? BlockConverter()->BlocksPerMacroblock() : 0;
+}
+
 void CRVXEncode::SetPicture(uint32_t width, uint32_t height, uint32_t format) {
     StorePicture(width, height, format);
 }

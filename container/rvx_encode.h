@@ -23,6 +23,7 @@
 #include "container/rvx_common.h"
 #include "container/rvx_layout.h"
 #include "rvxlib/group_coder.h"
+#include "rvxlib/rate_plan.h"
 
 class CRVXEncode : public CRVXCommon {
 public:
@@ -52,6 +53,10 @@ public:
     void SetFrameQualities(std::function<uint16_t(uint32_t frame, uint32_t kind)> plan) {
         settings_.frame_quality = std::move(plan);
     }
+    // Hands the second pass of two-pass rate control to a plan: it gives
+    // every frame its quality and learns every coded frame's size. Takes
+    // effect at the next Open; null goes back to the frame types' qualities.
+    void SetRatePlan(std::shared_ptr<_rvxlib_::CRVXRatePlan> plan);
     // Picture size and format word (layout, transform, source layout bits).
     void SetPicture(uint32_t width, uint32_t height, uint32_t format);
     // The work directory holds the sound file; the frame prefix (the work
@@ -101,6 +106,14 @@ public:
     const std::vector<_rvxlib_::RVXFrameRecord>& Records() const { return payloads_.Records(); }
     const std::vector<_rvxlib_::RVXGroupEntry>& Groups() const { return payloads_.Groups(); }
 
+    // What the frames coded since Open cost, in display order, with their
+    // kinds, groups and the qualities they were coded at: a first pass's
+    // findings for a rate plan.
+    std::vector<_rvxlib_::RVXPassFrame> PassFrames() const;
+    // Macroblocks per picture and blocks per macroblock; 0 before Open.
+    uint32_t Macroblocks() const;
+    uint32_t BlocksPerMacroblock() const;
+
     // The settings Open hands the group coder.
     uint16_t PFrames() const { return gop_.p_frames; }
     uint16_t BFrames() const { return gop_.b_frames; }
@@ -142,4 +155,5 @@ private:
     std::array<uint8_t, rvx_layout::kHeaderSize> header_{};
     std::filesystem::path work_directory_;
     std::filesystem::path sound_path_;
+    std::shared_ptr<_rvxlib_::CRVXRatePlan> rate_plan_;
 };

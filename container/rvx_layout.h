@@ -92,5 +92,10 @@ inline RVXFrameRecord LoadFrameRecord(const uint8_t* p) {
             LoadBE32(p + kRecordCrc)};
 }
 
+// Bytes of a movie that are neither payload nor sound: the header, one index
+// entry per group and one record per frame.
+inline constexpr uint64_t MovieOverheadBytes(uint64_t frames, uint64_t groups) {
+    return kHeaderSize + groups * kGroupIndexEntrySize + frames * kFrameRecordSize;
+}
 
 }  // namespace rvx_layout

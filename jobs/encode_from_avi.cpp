@@ -60,6 +60,10 @@ int32_t CEncodeFromAVI::Load() {
         SetFailureReason("no AVI file was given");
         return kJobFail;
     }
+    if (const std::string refusal = TwoPassRefusal(path); !refusal.empty()) {
+        SetFailureReason(refusal);
+        return kJobFail;
+    }
     auto movie = std::make_unique<CAVIMovie>();
     const int32_t opened = movie->Open(path);
     if (opened != kAviOk) {
@@ -158,6 +162,22 @@ bool CEncodeFromAVI::EncodeStagedSound() {
     return true;
 }
 
+int32_t CEncodeFromAVI::EncodeTwoPasses() {
+    // The sound first: its size comes out of the budget. Each stream is read
+    // on its own, so the pictures are read from the start after it.
+    if (staged_ && !EncodeStagedSound()) return FailRun(CanContinue() ? "" : "stopped");
+    if (RefuseUnreachableTarget(total_frames_) != kJobOk) return kJobFail;
+    for (int pass = 1; pass <= 2; ++pass) {
+        if (movie_->Rewind() != kAviOk)
+            return FailRun(avi_path_ + ": the file could not be read again from its start");
+        const bool frames = EncodeFrames();
+        if (!CanContinue()) return FailRun("stopped");
+        if (!frames) return FailRun("");
+        if (pass == 1 && !BeginSecondPass(work_directory_, avi_path_)) return FailRun("");
+    }
+    return FinishRun(*this);
+}
+
 int32_t CEncodeFromAVI::Run() {
     return RunCatchingOutOfMemory([this] { return EncodeMovie(); });
 }
@@ -181,6 +201,7 @@ int32_t CEncodeFromAVI::EncodeMovie() {
     rate_denominator_ = info.scale;
     total_frames_ = info.length;
     if (!OpenEncoder(work_directory_, avi_path_)) return FailRun("the encoder could not be opened");
+    if (TwoPass()) return EncodeTwoPasses();
 
     const bool frames = EncodeFrames();
     if (!CanContinue()) return FailRun("stopped");

@@ -30,6 +30,9 @@ public:
 
 private:
     int32_t EncodeMovie();
+    // A target size: the sound, then the pictures twice, once to measure,
+    // once to code.
+    int32_t EncodeTwoPasses();
     // Every picture of the file through the encoder; false when the job
     // cannot go on (the reason is set).
     bool EncodeFrames();

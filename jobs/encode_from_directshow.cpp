@@ -61,6 +61,8 @@ int32_t CEncodeFromDirectShow::Load() {
     const std::string path = request_.source;
     if (path.empty()) return LoadFailure("no movie file was given");
     std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) return LoadFailure(path + ": no such file");
+    if (const std::string refusal = TwoPassRefusal(path); !refusal.empty()) return LoadFailure(refusal);
     if (!std::filesystem::is_regular_file(path, ec)) return LoadFailure(path + ": no such file");
     std::string reason;
     if (!InitMediaFramework(reason)) return LoadFailure(reason);
@@ -165,21 +167,11 @@ int32_t CEncodeFromDirectShow::Run() {
     });
 }
 
-int32_t CEncodeFromDirectShow::EncodeMovie() {
-    if (!pipeline_ || !surface_ || work_directory_.empty()) return FailRun("the job was not loaded");
-    const MoviePictureFormat& format = surface_->Format();
-    if (!SetSourceFormat(format.layout, format.width, format.height, false))
-        return FailRun("the picture size " + std::to_string(format.width) + "x" + std::to_string(format.height) +
-                       " cannot be encoded");
-    if (staged_sound_ && !staged_sound_->WriteHeader(sound_->Format()))
-        return FailRun(staged_sound_->Path() + ": the sound file could not be written");
-    if (!OpenEncoder(work_directory_, movie_path_)) return FailRun("the encoder could not be opened");
-
+bool CEncodeFromDirectShow::PlayToEnd(std::string& error) {
     last_activity_ms_ = NowMs();
-    std::string error;
     if (!pipeline_->Play(error)) {
         StopPipeline();
-        return FailRun(movie_path_ + ": " + error);
+        return false;
     }
     bool ended = false;
     bool failed = false;
@@ -200,13 +192,18 @@ int32_t CEncodeFromDirectShow::EncodeMovie() {
         }
     }
     StopPipeline();
+    return !failed;
+}
 
+int32_t CEncodeFromDirectShow::PlayPass(bool code_sound) {
+    std::string error;
+    const bool played = PlayToEnd(error);
     if (!CanContinue()) return FailRun("stopped");
-    if (failed) return FailRun(movie_path_ + ": " + error);
+    if (!played) return FailRun(movie_path_ + ": " + error);
     if (picture_failed_) return FailRun("");  // the frame's own reason stands
     if (sound_failed_) return FailRun(staged_sound_->Path() + ": the sound could not be staged");
     if (frames_done_ == 0) return FailRun(movie_path_ + ": no picture could be decoded");
-    if (staged_sound_) {
+    if (staged_sound_ && code_sound) {
         const std::string wave = staged_sound_->Path();
         if (!staged_sound_->Complete()) return FailRun(wave + ": the sound file could not be completed");
         // An empty sound stream leaves nothing to encode.
@@ -214,5 +211,67 @@ int32_t CEncodeFromDirectShow::EncodeMovie() {
         std::error_code ec;
         std::filesystem::remove(wave, ec);
     }
+    return kJobOk;
+}
+
+bool CEncodeFromDirectShow::ReopenPipeline(std::string& reason) {
+    // A stopped pipeline and its stopping sinks cannot play again: the movie
+    // is opened anew, its pictures to the encoder, its sound (already coded)
+    // nowhere.
+    const MoviePictureFormat first = surface_->Format();
+    pipeline_.reset();
+    surface_ = std::make_unique<CMovieRenderSurface>(picture_lock_);
+    sound_ = std::make_unique<CMovieRenderSound>(sound_lock_);
+    pipeline_ = std::make_unique<CMoviePipeline>(*surface_, *sound_);
+    if (!pipeline_->Preroll(movie_path_, kPrerollTimeout, reason)) return false;
+    if (!pipeline_->HasPicture() || !surface_->ReadFormat()) {
+        reason = "the movie's pictures could not be decoded a second time";
+        return false;
+    }
+    const MoviePictureFormat& again = surface_->Format();
+    if (again.width != first.width || again.height != first.height || again.layout != first.layout) {
+        reason = "the movie's pictures changed between the two passes";
+        return false;
+    }
+    if (pipeline_->HasSound() && !sound_->ReadFormat()) {
+        reason = "the sound stream has a format that cannot be read";
+        return false;
+    }
+    CMovieRenderSurface::FrameDelegate on_picture;
+    on_picture.bind(this, &CEncodeFromDirectShow::OnPicture);
+    surface_->SetDelegate(on_picture);
+    return true;
+}
+
+int32_t CEncodeFromDirectShow::EncodeTwoPasses() {
+    // The sound comes with the first pass's pictures, so its exact size is
+    // known only after it; before any picture the target is checked against
+    // the movie without sound.
+    if (RefuseUnreachableTarget(total_frames_) != kJobOk) {
+        StopPipeline();
+        return kJobFail;
+    }
+    if (const int32_t status = PlayPass(true); status != kJobOk) return status;
+    if (!BeginSecondPass(work_directory_, movie_path_)) return FailRun("");
+    if (std::string error; !ReopenPipeline(error)) {
+        if (pipeline_) StopPipeline();
+        return FailRun(movie_path_ + ": " + error);
+    }
+    if (const int32_t status = PlayPass(false); status != kJobOk) return status;
+    return FinishRun(*this);
+}
+
+int32_t CEncodeFromDirectShow::EncodeMovie() {
+    if (!pipeline_ || !surface_ || work_directory_.empty()) return FailRun("the job was not loaded");
+    const MoviePictureFormat& format = surface_->Format();
+    if (!SetSourceFormat(format.layout, format.width, format.height, false))
+        return FailRun("the picture size " + std::to_string(format.width) + "x" + std::to_string(format.height) +
+                       " cannot be encoded");
+    if (staged_sound_ && !staged_sound_->WriteHeader(sound_->Format()))
+        return FailRun(staged_sound_->Path() + ": the sound file could not be written");
+    if (!OpenEncoder(work_directory_, movie_path_)) return FailRun("the encoder could not be opened");
+
+    if (TwoPass()) return EncodeTwoPasses();
+    if (const int32_t status = PlayPass(true); status != kJobOk) return status;
     return FinishRun(*this);
 }

@@ -39,6 +39,17 @@ public:
 
 private:
     int32_t EncodeMovie();
+    // Plays the movie through the sinks until its end, an error or a stop;
+    // false with the error when it failed.
+    bool PlayToEnd(std::string& error);
+    // Plays one pass and fails the run when it failed, a picture or the
+    // sound was refused, or no picture came; then codes the staged sound
+    // when asked. kJobOk, or the failed run's result.
+    int32_t PlayPass(bool code_sound);
+    // A target size: the movie is played twice, once to measure (its sound
+    // staged and coded), once to code; the second time it is opened anew.
+    int32_t EncodeTwoPasses();
+    bool ReopenPipeline(std::string& reason);
     int32_t LoadFailure(const std::string& reason);
     bool ChooseFrameRate();
     // Delegate targets, on the pipeline's streaming threads.

@@ -87,6 +87,10 @@ int32_t CEncodeFromSeqFile::LoadSteps() {
         SetFailureReason("no image file was given");
         return kJobFail;
     }
+    if (const std::string refusal = TwoPassRefusal(image); !refusal.empty()) {
+        SetFailureReason(refusal);
+        return kJobFail;
+    }
     if (!DiscoverSequence(image)) return kJobFail;
     if (!CreateWorkDirectory(work_directory_)) {
         work_directory_.clear();
@@ -222,6 +226,7 @@ int32_t CEncodeFromSeqFile::EncodeSequence() {
     rate_denominator_ = 1;
     if (!OpenEncoder(work_directory_, std::string())) return FailRun("the encoder could not be opened");
 
+    if (TwoPass()) return EncodeTwoPasses();
     bool failed = false;
     const bool threaded = _rvxlib_::WorkerThreadCount() > 1;
     // The sound depends on nothing the pictures make: it is coded beside
@@ -234,6 +239,27 @@ int32_t CEncodeFromSeqFile::EncodeSequence() {
     WaitForSound();
 
     if (!failed && CanContinue() && !sound_path_.empty() && EncodeSound(sound_path_) != kJobOk) failed = true;
+    if (!CanContinue()) return FailRun("stopped");
+    if (failed) return FailRun("");
+    return FinishRun(*this);
+}
+
+void CEncodeFromSeqFile::EncodeAllImages(bool& failed) {
+    if (_rvxlib_::WorkerThreadCount() > 1 && LookaheadSlots() > 1)
+        EncodeImagesAhead(failed);
+    else
+        EncodeImages(failed);
+}
+
+int32_t CEncodeFromSeqFile::EncodeTwoPasses() {
+    // The sound first: its size comes out of the budget.
+    if (!sound_path_.empty() && EncodeSound(sound_path_) != kJobOk) return FailRun("");
+    if (RefuseUnreachableTarget(total_frames_) != kJobOk) return kJobFail;
+    bool failed = false;
+    EncodeAllImages(failed);
+    if (!CanContinue()) return FailRun("stopped");
+    if (failed || !BeginSecondPass(work_directory_, std::string())) return FailRun("");
+    EncodeAllImages(failed);
     if (!CanContinue()) return FailRun("stopped");
     if (failed) return FailRun("");
     return FinishRun(*this);

@@ -51,6 +51,9 @@ private:
     bool TakeFirstDecoded(uint64_t n);
     int32_t LoadSteps();
     int32_t EncodeSequence();
+    // A target size: the run is read twice, once to measure, once to code.
+    int32_t EncodeTwoPasses();
+    void EncodeAllImages(bool& failed);
     static void Release(ImageSlot& slot);
     bool MakeSlot(ImageSlot& slot) const;
 

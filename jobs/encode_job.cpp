@@ -7,6 +7,9 @@
 #include <utility>
 
 #include "jobs/job_messages.h"
+#include "jobs/rate_control.h"
+#include "container/rvx_layout.h"
+#include "rvxlib/coding_defaults.h"
 #include "rvxlib/format_word.h"
 #include "support/thread.h"
 
@@ -52,11 +55,18 @@ bool CEncodeRVXFile::OpenEncoder(const std::string& work_directory, const std::s
         SetFailureReason("this build has no movie writer");
         return false;
     }
+    if (TwoPass() && pass_ == 0) pass_ = 1;
     writer->SetFrameRate(rate_numerator_, rate_denominator_);
-    ApplyEncodeSettings(request_.settings, *writer);
+    ApplyEncodeSettings(pass_ == 1 ? FirstPassSettings(request_.settings) : request_.settings, *writer);
     writer->SetPicture(width_, height_, layout_ | request_.settings.FormatBits());
     writer->SetWorkDirectory(work_directory);
-    writer->SetFramePrefix(work_directory + "rvxframe");
+    // The first pass's payloads must not meet the second's in the directory.
+    writer->SetFramePrefix(work_directory + (pass_ == 1 ? "rvxpass" : "rvxframe"));
+    if (pass_ == 1) writer->SetFrameQualities(FirstPassQualities(request_.settings));
+    if (pass_ == 2) {
+        writer->SetRatePlan(rate_plan_);
+        if (!sound_file_.empty()) writer->SetSoundFile(sound_file_);
+    }
     if (!writer->Open()) {
         SetFailureReason("the encoder refused the picture size, format or frame rate");
         return false;
@@ -70,7 +80,7 @@ int32_t CEncodeRVXFile::EncodeFrame(const void* pixels) {
     if (!pixels) return kJobInvalidPointer;
     if (!writer_) return kJobFail;
     const uint32_t n = frames_done_ + 1;
-    owner_->SendProgress({JobStage::kFrames, n, total_frames_, current_name_});
+    owner_->SendProgress({JobStage::kFrames, n, total_frames_, current_name_, pass_});
 
     const void* picture = pixels;
     if (flip_) {
@@ -112,7 +122,7 @@ void CEncodeRVXFile::ReleaseWriter() {
 
 int32_t CEncodeRVXFile::EncodeSound(const std::string& wave_path) {
     if (!writer_) return kJobFail;
-    owner_->SendProgress({JobStage::kSound, 0, 0, wave_path});
+    owner_->SendProgress({JobStage::kSound, frames_done_, total_frames_, wave_path, pass_});
     const bool started = sound_.valid() && sound_wave_ == wave_path;
     const EncodeSettings& settings = request_.settings;
     if (!(started ? sound_.get()
@@ -120,17 +130,92 @@ int32_t CEncodeRVXFile::EncodeSound(const std::string& wave_path) {
         SetFailureReason(wave_path + ": the sound could not be coded");
         return kJobFail;
     }
+    if (pass_ == 1) sound_file_ = writer_->SoundFile();
     return kJobOk;
 }
 
 int32_t CEncodeRVXFile::WriteOutput(const std::string& output_path) {
     if (!writer_) return kJobFail;
-    owner_->SendProgress({JobStage::kWriting, 0, 0, output_path});
+    owner_->SendProgress({JobStage::kWriting, 0, 0, output_path, pass_});
     if (output_path.empty() || !writer_->WriteMovie(output_path)) {
         SetFailureReason(output_path + ": the movie file could not be written");
         return kJobFail;
     }
     return kJobOk;
+}
+
+bool CEncodeRVXFile::TwoPass() const { return HasRateTarget(request_.settings); }
+
+std::string CEncodeRVXFile::TwoPassRefusal(const std::string& source) const {
+    if (!TwoPass()) return "";
+    if (std::string refusal = RateTargetRefusal(request_.settings); !refusal.empty()) return refusal;
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(source, ec))
+        return source + ": a target size or bitrate reads the source twice, and this source cannot be read "
+                        "again (not a regular file)";
+    return "";
+}
+
+namespace {
+
+uint64_t FileBytes(const std::string& path) {
+    std::error_code ec;
+    const uintmax_t size = path.empty() ? 0 : std::filesystem::file_size(path, ec);
+    return ec ? 0 : uint64_t(size);
+}
+
+}  // namespace
+
+std::string CEncodeRVXFile::UnreachableTargetReason(uint64_t frames) {
+    if (!TwoPass() || !writer_) return "";
+    const EncodeSettings& settings = request_.settings;
+    const FrameRate rate = settings.frame_rate.IsSourceRate() ? FrameRate{rate_numerator_, rate_denominator_}
+                                                              : settings.frame_rate;
+    const uint64_t target = TargetMovieBytes(settings, frames, rate.numerator, rate.denominator);
+    const uint32_t gop = _rvxlib_::ClampGopShape(settings.p_frames, settings.b_frames).Length();
+    const uint64_t smallest = SmallestMovieBytes(frames, gop, writer_->Macroblocks(),
+                                                 writer_->BlocksPerMacroblock(), FileBytes(sound_file_));
+    if (target >= smallest) return "";
+    target_refused_ = true;
+    return "the target of " + ByteCountText(target) + " is below the smallest this movie can be: " +
+           ByteCountText(smallest) +
+           " (every macroblock at quality 32 without coefficients, with the sound and the container)";
+}
+
+int32_t CEncodeRVXFile::RefuseUnreachableTarget(uint64_t frames) {
+    const std::string reason = UnreachableTargetReason(frames);
+    return reason.empty() ? kJobOk : FailRun(reason);
+}
+
+bool CEncodeRVXFile::BeginSecondPass(const std::string& work_directory, const std::string& source_name) {
+    if (!writer_ || pass_ != 1) return false;
+    if (!writer_->FinishFrames()) {
+        SetFailureReason("the first pass could not code the frames");
+        return false;
+    }
+    std::vector<_rvxlib_::RVXPassFrame> frames = writer_->PassFrames();
+    if (frames.empty()) {
+        SetFailureReason("the first pass measured no frame");
+        return false;
+    }
+    if (const std::string reason = UnreachableTargetReason(frames.size()); !reason.empty()) {
+        SetFailureReason(reason);
+        return false;
+    }
+    const EncodeSettings& settings = request_.settings;
+    const FrameRate rate = settings.frame_rate.IsSourceRate() ? FrameRate{rate_numerator_, rate_denominator_}
+                                                              : settings.frame_rate;
+    target_bytes_ = TargetMovieBytes(settings, frames.size(), rate.numerator, rate.denominator);
+    const uint64_t overhead = rvx_layout::MovieOverheadBytes(frames.size(), frames.back().group + 1) +
+                              FileBytes(sound_file_);
+    payload_budget_ = target_bytes_ > overhead ? target_bytes_ - overhead : 0;
+    rate_plan_ = MakeRatePlan(settings, std::move(frames), writer_->Macroblocks(), writer_->BlocksPerMacroblock(),
+                              payload_budget_);
+    writer_->DiscardFrames();
+    writer_.reset();
+    pass_ = 2;
+    frames_done_ = 0;
+    return OpenEncoder(work_directory, source_name);
 }
 
 int32_t CEncodeRVXFile::FinishRun(IThread& thread) {
@@ -153,6 +238,7 @@ int32_t CEncodeRVXFile::FinishRun(IThread& thread) {
         std::filesystem::remove(output, ec);
         return FailRun("stopped");
     }
+    if (pass_ == 2) NoteSizeAgainstTarget(output);
     owner_->PostJobMessage(MSG_JOB_DONE);
     written_output_.clear();
     return kJobOk;
@@ -191,6 +277,21 @@ int32_t CEncodeRVXFile::RunCatchingOutOfMemory(const std::function<int32_t()>& s
     }
     failure_reason_.clear();
     return FailRun(reason);
+}
+
+void CEncodeRVXFile::NoteSizeAgainstTarget(const std::string& output) {
+    const uint64_t size = FileBytes(output);
+    if (!rate_plan_ || !target_bytes_) return;
+    const double error = (double(size) - double(target_bytes_)) / double(target_bytes_);
+    const std::string sizes = ByteCountText(size) + " of the " + ByteCountText(target_bytes_) + " asked";
+    if (error < -kTargetTolerance && rate_plan_->AllAssigned(_rvxlib_::kMinQuality))
+        notice_ = "the movie came out smaller than asked, " + sizes + ": quality 2 everywhere reaches no more";
+    else if (error < -kTargetTolerance)
+        notice_ = "the movie came out smaller than asked, " + sizes;
+    else if (error > kTargetTolerance && rate_plan_->AllAssigned(_rvxlib_::kMaxQuality))
+        notice_ = "the movie came out larger than asked, " + sizes + ": quality 32 everywhere makes it no smaller";
+    else if (error > kTargetTolerance)
+        notice_ = "the movie came out larger than asked, " + sizes;
 }
 
 void CEncodeRVXFile::SetFailureReason(const std::string& reason) {

@@ -16,6 +16,7 @@
 #include "jobs/encode_settings.h"
 #include "jobs/job_host.h"
 #include "jobs/movie_writer.h"
+#include "rvxlib/rate_plan.h"
 
 class IThread;
 
@@ -67,6 +68,19 @@ public:
 
     // Why the job failed, for a person; empty while nothing failed.
     std::string FailureReason() const { return failure_reason_; }
+    // True when the job failed because its target size lies below the
+    // smallest movie the source can become; nothing was encoded.
+    bool TargetRefused() const { return target_refused_; }
+    // What a person should know about a movie that was written (one that
+    // came out smaller or larger than asked); empty for nothing.
+    std::string Notice() const { return notice_; }
+    // Whether the request asks for a target size or bitrate, which takes two
+    // passes over the source.
+    bool TwoPass() const;
+    // Why a job with a target cannot take this source: settings that have
+    // no quantiser to steer, or a source that cannot be read a second time
+    // (a pipe). Empty when it can, and for a job of one pass.
+    std::string TwoPassRefusal(const std::string& source) const;
 
     uint32_t Stride() const { return stride_; }
     uint32_t FramesDone() const { return frames_done_; }
@@ -86,6 +100,24 @@ protected:
     // with what it holds, instead of ending the program; no output is left.
     int32_t RunCatchingOutOfMemory(const std::function<int32_t()>& steps);
     void SetFailureReason(const std::string& reason);
+
+    // Two passes. OpenEncoder opens the first pass's writer for a job with
+    // a target; the sound goes through it too (EncodeSound), coded before the
+    // second pass so that its size is known. Fails the run, with the
+    // smallest size in the reason, when the target is below the smallest
+    // movie of `frames` pictures; kJobOk otherwise (and for one pass).
+    int32_t RefuseUnreachableTarget(uint64_t frames);
+    // The same reason without failing the run; empty when reachable.
+    std::string UnreachableTargetReason(uint64_t frames);
+    // Ends the first pass, plans the second from what it measured and opens
+    // the writer for it; the job then hands every picture again. False (the
+    // reason set) when the first pass failed or the target is unreachable.
+    bool BeginSecondPass(const std::string& work_directory, const std::string& source_name);
+    uint8_t Pass() const { return pass_; }
+    // Sets the notice when the written movie missed the target by more
+    // than the tolerance.
+    void NoteSizeAgainstTarget(const std::string& output);
+    static constexpr double kTargetTolerance = 0.01;
 
     IJobHost* owner_;
     const EncodeRequest request_;
@@ -109,6 +141,13 @@ protected:
 private:
     MovieWriterFactory writer_factory_ = &CreateRVXMovieWriter;
     std::string failure_reason_;
+    uint8_t pass_ = 0;  // 0: one pass; 1, 2: the pass of a two-pass job
+    std::shared_ptr<_rvxlib_::CRVXRatePlan> rate_plan_;
+    std::string sound_file_;     // the coded sound a second pass takes over
+    uint64_t target_bytes_ = 0;  // what the second pass aims at
+    uint64_t payload_budget_ = 0;
+    bool target_refused_ = false;
+    std::string notice_;
     // The movie FinishRun wrote, until the run has reported its end.
     std::string written_output_;
 };

@@ -36,6 +36,11 @@ struct EncodeSettings {
     bool adaptive_quantisation = false;  // quantisers that follow each macroblock's detail
     uint32_t sound_method = OptionRowValue(SoundMethodTable, 0);  // passed unchanged to the sound encoder
     uint32_t audio_block_size = kDefaultAudioBlockSize;
+    // Two-pass rate control: the whole movie's size in bytes, or its average
+    // rate in bits per second over the movie's duration; 0 for none. With
+    // either set, the frame qualities above are the plan's to choose.
+    uint64_t target_bytes = 0;
+    uint64_t target_bits_per_second = 0;
 
     uint32_t FormatBits() const { return picture_format | transform; }
 

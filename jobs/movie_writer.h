@@ -4,8 +4,12 @@
 // CreateRVXMovieWriter gives the real one.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
+
+#include "rvxlib/rate_plan.h"
 
 class IMovieWriter {
 public:
@@ -30,6 +34,24 @@ public:
     // True only when the movie was written completely; a failure leaves no
     // partial movie at output.
     virtual bool WriteMovie(const std::string& output) = 0;
+
+    // Two-pass rate control. A writer that cannot take part keeps the
+    // defaults: it learns nothing in a first pass and ignores a plan.
+    // The quality of every frame of the next Open (a first pass's).
+    virtual void SetFrameQualities(std::function<uint16_t(uint32_t frame, uint32_t kind)> /*qualities*/) {}
+    // The plan for the next Open's frames.
+    virtual void SetRatePlan(std::shared_ptr<_rvxlib_::CRVXRatePlan> /*plan*/) {}
+    // What the frames cost since Open, in display order (after FinishFrames).
+    virtual std::vector<_rvxlib_::RVXPassFrame> PassFrames() const { return {}; }
+    // Macroblocks per picture and blocks per macroblock after Open.
+    virtual uint32_t Macroblocks() const { return 0; }
+    virtual uint32_t BlocksPerMacroblock() const { return 0; }
+    // The coded sound file StageSound made (empty without one), and a sound
+    // file coded earlier to use instead.
+    virtual std::string SoundFile() const { return ""; }
+    virtual void SetSoundFile(const std::string& /*snx*/) {}
+    // Removes the payload files of the frames coded since Open.
+    virtual void DiscardFrames() {}
 };
 
 using MovieWriterFactory = std::unique_ptr<IMovieWriter> (*)();

@@ -1,0 +1,53 @@
+#pragma once
+// Two-pass rate control seen from a job: the size or rate a person asks for,
+// what the first pass codes with, the budget the plan spreads over the
+// frames, and the smallest movie a target may ask for.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "jobs/encode_settings.h"
+#include "rvxlib/rate_plan.h"
+
+// "50M", "700MiB", "1.5G", "123456": k, M, G are powers of 1000; KiB, MiB,
+// GiB powers of 1024; a bare number is bytes. False for anything else, for
+// 0, and beyond 64 bits.
+bool ParseTargetSize(const std::string& text, uint64_t* bytes);
+// "4M", "800k", "2500000": bits per second (k, M, G powers of 1000).
+bool ParseTargetBitrate(const std::string& text, uint64_t* bits_per_second);
+
+bool HasRateTarget(const EncodeSettings& settings);
+// Why the settings cannot be coded to a target; empty when they can.
+std::string RateTargetRefusal(const EncodeSettings& settings);
+
+// The first pass: the classic decisions at one middle quality, whatever the
+// second pass's preset; the picture format, transform, matrix and groups of
+// pictures stay the user's, so the groups fall where they will fall again.
+EncodeSettings FirstPassSettings(const EncodeSettings& settings);
+// The first pass's quality for each frame: the classic balance of I, P and B
+// at one of the two levels FirstPassLevel picks for the frame.
+std::function<uint16_t(uint32_t frame, uint32_t kind)> FirstPassQualities(const EncodeSettings& settings);
+
+// The whole movie's size the settings ask for; the rate is taken over the
+// frames at numerator/denominator frames per second.
+uint64_t TargetMovieBytes(const EncodeSettings& settings, uint64_t frames, uint32_t rate_numerator,
+                          uint32_t rate_denominator);
+
+// The smallest movie of `frames` pictures in regular groups of gop_length:
+// every macroblock at quality 32 without coefficients, the container around
+// them and the sound.
+uint64_t SmallestMovieBytes(uint64_t frames, uint32_t gop_length, uint32_t macroblocks,
+                            uint32_t blocks_per_macroblock, uint64_t sound_bytes);
+
+// A plan for the second pass from the first pass's frames, spreading what
+// the target leaves after the container and the sound.
+std::shared_ptr<_rvxlib_::CRVXRatePlan> MakeRatePlan(const EncodeSettings& settings,
+                                                     std::vector<_rvxlib_::RVXPassFrame> frames,
+                                                     uint32_t macroblocks, uint32_t blocks_per_macroblock,
+                                                     uint64_t payload_budget);
+
+// "12.3 MB (12345678 bytes)".
+std::string ByteCountText(uint64_t bytes);

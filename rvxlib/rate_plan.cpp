@@ -1,0 +1,322 @@
+#include "rvxlib/rate_plan.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "rvxlib/coding_defaults.h"
+#include "rvxlib/frame_store.h"
+
+namespace _rvxlib_ {
+namespace {
+
+// Bits of a code-length table in which only end-of-block is used: one bit for
+// each of the 191 unused symbols, one bit and a 4-bit length for it.
+constexpr uint64_t kEmptyTableBits = 191 + 5;
+constexpr uint64_t kQuantiserBits = 6;
+
+// A level below 2 or above 32 scales the end qualities, so that the search
+// can reach quality 2 (or 32) in every frame however the weights bend them.
+constexpr double kLowestLevel = 0.5;
+constexpr double kHighestLevel = 512.0;
+constexpr int kSolveSteps = 40;
+
+// How far one group's earlier frames may move its later ones: a group that
+// runs over keeps its pictures watchable rather than meeting its share at
+// any price; later groups take up the rest.
+constexpr double kLeastGroupFactor = 0.4;
+constexpr double kMostGroupFactor = 2.5;
+// Model bytes that stand for "as predicted" in the ratio a group learns from
+// its own frames, as a share of its target: one frame alone does not swing it.
+constexpr double kGroupPriorShare = 0.25;
+// The bias the settled groups show is believed within these bounds.
+constexpr double kLeastBias = 0.25;
+constexpr double kMostBias = 4.0;
+constexpr double kComplexityQuality = 8.0;
+// Exponents beyond these are noise, not a movie.
+constexpr double kLeastAlpha = 0.4;
+constexpr double kMostAlpha = 2.0;
+
+uint32_t KindIndex(uint32_t kind) { return kind == kFrameKindI ? 0 : kind == kFrameKindB ? 2 : 1; }
+
+uint16_t KindOf(const RVXFrameQualities& q, uint32_t kind) {
+    return kind == kFrameKindI ? q.i : kind == kFrameKindB ? q.b : q.p;
+}
+
+}  // namespace
+
+uint64_t SmallestFrameBytes(uint32_t macroblocks, uint32_t blocks_per_macroblock, bool inter) {
+    const uint64_t per_macroblock = kQuantiserBits + (inter ? 1 : 0) + blocks_per_macroblock;
+    return (kEmptyTableBits + uint64_t(macroblocks) * per_macroblock + 7) / 8;
+}
+
+CRVXRatePlan::CRVXRatePlan(std::vector<RVXPassFrame> frames, const RVXRatePlanSettings& settings)
+    : settings_(settings) {
+    frames_.resize(frames.size());
+    uint32_t group_count = 0;
+    for (size_t n = 0; n < frames.size(); ++n) {
+        frames_[n].pass = frames[n];
+        group_count = std::max(group_count, frames[n].group + 1);
+    }
+    groups_.resize(group_count);
+    // Coding order inside each group, from the positions the first pass saw.
+    for (uint32_t n = 0; n < frames_.size(); ++n) groups_[frames_[n].pass.group].frames.push_back(n);
+    for (Group& group : groups_)
+        std::stable_sort(group.frames.begin(), group.frames.end(), [this](uint32_t a, uint32_t b) {
+            return frames_[a].pass.coding_position < frames_[b].pass.coding_position;
+        });
+    FitAlphas();
+    ComputeWeights();
+}
+
+void CRVXRatePlan::FitAlphas() {
+    // What each group's frames of a kind cost above their smallest payload,
+    // and the one quality they were coded at (0 when they differ).
+    struct KindInGroup {
+        double above = 0.0;
+        uint32_t count = 0;
+        uint16_t quality = 0;
+        bool mixed = false;
+    };
+    std::vector<std::array<KindInGroup, 3>> sums(groups_.size());
+    for (const Frame& f : frames_) {
+        KindInGroup& s = sums[f.pass.group][KindIndex(f.pass.kind)];
+        s.above += std::max(0.0, double(f.pass.bytes) - Smallest(f));
+        if (s.count++ > 0 && s.quality != f.pass.quality) s.mixed = true;
+        s.quality = f.pass.quality;
+    }
+    // Each pair of neighbouring groups at different qualities gives one
+    // estimate; the median keeps a scene cut between two from swaying it.
+    for (uint32_t k = 0; k < 3; ++k) {
+        std::vector<double> list;
+        for (size_t g = 1; g < sums.size(); ++g) {
+            const KindInGroup& a = sums[g - 1][k];
+            const KindInGroup& b = sums[g][k];
+            if (!a.count || !b.count || a.mixed || b.mixed || a.quality == b.quality || a.above <= 0 || b.above <= 0)
+                continue;
+            list.push_back(std::log((a.above / a.count) / (b.above / b.count)) /
+                           std::log(double(b.quality) / double(a.quality)));
+        }
+        alpha_[k] = settings_.alpha;
+        if (list.size() < kLeastAlphaPairs) continue;
+        std::nth_element(list.begin(), list.begin() + list.size() / 2, list.end());
+        alpha_[k] = std::clamp(list[list.size() / 2], kLeastAlpha, kMostAlpha);
+    }
+}
+
+double CRVXRatePlan::Alpha(uint32_t kind) const { return alpha_[KindIndex(kind)]; }
+
+void CRVXRatePlan::ComputeWeights() {
+    // Complexity is what a frame cost above its smallest payload, smoothed
+    // over the neighbours of its kind so that qualities do not flicker.
+    std::vector<uint32_t> by_kind[3];
+    for (uint32_t n = 0; n < frames_.size(); ++n) by_kind[KindIndex(frames_[n].pass.kind)].push_back(n);
+    const double exponent = 1.0 - settings_.compression;
+    for (const std::vector<uint32_t>& list : by_kind) {
+        if (list.empty()) continue;
+        std::vector<double> smooth(list.size());
+        double log_sum = 0.0;
+        for (size_t k = 0; k < list.size(); ++k) {
+            double sum = 0.0, weights = 0.0;
+            for (int d = -2; d <= 2; ++d) {
+                const int64_t j = int64_t(k) + d;
+                if (j < 0 || j >= int64_t(list.size())) continue;
+                const double w = d == 0 ? 1.0 : std::abs(d) == 1 ? 0.5 : 0.25;
+                const Frame& f = frames_[list[size_t(j)]];
+                // At one quality for all, since the first pass used two.
+                sum += w * std::max(1.0, Bytes(f, kComplexityQuality) - Smallest(f));
+                weights += w;
+            }
+            smooth[k] = sum / weights;
+            log_sum += std::log(smooth[k]);
+        }
+        const double mean = log_sum / double(list.size());
+        for (size_t k = 0; k < list.size(); ++k)
+            frames_[list[k]].weight = std::exp(exponent * (std::log(smooth[k]) - mean));
+    }
+}
+
+double CRVXRatePlan::KindQuality(double level, uint32_t kind) const {
+    const auto& levels = settings_.levels;
+    if (level <= 2.0) return KindOf(levels[0], kind) * level / 2.0;
+    if (level >= 32.0) return KindOf(levels[30], kind) * level / 32.0;
+    const double below = std::floor(level);
+    const double t = level - below;
+    const size_t at = size_t(below) - 2;
+    const double low = KindOf(levels[at], kind);
+    const double high = at + 1 < levels.size() ? KindOf(levels[at + 1], kind) : low;
+    return low + (high - low) * t;
+}
+
+double CRVXRatePlan::QualityAt(const Frame& frame, double level) const {
+    return std::clamp(KindQuality(level, frame.pass.kind) * frame.weight, double(kMinQuality), double(kMaxQuality));
+}
+
+double CRVXRatePlan::Smallest(const Frame& frame) const {
+    return double(SmallestFrameBytes(settings_.macroblocks, settings_.blocks_per_macroblock,
+                                     frame.pass.kind != kFrameKindI));
+}
+
+double CRVXRatePlan::Bytes(const Frame& frame, double quality) const {
+    const double smallest = Smallest(frame);
+    const double above = std::max(0.0, double(frame.pass.bytes) - smallest);
+    const double q0 = std::max<double>(frame.pass.quality, kMinQuality);
+    return smallest + above * std::pow(q0 / quality, Alpha(frame.pass.kind));
+}
+
+uint64_t CRVXRatePlan::PredictedAtQuality(uint16_t quality) const {
+    double sum = 0.0;
+    for (const Frame& f : frames_) sum += Bytes(f, ClampQuality(quality));
+    return uint64_t(std::llround(sum));
+}
+
+uint64_t CRVXRatePlan::SmallestBytes() const {
+    uint64_t sum = 0;
+    for (const Frame& f : frames_) sum += uint64_t(Smallest(f));
+    return sum;
+}
+
+double CRVXRatePlan::BytesFrom(uint32_t group, double level) const {
+    double sum = 0.0;
+    for (uint32_t g = group; g < groups_.size(); ++g)
+        for (uint32_t n : groups_[g].frames) sum += Bytes(frames_[n], QualityAt(frames_[n], level));
+    return sum;
+}
+
+double CRVXRatePlan::SolveLevel(uint32_t group, double budget) const {
+    // Bytes fall as the level rises: bisection on the level's logarithm.
+    double low = std::log(kLowestLevel), high = std::log(kHighestLevel);
+    if (BytesFrom(group, std::exp(low)) <= budget) return std::exp(low);
+    if (BytesFrom(group, std::exp(high)) >= budget) return std::exp(high);
+    for (int step = 0; step < kSolveSteps; ++step) {
+        const double mid = 0.5 * (low + high);
+        if (BytesFrom(group, std::exp(mid)) > budget)
+            low = mid;
+        else
+            high = mid;
+    }
+    return std::exp(high);
+}
+
+void CRVXRatePlan::Plan(uint64_t budget) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    budget_ = double(budget);
+    level_ = SolveLevel(0, budget_);
+}
+
+void CRVXRatePlan::SolveGroup(uint32_t g) {
+    // The groups that are surely coded by now tell how far the model is off.
+    const uint32_t settled = g >= kSettledGroups ? g - kSettledGroups + 1 : 0;
+    for (; settled_upto_ < settled; ++settled_upto_) {
+        for (uint32_t n : groups_[settled_upto_].frames) {
+            const Frame& f = frames_[n];
+            const double model = Bytes(f, f.assigned ? f.assigned : f.planned);
+            if (!f.has_coded) missed_settled_ = true;
+            settled_actual_ += f.has_coded ? double(f.coded) : model;
+            settled_model_ += model;
+        }
+    }
+    Group& group = groups_[g];
+    double bias = settled_model_ > 0.0 ? settled_actual_ / settled_model_ : 1.0;
+    bias = std::clamp(bias, kLeastBias, kMostBias);
+    // The groups in flight are expected to cost what their own plan said.
+    double in_flight = 0.0;
+    for (uint32_t k = settled; k < g; ++k)
+        for (uint32_t n : groups_[k].frames) in_flight += bias * Bytes(frames_[n], frames_[n].planned);
+    const double left = std::max(g == 0 ? budget_ : budget_ - settled_actual_ - in_flight, 0.0);
+    group.bias = bias;
+    group.level = g == 0 ? level_ : SolveLevel(g, left / bias);
+    double model = 0.0;
+    for (uint32_t n : group.frames) {
+        Frame& f = frames_[n];
+        f.planned = QualityAt(f, group.level);
+        model += bias * Bytes(f, f.planned);
+    }
+    // Where no level meets the budget (all at quality 2 or 32 by the model),
+    // the group still aims at its share of what is left: the model may be
+    // wrong at the ends, and the frames then move as far as they can.
+    const double rest = bias * BytesFrom(g, group.level);
+    group.target = rest > 0.0 ? model * left / rest : model;
+}
+
+uint16_t CRVXRatePlan::Assign(uint32_t n) {
+    Frame& frame = frames_[n];
+    if (frame.assigned) return frame.assigned;
+    const uint32_t g = frame.pass.group;
+    while (solved_groups_ <= g) SolveGroup(solved_groups_++);
+    Group& group = groups_[g];
+    const uint32_t kind = KindIndex(frame.pass.kind);
+    if (kind == 0) {
+        // I frames carry their rounding from group to group, in order.
+        // Every earlier I frame was coded before this one on the same
+        // thread: how far they ran from the model moves this one's quality.
+        double actual = 0.0, model = 0.0;
+        for (uint32_t k = 0; k < g; ++k) {
+            if (groups_[k].frames.empty()) continue;
+            const uint32_t m = groups_[k].frames.front();
+            Assign(m);
+            const Frame& f = frames_[m];
+            const double expected = groups_[k].bias * Bytes(f, f.assigned);
+            actual += f.has_coded ? double(f.coded) : expected;
+            model += expected;
+        }
+        // One I frame's worth of "as predicted": the first I frames move it most.
+        const double prior = group.bias * Bytes(frame, frame.planned);
+        const double ratio = (actual + prior) / (model + prior);
+        const double wanted =
+            frame.planned * std::pow(std::clamp(ratio, kLeastGroupFactor, kMostGroupFactor), 1.0 / Alpha(frame.pass.kind)) +
+            carry_i_error_;
+        frame.assigned = ClampQuality(uint16_t(std::lround(std::clamp(wanted, 2.0, 32.0))));
+        carry_i_error_ = wanted - frame.assigned;
+        return frame.assigned;
+    }
+    // The frames of the group coded before this one, on this same thread.
+    double spent = 0.0, spent_model = 0.0, rest_model = 0.0;
+    bool before = true;
+    for (uint32_t m : group.frames) {
+        if (m == n) before = false;
+        const Frame& f = frames_[m];
+        if (before) {
+            if (!f.assigned) Assign(m);
+            spent += f.has_coded ? double(f.coded) : group.bias * Bytes(f, f.assigned);
+            spent_model += group.bias * Bytes(f, f.assigned);
+        } else {
+            rest_model += group.bias * Bytes(f, f.planned);
+        }
+    }
+    const double prior = kGroupPriorShare * group.target;
+    const double ratio = (spent + prior) / (spent_model + prior);
+    double factor = 1.0;
+    if (rest_model > 0.0) factor = (group.target - spent) / (ratio * rest_model);
+    factor = std::clamp(factor, kLeastGroupFactor, kMostGroupFactor);
+    const double wanted = frame.planned * std::pow(factor, -1.0 / Alpha(frame.pass.kind)) + group.carry[kind];
+    const double clamped = std::clamp(wanted, 2.0, 32.0);
+    frame.assigned = ClampQuality(uint16_t(std::lround(clamped)));
+    group.carry[kind] = clamped - frame.assigned;
+    return frame.assigned;
+}
+
+uint16_t CRVXRatePlan::FrameQuality(uint32_t frame, uint32_t kind) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (frame >= frames_.size()) {
+        // A second pass that delivers more pictures than the first: they
+        // take the plan's last level.
+        return ClampQuality(uint16_t(std::lround(std::clamp(KindQuality(level_, kind), 2.0, 32.0))));
+    }
+    return Assign(frame);
+}
+
+bool CRVXRatePlan::AllAssigned(uint16_t quality) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    for (const Frame& f : frames_)
+        if (f.assigned && f.assigned != quality) return false;
+    return true;
+}
+
+void CRVXRatePlan::FrameCoded(uint32_t frame, uint64_t bytes) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (frame >= frames_.size()) return;
+    frames_[frame].coded = bytes;
+    frames_[frame].has_coded = true;
+}
+
+}  // namespace _rvxlib_

@@ -1,0 +1,156 @@
+#pragma once
+// The arithmetic of two-pass rate control. The first pass codes every frame
+// at known qualities and reports what each cost; the plan gives every frame
+// of the second pass a quality so that the payloads add up to a budget.
+//
+// A frame's cost is modelled as its smallest possible payload plus the rest
+// of what the first pass measured, scaled by (first quality / quality)^alpha.
+// The plan moves one continuous level along the preset's own balance of I, P
+// and B qualities, and bends each frame's quality by its complexity (curve
+// compression: busy frames a little coarser, calm ones a little finer).
+//
+// While the second pass runs, the plan learns from the frames that are done,
+// in two ways that do not depend on how many threads code:
+// - a group's quality level is solved once, from the actual sizes of the
+//   groups kSettledGroups and more before it (certainly coded, whatever the
+//   threads) and the plan of the groups in between;
+// - inside a group, frames are coded one after another by one thread, so
+//   each frame's quality follows what the group's earlier frames (in coding
+//   order) cost against the group's share of the budget.
+// Fractional qualities become whole ones by carrying the rounding error to
+// the next frame of the same kind in the group (I frames: to the next I
+// frame), so the average over frames is the fractional one.
+
+#include <array>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "rvxlib/encoder_presets.h"
+
+namespace _rvxlib_ {
+
+// What the first pass learnt of one frame, listed in display order.
+struct RVXPassFrame {
+    uint32_t kind = 0;             // kFrameKindI, P or B
+    uint32_t group = 0;            // index of its group of pictures in the movie
+    uint32_t coding_position = 0;  // 0 for the group's I frame, then in coding order
+    uint16_t quality = 0;          // the quality it was coded at
+    uint64_t bytes = 0;            // its payload
+};
+
+// Payload of a frame whose macroblocks all carry no coefficient and no
+// motion: the code table with only the end-of-block symbol, then per
+// macroblock the quantiser, one use-flag bit in P and B frames, and one
+// end-of-block bit per block.
+uint64_t SmallestFrameBytes(uint32_t macroblocks, uint32_t blocks_per_macroblock, bool inter);
+
+// The groups before a group that are surely coded when any of its frames is:
+// the coder keeps at most three groups in flight beside the arriving one, and
+// codes an arriving group's I frame before the previous group's others.
+inline constexpr uint32_t kSettledGroups = 5;
+
+// The first pass codes every other run of gop_length frames at a coarser
+// level, so that neighbouring groups show how fast this movie's payloads fall
+// with the quality. Whole runs keep each P and B frame's references at its
+// own level: a frame predicted from a finer or coarser picture would cost
+// what the difference in references costs, not what its own quality does.
+inline constexpr uint16_t kFirstPassFineLevel = 4;
+inline constexpr uint16_t kFirstPassCoarseLevel = 20;
+inline uint16_t FirstPassLevel(uint32_t frame, uint32_t gop_length) {
+    return gop_length && (frame / gop_length) % 2 ? kFirstPassCoarseLevel : kFirstPassFineLevel;
+}
+
+struct RVXRatePlanSettings {
+    // The preset's frame qualities for every whole level 2..32 (index level - 2).
+    std::array<RVXFrameQualities, 31> levels{};
+    uint32_t macroblocks = 0;
+    uint32_t blocks_per_macroblock = 0;
+    // Curve compression: 1 keeps the preset's fixed qualities, lower values
+    // spend more on calm frames.
+    double compression = 0.8;
+    // How strongly a frame's payload follows its quality, where the first
+    // pass does not show it (fewer than kLeastAlphaPairs neighbouring groups
+    // at different qualities).
+    double alpha = 0.9;
+};
+
+inline constexpr uint32_t kLeastAlphaPairs = 1;
+
+class CRVXRatePlan {
+public:
+    CRVXRatePlan(std::vector<RVXPassFrame> frames, const RVXRatePlanSettings& settings);
+
+    // Spreads `budget` payload bytes over the frames. Call before coding.
+    void Plan(uint64_t budget);
+    // The model's payload total when every frame is at quality q.
+    uint64_t PredictedAtQuality(uint16_t quality) const;
+    // Sum of the frames' smallest payloads.
+    uint64_t SmallestBytes() const;
+    // The level Plan found (below 2 and above 32 where even the finest or
+    // the coarsest qualities do not reach the budget).
+    double Level() const { return level_; }
+    // The exponent the first pass showed for I, P and B frames.
+    double Alpha(uint32_t kind) const;
+
+    // The quality of display frame `frame` of `kind`. Safe from several
+    // threads; the answer depends only on the plan and on frames that are
+    // certainly coded (see above), never on thread timing.
+    uint16_t FrameQuality(uint32_t frame, uint32_t kind);
+    // The payload size of a coded frame of the second pass.
+    void FrameCoded(uint32_t frame, uint64_t bytes);
+
+    // Whether every frame asked for so far got this quality (the plan could
+    // not go finer or coarser to meet the budget).
+    bool AllAssigned(uint16_t quality);
+
+    // Whether any settled frame had no size when it was needed (which would
+    // make the plan depend on timing). For the tests.
+    bool MissedSettledFrame() const { return missed_settled_; }
+
+private:
+    struct Group {
+        std::vector<uint32_t> frames;  // display numbers, in coding order
+        double bias = 1.0;     // actual bytes / model bytes of the settled groups
+        double level = 0.0;
+        double target = 0.0;   // the group's share of the budget, in bytes
+        double carry[3] = {};  // rounding carried to the next frame, per kind
+    };
+    struct Frame {
+        RVXPassFrame pass;
+        double weight = 1.0;     // curve compression factor on its quality
+        double planned = 0.0;    // fractional quality from its group's level
+        uint16_t assigned = 0;   // the whole quality given out, 0 before
+        uint64_t coded = 0;
+        bool has_coded = false;
+    };
+
+    double KindQuality(double level, uint32_t kind) const;
+    double QualityAt(const Frame& frame, double level) const;
+    double Bytes(const Frame& frame, double quality) const;
+    double Smallest(const Frame& frame) const;
+    // Model bytes of frames[from..] (all groups from `group` on) at a level.
+    double BytesFrom(uint32_t group, double level) const;
+    double SolveLevel(uint32_t group, double budget) const;
+    void ComputeWeights();
+    void FitAlphas();
+    void SolveGroup(uint32_t group);
+    uint16_t Assign(uint32_t frame);
+
+    std::vector<Frame> frames_;
+    std::vector<Group> groups_;
+    RVXRatePlanSettings settings_;
+    double alpha_[3] = {};  // I, P, B
+    double budget_ = 0.0;
+    double level_ = 0.0;
+    uint32_t solved_groups_ = 0;
+    double settled_actual_ = 0.0;  // over the groups before settled_upto_
+    double settled_model_ = 0.0;
+    uint32_t settled_upto_ = 0;
+    uint16_t carry_i_ = 0;
+    double carry_i_error_ = 0.0;
+    bool missed_settled_ = false;
+    std::mutex mutex_;
+};
+
+}  // namespace _rvxlib_

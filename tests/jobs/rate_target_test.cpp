@@ -1,0 +1,285 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <memory>
+
+#include "common/memory_host.h"
+#include "common/temp_dir.h"
+#include "container/rvx_reader.h"
+#include "avi_files.h"
+#include "jobs/encode_from_avi.h"
+#include "jobs/encode_from_directshow.h"
+#include "jobs/encode_from_images.h"
+#include "jobs/job_messages.h"
+#include "jobs/rate_control.h"
+#include "support/surface.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Grain over a slow pan: every frame costs something, and differently.
+void WriteGrainRun(const TempDir& dir, int count, int w, int h) {
+    uint32_t seed = 12345;
+    for (int frame = 1; frame <= count; ++frame) {
+        CPlaneSurface s;
+        ASSERT_TRUE(s.CreateWithFormat(w, h, PF_X8R8G8B8));
+        ASSERT_TRUE(s.Lock());
+        const SurfaceDesc& d = s.Desc();
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                for (int c = 0; c < 4; ++c) {
+                    seed = seed * 1103515245u + 12345u;
+                    const double wave = 100 * std::sin((x + 2 * frame) * 0.15 + c) * std::cos(y * 0.1);
+                    d.bits[y * d.pitch + 4 * x + c] = uint8_t(128 + wave + int((seed >> 16) % 9) - 4);
+                }
+        s.Unlock();
+        char name[32];
+        std::snprintf(name, sizeof name, "g%04d.png", frame);
+        ASSERT_TRUE(s.SavePNG(dir / name, nullptr, 0));
+    }
+}
+
+struct RunResult {
+    uint32_t message = 0;
+    bool refused = false;
+    std::string reason;
+    std::string notice;
+    std::vector<JobProgress> progress;
+};
+
+// A host that asks the job to stop when a given pass reaches a given frame.
+struct StoppingHost : MemoryHost {
+    void SendProgress(const JobProgress& report) override {
+        MemoryHost::SendProgress(report);
+        if (job && report.stage == JobStage::kFrames && report.pass == stop_pass && report.frame == stop_frame)
+            job->RequestStop();
+    }
+    IThread* job = nullptr;
+    uint8_t stop_pass = 0;
+    uint32_t stop_frame = 0;
+};
+
+RunResult RunImages(const TempDir& dir, const fs::path& output, const EncodeSettings& settings,
+                    uint8_t stop_pass = 0, uint32_t stop_frame = 0) {
+    StoppingHost host;
+    host.stop_pass = stop_pass;
+    host.stop_frame = stop_frame;
+    EncodeRequest request{dir / "g0001.png", "", output, settings};
+    auto job = std::make_unique<CEncodeFromSeqFile>(&host, request);
+    host.job = job.get();
+    RunResult result;
+    EXPECT_EQ(job->Load(), kJobOk) << job->FailureReason();
+    EXPECT_EQ(job->Start(), 1);
+    result.message = host.WaitForJobEnd();
+    result.refused = job->TargetRefused();
+    result.reason = job->FailureReason();
+    result.notice = job->Notice();
+    const std::string work = job->WorkDirectory();
+    job.reset();
+    EXPECT_FALSE(fs::exists(work));
+    result.progress = host.progress;
+    return result;
+}
+
+}  // namespace
+
+TEST(RateTarget, SizesAndRatesReadAsAPersonWritesThem) {
+    struct Case {
+        const char* text;
+        bool ok;
+        uint64_t bytes;
+    } sizes[] = {
+        {"123456", true, 123456},    {"50M", true, 50000000},   {"1.5G", true, 1500000000},
+        {"700MiB", true, 734003200}, {"64KiB", true, 65536},    {"2GiB", true, 2147483648ull},
+        {"800k", true, 800000},      {" 12k ", true, 12000},    {"0", false, 0},
+        {"", false, 0},              {"M", false, 0},           {"12 parsecs", false, 0},
+        {"-5M", false, 0},           {"99999999999999999999", false, 0},
+    };
+    for (const Case& c : sizes) {
+        SCOPED_TRACE(c.text);
+        uint64_t bytes = 0;
+        EXPECT_EQ(ParseTargetSize(c.text, &bytes), c.ok);
+        if (c.ok) {
+            EXPECT_EQ(bytes, c.bytes);
+        }
+    }
+    uint64_t rate = 0;
+    EXPECT_TRUE(ParseTargetBitrate("4M", &rate));
+    EXPECT_EQ(rate, 4000000u);
+    EXPECT_TRUE(ParseTargetBitrate("800k", &rate));
+    EXPECT_EQ(rate, 800000u);
+    EXPECT_FALSE(ParseTargetBitrate("4MiB", &rate));
+
+    EncodeSettings settings;
+    settings.target_bits_per_second = 4000000;
+    // 60 frames at 30 per second are two seconds: one megabyte.
+    EXPECT_EQ(TargetMovieBytes(settings, 60, 30, 1), 1000000u);
+    EXPECT_EQ(TargetMovieBytes(settings, 60, 30000, 1001), 1001000u);
+}
+
+TEST(RateTarget, LosslessCodingAndTwoTargetsAreRefused) {
+    EncodeSettings settings;
+    EXPECT_EQ(RateTargetRefusal(settings), "");
+    settings.target_bytes = 1000000;
+    EXPECT_EQ(RateTargetRefusal(settings), "");
+    settings.transform = OptionRowValue(TransformTable, 1);  // Diff2D
+    EXPECT_NE(RateTargetRefusal(settings).find("Diff2D"), std::string::npos);
+    settings.transform = OptionRowValue(TransformTable, 0);
+    settings.target_bits_per_second = 100000;
+    EXPECT_NE(RateTargetRefusal(settings), "");
+}
+
+// Two passes over an image run land the whole file near the target, with
+// progress that covers both passes and never falls.
+TEST(RateTarget, ImageRunLandsNearTheTargetWithProgressOverBothPasses) {
+    TempDir dir{"target"};
+    WriteGrainRun(dir, 30, 96, 64);
+    for (const auto& [preset, target] : {std::pair{RVXPreset::kClassic, uint64_t{20000}},
+                                         std::pair{RVXPreset::kMedium, uint64_t{35000}}}) {
+        SCOPED_TRACE(target);
+        EncodeSettings settings;
+        settings.preset = preset;
+        settings.target_bytes = target;
+        const fs::path output = dir / "out.rvx";
+        const RunResult run = RunImages(dir, output, settings);
+        ASSERT_EQ(run.message, MSG_JOB_DONE) << run.reason;
+        EXPECT_NEAR(double(fs::file_size(output)), double(target), 0.02 * double(target));
+        CRVXReader reader;
+        ASSERT_TRUE(reader.Open(output));
+        EXPECT_TRUE(reader.Verify());
+        EXPECT_EQ(reader.FrameCount(), 30u);
+
+        double last = 0.0;
+        bool passes[3] = {};
+        for (const JobProgress& p : run.progress) {
+            EXPECT_GE(p.Fraction(), last);
+            last = p.Fraction();
+            passes[p.pass] = true;
+        }
+        EXPECT_TRUE(passes[1] && passes[2]);
+        EXPECT_FALSE(passes[0]);
+        EXPECT_DOUBLE_EQ(last, 1.0);
+        fs::remove(output);
+    }
+}
+
+// A target below every macroblock at quality 32 without coefficients is
+// refused before any picture is coded, and nothing is written.
+TEST(RateTarget, TargetBelowTheSmallestMovieIsRefusedWithoutOutput) {
+    TempDir dir{"target"};
+    WriteGrainRun(dir, 12, 96, 64);
+    EncodeSettings settings;
+    // 12 frames of 24 macroblocks: 288 + 24 + 144 bytes of container and
+    // 12 payloads of about 60 bytes.
+    settings.target_bytes = 900;
+    const fs::path output = dir / "out.rvx";
+    const RunResult run = RunImages(dir, output, settings);
+    EXPECT_EQ(run.message, MSG_JOB_FAILED);
+    EXPECT_TRUE(run.refused);
+    EXPECT_NE(run.reason.find("smallest"), std::string::npos) << run.reason;
+    EXPECT_FALSE(fs::exists(output));
+    for (const JobProgress& p : run.progress) EXPECT_NE(p.stage, JobStage::kFrames);
+}
+
+// Stopping in either pass fails the job, leaves no movie and, once the job
+// is gone, no work directory.
+TEST(RateTarget, StopInEitherPassLeavesNothing) {
+    TempDir dir{"target"};
+    WriteGrainRun(dir, 12, 96, 64);
+    EncodeSettings settings;
+    settings.target_bytes = 12000;
+    for (uint8_t pass : {1, 2}) {
+        SCOPED_TRACE(int(pass));
+        const fs::path output = dir / "out.rvx";
+        const RunResult run = RunImages(dir, output, settings, pass, 5);
+        EXPECT_EQ(run.message, MSG_JOB_FAILED);
+        EXPECT_EQ(run.reason, "stopped");
+        EXPECT_FALSE(fs::exists(output));
+        EXPECT_EQ(run.progress.back().pass, pass);
+    }
+}
+
+// A target beyond quality 2 everywhere gets that movie, and says so.
+TEST(RateTarget, TargetBeyondTheFinestQualityGivesItAndSaysSo) {
+    TempDir dir{"target"};
+    WriteGrainRun(dir, 12, 96, 64);
+    EncodeSettings settings;
+    settings.target_bytes = 50000000;
+    const fs::path output = dir / "out.rvx";
+    const RunResult run = RunImages(dir, output, settings);
+    ASSERT_EQ(run.message, MSG_JOB_DONE) << run.reason;
+    EXPECT_NE(run.notice.find("smaller than asked"), std::string::npos) << run.notice;
+    EXPECT_NE(run.notice.find("quality 2 everywhere"), std::string::npos) << run.notice;
+    CRVXReader reader;
+    ASSERT_TRUE(reader.Open(output));
+    EXPECT_TRUE(reader.Verify());
+}
+
+namespace {
+
+// Runs a job of any kind on a file to its end; the message it ended with.
+template <class Job>
+uint32_t RunFileJob(const std::string& source, const fs::path& output, const EncodeSettings& settings,
+                    std::string* reason) {
+    MemoryHost host;
+    auto job = std::make_unique<Job>(&host, EncodeRequest{source, "", output, settings});
+    if (job->Load() != kJobOk) {
+        *reason = job->FailureReason();
+        return 0;
+    }
+    EXPECT_EQ(job->Start(), 1);
+    const uint32_t message = host.WaitForJobEnd();
+    *reason = job->FailureReason();
+    return message;
+}
+
+template <class Job>
+void ExpectTargetMet(const std::string& source, const TempDir& dir) {
+    // The movie of one fixed quality gives a target the source can meet.
+    EncodeSettings fixed;
+    fixed.quality_i = 10;
+    fixed.quality_p = 12;
+    fixed.quality_b = 14;
+    std::string reason;
+    ASSERT_EQ(RunFileJob<Job>(source, dir / "fixed.rvx", fixed, &reason), MSG_JOB_DONE) << reason;
+    EncodeSettings settings;
+    settings.target_bytes = fs::file_size(dir / "fixed.rvx");
+    ASSERT_EQ(RunFileJob<Job>(source, dir / "target.rvx", settings, &reason), MSG_JOB_DONE) << reason;
+    EXPECT_NEAR(double(fs::file_size(dir / "target.rvx")), double(settings.target_bytes),
+                0.03 * double(settings.target_bytes));
+    CRVXReader fixed_reader, reader;
+    ASSERT_TRUE(fixed_reader.Open(dir / "fixed.rvx"));
+    ASSERT_TRUE(reader.Open(dir / "target.rvx"));
+    EXPECT_TRUE(reader.Verify());
+    EXPECT_EQ(reader.FrameCount(), fixed_reader.FrameCount());
+    EXPECT_EQ(reader.HasSound(), fixed_reader.HasSound());
+}
+
+}  // namespace
+
+// An AVI file is rewound and a movie opened again for the second pass; both
+// keep their sound and every picture.
+TEST(RateTarget, AviFilesAndMoviesAreReadTwice) {
+    if (!HaveFfmpegProgram()) GTEST_SKIP() << "the ffmpeg program is needed to make the files";
+    TempDir dir{"target"};
+    AviRecipe recipe;
+    recipe.video = "-c:v mjpeg -q:v 3";
+    recipe.sound = "-c:a pcm_s16le";
+    recipe.width = 96;
+    recipe.height = 64;
+    recipe.rate = "30";
+    recipe.frames = 40;
+    recipe.seconds = 2;
+    const std::string avi = MakeAvi(dir, "movie.avi", recipe);
+    ASSERT_FALSE(avi.empty());
+    {
+        SCOPED_TRACE("avi");
+        ExpectTargetMet<CEncodeFromAVI>(avi, dir);
+    }
+    {
+        SCOPED_TRACE("movie");
+        ExpectTargetMet<CEncodeFromDirectShow>(avi, dir);
+    }
+}
