@@ -38,7 +38,7 @@ struct DemuxState {
     bool video_discont = true;
     bool sound_discont = true;
     bool need_segment = true;
-    uint32_t seek_seqnum = 0;
+    uint32_t seek_seqnum = 0;              // of the seek being played
     GstSegment segment;
     std::vector<uint8_t> bytes;            // what the next buffer is read into
 };
@@ -348,6 +348,9 @@ static gboolean rvx_demux_seek(RvxDemux* demux, GstEvent* event) {
     if (format != GST_FORMAT_TIME || rate <= 0.0 || !s.opened) return FALSE;
     const bool flush = (flags & GST_SEEK_FLAG_FLUSH) != 0;
     const uint32_t seqnum = gst_event_get_seqnum(event);
+    // A pipeline sends its seek through every sink, so it arrives once per
+    // source pad.
+    if (seqnum == s.seek_seqnum) return TRUE;
     if (flush) {
         GstEvent* flush_start = gst_event_new_flush_start();
         gst_event_set_seqnum(flush_start, seqnum);
@@ -360,13 +363,13 @@ static gboolean rvx_demux_seek(RvxDemux* demux, GstEvent* event) {
     gboolean update = FALSE;
     gst_segment_do_seek(&segment, rate, format, flags, start_type, start, stop_type, stop, &update);
     uint64_t target = segment.position;
+    const bool past_end = target >= s.timeline.Duration();
     const uint32_t group = s.timeline.GroupAt(target);
-    if (flags & GST_SEEK_FLAG_KEY_UNIT) {
+    if ((flags & GST_SEEK_FLAG_KEY_UNIT) && !past_end) {
         const uint64_t key = std::min<uint64_t>(s.timeline.GroupTime(group), target);
         segment.start = segment.position = segment.time = key;
         target = key;
     }
-    const bool past_end = target >= s.timeline.Duration();
     s.next_record = past_end ? s.reader.Frames().size() : s.timeline.FirstRecordOf(group);
     const uint32_t block = s.timeline.BlockAt(target);
     s.next_block = past_end ? uint32_t(s.block_offsets.size()) : block;
