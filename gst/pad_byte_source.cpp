@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "support/region_check.h"
+
 namespace {
 
 // Large reads go upstream in pieces so one pull never asks for gigabytes.
@@ -18,6 +20,7 @@ bool CPadByteSource::Read(uint64_t offset, uint64_t length, void* out) {
         GstBuffer* buffer = nullptr;
         last_flow_ = gst_pad_pull_range(pad_, offset, piece, &buffer);
         if (last_flow_ != GST_FLOW_OK) return false;
+        CheckRegionForLibrary(p, piece);
         const gsize got = gst_buffer_extract(buffer, 0, p, piece);
         gst_buffer_unref(buffer);
         if (got != piece) return false;

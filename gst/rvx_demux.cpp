@@ -12,6 +12,7 @@
 #include "gst/pad_byte_source.h"
 #include "gst/stream_caps.h"
 #include "support/hash.h"
+#include "support/region_check.h"
 
 GST_DEBUG_CATEGORY_STATIC(rvx_demux_debug);
 #define GST_CAT_DEFAULT rvx_demux_debug
@@ -69,6 +70,7 @@ static GstStaticPadTemplate sound_template =
 namespace {
 
 GstBuffer* BufferOf(const uint8_t* bytes, std::size_t size) {
+    CheckRegionForLibrary(bytes, size);
     GstBuffer* buffer = gst_buffer_new_allocate(nullptr, size, nullptr);
     gst_buffer_fill(buffer, 0, bytes, size);
     return buffer;
@@ -108,12 +110,31 @@ GstCaps* SoundCaps(CRVXReader& reader) {
     return caps;
 }
 
+// What players show as the stream's codec.
+GstTagList* VideoTags(const CRVXReader& reader) {
+    const char* picture = _rvxlib_::PictureFormatText(reader.FormatFlags());
+    const char* transform = _rvxlib_::TransformText(reader.FormatFlags());
+    gchar* codec = g_strdup_printf("RVX video (%s, %s)", picture ? picture : "other", transform ? transform : "other");
+    GstTagList* tags = gst_tag_list_new(GST_TAG_VIDEO_CODEC, codec, GST_TAG_CONTAINER_FORMAT, "RVX", nullptr);
+    g_free(codec);
+    return tags;
+}
+
+GstTagList* SoundTags(const CRVXReader& reader) {
+    const char* method = _snxlib_::SoundMethodText(reader.Sound().mode);
+    gchar* codec = g_strdup_printf("SNX sound (%s)", method ? method : "other");
+    GstTagList* tags = gst_tag_list_new(GST_TAG_AUDIO_CODEC, codec, GST_TAG_CONTAINER_FORMAT, "RVX", nullptr);
+    g_free(codec);
+    return tags;
+}
+
 }  // namespace
 
 static gboolean rvx_demux_src_event(GstPad* pad, GstObject* parent, GstEvent* event);
 static gboolean rvx_demux_src_query(GstPad* pad, GstObject* parent, GstQuery* query);
 
-static GstPad* rvx_demux_add_pad(RvxDemux* demux, GstStaticPadTemplate* templ, const char* name, GstCaps* caps) {
+static GstPad* rvx_demux_add_pad(RvxDemux* demux, GstStaticPadTemplate* templ, const char* name, GstCaps* caps,
+                                 GstTagList* tags) {
     DemuxState& s = *demux->state;
     GstPad* pad = gst_pad_new_from_static_template(templ, templ->name_template);
     gst_pad_set_event_function(pad, rvx_demux_src_event);
@@ -127,6 +148,7 @@ static GstPad* rvx_demux_add_pad(RvxDemux* demux, GstStaticPadTemplate* templ, c
     gst_pad_push_event(pad, start);
     gst_pad_set_caps(pad, caps);
     gst_caps_unref(caps);
+    gst_pad_push_event(pad, gst_event_new_tag(tags));
     gst_element_add_pad(GST_ELEMENT(demux), pad);
     gst_flow_combiner_add_pad(s.combiner, pad);
     return pad;
@@ -177,9 +199,12 @@ static bool rvx_demux_open(RvxDemux* demux) {
         }
         for (uint32_t i = 0; i < count; ++i) s.block_offsets.push_back(LoadLE32(&table[std::size_t(i) * 4]));
     }
-    s.video_pad = rvx_demux_add_pad(demux, &video_template, "video", VideoCaps(s.reader, s.timeline));
+    s.video_pad = rvx_demux_add_pad(demux, &video_template, "video", VideoCaps(s.reader, s.timeline),
+                                    VideoTags(s.reader));
     if (!s.block_offsets.empty()) {
-        if (GstCaps* caps = SoundCaps(s.reader)) s.sound_pad = rvx_demux_add_pad(demux, &sound_template, "audio", caps);
+        if (GstCaps* caps = SoundCaps(s.reader)) {
+            s.sound_pad = rvx_demux_add_pad(demux, &sound_template, "audio", caps, SoundTags(s.reader));
+        }
     }
     gst_element_no_more_pads(GST_ELEMENT(demux));
     s.opened = true;
@@ -450,6 +475,7 @@ static GstFlowReturn rvx_demux_chain(GstPad*, GstObject* parent, GstBuffer* buff
     GstMapInfo map;
     if (!s.push_ended && gst_buffer_map(buffer, &map, GST_MAP_READ)) {
         bool refused = false;
+        AcceptRegionFromLibrary(map.data, map.size);
         try {
             s.pushed.insert(s.pushed.end(), map.data, map.data + map.size);
         } catch (const std::bad_alloc&) {

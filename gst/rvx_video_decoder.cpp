@@ -13,6 +13,7 @@
 #include "rvxlib/frame_decoder.h"
 #include "rvxlib/shown_picture.h"
 #include "support/cpu_features.h"
+#include "support/region_check.h"
 
 GST_DEBUG_CATEGORY_STATIC(rvx_video_decoder_debug);
 #define GST_CAT_DEFAULT rvx_video_decoder_debug
@@ -79,6 +80,8 @@ static gboolean rvx_video_decoder_set_format(GstVideoDecoder* base, GstVideoCode
     s.settings.width = uint32_t(width);
     s.settings.height = uint32_t(height);
     s.settings.format = format;
+    CheckRegionForLibrary(s.settings.intra_matrix, rvx_layout::kMatrixSize);
+    CheckRegionForLibrary(s.settings.inter_matrix, rvx_layout::kMatrixSize);
     if (gst_buffer_get_size(matrices) != 2 * rvx_layout::kMatrixSize ||
         gst_buffer_extract(matrices, 0, s.settings.intra_matrix, rvx_layout::kMatrixSize) != rvx_layout::kMatrixSize ||
         gst_buffer_extract(matrices, rvx_layout::kMatrixSize, s.settings.inter_matrix, rvx_layout::kMatrixSize) !=

@@ -7,6 +7,7 @@
 
 #include "gst/stream_caps.h"
 #include "snxlib/snx_block_decoder.h"
+#include "support/region_check.h"
 
 GST_DEBUG_CATEGORY_STATIC(snx_audio_decoder_debug);
 #define GST_CAT_DEFAULT snx_audio_decoder_debug
@@ -38,6 +39,7 @@ static gboolean snx_audio_decoder_set_format(GstAudioDecoder* base, GstCaps* cap
     const GstStructure* structure = gst_caps_get_structure(caps, 0);
     const GValue* codec_data = gst_structure_get_value(structure, "codec_data");
     uint8_t bytes[_snxlib_::kSNXHeaderSize];
+    CheckRegionForLibrary(bytes, sizeof bytes);
     _snxlib_::SNXHeader header;
     if (!codec_data || !GST_VALUE_HOLDS_BUFFER(codec_data) ||
         gst_buffer_extract(gst_value_get_buffer(codec_data), 0, bytes, sizeof bytes) != sizeof bytes ||
@@ -48,12 +50,13 @@ static gboolean snx_audio_decoder_set_format(GstAudioDecoder* base, GstCaps* cap
     }
     GstAudioInfo info;
     gst_audio_info_init(&info);
-    gst_audio_info_set_format(&info, GST_AUDIO_FORMAT_S16, gint(header.sample_rate), gint(header.channels), nullptr);
-    if (header.channels > 2) {
-        // The SNX header names no speaker positions.
-        for (uint32_t c = 0; c < header.channels && c < 64; ++c) info.position[c] = GST_AUDIO_CHANNEL_POSITION_NONE;
-        info.flags = GstAudioFlags(info.flags | GST_AUDIO_FLAG_UNPOSITIONED);
-    }
+    // One and two channels are mono and stereo; the SNX header names no
+    // speakers for more.
+    const GstAudioChannelPosition mono[] = {GST_AUDIO_CHANNEL_POSITION_MONO};
+    const GstAudioChannelPosition stereo[] = {GST_AUDIO_CHANNEL_POSITION_FRONT_LEFT,
+                                              GST_AUDIO_CHANNEL_POSITION_FRONT_RIGHT};
+    gst_audio_info_set_format(&info, GST_AUDIO_FORMAT_S16, gint(header.sample_rate), gint(header.channels),
+                              header.channels == 1 ? mono : header.channels == 2 ? stereo : nullptr);
     decoder->ready = gst_audio_decoder_set_output_format(base, &info);
     return decoder->ready;
 }
