@@ -10,17 +10,27 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 // Loads the plug-in from this build; safe to call from every test.
 inline void InitGstreamer() {
     static const bool ready = [] {
         ::setenv("GST_PLUGIN_PATH", RVX_BINARY_DIR "/gst", 1);
-        // A registry of the suite's own, so the installed plug-ins and other
-        // builds never mix with this one.
-        ::setenv("GST_REGISTRY", RVX_BINARY_DIR "/tests/gst-registry.bin", 1);
+        // A fresh registry for every run, so an installed plug-in, another
+        // build's or a stale entry never stands in for this build's.
+        static const std::string registry = (std::filesystem::temp_directory_path() /
+                                             ("gst-registry-" + std::to_string(::getpid()) + ".bin")).string();
+        std::filesystem::remove(registry);
+        ::setenv("GST_REGISTRY", registry.c_str(), 1);
+        std::atexit([] { std::filesystem::remove(registry); });
+        // Plug-ins are scanned in this process: a sanitizer build's plug-in
+        // cannot be loaded by the uninstrumented scanner program.
+        ::setenv("GST_REGISTRY_FORK", "no", 1);
         gst_init(nullptr, nullptr);
         return true;
     }();
