@@ -30,4 +30,10 @@ uint8_t* CRVXShownPicture::Convert(const uint8_t* picture) {
     return bgra_.data();
 }
 
+bool CRVXShownPicture::ConvertInto(const uint8_t* picture, uint8_t* out) {
+    if (!colour_) return false;
+    colour_->ConvertPictureBack(picture, out);
+    return true;
+}
+
 }  // namespace _rvxlib_
