@@ -28,14 +28,33 @@ void InitOnce() {
     if (!ready) __builtin_trap();
 }
 
-// Reads the bus until the stream ends or fails (true), or the bound passes.
-bool RunToEnd(GstElement* pipeline, GstMessageType until) {
+// Gives each stream the demuxer opens a decoder and a sink, as decodebin
+// would: a branch for a stream that never comes would keep the pipeline
+// from prerolling.
+void OnPadAdded(GstElement*, GstPad* pad, gpointer data) {
+    auto* pipeline = static_cast<GstElement*>(data);
+    const bool video = std::string(GST_PAD_NAME(pad)) == "video";
+    GstElement* branch = gst_parse_bin_from_description(
+        video ? "queue ! rvxvideodec ! fakesink" : "queue ! snxaudiodec ! fakesink", TRUE, nullptr);
+    if (!branch) __builtin_trap();
+    gst_bin_add(GST_BIN(pipeline), branch);
+    GstPad* sink = gst_element_get_static_pad(branch, "sink");
+    gst_pad_link(pad, sink);
+    gst_object_unref(sink);
+    gst_element_sync_state_with_parent(branch);
+}
+
+enum class Outcome { kReached, kFailed, kHung };
+
+// Reads the bus until the awaited message, an error, or the bound.
+Outcome RunUntil(GstElement* pipeline, GstMessageType until) {
     GstBus* bus = gst_element_get_bus(pipeline);
     GstMessage* message = gst_bus_timed_pop_filtered(bus, kBound, GstMessageType(until | GST_MESSAGE_ERROR));
-    const bool ended = message != nullptr;
-    if (message) gst_message_unref(message);
     gst_object_unref(bus);
-    return ended;
+    if (!message) return Outcome::kHung;
+    const Outcome outcome = GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR ? Outcome::kFailed : Outcome::kReached;
+    gst_message_unref(message);
+    return outcome;
 }
 
 }  // namespace
@@ -45,25 +64,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static fuzz_input::MemoryFile file;
     const std::string& path = file.Write(data, size);
     const bool push = size % 2 == 1;
-    const std::string description = "filesrc location=" + path + (push ? " ! queue" : "") +
-                                    " ! rvxdemux name=d d.video ! queue ! rvxvideodec ! fakesink d.audio ! queue ! "
-                                    "snxaudiodec ! fakesink";
+    const std::string description = "filesrc location=" + path + (push ? " ! queue" : "") + " ! rvxdemux name=d";
     GError* error = nullptr;
     GstElement* pipeline = gst_parse_launch(description.c_str(), &error);
     if (error || !pipeline) __builtin_trap();
-    bool ended = true;
+    GstElement* demuxer = gst_bin_get_by_name(GST_BIN(pipeline), "d");
+    g_signal_connect(demuxer, "pad-added", G_CALLBACK(OnPadAdded), pipeline);
+    gst_object_unref(demuxer);
+    Outcome outcome = Outcome::kReached;
     if (size % 3 == 0) {
         gst_element_set_state(pipeline, GST_STATE_PAUSED);
-        ended = RunToEnd(pipeline, GST_MESSAGE_ASYNC_DONE);
-        gst_element_seek_simple(pipeline, GST_FORMAT_TIME, GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
-                                GstClockTime(size % 7) * GST_SECOND / 10);
+        outcome = RunUntil(pipeline, GST_MESSAGE_ASYNC_DONE);
+        if (outcome == Outcome::kReached) {
+            gst_element_seek_simple(pipeline, GST_FORMAT_TIME,
+                                    GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
+                                    GstClockTime(size % 7) * GST_SECOND / 10);
+        }
     }
-    if (ended) {
+    if (outcome == Outcome::kReached) {
         gst_element_set_state(pipeline, GST_STATE_PLAYING);
-        ended = RunToEnd(pipeline, GST_MESSAGE_EOS);
+        outcome = RunUntil(pipeline, GST_MESSAGE_EOS);
     }
     gst_element_set_state(pipeline, GST_STATE_NULL);
     gst_object_unref(pipeline);
-    if (!ended) __builtin_trap();
+    if (outcome == Outcome::kHung) __builtin_trap();
     return 0;
 }

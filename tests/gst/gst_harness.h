@@ -185,9 +185,10 @@ private:
 
 // The demuxer and decoders alone, ending in appsinks; push makes the
 // demuxer work in push mode (a queue cannot be pulled from).
-inline std::string DecodePipeline(const std::string& path, bool push, bool sound) {
+inline std::string DecodePipeline(const std::string& path, bool push, bool sound,
+                                  const std::string& video_decoder = "rvxvideodec") {
     std::string description = "filesrc location=\"" + path + "\" ! " + (push ? "queue ! " : "") +
-                              "rvxdemux name=d d.video ! queue ! rvxvideodec ! appsink name=video";
+                              "rvxdemux name=d d.video ! queue ! " + video_decoder + " ! appsink name=video";
     if (sound) description += " d.audio ! queue ! snxaudiodec ! appsink name=audio";
     return description;
 }

@@ -72,6 +72,27 @@ TEST(GstPlayback, PushModeGivesWhatPullModeGives) {
     ExpectSameAsRvxdec(without_b_frames, true);
 }
 
+TEST(GstPlayback, AnyNumberOfThreadsShowsTheSamePictures) {
+    MovieRecipe recipe;
+    recipe.frames = 40;  // six groups: more than the lanes, so each lane decodes several
+    recipe.sound = false;
+    const std::string path = MakeMovie(recipe);
+    ASSERT_FALSE(path.empty());
+    ReferenceMovie reference;
+    ASSERT_TRUE(DecodeReference(path, &reference));
+    for (int threads : {1, 2, 3, 7}) {
+        SCOPED_TRACE(std::to_string(threads) + " threads");
+        Pipeline pipeline(DecodePipeline(path, false, false, "rvxvideodec threads=" + std::to_string(threads)));
+        const PipelineRun run = pipeline.Play();
+        ASSERT_TRUE(run.eos);
+        ASSERT_EQ(run.video.size(), reference.pictures.size());
+        for (std::size_t n = 0; n < run.video.size(); ++n) {
+            EXPECT_EQ(run.video[n].pts, FrameTimeOf(reference, n));
+            EXPECT_TRUE(run.video[n].bytes == reference.pictures[n]) << "picture " << n;
+        }
+    }
+}
+
 TEST(GstPlayback, SoundEqualsTheWaveFileRvxdecWrites) {
     MovieRecipe recipe;
     const std::string path = MakeMovie(recipe);
