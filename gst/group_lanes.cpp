@@ -7,6 +7,15 @@
 #include "rvxlib/frame_record.h"
 #include "support/cpu_features.h"
 
+namespace {
+
+// Pictures a lane makes ahead of the one being shown from its group: enough
+// to keep decoding while the output takes them, few enough that memory stays
+// a handful of pictures a lane.
+constexpr std::size_t kMostReadyPictures = 4;
+
+}  // namespace
+
 bool CGroupLanes::Open(const _rvxlib_::RVXDecoderSettings& settings, uint32_t gop_length, uint32_t lanes) {
     Close();
     settings_ = settings;
@@ -35,6 +44,7 @@ void CGroupLanes::Close() {
         stopping_ = true;
     }
     work_.notify_all();
+    ready_.notify_all();
     for (auto& lane : lanes_) {
         if (lane->thread.joinable()) lane->thread.join();
     }
@@ -88,14 +98,16 @@ void CGroupLanes::Finish() {
 
 bool CGroupLanes::Pop(ShownFrame* out, Wait wait) {
     std::unique_lock<std::mutex> lock(mutex_);
+    const uint64_t interrupts = interrupts_;
     for (;;) {
-        if (interrupted_) return false;
+        if (interrupted_ || interrupts_ != interrupts) return false;
         if (groups_.empty() && wait == Wait::kUntilEmpty) return false;
         if (!groups_.empty()) {
             Group& front = *groups_.front();
             if (!front.ready.empty()) {
                 *out = std::move(front.ready.front());
                 front.ready.pop_front();
+                ready_.notify_all();
                 return true;
             }
             if (front.done) {
@@ -111,14 +123,16 @@ bool CGroupLanes::Pop(ShownFrame* out, Wait wait) {
 
 bool CGroupLanes::WaitForRoom(std::size_t most) {
     std::unique_lock<std::mutex> lock(mutex_);
-    ready_.wait(lock, [&] { return interrupted_ || groups_.size() <= most; });
-    return !interrupted_;
+    const uint64_t interrupts = interrupts_;
+    ready_.wait(lock, [&] { return interrupted_ || interrupts_ != interrupts || groups_.size() <= most; });
+    return groups_.size() <= most;
 }
 
 void CGroupLanes::Interrupt() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         interrupted_ = true;
+        ++interrupts_;
     }
     ready_.notify_all();
 }
@@ -200,7 +214,14 @@ void CGroupLanes::TakePictures(Lane& lane) {
         // A damaged picture is never shown, so it needs no conversion.
         if (!shown.damaged) lane.shown.ConvertInto(picture, shown.rows.data());
         {
-            std::lock_guard<std::mutex> lock(mutex_);
+            // The output takes the front group's pictures and then moves on,
+            // so every lane waiting here gets its turn.
+            std::unique_lock<std::mutex> lock(mutex_);
+            const uint64_t interrupts = interrupts_;
+            ready_.wait(lock, [&] {
+                return stopping_ || interrupted_ || interrupts_ != interrupts ||
+                       lane.group->ready.size() < kMostReadyPictures;
+            });
             lane.group->ready.push_back(std::move(shown));
         }
         ready_.notify_all();

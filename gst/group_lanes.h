@@ -59,7 +59,8 @@ public:
     // completely, which bounds the memory pictures take; false when
     // interrupted.
     bool WaitForRoom(std::size_t most);
-    // Wakes every wait, and makes them return false until Resume.
+    // Wakes every wait, and makes them return false until Resume. A wait that
+    // began before the interrupt returns false even when Resume came first.
     void Interrupt();
     void Resume();
     uint32_t Lanes() const { return uint32_t(lanes_.size()); }
@@ -103,4 +104,5 @@ private:
     std::size_t next_lane_ = 0;
     bool stopping_ = false;
     bool interrupted_ = false;
+    uint64_t interrupts_ = 0;         // how many Interrupt calls there were
 };

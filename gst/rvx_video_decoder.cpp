@@ -20,10 +20,13 @@ GST_DEBUG_CATEGORY_STATIC(rvx_video_decoder_debug);
 
 namespace {
 
-// Groups decoded ahead of the one being shown, per lane: enough to keep
-// every lane busy, few enough to bound memory.
-constexpr std::size_t kGroupsAheadPerLane = 2;
+// Groups handed to the lanes beyond one a lane: enough to keep every lane
+// busy while the output finishes a group, few enough to bound the coded
+// frames held.
+constexpr std::size_t kGroupsBeyondLanes = 1;
 constexpr guint kMaxThreads = 16;
+// More lanes than this cost memory (pictures per lane) for little gain.
+constexpr uint32_t kMostAutomaticThreads = 4;
 
 struct VideoDecoderState {
     _rvxlib_::RVXDecoderSettings settings;
@@ -71,7 +74,7 @@ static bool rvx_video_decoder_open_codec(VideoDecoderState& s) {
         std::lock_guard<std::mutex> lock(s.waiting_mutex);
         s.waiting.clear();
     }
-    const uint32_t threads = s.threads ? s.threads : std::min<uint32_t>(_rvxlib_::WorkerThreadCount(), kMaxThreads);
+    const uint32_t threads = s.threads ? s.threads : std::min(_rvxlib_::WorkerThreadCount(), kMostAutomaticThreads);
     s.opened = s.lanes.Open(s.settings, s.gop_length, threads);
     return s.opened;
 }
@@ -259,7 +262,7 @@ static GstFlowReturn rvx_video_decoder_handle_frame(GstVideoDecoder* base, GstVi
     // Bounds the pictures in memory; the output task makes room, and it may
     // need the stream lock for that.
     GST_VIDEO_DECODER_STREAM_UNLOCK(base);
-    s.lanes.WaitForRoom(kGroupsAheadPerLane * s.lanes.Lanes());
+    s.lanes.WaitForRoom(s.lanes.Lanes() + kGroupsBeyondLanes);
     GST_VIDEO_DECODER_STREAM_LOCK(base);
     return s.output_flow;
 }
@@ -365,7 +368,7 @@ static void rvx_video_decoder_class_init(RvxVideoDecoderClass* klass) {
         object_class, kPropThreads,
         g_param_spec_uint("threads", "Threads",
                           "Groups of pictures decoded at once, each on a thread of its own (0: RVX_THREADS or one "
-                          "per processor)",
+                          "per processor, at most 4)",
                           0, kMaxThreads, 0, GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
     GstElementClass* element_class = GST_ELEMENT_CLASS(klass);
     element_class->change_state = rvx_video_decoder_change_state;
