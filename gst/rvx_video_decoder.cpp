@@ -41,6 +41,11 @@ struct VideoDecoderState {
     // What the output task's last push returned; the streaming thread hands
     // a failure upstream.
     std::atomic<GstFlowReturn> output_flow{GST_FLOW_OK};
+    // Between a flush's start and its stop (or while the element stops):
+    // the output task must stay stopped, whoever would start it again.
+    std::atomic<bool> flushing{false};
+    // Makes starting the output task and a flush's start exclude each other.
+    std::mutex control_mutex;
     uint32_t next_display = 0;   // for input without display numbers
 };
 
@@ -202,6 +207,8 @@ static void rvx_video_decoder_output_loop(GstVideoDecoder* base) {
 
 static void rvx_video_decoder_start_output(GstVideoDecoder* base) {
     VideoDecoderState& s = *RVX_VIDEO_DECODER(base)->state;
+    std::lock_guard<std::mutex> lock(s.control_mutex);
+    if (s.flushing) return;
     s.output_flow = GST_FLOW_OK;
     s.lanes.Resume();
     gst_pad_start_task(GST_VIDEO_DECODER_SRC_PAD(base), reinterpret_cast<GstTaskFunction>(rvx_video_decoder_output_loop),
@@ -220,9 +227,9 @@ static GstFlowReturn rvx_video_decoder_handle_frame(GstVideoDecoder* base, GstVi
         gst_video_decoder_release_frame(base, frame);
         return GST_FLOW_NOT_NEGOTIATED;
     }
-    if (s.output_flow != GST_FLOW_OK) {
+    if (s.flushing || s.output_flow != GST_FLOW_OK) {
         gst_video_decoder_release_frame(base, frame);
-        return s.output_flow;
+        return s.flushing ? GST_FLOW_FLUSHING : GstFlowReturn(s.output_flow);
     }
     GstBuffer* input = frame->input_buffer;
     const uint64_t offset = GST_BUFFER_OFFSET(input);
@@ -302,20 +309,27 @@ static GstFlowReturn rvx_video_decoder_drain(GstVideoDecoder* base) {
 
 static gboolean rvx_video_decoder_flush(GstVideoDecoder* base) {
     VideoDecoderState& s = *RVX_VIDEO_DECODER(base)->state;
-    if (!s.opened) return TRUE;
-    GST_VIDEO_DECODER_STREAM_UNLOCK(base);
-    rvx_video_decoder_stop_output(base);
-    GST_VIDEO_DECODER_STREAM_LOCK(base);
-    rvx_video_decoder_open_codec(s);
-    rvx_video_decoder_start_output(base);
+    if (s.opened) {
+        GST_VIDEO_DECODER_STREAM_UNLOCK(base);
+        rvx_video_decoder_stop_output(base);
+        GST_VIDEO_DECODER_STREAM_LOCK(base);
+        rvx_video_decoder_open_codec(s);
+    }
+    s.flushing = false;
+    if (s.opened) rvx_video_decoder_start_output(base);
     return TRUE;
 }
 
 // A flush must first stop the output task, which may be waiting for a
 // picture or pushing one downstream.
 static gboolean rvx_video_decoder_sink_event(GstVideoDecoder* base, GstEvent* event) {
+    VideoDecoderState& s = *RVX_VIDEO_DECODER(base)->state;
     const bool flush_start = GST_EVENT_TYPE(event) == GST_EVENT_FLUSH_START;
-    if (flush_start) RVX_VIDEO_DECODER(base)->state->lanes.Interrupt();
+    if (flush_start) {
+        std::lock_guard<std::mutex> lock(s.control_mutex);
+        s.flushing = true;
+        s.lanes.Interrupt();
+    }
     const gboolean handled = GST_VIDEO_DECODER_CLASS(rvx_video_decoder_parent_class)->sink_event(base, event);
     if (flush_start) gst_pad_stop_task(GST_VIDEO_DECODER_SRC_PAD(base));
     return handled;
@@ -333,7 +347,15 @@ static gboolean rvx_video_decoder_stop(GstVideoDecoder* base) {
 
 static GstStateChangeReturn rvx_video_decoder_change_state(GstElement* element, GstStateChange transition) {
     // The source pad cannot be deactivated while its task waits for a picture.
-    if (transition == GST_STATE_CHANGE_PAUSED_TO_READY) rvx_video_decoder_stop_output(GST_VIDEO_DECODER(element));
+    VideoDecoderState& s = *RVX_VIDEO_DECODER(element)->state;
+    if (transition == GST_STATE_CHANGE_READY_TO_PAUSED) s.flushing = false;
+    if (transition == GST_STATE_CHANGE_PAUSED_TO_READY) {
+        {
+            std::lock_guard<std::mutex> lock(s.control_mutex);
+            s.flushing = true;
+        }
+        rvx_video_decoder_stop_output(GST_VIDEO_DECODER(element));
+    }
     return GST_ELEMENT_CLASS(rvx_video_decoder_parent_class)->change_state(element, transition);
 }
 
