@@ -12,7 +12,7 @@ namespace {
 // Pictures a lane makes ahead of the one being shown from its group: enough
 // to keep decoding while the output takes them, few enough that memory stays
 // a handful of pictures a lane.
-constexpr std::size_t kMostReadyPictures = 4;
+constexpr std::size_t kMostReadyPictures = 2;
 
 }  // namespace
 
@@ -144,7 +144,7 @@ void CGroupLanes::Resume() {
 
 void CGroupLanes::Recycle(std::vector<uint8_t>&& rows) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (spare_rows_.size() < 2 * lanes_.size()) spare_rows_.push_back(std::move(rows));
+    if (spare_rows_.size() < lanes_.size()) spare_rows_.push_back(std::move(rows));
 }
 
 void CGroupLanes::Run(Lane& lane) {

@@ -36,6 +36,7 @@ private:
     std::unique_ptr<IRVXColorSpace> colour_;
     std::vector<uint8_t> bgra_;
     std::size_t pitch_ = 0;
+    std::size_t height_ = 0;
 };
 
 }  // namespace _rvxlib_
