@@ -2,6 +2,7 @@
 
 #include <gst/base/gstflowcombiner.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -41,7 +42,6 @@ struct DemuxState {
     bool need_segment = true;
     uint32_t seek_seqnum = 0;              // of the seek being played
     GstSegment segment;
-    std::vector<uint8_t> bytes;            // what the next buffer is read into
 };
 
 }  // namespace
@@ -241,24 +241,45 @@ static bool rvx_demux_sound_pending(const DemuxState& s) {
     return !GST_CLOCK_TIME_IS_VALID(s.segment.stop) || rvx_demux_block_time(s, s.next_block) < s.segment.stop;
 }
 
+// Reads length bytes at offset straight into a new buffer; null when they
+// cannot be read.
+static GstBuffer* rvx_demux_read_buffer(DemuxState& s, uint64_t offset, std::size_t length) {
+    GstBuffer* buffer = gst_buffer_new_allocate(nullptr, length, nullptr);
+    GstMapInfo map;
+    if (!buffer || !gst_buffer_map(buffer, &map, GST_MAP_WRITE)) {
+        if (buffer) gst_buffer_unref(buffer);
+        return nullptr;
+    }
+    const bool read = s.reader.ReadBytes(offset, length, map.data);
+    gst_buffer_unmap(buffer, &map);
+    if (!read) {
+        gst_buffer_unref(buffer);
+        return nullptr;
+    }
+    return buffer;
+}
+
 static GstFlowReturn rvx_demux_push_frame(RvxDemux* demux) {
     DemuxState& s = *demux->state;
     const std::size_t k = s.next_record++;
     const RVXFrameInfo& frame = s.reader.Frames()[k];
-    s.bytes.resize(rvx_layout::kFrameRecordSize + std::size_t(frame.payload_length));
-    if (!s.reader.ReadBytes(frame.record_offset, s.bytes.size(), s.bytes.data())) return GST_FLOW_ERROR;
+    GstBuffer* buffer = rvx_demux_read_buffer(s, frame.record_offset,
+                                              rvx_layout::kFrameRecordSize + std::size_t(frame.payload_length));
+    if (!buffer) return GST_FLOW_ERROR;
     bool damaged = false;
     if (_rvxlib_::RecordType(frame.type) != _rvxlib_::kRecordRepeat) {
+        GstMapInfo map;
+        gst_buffer_map(buffer, &map, GST_MAP_READ);
         CHashCRC32 crc;
-        crc.Update(s.bytes.data() + rvx_layout::kFrameRecordSize, frame.payload_length);
+        crc.Update(map.data + rvx_layout::kFrameRecordSize, frame.payload_length);
         damaged = crc.Final() != frame.crc;
+        gst_buffer_unmap(buffer, &map);
     }
     if (damaged) {
         GST_ELEMENT_WARNING(demux, STREAM, DECODE, ("Picture %u of the movie is damaged and is skipped.",
                                                     frame.display_number),
                             ("payload CRC mismatch in the record at offset %" G_GUINT64_FORMAT, frame.record_offset));
     }
-    GstBuffer* buffer = BufferOf(s.bytes.data(), s.bytes.size());
     GST_BUFFER_PTS(buffer) = s.timeline.FrameTime(frame.display_number);
     const uint64_t dts = s.timeline.DecodeTime(k);
     GST_BUFFER_DTS(buffer) = dts == kNoTime ? GST_CLOCK_TIME_NONE : dts;
@@ -279,9 +300,8 @@ static GstFlowReturn rvx_demux_push_block(RvxDemux* demux) {
     const uint32_t index = s.next_block++;
     const uint64_t start = s.block_offsets[index];
     const uint64_t stop = index + 1 < s.block_offsets.size() ? s.block_offsets[index + 1] : snx.end_offset;
-    s.bytes.resize(std::size_t(stop - start));
-    if (!s.reader.ReadBytes(s.reader.SoundOffset() + start, s.bytes.size(), s.bytes.data())) return GST_FLOW_ERROR;
-    GstBuffer* buffer = BufferOf(s.bytes.data(), s.bytes.size());
+    GstBuffer* buffer = rvx_demux_read_buffer(s, s.reader.SoundOffset() + start, std::size_t(stop - start));
+    if (!buffer) return GST_FLOW_ERROR;
     const uint64_t time = rvx_demux_block_time(s, index);
     GST_BUFFER_PTS(buffer) = time;
     GST_BUFFER_DTS(buffer) = time;
@@ -487,11 +507,18 @@ static GstFlowReturn rvx_demux_chain(GstPad*, GstObject* parent, GstBuffer* buff
             GST_ELEMENT_ERROR(demux, RESOURCE, NO_SPACE_LEFT, ("The movie does not fit into memory."), (nullptr));
             return GST_FLOW_ERROR;
         }
-        // Anything that cannot be a movie is refused before it fills memory.
+        // Anything that cannot be a movie, or goes on past the size its
+        // header gives, is refused before it fills memory.
         if (s.pushed.size() >= sizeof rvx_layout::kMagic &&
             std::memcmp(s.pushed.data(), rvx_layout::kMagic, sizeof rvx_layout::kMagic) != 0) {
             gst_buffer_unref(buffer);
             GST_ELEMENT_ERROR(demux, STREAM, WRONG_TYPE, ("The stream is no .rvx movie."), (nullptr));
+            return GST_FLOW_ERROR;
+        }
+        if (s.pushed.size() >= rvx_layout::kOffsetFileSize + 8 &&
+            s.pushed.size() > LoadLE64(s.pushed.data() + rvx_layout::kOffsetFileSize)) {
+            gst_buffer_unref(buffer);
+            GST_ELEMENT_ERROR(demux, STREAM, DEMUX, ("The stream is longer than its movie header says."), (nullptr));
             return GST_FLOW_ERROR;
         }
     }
