@@ -118,19 +118,25 @@ const CRVXFrameDecoder::Slot* CRVXFrameDecoder::Reference(const Group& group,
     return &it->second;
 }
 
-bool CRVXFrameDecoder::DecodeFrame(uint32_t type_word, const uint8_t* payload, std::size_t size) {
+bool CRVXFrameDecoder::StartRecord(uint32_t type_word, Slot* slot) {
     if (groups_.empty() || groups_.back().ended || !codec_.block) return false;
-    Group& group = groups_.back();
+    const Group& group = groups_.back();
     const uint32_t position = RecordPosition(type_word);
     if (position >= group.record_count || group.slots.count(position)) return false;
-
-    Slot slot;
     try {
-        slot.picture = NewPicture();
+        slot->picture = NewPicture();
     } catch (const std::bad_alloc&) {
         return false;
     }
-    slot.decode_index = ++decode_count_;
+    slot->decode_index = ++decode_count_;
+    return true;
+}
+
+bool CRVXFrameDecoder::DecodeFrame(uint32_t type_word, const uint8_t* payload, std::size_t size) {
+    Slot slot;
+    if (!StartRecord(type_word, &slot)) return false;
+    Group& group = groups_.back();
+    const uint32_t position = RecordPosition(type_word);
     bool decoded = false;
     const uint32_t back = RecordBackDistance(type_word);
     const uint32_t forward = RecordForwardDistance(type_word);
@@ -182,17 +188,10 @@ void CRVXFrameDecoder::Store(Group& group, uint32_t position, Slot&& slot) {
 }
 
 bool CRVXFrameDecoder::ConcealFrame(uint32_t type_word) {
-    if (groups_.empty() || groups_.back().ended || !codec_.block) return false;
+    Slot slot;
+    if (!StartRecord(type_word, &slot)) return false;
     Group& group = groups_.back();
     const uint32_t position = RecordPosition(type_word);
-    if (position >= group.record_count || group.slots.count(position)) return false;
-    Slot slot;
-    try {
-        slot.picture = NewPicture();
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    slot.decode_index = ++decode_count_;
     switch (type_word & kRecordTypeMask) {
     case kRecordI: slot.kind = kFrameKindI; break;
     case kRecordP: slot.kind = kFrameKindP; break;

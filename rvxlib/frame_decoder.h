@@ -92,6 +92,9 @@ private:
     };
 
     AlignedBuffer<uint8_t> NewPicture();
+    // A fresh picture for the open group's next record; false when the record
+    // cannot be taken (no open group, a position outside it or taken).
+    bool StartRecord(uint32_t type_word, Slot* slot);
     // Files a decoded or concealed picture under its display position.
     void Store(Group& group, uint32_t position, Slot&& slot);
     void Recycle(AlignedBuffer<uint8_t>&& picture);
