@@ -40,17 +40,19 @@ void ExpectSameAsRvxdec(const MovieRecipe& recipe, bool push) {
 
 }  // namespace
 
-TEST(GstPlayback, EveryPictureFormatAndTransformShowsWhatRvxdecShows) {
+TEST(GstPlayback, EveryPictureFormatTransformAndSizeShowsWhatRvxdecShows) {
+    // Sizes that are no whole number of macroblocks as well as whole ones.
     const struct {
         const char* format;
         const char* transform;
         bool sound;
         const char* method;
+        uint32_t width, height;
     } movies[] = {
-        {"YUV411", "DCT", true, "MDCT-Low"},     {"YUV422", "DCT", false, ""},
-        {"YUV444", "Diff2D", true, "MDCT-Mid"},  {"RGB888", "DCT(NoDEF)", false, ""},
-        {"ARGB8888", "DCT", true, "MDCT-High"},  {"AYUV4444", "Diff2D", false, ""},
-        {"AYUV4422", "DCT", true, "RawFile"},    {"AYUV4411", "DCT(NoDEF)", true, "MDCT-Low"},
+        {"YUV411", "DCT", true, "MDCT-Low", 64, 48},    {"YUV422", "DCT", false, "", 37, 23},
+        {"YUV444", "Diff2D", true, "MDCT-Mid", 64, 48}, {"RGB888", "DCT(NoDEF)", false, "", 50, 30},
+        {"ARGB8888", "DCT", true, "MDCT-High", 64, 48}, {"AYUV4444", "Diff2D", false, "", 17, 9},
+        {"AYUV4422", "DCT", true, "RawFile", 64, 48},   {"AYUV4411", "DCT(NoDEF)", true, "MDCT-Low", 70, 42},
     };
     for (const auto& movie : movies) {
         MovieRecipe recipe;
@@ -58,6 +60,8 @@ TEST(GstPlayback, EveryPictureFormatAndTransformShowsWhatRvxdecShows) {
         recipe.transform = movie.transform;
         recipe.sound = movie.sound;
         recipe.sound_method = movie.method;
+        recipe.width = movie.width;
+        recipe.height = movie.height;
         ExpectSameAsRvxdec(recipe, false);
     }
 }
@@ -182,8 +186,8 @@ TEST(GstPlayback, DiscovererReportsDurationPictureAndSound) {
     GList* videos = gst_discoverer_info_get_video_streams(info);
     ASSERT_EQ(g_list_length(videos), 1u);
     auto* video = GST_DISCOVERER_VIDEO_INFO(videos->data);
-    EXPECT_EQ(gst_discoverer_video_info_get_width(video), kMovieWidth);
-    EXPECT_EQ(gst_discoverer_video_info_get_height(video), kMovieHeight);
+    EXPECT_EQ(gst_discoverer_video_info_get_width(video), recipe.width);
+    EXPECT_EQ(gst_discoverer_video_info_get_height(video), recipe.height);
     EXPECT_EQ(gst_discoverer_video_info_get_framerate_num(video), 25u);
     EXPECT_EQ(gst_discoverer_video_info_get_framerate_denom(video), 1u);
     GList* sounds = gst_discoverer_info_get_audio_streams(info);

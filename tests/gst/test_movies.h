@@ -26,9 +26,11 @@ struct MovieRecipe {
     uint32_t p_frames = 2;
     uint32_t b_frames = 2;
     std::string fps = "25";
+    uint32_t width = 64;
+    uint32_t height = 48;
 
     std::string Name() const {
-        std::string name = picture_format + "-" + transform + "-" + (sound ? sound_method : "silent") + "-" +
+        std::string name = std::to_string(width) + "x" + std::to_string(height) + "-" + picture_format + "-" + transform + "-" + (sound ? sound_method : "silent") + "-" +
                            std::to_string(frames) + "-" + std::to_string(p_frames) + "-" +
                            std::to_string(b_frames);
         for (char& c : name) {
@@ -38,8 +40,6 @@ struct MovieRecipe {
     }
 };
 
-inline constexpr uint32_t kMovieWidth = 64;
-inline constexpr uint32_t kMovieHeight = 48;
 inline constexpr uint32_t kSoundRate = 22050;
 
 // The movie's path; an empty path (with a test failure) when rvxenc failed.
@@ -54,8 +54,8 @@ inline std::string MakeMovie(const MovieRecipe& recipe) {
     std::filesystem::create_directories(pictures);
     for (uint32_t i = 1; i <= recipe.frames; ++i) {
         PngLayout layout;
-        layout.width = kMovieWidth;
-        layout.height = kMovieHeight;
+        layout.width = recipe.width;
+        layout.height = recipe.height;
         layout.colour = alpha ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB;
         layout.seed = int(i);
         layout.grain = 6;
