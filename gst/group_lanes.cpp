@@ -9,10 +9,12 @@
 
 namespace {
 
-// Pictures a lane makes ahead of the one being shown from its group: enough
-// to keep decoding while the output takes them, few enough that memory stays
-// a handful of pictures a lane.
-constexpr std::size_t kMostReadyPictures = 2;
+// The memory a lane may fill with pictures made ahead of the output. A lane
+// decodes the next group while an earlier one is shown, so it runs ahead by
+// up to a whole group: a group of 1920x1080 pictures fits, and larger
+// pictures make the lanes wait sooner.
+constexpr std::size_t kReadyBytesPerLane = std::size_t(160) << 20;
+constexpr std::size_t kFewestReadyPictures = 2;
 
 }  // namespace
 
@@ -29,6 +31,8 @@ bool CGroupLanes::Open(const _rvxlib_::RVXDecoderSettings& settings, uint32_t go
         }
         lanes_.push_back(std::move(lane));
     }
+    const std::size_t picture_bytes = std::max<std::size_t>(lanes_.front()->shown.Pitch() * settings.height, 1);
+    most_ready_ = std::max(kFewestReadyPictures, kReadyBytesPerLane / picture_bytes);
     try {
         for (auto& lane : lanes_) lane->thread = std::thread([this, l = lane.get()] { Run(*l); });
     } catch (const std::exception&) {
@@ -220,7 +224,7 @@ void CGroupLanes::TakePictures(Lane& lane) {
             const uint64_t interrupts = interrupts_;
             ready_.wait(lock, [&] {
                 return stopping_ || interrupted_ || interrupts_ != interrupts ||
-                       lane.group->ready.size() < kMostReadyPictures;
+                       lane.group->ready.size() < most_ready_;
             });
             lane.group->ready.push_back(std::move(shown));
         }

@@ -94,6 +94,7 @@ private:
 
     _rvxlib_::RVXDecoderSettings settings_;
     uint32_t gop_length_ = 0;
+    std::size_t most_ready_ = 0;      // pictures a lane may hold for the output
     std::vector<std::unique_ptr<Lane>> lanes_;
     std::mutex mutex_;
     std::condition_variable work_;    // a lane has a job, or the lanes stop
