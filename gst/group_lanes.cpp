@@ -11,9 +11,9 @@ namespace {
 
 // The memory a lane may fill with pictures made ahead of the output. A lane
 // decodes the next group while an earlier one is shown, so it runs ahead by
-// up to a whole group: a group of 1920x1080 pictures fits, and larger
-// pictures make the lanes wait sooner.
-constexpr std::size_t kReadyBytesPerLane = std::size_t(160) << 20;
+// up to a whole group: nearly all of a 16-picture group of 1920x1080
+// pictures fits, and larger pictures make the lanes wait sooner.
+constexpr std::size_t kReadyBytesPerLane = std::size_t(128) << 20;
 constexpr std::size_t kFewestReadyPictures = 2;
 
 }  // namespace
@@ -222,9 +222,11 @@ void CGroupLanes::TakePictures(Lane& lane) {
             // so every lane waiting here gets its turn.
             std::unique_lock<std::mutex> lock(mutex_);
             const uint64_t interrupts = interrupts_;
+            // The group being shown needs only a picture or two in hand;
+            // later groups run ahead so that the lanes overlap.
             ready_.wait(lock, [&] {
-                return stopping_ || interrupted_ || interrupts_ != interrupts ||
-                       lane.group->ready.size() < most_ready_;
+                const std::size_t most = lane.group == groups_.front() ? kFewestReadyPictures : most_ready_;
+                return stopping_ || interrupted_ || interrupts_ != interrupts || lane.group->ready.size() < most;
             });
             lane.group->ready.push_back(std::move(shown));
         }

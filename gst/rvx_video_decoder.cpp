@@ -20,10 +20,10 @@ GST_DEBUG_CATEGORY_STATIC(rvx_video_decoder_debug);
 
 namespace {
 
-// Groups handed to the lanes beyond one a lane: enough to keep every lane
-// busy while the output finishes a group, few enough to bound the coded
-// frames held.
-constexpr std::size_t kGroupsBeyondLanes = 1;
+// Groups handed to the lanes at once: one a lane. A lane that finishes its
+// group waits for the output to take it before starting another, so that
+// at most one group a lane is held ahead of the output.
+constexpr std::size_t kGroupsBeyondLanes = 0;
 constexpr guint kMaxThreads = 16;
 // More lanes than this cost memory (pictures per lane) for little gain.
 constexpr uint32_t kMostAutomaticThreads = 4;
