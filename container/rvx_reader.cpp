@@ -1,14 +1,10 @@
 #include "container/rvx_reader.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "rvxlib/codec_plan.h"
 #include "snxlib/snx_decode.h"
@@ -128,8 +124,8 @@ CRVXReader::CRVXReader() = default;
 CRVXReader::~CRVXReader() { Close(); }
 
 void CRVXReader::Close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
+    file_.reset();
+    source_ = nullptr;
     opened_ = false;
     file_size_ = 0;
     std::memset(header_, 0, sizeof header_);
@@ -149,34 +145,29 @@ bool CRVXReader::Fail(RVXError error, uint64_t offset, std::string message) {
 }
 
 bool CRVXReader::ReadBytes(uint64_t offset, uint64_t length, void* out) {
-    if (fd_ < 0 || !Inside(offset, length, file_size_)) return false;
-    uint8_t* p = static_cast<uint8_t*>(out);
-    while (length > 0) {
-        const size_t piece = size_t(std::min<uint64_t>(length, 1u << 30));
-        const ssize_t n = ::pread(fd_, p, piece, off_t(offset));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        offset += uint64_t(n);
-        length -= uint64_t(n);
-    }
-    return true;
+    return source_ != nullptr && Inside(offset, length, file_size_) && source_->Read(offset, length, out);
 }
 
 bool CRVXReader::Open(const std::filesystem::path& path) {
     Close();
     problems_.clear();
-    path_ = path;
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) {
-        return Fail(RVXError::kCannotOpen, 0,
-                    Format("cannot open %s: %s", path.c_str(), std::strerror(errno)));
-    }
-    struct stat info;
-    if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
-        return Fail(RVXError::kCannotOpen, 0, Format("%s is not a regular file", path.c_str()));
-    }
-    file_size_ = uint64_t(info.st_size);
+    auto file = std::make_unique<CFileByteSource>();
+    std::string error;
+    if (!file->Open(path, &error)) return Fail(RVXError::kCannotOpen, 0, error);
+    file_ = std::move(file);
+    source_ = file_.get();
+    return OpenSource();
+}
+
+bool CRVXReader::Open(IByteSource& source) {
+    Close();
+    problems_.clear();
+    source_ = &source;
+    return OpenSource();
+}
+
+bool CRVXReader::OpenSource() {
+    file_size_ = source_->Size();
     if (file_size_ < kHeaderSize) {
         return Fail(RVXError::kTruncatedHeader, 0,
                     Format("the file is %" PRIu64 " bytes, shorter than the %u-byte header",
@@ -357,7 +348,7 @@ bool CRVXReader::CheckSoundTrack() {
     // The sound decoder checks its header its own way and decodes the first
     // blocks; a track it refuses cannot be played.
     _snxlib_::CSNXDecode decoder;
-    if (decoder.Open(path_, base, length) != 1) {
+    if (decoder.Open(*source_, base, length) != 1) {
         return Fail(RVXError::kBadSoundTrack, base, "the sound decoder refuses the sound track");
     }
 

@@ -10,11 +10,13 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "container/rvx_layout.h"
 #include "snxlib/snx_format.h"
+#include "support/byte_source.h"
 
 enum class RVXError : uint32_t {
     kNone = 0,
@@ -71,13 +73,16 @@ public:
     // True when the file has a sound layout; otherwise Problems() holds the
     // first problem found. Checks no CRC and no digest.
     bool Open(const std::filesystem::path& path);
+    // The same for bytes that are not a file of their own (a player's byte
+    // stream, memory); source must outlive the reader's use of it.
+    bool Open(IByteSource& source);
     // Reads everything and checks every CRC and digest, collecting every
     // mismatch. True when the file is intact. Requires a successful Open.
     bool Verify();
     void Close();
 
     const std::vector<RVXProblem>& Problems() const { return problems_; }
-    bool IsOpen() const { return fd_ >= 0 && opened_; }
+    bool IsOpen() const { return source_ != nullptr && opened_; }
 
     const uint8_t* Header() const { return header_; }
     uint32_t HeaderWord(uint32_t offset) const { return LoadLE32(header_ + offset); }
@@ -112,6 +117,7 @@ public:
     bool ReadBytes(uint64_t offset, uint64_t length, void* out);
 
 private:
+    bool OpenSource();
     bool Fail(RVXError error, uint64_t offset, std::string message);
     void Report(RVXError error, uint64_t offset, std::string message);
     bool CheckHeader();
@@ -138,8 +144,8 @@ private:
     // what names the digest in the report.
     void CompareDigest(const CHashSHA256& sha, uint32_t field, RVXError error, const char* what);
 
-    std::filesystem::path path_;
-    int fd_ = -1;
+    std::unique_ptr<CFileByteSource> file_;
+    IByteSource* source_ = nullptr;
     bool opened_ = false;
     uint64_t file_size_ = 0;
     uint8_t header_[rvx_layout::kHeaderSize] = {};

@@ -118,19 +118,25 @@ const CRVXFrameDecoder::Slot* CRVXFrameDecoder::Reference(const Group& group,
     return &it->second;
 }
 
-bool CRVXFrameDecoder::DecodeFrame(uint32_t type_word, const uint8_t* payload, std::size_t size) {
+bool CRVXFrameDecoder::StartRecord(uint32_t type_word, Slot* slot) {
     if (groups_.empty() || groups_.back().ended || !codec_.block) return false;
-    Group& group = groups_.back();
+    const Group& group = groups_.back();
     const uint32_t position = RecordPosition(type_word);
     if (position >= group.record_count || group.slots.count(position)) return false;
-
-    Slot slot;
     try {
-        slot.picture = NewPicture();
+        slot->picture = NewPicture();
     } catch (const std::bad_alloc&) {
         return false;
     }
-    slot.decode_index = ++decode_count_;
+    slot->decode_index = ++decode_count_;
+    return true;
+}
+
+bool CRVXFrameDecoder::DecodeFrame(uint32_t type_word, const uint8_t* payload, std::size_t size) {
+    Slot slot;
+    if (!StartRecord(type_word, &slot)) return false;
+    Group& group = groups_.back();
+    const uint32_t position = RecordPosition(type_word);
     bool decoded = false;
     const uint32_t back = RecordBackDistance(type_word);
     const uint32_t forward = RecordForwardDistance(type_word);
@@ -168,13 +174,39 @@ bool CRVXFrameDecoder::DecodeFrame(uint32_t type_word, const uint8_t* payload, s
     default:
         break;
     }
+    Store(group, position, std::move(slot));
+    return decoded;
+}
+
+void CRVXFrameDecoder::Store(Group& group, uint32_t position, Slot&& slot) {
     group.slots.emplace(position, std::move(slot));
     const auto waiting = group.slots.lower_bound(group.next_position);
     if (!group.slots.count(group.next_position) &&
         std::size_t(std::distance(waiting, group.slots.end())) > kMaxWaitingPictures)
         group.next_position = waiting->first;
     DropUnneeded(group);
-    return decoded;
+}
+
+bool CRVXFrameDecoder::ConcealFrame(uint32_t type_word) {
+    Slot slot;
+    if (!StartRecord(type_word, &slot)) return false;
+    Group& group = groups_.back();
+    const uint32_t position = RecordPosition(type_word);
+    switch (type_word & kRecordTypeMask) {
+    case kRecordI: slot.kind = kFrameKindI; break;
+    case kRecordP: slot.kind = kFrameKindP; break;
+    case kRecordB: slot.kind = kFrameKindB; break;
+    default: slot.kind = kFrameKindRepeat; break;
+    }
+    const uint32_t back = RecordBackDistance(type_word);
+    const Slot* source = back && back <= position ? Reference(group, position - back) : nullptr;
+    if (!source) {
+        const auto before = group.slots.lower_bound(position);
+        if (before != group.slots.begin()) source = &std::prev(before)->second;
+    }
+    if (source) std::memcpy(slot.picture.data(), source->picture.data(), picture_size_);
+    Store(group, position, std::move(slot));
+    return source != nullptr;
 }
 
 bool CRVXFrameDecoder::DecodePayload(uint8_t* picture, bool inter, const uint8_t* earlier,

@@ -58,6 +58,12 @@ public:
     // that display order goes on.
     bool DecodeFrame(uint32_t type_word, const uint8_t* payload, std::size_t size);
 
+    // Gives the group's next record, whose payload is lost, a picture all the
+    // same: a copy of its earlier reference (or of the nearest earlier
+    // picture), so frames predicted from it find a whole picture. False when
+    // there is nothing to copy (the picture is then black).
+    bool ConcealFrame(uint32_t type_word);
+
     // The next picture in display order once it is decoded, with its display
     // number; null when it is not ready. Positions that never got a record
     // are skipped once the group is ended (EndGroup or BeginGroup), or as
@@ -86,6 +92,11 @@ private:
     };
 
     AlignedBuffer<uint8_t> NewPicture();
+    // A fresh picture for the open group's next record; false when the record
+    // cannot be taken (no open group, a position outside it or taken).
+    bool StartRecord(uint32_t type_word, Slot* slot);
+    // Files a decoded or concealed picture under its display position.
+    void Store(Group& group, uint32_t position, Slot&& slot);
     void Recycle(AlignedBuffer<uint8_t>&& picture);
     void DropUnneeded(Group& group);
     const Slot* Reference(const Group& group, uint32_t position) const;

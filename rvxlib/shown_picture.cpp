@@ -19,15 +19,23 @@ bool CRVXShownPicture::Open(uint32_t width, uint32_t height, uint32_t stored_for
     std::unique_ptr<IRVXColorSpace> colour = MakeColourConverter(plan);
     if (!colour || colour->Init(features) != 1) return false;
     pitch_ = colour->SourcePitch();
-    bgra_.assign(pitch_ * height, 0);
+    height_ = height;
     colour_ = std::move(colour);
     return true;
 }
 
 uint8_t* CRVXShownPicture::Convert(const uint8_t* picture) {
     if (!colour_) return nullptr;
+    // Made on first use: a caller of ConvertInto never needs it.
+    if (bgra_.empty()) bgra_.assign(pitch_ * height_, 0);
     colour_->ConvertPictureBack(picture, bgra_.data());
     return bgra_.data();
+}
+
+bool CRVXShownPicture::ConvertInto(const uint8_t* picture, uint8_t* out) {
+    if (!colour_) return false;
+    colour_->ConvertPictureBack(picture, out);
+    return true;
 }
 
 }  // namespace _rvxlib_

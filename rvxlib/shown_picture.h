@@ -27,12 +27,16 @@ public:
     // The shown rows of a decoded picture, Pitch() bytes apart; valid until
     // the next call. Null before a successful Open.
     uint8_t* Convert(const uint8_t* picture);
+    // The same rows written into out (Pitch() x height bytes), for a caller
+    // that keeps each shown picture.
+    bool ConvertInto(const uint8_t* picture, uint8_t* out);
     std::size_t Pitch() const { return pitch_; }
 
 private:
     std::unique_ptr<IRVXColorSpace> colour_;
     std::vector<uint8_t> bgra_;
     std::size_t pitch_ = 0;
+    std::size_t height_ = 0;
 };
 
 }  // namespace _rvxlib_

@@ -8,10 +8,9 @@
 //   sound.GetChannels(), GetBitsPerSample(), GetSampleRate(), GetSampleFrames()
 //   while (sound.Read(buffer, frames, &got) && got > 0) ...
 
-#include "snxlib/conv_interface.h"
-#include "support/stdio_file.h"
-#include "snxlib/band_coder.h"
+#include "snxlib/snx_block_decoder.h"
 #include "snxlib/snx_format.h"
+#include "support/byte_source.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -35,6 +34,9 @@ public:
     // The same for an SNX file stored inside another file (a movie's sound
     // track) at offset, length bytes long.
     int32_t Open(const std::filesystem::path& path, uint64_t offset, uint64_t length);
+    // The same for an SNX file inside bytes that are no file of their own;
+    // source must outlive the decoder's use of it.
+    int32_t Open(IByteSource& source, uint64_t offset, uint64_t length);
     void Close();
 
     uint16_t GetChannels() const { return header_.channels; }
@@ -57,11 +59,12 @@ public:
     int32_t Rewind();
 
 private:
-    int32_t OpenRange(const std::filesystem::path& path, uint64_t offset, uint64_t length, bool whole);
+    int32_t OpenRange(uint64_t offset, uint64_t length);
     int32_t DecodeBlock(uint32_t index);
     int32_t DecodeNextOutput();
 
-    StdioFile file_;
+    std::unique_ptr<CFileByteSource> file_;
+    IByteSource* source_ = nullptr;
     uint64_t base_ = 0;
     uint64_t length_ = 0;
     SNXHeader header_;
@@ -69,12 +72,9 @@ private:
     uint32_t block_size_ = 0;
     uint32_t output_blocks_ = 0;
     std::vector<uint32_t> offsets_;
-    std::unique_ptr<ISNXConvInterface> transform_;
-    CBandCoder band_coder_;
+    CSNXBlockDecoder blocks_;
     std::vector<uint8_t> bytes_;
-    std::vector<int16_t> planar_;
-    std::vector<int16_t> output_;  // interleaved, one block length
-    uint32_t output_count_ = 0;    // samples valid in output_
+    uint32_t output_count_ = 0;    // samples valid in the block decoder's output
     uint32_t output_position_ = 0;
     uint32_t next_block_ = 0;      // next coded block to decode
     bool failed_ = false;
