@@ -143,20 +143,6 @@ void IRVXConvBlock::RestoreState(const State& state) {
     coded_pending_ = false;
 }
 
-void IRVXConvBlock::KeepCoded(Coded* coded) const {
-    std::memcpy(coded->blocks, output_, blocks_per_macroblock_ * kValuesPerBlock * sizeof(int16_t));
-    std::memcpy(coded->predictors, predictors_, sizeof(coded->predictors));
-    coded->quantiser = quantiser_;
-}
-
-void IRVXConvBlock::UseCoded(const Coded& coded) {
-    SetQuantiser(coded.quantiser);
-    std::memcpy(saved_coding_predictors_, predictors_, sizeof(saved_coding_predictors_));
-    std::memcpy(output_, coded.blocks, blocks_per_macroblock_ * kValuesPerBlock * sizeof(int16_t));
-    std::memcpy(predictors_, coded.predictors, sizeof(coded.predictors));
-    coded_pending_ = true;
-}
-
 bool IRVXConvBlock::SetLevelRule(const RVXLevelRule* rule) {
     level_rule_ = nullptr;
     if (rule == nullptr || transform_ == nullptr) return rule == nullptr;

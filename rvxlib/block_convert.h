@@ -115,17 +115,6 @@ public:
     // next CodeMacroblock codes into the same blocks afresh.
     void RestoreState(const State& state);
 
-    // A macroblock as CodeMacroblock left it, kept while other ways of
-    // coding it are tried. UseCoded, called in the state the kept coding
-    // started from, makes it the pending macroblock again, as if it had
-    // just been coded, without transforming anything.
-    struct Coded {
-        int16_t blocks[kMaxBlocksPerMacroblock * kValuesPerBlock];
-        int16_t predictors[4];
-        uint16_t quantiser;
-    };
-    void KeepCoded(Coded* coded) const;
-    void UseCoded(const Coded& coded);
     // Coding predictors 0..3, then reconstruction predictors 0..3.
     int16_t Predictor(int index) const { return predictors_[index]; }
     void SetPredictor(int index, int16_t value) { predictors_[index] = value; }

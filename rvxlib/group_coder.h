@@ -152,22 +152,23 @@ public:
 private:
     // What coding one frame needs to know.
     struct FrameSetup {
-    uint8_t* picture = nullptr;
-    int16_t* coefficients = nullptr;
-    uint32_t columns = 0;
-    uint32_t rows = 0;
-    uint32_t row_blocks = 0;  // coded blocks per macroblock row
-    uint16_t quality = 0;
-    bool diff2d = false;
-    // Decisions by cost (see group_coder_by_cost.cpp).
-    bool by_cost = false;
-    RVXLevelRule rule;
-    const RVXSymbolCosts* costs = nullptr;
-    float lambda = 0;
-    uint32_t kind = 0;    // index into Crew::costs: 0 I, 1 P, 2 B
-    uint16_t spread = 0;  // quantisers tried either side of the frame's
-    uint64_t vector_price = 0;  // what a prediction must save, in search cost units
-    bool adaptive = false;      // Crew::quantisers holds each macroblock's own quantiser to start from
+        uint8_t* picture = nullptr;
+        int16_t* coefficients = nullptr;
+        uint32_t columns = 0;
+        uint32_t rows = 0;
+        uint32_t row_blocks = 0;  // coded blocks per macroblock row
+        uint16_t quality = 0;
+        bool diff2d = false;
+        // Decisions by cost (see group_coder_by_cost.cpp).
+        bool by_cost = false;
+        RVXLevelRule rule;
+        const RVXSymbolCosts* costs = nullptr;
+        float lambda = 0;
+        uint32_t kind = 0;          // index into Crew::costs: 0 I, 1 P, 2 B
+        uint16_t spread = 0;        // quantisers tried either side of the frame's
+        uint64_t vector_price = 0;  // what a prediction must save, in search cost units
+        // Crew::quantisers holds each macroblock's own quantiser to start from.
+        bool adaptive = false;
     };
     // One way of coding a macroblock, as a trial found it (decisions by
     // cost): what it costs apart from the DCs that continue the row's

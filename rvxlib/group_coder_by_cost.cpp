@@ -1,9 +1,10 @@
-// The decisions of the medium and slow presets: each macroblock is coded in
+// The decisions of the medium and slow presets. Each macroblock is tried in
 // the ways worth trying (no prediction, the references' searched vectors,
 // the zero vector, neighbouring macroblocks' vectors, quantisers either side
-// of the frame's) and keeps the one whose distortion plus lambda times bits
-// is smallest. The levels of its blocks are chosen by cost as well
-// (rate_distortion.h).
+// of the frame's); a row then takes the ways whose distortion plus lambda
+// times bits is smallest together, since each macroblock's DCs are
+// predicted from the one before; the levels of the blocks coded are chosen
+// by cost as well (rate_distortion.h).
 
 #include <algorithm>
 #include <cmath>
@@ -122,9 +123,10 @@ float CRVXGroupCoder::TryMacroblock(Lane& lane, const FrameSetup& setup, uint32_
 }
 
 // The ways worth trying for macroblock `index`: medium the better
-// reference's searched vector and no prediction where that may pay, slow no prediction and from each reference its
-// searched and zero vectors and those searched for the macroblocks left of
-// and above it. Returns the count.
+// reference's searched vector and no prediction where that may pay; slow no
+// prediction and from each reference its searched and zero vectors and
+// those searched for the macroblocks left of and above it. Returns the
+// count.
 uint32_t CRVXGroupCoder::Candidates(const Crew& crew, const FrameSetup& setup, std::size_t index, bool inter,
                                     bool bidirectional, RVXMotionEntry* out) const {
     uint32_t count = 0;
