@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "rvxlib/coding_defaults.h"
+#include "rvxlib/rate_distortion.h"
 
 namespace _rvxlib_ {
 namespace {
@@ -15,12 +16,6 @@ constexpr const char* kPresetNames[] = {"classic", "fast", "medium", "slow"};
 // frames than it saved in the B frames).
 constexpr double kPStepRatio = 1.2;
 constexpr double kBStepRatio = 1.4;
-
-double MeanAcStep(const uint8_t matrix[64]) {
-    double sum = 0;
-    for (int k = 1; k < 64; ++k) sum += matrix[k];
-    return sum / 63;
-}
 
 uint16_t ScaledQuality(uint16_t level, double factor) {
     return ClampQuality(uint16_t(std::lround(std::min(level * factor, double(kMaxQuality)))));
@@ -46,7 +41,7 @@ RVXFrameQualities QualitiesForLevel(RVXPreset preset, uint16_t level, const uint
     if (preset == RVXPreset::kClassic)
         return {i, ClampQuality(uint16_t(std::min<int>(i + 2, kMaxQuality))),
                 ClampQuality(uint16_t(std::min<int>(i + 4, kMaxQuality)))};
-    const double balance = MeanAcStep(intra_matrix) / MeanAcStep(inter_matrix);
+    const double balance = double(MeanAcStep(intra_matrix)) / double(MeanAcStep(inter_matrix));
     return {i, std::max(i, ScaledQuality(i, kPStepRatio * balance)),
             std::max(i, ScaledQuality(i, kBStepRatio * balance))};
 }

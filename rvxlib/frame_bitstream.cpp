@@ -9,8 +9,6 @@
 namespace _rvxlib_ {
 namespace {
 
-constexpr uint32_t kQuantiserBits = 6;
-
 // PutBits takes its bits at the top of the word.
 void PutField(BitStream& stream, uint32_t value, uint32_t bits) {
     PutBits(stream, value << (32 - bits), bits);
@@ -25,8 +23,8 @@ bool WriteFrame(BitStream& stream, const RVXFrameLayout& layout, uint16_t qualit
     const int16_t* block = blocks;
     for (std::size_t m = 0; m < macroblocks; ++m) {
         const uint32_t q = quantisers ? quantisers[m] : quality;
-        if (q >= (1u << kQuantiserBits)) return false;
-        PutField(stream, q, kQuantiserBits);
+        if (q >= (1u << kMacroblockQuantiserBits)) return false;
+        PutField(stream, q, kMacroblockQuantiserBits);
         if (motion) {
             const RVXMotionEntry& entry = motion[m];
             PutField(stream, entry.use ? 1 : 0, 1);
@@ -48,7 +46,7 @@ bool WriteFrame(BitStream& stream, const RVXFrameLayout& layout, uint16_t qualit
 bool CodeFramePayload(const RVXFrameLayout& layout, uint16_t quality, const int16_t* blocks,
                       const RVXMotionEntry* motion, std::vector<uint8_t>* payload, const uint8_t* quantisers) {
     payload->clear();
-    if (!blocks || quality >= (1u << kQuantiserBits)) return false;
+    if (!blocks || quality >= (1u << kMacroblockQuantiserBits)) return false;
     // The bit writer speaks to a stream; a memory stream gathers its bytes.
     // Closed and freed on every way out, out of memory in the coder included.
     struct MemoryStream {
@@ -82,7 +80,7 @@ bool RVXFrameReader::Begin(const uint8_t* data, std::size_t size) {
 }
 
 bool RVXFrameReader::ReadMacroblockHeader(bool inter, uint16_t* quantiser, RVXMotionEntry* motion) {
-    const uint16_t q = uint16_t(GetBits(stream_, kQuantiserBits));
+    const uint16_t q = uint16_t(GetBits(stream_, kMacroblockQuantiserBits));
     RVXMotionEntry entry;
     if (inter && GetBits(stream_, 1)) {
         entry.use = 1;

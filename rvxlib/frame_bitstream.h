@@ -29,6 +29,13 @@ struct RVXMotionEntry {
     int8_t dy = 0;
 };
 
+// Bits of a macroblock's fields before its blocks: the quantiser, in P and B
+// frames the use flag, and when it is set the direction and the two vector
+// bytes.
+inline constexpr uint32_t kMacroblockQuantiserBits = 6;
+inline constexpr uint32_t kUseFlagBits = 1;
+inline constexpr uint32_t kPredictionFieldBits = 1 + 8 + 8;
+
 struct RVXFrameLayout {
     uint32_t columns = 0;              // macroblock columns
     uint32_t rows = 0;                 // macroblock rows

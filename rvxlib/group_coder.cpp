@@ -43,9 +43,6 @@ bool UsableSettings(const RVXGroupSettings& s) {
            s.gop_length <= GopLength(kMaxPFrames, kMaxBFrames);
 }
 
-// The bits a prediction adds to a macroblock: direction and two vector bytes.
-constexpr float kPredictionFieldBits = 17;
-
 // Groups coded at once: each holds a group's pictures until it is joined.
 constexpr uint32_t kMostGroupsInFlight = 3;
 
@@ -274,13 +271,12 @@ bool CRVXGroupCoder::BeginFrame(Crew& crew, uint32_t n, uint32_t kind, FrameSetu
     const bool intra = kind == kFrameKindI;
     setup.quality = FrameQuality(n, kind);
     if (!SetUpFrame(crew, n, intra, setup)) return false;
-    setup.by_cost = by_cost_;
     if (by_cost_) PrepareCostRule(crew, setup, intra, kind);
     if (settings_.preset == RVXPreset::kFast && !intra && !setup.diff2d) {
         // A prediction must save the bits of its fields as well; costs here
         // are squared errors over 256.
         const float lambda = LambdaForQuantiser(setup.quality, MeanAcStep(settings_.inter_matrix));
-        setup.vector_price = uint64_t(lambda * kPredictionFieldBits / 256.0f);
+        setup.vector_price = uint64_t(lambda * float(kPredictionFieldBits) / 256.0f);
     }
     for (Lane& lane : crew.lanes) lane.block->SetLevelRule(by_cost_ && !setup.diff2d ? &setup.rule : nullptr);
     setup.adaptive = settings_.adaptive_quantisation && !setup.diff2d;
@@ -311,11 +307,11 @@ bool CRVXGroupCoder::FinishFrame(Crew& crew, uint32_t n, uint32_t kind, uint16_t
         const RVXFrameLayout layout{setup.columns, setup.rows,
                                     codecs_.block->BlocksPerMacroblock()};
         if (!CodeFramePayload(layout, setup.quality, setup.coefficients, motion, &crew.payload,
-                              setup.by_cost || setup.adaptive ? crew.quantisers.data() : nullptr) ||
+                              by_cost_ || setup.adaptive ? crew.quantisers.data() : nullptr) ||
             !sink_->TakeFrame(n, crew.payload.data(), crew.payload.size()))
             return false;
     }
-    if (setup.by_cost) LearnCosts(crew, setup);
+    if (by_cost_) LearnCosts(crew, setup);
     store_->SetFrameKind(n, kind, value1, value2);
     if (observer_) {
         std::lock_guard<std::mutex> lock(observer_mutex_);
@@ -352,7 +348,7 @@ bool CRVXGroupCoder::CodeIFrame(Crew& crew, uint32_t n) {
     FrameSetup setup;
     if (!BeginFrame(crew, n, kFrameKindI, setup)) return false;
     RunRows(crew, setup.rows, [&](Lane& lane, uint32_t i) {
-        if (setup.by_cost)
+        if (by_cost_)
             CodeRowByCost(crew, lane, setup, i, nullptr, nullptr);
         else
             CodeIntraRow(crew, lane, setup, i);
@@ -408,7 +404,7 @@ bool CRVXGroupCoder::CodeInterFrame(Crew& crew, uint32_t n, uint32_t earlier, ui
                          range_forward);
     });
     RunRows(crew, setup.rows, [&](Lane& lane, uint32_t i) {
-        if (setup.by_cost)
+        if (by_cost_)
             CodeRowByCost(crew, lane, setup, i, earlier_picture, later_picture);
         else
             CodeInterRow(crew, lane, setup, i, earlier_picture, later_picture);

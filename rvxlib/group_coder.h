@@ -160,7 +160,6 @@ private:
         uint16_t quality = 0;
         bool diff2d = false;
         // Decisions by cost (see group_coder_by_cost.cpp).
-        bool by_cost = false;
         RVXLevelRule rule;
         const RVXSymbolCosts* costs = nullptr;
         float lambda = 0;

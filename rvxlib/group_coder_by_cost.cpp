@@ -18,9 +18,9 @@
 namespace _rvxlib_ {
 namespace {
 
-constexpr float kQuantiserBits = 6;
-constexpr float kNoPredictionBits = 1;
-constexpr float kPredictionBits = 1 + 1 + 8 + 8;
+// What a macroblock's fields cost without and with a prediction.
+constexpr float kNoPredictionBits = kUseFlagBits;
+constexpr float kPredictionBits = kUseFlagBits + kPredictionFieldBits;
 constexpr float kRefused = std::numeric_limits<float>::max();
 // No prediction, and per reference the searched, zero, left and upper vectors.
 constexpr uint32_t kMostCandidates = 1 + 2 * 4;
@@ -104,7 +104,7 @@ float CRVXGroupCoder::TryMacroblock(Lane& lane, const FrameSetup& setup, uint32_
     StageTimer timer(measure_, lane.times.transform);
     block.CodeMacroblock();
     if (setup.diff2d && entry.use && DiffOverflow(block)) return kRefused;
-    float bits = kQuantiserBits;
+    float bits = kMacroblockQuantiserBits;
     if (earlier) bits += entry.use ? kPredictionBits : kNoPredictionBits;
     const int16_t* blocks = block.CurrentBlocks();
     if (setup.diff2d) {
