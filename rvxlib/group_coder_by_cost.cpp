@@ -87,7 +87,8 @@ void CRVXGroupCoder::LearnCosts(Crew& crew, const FrameSetup& setup) const {
 }
 
 // Codes the macroblock at (column, row) afresh with one prediction and
-// quantiser, and returns what that costs, or kRefused when the prediction
+// quantiser, and returns what that costs apart from the DCs continuing the
+// row's chains (see ChainCost), or kRefused when the prediction
 // cannot be formed there or would overflow a lossless block.
 float CRVXGroupCoder::TryMacroblock(Lane& lane, const FrameSetup& setup, uint32_t column, uint32_t row,
                                     const RVXMotionEntry& entry, uint16_t quantiser, const uint8_t* earlier,
@@ -106,18 +107,24 @@ float CRVXGroupCoder::TryMacroblock(Lane& lane, const FrameSetup& setup, uint32_
     if (setup.diff2d && entry.use && DiffOverflow(block)) return kRefused;
     float bits = kMacroblockQuantiserBits;
     if (earlier) bits += entry.use ? kPredictionBits : kNoPredictionBits;
+    // The DCs that continue a row's chain were coded from a predictor of
+    // 0 and are priced by the row (ChainCost); the others are known only
+    // now, after their prediction inside the macroblock.
     const int16_t* blocks = block.CurrentBlocks();
+    auto dc_bits = [&](uint32_t b) {
+        const int16_t dc = blocks[b * kValuesPerBlock];
+        return dc == 0 ? 0.0f : setup.costs->ValueBits(0, uint32_t(std::min(std::abs(int32_t(dc)), 2047)));
+    };
     if (setup.diff2d) {
-        for (uint32_t b = 0; b < block.BlocksPerMacroblock(); ++b)
-            bits += setup.costs->BlockBits(blocks + b * kValuesPerBlock);
-    } else {
-        // The rule priced the AC values; the DCs are known only now, after
-        // their prediction.
-        bits += block.AcBits();
         for (uint32_t b = 0; b < block.BlocksPerMacroblock(); ++b) {
-            const int16_t dc = blocks[b * kValuesPerBlock];
-            if (dc != 0) bits += setup.costs->ValueBits(0, uint32_t(std::min(std::abs(int32_t(dc)), 2047)));
+            bits += setup.costs->BlockBits(blocks + b * kValuesPerBlock);
+            if (block.ChainChannel(b) >= 0) bits -= dc_bits(b);
         }
+    } else {
+        // The rule priced the AC values.
+        bits += block.AcBits();
+        for (uint32_t b = 0; b < block.BlocksPerMacroblock(); ++b)
+            if (block.ChainChannel(b) < 0) bits += dc_bits(b);
     }
     return block.Distortion() + setup.lambda * bits;
 }
@@ -208,7 +215,7 @@ void CRVXGroupCoder::CodeRowByCost(Crew& crew, Lane& lane, const FrameSetup& set
     block.SuspendTrellis(true);
     auto attempt = [&](uint32_t j, const RVXMotionEntry& entry, uint16_t q) {
         block.RestoreState(row_start);
-        float cost = TryMacroblock(lane, setup, j, i, entry, q, earlier, later);
+        const float cost = TryMacroblock(lane, setup, j, i, entry, q, earlier, later);
         if (cost == kRefused) return;
         Trial trial;
         trial.entry = entry;
@@ -217,12 +224,7 @@ void CRVXGroupCoder::CodeRowByCost(Crew& crew, Lane& lane, const FrameSetup& set
         for (uint32_t b = 0; b < block.BlocksPerMacroblock(); ++b) {
             const int8_t channel = block.ChainChannel(b);
             if (channel < 0) continue;
-            // TryMacroblock priced this DC against a predictor of 0; the
-            // chain prices it against the real one.
-            const int16_t dc = blocks[b * kValuesPerBlock];
-            if (dc != 0)
-                cost -= setup.lambda * setup.costs->ValueBits(0, uint32_t(std::min(std::abs(int32_t(dc)), 2047)));
-            trial.chain_dc[channel] = dc;
+            trial.chain_dc[channel] = blocks[b * kValuesPerBlock];
             chains |= 1u << channel;
         }
         trial.cost = cost;
