@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 
 #include "pqxlib/conv_interface.h"
 #include "rvxlib/block_convert.h"
@@ -28,6 +29,20 @@ uint64_t WeightedShifted(const uint32_t value[4], const uint32_t weights[4]) {
     uint64_t sum = 0;
     for (int k = 0; k < 4; ++k) sum += (uint64_t(value[k]) * weights[k]) >> 8;
     return sum;
+}
+
+// The searched vector of `before`, coded `distance_before` frames from its
+// reference, scaled to `distance` (negative: a later reference).
+void GuessMotion(bool known, int8_t dx, int8_t dy, int32_t distance, int32_t distance_before,
+                 RVXSearchRecord& record) {
+    record.guessed = known;
+    if (!known) return;
+    auto scale = [&](int32_t v) {
+        const int32_t scaled = int32_t(std::lround(double(v) * distance / distance_before));
+        return int16_t(std::clamp(scaled, -2 * kMaxVectorRange, 2 * kMaxVectorRange));
+    };
+    record.guess_dx = scale(dx);
+    record.guess_dy = scale(dy);
 }
 
 int32_t SearchRange(uint32_t a, uint32_t b) {
@@ -399,10 +414,13 @@ bool CRVXGroupCoder::CodeInterFrame(Crew& crew, uint32_t n, uint32_t earlier, ui
     // they all run first, one macroblock per item; the rows, chained by
     // their DC predictors, follow.
     for (Lane& lane : crew.lanes) lane.moving->SetCurrent(lane.pixel->Buffer());
+    crew.searched_before.swap(crew.searched);
+    crew.searched.resize(crew.searched_before.size());
     RunRows(crew, setup.columns * setup.rows, [&](Lane& lane, uint32_t index) {
         SearchMacroblock(crew, lane, setup, index, earlier_picture, later_picture, range_back,
-                         range_forward);
+                         range_forward, n - earlier, bidirectional ? later - n : 0);
     });
+    crew.distance_before = n - earlier;
     RunRows(crew, setup.rows, [&](Lane& lane, uint32_t i) {
         if (by_cost_)
             CodeRowByCost(crew, lane, setup, i, earlier_picture, later_picture);
@@ -420,7 +438,8 @@ bool CRVXGroupCoder::CodeInterFrame(Crew& crew, uint32_t n, uint32_t earlier, ui
 void CRVXGroupCoder::SearchMacroblock(Crew& crew, Lane& lane, const FrameSetup& setup,
                                       uint32_t index,
                                       const uint8_t* earlier, const uint8_t* later,
-                                      int32_t range_back, int32_t range_forward) {
+                                      int32_t range_back, int32_t range_forward,
+                                      uint32_t distance_back, uint32_t distance_forward) {
     StageTimer timer(measure_, lane.times.motion);
     const bool bidirectional = later != nullptr;
     const uint64_t threshold = settings_.threshold;
@@ -434,6 +453,12 @@ void CRVXGroupCoder::SearchMacroblock(Crew& crew, Lane& lane, const FrameSetup& 
     back.y = y;
     back.range = range_back;
     std::copy(settings_.weights, settings_.weights + 4, back.weights);
+    // Motion goes on from frame to frame: the same macroblock of the frame
+    // coded before, its vector scaled to this frame's distances, is a good
+    // place to start. The fixed decisions start from the zero vector only.
+    const Searched& before = crew.searched_before[index];
+    const bool known = settings_.preset != RVXPreset::kClassic && crew.distance_before > 0 && before.found[0];
+    GuessMotion(known, before.dx[0], before.dy[0], int32_t(distance_back), int32_t(crew.distance_before), back);
     moving.SetReference(earlier);
     const bool searched = moving.SearchMotion(back);
     Searched& found = crew.searched[index];
@@ -454,6 +479,8 @@ void CRVXGroupCoder::SearchMacroblock(Crew& crew, Lane& lane, const FrameSetup& 
     forward.range = range_forward;
     // The same block and weights: the first search's measurements hold.
     forward.activity_known = true;
+    GuessMotion(known, before.dx[0], before.dy[0], -int32_t(distance_forward), int32_t(crew.distance_before),
+                forward);
     moving.SetReference(later);
     const bool searched_forward = moving.SearchMotion(forward);
     found.found[1] = searched_forward;

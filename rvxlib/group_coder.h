@@ -222,6 +222,10 @@ private:
         // the estimates never depend on which thread coded what before.
         std::vector<uint8_t> quantisers;
         std::vector<Searched> searched;
+        // The frame coded before in the group: its searches and how far back
+        // its earlier reference lay (0 at a group's start: nothing to go by).
+        std::vector<Searched> searched_before;
+        uint32_t distance_before = 0;
         std::vector<float> detail;  // adaptive quantisation: log2 of each macroblock's variance
         RVXSymbolCosts costs[3];
     };
@@ -232,7 +236,7 @@ private:
     void CodeIntraRow(const Crew& crew, Lane& lane, const FrameSetup& setup, uint32_t row);
     void SearchMacroblock(Crew& crew, Lane& lane, const FrameSetup& setup, uint32_t index,
                           const uint8_t* earlier, const uint8_t* later, int32_t range_back,
-                          int32_t range_forward);
+                          int32_t range_forward, uint32_t distance_back, uint32_t distance_forward);
     void CodeInterRow(Crew& crew, Lane& lane, const FrameSetup& setup, uint32_t row,
                       const uint8_t* earlier, const uint8_t* later);
     void PrepareLane(Lane& lane, const FrameSetup& setup, bool intra) const;

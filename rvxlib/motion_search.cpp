@@ -1,6 +1,7 @@
 #include "rvxlib/motion_search.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace _rvxlib_ {
 namespace {
@@ -237,14 +238,20 @@ bool CRVXMovingBlockUnSigned::PatternSteps(const int32_t (*points)[2], int count
 
 CRVXMovingBlockUnSigned::Position CRVXMovingBlockUnSigned::FullPelSearch(
     int32_t x, int32_t y, const Window& window, uint32_t activity, uint64_t target,
-    const uint32_t weights[4]) {
+    const uint32_t weights[4], const Position* guess) {
     visited_->Start(window.x0, window.y0, window.x1, window.y1);
     Position best{x, y, {0, 0, 0, 0}, 0};
     visited_->TestAndMark(x, y);
     // The last macroblock column and row are refused: the start then counts
     // as a perfect match and nothing can beat it.
-    if (FullPelSearchCost(best.cost, x, y, weights, UINT64_MAX) == 1)
+    if (FullPelSearchCost(best.cost, x, y, weights, UINT64_MAX) == 1) {
         best.weighted = Weighted(best.cost, weights);
+        Position candidate;
+        if (guess && best.weighted >= target &&
+            TryCandidate(guess->x, guess->y, window, weights, best.weighted, candidate) &&
+            candidate.weighted < best.weighted)
+            best = candidate;
+    }
 
     if (PatternSteps(kDiamond, 4, 4, window, weights, target, best)) return best;
 
@@ -277,14 +284,22 @@ int32_t CRVXMovingBlockUnSigned::SearchMotion(RVXSearchRecord& record) {
         MeasurePreparedActivity(record.activity);
     }
     const uint32_t activity = Weighted(record.activity, record.weights);
+    int32_t range = record.range ? record.range : default_range_;
+    Position guess{record.x + record.guess_dx / 2, record.y + record.guess_dy / 2, {0, 0, 0, 0}, 0};
+    if (record.guessed) {
+        // Room to walk on past the guess, as far as a vector reaches.
+        constexpr int32_t kBeyondGuess = 8;
+        const int32_t reach = std::max(std::abs(record.guess_dx), std::abs(record.guess_dy)) / 2 + kBeyondGuess;
+        range = std::min(std::max(range, reach), kMaxVectorRange);
+    }
     Window window;
-    if (!MakeWindow(record.x, record.y, record.range ? record.range : default_range_, window))
-        return 0;
+    if (!MakeWindow(record.x, record.y, range, window)) return 0;
     // The centre must lie in the window for the visited set; a macroblock
     // position outside the picture has no window.
     if (!window.Contains(record.x, record.y)) return 0;
 
-    Position best = FullPelSearch(record.x, record.y, window, activity, 1, record.weights);
+    Position best = FullPelSearch(record.x, record.y, window, activity, 1, record.weights,
+                                  record.guessed ? &guess : nullptr);
 
     int32_t best_hx = 2 * best.x, best_hy = 2 * best.y;
     uint32_t best_cost[4] = {best.cost[0], best.cost[1], best.cost[2], best.cost[3]};

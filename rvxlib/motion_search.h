@@ -20,6 +20,9 @@
 namespace _rvxlib_ {
 
 constexpr int32_t kDefaultSearchRange = 30;
+// The farthest full-pel offset whose half-pel vector, refined by one half
+// pixel, still fits the vector's signed byte.
+constexpr int32_t kMaxVectorRange = 63;
 
 // Filled by the caller; SearchMotion writes dx, dy, activity and cost.
 struct RVXSearchRecord {
@@ -35,6 +38,12 @@ struct RVXSearchRecord {
     // that filled activity (the second reference of a B frame): the block
     // is then not measured again.
     bool activity_known = false;
+    // A vector (half pixels) the block probably moved by, from the frames
+    // before: the search tries it beside the zero vector, and the window
+    // widens to take it in.
+    bool guessed = false;
+    int16_t guess_dx = 0;
+    int16_t guess_dy = 0;
 };
 
 // Full-pel positions already evaluated in the current search, stamped with a
@@ -133,8 +142,10 @@ private:
     bool MakeWindow(int32_t x, int32_t y, int32_t range, Window& window) const;
     bool HalfPelAllowed(int32_t hx, int32_t hy) const;
     const uint8_t* BuildPrediction(int32_t hx, int32_t hy);
+    // Starts at (x, y), moves to the guess (gx, gy) when that matches
+    // better, and walks from there.
     Position FullPelSearch(int32_t x, int32_t y, const Window& window, uint32_t activity,
-                           uint64_t target, const uint32_t weights[4]);
+                           uint64_t target, const uint32_t weights[4], const Position* guess = nullptr);
     // Fills candidate when (x, y) is new, allowed and its weighted cost
     // stays below bound.
     bool TryCandidate(int32_t x, int32_t y, const Window& window, const uint32_t weights[4],

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "pqxlib/huffman.h"
@@ -56,7 +57,16 @@ void RVXSymbolCosts::LearnFrom(const int16_t* blocks, std::size_t count) {
     uint64_t counts[_pqxlib_::kHuffmanSymbolCount] = {};
     for (std::size_t b = 0; b < count; ++b) {
         const int16_t* block = blocks + b * 64;
-        // Most blocks of a frame are nearly empty: walk their values only.
+        // Most blocks of a frame are empty or nearly so: an empty one is an
+        // end of block, the others are walked by their values only.
+        uint64_t words[16];
+        std::memcpy(words, block, sizeof(words));
+        uint64_t any = 0;
+        for (const uint64_t word : words) any |= word;
+        if (any == 0) {
+            ++counts[kEndOfBlock];
+            continue;
+        }
         uint64_t nonzero = 0;
         for (int i = 0; i < 64; ++i) nonzero |= uint64_t(block[i] != 0) << i;
         int next = 0;
@@ -122,55 +132,65 @@ float AcBits(const int16_t* levels, const RVXSymbolCosts& costs) {
     return previous < 63 ? bits + costs.EndOfBlockBits() : bits;
 }
 
+// The sum of weight[i] * value[i]^2 over a block (value[0] included, so a
+// caller clears it to leave the DC out), added up in eight fixed lanes: the
+// same result on every machine, and a loop the compiler puts on vector
+// registers.
+float WeightedSquares(const float* weight, const float* value) {
+    float lanes[8] = {};
+    for (int i = 0; i < 64; i += 8)
+        for (int k = 0; k < 8; ++k) lanes[k] += weight[i + k] * value[i + k] * value[i + k];
+    return ((lanes[0] + lanes[4]) + (lanes[1] + lanes[5])) + ((lanes[2] + lanes[6]) + (lanes[3] + lanes[7]));
+}
+
 }  // namespace
 
 RVXLevelChoice ChooseLevels(const float* unrounded, const float* weight, int16_t* levels, float lambda,
                             const RVXSymbolCosts& costs, int reach) {
-    auto nearest = [](float value) {
-        const float magnitude = std::min(std::floor(std::fabs(value) + 0.5f), float(kMaxMagnitude));
-        return int16_t(value < 0 ? -magnitude : magnitude);
-    };
     RVXLevelChoice choice;
-    levels[0] = nearest(unrounded[0]);
+    const float dc_magnitude = std::min(std::floor(std::fabs(unrounded[0]) + 0.5f), float(kMaxMagnitude));
+    levels[0] = int16_t(unrounded[0] < 0 ? -dc_magnitude : dc_magnitude);
+    const float dc_error = std::fabs(unrounded[0]) - dc_magnitude;
+    // Every loop over the 64 values below is branch-free, so it runs on
+    // vector registers.
+    float magnitude_of[64];
+    for (int i = 0; i < 64; ++i) magnitude_of[i] = std::fabs(unrounded[i]);
+    magnitude_of[0] = 0;
+    // Most blocks round to nothing: their error is their energy.
+    const float smallest_kept = reach <= 0 ? 1.0f - kAcRounding : 0.5f;
+    int kept = 0;
+    for (int i = 0; i < 64; ++i) kept += magnitude_of[i] >= smallest_kept;
+    if (kept == 0) {
+        std::fill(levels + 1, levels + 64, int16_t(0));
+        choice.distortion = weight[0] * dc_error * dc_error + WeightedSquares(weight, magnitude_of);
+        choice.ac_bits = costs.EndOfBlockBits();
+        return choice;
+    }
     if (reach <= 0) {
-        const float dc_error = unrounded[0] - levels[0];
-        float distortion = weight[0] * dc_error * dc_error;
-        // Most blocks round to nothing: their error is their energy.
-        bool any = false;
-        for (int i = 1; i < 64 && !any; ++i) any = std::fabs(unrounded[i]) + kAcRounding >= 1.0f;
-        if (!any) {
-            for (int i = 1; i < 64; ++i) {
-                levels[i] = 0;
-                distortion += weight[i] * unrounded[i] * unrounded[i];
-            }
-            choice.distortion = distortion;
-            choice.ac_bits = costs.EndOfBlockBits();
-            return choice;
+        float error[64];
+        for (int i = 0; i < 64; ++i) {
+            const int32_t magnitude = std::min(int32_t(magnitude_of[i] + kAcRounding), int32_t(kMaxMagnitude));
+            error[i] = magnitude_of[i] - float(magnitude);
+            const int16_t level = int16_t(magnitude);
+            levels[i] = unrounded[i] < 0 ? int16_t(-level) : level;
         }
-        for (int i = 1; i < 64; ++i) {
-            const float a = std::fabs(unrounded[i]);
-            const int32_t magnitude = std::min(int32_t(a + kAcRounding), int32_t(kMaxMagnitude));
-            levels[i] = int16_t(unrounded[i] < 0 ? -magnitude : magnitude);
-            const float error = a - float(magnitude);
-            distortion += weight[i] * error * error;
-        }
-        choice.distortion = distortion;
+        levels[0] = int16_t(unrounded[0] < 0 ? -dc_magnitude : dc_magnitude);
+        choice.distortion = weight[0] * dc_error * dc_error + WeightedSquares(weight, error);
         choice.ac_bits = AcBits(levels, costs);
         return choice;
     }
 
     // zero_error[i]: the error of coding AC positions 1..i as zeros.
+    // Summed by rows of eight, then the rows' totals: eight short chains of
+    // additions instead of one long one.
     float zero_error[64];
-    bool any = false;
-    for (int i = 1; i < 64 && !any; ++i) any = std::fabs(unrounded[i]) >= 0.5f;
-    if (!any) {
-        std::fill(levels + 1, levels + 64, int16_t(0));
-        for (int i = 0; i < 64; ++i) choice.distortion += weight[i] * (unrounded[i] - levels[i]) * (unrounded[i] - levels[i]);
-        choice.ac_bits = costs.EndOfBlockBits();
-        return choice;
+    for (int i = 0; i < 64; ++i) zero_error[i] = weight[i] * magnitude_of[i] * magnitude_of[i];
+    for (int k = 1; k < 8; ++k)
+        for (int row = 0; row < 64; row += 8) zero_error[row + k] += zero_error[row + k - 1];
+    for (int row = 8; row < 64; row += 8) {
+        const float before = zero_error[row - 1];
+        for (int k = 0; k < 8; ++k) zero_error[row + k] += before;
     }
-    zero_error[0] = 0;
-    for (int i = 1; i < 64; ++i) zero_error[i] = zero_error[i - 1] + weight[i] * unrounded[i] * unrounded[i];
 
     // Chains of non-zero levels: best[k] is the cheapest way to code the
     // positions up to candidate k with a non-zero level at k, from[k] the
@@ -182,7 +202,7 @@ RVXLevelChoice ChooseLevels(const float* unrounded, const float* weight, int16_t
     int count = 0;
     int anchor = -1;  // the last candidate no chain may skip
     for (int i = 1; i < 64; ++i) {
-        const float a = std::fabs(unrounded[i]);
+        const float a = magnitude_of[i];
         const uint32_t rounded = std::min(uint32_t(a + 0.5f), kMaxMagnitude);
         if (rounded == 0) continue;
         const int k = count++;
@@ -224,10 +244,10 @@ RVXLevelChoice ChooseLevels(const float* unrounded, const float* weight, int16_t
         const int i = position[k];
         levels[i] = int16_t(unrounded[i] < 0 ? -magnitude[k] : magnitude[k]);
     }
-    for (int i = 0; i < 64; ++i) {
-        const float error = unrounded[i] - levels[i];
-        choice.distortion += weight[i] * error * error;
-    }
+    float error[64];
+    for (int i = 0; i < 64; ++i) error[i] = unrounded[i] - float(levels[i]);
+    error[0] = 0;
+    choice.distortion = weight[0] * dc_error * dc_error + WeightedSquares(weight, error);
     choice.ac_bits = AcBits(levels, costs);
     return choice;
 }

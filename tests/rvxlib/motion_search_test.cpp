@@ -91,6 +91,45 @@ TEST(MovingBlock, FollowsLargerMotionThroughTheWidePatterns) {
     EXPECT_EQ(rec.dy, -12);
 }
 
+// A guess from the frames before reaches motion beyond the search range,
+// and the walk from it corrects a guess a little off.
+TEST(MovingBlock, AGuessReachesMotionBeyondTheRange) {
+    constexpr int kWide = 160;
+    std::vector<uint8_t> ref(kWide * kH * 4);
+    std::mt19937 rng(9);
+    for (auto& v : ref) v = uint8_t(rng());
+    auto load = [&](int x, int y, int16_t* block) {
+        for (int r = 0; r < 16; ++r)
+            for (int i = 0; i < 64; ++i) block[64 * r + i] = ref[((y + r) * kWide + x) * 4 + i];
+    };
+    CRVXMovingBlockUnSigned mb(kWide, kH, true);
+    mb.Init(0);
+    alignas(16) int16_t block[1024];
+    mb.SetReference(ref.data());
+    mb.SetCurrent(block);
+    load(16 + 41, 16 - 3, block);
+
+    auto unguessed = Record(16, 16);
+    unguessed.range = 8;
+    ASSERT_EQ(mb.SearchMotion(unguessed), 1);
+    EXPECT_GT(unguessed.cost[0], 0u);
+
+    struct Case {
+        int16_t guess_dx, guess_dy;
+        int16_t dx, dy;
+    };
+    for (const Case& c : {Case{80, -4, 82, -6}, Case{82, -6, 82, -6}, Case{83, -7, 82, -6}}) {
+        auto rec = Record(16, 16);
+        rec.range = 8;
+        rec.guessed = true;
+        rec.guess_dx = c.guess_dx;
+        rec.guess_dy = c.guess_dy;
+        ASSERT_EQ(mb.SearchMotion(rec), 1);
+        EXPECT_EQ(rec.dx, c.dx) << c.guess_dx << "," << c.guess_dy;
+        EXPECT_EQ(rec.dy, c.dy) << c.guess_dx << "," << c.guess_dy;
+    }
+}
+
 TEST(MovingBlock, HalfPelPredictionsAreSuccessiveRoundedMeans) {
     alignas(16) uint8_t ref[17 * 80] = {};
     alignas(16) uint8_t pred[17 * 80] = {};
