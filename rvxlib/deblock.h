@@ -35,6 +35,14 @@ public:
     int32_t FilterPicture(uint8_t* picture) override;
 };
 
+// Moves the edge pixels of a source picture `quarters` quarters of the way
+// towards the picture the filter above turns (nearly) into the source: a
+// target to code towards, so that what a decoder shows after its filter
+// keeps the detail the filter would smooth away. The whole way costs many
+// bits for the sharpened edges, so an encoder goes part of it. Values the
+// way leads beyond 0..255 are clamped.
+void UndoDeblocking(uint8_t* picture, uint32_t width, uint32_t height, std::size_t pitch, int32_t quarters);
+
 // For pictures that are never filtered (lossless transforms, filtering off).
 class CRVXDeblockNullFilter : public IRVXDeblockEdgeFilter {
 public:

@@ -303,6 +303,9 @@ private:
     bool failed_ = false;
     bool finished_ = false;
     bool by_cost_ = false;  // decisions by rate-distortion cost
+    // How far sources are moved towards the picture the deblocking filter
+    // turns into them, in quarters (0: not at all).
+    int32_t undo_filter_ = 0;
     bool measure_ = false;
     RVXCodingTimes times_;
     std::vector<RVXCodingLane> extra_lanes_;

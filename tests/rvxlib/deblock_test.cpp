@@ -70,3 +70,35 @@ TEST(DeblockEdgeFilter, ConstantPictureIsUnchangedAndNullPictureRefused) {
     EXPECT_EQ(null_filter.Init(0), 1);
     EXPECT_EQ(null_filter.FilterPicture(nullptr), 1);
 }
+
+// Undoing the filter all the way gives a picture the filter turns back into
+// the source (within the rounding of its averages); part of the way lands
+// in between; none leaves the source alone.
+TEST(DeblockEdgeFilter, UndoingTheFilterBringsTheSourceBackAfterIt) {
+    Picture source(32, 24, 0);
+    std::mt19937 rng(5);
+    // Texture kept away from 0 and 255, so the undone edges need no clamping.
+    for (auto& v : source.bytes) v = uint8_t(120 + rng() % 16);
+    CRVXDeblockEdgeFilterUnSigned filter(32, 24);
+    ASSERT_EQ(filter.Init(0), 1);
+    auto error_after_filter = [&](int32_t quarters) {
+        Picture coded = source;
+        UndoDeblocking(coded.bytes.data(), 32, 24, 32 * 4, quarters);
+        if (quarters == 0) {
+            EXPECT_EQ(coded.bytes, source.bytes);
+        }
+        filter.FilterPicture(coded.bytes.data());
+        int worst = 0;
+        long squares = 0;
+        for (std::size_t i = 0; i < coded.bytes.size(); ++i) {
+            const int d = int(coded.bytes[i]) - int(source.bytes[i]);
+            worst = std::max(worst, std::abs(d));
+            squares += d * d;
+        }
+        return std::pair{worst, squares};
+    };
+    const auto none = error_after_filter(0), half = error_after_filter(2), whole = error_after_filter(4);
+    EXPECT_LE(whole.first, 2);
+    EXPECT_LT(whole.second, half.second);
+    EXPECT_LT(half.second, none.second);
+}
