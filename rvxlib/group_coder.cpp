@@ -549,4 +549,35 @@ void CRVXGroupCoder::CodeInterRow(Crew& crew, Lane& lane, const FrameSetup& setu
     }
 }
 
+// How far the macroblocks of picture `to` are from their best matches in
+// picture `from`, on every fourth macroblock of every fourth row: the sum
+// of the root of each one's squared error (or of its own variance, when
+// that is smaller: it would not be predicted), roughly what it costs.
+double CRVXGroupCoder::SampledMotionCost(Crew& crew, uint32_t from, uint32_t to) {
+    uint8_t* reference = nullptr;
+    uint8_t* current = nullptr;
+    if (store_->GetFramePicture(from, &reference) != kFrameStoreOk ||
+        store_->GetFramePicture(to, &current) != kFrameStoreOk)
+        return 0;
+    Lane& lane = crew.lanes[0];
+    lane.pixel->SetSourcePicture(current);
+    lane.moving->SetCurrent(lane.pixel->Buffer());
+    lane.moving->SetReference(reference);
+    const uint32_t columns = codecs_.pixel->MacroblockColumns(), rows = codecs_.pixel->MacroblockRows();
+    double total = 0;
+    for (uint32_t i = rows > 2 ? 1 : 0; i < rows; i += 4)
+        for (uint32_t j = columns > 2 ? 1 : 0; j < columns; j += 4) {
+            lane.pixel->LoadMacroblock(j, i);
+            RVXSearchRecord record;
+            record.x = int32_t(16 * j);
+            record.y = int32_t(16 * i);
+            record.range = SearchRange(from, to);
+            std::copy(settings_.weights, settings_.weights + 4, record.weights);
+            if (!lane.moving->SearchMotion(record)) continue;
+            total += std::sqrt(double(std::min(WeightedShifted(record.cost, settings_.weights),
+                                               WeightedShifted(record.activity, settings_.weights))));
+        }
+    return total;
+}
+
 }  // namespace _rvxlib_

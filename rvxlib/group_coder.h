@@ -265,6 +265,11 @@ private:
     bool CodeIFrame(Crew& crew, uint32_t n);
     bool CodeInterFrame(Crew& crew, uint32_t n, uint32_t earlier, uint32_t later,
                         bool bidirectional);
+    enum class PlannedType : uint8_t { I, P, B };
+    // Look-ahead for the presets that decide by cost: the length of each
+    // run of B frames in a group.
+    void PlanBFrames(Crew& crew, uint32_t first, uint32_t count, std::vector<PlannedType>& plan);
+    double SampledMotionCost(Crew& crew, uint32_t from, uint32_t to);
     // Codes the P and B frames of a group and puts its records in coding
     // order into records.
     bool CodeGroup(Crew& crew, uint32_t first, uint32_t count, std::vector<RVXFrameRecord>& records);

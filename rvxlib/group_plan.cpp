@@ -2,7 +2,9 @@
 // frames of a group are I, P or B, in the order they are coded. The frame
 // coding itself is in group_coder.cpp.
 
+#include <algorithm>
 #include <atomic>
+#include <map>
 #include <new>
 #include <vector>
 
@@ -12,12 +14,6 @@
 #include "rvxlib/stage_timer.h"
 
 namespace _rvxlib_ {
-namespace {
-
-enum class PlannedType { I, P, B };
-
-}  // namespace
-
 bool CRVXGroupCoder::AddFrame(const uint8_t* source) {
     if (!store_ || !source || finished_) return false;
     uint8_t* picture = nullptr;
@@ -99,6 +95,46 @@ bool CRVXGroupCoder::IsSceneChange(uint32_t n) {
     return unmatched.load() >= limit;
 }
 
+// Each run of B frames before a P frame is as long as the look-ahead finds
+// cheapest (up to the settings' count): a P frame farther from its reference
+// costs more, and every B frame between costs about what the better of its
+// two references leaves, at the coarser B quality. The pictures are all
+// still the sources here, so the plan does not depend on coding.
+void CRVXGroupCoder::PlanBFrames(Crew& crew, uint32_t first, uint32_t count, std::vector<PlannedType>& plan) {
+    // What a B frame's error costs against a P frame's: its quality is
+    // coarser and its error is left to no later picture. Measured on camera
+    // footage with steady and changing motion.
+    constexpr double kBShare = 0.4;
+    std::map<std::pair<uint32_t, uint32_t>, double> known;
+    auto cost = [&](uint32_t from, uint32_t to) {
+        const auto key = std::pair{from, to};
+        if (auto it = known.find(key); it != known.end()) return it->second;
+        return known[key] = SampledMotionCost(crew, first + from, first + to);
+    };
+    uint32_t reference = 0;
+    while (reference + 1 < count && plan[reference + 1] != PlannedType::I) {
+        uint32_t end = reference + 1;  // the run up to the next I frame or the group's end
+        while (end < count && plan[end] != PlannedType::I) ++end;
+        // The P frame closing the run lies before `end`.
+        const uint32_t most = std::min<uint32_t>(settings_.b_count, end - reference - 2);
+        uint32_t chosen = 0;
+        double cheapest = 0;
+        for (uint32_t b = 0; b <= most; ++b) {
+            const uint32_t p = reference + b + 1;
+            double total = cost(reference, p);
+            for (uint32_t k = reference + 1; k < p; ++k) total += kBShare * std::min(cost(reference, k), cost(p, k));
+            const double per_frame = total / double(b + 1);
+            if (b == 0 || per_frame <= cheapest) {
+                cheapest = per_frame;
+                chosen = b;
+            }
+        }
+        for (uint32_t k = reference + 1; k <= reference + chosen; ++k) plan[k] = PlannedType::B;
+        plan[reference + chosen + 1] = PlannedType::P;
+        reference += chosen + 1;
+    }
+}
+
 bool CRVXGroupCoder::CodeGroup(uint32_t first, uint32_t count) {
     WaitForGroup();
     return CodeAndHandGroup(first, count);
@@ -129,6 +165,7 @@ bool CRVXGroupCoder::CodeGroup(Crew& crew, uint32_t first, uint32_t count,
     }
     // A group never ends on a B frame: it would have no later reference.
     if (plan[count - 1] == PlannedType::B) plan[count - 1] = PlannedType::P;
+    if (settings_.preset != RVXPreset::kClassic && settings_.b_count > 0) PlanBFrames(crew, first, count, plan);
 
     uint32_t last_ref = first, next_ref = first;
     for (uint32_t j = 0; j < count;) {

@@ -108,6 +108,46 @@ INSTANTIATE_TEST_SUITE_P(AllFormats, DecodeEqualsReconstruction,
                                             ::testing::Values(RVXPreset::kClassic, RVXPreset::kFast,
                                                               RVXPreset::kMedium, RVXPreset::kSlow)));
 
+// The presets that decide by cost choose each run of B frames by looking
+// ahead. A steady pan predicts as well from afar, so the runs stay as long
+// as the settings allow; content replaced a third at a time predicts well
+// only from the picture next to it, so it is coded as P frames. Either way
+// the decoder shows the pictures the encoder kept.
+TEST(GroupPlan, RunsOfBFramesFollowHowWellDistantPicturesPredict) {
+    const uint32_t width = 256, height = 192;
+    const Source pan{width, height, false};
+    // Macroblock slots 0, 1, 2 take new noise in turn and keep it.
+    auto rolling = [&](int n) {
+        std::vector<uint8_t> p(pan.Pitch() * height);
+        for (uint32_t y = 0; y < height; ++y)
+            for (uint32_t x = 0; x < width; ++x) {
+                const int slot = int((x / 16 + y / 16 * (width / 16)) % 3);
+                const uint32_t since = uint32_t(n - ((n - slot) % 3 + 3) % 3);
+                const uint32_t h = (x * 73856093u) ^ (y * 19349663u) ^ ((since + 1) * 83492791u);
+                // Grey, so that subsampled chroma keeps all of it.
+                for (int k = 0; k < 3; ++k) p[y * pan.Pitch() + x * 3 + k] = uint8_t((h * 2654435761u) >> 24);
+            }
+        return p;
+    };
+    for (const bool replaced : {false, true}) {
+        Encoder e(width, height, 0x12003, 3, 2, 256, 0, RVXPreset::kMedium);
+        ASSERT_TRUE(e.open_ok);
+        for (int n = 0; n < 20; ++n)
+            ASSERT_TRUE(e.coder.AddFrame(replaced ? rolling(n).data() : pan.Frame(n).data())) << n;
+        ASSERT_TRUE(e.coder.FinishFrames());
+        uint32_t b_frames = 0;
+        for (const auto& record : e.sink.records) b_frames += (record.type & kRecordTypeMask) == kRecordB;
+        EXPECT_EQ(b_frames, replaced ? 0u : 12u) << (replaced ? "replaced" : "pan");
+
+        CRVXFrameDecoder decoder;
+        ASSERT_TRUE(decoder.Open(DecoderSettings(e, width, height), 0));
+        const Decoded d = DecodeAll(e, decoder);
+        EXPECT_EQ(d.failures, 0);
+        ASSERT_EQ(d.pictures.size(), 20u);
+        for (const auto& [n, picture] : d.pictures) EXPECT_TRUE(picture == e.reconstructed.at(n)) << n;
+    }
+}
+
 TEST(FrameDecoder, IntegerInverseStaysCloseToTheEncoderPictures) {
     Encoder e(64, 48, 0x2003, 2, 2, 256);
     ASSERT_TRUE(e.open_ok);
