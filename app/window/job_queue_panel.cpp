@@ -36,6 +36,9 @@ CJobQueuePanel::CJobQueuePanel(QWidget* parent) : QGroupBox(QString::fromUtf8("�
     list_->setHeaderLabels({QString::fromUtf8("ソース"), QString::fromUtf8("出力"), QString::fromUtf8("状態")});
     list_->header()->setStretchLastSection(true);
     list_->setTextElideMode(Qt::ElideLeft);  // the file name matters more than its folders
+    const int letter = list_->fontMetrics().horizontalAdvance(QLatin1Char('x'));
+    list_->setColumnWidth(kSourceColumn, 30 * letter);
+    list_->setColumnWidth(kOutputColumn, 26 * letter);
     row->addWidget(list_, 1);
 
     auto* buttons = new QVBoxLayout;
@@ -71,11 +74,13 @@ void CJobQueuePanel::Append(QueueEntry entry) {
     Changed();
 }
 
-void CJobQueuePanel::Update(int row, const QueueEntry& entry) {
+void CJobQueuePanel::Update(int row, const QueueEntry& entry, bool save) {
     entries_[size_t(row)] = entry;
     if (QTreeWidgetItem* item = list_->topLevelItem(row)) item->setText(kStateColumn, Q(QueueStateText(entry)));
-    RefreshButtons();
-    Changed();
+    if (save)
+        Changed();
+    else
+        RefreshButtons();
 }
 
 int CJobQueuePanel::NextWaiting() const {

@@ -20,8 +20,9 @@ public:
     const std::vector<QueueEntry>& Entries() const { return entries_; }
     void SetEntries(std::vector<QueueEntry> entries);
     void Append(QueueEntry entry);
-    // Shows the row's new state; the row must exist.
-    void Update(int row, const QueueEntry& entry);
+    // Shows the row's new state; the row must exist. A change of the running
+    // percentage alone is not worth saving.
+    void Update(int row, const QueueEntry& entry, bool save = true);
     // The first waiting row, or -1.
     int NextWaiting() const;
     int WaitingRows() const;

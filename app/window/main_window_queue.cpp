@@ -68,7 +68,8 @@ void CMainWindow::StartQueue() {
 }
 
 void CMainWindow::RunNextQueueRow() {
-    if (!queue_running_ || running_page_) return;
+    // One row at a time: a row marked running is on its way to its page.
+    if (!queue_running_ || running_page_ || RunningRow() >= 0) return;
     const int row = queue_->NextWaiting();
     if (row < 0) {
         StopQueue();
@@ -84,8 +85,13 @@ void CMainWindow::RunNextQueueRow() {
     progress_reports_ = 0;
     ShowQueueProgress(0.0);
     CSourcePage* page = pages_[size_t(entry.page)];
-    QMetaObject::invokeMethod(page, [page, request = entry.request] { page->RunQueuedJob(request); },
-                              Qt::QueuedConnection);
+    // A row aborted before its page got to it is not started after all.
+    QMetaObject::invokeMethod(
+        this,
+        [this, page, request = entry.request] {
+            if (queue_running_ && !running_page_ && RunningRow() >= 0) page->RunQueuedJob(request);
+        },
+        Qt::QueuedConnection);
 }
 
 void CMainWindow::StopQueue() {
@@ -124,7 +130,7 @@ void CMainWindow::ShowQueueProgress(double fraction) {
         const int percent = static_cast<int>(fraction * 100.0);
         if (percent != entry.percent) {
             entry.percent = percent;
-            queue_->Update(row, entry);
+            queue_->Update(row, entry, false);
         }
     }
     // Rows added to or removed from the waiting ones change the whole.
