@@ -17,6 +17,8 @@
 
 #include "app/job_request_relay.h"
 #include "app/window/option_controls.h"
+#include "app/window/page_job.h"
+#include "app/window/target_probe.h"
 #include "app/window/window_prompts.h"
 #include "jobs/job_progress.h"
 
@@ -96,6 +98,8 @@ private:
     void RestoreQueue();
     void SaveQueueFile() const;
     void AddToQueue();
+    // Whether the job can reach its target, asked off the window's thread.
+    TargetProbe ProbeTargetWhileWaiting(const PageJobFactory& factory, const EncodeRequest& request);
     void StartQueue();
     void RunNextQueueRow();
     void StopQueue();

@@ -6,6 +6,8 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QUrl>
+#include <chrono>
+#include <future>
 
 #include "app/progress_text.h"
 #include "app/window/config_files.h"
@@ -32,6 +34,20 @@ void CMainWindow::SaveQueueFile() const {
     if (!path.isEmpty()) SaveQueue(path, queue_->Entries());
 }
 
+TargetProbe CMainWindow::ProbeTargetWhileWaiting(const PageJobFactory& factory, const EncodeRequest& request) {
+    // The probe opens the source and may code its sound: off this thread,
+    // with the window painted but taking no input until it is through.
+    std::future<TargetProbe> probe =
+        std::async(std::launch::async, [factory, request] { return ProbeTarget(factory, request); });
+    setEnabled(false);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    while (probe.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
+    QApplication::restoreOverrideCursor();
+    setEnabled(true);
+    return probe.get();
+}
+
 void CMainWindow::AddToQueue() {
     if (running_page_ || queue_running_) return;
     EncodeRequest request;
@@ -44,9 +60,7 @@ void CMainWindow::AddToQueue() {
         return;
     }
     if (HasRateTarget(request.settings)) {
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        const TargetProbe probe = ProbeTarget(page->Factory(), request);
-        QApplication::restoreOverrideCursor();
+        const TargetProbe probe = ProbeTargetWhileWaiting(page->Factory(), request);
         if (probe.refused) {
             prompts_->Tell(this, TargetRefusalText(probe.target_bytes, probe.smallest_bytes), "エラー",
                            PromptIcon::kError);

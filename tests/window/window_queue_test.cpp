@@ -253,6 +253,17 @@ TEST_F(QueueTest, AnUnreachableSizeIsRefusedBeforeAnyJob) {
     EXPECT_NE(std::find(statuses.begin(), statuses.end(), "解析中… 1/4"), statuses.end());
     EXPECT_NE(statuses.back().find("を出力中..."), std::string::npos) << statuses.back();
     EXPECT_TRUE(IntactMovie(clips / "small.rvx", 4));
+
+    // The queue takes a size the movie can reach; finding that out leaves
+    // neither a movie nor a work directory behind.
+    std::filesystem::remove(clips / "small.rvx");
+    Button("queueAdd")->click();
+    PumpFor(10);
+    ASSERT_EQ(Rows().size(), 1u);
+    EXPECT_EQ(Rows()[0].request.settings.target_bytes, 1000000u);
+    EXPECT_FALSE(std::filesystem::exists(clips / "small.rvx"));
+    for (const auto& entry : std::filesystem::directory_iterator(work.path()))
+        EXPECT_NE(entry.path().filename().string().rfind("rvx", 0), 0u) << entry.path();
 }
 
 // 再生 asks the desktop for exactly the movie written, フォルダを開く for its
