@@ -12,6 +12,8 @@
 namespace {
 
 constexpr int kPages = 3;
+// Far beyond any queue a person builds; a larger file is not a queue.
+constexpr qint64 kMostQueueFileBytes = qint64{16} << 20;
 // Every setting of a row by name; numbers beyond 53 bits would lose digits
 // in JSON, so the 64-bit targets are written as text.
 QJsonObject SettingsObject(const EncodeSettings& s) {
@@ -125,7 +127,7 @@ bool SaveQueue(const QString& path, const std::vector<QueueEntry>& entries) {
 std::vector<QueueEntry> LoadQueue(const QString& path) {
     std::vector<QueueEntry> entries;
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return entries;
+    if (!file.open(QIODevice::ReadOnly) || file.size() > kMostQueueFileBytes) return entries;
     const QJsonDocument document = QJsonDocument::fromJson(file.readAll());
     for (const QJsonValue& value : document.object().value("queue").toArray()) {
         const QJsonObject o = value.toObject();
