@@ -3,12 +3,12 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
-#include <QRadioButton>
-#include <QUrl>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTabWidget>
+#include <QUrl>
 
 #include "app/output_check.h"
 #include "app/progress_text.h"
@@ -55,7 +55,8 @@ CMainWindow::~CMainWindow() {
 void CMainWindow::SetPrompts(IWindowPrompts* prompts) { prompts_ = prompts ? prompts : own_prompts_.get(); }
 
 void CMainWindow::SetUrlOpener(UrlOpener opener) {
-    url_opener_ = opener ? std::move(opener) : UrlOpener([](const QUrl& url) { return QDesktopServices::openUrl(url); });
+    url_opener_ = opener ? std::move(opener)
+                         : UrlOpener([](const QUrl& url) { return QDesktopServices::openUrl(url); });
 }
 
 QWidget* CMainWindow::Control(uint32_t control_id) const { return findChild<QWidget*>(QString::number(control_id)); }

@@ -7,8 +7,8 @@
 #include <QMimeData>
 #include <QPushButton>
 
-#include "app/window/main_window.h"
 #include "app/window/dialog_folders.h"
+#include "app/window/main_window.h"
 #include "app/window/path_field.h"
 #include "app/window/target_probe.h"
 #include "app/window/window_job_host.h"
@@ -128,11 +128,11 @@ void CSourcePage::JobDone() {
 void CSourcePage::JobFailed() {
     // A failed job would otherwise leave the window running with nothing
     // behind it until the user aborts.
-    std::string reason = job_->FailureReason();
     // A target below the smallest movie is refused before any picture is
     // coded; the user needs the size that would work, not a failure.
-    if (job_->TargetRefused()) reason = TargetRefusalText(job_->RefusedTargetBytes(), job_->SmallestReachableBytes());
     const bool refused = job_->TargetRefused();
+    const std::string reason = refused ? TargetRefusalText(job_->RefusedTargetBytes(), job_->SmallestReachableBytes())
+                                       : job_->FailureReason();
     ReleaseJob();
     EnableOwnControls(true);
     CMainWindow* window = window_;
