@@ -59,6 +59,16 @@ void CMainWindow::AddToQueue() {
         prompts_->Tell(this, "入力ファイルが指定されていません。", "エラー", PromptIcon::kError);
         return;
     }
+    // A waiting row would write the same file first; the later row would
+    // replace it as surely as an existing file.
+    const QString output = QFileInfo(Q(request.output)).absoluteFilePath();
+    for (const QueueEntry& row : queue_->Entries())
+        if (row.state == QueueState::kWaiting && QFileInfo(Q(row.request.output)).absoluteFilePath() == output) {
+            if (!prompts_->Ask(this, "ファイル[" + request.output + "]はキューの待機中の行も出力します。上書きしてもよろしいですか？",
+                               "上書き確認"))
+                return;
+            break;
+        }
     if (HasRateTarget(request.settings)) {
         const TargetProbe probe = ProbeTargetWhileWaiting(page->Factory(), request);
         if (probe.refused) {

@@ -170,6 +170,12 @@ TEST_F(QueueTest, TheQueueIsSavedAndRestored) {
     AddImageRun(run, clips / "x.rvx");
     AddImageRun(run, clips / "y.rvx");
     AddImageRun(run, clips / "z.rvx");
+    // A second row for the output of a waiting one asks first.
+    AddImageRun(run, clips / "y.rvx");
+    ASSERT_EQ(prompts.records.size(), 1u);
+    EXPECT_EQ(prompts.records[0].text, "ファイル[" + clips / "y.rvx" + "]はキューの待機中の行も出力します。上書きしてもよろしいですか？");
+    EXPECT_EQ(prompts.records[0].caption, "上書き確認");
+    ASSERT_EQ(Rows().size(), 3u);
     Select(2);
     Button("queueUp")->click();  // x z y
     Select(0);
