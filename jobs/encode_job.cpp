@@ -177,6 +177,8 @@ std::string CEncodeRVXFile::UnreachableTargetReason(uint64_t frames) {
                                                  writer_->BlocksPerMacroblock(), FileBytes(sound_file_));
     if (target >= smallest) return "";
     target_refused_ = true;
+    refused_target_bytes_ = target;
+    smallest_movie_bytes_ = smallest;
     return "the target of " + ByteCountText(target) + " is below the smallest this movie can be: " +
            ByteCountText(smallest) +
            " (every macroblock at quality 32 without coefficients, with the sound and the container)";

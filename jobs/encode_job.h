@@ -71,6 +71,10 @@ public:
     // True when the job failed because its target size lies below the
     // smallest movie the source can become; nothing was encoded.
     bool TargetRefused() const { return target_refused_; }
+    // With the target refused: the target and the smallest movie the source
+    // can become, in bytes (0 otherwise).
+    uint64_t RefusedTargetBytes() const { return refused_target_bytes_; }
+    uint64_t SmallestReachableBytes() const { return smallest_movie_bytes_; }
     // What a person should know about a movie that was written (one that
     // came out smaller or larger than asked); empty for nothing.
     std::string Notice() const { return notice_; }
@@ -147,6 +151,8 @@ private:
     uint64_t target_bytes_ = 0;  // what the second pass aims at
     uint64_t payload_budget_ = 0;
     bool target_refused_ = false;
+    uint64_t refused_target_bytes_ = 0;
+    uint64_t smallest_movie_bytes_ = 0;
     std::string notice_;
     // The movie FinishRun wrote, until the run has reported its end.
     std::string written_output_;

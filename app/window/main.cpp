@@ -5,7 +5,11 @@
 //   --grab-at PERCENT      with --encode: grabs when the job reaches PERCENT
 //   --encode IMAGE OUTPUT  starts an encode of the numbered run IMAGE at once
 //   --wave FILE            with --encode: the run's sound
+//   --queue N              with --encode: queues N rows of the run (OUTPUT
+//                          becomes OUTPUT-1.rvx ...) and starts the queue
 //   --page N               shows page N (0..2) of the tab first
+//   --quit-when-done       with --encode: quits once the job or the queue has
+//                          ended (for timing the window against rvxenc)
 //   --startup-time         prints the milliseconds from process start to the
 //                          window being shown, then quits
 #include <QApplication>
@@ -80,7 +84,9 @@ struct HiddenOptions {
     std::string grab, image, output, wave;
     int grab_at = -1;
     int page = 0;
+    int queue_rows = 0;
     bool startup_time = false;
+    bool quit_when_done = false;
 };
 
 // False, after saying why, for an argument that is none of them.
@@ -95,8 +101,12 @@ bool ReadHiddenOptions(int argc, char** argv, HiddenOptions& options) {
             options.output = argv[++i];
         } else if (!std::strcmp(argv[i], "--page") && i + 1 < argc) {
             options.page = std::atoi(argv[++i]);
+        } else if (!std::strcmp(argv[i], "--queue") && i + 1 < argc) {
+            options.queue_rows = std::atoi(argv[++i]);
         } else if (!std::strcmp(argv[i], "--wave") && i + 1 < argc) {
             options.wave = argv[++i];
+        } else if (!std::strcmp(argv[i], "--quit-when-done")) {
+            options.quit_when_done = true;
         } else if (!std::strcmp(argv[i], "--startup-time")) {
             options.startup_time = true;
         } else {
@@ -110,16 +120,28 @@ bool ReadHiddenOptions(int argc, char** argv, HiddenOptions& options) {
 // Starts an encode of the numbered run on the image page, as a person would
 // by typing the paths and pressing 作成, and grabs the window once the job
 // is grab_at percent through.
+// With queue_rows, the run goes into the queue that many times instead, and
+// the queue starts.
 void StartEncode(CMainWindow& window, const std::string& image, const std::string& wave, const std::string& output,
-                 const std::string& grab, int grab_at) {
+                 int queue_rows, const std::string& grab, int grab_at) {
     window.findChild<QTabWidget*>(QString::number(kIdSourceTab))->setCurrentIndex(1);
     auto set_text = [&window](uint32_t id, const std::string& text) {
         static_cast<QLineEdit*>(window.Control(id))->setText(QString::fromStdString(text));
     };
     set_text(kIdImagePath, image);
     set_text(kIdWavePath, wave);
-    set_text(kIdOutputFile, output);
-    static_cast<QPushButton*>(window.Control(kIdCreate))->click();
+    if (queue_rows > 0) {
+        const std::string stem = output.size() > 4 && output.ends_with(".rvx") ? output.substr(0, output.size() - 4)
+                                                                                : output;
+        for (int row = 1; row <= queue_rows; ++row) {
+            set_text(kIdOutputFile, stem + "-" + std::to_string(row) + ".rvx");
+            window.findChild<QPushButton*>("queueAdd")->click();
+        }
+        window.findChild<QPushButton*>("queueStart")->click();
+    } else {
+        set_text(kIdOutputFile, output);
+        static_cast<QPushButton*>(window.Control(kIdCreate))->click();
+    }
     window.SetProgressObserver([&window, grab, grab_at, grabbed = false](double fraction) mutable {
         if (grabbed || grab.empty() || grab_at < 0 || fraction * 100.0 < grab_at) return;
         grabbed = true;
@@ -137,6 +159,9 @@ int main(int argc, char** argv) {
         return 0;
     }
     QApplication app(argc, argv);
+    // Names the configuration folder that keeps the queue and the dialogs'
+    // folders.
+    QApplication::setApplicationName(QStringLiteral("rvx-encoder"));
     app.setFont(QFont(QString::fromUtf8("Noto Sans CJK JP"), 9));
 
     HiddenOptions options;
@@ -160,7 +185,15 @@ int main(int argc, char** argv) {
     }
     if (!options.image.empty()) {
         window.SetPrompts(&silent);
-        StartEncode(window, options.image, options.wave, options.output, grab, options.grab_at);
+        StartEncode(window, options.image, options.wave, options.output, options.queue_rows, grab, options.grab_at);
+        QTimer idle_check;
+        if (options.quit_when_done) {
+            QObject::connect(&idle_check, &QTimer::timeout, &app, [&window] {
+                if (!window.IsRunning() && !window.IsQueueRunning()) QApplication::exit(0);
+            });
+            // Started after the first job has had its turn to begin.
+            QTimer::singleShot(100, &idle_check, [&idle_check] { idle_check.start(10); });
+        }
         return app.exec();
     }
     if (!grab.empty()) {

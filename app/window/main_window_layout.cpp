@@ -10,11 +10,13 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QRegularExpressionValidator>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
 #include "app/control_ids.h"
+#include "app/window/job_queue_panel.h"
 #include "app/window/main_window.h"
 #include "app/window/path_field.h"
 #include "app/window/source_page.h"
@@ -91,6 +93,9 @@ QGroupBox* PictureOptionsBox(QWidget* parent, COptionControls& options) {
     options.transform = List(box, kIdTransform);
     form->addRow(T("画像形式"), options.picture_format);
     form->addRow(T("符号化方式"), options.transform);
+    options.preset = new QComboBox(box);
+    options.preset->setObjectName(QStringLiteral("preset"));
+    form->addRow(T("プリセット"), options.preset);
     return box;
 }
 
@@ -144,6 +149,32 @@ QGroupBox* QuantisationBox(QWidget* parent, const DialogUnits& du, COptionContro
     return box;
 }
 
+// Either the three qualities of the quantisation box or a size the two
+// passes aim at.
+QWidget* RateChoiceRow(QWidget* parent, const DialogUnits& du, COptionControls& options) {
+    auto* row = new QWidget(parent);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(6, 0, 6, 0);
+    options.rate_quality = new QRadioButton(T("品質を指定"), row);
+    options.rate_quality->setObjectName(QStringLiteral("rateQuality"));
+    options.rate_size = new QRadioButton(T("サイズを指定"), row);
+    options.rate_size->setObjectName(QStringLiteral("rateSize"));
+    options.target_size = new QLineEdit(row);
+    options.target_size->setObjectName(QStringLiteral("targetSize"));
+    options.target_size->setValidator(
+        new QRegularExpressionValidator(QRegularExpression("[0-9]{0,9}(\\.[0-9]{0,3})?"), options.target_size));
+    options.target_size->setAlignment(Qt::AlignRight);
+    options.target_size->setFixedWidth(du.X(44));
+    layout->addWidget(options.rate_quality);
+    layout->addWidget(options.rate_size);
+    layout->addSpacing(du.X(8));
+    layout->addWidget(new QLabel(T("目標サイズ"), row));
+    layout->addWidget(options.target_size);
+    layout->addWidget(new QLabel(T("MB"), row));
+    layout->addStretch(1);
+    return row;
+}
+
 QGroupBox* PictureGroup(QWidget* parent, const DialogUnits& du, COptionControls& options) {
     QGroupBox* picture = Group(parent, "画像符号化設定");
     auto* grid = new QGridLayout(picture);
@@ -152,6 +183,7 @@ QGroupBox* PictureGroup(QWidget* parent, const DialogUnits& du, COptionControls&
     grid->addWidget(FrameRateBox(picture, du, options), 0, 1);
     grid->addWidget(GopBox(picture, du, options), 1, 0);
     grid->addWidget(QuantisationBox(picture, du, options), 1, 1);
+    grid->addWidget(RateChoiceRow(picture, du, options), 2, 0, 1, 2);
     grid->setColumnStretch(0, 1);
     grid->setColumnStretch(1, 1);
     return picture;
@@ -210,14 +242,32 @@ void CMainWindow::BuildControls() {
     top->addWidget(bar_);
 
     auto* buttons = new QHBoxLayout;
+    auto named_button = [this](const char* text, const char* name) {
+        auto* button = new QPushButton(T(text), this);
+        button->setObjectName(QString::fromUtf8(name));
+        button->setAutoDefault(false);
+        return button;
+    };
+    // The finished movie on the left, the job buttons of the dialog on the
+    // right with キューに追加 beside 作成, which takes the same settings.
+    play_ = named_button("再生(&P)", "play");
+    open_folder_ = named_button("フォルダを開く", "openFolder");
+    queue_add_ = named_button("キューに追加(&Q)", "queueAdd");
     create_ = Button(this, kIdCreate, "作成(&C)");
     abort_ = Button(this, kIdAbort, "中断(&A)");
     exit_ = Button(this, kIdExit, "終了(&X)");
+    buttons->addWidget(play_);
+    buttons->addWidget(open_folder_);
     buttons->addStretch(1);
+    buttons->addWidget(queue_add_);
     buttons->addWidget(create_);
     buttons->addWidget(abort_);
     buttons->addWidget(exit_);
     top->addLayout(buttons);
 
-    resize(du.X(350), du.Y(350));
+    queue_ = new CJobQueuePanel(this);
+    queue_->setMinimumHeight(du.Y(60));
+    top->addWidget(queue_, 1);
+
+    resize(du.X(350), du.Y(440));
 }

@@ -2,17 +2,58 @@
 
 #include <QComboBox>
 #include <QLineEdit>
+#include <QRadioButton>
 #include <initializer_list>
+#include <iterator>
 
 #include "app/control_ids.h"
 #include "app/window/window_prompts.h"
 
+namespace {
+
+struct PresetRow {
+    const char* text;
+    RVXPreset preset;
+};
+// The first row makes the decisions every earlier movie was made with.
+constexpr PresetRow kPresetRows[] = {
+    {"従来互換", RVXPreset::kClassic},
+    {"高速", RVXPreset::kFast},
+    {"標準", RVXPreset::kMedium},
+    {"高画質", RVXPreset::kSlow},
+};
+
+}  // namespace
+
 void COptionControls::SetEnabled(bool enable) {
     for (QWidget* control : std::initializer_list<QWidget*>{
              picture_format, transform, frame_rate, rate_numerator, rate_denominator, p_frames, b_frames,
-             scene_change, matrix, quality_i, quality_p, quality_b, sound_method, block_size})
+             scene_change, matrix, quality_i, quality_p, quality_b, sound_method, block_size, preset,
+             rate_quality, rate_size, target_size})
         control->setEnabled(enable);
+    if (enable) FollowRateChoice();
 }
+
+void COptionControls::ApplyDefaultRateOptions() {
+    preset->clear();
+    for (const PresetRow& row : kPresetRows) preset->addItem(Q(row.text));
+    preset->setCurrentIndex(0);
+    rate_quality->setChecked(true);
+    FollowRateChoice();
+}
+
+void COptionControls::FollowRateChoice() {
+    const bool size = SizeChosen();
+    for (QWidget* field : std::initializer_list<QWidget*>{quality_i, quality_p, quality_b}) field->setEnabled(!size);
+    target_size->setEnabled(size);
+}
+
+RVXPreset COptionControls::ChosenPreset() const {
+    const int row = preset->currentIndex();
+    return row > 0 && row < int(std::size(kPresetRows)) ? kPresetRows[row].preset : RVXPreset::kClassic;
+}
+
+bool COptionControls::SizeChosen() const { return rate_size->isChecked(); }
 
 QComboBox* COptionControls::List(uint32_t control_id) const {
     switch (control_id) {

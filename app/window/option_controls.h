@@ -11,6 +11,7 @@
 
 class QComboBox;
 class QLineEdit;
+class QRadioButton;
 class QWidget;
 
 class COptionControls : public IOptionWindow {
@@ -29,9 +30,22 @@ public:
     QLineEdit* quality_b = nullptr;
     QComboBox* sound_method = nullptr;
     QLineEdit* block_size = nullptr;
+    // Controls without an id of their own: the encoder's preset and the
+    // choice between the three qualities and a target size in MB.
+    QComboBox* preset = nullptr;
+    QRadioButton* rate_quality = nullptr;
+    QRadioButton* rate_size = nullptr;
+    QLineEdit* target_size = nullptr;
 
     // Every option control at once (the window disables them while a job runs).
     void SetEnabled(bool enable);
+    // Fills the preset list and selects its first row and the quality choice.
+    void ApplyDefaultRateOptions();
+    // With a target size the plan chooses the qualities: their fields are
+    // off and the size field on, and the other way round.
+    void FollowRateChoice();
+    RVXPreset ChosenPreset() const;
+    bool SizeChosen() const;
 
     void SetListRows(uint32_t control_id, const std::vector<std::string>& rows) override;
     void SelectListRow(uint32_t control_id, int32_t row) override;

@@ -19,6 +19,11 @@ public:
     // False when the job's thread could not be started.
     virtual bool Start() = 0;
     virtual std::string FailureReason() const = 0;
+    // Whether the job refused its target size as below the smallest movie
+    // its source can become, and the two sizes in bytes (0 when it did not).
+    virtual bool TargetRefused() const { return false; }
+    virtual uint64_t RefusedTargetBytes() const { return 0; }
+    virtual uint64_t SmallestReachableBytes() const { return 0; }
 };
 
 // Any of the encoding jobs (CEncodeFromSeqFile, CEncodeFromAVI, ...).
@@ -29,6 +34,9 @@ public:
     int32_t Load() override { return job_.Load(); }
     bool Start() override { return job_.Start() == 1; }
     std::string FailureReason() const override { return job_.FailureReason(); }
+    bool TargetRefused() const override { return job_.TargetRefused(); }
+    uint64_t RefusedTargetBytes() const override { return job_.RefusedTargetBytes(); }
+    uint64_t SmallestReachableBytes() const override { return job_.SmallestReachableBytes(); }
 
 private:
     Job job_;

@@ -7,8 +7,10 @@
 #include <QMimeData>
 #include <QPushButton>
 
+#include "app/window/dialog_folders.h"
 #include "app/window/main_window.h"
 #include "app/window/path_field.h"
+#include "app/window/target_probe.h"
 #include "app/window/window_job_host.h"
 #include "jobs/job_messages.h"
 
@@ -51,18 +53,38 @@ CPathField* CSourcePage::Field(uint32_t id) const {
     return nullptr;
 }
 
+void CSourcePage::AddPaths(EncodeRequest& request) const {
+    if (!rows_.empty()) request.source = U(rows_[0].field->text());
+    if (rows_.size() > 1) request.wave = U(rows_[1].field->text());
+}
+
 void CSourcePage::CreateJob(EncodeRequest request) {
     // A second create that was queued before the first job started.
     if (job_) return;
-    if (!rows_.empty()) request.source = U(rows_[0].field->text());
-    if (rows_.size() > 1) request.wave = U(rows_[1].field->text());
+    AddPaths(request);
+    queued_job_ = false;
+    Launch(std::move(request));
+}
+
+void CSourcePage::RunQueuedJob(EncodeRequest request) {
+    if (job_) return;
+    queued_job_ = true;
+    Launch(std::move(request));
+}
+
+void CSourcePage::Launch(EncodeRequest request) {
+    job_output_ = request.output;
     window_->Relay().Reopen();
     host_ = std::make_unique<CWindowJobHost>(window_, this, ++serial_);
     job_ = factory_ ? factory_(host_.get(), request) : nullptr;
     if (!job_ || job_->Load() != 0) {
         const std::string reason = job_ ? job_->FailureReason() : std::string();
         ReleaseJob();
-        window_->Prompts().Tell(window_, "ファイルのロードに失敗しました。", "エラー", PromptIcon::kError, reason);
+        if (queued_job_)
+            window_->QueuedJobEnded(false, reason.empty() ? "ファイルのロードに失敗しました。"
+                                                          : "ファイルのロードに失敗しました。 (" + reason + ")");
+        else
+            window_->Prompts().Tell(window_, "ファイルのロードに失敗しました。", "エラー", PromptIcon::kError, reason);
         return;
     }
     CMainWindow* window = window_;
@@ -93,22 +115,34 @@ void CSourcePage::JobEnded(uint32_t message, uint64_t serial) {
 }
 
 void CSourcePage::JobDone() {
-    window_->Prompts().Tell(window_, "処理が完了しました。", "処理完了", PromptIcon::kInformation);
+    const bool queued = queued_job_;
+    if (!queued) window_->Prompts().Tell(window_, "処理が完了しました。", "処理完了", PromptIcon::kInformation);
     EnableOwnControls(true);
     CMainWindow* window = window_;
     QMetaObject::invokeMethod(window, [window] { window->JobIdle(); }, Qt::QueuedConnection);
     ReleaseJob();
+    window_->JobEndedWell(job_output_);
+    if (queued) window_->QueuedJobEnded(true, std::string());
 }
 
 void CSourcePage::JobFailed() {
     // A failed job would otherwise leave the window running with nothing
     // behind it until the user aborts.
-    std::string reason = job_->FailureReason();
+    // A target below the smallest movie is refused before any picture is
+    // coded; the user needs the size that would work, not a failure.
+    const bool refused = job_->TargetRefused();
+    const std::string reason = refused ? TargetRefusalText(job_->RefusedTargetBytes(), job_->SmallestReachableBytes())
+                                       : job_->FailureReason();
     ReleaseJob();
     EnableOwnControls(true);
     CMainWindow* window = window_;
     QMetaObject::invokeMethod(window, [window] { window->JobIdle(); }, Qt::QueuedConnection);
-    window_->Prompts().Tell(window_, "処理に失敗しました。", "エラー", PromptIcon::kError, reason);
+    if (queued_job_)
+        window_->QueuedJobEnded(false, reason.empty() ? "処理に失敗しました。" : reason);
+    else if (refused)
+        window_->Prompts().Tell(window_, reason, "エラー", PromptIcon::kError);
+    else
+        window_->Prompts().Tell(window_, "処理に失敗しました。", "エラー", PromptIcon::kError, reason);
 }
 
 void CSourcePage::EnableOwnControls(bool enable) {
@@ -119,9 +153,12 @@ void CSourcePage::EnableOwnControls(bool enable) {
 }
 
 void CSourcePage::Browse(const PathRow& row) {
-    const std::string chosen =
-        window_->Prompts().ChooseFile(window_, WithAllFilesFilter(row.spec.dialog), U(row.field->text()));
-    if (!chosen.empty()) SetPath(row, Q(chosen));
+    const std::string chosen = window_->Prompts().ChooseFile(
+        window_, WithAllFilesFilter(row.spec.dialog), DialogStart(row.spec.field_id, U(row.field->text())));
+    if (!chosen.empty()) {
+        RememberDialogFolder(row.spec.field_id, chosen);
+        SetPath(row, Q(chosen));
+    }
     update();
 }
 

@@ -36,11 +36,18 @@ public:
     ~CSourcePage() override;
 
     void SetJobFactory(PageJobFactory factory) { factory_ = std::move(factory); }
+    const PageJobFactory& Factory() const { return factory_; }
     bool HasJob() const { return job_ != nullptr; }
 
+    // The page's paths as the fields show them: the source and an image
+    // run's sound.
+    void AddPaths(EncodeRequest& request) const;
     // 作成 on this page: the request holds the output and the settings, the
     // page adds its paths, loads the job and starts it.
     void CreateJob(EncodeRequest request);
+    // A row of the queue, with its own paths. Its end is the window's to
+    // show in the row (no message box), load failures included.
+    void RunQueuedJob(EncodeRequest request);
     // A job's last word (MSG_JOB_DONE, MSG_JOB_FAILED); a released job's is
     // ignored by its serial.
     void JobEnded(uint32_t message, uint64_t serial);
@@ -68,6 +75,7 @@ private:
     };
 
     void AddPathRow(PathSpec spec);
+    void Launch(EncodeRequest request);
     void JobDone();
     void JobFailed();
     void EnableOwnControls(bool enable);
@@ -82,6 +90,8 @@ private:
     std::unique_ptr<CWindowJobHost> host_;
     std::unique_ptr<IPageJob> job_;
     uint64_t serial_ = 0;
+    bool queued_job_ = false;
+    std::string job_output_;
 };
 
 // The three pages in tab order.

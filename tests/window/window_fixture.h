@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "app/control_ids.h"
+#include "common/temp_dir.h"
 #include "app/window/main_window.h"
 #include "app/window/window_prompts.h"
 
@@ -130,6 +131,9 @@ class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         TestApplication();
+        // What the window remembers (the queue, the dialogs' folders) goes
+        // to a folder of the test's own, never the user's.
+        setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
         window = std::make_unique<CMainWindow>();
         window->SetPrompts(&prompts);
         window->show();
@@ -169,6 +173,7 @@ protected:
         EXPECT_EQ(Text(kIdStatusLine), "");
     }
 
+    TempDir config{"window-config"};
     Watchdog watchdog{std::chrono::seconds(120)};
     ScriptedPrompts prompts;
     std::unique_ptr<CMainWindow> window;

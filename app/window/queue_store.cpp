@@ -1,0 +1,146 @@
+#include "app/window/queue_store.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+#include <limits>
+
+#include "app/window/window_prompts.h"
+
+namespace {
+
+constexpr int kPages = 3;
+// Far beyond any queue a person builds; a larger file is not a queue.
+constexpr qint64 kMostQueueFileBytes = qint64{16} << 20;
+// Every setting of a row by name; numbers beyond 53 bits would lose digits
+// in JSON, so the 64-bit targets are written as text.
+QJsonObject SettingsObject(const EncodeSettings& s) {
+    return QJsonObject{
+        {"picture_format", qint64(s.picture_format)},
+        {"transform", qint64(s.transform)},
+        {"rate_numerator", qint64(s.frame_rate.numerator)},
+        {"rate_denominator", qint64(s.frame_rate.denominator)},
+        {"p_frames", s.p_frames},
+        {"b_frames", s.b_frames},
+        {"scene_change", s.scene_change},
+        {"matrix", s.matrix},
+        {"quality_i", s.quality_i},
+        {"quality_p", s.quality_p},
+        {"quality_b", s.quality_b},
+        {"preset", int(s.preset)},
+        {"adaptive_quantisation", s.adaptive_quantisation},
+        {"sound_method", qint64(s.sound_method)},
+        {"audio_block_size", qint64(s.audio_block_size)},
+        {"target_bytes", QString::number(s.target_bytes)},
+        {"target_bits_per_second", QString::number(s.target_bits_per_second)},
+    };
+}
+
+template <class T>
+T Number(const QJsonObject& o, const char* key, T fallback) {
+    const QJsonValue v = o.value(QLatin1String(key));
+    if (!v.isDouble()) return fallback;
+    const double d = v.toDouble();
+    // A hand-edited or damaged file must not turn into an absurd setting
+    // through an out-of-range conversion.
+    if (!(d >= 0.0) || d > double(std::numeric_limits<T>::max())) return fallback;
+    return static_cast<T>(d);
+}
+
+uint64_t BigNumber(const QJsonObject& o, const char* key) {
+    bool ok = false;
+    const qulonglong n = o.value(QLatin1String(key)).toString().toULongLong(&ok);
+    return ok ? n : 0;
+}
+
+EncodeSettings SettingsFrom(const QJsonObject& o) {
+    EncodeSettings s;
+    s.picture_format = Number(o, "picture_format", s.picture_format);
+    s.transform = Number(o, "transform", s.transform);
+    s.frame_rate.numerator = Number(o, "rate_numerator", s.frame_rate.numerator);
+    s.frame_rate.denominator = Number(o, "rate_denominator", s.frame_rate.denominator);
+    s.p_frames = Number(o, "p_frames", s.p_frames);
+    s.b_frames = Number(o, "b_frames", s.b_frames);
+    s.scene_change = Number(o, "scene_change", s.scene_change);
+    s.matrix = Number(o, "matrix", s.matrix);
+    s.quality_i = Number(o, "quality_i", s.quality_i);
+    s.quality_p = Number(o, "quality_p", s.quality_p);
+    s.quality_b = Number(o, "quality_b", s.quality_b);
+    const int preset = Number(o, "preset", 0);
+    s.preset = preset <= int(RVXPreset::kSlow) ? RVXPreset(preset) : RVXPreset::kClassic;
+    s.adaptive_quantisation = o.value("adaptive_quantisation").toBool(false);
+    s.sound_method = Number(o, "sound_method", s.sound_method);
+    s.audio_block_size = Number(o, "audio_block_size", s.audio_block_size);
+    s.target_bytes = BigNumber(o, "target_bytes");
+    s.target_bits_per_second = BigNumber(o, "target_bits_per_second");
+    return s;
+}
+
+const char* StateName(QueueState state) {
+    switch (state) {
+    case QueueState::kWaiting:
+    case QueueState::kRunning:
+        return "waiting";
+    case QueueState::kDone:
+        return "done";
+    case QueueState::kFailed:
+        return "failed";
+    case QueueState::kAborted:
+        return "aborted";
+    }
+    return "waiting";
+}
+
+QueueState StateFrom(const QString& name) {
+    if (name == "done") return QueueState::kDone;
+    if (name == "failed") return QueueState::kFailed;
+    if (name == "aborted") return QueueState::kAborted;
+    return QueueState::kWaiting;
+}
+
+}  // namespace
+
+bool SaveQueue(const QString& path, const std::vector<QueueEntry>& entries) {
+    QJsonArray rows;
+    for (const QueueEntry& e : entries)
+        rows.append(QJsonObject{
+            {"page", e.page},
+            {"source", Q(e.request.source)},
+            {"wave", Q(e.request.wave)},
+            {"output", Q(e.request.output)},
+            {"settings", SettingsObject(e.request.settings)},
+            {"state", StateName(e.state)},
+            {"reason", Q(e.reason)},
+        });
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) return false;
+    const QByteArray text = QJsonDocument(QJsonObject{{"queue", rows}}).toJson();
+    if (file.write(text) != text.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+std::vector<QueueEntry> LoadQueue(const QString& path) {
+    std::vector<QueueEntry> entries;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > kMostQueueFileBytes) return entries;
+    const QJsonDocument document = QJsonDocument::fromJson(file.readAll());
+    for (const QJsonValue& value : document.object().value("queue").toArray()) {
+        const QJsonObject o = value.toObject();
+        QueueEntry e;
+        e.page = Number(o, "page", -1);
+        e.request.source = U(o.value("source").toString());
+        e.request.wave = U(o.value("wave").toString());
+        e.request.output = U(o.value("output").toString());
+        if (e.page < 0 || e.page >= kPages || e.request.source.empty() || e.request.output.empty()) continue;
+        e.request.settings = SettingsFrom(o.value("settings").toObject());
+        e.state = StateFrom(o.value("state").toString());
+        e.reason = U(o.value("reason").toString());
+        entries.push_back(std::move(e));
+    }
+    return entries;
+}
