@@ -80,7 +80,11 @@ std::string RateTargetRefusal(const EncodeSettings& settings) {
 
 EncodeSettings FirstPassSettings(const EncodeSettings& settings) {
     EncodeSettings first = settings;
-    first.preset = RVXPreset::kClassic;
+    // The fixed decisions, cheap to make; past classic they come with what
+    // every other preset does before deciding (the runs of B frames chosen
+    // by looking ahead, the sources moved against the deblocking filter),
+    // so the first pass meets the frames and pictures the second will.
+    first.preset = settings.preset == RVXPreset::kClassic ? RVXPreset::kClassic : RVXPreset::kFast;
     first.adaptive_quantisation = false;
     uint8_t intra[64], inter[64];
     LoadQuantMatrices(kMatrixSelectorMpeg, intra, inter);

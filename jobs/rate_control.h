@@ -23,9 +23,11 @@ bool HasRateTarget(const EncodeSettings& settings);
 // Why the settings cannot be coded to a target; empty when they can.
 std::string RateTargetRefusal(const EncodeSettings& settings);
 
-// The first pass: the classic decisions at one middle quality, whatever the
-// second pass's preset; the picture format, transform, matrix and groups of
-// pictures stay the user's, so the groups fall where they will fall again.
+// The first pass: the fixed decisions at one middle quality (for a preset
+// past classic, those of fast: the same runs of B frames and the same
+// pictures to code as the second pass); the picture format, transform,
+// matrix and groups of pictures stay the user's, so the groups fall where
+// they will fall again.
 EncodeSettings FirstPassSettings(const EncodeSettings& settings);
 // The first pass's quality for each frame: the classic balance of I, P and B
 // at one of the two levels FirstPassLevel picks for the frame.

@@ -22,9 +22,9 @@ namespace {
 constexpr int kDiffPredictionLimit = 1020;
 constexpr uint32_t kPixelsPerFrameOfRange = 15;
 constexpr uint32_t kMaxSearchRange = 60;
-// The finest I quality at which sources go half the way towards undoing the
-// deblocking filter rather than a quarter.
-constexpr uint16_t kFineUndoQuality = 6;
+// The coarsest quality at which a source goes half the way towards undoing
+// the deblocking filter rather than a quarter.
+constexpr uint16_t kFineUndoQuality = 8;
 
 // Channel-weighted sum with each product shifted on its own, so that a large
 // weight on one channel cannot hide a mismatch in the others.
@@ -123,13 +123,8 @@ bool CRVXGroupCoder::Open(const RVXCodecSet& codecs, const RVXGroupSettings& set
         by_cost_ = FormatTransform(settings_.format) == kTransformDiff2D || codecs.block->SetLevelRule(&probe);
         codecs.block->SetLevelRule(nullptr);
     }
-    // Measured on camera footage (luma PSNR against size): half the way at
-    // fine qualities, where the filter's smoothing costs most, a quarter at
-    // coarser ones, where it also hides some of the coding error.
-    undo_filter_ = 0;
-    if (settings_.preset != RVXPreset::kClassic && FormatTransform(settings_.format) == kTransformDct &&
-        !(settings_.format & kFormatNoDeblock))
-        undo_filter_ = settings_.quality_i <= kFineUndoQuality ? 2 : 1;
+    undo_filter_ = settings_.preset != RVXPreset::kClassic && FormatTransform(settings_.format) == kTransformDct &&
+                   !(settings_.format & kFormatNoDeblock);
     store_ = std::make_unique<CRVXEncodeFrame>(width, height, settings_.gop_length);
     store_->Init(features);
     main_.motion.assign(std::size_t(columns) * rows, RVXMotionEntry());
@@ -296,6 +291,15 @@ bool CRVXGroupCoder::BeginFrame(Crew& crew, uint32_t n, uint32_t kind, FrameSetu
     const bool intra = kind == kFrameKindI;
     setup.quality = FrameQuality(n, kind);
     if (!SetUpFrame(crew, n, intra, setup)) return false;
+    if (undo_filter_) {
+        // Measured on camera footage (luma PSNR against size): half the way
+        // at fine qualities, where the filter's smoothing costs most, a
+        // quarter at coarser ones, where it also hides some coding error.
+        StageTimer timer(measure_, crew.times.deblock);
+        const uint32_t width = codecs_.pixel->PaddedWidth();
+        UndoDeblocking(setup.picture, width, codecs_.pixel->PaddedHeight(), std::size_t{4} * width,
+                       setup.quality <= kFineUndoQuality ? 2 : 1);
+    }
     if (by_cost_) PrepareCostRule(crew, setup, intra, kind);
     if (settings_.preset == RVXPreset::kFast && !intra && !setup.diff2d) {
         // A prediction must save the bits of its fields as well; costs here

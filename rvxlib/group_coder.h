@@ -308,9 +308,9 @@ private:
     bool failed_ = false;
     bool finished_ = false;
     bool by_cost_ = false;  // decisions by rate-distortion cost
-    // How far sources are moved towards the picture the deblocking filter
-    // turns into them, in quarters (0: not at all).
-    int32_t undo_filter_ = 0;
+    // Each source is moved towards the picture the deblocking filter turns
+    // into it just before it is coded, as far as its quality calls for.
+    bool undo_filter_ = false;
     bool measure_ = false;
     RVXCodingTimes times_;
     std::vector<RVXCodingLane> extra_lanes_;

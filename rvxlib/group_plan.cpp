@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "rvxlib/color_space.h"
-#include "rvxlib/deblock.h"
 #include "rvxlib/group_coder.h"
 #include "rvxlib/stage_timer.h"
 
@@ -31,11 +30,6 @@ bool CRVXGroupCoder::AddFrame(const uint8_t* source) {
         return false;
     }
     codecs_.color->ConvertPicture(source, picture);
-    if (undo_filter_ > 0) {
-        StageTimer timer(measure_, main_.times.deblock);
-        UndoDeblocking(picture, codecs_.pixel->PaddedWidth(), codecs_.pixel->PaddedHeight(),
-                       std::size_t{4} * codecs_.pixel->PaddedWidth(), undo_filter_);
-    }
     const uint32_t n = next_frame_;
     if (n == 0) {
         Note(CodeIFrame(main_, 0));
