@@ -21,14 +21,22 @@ inline void FilterEdge(uint8_t& p6, uint8_t& p7, uint8_t& p8, uint8_t& p9) {
 
 namespace {
 
-void DeblockPicturePortable(uint8_t* picture, uint32_t width, uint32_t height, std::size_t pitch) {
+// Calls edge(p6, p7, p8, p9) for the two pixels either side of every vertical
+// 8-pixel grid edge, on every channel of every row.
+template <class Edge>
+void ForVerticalEdges(uint8_t* picture, uint32_t width, uint32_t height, std::size_t pitch, Edge edge) {
     for (uint32_t y = 0; y < height; ++y) {
         uint8_t* row = picture + y * pitch;
         for (uint32_t x = 8; x + 1 < width; x += 8) {
             uint8_t* at = row + std::size_t{4} * x;
-            for (int k = 0; k < 4; ++k) FilterEdge(at[k - 8], at[k - 4], at[k], at[k + 4]);
+            for (int k = 0; k < 4; ++k) edge(at[k - 8], at[k - 4], at[k], at[k + 4]);
         }
     }
+}
+
+// The same for the rows either side of every horizontal grid edge.
+template <class Edge>
+void ForHorizontalEdges(uint8_t* picture, uint32_t width, uint32_t height, std::size_t pitch, Edge edge) {
     if (height < 10) return;
     const std::size_t bytes = std::size_t{4} * width;
     for (uint32_t y = 8; y + 1 < height; y += 8) {
@@ -36,8 +44,13 @@ void DeblockPicturePortable(uint8_t* picture, uint32_t width, uint32_t height, s
         uint8_t* r7 = r6 + pitch;
         uint8_t* r8 = r7 + pitch;
         uint8_t* r9 = r8 + pitch;
-        for (std::size_t i = 0; i < bytes; ++i) FilterEdge(r6[i], r7[i], r8[i], r9[i]);
+        for (std::size_t i = 0; i < bytes; ++i) edge(r6[i], r7[i], r8[i], r9[i]);
     }
+}
+
+void DeblockPicturePortable(uint8_t* picture, uint32_t width, uint32_t height, std::size_t pitch) {
+    ForVerticalEdges(picture, width, height, pitch, FilterEdge);
+    ForHorizontalEdges(picture, width, height, pitch, FilterEdge);
 }
 
 }  // namespace
@@ -72,23 +85,9 @@ inline void UndoEdge(uint8_t s6, uint8_t& s7, uint8_t& s8, uint8_t s9, int32_t q
 // The filter smooths the vertical edges, then the horizontal ones: undone in
 // the opposite order.
 void UndoDeblocking(uint8_t* picture, uint32_t width, uint32_t height, std::size_t pitch, int32_t quarters) {
-    if (height >= 10) {
-        const std::size_t bytes = std::size_t{4} * width;
-        for (uint32_t y = 8; y + 1 < height; y += 8) {
-            uint8_t* r6 = picture + (y - 2) * pitch;
-            uint8_t* r7 = r6 + pitch;
-            uint8_t* r8 = r7 + pitch;
-            uint8_t* r9 = r8 + pitch;
-            for (std::size_t i = 0; i < bytes; ++i) UndoEdge(r6[i], r7[i], r8[i], r9[i], quarters);
-        }
-    }
-    for (uint32_t y = 0; y < height; ++y) {
-        uint8_t* row = picture + y * pitch;
-        for (uint32_t x = 8; x + 1 < width; x += 8) {
-            uint8_t* at = row + std::size_t{4} * x;
-            for (int k = 0; k < 4; ++k) UndoEdge(at[k - 8], at[k - 4], at[k], at[k + 4], quarters);
-        }
-    }
+    auto undo = [quarters](uint8_t& s6, uint8_t& s7, uint8_t& s8, uint8_t& s9) { UndoEdge(s6, s7, s8, s9, quarters); };
+    ForHorizontalEdges(picture, width, height, pitch, undo);
+    ForVerticalEdges(picture, width, height, pitch, undo);
 }
 
 CRVXDeblockEdgeFilterUnSigned::CRVXDeblockEdgeFilterUnSigned(uint32_t padded_width, uint32_t padded_height)
