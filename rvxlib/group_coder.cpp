@@ -209,7 +209,6 @@ bool CRVXGroupCoder::CodeAndHandGroup(uint32_t first, uint32_t count) {
 }
 
 void CRVXGroupCoder::StartGroup(uint32_t first, uint32_t count) {
-    if (settings_.settle_before_group && settings_.settle_before_group(first)) WaitForGroup();
     if (jobs_.empty()) {
         CodeAndHandGroup(first, count);
         return;

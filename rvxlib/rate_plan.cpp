@@ -251,6 +251,7 @@ uint16_t CRVXRatePlan::Assign(uint32_t n) {
     Group& group = groups_[g];
     const uint32_t kind = KindIndex(frame.pass.kind);
     if (kind == 0) {
+        if (group.settle) SettleIntra(g);
         // I frames carry their rounding from group to group, in order.
         // Every earlier I frame was coded before this one on the same
         // thread: how far they ran from the model moves this one's quality.
@@ -305,22 +306,16 @@ uint16_t CRVXRatePlan::Assign(uint32_t n) {
     return frame.assigned;
 }
 
-double CRVXRatePlan::RestBytes(uint32_t g, double level) const {
+double CRVXRatePlan::RestBytes(uint32_t g, double level, bool with_intra) const {
     double sum = 0.0;
     for (uint32_t k = g; k < groups_.size(); ++k)
         for (uint32_t n : groups_[k].frames)
-            if (k > g + 1 || frames_[n].pass.kind != kFrameKindI)
+            if (k > g || with_intra || frames_[n].pass.kind != kFrameKindI)
                 sum += Bytes(frames_[n], QualityAt(frames_[n], level));
     return sum;
 }
 
-void CRVXRatePlan::Resettle(uint32_t g) {
-    Group& group = groups_[g];
-    group.resettled = true;
-    // The coder waited for every frame shown before this group, and had
-    // coded this group's I frame and the next one's before that. Nothing
-    // else is read that another thread may be changing.
-    const uint32_t first = group.frames.front();
+double CRVXRatePlan::SettledBytes(uint32_t first, uint32_t g, double* bias) {
     double actual = 0.0, recent_actual = 0.0, recent_model = 0.0;
     for (uint32_t n = 0; n < first; ++n) {
         const Frame& f = frames_[n];
@@ -333,32 +328,49 @@ void CRVXRatePlan::Resettle(uint32_t g) {
             recent_model += expected;
         }
     }
-    const double bias =
-        std::clamp(recent_model > 0.0 ? recent_actual / recent_model : 1.0, kLeastBias, kMostBias);
-    double intra_bytes = 0.0;
-    for (uint32_t k = g; k < std::min<size_t>(g + 2, groups_.size()); ++k) {
-        const Frame& f = frames_[groups_[k].frames.front()];
-        if (!f.has_coded) missed_settled_ = true;
-        const double bytes = f.has_coded ? double(f.coded) : bias * Bytes(f, f.assigned);
-        actual += bytes;
-        if (k == g) intra_bytes = bytes;
-    }
-    const double left = std::max(budget_ - actual, 0.0);
+    *bias = std::clamp(recent_model > 0.0 ? recent_actual / recent_model : 1.0, kLeastBias, kMostBias);
+    return actual;
+}
+
+double CRVXRatePlan::SolveRest(uint32_t g, double bias, double left, bool with_intra) const {
     // Bytes fall as the level rises: bisection on the level's logarithm.
     double low = std::log(kLowestLevel), high = std::log(kHighestLevel);
-    double level = std::exp(high);
-    if (bias * RestBytes(g, std::exp(low)) <= left) {
-        level = std::exp(low);
-    } else if (bias * RestBytes(g, level) < left) {
-        for (int step = 0; step < kSolveSteps; ++step) {
-            const double mid = 0.5 * (low + high);
-            if (bias * RestBytes(g, std::exp(mid)) > left)
-                low = mid;
-            else
-                high = mid;
-        }
-        level = std::exp(high);
+    if (bias * RestBytes(g, std::exp(low), with_intra) <= left) return std::exp(low);
+    if (bias * RestBytes(g, std::exp(high), with_intra) >= left) return std::exp(high);
+    for (int step = 0; step < kSolveSteps; ++step) {
+        const double mid = 0.5 * (low + high);
+        if (bias * RestBytes(g, std::exp(mid), with_intra) > left)
+            low = mid;
+        else
+            high = mid;
     }
+    return std::exp(high);
+}
+
+void CRVXRatePlan::SettleIntra(uint32_t g) {
+    // The coder waited for every frame shown before this group's I frame.
+    // Only frames that are coded, and this group's own fields, are read or
+    // written: other threads code nothing now.
+    Frame& intra = frames_[groups_[g].frames.front()];
+    double bias = 1.0;
+    const double left = std::max(budget_ - SettledBytes(groups_[g].frames.front(), g, &bias), 0.0);
+    intra.planned = QualityAt(intra, SolveRest(g, bias, left, true));
+}
+
+void CRVXRatePlan::Resettle(uint32_t g) {
+    Group& group = groups_[g];
+    group.resettled = true;
+    // Every frame before this group and its I frame are coded; the next
+    // group's I frame waits for this group's frames.
+    const uint32_t first = group.frames.front();
+    double bias = 1.0;
+    double spent = SettledBytes(first, g, &bias);
+    const Frame& intra = frames_[first];
+    if (!intra.has_coded) missed_settled_ = true;
+    const double intra_bytes = intra.has_coded ? double(intra.coded) : bias * Bytes(intra, intra.assigned);
+    spent += intra_bytes;
+    const double left = std::max(budget_ - spent, 0.0);
+    const double level = SolveRest(g, bias, left, false);
     double rest = 0.0;
     for (uint32_t n : group.frames) {
         Frame& f = frames_[n];
@@ -368,7 +380,7 @@ void CRVXRatePlan::Resettle(uint32_t g) {
     }
     // As in SolveGroup: where no level meets what is left, the group still
     // aims at its share of it.
-    const double all = bias * RestBytes(g, level);
+    const double all = bias * RestBytes(g, level, false);
     group.settle_bias = bias;
     group.settle_target = intra_bytes + (all > 0.0 ? rest * left / all : rest);
 }
@@ -387,10 +399,9 @@ bool CRVXRatePlan::SettleBeforeGroup(uint32_t first) {
     if (diverged_ || first >= frames_.size()) return false;
     const uint32_t g = frames_[first].pass.group;
     if (g == 0 || g + kSettlingGroups < groups_.size() || groups_[g].frames.front() != first) return false;
-    // The groups so far began where the first pass began them, the next one
-    // included: this group holds the same frames as there.
-    const bool last = g + 1 == groups_.size();
-    if (i_frames_matched_ != (last ? g + 1 : g + 2)) return false;
+    // The groups so far began where the first pass began them, so every
+    // frame before this one is in an earlier group.
+    if (i_frames_matched_ != g) return false;
     groups_[g].settle = true;
     return true;
 }

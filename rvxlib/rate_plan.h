@@ -17,7 +17,7 @@
 // - the groups still being coded then are counted at their own shares,
 //   which their frames steer onto;
 // - the last groups wait until every frame shown before them is coded, and
-//   set their share again from what all of those cost;
+//   set their I frame's quality and their share from what all of those cost;
 // - inside a group, frames are coded one after another by one thread, so
 //   each frame's quality follows what the group's earlier frames (in coding
 //   order) cost against the group's share of the budget.
@@ -105,11 +105,10 @@ public:
     void FrameCoded(uint32_t frame, uint64_t bytes);
 
     // Whether the group whose I frame is display frame `first` is to wait,
-    // before its P and B frames are coded, until every frame shown before it
-    // is coded. The last groups do: what every earlier frame cost then sets
-    // their share exactly, whatever the threads. Asked by the thread that
-    // codes the I frames, after the next group's I frame and before the
-    // group's P and B frames.
+    // before its I frame is coded, until every frame shown before it is
+    // coded. The last groups do: what every earlier frame cost then sets
+    // their I frame's quality and their share exactly, whatever the threads.
+    // Asked by the thread that codes the I frames, before that I frame.
     bool SettleBeforeGroup(uint32_t first);
 
     // Whether every frame asked for so far got this quality (the plan could
@@ -151,9 +150,14 @@ private:
     void ComputeWeights();
     void FitAlphas();
     void SolveGroup(uint32_t group);
-    // Model bytes at `level` of a settling group's P and B frames and of the
-    // frames after it but the next group's I frame (coded already).
-    double RestBytes(uint32_t group, double level) const;
+    // Model bytes at `level` of the frames of a settling group from its I
+    // frame (or from its first P or B frame) on and of every later group.
+    double RestBytes(uint32_t group, double level, bool with_intra) const;
+    // What every frame before `frame` cost, all of them coded; the bias of
+    // the model over the nearest groups.
+    double SettledBytes(uint32_t frame, uint32_t group, double* bias);
+    double SolveRest(uint32_t group, double bias, double left, bool with_intra) const;
+    void SettleIntra(uint32_t group);
     void Resettle(uint32_t group);
     // Follows the I frames asked for against the groups of the first pass.
     void NoteIFrame(uint32_t frame);

@@ -56,10 +56,10 @@ uint64_t CodeAll(CRVXRatePlan& plan, const std::vector<RVXPassFrame>& frames, do
     return total;
 }
 
-// Codes the frames in the order the coder does with one thread (a group's
-// I frame when it arrives, then the P and B frames of the group before it,
-// the last group's at the end), asking before each group's P and B frames
-// whether it settles. Returns the total.
+// Codes the frames in the order the coder does with one thread: a group's
+// I frame when it arrives, then the P and B frames of the group before it
+// (before the I frame when the group settles), the last group's at the end.
+// Returns the total.
 uint64_t CodeInCoderOrder(CRVXRatePlan& plan, const std::vector<RVXPassFrame>& frames,
                           const std::function<double(uint32_t)>& bias) {
     std::vector<std::vector<uint32_t>> groups;
@@ -74,12 +74,17 @@ uint64_t CodeInCoderOrder(CRVXRatePlan& plan, const std::vector<RVXPassFrame>& f
         total += bytes;
     };
     auto code_rest = [&](const std::vector<uint32_t>& group) {
-        plan.SettleBeforeGroup(group.front());
         for (size_t k = 1; k < group.size(); ++k) code(group[k]);
     };
-    for (size_t g = 0; g < groups.size(); ++g) {
-        code(groups[g].front());
-        if (g > 0) code_rest(groups[g - 1]);
+    code(groups[0].front());
+    for (size_t g = 1; g < groups.size(); ++g) {
+        if (plan.SettleBeforeGroup(groups[g].front())) {
+            code_rest(groups[g - 1]);
+            code(groups[g].front());
+        } else {
+            code(groups[g].front());
+            code_rest(groups[g - 1]);
+        }
     }
     code_rest(groups.back());
     return total;
@@ -192,25 +197,24 @@ TEST(RatePlan, LastGroupsLandTheMovieOnItsBudget) {
 }
 
 // A group settles only where the second pass's groups are still the first
-// pass's: the first group has nothing before it to learn from, the groups
-// before the last three need not wait, and after an I frame the first pass
-// did not have no group settles, since it may hold other frames.
+// pass's: the groups before the last three need not wait, and after an I
+// frame the first pass did not have no group settles, since its frames may
+// lie in other groups.
 TEST(RatePlan, SettlesOnlyTheLastGroupsWhileTheGroupsMatchTheFirstPass) {
     const std::vector<RVXPassFrame> frames = Frames(40, 2000);  // groups at 0, 4, ... 36
     CRVXRatePlan plan(frames, Classic());
     plan.Plan(50000);
     std::vector<bool> settles;
     for (uint32_t g = 0; g < 10; ++g) {
+        settles.push_back(plan.SettleBeforeGroup(4 * g));
         plan.FrameQuality(4 * g, kFrameKindI);
-        if (g > 0) settles.push_back(plan.SettleBeforeGroup(4 * (g - 1)));
     }
-    settles.push_back(plan.SettleBeforeGroup(36));
     EXPECT_EQ(settles, std::vector<bool>({false, false, false, false, false, false, false, true, true, true}));
 
     CRVXRatePlan moved(frames, Classic());
     moved.Plan(50000);
-    for (uint32_t g = 0; g < 8; ++g) moved.FrameQuality(4 * g, kFrameKindI);
-    moved.FrameQuality(33, kFrameKindI);  // a cut the first pass did not see
-    EXPECT_FALSE(moved.SettleBeforeGroup(28));
+    for (uint32_t g = 0; g < 7; ++g) moved.FrameQuality(4 * g, kFrameKindI);
+    moved.FrameQuality(30, kFrameKindI);  // a cut the first pass did not see
+    EXPECT_FALSE(moved.SettleBeforeGroup(32));
     EXPECT_FALSE(moved.SettleBeforeGroup(36));
 }
