@@ -78,19 +78,34 @@ std::string RateTargetRefusal(const EncodeSettings& settings) {
     return "";
 }
 
-EncodeSettings FirstPassSettings(const EncodeSettings& settings) {
-    EncodeSettings first = settings;
-    // The fixed decisions, cheap to make; past classic they come with what
-    // every other preset does before deciding (the runs of B frames chosen
-    // by looking ahead, the sources moved against the deblocking filter),
-    // so the first pass meets the frames and pictures the second will.
-    first.preset = settings.preset == RVXPreset::kClassic ? RVXPreset::kClassic : RVXPreset::kFast;
-    first.adaptive_quantisation = false;
+namespace {
+
+// The decisions the first pass codes with. The presets that decide by cost
+// spend their bits unlike the classic decisions at the same quality; fast
+// decisions on the same balance of I, P and B cost what those presets cost
+// far more closely, and no more time than the classic ones. They also meet
+// the same runs of B frames (chosen by looking ahead) and the same pictures
+// (moved against the deblocking filter) as the second pass.
+RVXPreset FirstPassPreset(const EncodeSettings& settings) {
+    return settings.preset == RVXPreset::kClassic ? RVXPreset::kClassic : RVXPreset::kFast;
+}
+
+_rvxlib_::RVXFrameQualities FirstPassLevelQualities(const EncodeSettings& settings, uint16_t level) {
     uint8_t intra[64], inter[64];
     LoadQuantMatrices(kMatrixSelectorMpeg, intra, inter);
     LoadQuantMatrices(settings.matrix, intra, inter);
-    const _rvxlib_::RVXFrameQualities q =
-        _rvxlib_::QualitiesForLevel(RVXPreset::kClassic, kFirstPassLevel, intra, inter);
+    return _rvxlib_::QualitiesForLevel(settings.preset, level, intra, inter);
+}
+
+}  // namespace
+
+EncodeSettings FirstPassSettings(const EncodeSettings& settings) {
+    EncodeSettings first = settings;
+    first.preset = FirstPassPreset(settings);
+    // Adaptive quantisation moves bits between macroblocks and changes what
+    // frames cost: the first pass measures it where the second pass uses it.
+    first.adaptive_quantisation = settings.adaptive_quantisation && first.preset != RVXPreset::kClassic;
+    const _rvxlib_::RVXFrameQualities q = FirstPassLevelQualities(settings, kFirstPassLevel);
     first.quality_i = q.i;
     first.quality_p = q.p;
     first.quality_b = q.b;
@@ -99,13 +114,8 @@ EncodeSettings FirstPassSettings(const EncodeSettings& settings) {
 }
 
 std::function<uint16_t(uint32_t, uint32_t)> FirstPassQualities(const EncodeSettings& settings) {
-    uint8_t intra[64], inter[64];
-    LoadQuantMatrices(kMatrixSelectorMpeg, intra, inter);
-    LoadQuantMatrices(settings.matrix, intra, inter);
-    const _rvxlib_::RVXFrameQualities fine =
-        _rvxlib_::QualitiesForLevel(RVXPreset::kClassic, _rvxlib_::kFirstPassFineLevel, intra, inter);
-    const _rvxlib_::RVXFrameQualities coarse =
-        _rvxlib_::QualitiesForLevel(RVXPreset::kClassic, _rvxlib_::kFirstPassCoarseLevel, intra, inter);
+    const _rvxlib_::RVXFrameQualities fine = FirstPassLevelQualities(settings, _rvxlib_::kFirstPassFineLevel);
+    const _rvxlib_::RVXFrameQualities coarse = FirstPassLevelQualities(settings, _rvxlib_::kFirstPassCoarseLevel);
     const uint32_t gop = _rvxlib_::ClampGopShape(settings.p_frames, settings.b_frames).Length();
     return [fine, coarse, gop](uint32_t frame, uint32_t kind) {
         const _rvxlib_::RVXFrameQualities& q =

@@ -23,14 +23,13 @@ bool HasRateTarget(const EncodeSettings& settings);
 // Why the settings cannot be coded to a target; empty when they can.
 std::string RateTargetRefusal(const EncodeSettings& settings);
 
-// The first pass: the fixed decisions at one middle quality (for a preset
-// past classic, those of fast: the same runs of B frames and the same
-// pictures to code as the second pass); the picture format, transform,
+// The first pass: the classic decisions for a classic second pass, the fast
+// ones for every preset that decides by cost; the picture format, transform,
 // matrix and groups of pictures stay the user's, so the groups fall where
 // they will fall again.
 EncodeSettings FirstPassSettings(const EncodeSettings& settings);
-// The first pass's quality for each frame: the classic balance of I, P and B
-// at one of the two levels FirstPassLevel picks for the frame.
+// The first pass's quality for each frame: the second pass's balance of I,
+// P and B at one of the two levels FirstPassLevel picks for the frame.
 std::function<uint16_t(uint32_t frame, uint32_t kind)> FirstPassQualities(const EncodeSettings& settings);
 
 // The whole movie's size the settings ask for; the rate is taken over the

@@ -70,6 +70,10 @@ struct RVXGroupSettings {
     // from whichever thread codes the frame, so its answer may depend only on
     // its arguments and on what the plan fixed before coding began.
     std::function<uint16_t(uint32_t frame, uint32_t kind)> frame_quality;
+    // A rate plan: when set and true for the group whose I frame is display
+    // frame `first`, every earlier group is coded before that I frame, so
+    // the plan may count on what all of them cost.
+    std::function<bool(uint32_t first)> settle_before_group;
 };
 
 // The weights the design codes with: V, U and Y alike, and A too when the

@@ -35,8 +35,14 @@ bool CRVXGroupCoder::AddFrame(const uint8_t* source) {
         Note(CodeIFrame(main_, 0));
         group_start_ = 0;
     } else if (n >= group_start_ + settings_.gop_length || IsSceneChange(n)) {
-        Note(CodeIFrame(main_, n));
-        StartGroup(group_start_, n - group_start_);
+        if (settings_.settle_before_group && settings_.settle_before_group(n)) {
+            StartGroup(group_start_, n - group_start_);
+            WaitForGroup();
+            Note(CodeIFrame(main_, n));
+        } else {
+            Note(CodeIFrame(main_, n));
+            StartGroup(group_start_, n - group_start_);
+        }
         group_start_ = n;
     }
     next_frame_ = n + 1;

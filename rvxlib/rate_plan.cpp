@@ -28,6 +28,11 @@ constexpr double kMostGroupFactor = 2.5;
 // Model bytes that stand for "as predicted" in the ratio a group learns from
 // its own frames, as a share of its target: one frame alone does not swing it.
 constexpr double kGroupPriorShare = 0.25;
+// The groups at the end of the movie that settle (SettleBeforeGroup).
+constexpr uint32_t kSettlingGroups = 3;
+// How many groups before a settling group show how far the model is off:
+// the nearest say most of the frames to come.
+constexpr uint32_t kBiasGroups = 2;
 // The bias the settled groups show is believed within these bounds.
 constexpr double kLeastBias = 0.25;
 constexpr double kMostBias = 4.0;
@@ -218,10 +223,10 @@ void CRVXRatePlan::SolveGroup(uint32_t g) {
     Group& group = groups_[g];
     double bias = settled_model_ > 0.0 ? settled_actual_ / settled_model_ : 1.0;
     bias = std::clamp(bias, kLeastBias, kMostBias);
-    // The groups in flight are expected to cost what their own plan said.
+    // Each group in flight steers its own frames onto its share, so that
+    // share is what it is expected to cost.
     double in_flight = 0.0;
-    for (uint32_t k = settled; k < g; ++k)
-        for (uint32_t n : groups_[k].frames) in_flight += bias * Bytes(frames_[n], frames_[n].planned);
+    for (uint32_t k = settled; k < g; ++k) in_flight += groups_[k].target;
     const double left = std::max(g == 0 ? budget_ : budget_ - settled_actual_ - in_flight, 0.0);
     group.bias = bias;
     group.level = g == 0 ? level_ : SolveLevel(g, left / bias);
@@ -246,6 +251,7 @@ uint16_t CRVXRatePlan::Assign(uint32_t n) {
     Group& group = groups_[g];
     const uint32_t kind = KindIndex(frame.pass.kind);
     if (kind == 0) {
+        if (group.settle) SettleIntra(g);
         // I frames carry their rounding from group to group, in order.
         // Every earlier I frame was coded before this one on the same
         // thread: how far they ran from the model moves this one's quality.
@@ -269,6 +275,11 @@ uint16_t CRVXRatePlan::Assign(uint32_t n) {
         carry_i_error_ = wanted - frame.assigned;
         return frame.assigned;
     }
+    if (group.settle && !group.resettled) Resettle(g);
+    // Only this group's own thread reads what settling found, so the I
+    // frames and the later groups, solved on other threads, never see it.
+    const double bias = group.resettled ? group.settle_bias : group.bias;
+    const double target = group.resettled ? group.settle_target : group.target;
     // The frames of the group coded before this one, on this same thread.
     double spent = 0.0, spent_model = 0.0, rest_model = 0.0;
     bool before = true;
@@ -277,16 +288,16 @@ uint16_t CRVXRatePlan::Assign(uint32_t n) {
         const Frame& f = frames_[m];
         if (before) {
             if (!f.assigned) Assign(m);
-            spent += f.has_coded ? double(f.coded) : group.bias * Bytes(f, f.assigned);
-            spent_model += group.bias * Bytes(f, f.assigned);
+            spent += f.has_coded ? double(f.coded) : bias * Bytes(f, f.assigned);
+            spent_model += bias * Bytes(f, f.assigned);
         } else {
-            rest_model += group.bias * Bytes(f, f.planned);
+            rest_model += bias * Bytes(f, f.planned);
         }
     }
-    const double prior = kGroupPriorShare * group.target;
+    const double prior = kGroupPriorShare * target;
     const double ratio = (spent + prior) / (spent_model + prior);
     double factor = 1.0;
-    if (rest_model > 0.0) factor = (group.target - spent) / (ratio * rest_model);
+    if (rest_model > 0.0) factor = (target - spent) / (ratio * rest_model);
     factor = std::clamp(factor, kLeastGroupFactor, kMostGroupFactor);
     const double wanted = frame.planned * std::pow(factor, -1.0 / Alpha(frame.pass.kind)) + group.carry[kind];
     const double clamped = std::clamp(wanted, 2.0, 32.0);
@@ -295,8 +306,109 @@ uint16_t CRVXRatePlan::Assign(uint32_t n) {
     return frame.assigned;
 }
 
+double CRVXRatePlan::RestBytes(uint32_t g, double level, bool with_intra) const {
+    double sum = 0.0;
+    for (uint32_t k = g; k < groups_.size(); ++k)
+        for (uint32_t n : groups_[k].frames)
+            if (k > g || with_intra || frames_[n].pass.kind != kFrameKindI)
+                sum += Bytes(frames_[n], QualityAt(frames_[n], level));
+    return sum;
+}
+
+double CRVXRatePlan::SettledBytes(uint32_t first, uint32_t g, double* bias) {
+    double actual = 0.0, recent_actual = 0.0, recent_model = 0.0;
+    for (uint32_t n = 0; n < first; ++n) {
+        const Frame& f = frames_[n];
+        if (!f.has_coded) missed_settled_ = true;
+        const double expected = Bytes(f, f.assigned ? f.assigned : f.planned);
+        const double bytes = f.has_coded ? double(f.coded) : groups_[f.pass.group].bias * expected;
+        actual += bytes;
+        if (f.pass.group + kBiasGroups >= g) {
+            recent_actual += bytes;
+            recent_model += expected;
+        }
+    }
+    *bias = std::clamp(recent_model > 0.0 ? recent_actual / recent_model : 1.0, kLeastBias, kMostBias);
+    return actual;
+}
+
+double CRVXRatePlan::SolveRest(uint32_t g, double bias, double left, bool with_intra) const {
+    // Bytes fall as the level rises: bisection on the level's logarithm.
+    double low = std::log(kLowestLevel), high = std::log(kHighestLevel);
+    if (bias * RestBytes(g, std::exp(low), with_intra) <= left) return std::exp(low);
+    if (bias * RestBytes(g, std::exp(high), with_intra) >= left) return std::exp(high);
+    for (int step = 0; step < kSolveSteps; ++step) {
+        const double mid = 0.5 * (low + high);
+        if (bias * RestBytes(g, std::exp(mid), with_intra) > left)
+            low = mid;
+        else
+            high = mid;
+    }
+    return std::exp(high);
+}
+
+void CRVXRatePlan::SettleIntra(uint32_t g) {
+    // The coder waited for every frame shown before this group's I frame.
+    // Only frames that are coded, and this group's own fields, are read or
+    // written: other threads code nothing now.
+    Frame& intra = frames_[groups_[g].frames.front()];
+    double bias = 1.0;
+    const double left = std::max(budget_ - SettledBytes(groups_[g].frames.front(), g, &bias), 0.0);
+    intra.planned = QualityAt(intra, SolveRest(g, bias, left, true));
+}
+
+void CRVXRatePlan::Resettle(uint32_t g) {
+    Group& group = groups_[g];
+    group.resettled = true;
+    // Every frame before this group and its I frame are coded; the next
+    // group's I frame waits for this group's frames.
+    const uint32_t first = group.frames.front();
+    double bias = 1.0;
+    double spent = SettledBytes(first, g, &bias);
+    const Frame& intra = frames_[first];
+    if (!intra.has_coded) missed_settled_ = true;
+    const double intra_bytes = intra.has_coded ? double(intra.coded) : bias * Bytes(intra, intra.assigned);
+    spent += intra_bytes;
+    const double left = std::max(budget_ - spent, 0.0);
+    const double level = SolveRest(g, bias, left, false);
+    double rest = 0.0;
+    for (uint32_t n : group.frames) {
+        Frame& f = frames_[n];
+        if (f.pass.kind == kFrameKindI) continue;
+        f.planned = QualityAt(f, level);
+        rest += bias * Bytes(f, f.planned);
+    }
+    // As in SolveGroup: where no level meets what is left, the group still
+    // aims at its share of it.
+    const double all = bias * RestBytes(g, level, false);
+    group.settle_bias = bias;
+    group.settle_target = intra_bytes + (all > 0.0 ? rest * left / all : rest);
+}
+
+void CRVXRatePlan::NoteIFrame(uint32_t frame) {
+    if (diverged_) return;
+    const uint32_t k = i_frames_matched_;
+    if (k < groups_.size() && !groups_[k].frames.empty() && groups_[k].frames.front() == frame)
+        ++i_frames_matched_;
+    else if (!(k > 0 && groups_[k - 1].frames.front() == frame))
+        diverged_ = true;
+}
+
+bool CRVXRatePlan::SettleBeforeGroup(uint32_t first) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (diverged_ || first >= frames_.size()) return false;
+    const uint32_t g = frames_[first].pass.group;
+    if (g == 0 || g + kSettlingGroups < groups_.size() || groups_[g].frames.front() != first) return false;
+    // The groups so far began where the first pass began them, so every
+    // frame before this one is in an earlier group.
+    if (i_frames_matched_ != g) return false;
+    groups_[g].settle = true;
+    return true;
+}
+
 uint16_t CRVXRatePlan::FrameQuality(uint32_t frame, uint32_t kind) {
     std::lock_guard<std::mutex> hold(mutex_);
+    if (kind == kFrameKindI) NoteIFrame(frame);
     if (frame >= frames_.size()) {
         // A second pass that delivers more pictures than the first: they
         // take the plan's last level.

@@ -14,6 +14,10 @@
 // - a group's quality level is solved once, from the actual sizes of the
 //   groups kSettledGroups and more before it (certainly coded, whatever the
 //   threads) and the plan of the groups in between;
+// - the groups still being coded then are counted at their own shares,
+//   which their frames steer onto;
+// - the last groups wait until every frame shown before them is coded, and
+//   set their I frame's quality and their share from what all of those cost;
 // - inside a group, frames are coded one after another by one thread, so
 //   each frame's quality follows what the group's earlier frames (in coding
 //   order) cost against the group's share of the budget.
@@ -100,6 +104,13 @@ public:
     // The payload size of a coded frame of the second pass.
     void FrameCoded(uint32_t frame, uint64_t bytes);
 
+    // Whether the group whose I frame is display frame `first` is to wait,
+    // before its I frame is coded, until every frame shown before it is
+    // coded. The last groups do: what every earlier frame cost then sets
+    // their I frame's quality and their share exactly, whatever the threads.
+    // Asked by the thread that codes the I frames, before that I frame.
+    bool SettleBeforeGroup(uint32_t first);
+
     // Whether every frame asked for so far got this quality (the plan could
     // not go finer or coarser to meet the budget).
     bool AllAssigned(uint16_t quality);
@@ -115,6 +126,10 @@ private:
         double level = 0.0;
         double target = 0.0;   // the group's share of the budget, in bytes
         double carry[3] = {};  // rounding carried to the next frame, per kind
+        bool settle = false;     // waits for every earlier frame (SettleBeforeGroup)
+        bool resettled = false;  // its share was set again from them:
+        double settle_bias = 1.0;
+        double settle_target = 0.0;
     };
     struct Frame {
         RVXPassFrame pass;
@@ -135,6 +150,17 @@ private:
     void ComputeWeights();
     void FitAlphas();
     void SolveGroup(uint32_t group);
+    // Model bytes at `level` of the frames of a settling group from its I
+    // frame (or from its first P or B frame) on and of every later group.
+    double RestBytes(uint32_t group, double level, bool with_intra) const;
+    // What every frame before `frame` cost, all of them coded; the bias of
+    // the model over the nearest groups.
+    double SettledBytes(uint32_t frame, uint32_t group, double* bias);
+    double SolveRest(uint32_t group, double bias, double left, bool with_intra) const;
+    void SettleIntra(uint32_t group);
+    void Resettle(uint32_t group);
+    // Follows the I frames asked for against the groups of the first pass.
+    void NoteIFrame(uint32_t frame);
     uint16_t Assign(uint32_t frame);
 
     std::vector<Frame> frames_;
@@ -150,6 +176,8 @@ private:
     uint16_t carry_i_ = 0;
     double carry_i_error_ = 0.0;
     bool missed_settled_ = false;
+    uint32_t i_frames_matched_ = 0;  // groups whose I frame came where the first pass had it
+    bool diverged_ = false;          // an I frame came elsewhere: no group settles
     std::mutex mutex_;
 };
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 
 #include "rvxlib/frame_store.h"
 #include "rvxlib/rate_plan.h"
@@ -33,6 +34,13 @@ RVXRatePlanSettings Classic() {
     return settings;
 }
 
+// What frame n costs at quality q: the model's bytes times bias(n).
+uint64_t CostAt(const std::vector<RVXPassFrame>& frames, uint32_t n, uint16_t q, double bias) {
+    const double smallest = double(SmallestFrameBytes(12, 6, frames[n].kind != kFrameKindI));
+    return uint64_t(bias * (smallest + (double(frames[n].bytes) - smallest) *
+                                           std::pow(double(frames[n].quality) / q, 0.9)));
+}
+
 // Codes every frame of the plan in coding order with a size that follows
 // the model scaled by `bias`; returns the total.
 uint64_t CodeAll(CRVXRatePlan& plan, const std::vector<RVXPassFrame>& frames, double bias,
@@ -40,13 +48,45 @@ uint64_t CodeAll(CRVXRatePlan& plan, const std::vector<RVXPassFrame>& frames, do
     uint64_t total = 0;
     for (uint32_t n = 0; n < frames.size(); ++n) {
         const uint16_t q = plan.FrameQuality(n, frames[n].kind);
-        const double smallest = double(SmallestFrameBytes(12, 6, frames[n].kind != kFrameKindI));
-        const uint64_t bytes = uint64_t(
-            bias * (smallest + (double(frames[n].bytes) - smallest) * std::pow(double(frames[n].quality) / q, 0.9)));
+        const uint64_t bytes = CostAt(frames, n, q, bias);
         plan.FrameCoded(n, bytes);
         total += bytes;
         if (qualities) qualities->push_back(q);
     }
+    return total;
+}
+
+// Codes the frames in the order the coder does with one thread: a group's
+// I frame when it arrives, then the P and B frames of the group before it
+// (before the I frame when the group settles), the last group's at the end.
+// Returns the total.
+uint64_t CodeInCoderOrder(CRVXRatePlan& plan, const std::vector<RVXPassFrame>& frames,
+                          const std::function<double(uint32_t)>& bias) {
+    std::vector<std::vector<uint32_t>> groups;
+    for (uint32_t n = 0; n < frames.size(); ++n) {
+        if (frames[n].group >= groups.size()) groups.resize(frames[n].group + 1);
+        groups[frames[n].group].push_back(n);
+    }
+    uint64_t total = 0;
+    auto code = [&](uint32_t n) {
+        const uint64_t bytes = CostAt(frames, n, plan.FrameQuality(n, frames[n].kind), bias(n));
+        plan.FrameCoded(n, bytes);
+        total += bytes;
+    };
+    auto code_rest = [&](const std::vector<uint32_t>& group) {
+        for (size_t k = 1; k < group.size(); ++k) code(group[k]);
+    };
+    code(groups[0].front());
+    for (size_t g = 1; g < groups.size(); ++g) {
+        if (plan.SettleBeforeGroup(groups[g].front())) {
+            code_rest(groups[g - 1]);
+            code(groups[g].front());
+        } else {
+            code(groups[g].front());
+            code_rest(groups[g - 1]);
+        }
+    }
+    code_rest(groups.back());
     return total;
 }
 
@@ -125,4 +165,56 @@ TEST(RatePlan, LearnsEachKindsExponentFromFramesAtTwoQualities) {
     // Every group at one quality shows nothing: the default stands.
     CRVXRatePlan flat(Frames(96, 2000), Classic());
     EXPECT_DOUBLE_EQ(flat.Alpha(kFrameKindP), Classic().alpha);
+}
+
+// Groups still being coded when a later group's share is set steer onto
+// their own shares, and the last groups wait for every earlier one: a movie
+// of few groups lands on its budget however far the first pass was off,
+// steadily or more and more.
+TEST(RatePlan, LastGroupsLandTheMovieOnItsBudget) {
+    const std::vector<RVXPassFrame> frames = Frames(40, 2000);
+    struct Case {
+        const char* name;
+        std::function<double(uint32_t)> bias;
+    } cases[] = {
+        {"cheaper", [](uint32_t) { return 0.7; }},
+        {"dearer", [](uint32_t) { return 1.4; }},
+        {"growing", [](uint32_t n) { return 0.8 + 0.5 * n / 40.0; }},
+        {"falling", [](uint32_t n) { return 1.3 - 0.5 * n / 40.0; }},
+    };
+    for (const Case& c : cases) {
+        for (double share : {0.7, 1.0, 2.0}) {
+            SCOPED_TRACE(testing::Message() << c.name << " " << share);
+            CRVXRatePlan plan(frames, Classic());
+            uint64_t first = 0;
+            for (const RVXPassFrame& f : frames) first += f.bytes;
+            const uint64_t budget = uint64_t(share * double(first));
+            plan.Plan(budget);
+            EXPECT_NEAR(double(CodeInCoderOrder(plan, frames, c.bias)), double(budget), 0.01 * double(budget));
+            EXPECT_FALSE(plan.MissedSettledFrame());
+        }
+    }
+}
+
+// A group settles only where the second pass's groups are still the first
+// pass's: the groups before the last three need not wait, and after an I
+// frame the first pass did not have no group settles, since its frames may
+// lie in other groups.
+TEST(RatePlan, SettlesOnlyTheLastGroupsWhileTheGroupsMatchTheFirstPass) {
+    const std::vector<RVXPassFrame> frames = Frames(40, 2000);  // groups at 0, 4, ... 36
+    CRVXRatePlan plan(frames, Classic());
+    plan.Plan(50000);
+    std::vector<bool> settles;
+    for (uint32_t g = 0; g < 10; ++g) {
+        settles.push_back(plan.SettleBeforeGroup(4 * g));
+        plan.FrameQuality(4 * g, kFrameKindI);
+    }
+    EXPECT_EQ(settles, std::vector<bool>({false, false, false, false, false, false, false, true, true, true}));
+
+    CRVXRatePlan moved(frames, Classic());
+    moved.Plan(50000);
+    for (uint32_t g = 0; g < 7; ++g) moved.FrameQuality(4 * g, kFrameKindI);
+    moved.FrameQuality(30, kFrameKindI);  // a cut the first pass did not see
+    EXPECT_FALSE(moved.SettleBeforeGroup(32));
+    EXPECT_FALSE(moved.SettleBeforeGroup(36));
 }
