@@ -110,6 +110,7 @@ void CMainWindow::Create() {
     EncodeRequest request;
     if (!PrepareRequest(request)) return;
     CSourcePage* page = pages_[static_cast<size_t>(tab_->currentIndex())];
+    if (HasRateTarget(request.settings) && !TargetReachable(*page, request)) return;
     QMetaObject::invokeMethod(page, [page, request] { page->CreateJob(request); }, Qt::QueuedConnection);
 }
 

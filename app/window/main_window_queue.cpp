@@ -34,6 +34,17 @@ void CMainWindow::SaveQueueFile() const {
     if (!path.isEmpty()) SaveQueue(path, queue_->Entries());
 }
 
+bool CMainWindow::TargetReachable(CSourcePage& page, const EncodeRequest& request) {
+    EncodeRequest probed = request;
+    page.AddPaths(probed);
+    // Without a source the job itself says what is missing.
+    if (probed.source.empty()) return true;
+    const TargetProbe probe = ProbeTargetWhileWaiting(page.Factory(), probed);
+    if (!probe.refused) return true;
+    prompts_->Tell(this, TargetRefusalText(probe.target_bytes, probe.smallest_bytes), "エラー", PromptIcon::kError);
+    return false;
+}
+
 TargetProbe CMainWindow::ProbeTargetWhileWaiting(const PageJobFactory& factory, const EncodeRequest& request) {
     // The probe opens the source and may code its sound: off this thread,
     // with the window painted but taking no input until it is through.
@@ -69,14 +80,7 @@ void CMainWindow::AddToQueue() {
                 return;
             break;
         }
-    if (HasRateTarget(request.settings)) {
-        const TargetProbe probe = ProbeTargetWhileWaiting(page->Factory(), request);
-        if (probe.refused) {
-            prompts_->Tell(this, TargetRefusalText(probe.target_bytes, probe.smallest_bytes), "エラー",
-                           PromptIcon::kError);
-            return;
-        }
-    }
+    if (HasRateTarget(request.settings) && !TargetReachable(*page, request)) return;
     QueueEntry entry;
     entry.page = tab;
     entry.request = std::move(request);
