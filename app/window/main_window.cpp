@@ -110,7 +110,11 @@ void CMainWindow::Create() {
     EncodeRequest request;
     if (!PrepareRequest(request)) return;
     CSourcePage* page = pages_[static_cast<size_t>(tab_->currentIndex())];
-    if (HasRateTarget(request.settings) && !TargetReachable(*page, request)) return;
+    if (HasRateTarget(request.settings)) {
+        EncodeRequest probed = request;
+        page->AddPaths(probed);
+        if (!TargetReachable(*page, probed)) return;
+    }
     QMetaObject::invokeMethod(page, [page, request] { page->CreateJob(request); }, Qt::QueuedConnection);
 }
 

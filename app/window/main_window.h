@@ -100,9 +100,10 @@ private:
     void AddToQueue();
     // Whether the job can reach its target, asked off the window's thread.
     TargetProbe ProbeTargetWhileWaiting(const PageJobFactory& factory, const EncodeRequest& request);
-    // Whether the page's source can be coded to the request's target size;
-    // when it cannot, the user is told the smallest size first.
-    bool TargetReachable(CSourcePage& page, const EncodeRequest& request);
+    // Whether the request's source (its paths added by the page) can be
+    // coded to its target size; when it cannot, the user is told the
+    // smallest size.
+    bool TargetReachable(const CSourcePage& page, const EncodeRequest& request);
     void StartQueue();
     void RunNextQueueRow();
     void StopQueue();

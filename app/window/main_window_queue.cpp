@@ -34,12 +34,10 @@ void CMainWindow::SaveQueueFile() const {
     if (!path.isEmpty()) SaveQueue(path, queue_->Entries());
 }
 
-bool CMainWindow::TargetReachable(CSourcePage& page, const EncodeRequest& request) {
-    EncodeRequest probed = request;
-    page.AddPaths(probed);
+bool CMainWindow::TargetReachable(const CSourcePage& page, const EncodeRequest& request) {
     // Without a source the job itself says what is missing.
-    if (probed.source.empty()) return true;
-    const TargetProbe probe = ProbeTargetWhileWaiting(page.Factory(), probed);
+    if (request.source.empty()) return true;
+    const TargetProbe probe = ProbeTargetWhileWaiting(page.Factory(), request);
     if (!probe.refused) return true;
     prompts_->Tell(this, TargetRefusalText(probe.target_bytes, probe.smallest_bytes), "エラー", PromptIcon::kError);
     return false;
