@@ -568,6 +568,7 @@ double CRVXGroupCoder::SampledMotionCost(Crew& crew, uint32_t from, uint32_t to)
     lane.moving->SetCurrent(lane.pixel->Buffer());
     lane.moving->SetReference(reference);
     const uint32_t columns = codecs_.pixel->MacroblockColumns(), rows = codecs_.pixel->MacroblockRows();
+    const int32_t range = SearchRange(from, to);
     double total = 0;
     for (uint32_t i = rows > 2 ? 1 : 0; i < rows; i += 4)
         for (uint32_t j = columns > 2 ? 1 : 0; j < columns; j += 4) {
@@ -575,7 +576,7 @@ double CRVXGroupCoder::SampledMotionCost(Crew& crew, uint32_t from, uint32_t to)
             RVXSearchRecord record;
             record.x = int32_t(16 * j);
             record.y = int32_t(16 * i);
-            record.range = SearchRange(from, to);
+            record.range = range;
             std::copy(settings_.weights, settings_.weights + 4, record.weights);
             if (!lane.moving->SearchMotion(record)) continue;
             total += std::sqrt(double(std::min(WeightedShifted(record.cost, settings_.weights),
