@@ -290,7 +290,7 @@ void CEncodeRVXFile::NoteSizeAgainstTarget(const std::string& output) {
         notice_ = "the movie came out smaller than asked, " + sizes + ": quality 2 everywhere reaches no more";
     else if (error < -kTargetTolerance)
         notice_ = "the movie came out smaller than asked, " + sizes;
-    else if (error > kTargetTolerance && rate_plan_->AllAssigned(_rvxlib_::kMaxQuality))
+    else if (error > kTargetTolerance && rate_plan_->AllCoarsest())
         notice_ = "the movie came out larger than asked, " + sizes + ": quality 32 everywhere makes it no smaller";
     else if (error > kTargetTolerance)
         notice_ = "the movie came out larger than asked, " + sizes;

@@ -153,6 +153,8 @@ std::shared_ptr<_rvxlib_::CRVXRatePlan> MakeRatePlan(const EncodeSettings& setti
         plan.levels[level - _rvxlib_::kMinQuality] = _rvxlib_::QualitiesForLevel(settings.preset, level, intra, inter);
     plan.macroblocks = macroblocks;
     plan.blocks_per_macroblock = blocks_per_macroblock;
+    // The presets that decide by cost can be steered past quality 32.
+    if (settings.preset >= RVXPreset::kMedium) plan.highest_quality = _rvxlib_::kMaxSteeredQuality;
     auto result = std::make_shared<_rvxlib_::CRVXRatePlan>(std::move(frames), plan);
     result->Plan(payload_budget);
     return result;

@@ -289,7 +289,8 @@ bool CRVXGroupCoder::SetUpFrame(Crew& crew, uint32_t n, bool intra, FrameSetup& 
 
 bool CRVXGroupCoder::BeginFrame(Crew& crew, uint32_t n, uint32_t kind, FrameSetup& setup) {
     const bool intra = kind == kFrameKindI;
-    setup.quality = FrameQuality(n, kind);
+    setup.steered = FrameQuality(n, kind);
+    setup.quality = ClampQuality(setup.steered);
     if (!SetUpFrame(crew, n, intra, setup)) return false;
     if (undo_filter_) {
         // Measured on camera footage (luma PSNR against size): half the way
@@ -304,7 +305,7 @@ bool CRVXGroupCoder::BeginFrame(Crew& crew, uint32_t n, uint32_t kind, FrameSetu
     if (settings_.preset == RVXPreset::kFast && !intra && !setup.diff2d) {
         // A prediction must save the bits of its fields as well; costs here
         // are squared errors over 256.
-        const float lambda = LambdaForQuantiser(setup.quality, MeanAcStep(settings_.inter_matrix));
+        const float lambda = LambdaForQuantiser(setup.steered, MeanAcStep(settings_.inter_matrix));
         setup.vector_price = uint64_t(lambda * float(kPredictionFieldBits) / 256.0f);
     }
     for (Lane& lane : crew.lanes) lane.block->SetLevelRule(by_cost_ && !setup.diff2d ? &setup.rule : nullptr);
@@ -386,7 +387,10 @@ bool CRVXGroupCoder::CodeIFrame(Crew& crew, uint32_t n) {
 }
 
 uint16_t CRVXGroupCoder::FrameQuality(uint32_t n, uint32_t kind) const {
-    if (settings_.frame_quality) return ClampQuality(settings_.frame_quality(n, kind));
+    if (settings_.frame_quality) {
+        const uint16_t wanted = settings_.frame_quality(n, kind);
+        return by_cost_ ? std::clamp(wanted, kMinQuality, kMaxSteeredQuality) : ClampQuality(wanted);
+    }
     return kind == kFrameKindI ? settings_.quality_i : kind == kFrameKindB ? settings_.quality_b : settings_.quality_p;
 }
 

@@ -65,8 +65,9 @@ struct RVXGroupSettings {
     // Macroblocks of little detail get finer quantisers, busy ones coarser:
     // for the eye, at some cost in PSNR. Not with kClassic.
     bool adaptive_quantisation = false;
-    // A rate plan: when set, the quality (2..32) of display frame `frame` of
-    // `kind` (kFrameKindI, P or B) instead of the frame type's. It is asked
+    // A rate plan: when set, the quality (2..32, or up to kMaxSteeredQuality
+    // for the decisions by cost) of display frame `frame` of `kind`
+    // (kFrameKindI, P or B) instead of the frame type's. It is asked
     // from whichever thread codes the frame, so its answer may depend only on
     // its arguments and on what the plan fixed before coding began.
     std::function<uint16_t(uint32_t frame, uint32_t kind)> frame_quality;
@@ -162,6 +163,7 @@ private:
         uint32_t rows = 0;
         uint32_t row_blocks = 0;  // coded blocks per macroblock row
         uint16_t quality = 0;
+        uint16_t steered = 0;  // what bits weigh at: quality, or past 32 (kMaxSteeredQuality)
         bool diff2d = false;
         // Decisions by cost (see group_coder_by_cost.cpp).
         RVXLevelRule rule;

@@ -40,7 +40,7 @@ void CRVXGroupCoder::PrepareCostRule(Crew& crew, FrameSetup& setup, bool intra, 
     for (uint32_t i = 0; i < kValuesPerBlock; ++i) setup.rule.steps[i] = matrix[_pqxlib_::kZigZag[i]];
     setup.kind = CostIndex(kind);
     setup.costs = &crew.costs[setup.kind];
-    setup.lambda = setup.diff2d ? 1.0f : LambdaForQuantiser(setup.quality, MeanAcStep(matrix));
+    setup.lambda = setup.diff2d ? 1.0f : LambdaForQuantiser(setup.steered, MeanAcStep(matrix));
     setup.rule.lambda = setup.lambda;
     setup.rule.costs = setup.costs;
     setup.rule.trellis_reach = settings_.preset == RVXPreset::kSlow ? kSlowTrellisReach : kMediumTrellisReach;

@@ -153,7 +153,7 @@ double CRVXRatePlan::KindQuality(double level, uint32_t kind) const {
 }
 
 double CRVXRatePlan::QualityAt(const Frame& frame, double level) const {
-    return std::clamp(KindQuality(level, frame.pass.kind) * frame.weight, double(kMinQuality), double(kMaxQuality));
+    return std::clamp(KindQuality(level, frame.pass.kind) * frame.weight, double(kMinQuality), Highest());
 }
 
 double CRVXRatePlan::Smallest(const Frame& frame) const {
@@ -271,7 +271,7 @@ uint16_t CRVXRatePlan::Assign(uint32_t n) {
         const double wanted =
             frame.planned * std::pow(std::clamp(ratio, kLeastGroupFactor, kMostGroupFactor), 1.0 / Alpha(frame.pass.kind)) +
             carry_i_error_;
-        frame.assigned = ClampQuality(uint16_t(std::lround(std::clamp(wanted, 2.0, 32.0))));
+        frame.assigned = uint16_t(std::lround(std::clamp(wanted, 2.0, Highest())));
         carry_i_error_ = wanted - frame.assigned;
         return frame.assigned;
     }
@@ -300,8 +300,8 @@ uint16_t CRVXRatePlan::Assign(uint32_t n) {
     if (rest_model > 0.0) factor = (target - spent) / (ratio * rest_model);
     factor = std::clamp(factor, kLeastGroupFactor, kMostGroupFactor);
     const double wanted = frame.planned * std::pow(factor, -1.0 / Alpha(frame.pass.kind)) + group.carry[kind];
-    const double clamped = std::clamp(wanted, 2.0, 32.0);
-    frame.assigned = ClampQuality(uint16_t(std::lround(clamped)));
+    const double clamped = std::clamp(wanted, 2.0, Highest());
+    frame.assigned = uint16_t(std::lround(clamped));
     group.carry[kind] = clamped - frame.assigned;
     return frame.assigned;
 }
@@ -412,7 +412,7 @@ uint16_t CRVXRatePlan::FrameQuality(uint32_t frame, uint32_t kind) {
     if (frame >= frames_.size()) {
         // A second pass that delivers more pictures than the first: they
         // take the plan's last level.
-        return ClampQuality(uint16_t(std::lround(std::clamp(KindQuality(level_, kind), 2.0, 32.0))));
+        return uint16_t(std::lround(std::clamp(KindQuality(level_, kind), 2.0, Highest())));
     }
     return Assign(frame);
 }

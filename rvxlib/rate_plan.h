@@ -77,6 +77,9 @@ struct RVXRatePlanSettings {
     // pass does not show it (fewer than kLeastAlphaPairs neighbouring groups
     // at different qualities).
     double alpha = 0.9;
+    // The coarsest quality the coder takes: 32, or kMaxSteeredQuality for
+    // the decisions by cost.
+    uint16_t highest_quality = 32;
 };
 
 inline constexpr uint32_t kLeastAlphaPairs = 1;
@@ -114,6 +117,8 @@ public:
     // Whether every frame asked for so far got this quality (the plan could
     // not go finer or coarser to meet the budget).
     bool AllAssigned(uint16_t quality);
+    // Whether every frame asked for so far got the coarsest quality.
+    bool AllCoarsest() { return AllAssigned(settings_.highest_quality); }
 
     // Whether any settled frame had no size when it was needed (which would
     // make the plan depend on timing). For the tests.
@@ -140,6 +145,7 @@ private:
         bool has_coded = false;
     };
 
+    double Highest() const { return double(settings_.highest_quality); }
     double KindQuality(double level, uint32_t kind) const;
     double QualityAt(const Frame& frame, double level) const;
     double Bytes(const Frame& frame, double quality) const;
