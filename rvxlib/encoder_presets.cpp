@@ -1,5 +1,6 @@
 #include "rvxlib/encoder_presets.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "rvxlib/coding_defaults.h"
@@ -17,8 +18,8 @@ constexpr const char* kPresetNames[] = {"classic", "fast", "medium", "slow"};
 constexpr double kPStepRatio = 1.2;
 constexpr double kBStepRatio = 1.4;
 
-uint16_t ScaledQuality(uint16_t level, double factor) {
-    return ClampQuality(uint16_t(std::lround(std::min(level * factor, double(kMaxQuality)))));
+uint16_t ScaledQuality(uint16_t level, double factor, uint16_t coarsest) {
+    return uint16_t(std::lround(std::clamp(level * factor, double(kMinQuality), double(coarsest))));
 }
 
 }  // namespace
@@ -36,14 +37,14 @@ bool PresetFromName(const std::string& name, RVXPreset* preset) {
 }
 
 RVXFrameQualities QualitiesForLevel(RVXPreset preset, uint16_t level, const uint8_t intra_matrix[64],
-                                    const uint8_t inter_matrix[64]) {
+                                    const uint8_t inter_matrix[64], uint16_t coarsest) {
     const uint16_t i = ClampQuality(level);
     if (preset == RVXPreset::kClassic)
         return {i, ClampQuality(uint16_t(std::min<int>(i + 2, kMaxQuality))),
                 ClampQuality(uint16_t(std::min<int>(i + 4, kMaxQuality)))};
     const double balance = double(MeanAcStep(intra_matrix)) / double(MeanAcStep(inter_matrix));
-    return {i, std::max(i, ScaledQuality(i, kPStepRatio * balance)),
-            std::max(i, ScaledQuality(i, kBStepRatio * balance))};
+    return {i, std::max(i, ScaledQuality(i, kPStepRatio * balance, coarsest)),
+            std::max(i, ScaledQuality(i, kBStepRatio * balance, coarsest))};
 }
 
 }  // namespace _rvxlib_

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "rvxlib/coding_defaults.h"
+
 namespace _rvxlib_ {
 
 enum class RVXPreset : uint8_t { kClassic = 0, kFast, kMedium, kSlow };
@@ -27,8 +29,9 @@ struct RVXFrameQualities {
 // The three frame qualities a single quality level stands for. classic keeps
 // the spacing of the defaults (N, N+2, N+4); the other presets balance the
 // frame types for the matrices in use, so that a P or B frame is never
-// quantised finer than the I frame it predicts from. Results lie in 2..32.
+// quantised finer than the I frame it predicts from. Results lie in
+// 2..coarsest (a rate plan may steer the decisions by cost past 32).
 RVXFrameQualities QualitiesForLevel(RVXPreset preset, uint16_t level, const uint8_t intra_matrix[64],
-                                    const uint8_t inter_matrix[64]);
+                                    const uint8_t inter_matrix[64], uint16_t coarsest = kMaxQuality);
 
 }  // namespace _rvxlib_

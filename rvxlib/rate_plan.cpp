@@ -33,6 +33,9 @@ constexpr uint32_t kSettlingGroups = 3;
 // How many groups before a settling group show how far the model is off:
 // the nearest say most of the frames to come.
 constexpr uint32_t kBiasGroups = 2;
+// Model bytes that stand for the whole's bias in each kind's, as a share of
+// all the settled model bytes: one I frame alone does not swing the I frames'.
+constexpr double kKindPriorShare = 0.05;
 // The bias the settled groups show is believed within these bounds.
 constexpr double kLeastBias = 0.25;
 constexpr double kMostBias = 4.0;
@@ -180,21 +183,38 @@ uint64_t CRVXRatePlan::SmallestBytes() const {
     return sum;
 }
 
-double CRVXRatePlan::BytesFrom(uint32_t group, double level) const {
+double CRVXRatePlan::Expected(const Frame& frame, double quality, const Biases& bias) const {
+    return bias[KindIndex(frame.pass.kind)] * Bytes(frame, quality);
+}
+
+CRVXRatePlan::Biases CRVXRatePlan::BiasesOf(const Biases& actual, const Biases& model) {
+    const double all_actual = actual[0] + actual[1] + actual[2];
+    const double all_model = model[0] + model[1] + model[2];
+    const double whole = all_model > 0.0 ? all_actual / all_model : 1.0;
+    const double prior = kKindPriorShare * all_model;
+    Biases bias;
+    for (int k = 0; k < 3; ++k) {
+        const double ratio = model[k] + prior > 0.0 ? (actual[k] + prior * whole) / (model[k] + prior) : whole;
+        bias[k] = std::clamp(ratio, kLeastBias, kMostBias);
+    }
+    return bias;
+}
+
+double CRVXRatePlan::BytesFrom(uint32_t group, double level, const Biases& bias) const {
     double sum = 0.0;
     for (uint32_t g = group; g < groups_.size(); ++g)
-        for (uint32_t n : groups_[g].frames) sum += Bytes(frames_[n], QualityAt(frames_[n], level));
+        for (uint32_t n : groups_[g].frames) sum += Expected(frames_[n], QualityAt(frames_[n], level), bias);
     return sum;
 }
 
-double CRVXRatePlan::SolveLevel(uint32_t group, double budget) const {
+double CRVXRatePlan::SolveLevel(uint32_t group, double budget, const Biases& bias) const {
     // Bytes fall as the level rises: bisection on the level's logarithm.
     double low = std::log(kLowestLevel), high = std::log(kHighestLevel);
-    if (BytesFrom(group, std::exp(low)) <= budget) return std::exp(low);
-    if (BytesFrom(group, std::exp(high)) >= budget) return std::exp(high);
+    if (BytesFrom(group, std::exp(low), bias) <= budget) return std::exp(low);
+    if (BytesFrom(group, std::exp(high), bias) >= budget) return std::exp(high);
     for (int step = 0; step < kSolveSteps; ++step) {
         const double mid = 0.5 * (low + high);
-        if (BytesFrom(group, std::exp(mid)) > budget)
+        if (BytesFrom(group, std::exp(mid), bias) > budget)
             low = mid;
         else
             high = mid;
@@ -205,41 +225,44 @@ double CRVXRatePlan::SolveLevel(uint32_t group, double budget) const {
 void CRVXRatePlan::Plan(uint64_t budget) {
     std::lock_guard<std::mutex> hold(mutex_);
     budget_ = double(budget);
-    level_ = SolveLevel(0, budget_);
+    level_ = SolveLevel(0, budget_, Biases{1.0, 1.0, 1.0});
 }
 
 void CRVXRatePlan::SolveGroup(uint32_t g) {
-    // The groups that are surely coded by now tell how far the model is off.
-    const uint32_t settled = g >= kSettledGroups ? g - kSettledGroups + 1 : 0;
+    // The groups that are surely coded by now tell how far the model is off:
+    // those kSettledGroups back, and the first once the second waited for it.
+    uint32_t settled = g >= kSettledGroups ? g - kSettledGroups + 1 : 0;
+    if (g >= 1 && groups_.size() > 1 && groups_[1].settle) settled = std::max(settled, 1u);
     for (; settled_upto_ < settled; ++settled_upto_) {
         for (uint32_t n : groups_[settled_upto_].frames) {
             const Frame& f = frames_[n];
             const double model = Bytes(f, f.assigned ? f.assigned : f.planned);
             if (!f.has_coded) missed_settled_ = true;
-            settled_actual_ += f.has_coded ? double(f.coded) : model;
-            settled_model_ += model;
+            const uint32_t k = KindIndex(f.pass.kind);
+            settled_actual_[k] += f.has_coded ? double(f.coded) : model;
+            settled_model_[k] += model;
         }
     }
     Group& group = groups_[g];
-    double bias = settled_model_ > 0.0 ? settled_actual_ / settled_model_ : 1.0;
-    bias = std::clamp(bias, kLeastBias, kMostBias);
+    const Biases bias = BiasesOf(settled_actual_, settled_model_);
     // Each group in flight steers its own frames onto its share, so that
     // share is what it is expected to cost.
     double in_flight = 0.0;
     for (uint32_t k = settled; k < g; ++k) in_flight += groups_[k].target;
-    const double left = std::max(g == 0 ? budget_ : budget_ - settled_actual_ - in_flight, 0.0);
+    const double spent = settled_actual_[0] + settled_actual_[1] + settled_actual_[2];
+    const double left = std::max(g == 0 ? budget_ : budget_ - spent - in_flight, 0.0);
     group.bias = bias;
-    group.level = g == 0 ? level_ : SolveLevel(g, left / bias);
+    group.level = g == 0 ? level_ : SolveLevel(g, left, bias);
     double model = 0.0;
     for (uint32_t n : group.frames) {
         Frame& f = frames_[n];
         f.planned = QualityAt(f, group.level);
-        model += bias * Bytes(f, f.planned);
+        model += Expected(f, f.planned, bias);
     }
     // Where no level meets the budget (all at quality 2 or 32 by the model),
     // the group still aims at its share of what is left: the model may be
     // wrong at the ends, and the frames then move as far as they can.
-    const double rest = bias * BytesFrom(g, group.level);
+    const double rest = BytesFrom(g, group.level, bias);
     group.target = rest > 0.0 ? model * left / rest : model;
 }
 
@@ -261,12 +284,12 @@ uint16_t CRVXRatePlan::Assign(uint32_t n) {
             const uint32_t m = groups_[k].frames.front();
             Assign(m);
             const Frame& f = frames_[m];
-            const double expected = groups_[k].bias * Bytes(f, f.assigned);
+            const double expected = Expected(f, f.assigned, groups_[k].bias);
             actual += f.has_coded ? double(f.coded) : expected;
             model += expected;
         }
         // One I frame's worth of "as predicted": the first I frames move it most.
-        const double prior = group.bias * Bytes(frame, frame.planned);
+        const double prior = Expected(frame, frame.planned, group.bias);
         const double ratio = (actual + prior) / (model + prior);
         const double wanted =
             frame.planned * std::pow(std::clamp(ratio, kLeastGroupFactor, kMostGroupFactor), 1.0 / Alpha(frame.pass.kind)) +
@@ -278,7 +301,7 @@ uint16_t CRVXRatePlan::Assign(uint32_t n) {
     if (group.settle && !group.resettled) Resettle(g);
     // Only this group's own thread reads what settling found, so the I
     // frames and the later groups, solved on other threads, never see it.
-    const double bias = group.resettled ? group.settle_bias : group.bias;
+    const Biases& bias = group.resettled ? group.settle_bias : group.bias;
     const double target = group.resettled ? group.settle_target : group.target;
     // The frames of the group coded before this one, on this same thread.
     double spent = 0.0, spent_model = 0.0, rest_model = 0.0;
@@ -288,10 +311,10 @@ uint16_t CRVXRatePlan::Assign(uint32_t n) {
         const Frame& f = frames_[m];
         if (before) {
             if (!f.assigned) Assign(m);
-            spent += f.has_coded ? double(f.coded) : bias * Bytes(f, f.assigned);
-            spent_model += bias * Bytes(f, f.assigned);
+            spent += f.has_coded ? double(f.coded) : Expected(f, f.assigned, bias);
+            spent_model += Expected(f, f.assigned, bias);
         } else {
-            rest_model += bias * Bytes(f, f.planned);
+            rest_model += Expected(f, f.planned, bias);
         }
     }
     const double prior = kGroupPriorShare * target;
@@ -306,40 +329,42 @@ uint16_t CRVXRatePlan::Assign(uint32_t n) {
     return frame.assigned;
 }
 
-double CRVXRatePlan::RestBytes(uint32_t g, double level, bool with_intra) const {
+double CRVXRatePlan::RestBytes(uint32_t g, double level, bool with_intra, const Biases& bias) const {
     double sum = 0.0;
     for (uint32_t k = g; k < groups_.size(); ++k)
         for (uint32_t n : groups_[k].frames)
             if (k > g || with_intra || frames_[n].pass.kind != kFrameKindI)
-                sum += Bytes(frames_[n], QualityAt(frames_[n], level));
+                sum += Expected(frames_[n], QualityAt(frames_[n], level), bias);
     return sum;
 }
 
-double CRVXRatePlan::SettledBytes(uint32_t first, uint32_t g, double* bias) {
-    double actual = 0.0, recent_actual = 0.0, recent_model = 0.0;
+double CRVXRatePlan::SettledBytes(uint32_t first, uint32_t g, Biases* bias) {
+    double actual = 0.0;
+    Biases recent_actual{}, recent_model{};
     for (uint32_t n = 0; n < first; ++n) {
         const Frame& f = frames_[n];
         if (!f.has_coded) missed_settled_ = true;
-        const double expected = Bytes(f, f.assigned ? f.assigned : f.planned);
-        const double bytes = f.has_coded ? double(f.coded) : groups_[f.pass.group].bias * expected;
+        const double model = Bytes(f, f.assigned ? f.assigned : f.planned);
+        const uint32_t k = KindIndex(f.pass.kind);
+        const double bytes = f.has_coded ? double(f.coded) : groups_[f.pass.group].bias[k] * model;
         actual += bytes;
         if (f.pass.group + kBiasGroups >= g) {
-            recent_actual += bytes;
-            recent_model += expected;
+            recent_actual[k] += bytes;
+            recent_model[k] += model;
         }
     }
-    *bias = std::clamp(recent_model > 0.0 ? recent_actual / recent_model : 1.0, kLeastBias, kMostBias);
+    *bias = BiasesOf(recent_actual, recent_model);
     return actual;
 }
 
-double CRVXRatePlan::SolveRest(uint32_t g, double bias, double left, bool with_intra) const {
+double CRVXRatePlan::SolveRest(uint32_t g, const Biases& bias, double left, bool with_intra) const {
     // Bytes fall as the level rises: bisection on the level's logarithm.
     double low = std::log(kLowestLevel), high = std::log(kHighestLevel);
-    if (bias * RestBytes(g, std::exp(low), with_intra) <= left) return std::exp(low);
-    if (bias * RestBytes(g, std::exp(high), with_intra) >= left) return std::exp(high);
+    if (RestBytes(g, std::exp(low), with_intra, bias) <= left) return std::exp(low);
+    if (RestBytes(g, std::exp(high), with_intra, bias) >= left) return std::exp(high);
     for (int step = 0; step < kSolveSteps; ++step) {
         const double mid = 0.5 * (low + high);
-        if (bias * RestBytes(g, std::exp(mid), with_intra) > left)
+        if (RestBytes(g, std::exp(mid), with_intra, bias) > left)
             low = mid;
         else
             high = mid;
@@ -352,7 +377,7 @@ void CRVXRatePlan::SettleIntra(uint32_t g) {
     // Only frames that are coded, and this group's own fields, are read or
     // written: other threads code nothing now.
     Frame& intra = frames_[groups_[g].frames.front()];
-    double bias = 1.0;
+    Biases bias;
     const double left = std::max(budget_ - SettledBytes(groups_[g].frames.front(), g, &bias), 0.0);
     intra.planned = QualityAt(intra, SolveRest(g, bias, left, true));
 }
@@ -363,11 +388,11 @@ void CRVXRatePlan::Resettle(uint32_t g) {
     // Every frame before this group and its I frame are coded; the next
     // group's I frame waits for this group's frames.
     const uint32_t first = group.frames.front();
-    double bias = 1.0;
+    Biases bias;
     double spent = SettledBytes(first, g, &bias);
     const Frame& intra = frames_[first];
     if (!intra.has_coded) missed_settled_ = true;
-    const double intra_bytes = intra.has_coded ? double(intra.coded) : bias * Bytes(intra, intra.assigned);
+    const double intra_bytes = intra.has_coded ? double(intra.coded) : Expected(intra, intra.assigned, bias);
     spent += intra_bytes;
     const double left = std::max(budget_ - spent, 0.0);
     const double level = SolveRest(g, bias, left, false);
@@ -376,11 +401,11 @@ void CRVXRatePlan::Resettle(uint32_t g) {
         Frame& f = frames_[n];
         if (f.pass.kind == kFrameKindI) continue;
         f.planned = QualityAt(f, level);
-        rest += bias * Bytes(f, f.planned);
+        rest += Expected(f, f.planned, bias);
     }
     // As in SolveGroup: where no level meets what is left, the group still
     // aims at its share of it.
-    const double all = bias * RestBytes(g, level, false);
+    const double all = RestBytes(g, level, false, bias);
     group.settle_bias = bias;
     group.settle_target = intra_bytes + (all > 0.0 ? rest * left / all : rest);
 }
@@ -398,7 +423,8 @@ bool CRVXRatePlan::SettleBeforeGroup(uint32_t first) {
     std::lock_guard<std::mutex> hold(mutex_);
     if (diverged_ || first >= frames_.size()) return false;
     const uint32_t g = frames_[first].pass.group;
-    if (g == 0 || g + kSettlingGroups < groups_.size() || groups_[g].frames.front() != first) return false;
+    if (g == 0 || (g != 1 && g + kSettlingGroups < groups_.size()) || groups_[g].frames.front() != first)
+        return false;
     // The groups so far began where the first pass began them, so every
     // frame before this one is in an earlier group.
     if (i_frames_matched_ != g) return false;

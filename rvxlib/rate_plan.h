@@ -10,10 +10,13 @@
 // compression: busy frames a little coarser, calm ones a little finer).
 //
 // While the second pass runs, the plan learns from the frames that are done,
-// in two ways that do not depend on how many threads code:
+// in ways that do not depend on how many threads code:
+// - the second group waits until the first is coded, so that every later
+//   group knows how far the model is off for I, P and B frames of this
+//   movie (the first pass decides and measures more cheaply);
 // - a group's quality level is solved once, from the actual sizes of the
 //   groups kSettledGroups and more before it (certainly coded, whatever the
-//   threads) and the plan of the groups in between;
+//   threads), of the first group, and the plan of the groups in between;
 // - the groups still being coded then are counted at their own shares,
 //   which their frames steer onto;
 // - the last groups wait until every frame shown before them is coded, and
@@ -125,15 +128,17 @@ public:
     bool MissedSettledFrame() const { return missed_settled_; }
 
 private:
+    // Actual bytes over model bytes, for I, P and B frames.
+    using Biases = std::array<double, 3>;
     struct Group {
         std::vector<uint32_t> frames;  // display numbers, in coding order
-        double bias = 1.0;     // actual bytes / model bytes of the settled groups
+        Biases bias{1.0, 1.0, 1.0};  // of the settled groups
         double level = 0.0;
         double target = 0.0;   // the group's share of the budget, in bytes
         double carry[3] = {};  // rounding carried to the next frame, per kind
         bool settle = false;     // waits for every earlier frame (SettleBeforeGroup)
         bool resettled = false;  // its share was set again from them:
-        double settle_bias = 1.0;
+        Biases settle_bias{1.0, 1.0, 1.0};
         double settle_target = 0.0;
     };
     struct Frame {
@@ -150,19 +155,24 @@ private:
     double QualityAt(const Frame& frame, double level) const;
     double Bytes(const Frame& frame, double quality) const;
     double Smallest(const Frame& frame) const;
-    // Model bytes of frames[from..] (all groups from `group` on) at a level.
-    double BytesFrom(uint32_t group, double level) const;
-    double SolveLevel(uint32_t group, double budget) const;
+    // The model's bytes times the bias of the frame's kind.
+    double Expected(const Frame& frame, double quality, const Biases& bias) const;
+    // Expected bytes of all groups from `group` on at a level.
+    double BytesFrom(uint32_t group, double level, const Biases& bias) const;
+    double SolveLevel(uint32_t group, double budget, const Biases& bias) const;
+    // The biases actual over model bytes show, each kind's drawn towards
+    // the whole's where the kind has few bytes to tell.
+    static Biases BiasesOf(const Biases& actual, const Biases& model);
     void ComputeWeights();
     void FitAlphas();
     void SolveGroup(uint32_t group);
-    // Model bytes at `level` of the frames of a settling group from its I
+    // Expected bytes at `level` of the frames of a settling group from its I
     // frame (or from its first P or B frame) on and of every later group.
-    double RestBytes(uint32_t group, double level, bool with_intra) const;
-    // What every frame before `frame` cost, all of them coded; the bias of
+    double RestBytes(uint32_t group, double level, bool with_intra, const Biases& bias) const;
+    // What every frame before `frame` cost, all of them coded; the biases of
     // the model over the nearest groups.
-    double SettledBytes(uint32_t frame, uint32_t group, double* bias);
-    double SolveRest(uint32_t group, double bias, double left, bool with_intra) const;
+    double SettledBytes(uint32_t frame, uint32_t group, Biases* bias);
+    double SolveRest(uint32_t group, const Biases& bias, double left, bool with_intra) const;
     void SettleIntra(uint32_t group);
     void Resettle(uint32_t group);
     // Follows the I frames asked for against the groups of the first pass.
@@ -176,8 +186,8 @@ private:
     double budget_ = 0.0;
     double level_ = 0.0;
     uint32_t solved_groups_ = 0;
-    double settled_actual_ = 0.0;  // over the groups before settled_upto_
-    double settled_model_ = 0.0;
+    Biases settled_actual_{};  // over the groups before settled_upto_, per kind
+    Biases settled_model_{};
     uint32_t settled_upto_ = 0;
     uint16_t carry_i_ = 0;
     double carry_i_error_ = 0.0;
