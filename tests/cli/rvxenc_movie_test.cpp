@@ -11,17 +11,6 @@
 
 namespace {
 
-// The mean PSNR rvxdec measures against the source pictures; -1 when none.
-double MeanPsnr(const std::string& movie, const std::string& pattern) {
-    std::string out;
-    if (RunProgram(kRvxdecProgram + " " + "--json --compare " + ShellQuoted(pattern) + " " + ShellQuoted(movie), &out) != 0) {
-        ADD_FAILURE() << out;
-        return -1;
-    }
-    const size_t at = out.find("\"psnr_mean\": ");
-    return at == std::string::npos ? -1 : std::atof(out.c_str() + at + 13);
-}
-
 class RvxencMovie : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -75,3 +75,29 @@ TEST(RvxencTarget, MeetsASizeWithSoundAndReportsBothPasses) {
     EXPECT_TRUE(seen[1] && seen[2]) << r.output;
     EXPECT_DOUBLE_EQ(last, 100.0);
 }
+
+// Near the coarsest fixed qualities, where a fixed encode's P and B frames
+// already rest at 32 and only its I frames differ, the presets that decide
+// by cost still land on the target, and spend it on better pictures: their
+// P and B frames keep the preset's balance with the I frames instead.
+TEST(RvxencTarget, NearTheCoarsestQualitiesTargetsAreMetWithBetterPictures) {
+    TempDir dir("target");
+    MakeSample(dir);
+    const std::string source = dir / "frame0001.png";
+    const std::string pattern = dir / "frame%04d.png";
+    for (const char* preset : {"medium", "slow"}) {
+        for (const char* level : {"16", "30"}) {
+            SCOPED_TRACE(std::string(preset) + " " + level);
+            const std::string common = std::string(" --preset ") + preset + " --quiet --overwrite";
+            ProgramResult r = RunRvxenc(source + " -o " + (dir / "fixed.rvx") + " --quality " + level + common);
+            ASSERT_EQ(r.exit_code, 0) << r.output;
+            const uint64_t target = fs::file_size(dir / "fixed.rvx");
+            r = RunRvxenc(source + " -o " + (dir / "out.rvx") + " --size " + std::to_string(target) + common);
+            ASSERT_EQ(r.exit_code, 0) << r.output;
+            EXPECT_NEAR(double(fs::file_size(dir / "out.rvx")), double(target), 0.01 * double(target));
+            const double fixed = MeanPsnr(dir / "fixed.rvx", pattern);
+            EXPECT_GT(fixed, 0);
+            EXPECT_GT(MeanPsnr(dir / "out.rvx", pattern), fixed);
+        }
+    }
+}
