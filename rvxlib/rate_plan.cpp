@@ -74,6 +74,22 @@ CRVXRatePlan::CRVXRatePlan(std::vector<RVXPassFrame> frames, const RVXRatePlanSe
         });
     FitAlphas();
     ComputeWeights();
+    ClassifyForBias();
+}
+
+void CRVXRatePlan::ClassifyForBias() {
+    // The first pass codes each kind at two qualities; those up to the
+    // middle of the ones a kind saw count as its finer.
+    uint16_t lowest[3] = {0xFFFF, 0xFFFF, 0xFFFF}, highest[3] = {0, 0, 0};
+    for (const Frame& f : frames_) {
+        const uint32_t k = KindIndex(f.pass.kind);
+        lowest[k] = std::min(lowest[k], f.pass.quality);
+        highest[k] = std::max(highest[k], f.pass.quality);
+    }
+    for (Frame& f : frames_) {
+        const uint32_t k = KindIndex(f.pass.kind);
+        f.bias_class = k + (2 * f.pass.quality > lowest[k] + highest[k] ? 3 : 0);
+    }
 }
 
 void CRVXRatePlan::FitAlphas() {
@@ -184,16 +200,19 @@ uint64_t CRVXRatePlan::SmallestBytes() const {
 }
 
 double CRVXRatePlan::Expected(const Frame& frame, double quality, const Biases& bias) const {
-    return bias[KindIndex(frame.pass.kind)] * Bytes(frame, quality);
+    return bias[frame.bias_class] * Bytes(frame, quality);
 }
 
 CRVXRatePlan::Biases CRVXRatePlan::BiasesOf(const Biases& actual, const Biases& model) {
-    const double all_actual = actual[0] + actual[1] + actual[2];
-    const double all_model = model[0] + model[1] + model[2];
+    double all_actual = 0.0, all_model = 0.0;
+    for (uint32_t k = 0; k < kBiasClasses; ++k) {
+        all_actual += actual[k];
+        all_model += model[k];
+    }
     const double whole = all_model > 0.0 ? all_actual / all_model : 1.0;
     const double prior = kKindPriorShare * all_model;
     Biases bias;
-    for (int k = 0; k < 3; ++k) {
+    for (uint32_t k = 0; k < kBiasClasses; ++k) {
         const double ratio = model[k] + prior > 0.0 ? (actual[k] + prior * whole) / (model[k] + prior) : whole;
         bias[k] = std::clamp(ratio, kLeastBias, kMostBias);
     }
@@ -225,7 +244,7 @@ double CRVXRatePlan::SolveLevel(uint32_t group, double budget, const Biases& bia
 void CRVXRatePlan::Plan(uint64_t budget) {
     std::lock_guard<std::mutex> hold(mutex_);
     budget_ = double(budget);
-    level_ = SolveLevel(0, budget_, Biases{1.0, 1.0, 1.0});
+    level_ = SolveLevel(0, budget_, Unbiased());
 }
 
 void CRVXRatePlan::SolveGroup(uint32_t g) {
@@ -238,9 +257,8 @@ void CRVXRatePlan::SolveGroup(uint32_t g) {
             const Frame& f = frames_[n];
             const double model = Bytes(f, f.assigned ? f.assigned : f.planned);
             if (!f.has_coded) missed_settled_ = true;
-            const uint32_t k = KindIndex(f.pass.kind);
-            settled_actual_[k] += f.has_coded ? double(f.coded) : model;
-            settled_model_[k] += model;
+            settled_actual_[f.bias_class] += f.has_coded ? double(f.coded) : model;
+            settled_model_[f.bias_class] += model;
         }
     }
     Group& group = groups_[g];
@@ -249,7 +267,8 @@ void CRVXRatePlan::SolveGroup(uint32_t g) {
     // share is what it is expected to cost.
     double in_flight = 0.0;
     for (uint32_t k = settled; k < g; ++k) in_flight += groups_[k].target;
-    const double spent = settled_actual_[0] + settled_actual_[1] + settled_actual_[2];
+    double spent = 0.0;
+    for (double bytes : settled_actual_) spent += bytes;
     const double left = std::max(g == 0 ? budget_ : budget_ - spent - in_flight, 0.0);
     group.bias = bias;
     group.level = g == 0 ? level_ : SolveLevel(g, left, bias);
@@ -264,6 +283,16 @@ void CRVXRatePlan::SolveGroup(uint32_t g) {
     // wrong at the ends, and the frames then move as far as they can.
     const double rest = BytesFrom(g, group.level, bias);
     group.target = rest > 0.0 ? model * left / rest : model;
+    group.over = Over(g, group.level);
+}
+
+bool CRVXRatePlan::Over(uint32_t g, double level) const {
+    // Where even the coarsest qualities overspend by the model, a group that
+    // spends less than it expected keeps its frames coarse rather than
+    // spending its share: the model may be off unlike in the groups after
+    // it, which could then no longer go coarser. The last group takes
+    // whatever is left.
+    return level >= kHighestLevel * 0.999 && g + 1 < groups_.size();
 }
 
 uint16_t CRVXRatePlan::Assign(uint32_t n) {
@@ -290,7 +319,8 @@ uint16_t CRVXRatePlan::Assign(uint32_t n) {
         }
         // One I frame's worth of "as predicted": the first I frames move it most.
         const double prior = Expected(frame, frame.planned, group.bias);
-        const double ratio = (actual + prior) / (model + prior);
+        double ratio = (actual + prior) / (model + prior);
+        if (group.over) ratio = std::max(ratio, 1.0);
         const double wanted =
             frame.planned * std::pow(std::clamp(ratio, kLeastGroupFactor, kMostGroupFactor), 1.0 / Alpha(frame.pass.kind)) +
             carry_i_error_;
@@ -321,7 +351,7 @@ uint16_t CRVXRatePlan::Assign(uint32_t n) {
     const double ratio = (spent + prior) / (spent_model + prior);
     double factor = 1.0;
     if (rest_model > 0.0) factor = (target - spent) / (ratio * rest_model);
-    factor = std::clamp(factor, kLeastGroupFactor, kMostGroupFactor);
+    factor = std::clamp(factor, kLeastGroupFactor, (group.resettled ? group.settle_over : group.over) ? 1.0 : kMostGroupFactor);
     const double wanted = frame.planned * std::pow(factor, -1.0 / Alpha(frame.pass.kind)) + group.carry[kind];
     const double clamped = std::clamp(wanted, 2.0, Highest());
     frame.assigned = uint16_t(std::lround(clamped));
@@ -345,7 +375,7 @@ double CRVXRatePlan::SettledBytes(uint32_t first, uint32_t g, Biases* bias) {
         const Frame& f = frames_[n];
         if (!f.has_coded) missed_settled_ = true;
         const double model = Bytes(f, f.assigned ? f.assigned : f.planned);
-        const uint32_t k = KindIndex(f.pass.kind);
+        const uint32_t k = f.bias_class;
         const double bytes = f.has_coded ? double(f.coded) : groups_[f.pass.group].bias[k] * model;
         actual += bytes;
         if (f.pass.group + kBiasGroups >= g) {
@@ -379,7 +409,9 @@ void CRVXRatePlan::SettleIntra(uint32_t g) {
     Frame& intra = frames_[groups_[g].frames.front()];
     Biases bias;
     const double left = std::max(budget_ - SettledBytes(groups_[g].frames.front(), g, &bias), 0.0);
-    intra.planned = QualityAt(intra, SolveRest(g, bias, left, true));
+    const double level = SolveRest(g, bias, left, true);
+    intra.planned = QualityAt(intra, level);
+    groups_[g].over = Over(g, level);
 }
 
 void CRVXRatePlan::Resettle(uint32_t g) {
@@ -408,6 +440,7 @@ void CRVXRatePlan::Resettle(uint32_t g) {
     const double all = RestBytes(g, level, false, bias);
     group.settle_bias = bias;
     group.settle_target = intra_bytes + (all > 0.0 ? rest * left / all : rest);
+    group.settle_over = Over(g, level);
 }
 
 void CRVXRatePlan::NoteIFrame(uint32_t frame) {

@@ -128,21 +128,27 @@ public:
     bool MissedSettledFrame() const { return missed_settled_; }
 
 private:
-    // Actual bytes over model bytes, for I, P and B frames.
-    using Biases = std::array<double, 3>;
+    // Actual bytes over model bytes, for I, P and B frames that the first
+    // pass coded at its finer level, then for those at its coarser one: the
+    // model is off differently where it reaches from a finer quality.
+    static constexpr uint32_t kBiasClasses = 6;
+    using Biases = std::array<double, kBiasClasses>;
     struct Group {
         std::vector<uint32_t> frames;  // display numbers, in coding order
-        Biases bias{1.0, 1.0, 1.0};  // of the settled groups
+        Biases bias = Unbiased();  // of the settled groups
         double level = 0.0;
         double target = 0.0;   // the group's share of the budget, in bytes
         double carry[3] = {};  // rounding carried to the next frame, per kind
+        bool over = false;       // no level meets the budget by the model (Over)
+        bool settle_over = false;
         bool settle = false;     // waits for every earlier frame (SettleBeforeGroup)
         bool resettled = false;  // its share was set again from them:
-        Biases settle_bias{1.0, 1.0, 1.0};
+        Biases settle_bias = Unbiased();
         double settle_target = 0.0;
     };
     struct Frame {
         RVXPassFrame pass;
+        uint32_t bias_class = 0;  // its place in Biases
         double weight = 1.0;     // curve compression factor on its quality
         double planned = 0.0;    // fractional quality from its group's level
         uint16_t assigned = 0;   // the whole quality given out, 0 before
@@ -163,9 +169,16 @@ private:
     // The biases actual over model bytes show, each kind's drawn towards
     // the whole's where the kind has few bytes to tell.
     static Biases BiasesOf(const Biases& actual, const Biases& model);
+    static Biases Unbiased() {
+        Biases bias;
+        bias.fill(1.0);
+        return bias;
+    }
+    void ClassifyForBias();
     void ComputeWeights();
     void FitAlphas();
     void SolveGroup(uint32_t group);
+    bool Over(uint32_t group, double level) const;
     // Expected bytes at `level` of the frames of a settling group from its I
     // frame (or from its first P or B frame) on and of every later group.
     double RestBytes(uint32_t group, double level, bool with_intra, const Biases& bias) const;
@@ -186,7 +199,7 @@ private:
     double budget_ = 0.0;
     double level_ = 0.0;
     uint32_t solved_groups_ = 0;
-    Biases settled_actual_{};  // over the groups before settled_upto_, per kind
+    Biases settled_actual_{};  // over the groups before settled_upto_, per class
     Biases settled_model_{};
     uint32_t settled_upto_ = 0;
     uint16_t carry_i_ = 0;

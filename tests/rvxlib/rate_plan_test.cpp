@@ -196,6 +196,23 @@ TEST(RatePlan, LastGroupsLandTheMovieOnItsBudget) {
     }
 }
 
+// Where even the coarsest qualities overspend by the model, a group that
+// the model overrated stays coarse instead of spending its share, since the
+// groups after it could not go coarser to make up for it.
+TEST(RatePlan, AGroupCheaperThanModelledStaysCoarseWhereNothingCanBeSpared) {
+    const std::vector<RVXPassFrame> frames = Frames(40, 2000);
+    const auto bias = [](uint32_t n) { return n / 4 == 3 ? 0.6 : 1.0; };
+    uint64_t coarsest = 0;
+    for (uint32_t n = 0; n < frames.size(); ++n) coarsest += CostAt(frames, n, 32, bias(n));
+    for (double share : {0.98, 1.0}) {
+        SCOPED_TRACE(share);
+        CRVXRatePlan plan(frames, Classic());
+        const uint64_t budget = uint64_t(share * double(coarsest));
+        plan.Plan(budget);
+        EXPECT_LE(double(CodeInCoderOrder(plan, frames, bias)), 1.01 * double(std::max(coarsest, budget)));
+    }
+}
+
 // A group settles only where the second pass's groups are still the first
 // pass's: the second group (which shows how far the first pass was off) and
 // the last three wait, the others need not, and after an I frame the first
