@@ -149,10 +149,10 @@ std::shared_ptr<_rvxlib_::CRVXRatePlan> MakeRatePlan(const EncodeSettings& setti
     uint8_t intra[64], inter[64];
     LoadQuantMatrices(kMatrixSelectorMpeg, intra, inter);
     LoadQuantMatrices(settings.matrix, intra, inter);
-    // The presets that decide by cost can be steered past quality 32; their
-    // P and B frames then keep the preset's balance with the I frames along
-    // every level rather than resting at 32 while only the I frames move.
-    if (settings.preset >= RVXPreset::kMedium) plan.highest_quality = _rvxlib_::kMaxSteeredQuality;
+    // Every preset but classic can be steered past quality 32; their P and B
+    // frames then keep the preset's balance with the I frames along every
+    // level rather than resting at 32 while only the I frames move.
+    if (settings.preset != RVXPreset::kClassic) plan.highest_quality = _rvxlib_::kMaxSteeredQuality;
     for (uint16_t level = _rvxlib_::kMinQuality; level <= _rvxlib_::kMaxQuality; ++level)
         plan.levels[level - _rvxlib_::kMinQuality] =
             _rvxlib_::QualitiesForLevel(settings.preset, level, intra, inter, plan.highest_quality);

@@ -145,7 +145,12 @@ void IRVXConvBlock::RestoreState(const State& state) {
 
 bool IRVXConvBlock::SetLevelRule(const RVXLevelRule* rule) {
     level_rule_ = nullptr;
-    if (rule == nullptr || transform_ == nullptr) return rule == nullptr;
+    if (transform_ == nullptr) return rule == nullptr;
+    // Rounding alone needs no unrounded values: the transform stops keeping them.
+    if (rule == nullptr) {
+        transform_->KeepUnrounded(false);
+        return true;
+    }
     transform_->KeepUnrounded(true);
     if (transform_->Unrounded() == nullptr) return false;
     level_rule_ = rule;

@@ -23,10 +23,10 @@ inline constexpr uint16_t kMaxSceneChange = 256;
 // The quantiser scales a frame's macroblock headers may carry.
 inline constexpr uint16_t kMinQuality = 2;
 inline constexpr uint16_t kMaxQuality = 32;
-// A rate plan may ask the decisions by cost for a quality past 32: the
-// quantiser stays at 32 and bits weigh as much as at that quality, so more
-// coefficients and predictions are dropped and a target near the smallest
-// movie can still be met.
+// A rate plan may ask every preset but classic for a quality past 32: the
+// quantiser stays at 32 while levels (and, deciding by cost, predictions)
+// are chosen weighing bits as that quality does, so more coefficients are
+// dropped and a target near the smallest movie can still be met.
 inline constexpr uint16_t kMaxSteeredQuality = 128;
 
 constexpr uint16_t GopLength(uint16_t p_frames, uint16_t b_frames) {

@@ -118,10 +118,14 @@ bool CRVXGroupCoder::Open(const RVXCodecSet& codecs, const RVXGroupSettings& set
     // what a choice loses; the lossless transforms lose nothing. A transform
     // that cannot tell keeps the fixed decisions.
     by_cost_ = false;
-    if (settings_.preset >= RVXPreset::kMedium) {
+    steerable_ = false;
+    if (FormatTransform(settings_.format) == kTransformDiff2D) {
+        by_cost_ = settings_.preset >= RVXPreset::kMedium;
+    } else if (settings_.preset != RVXPreset::kClassic) {
         RVXLevelRule probe;
-        by_cost_ = FormatTransform(settings_.format) == kTransformDiff2D || codecs.block->SetLevelRule(&probe);
+        steerable_ = codecs.block->SetLevelRule(&probe);
         codecs.block->SetLevelRule(nullptr);
+        by_cost_ = settings_.preset >= RVXPreset::kMedium && steerable_;
     }
     undo_filter_ = settings_.preset != RVXPreset::kClassic && FormatTransform(settings_.format) == kTransformDct &&
                    !(settings_.format & kFormatNoDeblock);
@@ -301,14 +305,17 @@ bool CRVXGroupCoder::BeginFrame(Crew& crew, uint32_t n, uint32_t kind, FrameSetu
         UndoDeblocking(setup.picture, width, codecs_.pixel->PaddedHeight(), std::size_t{4} * width,
                        setup.quality <= kFineUndoQuality ? 2 : 1);
     }
-    if (by_cost_) PrepareCostRule(crew, setup, intra, kind);
+    // Past quality 32 the fixed decisions have no coarser step left: their
+    // levels are chosen by cost too, weighing bits as that quality does.
+    setup.levels_by_cost = !setup.diff2d && (by_cost_ || (steerable_ && setup.steered > kMaxQuality));
+    if (by_cost_ || setup.levels_by_cost) PrepareCostRule(crew, setup, intra, kind);
     if (settings_.preset == RVXPreset::kFast && !intra && !setup.diff2d) {
         // A prediction must save the bits of its fields as well; costs here
         // are squared errors over 256.
         const float lambda = LambdaForQuantiser(setup.steered, MeanAcStep(settings_.inter_matrix));
         setup.vector_price = uint64_t(lambda * float(kPredictionFieldBits) / 256.0f);
     }
-    for (Lane& lane : crew.lanes) lane.block->SetLevelRule(by_cost_ && !setup.diff2d ? &setup.rule : nullptr);
+    for (Lane& lane : crew.lanes) lane.block->SetLevelRule(setup.levels_by_cost ? &setup.rule : nullptr);
     setup.adaptive = settings_.adaptive_quantisation && !setup.diff2d;
     if (setup.adaptive) PlanQuantisers(crew, setup);
     return true;
@@ -341,7 +348,7 @@ bool CRVXGroupCoder::FinishFrame(Crew& crew, uint32_t n, uint32_t kind, uint16_t
             !sink_->TakeFrame(n, crew.payload.data(), crew.payload.size()))
             return false;
     }
-    if (by_cost_) LearnCosts(crew, setup);
+    if (by_cost_ || setup.levels_by_cost) LearnCosts(crew, setup);
     store_->SetFrameKind(n, kind, value1, value2);
     if (observer_) {
         std::lock_guard<std::mutex> lock(observer_mutex_);
@@ -389,7 +396,7 @@ bool CRVXGroupCoder::CodeIFrame(Crew& crew, uint32_t n) {
 uint16_t CRVXGroupCoder::FrameQuality(uint32_t n, uint32_t kind) const {
     if (settings_.frame_quality) {
         const uint16_t wanted = settings_.frame_quality(n, kind);
-        return by_cost_ ? std::clamp(wanted, kMinQuality, kMaxSteeredQuality) : ClampQuality(wanted);
+        return steerable_ ? std::clamp(wanted, kMinQuality, kMaxSteeredQuality) : ClampQuality(wanted);
     }
     return kind == kFrameKindI ? settings_.quality_i : kind == kFrameKindB ? settings_.quality_b : settings_.quality_p;
 }

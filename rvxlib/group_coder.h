@@ -66,7 +66,7 @@ struct RVXGroupSettings {
     // for the eye, at some cost in PSNR. Not with kClassic.
     bool adaptive_quantisation = false;
     // A rate plan: when set, the quality (2..32, or up to kMaxSteeredQuality
-    // for the decisions by cost) of display frame `frame` of `kind`
+    // for every preset but classic) of display frame `frame` of `kind`
     // (kFrameKindI, P or B) instead of the frame type's. It is asked
     // from whichever thread codes the frame, so its answer may depend only on
     // its arguments and on what the plan fixed before coding began.
@@ -164,6 +164,7 @@ private:
         uint32_t row_blocks = 0;  // coded blocks per macroblock row
         uint16_t quality = 0;
         uint16_t steered = 0;  // what bits weigh at: quality, or past 32 (kMaxSteeredQuality)
+        bool levels_by_cost = false;  // the level rule chooses the levels
         bool diff2d = false;
         // Decisions by cost (see group_coder_by_cost.cpp).
         RVXLevelRule rule;
@@ -314,6 +315,9 @@ private:
     bool failed_ = false;
     bool finished_ = false;
     bool by_cost_ = false;  // decisions by rate-distortion cost
+    // A rate plan may steer past quality 32 (every preset but classic, with
+    // a transform that tells its unrounded values).
+    bool steerable_ = false;
     // Each source is moved towards the picture the deblocking filter turns
     // into it just before it is coded, as far as its quality calls for.
     bool undo_filter_ = false;
