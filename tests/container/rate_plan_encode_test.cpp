@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <numeric>
@@ -41,9 +42,10 @@ struct Coded {
     std::vector<RVXPassFrame> frames;
 };
 
-Coded Encode(const TempDir& dir, const std::string& name, uint32_t threads,
+Coded Encode(const TempDir& dir, const std::string& name, uint32_t threads, RVXPreset preset,
              std::shared_ptr<CRVXRatePlan> plan) {
     CRVXEncode writer;
+    writer.SetPreset(preset, false);
     writer.SetFrameRate(30, 1);
     writer.SetGopStructure(1, 1);  // groups of three: the plan sees many of them
     writer.SetPicture(kWidth, kHeight, (kSourceBGRA32 << kFormatSourceShift) | kPictureYUV411 | kTransformWordDct);
@@ -65,12 +67,14 @@ Coded Encode(const TempDir& dir, const std::string& name, uint32_t threads,
     return coded;
 }
 
-std::shared_ptr<CRVXRatePlan> PlanFor(const std::vector<RVXPassFrame>& frames, uint64_t budget) {
+std::shared_ptr<CRVXRatePlan> PlanFor(const std::vector<RVXPassFrame>& frames, RVXPreset preset,
+                                      uint64_t budget) {
     RVXRatePlanSettings settings;
     uint8_t intra[64], inter[64];
     LoadQuantMatrices(kMatrixSelectorMpeg, intra, inter);
+    if (preset != RVXPreset::kClassic) settings.highest_quality = kMaxSteeredQuality;
     for (uint16_t level = 2; level <= 32; ++level)
-        settings.levels[level - 2] = QualitiesForLevel(RVXPreset::kClassic, level, intra, inter);
+        settings.levels[level - 2] = QualitiesForLevel(preset, level, intra, inter, settings.highest_quality);
     settings.macroblocks = (kWidth / 16) * (kHeight / 16);
     settings.blocks_per_macroblock = 6;
     auto plan = std::make_shared<CRVXRatePlan>(frames, settings);
@@ -82,21 +86,31 @@ std::shared_ptr<CRVXRatePlan> PlanFor(const std::vector<RVXPassFrame>& frames, u
 
 // The plan may learn only from frames that are coded whatever the threads
 // do, so the second pass writes the same movie at every thread count, and
-// the payloads land near the budget.
+// the payloads land near the budget; also where the presets past classic
+// are steered beyond quality 32.
 TEST(RatePlanEncode, SecondPassIsTheSameAtEveryThreadCountAndMeetsTheBudget) {
     TempDir dir;
-    const Coded first = Encode(dir, "pass1", 1, nullptr);
-    ASSERT_EQ(first.frames.size(), kFrames);
-    EXPECT_GT(first.frames.back().group, kSettledGroups);
-    for (const double share : {0.5, 1.6}) {
-        SCOPED_TRACE(share);
-        const uint64_t budget = uint64_t(share * double(first.payload));
+    struct Case {
+        RVXPreset preset;
+        double share;
+    } cases[] = {{RVXPreset::kClassic, 0.5}, {RVXPreset::kClassic, 1.6}, {RVXPreset::kFast, 0.3},
+                 {RVXPreset::kMedium, 0.6}, {RVXPreset::kMedium, 0.3}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << PresetName(c.preset) << " " << c.share);
+        const Coded first = Encode(dir, "pass1", 1, c.preset, nullptr);
+        ASSERT_EQ(first.frames.size(), kFrames);
+        EXPECT_GT(first.frames.back().group, kSettledGroups);
+        const uint64_t budget = uint64_t(c.share * double(first.payload));
         Coded reference;
         for (uint32_t threads : {1u, 2u, 4u}) {
             SCOPED_TRACE(threads);
-            auto plan = PlanFor(first.frames, budget);
-            const Coded second = Encode(dir, "pass2t" + std::to_string(threads), threads, plan);
+            auto plan = PlanFor(first.frames, c.preset, budget);
+            const Coded second = Encode(dir, "pass2t" + std::to_string(threads), threads, c.preset, plan);
             EXPECT_FALSE(plan->MissedSettledFrame());
+            uint16_t coarsest = 0;
+            for (uint32_t n = 0; n < kFrames; ++n)
+                coarsest = std::max(coarsest, plan->FrameQuality(n, first.frames[n].kind));
+            EXPECT_EQ(coarsest > kMaxQuality, c.preset != RVXPreset::kClassic);
             if (threads == 1) {
                 reference = second;
                 // Pictures of twelve macroblocks leave whole-quality steps of several
