@@ -119,9 +119,6 @@ protected:
     // reason set) when the first pass failed or the target is unreachable.
     bool BeginSecondPass(const std::string& work_directory, const std::string& source_name);
     uint8_t Pass() const { return pass_; }
-    // Whether the first pass under way codes the analysis picture
-    // (analysis_picture.h) rather than the source's own.
-    bool ReducedPass() const { return reduced_pass_; }
     // Sets the notice when the written movie missed the target by more
     // than the tolerance.
     void NoteSizeAgainstTarget(const std::string& output);
