@@ -6,6 +6,7 @@
 #include <system_error>
 #include <utility>
 
+#include "jobs/analysis_picture.h"
 #include "jobs/job_messages.h"
 #include "jobs/rate_control.h"
 #include "container/rvx_layout.h"
@@ -37,6 +38,7 @@ bool CEncodeRVXFile::SetSourceFormat(uint32_t layout, uint32_t width, uint32_t h
     }
     const uint64_t stride = (static_cast<uint64_t>(width) * bits / 8 + 3) & ~uint64_t{3};
     layout_ = layout;
+    pixel_bytes_ = bits / 8;
     width_ = width;
     height_ = height;
     stride_ = static_cast<uint32_t>(stride);
@@ -48,29 +50,57 @@ bool CEncodeRVXFile::SetSourceFormat(uint32_t layout, uint32_t width, uint32_t h
     return true;
 }
 
-bool CEncodeRVXFile::OpenEncoder(const std::string& work_directory, const std::string& source_name) {
-    if (writer_) return false;
+std::unique_ptr<IMovieWriter> CEncodeRVXFile::MakeWriter(const std::string& work_directory, uint32_t width,
+                                                        uint32_t height, const std::string& prefix,
+                                                        uint32_t first_frame) {
     std::unique_ptr<IMovieWriter> writer = writer_factory_ ? writer_factory_() : nullptr;
     if (!writer) {
         SetFailureReason("this build has no movie writer");
-        return false;
+        return nullptr;
     }
-    if (TwoPass() && pass_ == 0) pass_ = 1;
     writer->SetFrameRate(rate_numerator_, rate_denominator_);
     ApplyEncodeSettings(pass_ == 1 ? FirstPassSettings(request_.settings) : request_.settings, *writer);
-    writer->SetPicture(width_, height_, layout_ | request_.settings.FormatBits());
+    writer->SetPicture(width, height, layout_ | request_.settings.FormatBits());
     writer->SetWorkDirectory(work_directory);
-    // The first pass's payloads must not meet the second's in the directory.
-    writer->SetFramePrefix(work_directory + (pass_ == 1 ? "rvxpass" : "rvxframe"));
-    if (pass_ == 1) writer->SetFrameQualities(FirstPassQualities(request_.settings));
+    writer->SetFramePrefix(work_directory + prefix);
+    if (pass_ == 1) {
+        auto qualities = FirstPassQualities(request_.settings);
+        writer->SetFrameQualities([qualities, first_frame](uint32_t frame, uint32_t kind) {
+            return qualities(first_frame + frame, kind);
+        });
+    }
     if (pass_ == 2) {
         writer->SetRatePlan(rate_plan_);
         if (!sound_file_.empty()) writer->SetSoundFile(sound_file_);
     }
     if (!writer->Open()) {
         SetFailureReason("the encoder refused the picture size, format or frame rate");
-        return false;
+        return nullptr;
     }
+    return writer;
+}
+
+bool CEncodeRVXFile::OpenEncoder(const std::string& work_directory, const std::string& source_name) {
+    if (writer_) return false;
+    if (TwoPass() && pass_ == 0) pass_ = 1;
+    reduced_pass_ = pass_ == 1 && ReducedFirstPass(request_.settings, width_, height_);
+    if (reduced_pass_) {
+        reduced_stride_ = (AnalysisDimension(width_) * pixel_bytes_ + 3) & ~3u;
+        reduced_buffer_.assign(std::size_t(reduced_stride_) * AnalysisDimension(height_), 0);
+        const uint32_t gop = _rvxlib_::ClampGopShape(request_.settings.p_frames, request_.settings.b_frames).Length();
+        size_sample_ = std::make_unique<CSizeSample>(
+            [this, work_directory](uint32_t first) {
+                // Two runs are coded at once: their payloads must not meet.
+                return MakeWriter(work_directory, width_, height_, "rvxsample" + std::to_string(first) + "-",
+                                  first);
+            },
+            gop);
+    }
+    // The first pass's payloads must not meet the second's in the directory.
+    std::unique_ptr<IMovieWriter> writer =
+        reduced_pass_ ? MakeWriter(work_directory, AnalysisDimension(width_), AnalysisDimension(height_), "rvxpass")
+                      : MakeWriter(work_directory, width_, height_, pass_ == 1 ? "rvxpass" : "rvxframe");
+    if (!writer) return false;
     current_name_ = source_name;
     writer_ = std::move(writer);
     return true;
@@ -89,6 +119,15 @@ int32_t CEncodeRVXFile::EncodeFrame(const void* pixels) {
             std::memcpy(&flip_buffer_[static_cast<size_t>(height_ - 1 - y) * stride_],
                         src + static_cast<size_t>(y) * stride_, stride_);
         picture = flip_buffer_.data();
+    }
+    if (reduced_pass_) {
+        const uint8_t* source = static_cast<const uint8_t*>(picture);
+        if (!size_sample_->AddFrame(n - 1, source)) {
+            SetFailureReason("frame " + std::to_string(n) + " could not be coded");
+            return kJobFail;
+        }
+        ReducePicture(source, width_, height_, stride_, pixel_bytes_, reduced_buffer_.data(), reduced_stride_);
+        picture = reduced_buffer_.data();
     }
     // A frame the writer could not code would silently be missing from the
     // movie, so it is reported rather than counted.
@@ -117,6 +156,7 @@ void CEncodeRVXFile::WaitForSound() {
 void CEncodeRVXFile::ReleaseWriter() {
     WaitForSound();
     sound_ = std::future<bool>();
+    size_sample_.reset();
     writer_.reset();
 }
 
@@ -173,7 +213,7 @@ std::string CEncodeRVXFile::UnreachableTargetReason(uint64_t frames) {
                                                               : settings.frame_rate;
     const uint64_t target = TargetMovieBytes(settings, frames, rate.numerator, rate.denominator);
     const uint32_t gop = _rvxlib_::ClampGopShape(settings.p_frames, settings.b_frames).Length();
-    const uint64_t smallest = SmallestMovieBytes(frames, gop, writer_->Macroblocks(),
+    const uint64_t smallest = SmallestMovieBytes(frames, gop, MovieMacroblocks(),
                                                  writer_->BlocksPerMacroblock(), FileBytes(sound_file_));
     if (target >= smallest) return "";
     target_refused_ = true;
@@ -191,7 +231,7 @@ int32_t CEncodeRVXFile::RefuseUnreachableTarget(uint64_t frames) {
 
 bool CEncodeRVXFile::BeginSecondPass(const std::string& work_directory, const std::string& source_name) {
     if (!writer_ || pass_ != 1) return false;
-    if (!writer_->FinishFrames()) {
+    if (!writer_->FinishFrames() || (size_sample_ && !size_sample_->Finish())) {
         SetFailureReason("the first pass could not code the frames");
         return false;
     }
@@ -211,13 +251,26 @@ bool CEncodeRVXFile::BeginSecondPass(const std::string& work_directory, const st
     const uint64_t overhead = rvx_layout::MovieOverheadBytes(frames.size(), frames.back().group + 1) +
                               FileBytes(sound_file_);
     payload_budget_ = target_bytes_ > overhead ? target_bytes_ - overhead : 0;
-    rate_plan_ = MakeRatePlan(settings, std::move(frames), writer_->Macroblocks(), writer_->BlocksPerMacroblock(),
+    if (reduced_pass_) {
+        const uint32_t gop = _rvxlib_::ClampGopShape(settings.p_frames, settings.b_frames).Length();
+        frames = FullSizePassFrames(std::move(frames), writer_->Macroblocks(), size_sample_->Frames(),
+                                    MovieMacroblocks(), writer_->BlocksPerMacroblock(), gop);
+        size_sample_.reset();
+        reduced_buffer_ = std::vector<uint8_t>();
+    }
+    rate_plan_ = MakeRatePlan(settings, std::move(frames), MovieMacroblocks(), writer_->BlocksPerMacroblock(),
                               payload_budget_);
     writer_->DiscardFrames();
     writer_.reset();
+    reduced_pass_ = false;
     pass_ = 2;
     frames_done_ = 0;
     return OpenEncoder(work_directory, source_name);
+}
+
+uint32_t CEncodeRVXFile::MovieMacroblocks() const {
+    if (reduced_pass_) return MacroblocksOfPicture(width_, height_);
+    return writer_ ? writer_->Macroblocks() : 0;
 }
 
 int32_t CEncodeRVXFile::FinishRun(IThread& thread) {

@@ -16,6 +16,7 @@
 #include "jobs/encode_settings.h"
 #include "jobs/job_host.h"
 #include "jobs/movie_writer.h"
+#include "jobs/size_sample.h"
 #include "rvxlib/rate_plan.h"
 
 class IThread;
@@ -146,6 +147,20 @@ private:
     MovieWriterFactory writer_factory_ = &CreateRVXMovieWriter;
     std::string failure_reason_;
     uint8_t pass_ = 0;  // 0: one pass; 1, 2: the pass of a two-pass job
+    // Macroblocks of the movie's pictures, whatever size the writer codes.
+    uint32_t MovieMacroblocks() const;
+    // A writer for the run's settings and pass, opened on a picture of
+    // width x height whose frame k is display frame first_frame + k; null
+    // (the reason set) when it cannot be opened.
+    std::unique_ptr<IMovieWriter> MakeWriter(const std::string& work_directory, uint32_t width, uint32_t height,
+                                             const std::string& prefix, uint32_t first_frame = 0);
+    uint32_t pixel_bytes_ = 0;
+    // A reduced first pass (ReducedFirstPass): writer_ codes the analysis
+    // picture, size_sample_ short runs at the movie's own size.
+    bool reduced_pass_ = false;
+    std::vector<uint8_t> reduced_buffer_;
+    uint32_t reduced_stride_ = 0;
+    std::unique_ptr<CSizeSample> size_sample_;
     std::shared_ptr<_rvxlib_::CRVXRatePlan> rate_plan_;
     std::string sound_file_;     // the coded sound a second pass takes over
     uint64_t target_bytes_ = 0;  // what the second pass aims at

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <utility>
 
 #include "container/quant_matrices.h"
@@ -46,6 +47,14 @@ bool ParseScaled(const std::string& text, const std::vector<std::pair<const char
     }
     return false;
 }
+
+}  // namespace
+
+namespace {
+
+// Pictures narrower or lower than this are coded whole in the first pass:
+// halved they would keep too few macroblocks to stand for the movie.
+constexpr uint32_t kLeastReducedDimension = 32;
 
 }  // namespace
 
@@ -111,6 +120,11 @@ EncodeSettings FirstPassSettings(const EncodeSettings& settings) {
     first.quality_b = q.b;
     first.target_bytes = first.target_bits_per_second = 0;
     return first;
+}
+
+bool ReducedFirstPass(const EncodeSettings& settings, uint32_t width, uint32_t height) {
+    return settings.preset != RVXPreset::kClassic && width >= kLeastReducedDimension &&
+           height >= kLeastReducedDimension;
 }
 
 std::function<uint16_t(uint32_t, uint32_t)> FirstPassQualities(const EncodeSettings& settings) {

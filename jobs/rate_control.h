@@ -28,6 +28,11 @@ std::string RateTargetRefusal(const EncodeSettings& settings);
 // matrix and groups of pictures stay the user's, so the groups fall where
 // they will fall again.
 EncodeSettings FirstPassSettings(const EncodeSettings& settings);
+// Whether the first pass codes the analysis picture of half the width and
+// height (analysis_picture.h, size_sample.h): for the presets that decide by
+// cost, on pictures large enough to keep a few macroblocks after halving.
+// The classic decisions keep a first pass of their own at full size.
+bool ReducedFirstPass(const EncodeSettings& settings, uint32_t width, uint32_t height);
 // The first pass's quality for each frame: the second pass's balance of I,
 // P and B at one of the two levels FirstPassLevel picks for the frame.
 std::function<uint16_t(uint32_t frame, uint32_t kind)> FirstPassQualities(const EncodeSettings& settings);

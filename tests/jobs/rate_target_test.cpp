@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 
 #include "common/memory_host.h"
@@ -257,15 +260,17 @@ uint32_t RunFileJob(const std::string& source, const fs::path& output, const Enc
 }
 
 template <class Job>
-void ExpectTargetMet(const std::string& source, const TempDir& dir) {
+void ExpectTargetMet(const std::string& source, const TempDir& dir, RVXPreset preset = RVXPreset::kClassic) {
     // The movie of one fixed quality gives a target the source can meet.
     EncodeSettings fixed;
+    fixed.preset = preset;
     fixed.quality_i = 10;
     fixed.quality_p = 12;
     fixed.quality_b = 14;
     std::string reason;
     ASSERT_EQ(RunFileJob<Job>(source, dir / "fixed.rvx", fixed, &reason), MSG_JOB_DONE) << reason;
     EncodeSettings settings;
+    settings.preset = preset;
     settings.target_bytes = fs::file_size(dir / "fixed.rvx");
     ASSERT_EQ(RunFileJob<Job>(source, dir / "target.rvx", settings, &reason), MSG_JOB_DONE) << reason;
     EXPECT_NEAR(double(fs::file_size(dir / "target.rvx")), double(settings.target_bytes),
@@ -300,7 +305,119 @@ TEST(RateTarget, AviFilesAndMoviesAreReadTwice) {
         ExpectTargetMet<CEncodeFromAVI>(avi, dir);
     }
     {
+        // Its pictures come bottom-up, through the flip, into the halved
+        // first pass.
+        SCOPED_TRACE("avi, medium");
+        ExpectTargetMet<CEncodeFromAVI>(avi, dir, RVXPreset::kMedium);
+    }
+    {
         SCOPED_TRACE("movie");
         ExpectTargetMet<CEncodeFromDirectShow>(avi, dir);
+    }
+}
+
+namespace {
+
+// The preset's fixed qualities at `level`, as a one-pass encode codes them.
+void SetLevel(EncodeSettings* settings, uint16_t level) {
+    uint8_t intra[64], inter[64];
+    LoadQuantMatrices(kMatrixSelectorMpeg, intra, inter);
+    LoadQuantMatrices(settings->matrix, intra, inter);
+    const _rvxlib_::RVXFrameQualities fixed = _rvxlib_::QualitiesForLevel(settings->preset, level, intra, inter);
+    settings->quality_i = fixed.i;
+    settings->quality_p = fixed.p;
+    settings->quality_b = fixed.b;
+}
+
+std::vector<char> FileBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+// The presets that decide by cost measure the first pass on pictures of half
+// the width and height, with short runs at full size to bring the costs
+// back: sizes that do not halve into whole macroblocks, and pictures too
+// small to halve, land on the target as a full-size first pass does.
+TEST(RateTarget, ReducedFirstPassLandsOnTheTargetAtOddSizes) {
+    struct Case {
+        int width, height;
+        RVXPreset preset;
+        uint16_t level;
+    } cases[] = {
+        {72, 40, RVXPreset::kMedium, 6},  {33, 35, RVXPreset::kMedium, 10}, {16, 16, RVXPreset::kMedium, 6},
+        {176, 144, RVXPreset::kFast, 8},  {90, 70, RVXPreset::kSlow, 12},   {31, 64, RVXPreset::kMedium, 8},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + " " +
+                     _rvxlib_::PresetName(c.preset));
+        TempDir dir{"target"};
+        WriteGrainRun(dir, 40, c.width, c.height);
+        EncodeSettings settings;
+        settings.preset = c.preset;
+        SetLevel(&settings, c.level);
+        const fs::path output = dir / "out.rvx";
+        ASSERT_EQ(RunImages(dir, output, settings).message, MSG_JOB_DONE);
+        const uint64_t target = fs::file_size(output);
+        fs::remove(output);
+        settings.target_bytes = target;
+        const RunResult run = RunImages(dir, output, settings);
+        ASSERT_EQ(run.message, MSG_JOB_DONE) << run.reason;
+        EXPECT_NEAR(double(fs::file_size(output)), double(target), 0.01 * double(target));
+        EXPECT_EQ(run.notice, "");
+        CRVXReader reader;
+        ASSERT_TRUE(reader.Open(output));
+        EXPECT_TRUE(reader.Verify());
+        EXPECT_EQ(reader.FrameCount(), 40u);
+        EXPECT_EQ(reader.Width(), uint32_t(c.width));
+        EXPECT_EQ(reader.Height(), uint32_t(c.height));
+    }
+}
+
+// The first pass codes its halved pictures and its full-size runs on
+// threads of their own, two runs at once: the movie is the same at every
+// thread count.
+TEST(RateTarget, ReducedFirstPassWritesTheSameMovieAtEveryThreadCount) {
+    TempDir dir{"target"};
+    WriteGrainRun(dir, 45, 96, 80);
+    struct ThreadSetting {
+        ~ThreadSetting() { ::unsetenv("RVX_THREADS"); }
+    } restore;
+    EncodeSettings settings;
+    settings.preset = RVXPreset::kMedium;
+    settings.target_bytes = 60000;
+    std::vector<char> movies[3];
+    const char* counts[3] = {"1", "2", "3"};
+    for (int k = 0; k < 3; ++k) {
+        SCOPED_TRACE(counts[k]);
+        ::setenv("RVX_THREADS", counts[k], 1);
+        const fs::path output = dir / (std::string("t") + counts[k] + ".rvx");
+        const RunResult run = RunImages(dir, output, settings);
+        ASSERT_EQ(run.message, MSG_JOB_DONE) << run.reason;
+        movies[k] = FileBytes(output);
+    }
+    ASSERT_GT(movies[0].size(), 1000u);
+    EXPECT_TRUE(movies[0] == movies[1]);
+    EXPECT_TRUE(movies[0] == movies[2]);
+}
+
+// A stop while the halved pictures and the full-size runs are being coded
+// (in a run, between runs, on the last frame) fails the job and leaves no
+// movie and no work directory (RunImages checks it is gone).
+TEST(RateTarget, StopInTheReducedFirstPassLeavesNothing) {
+    TempDir dir{"target"};
+    WriteGrainRun(dir, 20, 96, 64);
+    EncodeSettings settings;
+    settings.preset = RVXPreset::kMedium;
+    settings.target_bytes = 20000;
+    for (uint32_t frame : {1u, 2u, 9u, 17u, 20u}) {
+        SCOPED_TRACE(frame);
+        const fs::path output = dir / "out.rvx";
+        const RunResult run = RunImages(dir, output, settings, 1, frame);
+        EXPECT_EQ(run.message, MSG_JOB_FAILED);
+        EXPECT_EQ(run.reason, "stopped");
+        EXPECT_FALSE(fs::exists(output));
+        EXPECT_EQ(run.progress.back().pass, 1);
     }
 }
