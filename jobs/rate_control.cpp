@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <utility>
 
 #include "container/quant_matrices.h"
@@ -47,10 +46,6 @@ bool ParseScaled(const std::string& text, const std::vector<std::pair<const char
     }
     return false;
 }
-
-}  // namespace
-
-namespace {
 
 // Pictures narrower or lower than this are coded whole in the first pass:
 // halved they would keep too few macroblocks to stand for the movie.
