@@ -312,26 +312,14 @@ uint16_t CRVXRatePlan::Assign(uint32_t n) {
     const uint32_t kind = KindIndex(frame.pass.kind);
     if (kind == 0) {
         if (group.settle) SettleIntra(g);
-        // I frames carry their rounding from group to group, in order.
-        // Every earlier I frame was coded before this one on the same
-        // thread: how far they ran from the model moves this one's quality.
-        double actual = 0.0, model = 0.0;
-        for (uint32_t k = 0; k < g; ++k) {
-            if (groups_[k].frames.empty()) continue;
-            const uint32_t m = groups_[k].frames.front();
-            Assign(m);
-            const Frame& f = frames_[m];
-            const double expected = Expected(f, f.assigned, groups_[k].bias);
-            actual += f.has_coded ? double(f.coded) : expected;
-            model += expected;
-        }
-        // One I frame's worth of "as predicted": the first I frames move it most.
-        const double prior = Expected(frame, frame.planned, group.bias);
-        double ratio = (actual + prior) / (model + prior);
-        if (group.over) ratio = std::max(ratio, 1.0);
-        const double wanted =
-            frame.planned * std::pow(std::clamp(ratio, kLeastGroupFactor, kMostGroupFactor), 1.0 / Alpha(frame.pass.kind)) +
-            carry_i_error_;
+        // I frames carry their rounding from group to group, in order. How
+        // far earlier frames ran from the model is already in the group's
+        // biases: moving the I frame again for its own kind's error would
+        // count it twice, and I frames coarser than the preset's balance
+        // cost more in the frames predicted from them than they save.
+        for (uint32_t k = 0; k < g; ++k)
+            if (!groups_[k].frames.empty()) Assign(groups_[k].frames.front());
+        const double wanted = frame.planned + carry_i_error_;
         frame.assigned = uint16_t(std::lround(std::clamp(wanted, 2.0, Highest())));
         carry_i_error_ = wanted - frame.assigned;
         return frame.assigned;
