@@ -80,8 +80,8 @@ struct RVXRatePlanSettings {
     // pass does not show it (fewer than kLeastAlphaPairs neighbouring groups
     // at different qualities).
     double alpha = 0.9;
-    // The coarsest quality the coder takes: 32, or kMaxSteeredQuality for
-    // the decisions by cost.
+    // The coarsest quality the coder takes: 32 for classic, else
+    // kMaxSteeredQuality.
     uint16_t highest_quality = 32;
 };
 
@@ -161,13 +161,13 @@ private:
     double QualityAt(const Frame& frame, double level) const;
     double Bytes(const Frame& frame, double quality) const;
     double Smallest(const Frame& frame) const;
-    // The model's bytes times the bias of the frame's kind.
+    // The model's bytes times the bias of the frame's class.
     double Expected(const Frame& frame, double quality, const Biases& bias) const;
     // Expected bytes of all groups from `group` on at a level.
     double BytesFrom(uint32_t group, double level, const Biases& bias) const;
     double SolveLevel(uint32_t group, double budget, const Biases& bias) const;
-    // The biases actual over model bytes show, each kind's drawn towards
-    // the whole's where the kind has few bytes to tell.
+    // The biases actual over model bytes show, each class's drawn towards
+    // the whole's where the class has few bytes to tell.
     static Biases BiasesOf(const Biases& actual, const Biases& model);
     static Biases Unbiased() {
         Biases bias;
