@@ -14,6 +14,16 @@
 #include "rvxlib/format_word.h"
 #include "support/thread.h"
 
+namespace {
+
+// Bytes of a picture row as sources hand them over: whole pixels, padded to
+// four bytes.
+uint64_t RowStride(uint32_t width, uint32_t bytes_per_pixel) {
+    return (uint64_t(width) * bytes_per_pixel + 3) & ~uint64_t{3};
+}
+
+}  // namespace
+
 CEncodeRVXFile::CEncodeRVXFile(IJobHost* owner, EncodeRequest request)
     : owner_(owner), request_(std::move(request)) {}
 
@@ -36,7 +46,7 @@ bool CEncodeRVXFile::SetSourceFormat(uint32_t layout, uint32_t width, uint32_t h
         height > _rvxlib_::kMaxPictureDimension) {
         return false;
     }
-    const uint64_t stride = (static_cast<uint64_t>(width) * bits / 8 + 3) & ~uint64_t{3};
+    const uint64_t stride = RowStride(width, bits / 8);
     layout_ = layout;
     pixel_bytes_ = bits / 8;
     width_ = width;
@@ -85,7 +95,7 @@ bool CEncodeRVXFile::OpenEncoder(const std::string& work_directory, const std::s
     if (TwoPass() && pass_ == 0) pass_ = 1;
     reduced_pass_ = pass_ == 1 && ReducedFirstPass(request_.settings, width_, height_);
     if (reduced_pass_) {
-        reduced_stride_ = (AnalysisDimension(width_) * pixel_bytes_ + 3) & ~3u;
+        reduced_stride_ = uint32_t(RowStride(AnalysisDimension(width_), pixel_bytes_));
         reduced_buffer_.assign(std::size_t(reduced_stride_) * AnalysisDimension(height_), 0);
         const uint32_t gop = _rvxlib_::ClampGopShape(request_.settings.p_frames, request_.settings.b_frames).Length();
         size_sample_ = std::make_unique<CSizeSample>(

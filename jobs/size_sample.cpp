@@ -59,10 +59,23 @@ std::vector<_rvxlib_::RVXPassFrame> FullSizePassFrames(std::vector<_rvxlib_::RVX
     // frames hold no frame of a kind, all frames of that kind stand in.
     std::vector<bool> sampled(count, false);
     ClassMeans full, halved, halved_anywhere;
+    // Scenes differ in the detail halving removes: each run's sampled
+    // frames are also set against all sampled frames at its level, display
+    // frame for display frame.
+    const size_t runs = (count + gop - 1) / gop;
+    std::vector<double> run_full(runs, 0.0), run_halved(runs, 0.0);
+    double level_full[2] = {}, level_halved[2] = {};
     for (const SampleFrame& s : sample) {
         if (s.display >= count) continue;
         sampled[s.display] = true;
-        full.Add(FactorClass(s.frame.kind, s.display, gop), AboveSmallest(s.frame, macroblocks, blocks_per_macroblock));
+        const double full_above = AboveSmallest(s.frame, macroblocks, blocks_per_macroblock);
+        const double halved_above = AboveSmallest(reduced[s.display], reduced_macroblocks, blocks_per_macroblock);
+        full.Add(FactorClass(s.frame.kind, s.display, gop), full_above);
+        const uint32_t run = s.display / gop, level = LevelIndex(s.display, gop);
+        run_full[run] += full_above;
+        run_halved[run] += halved_above;
+        level_full[level] += full_above;
+        level_halved[level] += halved_above;
     }
     for (uint32_t n = 0; n < count; ++n) {
         const uint32_t c = FactorClass(reduced[n].kind, n, gop);
@@ -74,23 +87,6 @@ std::vector<_rvxlib_::RVXPassFrame> FullSizePassFrames(std::vector<_rvxlib_::RVX
     for (uint32_t c = 0; c < kFactorClasses; ++c) {
         const double halved_mean = halved.count[c] ? halved.Mean(c) : halved_anywhere.Mean(c);
         factors[c] = full.Mean(c) > 0.0 && halved_mean > 0.0 ? full.Mean(c) / halved_mean : kUnmeasuredFactor;
-    }
-
-    // Scenes differ in the detail halving removes: each run's sampled
-    // frames against all sampled frames at its level, display frame for
-    // display frame.
-    const size_t runs = (count + gop - 1) / gop;
-    std::vector<double> run_full(runs, 0.0), run_halved(runs, 0.0);
-    double level_full[2] = {}, level_halved[2] = {};
-    for (const SampleFrame& s : sample) {
-        if (s.display >= count) continue;
-        const uint32_t run = s.display / gop, level = LevelIndex(s.display, gop);
-        const double full_above = AboveSmallest(s.frame, macroblocks, blocks_per_macroblock);
-        const double halved_above = AboveSmallest(reduced[s.display], reduced_macroblocks, blocks_per_macroblock);
-        run_full[run] += full_above;
-        run_halved[run] += halved_above;
-        level_full[level] += full_above;
-        level_halved[level] += halved_above;
     }
     for (uint32_t n = 0; n < count; ++n) {
         _rvxlib_::RVXPassFrame& frame = reduced[n];

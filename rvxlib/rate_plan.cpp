@@ -33,7 +33,7 @@ constexpr uint32_t kSettlingGroups = 3;
 // How many groups before a settling group show how far the model is off:
 // the nearest say most of the frames to come.
 constexpr uint32_t kBiasGroups = 2;
-// Model bytes that stand for the whole's bias in each kind's, as a share of
+// Model bytes that stand for the whole's bias in each class's, as a share of
 // all the settled model bytes: one I frame alone does not swing the I frames'.
 constexpr double kKindPriorShare = 0.05;
 // The bias the settled groups show is believed within these bounds.
@@ -227,21 +227,23 @@ CRVXRatePlan::Biases CRVXRatePlan::BiasesOf(const Biases& actual, const Biases& 
     return bias;
 }
 
-double CRVXRatePlan::BytesFrom(uint32_t group, double level, const Biases& bias) const {
+double CRVXRatePlan::BytesFrom(uint32_t group, double level, const Biases& bias, bool with_intra) const {
     double sum = 0.0;
     for (uint32_t g = group; g < groups_.size(); ++g)
-        for (uint32_t n : groups_[g].frames) sum += Expected(frames_[n], QualityAt(frames_[n], level), bias);
+        for (uint32_t n : groups_[g].frames)
+            if (g > group || with_intra || frames_[n].pass.kind != kFrameKindI)
+                sum += Expected(frames_[n], QualityAt(frames_[n], level), bias);
     return sum;
 }
 
-double CRVXRatePlan::SolveLevel(uint32_t group, double budget, const Biases& bias) const {
+double CRVXRatePlan::SolveLevel(uint32_t group, double budget, const Biases& bias, bool with_intra) const {
     // Bytes fall as the level rises: bisection on the level's logarithm.
     double low = std::log(kLowestLevel), high = std::log(kHighestLevel);
-    if (BytesFrom(group, std::exp(low), bias) <= budget) return std::exp(low);
-    if (BytesFrom(group, std::exp(high), bias) >= budget) return std::exp(high);
+    if (BytesFrom(group, std::exp(low), bias, with_intra) <= budget) return std::exp(low);
+    if (BytesFrom(group, std::exp(high), bias, with_intra) >= budget) return std::exp(high);
     for (int step = 0; step < kSolveSteps; ++step) {
         const double mid = 0.5 * (low + high);
-        if (BytesFrom(group, std::exp(mid), bias) > budget)
+        if (BytesFrom(group, std::exp(mid), bias, with_intra) > budget)
             low = mid;
         else
             high = mid;
@@ -355,15 +357,6 @@ uint16_t CRVXRatePlan::Assign(uint32_t n) {
     return frame.assigned;
 }
 
-double CRVXRatePlan::RestBytes(uint32_t g, double level, bool with_intra, const Biases& bias) const {
-    double sum = 0.0;
-    for (uint32_t k = g; k < groups_.size(); ++k)
-        for (uint32_t n : groups_[k].frames)
-            if (k > g || with_intra || frames_[n].pass.kind != kFrameKindI)
-                sum += Expected(frames_[n], QualityAt(frames_[n], level), bias);
-    return sum;
-}
-
 double CRVXRatePlan::SettledBytes(uint32_t first, uint32_t g, Biases* bias) {
     double actual = 0.0;
     Biases recent_actual{}, recent_model{};
@@ -383,21 +376,6 @@ double CRVXRatePlan::SettledBytes(uint32_t first, uint32_t g, Biases* bias) {
     return actual;
 }
 
-double CRVXRatePlan::SolveRest(uint32_t g, const Biases& bias, double left, bool with_intra) const {
-    // Bytes fall as the level rises: bisection on the level's logarithm.
-    double low = std::log(kLowestLevel), high = std::log(kHighestLevel);
-    if (RestBytes(g, std::exp(low), with_intra, bias) <= left) return std::exp(low);
-    if (RestBytes(g, std::exp(high), with_intra, bias) >= left) return std::exp(high);
-    for (int step = 0; step < kSolveSteps; ++step) {
-        const double mid = 0.5 * (low + high);
-        if (RestBytes(g, std::exp(mid), with_intra, bias) > left)
-            low = mid;
-        else
-            high = mid;
-    }
-    return std::exp(high);
-}
-
 void CRVXRatePlan::SettleIntra(uint32_t g) {
     // The coder waited for every frame shown before this group's I frame.
     // Only frames that are coded, and this group's own fields, are read or
@@ -405,7 +383,7 @@ void CRVXRatePlan::SettleIntra(uint32_t g) {
     Frame& intra = frames_[groups_[g].frames.front()];
     Biases bias;
     const double left = std::max(budget_ - SettledBytes(groups_[g].frames.front(), g, &bias), 0.0);
-    const double level = SolveRest(g, bias, left, true);
+    const double level = SolveLevel(g, left, bias);
     intra.planned = QualityAt(intra, level);
     groups_[g].over = Over(g, level);
 }
@@ -423,7 +401,7 @@ void CRVXRatePlan::Resettle(uint32_t g) {
     const double intra_bytes = intra.has_coded ? double(intra.coded) : Expected(intra, intra.assigned, bias);
     spent += intra_bytes;
     const double left = std::max(budget_ - spent, 0.0);
-    const double level = SolveRest(g, bias, left, false);
+    const double level = SolveLevel(g, left, bias, false);
     double rest = 0.0;
     for (uint32_t n : group.frames) {
         Frame& f = frames_[n];
@@ -433,7 +411,7 @@ void CRVXRatePlan::Resettle(uint32_t g) {
     }
     // As in SolveGroup: where no level meets what is left, the group still
     // aims at its share of it.
-    const double all = RestBytes(g, level, false, bias);
+    const double all = BytesFrom(g, level, bias, false);
     group.settle_bias = bias;
     group.settle_target = intra_bytes + (all > 0.0 ? rest * left / all : rest);
     group.settle_over = Over(g, level);

@@ -163,9 +163,12 @@ private:
     double Smallest(const Frame& frame) const;
     // The model's bytes times the bias of the frame's class.
     double Expected(const Frame& frame, double quality, const Biases& bias) const;
-    // Expected bytes of all groups from `group` on at a level.
-    double BytesFrom(uint32_t group, double level, const Biases& bias) const;
-    double SolveLevel(uint32_t group, double budget, const Biases& bias) const;
+    // Expected bytes at `level` of every group from `group` on; without
+    // `group`'s own I frame when with_intra is false (a settling group whose
+    // I frame is coded).
+    double BytesFrom(uint32_t group, double level, const Biases& bias, bool with_intra = true) const;
+    // The level at which they come to `budget`.
+    double SolveLevel(uint32_t group, double budget, const Biases& bias, bool with_intra = true) const;
     // The biases actual over model bytes show, each class's drawn towards
     // the whole's where the class has few bytes to tell.
     static Biases BiasesOf(const Biases& actual, const Biases& model);
@@ -179,13 +182,9 @@ private:
     void FitAlphas();
     void SolveGroup(uint32_t group);
     bool Over(uint32_t group, double level) const;
-    // Expected bytes at `level` of the frames of a settling group from its I
-    // frame (or from its first P or B frame) on and of every later group.
-    double RestBytes(uint32_t group, double level, bool with_intra, const Biases& bias) const;
     // What every frame before `frame` cost, all of them coded; the biases of
     // the model over the nearest groups.
     double SettledBytes(uint32_t frame, uint32_t group, Biases* bias);
-    double SolveRest(uint32_t group, const Biases& bias, double left, bool with_intra) const;
     void SettleIntra(uint32_t group);
     void Resettle(uint32_t group);
     // Follows the I frames asked for against the groups of the first pass.
@@ -202,7 +201,6 @@ private:
     Biases settled_actual_{};  // over the groups before settled_upto_, per class
     Biases settled_model_{};
     uint32_t settled_upto_ = 0;
-    uint16_t carry_i_ = 0;
     double carry_i_error_ = 0.0;
     bool missed_settled_ = false;
     uint32_t i_frames_matched_ = 0;  // groups whose I frame came where the first pass had it
