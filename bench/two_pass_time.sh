@@ -10,6 +10,8 @@
 # Set RVXENC to time another build of the encoder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Processor times come from GNU time, which only the benchmarks need.
+scripts/setup time
 
 [ $# -ge 1 ] || { echo "usage: $0 SOURCE [--runs N] [--preset P] [--quality L] [-- rvxenc options...]" >&2; exit 2; }
 source=$1; shift
