@@ -226,12 +226,14 @@ void CRVXEncode::SetRatePlan(std::shared_ptr<_rvxlib_::CRVXRatePlan> plan) {
     if (!rate_plan_) {
         settings_.frame_quality = nullptr;
         settings_.settle_before_group = nullptr;
+        settings_.frame_goal = nullptr;
         payloads_.SetSizeObserver(nullptr);
         return;
     }
     _rvxlib_::CRVXRatePlan* raw = rate_plan_.get();
     settings_.frame_quality = [raw](uint32_t frame, uint32_t kind) { return raw->FrameQuality(frame, kind); };
     settings_.settle_before_group = [raw](uint32_t first) { return raw->SettleBeforeGroup(first); };
+    settings_.frame_goal = [raw](uint32_t frame) { return raw->FrameGoal(frame); };
     payloads_.SetSizeObserver([raw](uint32_t frame, size_t size) { raw->FrameCoded(frame, size); });
 }
 

@@ -318,6 +318,7 @@ bool CRVXGroupCoder::BeginFrame(Crew& crew, uint32_t n, uint32_t kind, FrameSetu
     for (Lane& lane : crew.lanes) lane.block->SetLevelRule(setup.levels_by_cost ? &setup.rule : nullptr);
     setup.adaptive = settings_.adaptive_quantisation && !setup.diff2d;
     if (setup.adaptive) PlanQuantisers(crew, setup);
+    BeginRowSteering(crew, n, kind, setup);
     return true;
 }
 
@@ -344,11 +345,12 @@ bool CRVXGroupCoder::FinishFrame(Crew& crew, uint32_t n, uint32_t kind, uint16_t
         const RVXFrameLayout layout{setup.columns, setup.rows,
                                     codecs_.block->BlocksPerMacroblock()};
         if (!CodeFramePayload(layout, setup.quality, setup.coefficients, motion, &crew.payload,
-                              by_cost_ || setup.adaptive ? crew.quantisers.data() : nullptr) ||
+                              by_cost_ || setup.adaptive || setup.steer_rows ? crew.quantisers.data() : nullptr) ||
             !sink_->TakeFrame(n, crew.payload.data(), crew.payload.size()))
             return false;
     }
     if (by_cost_ || setup.levels_by_cost) LearnCosts(crew, setup);
+    KeepRowHistory(crew, setup);
     store_->SetFrameKind(n, kind, value1, value2);
     if (observer_) {
         std::lock_guard<std::mutex> lock(observer_mutex_);
@@ -447,10 +449,17 @@ bool CRVXGroupCoder::CodeInterFrame(Crew& crew, uint32_t n, uint32_t earlier, ui
     });
     crew.distance_before = n - earlier;
     RunRows(crew, setup.rows, [&](Lane& lane, uint32_t i) {
-        if (by_cost_)
-            CodeRowByCost(crew, lane, setup, i, earlier_picture, later_picture);
-        else
-            CodeInterRow(crew, lane, setup, i, earlier_picture, later_picture);
+        try {
+            const FrameSetup& row = SteerRow(crew, lane, setup, i);
+            if (by_cost_)
+                CodeRowByCost(crew, lane, row, i, earlier_picture, later_picture);
+            else
+                CodeInterRow(crew, lane, row, i, earlier_picture, later_picture);
+            RowCoded(crew, setup, i);
+        } catch (...) {
+            AbandonRows(crew);
+            throw;
+        }
     });
     if (bidirectional)
         return FinishFrame(crew, n, kFrameKindB, uint16_t(earlier), uint16_t(later), setup,

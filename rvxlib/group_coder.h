@@ -17,6 +17,7 @@
 // payloads and records as with one thread.
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -75,6 +76,11 @@ struct RVXGroupSettings {
     // frame `first`, every earlier group is coded before that I frame, so
     // the plan may count on what all of them cost.
     std::function<bool(uint32_t first)> settle_before_group;
+    // A rate plan: the payload bytes it counts on for display frame `frame`
+    // at the quality it gave, asked right after that quality by the same
+    // thread; 0 when it counts on none. A P or B frame with a goal steers
+    // its macroblock rows onto it (row_steering.cpp).
+    std::function<double(uint32_t frame)> frame_goal;
 };
 
 // The weights the design codes with: V, U and Y alike, and A too when the
@@ -175,6 +181,11 @@ private:
         uint64_t vector_price = 0;  // what a prediction must save, in search cost units
         // Crew::quantisers holds each macroblock's own quantiser to start from.
         bool adaptive = false;
+        // Steering rows onto a rate plan's goal (row_steering.cpp): the
+        // frame's bytes, 0 without a goal, and whether a frame of its kind
+        // coded before in the group shows how its rows share the bytes.
+        double goal = 0;
+        bool steer_rows = false;
     };
     // One way of coding a macroblock, as a trial found it (decisions by
     // cost): what it costs apart from the DCs that continue the row's
@@ -188,6 +199,17 @@ private:
         // The only way for its macroblock, not tried: it costs what it
         // costs, and its DCs are taken as those of a good prediction, 0.
         bool untried = false;
+    };
+    // The rows of a frame whose rows are steered: each one's estimated bits
+    // once it is coded. A row waits for the rows it steers by; a row that
+    // failed ends every wait.
+    struct RowProgress {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::vector<double> bits;
+        std::vector<uint8_t> done;
+        uint32_t done_from_top = 0;  // rows 0 .. done_from_top - 1 are all coded
+        bool abandoned = false;
     };
     // The objects one thread codes rows with; lane 0 is the codec set's.
     struct Lane {
@@ -205,6 +227,7 @@ private:
         std::vector<float> path_cost;
         std::vector<uint32_t> path_from;
         std::vector<uint32_t> chosen;
+        FrameSetup row;  // the frame's setup as a steered row codes with it
     };
     // What the motion search found for one macroblock, per reference
     // (0 earlier, 1 later), for the decisions by cost.
@@ -235,6 +258,15 @@ private:
         uint32_t distance_before = 0;
         std::vector<float> detail;  // adaptive quantisation: log2 of each macroblock's variance
         RVXSymbolCosts costs[3];
+        // Steering rows: the estimated bits of each row of the frame coded
+        // before of each kind in the group, added up from the top, and its
+        // payload; the rows of the frame being coded.
+        struct RowHistory {
+            std::vector<double> cumulative;
+            double bytes = 0;
+        };
+        RowHistory rows_before[3];
+        std::unique_ptr<RowProgress> progress;
     };
     // Calls code for every item (a macroblock row, or one macroblock) in
     // [0, count), spread over the crew's lanes.
@@ -255,6 +287,15 @@ private:
                         const RVXMotionEntry& entry, uint16_t quantiser, const uint8_t* earlier,
                         const uint8_t* later);
     void LearnCosts(Crew& crew, const FrameSetup& setup) const;
+    // Steering rows onto a rate plan's goal, in row_steering.cpp.
+    void BeginRowSteering(Crew& crew, uint32_t n, uint32_t kind, FrameSetup& setup) const;
+    // The setup row `row` codes with: the frame's, its quality moved by what
+    // the rows above cost against the goal. Waits for those rows.
+    const FrameSetup& SteerRow(Crew& crew, Lane& lane, const FrameSetup& setup, uint32_t row) const;
+    double RowBits(const Crew& crew, const FrameSetup& setup, uint32_t row) const;
+    void RowCoded(Crew& crew, const FrameSetup& setup, uint32_t row) const;
+    void AbandonRows(Crew& crew) const;
+    void KeepRowHistory(Crew& crew, const FrameSetup& setup) const;
     // Adaptive quantisation: a quantiser per macroblock from its detail.
     void PlanQuantisers(Crew& crew, const FrameSetup& setup);
     uint16_t StartQuantiser(const Crew& crew, const FrameSetup& setup, std::size_t index) const {

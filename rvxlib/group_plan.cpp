@@ -147,6 +147,7 @@ bool CRVXGroupCoder::CodeGroup(Crew& crew, uint32_t first, uint32_t count,
     // A group's P and B frames learn their bit costs from one another only
     // (the I frames, always coded in order on one thread, from each other).
     crew.costs[1] = crew.costs[2] = RVXSymbolCosts();
+    for (Crew::RowHistory& history : crew.rows_before) history = Crew::RowHistory();
     crew.distance_before = 0;
     std::vector<PlannedType> plan(count);
     uint32_t run = 0;

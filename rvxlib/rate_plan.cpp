@@ -354,6 +354,9 @@ uint16_t CRVXRatePlan::Assign(uint32_t n) {
     const double clamped = std::clamp(wanted, 2.0, Highest());
     frame.assigned = uint16_t(std::lround(clamped));
     group.carry[kind] = clamped - frame.assigned;
+    // What the group's frames so far say this one will cost. A group that
+    // keeps coarse where nothing can be spared counts on no exact size.
+    if (!(group.resettled ? group.settle_over : group.over)) frame.goal = ratio * Expected(frame, frame.assigned, bias);
     return frame.assigned;
 }
 
@@ -448,6 +451,11 @@ uint16_t CRVXRatePlan::FrameQuality(uint32_t frame, uint32_t kind) {
         return uint16_t(std::lround(std::clamp(KindQuality(level_, kind), 2.0, Highest())));
     }
     return Assign(frame);
+}
+
+double CRVXRatePlan::FrameGoal(uint32_t frame) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return frame < frames_.size() ? frames_[frame].goal : 0.0;
 }
 
 bool CRVXRatePlan::AllAssigned(uint16_t quality) {

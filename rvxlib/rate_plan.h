@@ -107,6 +107,9 @@ public:
     // threads; the answer depends only on the plan and on frames that are
     // certainly coded (see above), never on thread timing.
     uint16_t FrameQuality(uint32_t frame, uint32_t kind);
+    // The payload bytes the plan counts on for a P or B frame at the quality
+    // FrameQuality gave it; 0 for I frames and where it counts on none.
+    double FrameGoal(uint32_t frame);
     // The payload size of a coded frame of the second pass.
     void FrameCoded(uint32_t frame, uint64_t bytes);
 
@@ -152,6 +155,7 @@ private:
         double weight = 1.0;     // curve compression factor on its quality
         double planned = 0.0;    // fractional quality from its group's level
         uint16_t assigned = 0;   // the whole quality given out, 0 before
+        double goal = 0.0;       // FrameGoal
         uint64_t coded = 0;
         bool has_coded = false;
     };

@@ -8,57 +8,6 @@
 
 using namespace rvx_test;
 
-namespace {
-
-struct Decoded {
-    std::map<uint32_t, std::vector<uint8_t>> pictures;  // by display number
-    std::vector<uint32_t> order;                        // display numbers as handed out
-    int failures = 0;
-};
-
-RVXDecoderSettings DecoderSettings(const Encoder& e, uint32_t width, uint32_t height,
-                                   RVXInverseDct idct = RVXInverseDct::kFloat) {
-    RVXDecoderSettings s;
-    s.width = width;
-    s.height = height;
-    s.format = e.settings.format & 0xFFFFF;
-    std::memcpy(s.intra_matrix, e.settings.intra_matrix, 64);
-    std::memcpy(s.inter_matrix, e.settings.inter_matrix, 64);
-    s.inverse_dct = idct;
-    return s;
-}
-
-// Decodes every group the encoder handed over, with an optional change to
-// each payload before it is decoded.
-Decoded DecodeAll(const Encoder& e, CRVXFrameDecoder& decoder,
-                  const std::function<void(std::vector<uint8_t>&)>& damage = nullptr) {
-    Decoded out;
-    const auto& records = e.sink.records;
-    std::size_t r = 0;
-    auto drain = [&] {
-        uint32_t n = 0;
-        while (const uint8_t* p = decoder.NextPicture(&n)) {
-            out.pictures[n].assign(p, p + decoder.PictureSize());
-            out.order.push_back(n);
-        }
-    };
-    for (const auto& group : e.sink.groups) {
-        decoder.BeginGroup(group.first_frame, group.record_count);
-        for (uint32_t i = 0; i < group.record_count; ++i, ++r) {
-            const uint32_t type = records[r].type;
-            auto bytes = e.sink.payloads.at(group.first_frame + RecordPosition(type));
-            if (damage) damage(bytes);
-            if (!decoder.DecodeFrame(type, bytes.data(), bytes.size())) ++out.failures;
-            drain();
-        }
-    }
-    decoder.EndGroup();
-    drain();
-    return out;
-}
-
-}  // namespace
-
 class DecodeEqualsReconstruction
     : public ::testing::TestWithParam<std::tuple<uint32_t, uint32_t, RVXPreset>> {};
 

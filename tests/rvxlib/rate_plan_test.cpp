@@ -236,3 +236,25 @@ TEST(RatePlan, SettlesOnlyTheLastGroupsWhileTheGroupsMatchTheFirstPass) {
     EXPECT_FALSE(moved.SettleBeforeGroup(32));
     EXPECT_FALSE(moved.SettleBeforeGroup(36));
 }
+
+// The bytes the plan counts on for a P or B frame follow what the frames
+// before it cost against the model, so that its rows can steer by them:
+// with a model off by a steady factor, once groups before show it, frames
+// are expected near what they cost. I frames count on nothing.
+TEST(RatePlan, GoalsOfPAndBFramesFollowWhatTheirGroupCost) {
+    const std::vector<RVXPassFrame> frames = Frames(80, 2000);
+    for (double bias : {0.6, 1.5}) {
+        SCOPED_TRACE(bias);
+        CRVXRatePlan plan(frames, Classic());
+        plan.Plan(180000);
+        for (uint32_t n = 0; n < frames.size(); ++n) {
+            const uint64_t bytes = CostAt(frames, n, plan.FrameQuality(n, frames[n].kind), bias);
+            const double goal = plan.FrameGoal(n);
+            if (frames[n].kind == kFrameKindI)
+                EXPECT_EQ(goal, 0.0) << n;
+            else if (frames[n].group >= kSettledGroups)
+                EXPECT_NEAR(goal, double(bytes), 0.15 * double(bytes)) << n;
+            plan.FrameCoded(n, bytes);
+        }
+    }
+}
