@@ -250,10 +250,11 @@ TEST(RatePlan, GoalsOfPAndBFramesFollowWhatTheirGroupCost) {
         for (uint32_t n = 0; n < frames.size(); ++n) {
             const uint64_t bytes = CostAt(frames, n, plan.FrameQuality(n, frames[n].kind), bias);
             const double goal = plan.FrameGoal(n);
-            if (frames[n].kind == kFrameKindI)
+            if (frames[n].kind == kFrameKindI) {
                 EXPECT_EQ(goal, 0.0) << n;
-            else if (frames[n].group >= kSettledGroups)
+            } else if (frames[n].group >= kSettledGroups) {
                 EXPECT_NEAR(goal, double(bytes), 0.15 * double(bytes)) << n;
+            }
             plan.FrameCoded(n, bytes);
         }
     }

@@ -59,10 +59,11 @@ TEST(RowSteering, RowsMoveTowardsTheGoalAtEveryThreadCount) {
             SCOPED_TRACE(scale);
             const Coded steered = Code(preset, 1, plain, scale);
             EXPECT_TRUE(steered.decodes_as_kept);
-            if (scale < 1)
+            if (scale < 1) {
                 EXPECT_LT(double(steered.inter_bytes), 0.96 * double(plain.inter_bytes));
-            else
+            } else {
                 EXPECT_GT(double(steered.inter_bytes), 1.03 * double(plain.inter_bytes));
+            }
             for (uint32_t threads : {2u, 8u})
                 EXPECT_TRUE(Code(preset, threads, plain, scale).payloads == steered.payloads) << threads;
         }
