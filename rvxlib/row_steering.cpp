@@ -86,8 +86,7 @@ const CRVXGroupCoder::FrameSetup& CRVXGroupCoder::SteerRow(Crew& crew, Lane& lan
         steered.steered = uint16_t(std::clamp<long>(std::lround(setup.steered * factor), kMinQuality, top));
         steered.quality = ClampQuality(steered.steered);
         if (setup.levels_by_cost) {
-            const uint8_t* matrix = setup.kind == 0 ? settings_.intra_matrix : settings_.inter_matrix;
-            steered.lambda = LambdaForQuantiser(steered.steered, MeanAcStep(matrix));
+            steered.lambda = LambdaForQuantiser(steered.steered, MeanAcStep(settings_.inter_matrix));
             steered.rule.lambda = steered.lambda;
         }
     }

@@ -259,3 +259,24 @@ TEST(RatePlan, GoalsOfPAndBFramesFollowWhatTheirGroupCost) {
         }
     }
 }
+
+// A group's first P frame is a reference for every frame after it, its last
+// only for its own B frames: along the chain the qualities grow, and the
+// movie still lands on its budget.
+TEST(RatePlan, PFramesEarlyInTheirGroupAreCodedFiner) {
+    std::vector<RVXPassFrame> frames(42);
+    for (uint32_t n = 0; n < frames.size(); ++n) {
+        const uint32_t position = n % 7;  // I P B P B P B
+        frames[n].kind = position == 0 ? kFrameKindI : position % 2 ? kFrameKindP : kFrameKindB;
+        frames[n].quality = 8;
+        frames[n].group = n / 7;
+        frames[n].coding_position = position;
+        frames[n].bytes = position == 0 ? 9000 : 3000;
+    }
+    CRVXRatePlan plan(frames, Classic());
+    const uint64_t budget = 120000;
+    plan.Plan(budget);
+    std::vector<uint16_t> qualities;
+    EXPECT_NEAR(double(CodeAll(plan, frames, 1.0, &qualities)), double(budget), 0.02 * double(budget));
+    for (uint32_t g = 0; g < 6; ++g) EXPECT_LT(qualities[7 * g + 1], qualities[7 * g + 5]) << g;
+}
