@@ -287,6 +287,8 @@ private:
                         const RVXMotionEntry& entry, uint16_t quantiser, const uint8_t* earlier,
                         const uint8_t* later);
     void LearnCosts(Crew& crew, const FrameSetup& setup) const;
+    // A kind's place in Crew::costs and Crew::rows_before.
+    static uint32_t CostIndex(uint32_t kind) { return kind == kFrameKindI ? 0 : kind == kFrameKindP ? 1 : 2; }
     // Steering rows onto a rate plan's goal, in row_steering.cpp.
     void BeginRowSteering(Crew& crew, uint32_t n, uint32_t kind, FrameSetup& setup) const;
     // The setup row `row` codes with: the frame's, its quality moved by what

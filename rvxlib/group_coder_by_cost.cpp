@@ -30,9 +30,6 @@ constexpr uint64_t kIntraWorthTrying = 4;
 constexpr int kSlowTrellisReach = 8;
 constexpr int kMediumTrellisReach = 2;
 
-// The kinds' places in Crew::costs.
-uint32_t CostIndex(uint32_t kind) { return kind == kFrameKindI ? 0 : kind == kFrameKindP ? 1 : 2; }
-
 }  // namespace
 
 void CRVXGroupCoder::PrepareCostRule(Crew& crew, FrameSetup& setup, bool intra, uint32_t kind) const {

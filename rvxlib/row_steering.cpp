@@ -33,8 +33,6 @@ constexpr double kRowGain = 0.5;
 constexpr double kLeastRowFactor = 0.75;
 constexpr double kMostRowFactor = 1.33;
 
-uint32_t SteeredIndex(uint32_t kind) { return kind == kFrameKindP ? 1 : 2; }
-
 }  // namespace
 
 void CRVXGroupCoder::BeginRowSteering(Crew& crew, uint32_t n, uint32_t kind, FrameSetup& setup) const {
@@ -46,9 +44,10 @@ void CRVXGroupCoder::BeginRowSteering(Crew& crew, uint32_t n, uint32_t kind, Fra
         setup.goal = 0;
         return;
     }
-    setup.kind = SteeredIndex(kind);
+    setup.kind = CostIndex(kind);
     const Crew::RowHistory& before = crew.rows_before[setup.kind];
     setup.steer_rows = before.cumulative.size() == setup.rows && before.cumulative.back() > 0 && before.bytes > 0;
+    if (!setup.steer_rows) return;
     if (!crew.progress) crew.progress = std::make_unique<RowProgress>();
     RowProgress& progress = *crew.progress;
     progress.bits.assign(setup.rows, 0.0);
