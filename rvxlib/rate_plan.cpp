@@ -388,7 +388,10 @@ uint16_t CRVXRatePlan::Assign(uint32_t n) {
     double factor = 1.0;
     if (rest_model > 0.0) factor = (target - spent) / (ratio * rest_model);
     factor = std::clamp(factor, kLeastGroupFactor, (group.resettled ? group.settle_over : group.over) ? 1.0 : kMostGroupFactor);
-    const double wanted = frame.planned * std::pow(factor, -1.0 / Alpha(frame.pass.kind)) + group.carry[kind];
+    // Past 32 payloads follow the quality more slowly (Bytes), so the same
+    // factor takes a larger step there.
+    const double slope = Alpha(frame.pass.kind) * (frame.planned > kMaxQuality ? kSteeredFall : 1.0);
+    const double wanted = frame.planned * std::pow(factor, -1.0 / slope) + group.carry[kind];
     const double clamped = std::clamp(wanted, 2.0, Highest());
     frame.assigned = uint16_t(std::lround(clamped));
     group.carry[kind] = clamped - frame.assigned;
