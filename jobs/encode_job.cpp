@@ -116,6 +116,19 @@ bool CEncodeRVXFile::OpenEncoder(const std::string& work_directory, const std::s
     return true;
 }
 
+int32_t CEncodeRVXFile::RefuseSettings(const std::string& reason) {
+    settings_refused_ = true;
+    return FailRun(reason);
+}
+
+int32_t CEncodeRVXFile::MarkSettingsRefused(const std::string& reason) {
+    settings_refused_ = true;
+    SetFailureReason(reason);
+    return kJobFail;
+}
+
+std::vector<std::vector<uint8_t>> CEncodeRVXFile::SamplePictures(uint32_t) { return {}; }
+
 int32_t CEncodeRVXFile::EncodeFrame(const void* pixels) {
     if (!pixels) return kJobInvalidPointer;
     if (!writer_) return kJobFail;

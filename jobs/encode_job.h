@@ -42,6 +42,10 @@ public:
     // that the writer always receives top-down rows. False for an unknown
     // layout or a picture too large to address.
     bool SetSourceFormat(uint32_t layout, uint32_t width, uint32_t height, bool bottom_up);
+    // What the source's streams say of its pictures (display rotation,
+    // interlacing); before OpenEncoder. Without it the pictures are taken as
+    // upright and progressive.
+    void SetSourcePictureFacts(const SourcePictureFacts& facts) { facts_ = facts; }
     // Creates the writer, gives it the source's rate, the request's settings
     // and the picture, and opens it. False when a writer is already open or the
     // writer refuses the settings.
@@ -87,6 +91,16 @@ public:
     // (a pipe). Empty when it can, and for a job of one pass.
     std::string TwoPassRefusal(const std::string& source) const;
 
+    // True when the job failed because a source setting cannot apply to
+    // this source (a start past its end, a crop larger than its pictures, a
+    // sound track it does not have); nothing was coded or written.
+    bool SettingsRefused() const { return settings_refused_; }
+    // The source frames the request keeps, known after OpenEncoder: the
+    // first one, and whether every later frame the source hands over is
+    // beyond the part asked for (a source may stop reading then).
+    uint64_t FirstKeptFrame() const { return first_kept_frame_; }
+    bool PastKeptFrames() const { return source_frames_seen_ >= end_kept_frame_; }
+
     uint32_t Stride() const { return stride_; }
     uint32_t FramesDone() const { return frames_done_; }
     bool HasWriter() const { return writer_ != nullptr; }
@@ -105,6 +119,16 @@ protected:
     // with what it holds, instead of ending the program; no output is left.
     int32_t RunCatchingOutOfMemory(const std::function<int32_t()>& steps);
     void SetFailureReason(const std::string& reason);
+    // Fails the run because a source setting cannot apply (SettingsRefused).
+    int32_t RefuseSettings(const std::string& reason);
+    // The same from a load step: the reason kept, nothing posted; returns
+    // kJobFail for the load step to return.
+    int32_t MarkSettingsRefused(const std::string& reason);
+    // Pictures spread over the whole movie for finding its black borders:
+    // top-down rows in the source's layout and stride (as EncodeFrame takes
+    // them after any flip). A source that cannot seek gives none, and the
+    // movie is then not cropped automatically.
+    virtual std::vector<std::vector<uint8_t>> SamplePictures(uint32_t count);
 
     // Two passes. OpenEncoder opens the first pass's writer for a job with
     // a target; the sound goes through it too (EncodeSound), coded before the
@@ -146,6 +170,11 @@ protected:
 private:
     MovieWriterFactory writer_factory_ = &CreateRVXMovieWriter;
     std::string failure_reason_;
+    SourcePictureFacts facts_;
+    bool settings_refused_ = false;
+    uint64_t first_kept_frame_ = 0;
+    uint64_t end_kept_frame_ = UINT64_MAX;
+    uint64_t source_frames_seen_ = 0;
     uint8_t pass_ = 0;  // 0: one pass; 1, 2: the pass of a two-pass job
     // Macroblocks of the movie's pictures, whatever size the writer codes.
     uint32_t MovieMacroblocks() const;

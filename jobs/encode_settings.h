@@ -8,6 +8,7 @@
 
 #include "container/coding_defaults.h"
 #include "jobs/option_tables.h"
+#include "jobs/source_settings.h"
 
 struct FrameRate {
     uint32_t numerator = 0;
@@ -41,6 +42,9 @@ struct EncodeSettings {
     // either set, the frame qualities above are the plan's to choose.
     uint64_t target_bytes = 0;
     uint64_t target_bits_per_second = 0;
+    // The part of the source, its sound track and the picture steps before
+    // the codec.
+    SourceSettings source;
 
     uint32_t FormatBits() const { return picture_format | transform; }
 
