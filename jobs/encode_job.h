@@ -100,6 +100,10 @@ public:
     // beyond the part asked for (a source may stop reading then).
     uint64_t FirstKeptFrame() const { return first_kept_frame_; }
     bool PastKeptFrames() const { return source_frames_seen_ >= end_kept_frame_; }
+    // A source that moved past frames without handing them over (a seek to
+    // FirstKeptFrame) says how many, so the count of source frames stays
+    // true.
+    void SkipSourceFrames(uint64_t count) { source_frames_seen_ += count; }
 
     uint32_t Stride() const { return stride_; }
     uint32_t FramesDone() const { return frames_done_; }

@@ -13,6 +13,7 @@ constexpr const char* kSwresample = RVX_SONAME("swresample", LIBSWRESAMPLE_VERSI
 constexpr const char* kSwscale = RVX_SONAME("swscale", LIBSWSCALE_VERSION_MAJOR);
 constexpr const char* kAvcodec = RVX_SONAME("avcodec", LIBAVCODEC_VERSION_MAJOR);
 constexpr const char* kAvformat = RVX_SONAME("avformat", LIBAVFORMAT_VERSION_MAJOR);
+constexpr const char* kAvfilter = RVX_SONAME("avfilter", LIBAVFILTER_VERSION_MAJOR);
 #undef RVX_SONAME
 #undef RVX_STRING
 
@@ -30,8 +31,8 @@ Loaded Load() {
         const char* soname;
         void* handle;
     } avutil{kAvutil, nullptr}, swresample{kSwresample, nullptr}, swscale{kSwscale, nullptr},
-        avcodec{kAvcodec, nullptr}, avformat{kAvformat, nullptr};
-    for (Library* library : {&avutil, &swresample, &swscale, &avcodec, &avformat}) {
+        avcodec{kAvcodec, nullptr}, avformat{kAvformat, nullptr}, avfilter{kAvfilter, nullptr};
+    for (Library* library : {&avutil, &swresample, &swscale, &avcodec, &avformat, &avfilter}) {
         library->handle = dlopen(library->soname, RTLD_NOW | RTLD_LOCAL);
         if (!library->handle) {
             const char* why = dlerror();

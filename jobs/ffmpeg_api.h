@@ -6,8 +6,14 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavfilter/avfilter.h>
+#include <libavfilter/buffersink.h>
+#include <libavfilter/buffersrc.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/dict.h>
+#include <libavutil/display.h>
+#include <libavutil/opt.h>
 #include <libavutil/frame.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/pixdesc.h>
@@ -22,6 +28,8 @@ extern "C" {
     F(avutil, av_channel_layout_copy)                                                             \
     F(avutil, av_channel_layout_default)                                                          \
     F(avutil, av_channel_layout_uninit)                                                           \
+    F(avutil, av_dict_get)                                                                        \
+    F(avutil, av_display_rotation_get)                                                            \
     F(avutil, av_frame_alloc)                                                                     \
     F(avutil, av_frame_free)                                                                      \
     F(avutil, av_frame_move_ref)                                                                  \
@@ -30,6 +38,8 @@ extern "C" {
     F(avutil, av_get_bits_per_pixel)                                                              \
     F(avutil, av_image_alloc)                                                                     \
     F(avutil, av_log_set_level)                                                                   \
+    F(avutil, av_opt_set_bin)                                                                     \
+    F(avutil, av_opt_set_int)                                                                     \
     F(avutil, av_pix_fmt_desc_get)                                                                \
     F(avutil, av_rescale_q)                                                                       \
     F(avutil, av_rescale_q_rnd)                                                                   \
@@ -58,7 +68,21 @@ extern "C" {
     F(avformat, av_seek_frame)                                                                    \
     F(avformat, avformat_close_input)                                                             \
     F(avformat, avformat_find_stream_info)                                                        \
-    F(avformat, avformat_open_input)
+    F(avformat, avformat_open_input)                                                              \
+    F(avformat, av_stream_get_side_data)                                                          \
+    F(avfilter, avfilter_get_by_name)                                                             \
+    F(avfilter, avfilter_graph_alloc)                                                             \
+    F(avfilter, avfilter_graph_config)                                                            \
+    F(avfilter, avfilter_graph_create_filter)                                                     \
+    F(avfilter, avfilter_graph_free)                                                              \
+    F(avfilter, avfilter_graph_parse_ptr)                                                         \
+    F(avfilter, avfilter_inout_alloc)                                                             \
+    F(avfilter, avfilter_inout_free)                                                              \
+    F(avfilter, av_buffersink_get_frame)                                                          \
+    F(avfilter, av_buffersrc_add_frame_flags)                                                     \
+    F(avutil, av_strdup)                                                                          \
+    F(avutil, av_frame_get_buffer)                                                                \
+    F(avutil, av_frame_make_writable)
 
 struct FfmpegApi {
 #define RVX_FFMPEG_POINTER(library, name) decltype(&::name) name = nullptr;
