@@ -21,6 +21,7 @@
 #include "jobs/encode_from_directshow.h"
 #include "jobs/encode_from_images.h"
 #include "jobs/job_messages.h"
+#include "jobs/sound_tracks.h"
 
 namespace fs = std::filesystem;
 
@@ -33,7 +34,11 @@ JobOutcome RunJob(TerminalHost& host, const EncodeRequest& request, const sigset
     outcome.result = "failed";
     auto job = std::make_unique<Job>(&host, request);
     if (job->Load() != kJobOk) {
-        outcome.reason = "ファイルのロードに失敗しました。 (" + job->FailureReason() + ")";
+        // A source setting this source cannot take is the request's fault,
+        // not the file's.
+        outcome.settings_refused = job->SettingsRefused();
+        outcome.reason = outcome.settings_refused ? job->FailureReason()
+                                                  : "ファイルのロードに失敗しました。 (" + job->FailureReason() + ")";
         return outcome;
     }
     if (job->Start() != 1) {
@@ -54,6 +59,7 @@ JobOutcome RunJob(TerminalHost& host, const EncodeRequest& request, const sigset
     outcome.reason = job->FailureReason();
     outcome.frames = job->FramesDone();
     outcome.target_refused = job->TargetRefused();
+    outcome.settings_refused = job->SettingsRefused();
     outcome.notice = job->Notice();
     job.reset();
     if (message == MSG_JOB_DONE) {
@@ -95,13 +101,19 @@ JobOutcome EncodeOne(TerminalHost& host, const Arguments& args, const std::strin
     return outcome;
 }
 
+// The AVI page's two lines when the file opens as AVI, then one line per
+// sound track in the order --audio-track counts them.
 int PrintInfoLines(const std::string& path) {
     const AviInfoLines lines = ReadAviInfoLines(path);
-    if (lines.video.empty() && lines.sound.empty()) {
+    const bool avi = !lines.video.empty() || !lines.sound.empty();
+    const std::vector<SoundTrackInfo> tracks =
+        GuessSourceKind(path) == "avi" ? AviSoundTracks(path) : MovieSoundTracks(path);
+    if (!avi && tracks.empty()) {
         std::fprintf(stderr, "rvxenc: %s: ファイルのロードに失敗しました。\n", path.c_str());
         return kExitFailed;
     }
-    std::printf("映像ライン：%s\n音楽ライン：%s\n", lines.video.c_str(), lines.sound.c_str());
+    if (avi) std::printf("映像ライン：%s\n音楽ライン：%s\n", lines.video.c_str(), lines.sound.c_str());
+    std::fputs(SoundTrackLines(tracks).c_str(), stdout);
     return kExitOk;
 }
 
@@ -171,9 +183,12 @@ int EncodeAll(const Arguments& args, TerminalHost& host, ProgressStyle style, co
         std::fprintf(stderr, "rvxenc: %s: the movie was not written (%s)\n", output.c_str(), outcome.reason.c_str());
     }
     if (args.sources.size() > 1 && !args.quiet) PrintBatchSummary(done, 0);
-    // A target no movie of the source can meet is a wrong request, like a
-    // bad flag, when it is the only source.
-    if (args.sources.size() == 1 && done.size() == 1 && done[0].second.target_refused) return kExitUsage;
+    // A target no movie of the source can meet, or a source setting it
+    // cannot take, is a wrong request, like a bad flag, when it is the only
+    // source.
+    if (args.sources.size() == 1 && done.size() == 1 &&
+        (done[0].second.target_refused || done[0].second.settings_refused))
+        return kExitUsage;
     return any_failed ? kExitFailed : kExitOk;
 }
 

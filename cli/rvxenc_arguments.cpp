@@ -2,10 +2,12 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <utility>
 #include <vector>
 
 #include "app/output_check.h"
+#include "app/source_options.h"
 #include "container/quant_matrices.h"
 #include "jobs/option_tables.h"
 #include "jobs/rate_control.h"
@@ -40,6 +42,15 @@ const char kUsage[] =
     "  --bitrate RATE        code to this average rate in two passes (bits per second: 4M, 800k)\n"
     "  --sound S             MDCT-Low, MDCT-Mid, MDCT-High or RawFile\n"
     "  --block-size N        audio block size (default 1024)\n"
+    "  --start T             begin the movie at T in the source: seconds (12.5), a clock time\n"
+    "                        (1:02:03.5, 02:03) or a count of source frames (120f)\n"
+    "  --duration T          take this much of the source (the same units; not 0)\n"
+    "  --audio-track N       the source's sound track N, counted from 1 as --info lists them\n"
+    "  --deinterlace D       auto (default: when the source says it is interlaced), on or off\n"
+    "  --rotate R            auto (default: the source's own rotation), or 0, 90, 180, 270 degrees\n"
+    "                        more clockwise on top of it\n"
+    "  --crop C              none (default), auto (black borders) or L,T,R,B pixels, after rotation\n"
+    "  --scale S             WxH, Wx or xH (the missing side keeps the shape), after cropping\n"
     "  --overwrite           replace an existing output file\n"
     "  --quiet               no progress\n"
     "  --progress STYLE      bar (on a terminal), json (one object per line on stderr) or none\n"
@@ -232,6 +243,43 @@ std::string ReadCodingFlag(FlagReader& reader, Arguments& args, bool& known) {
     return "";
 }
 
+// The flags about the part of the source, its sound track and the picture
+// steps before the codec. known is false for any other flag.
+std::string ReadSourceFlag(FlagReader& reader, SourceSettings& source, bool& known) {
+    struct SourceFlag {
+        const char* flag;
+        std::string values;  // what the flag takes, for the messages
+        std::function<bool(const std::string&)> read;
+    };
+    const SourceFlag flags[] = {
+        {"--start", "a time (12.5, 1:02:03.5) or a count of frames (120f)",
+         [&](const std::string& v) { return ParseSourceStart(v, &source.start); }},
+        {"--duration", "a time above zero (12.5, 1:02:03.5) or a count of frames (120f)",
+         [&](const std::string& v) { return ParseSourceDuration(v, &source.duration); }},
+        {"--audio-track", "a track number from 1",
+         [&](const std::string& v) { return ParseAudioTrack(v, &source.audio_track); }},
+        {"--deinterlace", "auto, on or off",
+         [&](const std::string& v) { return ParseDeinterlace(v, &source.deinterlace); }},
+        {"--rotate", "auto, 0, 90, 180 or 270",
+         [&](const std::string& v) { return ParseExtraRotation(v, &source.extra_rotation); }},
+        {"--crop", "none, auto or L,T,R,B pixels",
+         [&](const std::string& v) { return ParseCrop(v, &source.crop, &source.crop_edges); }},
+        {"--scale", "WxH, Wx or xH with sides from 1 to " + std::to_string(kMaxScaleDimension),
+         [&](const std::string& v) { return ParseScaleSize(v, &source.scale_width, &source.scale_height); }},
+    };
+    for (const SourceFlag& f : flags) {
+        if (reader.Flag() != f.flag) continue;
+        known = true;
+        if (!reader.TakeValue()) return reader.Flag() + " needs " + f.values;
+        // An empty value would pass as "unset" for the times.
+        if (reader.Value().empty() || !f.read(reader.Value()))
+            return reader.Flag() + ": '" + reader.Value() + "' is not " + f.values;
+        return "";
+    }
+    known = false;
+    return "";
+}
+
 // A flag that takes no value must not be given one.
 std::string ReadSwitch(const FlagReader& reader, bool& value) {
     if (reader.HasInlineValue()) return reader.Flag() + " takes no value";
@@ -334,6 +382,7 @@ std::string ParseArguments(int argc, char** argv, Arguments& args) {
         bool known = false;
         std::string error = ReadProgramFlag(reader, args, known);
         if (!known) error = ReadCodingFlag(reader, args, known);
+        if (!known) error = ReadSourceFlag(reader, args.settings.source, known);
         if (known && reader.Flag() == "--quality") args.quality_given = true;
         if (!error.empty()) return error;
         if (args.help || args.version) return "";
@@ -344,6 +393,16 @@ std::string ParseArguments(int argc, char** argv, Arguments& args) {
     }
     ResolveQualityLevel(args);
     return CheckArguments(args);
+}
+
+std::string SoundTrackLines(const std::vector<SoundTrackInfo>& tracks) {
+    std::string lines;
+    for (size_t i = 0; i < tracks.size(); ++i) {
+        lines += "音楽トラック" + std::to_string(i + 1) + "：";
+        if (!tracks[i].language.empty()) lines += "[" + tracks[i].language + "] ";
+        lines += tracks[i].description + "\n";
+    }
+    return lines;
 }
 
 std::string OutputRefusal(const std::string& output, bool overwrite) {

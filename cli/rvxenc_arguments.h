@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "jobs/encode_settings.h"
+#include "jobs/sound_tracks.h"
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
@@ -52,6 +53,10 @@ bool OutputIsFolder(const std::string& output);
 // The movie a source becomes inside a folder: the source's own name with
 // ".rvx"; an image run drops its frame number ("take1_0001.png" -> "take1.rvx").
 std::string OutputInFolder(const std::string& folder, const std::string& source, const std::string& kind);
+
+// One line per sound track for --info, numbered from 1 as --audio-track
+// counts them: "音楽トラック1：[jpn] description".
+std::string SoundTrackLines(const std::vector<SoundTrackInfo>& tracks);
 
 // Lower-case ASCII letters; other bytes unchanged.
 std::string Lower(std::string s);

@@ -24,8 +24,9 @@ struct JobOutcome {
     std::string reason;
     uint32_t frames = 0;
     double seconds = 0;
-    bool target_refused = false;  // the target size lies below the smallest movie
-    std::string notice;           // said of a written movie (smaller or larger than asked)
+    bool target_refused = false;    // the target size lies below the smallest movie
+    bool settings_refused = false;  // a source setting the source cannot take; nothing was coded
+    std::string notice;             // said of a written movie (smaller or larger than asked)
 };
 
 class TerminalHost : public IJobHost {

@@ -32,6 +32,7 @@ CMainWindow::CMainWindow() : own_prompts_(std::make_unique<CQtPrompts>()), promp
     ConnectControls();
     ApplyDefaultOptions(options_);
     options_.ApplyDefaultRateOptions();
+    options_.ApplyDefaultSourceOptions();
     SetUrlOpener(nullptr);
     RestoreQueue();
     UpdateResultButtons();
@@ -141,6 +142,10 @@ bool CMainWindow::PrepareRequest(EncodeRequest& request) {
 bool CMainWindow::ReadSettings(EncodeSettings& settings) {
     settings = ReadEncodeSettings(options_);
     settings.preset = options_.ChosenPreset();
+    if (std::string refusal; !options_.ReadSourceOptions(settings.source, &refusal)) {
+        prompts_->Tell(this, refusal, "エラー", PromptIcon::kError);
+        return false;
+    }
     if (!options_.SizeChosen()) return true;
     uint64_t bytes = 0;
     if (!ParseTargetSize(U(options_.target_size->text()) + "M", &bytes)) {

@@ -8,6 +8,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -175,6 +176,57 @@ QWidget* RateChoiceRow(QWidget* parent, const DialogUnits& du, COptionControls& 
     return row;
 }
 
+// The part of the source and the size of its pictures, read before the
+// codec's options: times in seconds with decimals, sizes in pixels; an empty
+// field keeps what the source has.
+QGroupBox* SourceRow(QWidget* parent, const DialogUnits& du, COptionControls& options) {
+    QGroupBox* box = Group(parent, "入力の範囲とサイズ");
+    auto* row = new QHBoxLayout(box);
+    row->setContentsMargins(6, 4, 6, 6);
+    auto seconds_field = [&](const char* name, const char* placeholder) {
+        auto* field = new QLineEdit(box);
+        field->setObjectName(QString::fromUtf8(name));
+        field->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]{0,9}(\\.[0-9]{0,6})?"), field));
+        field->setAlignment(Qt::AlignRight);
+        field->setPlaceholderText(T(placeholder));
+        field->setFixedWidth(du.X(40));
+        return field;
+    };
+    auto size_field = [&](const char* name, const char* placeholder) {
+        auto* field = new QLineEdit(box);
+        field->setObjectName(QString::fromUtf8(name));
+        field->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]{0,5}"), field));
+        field->setAlignment(Qt::AlignRight);
+        field->setPlaceholderText(T(placeholder));
+        field->setFixedWidth(du.X(30));
+        return field;
+    };
+    options.source_start = seconds_field("sourceStart", "先頭");
+    options.source_duration = seconds_field("sourceDuration", "最後まで");
+    options.crop = new QComboBox(box);
+    options.crop->setObjectName(QStringLiteral("crop"));
+    options.scale_width = size_field("scaleWidth", "元");
+    options.scale_height = size_field("scaleHeight", "元");
+    row->addWidget(new QLabel(T("開始"), box));
+    row->addWidget(options.source_start);
+    row->addWidget(new QLabel(T("秒"), box));
+    row->addSpacing(du.X(6));
+    row->addWidget(new QLabel(T("長さ"), box));
+    row->addWidget(options.source_duration);
+    row->addWidget(new QLabel(T("秒"), box));
+    row->addSpacing(du.X(6));
+    row->addWidget(new QLabel(T("クロップ"), box));
+    row->addWidget(options.crop);
+    row->addSpacing(du.X(6));
+    row->addWidget(new QLabel(T("幅"), box));
+    row->addWidget(options.scale_width);
+    row->addWidget(new QLabel(T("×"), box));
+    row->addWidget(new QLabel(T("高さ"), box));
+    row->addWidget(options.scale_height);
+    row->addStretch(1);
+    return box;
+}
+
 QGroupBox* PictureGroup(QWidget* parent, const DialogUnits& du, COptionControls& options) {
     QGroupBox* picture = Group(parent, "画像符号化設定");
     auto* grid = new QGridLayout(picture);
@@ -227,6 +279,7 @@ void CMainWindow::BuildControls() {
     output_row->addWidget(output_browse_);
     top->addLayout(output_row);
 
+    top->addWidget(SourceRow(this, du, options_));
     top->addWidget(PictureGroup(this, du, options_));
     top->addWidget(SoundGroup(this, du, options_));
 
@@ -269,5 +322,5 @@ void CMainWindow::BuildControls() {
     queue_->setMinimumHeight(du.Y(60));
     top->addWidget(queue_, 1);
 
-    resize(du.X(350), du.Y(440));
+    resize(du.X(350), du.Y(470));
 }

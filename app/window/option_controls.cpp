@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "app/control_ids.h"
+#include "app/source_options.h"
 #include "app/window/window_prompts.h"
 
 namespace {
@@ -29,7 +30,7 @@ void COptionControls::SetEnabled(bool enable) {
     for (QWidget* control : std::initializer_list<QWidget*>{
              picture_format, transform, frame_rate, rate_numerator, rate_denominator, p_frames, b_frames,
              scene_change, matrix, quality_i, quality_p, quality_b, sound_method, block_size, preset,
-             rate_quality, rate_size, target_size})
+             rate_quality, rate_size, target_size, source_start, source_duration, crop, scale_width, scale_height})
         control->setEnabled(enable);
     if (enable) FollowRateChoice();
 }
@@ -40,6 +41,33 @@ void COptionControls::ApplyDefaultRateOptions() {
     preset->setCurrentIndex(0);
     rate_quality->setChecked(true);
     FollowRateChoice();
+}
+
+void COptionControls::ApplyDefaultSourceOptions() {
+    crop->clear();
+    crop->addItem(Q("なし"));
+    crop->addItem(Q("自動"));
+    crop->setCurrentIndex(0);
+    for (QLineEdit* field : {source_start, source_duration, scale_width, scale_height}) field->clear();
+}
+
+bool COptionControls::ReadSourceOptions(SourceSettings& source, std::string* refusal) const {
+    if (!ParseSourceStart(U(source_start->text()), &source.start)) {
+        *refusal = "開始の時間が正しくありません。";
+        return false;
+    }
+    if (!ParseSourceDuration(U(source_duration->text()), &source.duration)) {
+        *refusal = "長さには0より長い時間を秒で入力してください。";
+        return false;
+    }
+    if (!ParseScaleSide(U(scale_width->text()), &source.scale_width) ||
+        !ParseScaleSide(U(scale_height->text()), &source.scale_height)) {
+        *refusal = "幅と高さには1から" + std::to_string(kMaxScaleDimension) + "までの値を入力してください。";
+        return false;
+    }
+    source.crop = crop->currentIndex() == 1 ? CropMode::kAuto : CropMode::kNone;
+    source.crop_edges = CropEdges();
+    return true;
 }
 
 void COptionControls::FollowRateChoice() {

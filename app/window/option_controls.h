@@ -36,6 +36,13 @@ public:
     QRadioButton* rate_quality = nullptr;
     QRadioButton* rate_size = nullptr;
     QLineEdit* target_size = nullptr;
+    // The part of the source and the picture steps before the codec; the
+    // rotation and deinterlacing follow the source by themselves.
+    QLineEdit* source_start = nullptr;     // seconds, empty: the first frame
+    QLineEdit* source_duration = nullptr;  // seconds, empty: to the end
+    QComboBox* crop = nullptr;             // なし or 自動
+    QLineEdit* scale_width = nullptr;      // empty: the source's, or the shape's
+    QLineEdit* scale_height = nullptr;
 
     // Every option control at once (the window disables them while a job runs).
     void SetEnabled(bool enable);
@@ -44,6 +51,11 @@ public:
     // With a target size the plan chooses the qualities: their fields are
     // off and the size field on, and the other way round.
     void FollowRateChoice();
+    // Fills the crop list and empties the source row.
+    void ApplyDefaultSourceOptions();
+    // The source row into the settings; false, with the message the user is
+    // shown, when a time or a size names no valid value.
+    bool ReadSourceOptions(SourceSettings& source, std::string* refusal) const;
     RVXPreset ChosenPreset() const;
     bool SizeChosen() const;
 

@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <QSaveFile>
 #include <limits>
+#include <utility>
 
 #include "app/window/window_prompts.h"
 
@@ -14,6 +15,27 @@ namespace {
 constexpr int kPages = 3;
 // Far beyond any queue a person builds; a larger file is not a queue.
 constexpr qint64 kMostQueueFileBytes = qint64{16} << 20;
+// The source settings as an object of their own; the times' 64-bit values
+// are written as text like the targets.
+QJsonObject SourceObject(const SourceSettings& s) {
+    return QJsonObject{
+        {"deinterlace", int(s.deinterlace)},
+        {"extra_rotation", s.extra_rotation},
+        {"crop", int(s.crop)},
+        {"crop_left", qint64(s.crop_edges.left)},
+        {"crop_top", qint64(s.crop_edges.top)},
+        {"crop_right", qint64(s.crop_edges.right)},
+        {"crop_bottom", qint64(s.crop_edges.bottom)},
+        {"scale_width", qint64(s.scale_width)},
+        {"scale_height", qint64(s.scale_height)},
+        {"start_unit", int(s.start.unit)},
+        {"start", QString::number(s.start.value)},
+        {"duration_unit", int(s.duration.unit)},
+        {"duration", QString::number(s.duration.value)},
+        {"audio_track", s.audio_track},
+    };
+}
+
 // Every setting of a row by name; numbers beyond 53 bits would lose digits
 // in JSON, so the 64-bit targets are written as text.
 QJsonObject SettingsObject(const EncodeSettings& s) {
@@ -35,6 +57,7 @@ QJsonObject SettingsObject(const EncodeSettings& s) {
         {"audio_block_size", qint64(s.audio_block_size)},
         {"target_bytes", QString::number(s.target_bytes)},
         {"target_bits_per_second", QString::number(s.target_bits_per_second)},
+        {"source", SourceObject(s.source)},
     };
 }
 
@@ -53,6 +76,40 @@ uint64_t BigNumber(const QJsonObject& o, const char* key) {
     bool ok = false;
     const qulonglong n = o.value(QLatin1String(key)).toString().toULongLong(&ok);
     return ok ? n : 0;
+}
+
+SourceTime TimeFrom(const QJsonObject& o, const char* unit_key, const char* value_key) {
+    SourceTime time;
+    const int unit = Number(o, unit_key, 0);
+    if (unit > int(SourceTime::Unit::kFrames)) return time;
+    time.unit = SourceTime::Unit(unit);
+    time.value = BigNumber(o, value_key);
+    // A point or a length of nothing is no cut at all.
+    if (time.value == 0) time = SourceTime();
+    return time;
+}
+
+// A file without the object (written before the source settings existed)
+// gives the defaults; a value out of its range falls back to its default.
+SourceSettings SourceFrom(const QJsonObject& o) {
+    SourceSettings s;
+    const int deinterlace = Number(o, "deinterlace", 0);
+    s.deinterlace = deinterlace <= int(Deinterlace::kOff) ? Deinterlace(deinterlace) : Deinterlace::kAuto;
+    const uint16_t rotation = Number<uint16_t>(o, "extra_rotation", 0);
+    s.extra_rotation = rotation % 90 == 0 && rotation < 360 ? rotation : 0;
+    const int crop = Number(o, "crop", 0);
+    s.crop = crop <= int(CropMode::kEdges) ? CropMode(crop) : CropMode::kNone;
+    if (s.crop == CropMode::kEdges)
+        s.crop_edges = {Number<uint32_t>(o, "crop_left", 0), Number<uint32_t>(o, "crop_top", 0),
+                        Number<uint32_t>(o, "crop_right", 0), Number<uint32_t>(o, "crop_bottom", 0)};
+    for (auto [key, side] : {std::pair{"scale_width", &s.scale_width}, std::pair{"scale_height", &s.scale_height}}) {
+        *side = Number<uint32_t>(o, key, 0);
+        if (*side > kMaxScaleDimension) *side = 0;
+    }
+    s.start = TimeFrom(o, "start_unit", "start");
+    s.duration = TimeFrom(o, "duration_unit", "duration");
+    s.audio_track = Number<uint16_t>(o, "audio_track", 0);
+    return s;
 }
 
 EncodeSettings SettingsFrom(const QJsonObject& o) {
@@ -75,6 +132,7 @@ EncodeSettings SettingsFrom(const QJsonObject& o) {
     s.audio_block_size = Number(o, "audio_block_size", s.audio_block_size);
     s.target_bytes = BigNumber(o, "target_bytes");
     s.target_bits_per_second = BigNumber(o, "target_bits_per_second");
+    s.source = SourceFrom(o.value("source").toObject());
     return s;
 }
 

@@ -94,6 +94,27 @@ TEST(RvxencArguments, FlagsGiveTheSettingsOfTheWindowsControls) {
              s.sound_method = 0;
              s.audio_block_size = 5000000;
          }},
+        {"--start 1:02.5 --duration 120f --audio-track 2",
+         [](EncodeSettings& s) {
+             s.source.start = {SourceTime::Unit::kMicroseconds, 62500000};
+             s.source.duration = {SourceTime::Unit::kFrames, 120};
+             s.source.audio_track = 2;
+         }},
+        {"--start=0 --rotate auto --deinterlace auto --crop none", [](EncodeSettings&) {}},
+        {"--rotate 270 --deinterlace OFF --crop 8,4,8,4 --scale 16x",
+         [](EncodeSettings& s) {
+             s.source.extra_rotation = 270;
+             s.source.deinterlace = Deinterlace::kOff;
+             s.source.crop = CropMode::kEdges;
+             s.source.crop_edges = {8, 4, 8, 4};
+             s.source.scale_width = 16;
+         }},
+        {"--crop auto --scale=x16384 --deinterlace on",
+         [](EncodeSettings& s) {
+             s.source.crop = CropMode::kAuto;
+             s.source.scale_height = 16384;
+             s.source.deinterlace = Deinterlace::kOn;
+         }},
     };
     for (const Case& c : cases) {
         Arguments args;
@@ -120,6 +141,17 @@ TEST(RvxencArguments, ErrorsAreReturnedAndHelpStopsTheReading) {
         {"a.png -o x.rvx --matrix", "--matrix needs a value"},
         {"--bogus --help", "unknown option '--bogus'"},
         {"--info a.avi b.avi", "--info takes no SOURCE"},
+        {"a.png -o x.rvx --scale 0x10", "--scale: '0x10' is not WxH, Wx or xH with sides from 1 to 16384"},
+        {"a.png -o x.rvx --scale 16385x", "--scale: '16385x' is not WxH, Wx or xH with sides from 1 to 16384"},
+        {"a.png -o x.rvx --duration 0", "--duration: '0' is not a time above zero (12.5, 1:02:03.5) or a count "
+                                        "of frames (120f)"},
+        {"a.png -o x.rvx --start=", "--start: '' is not a time (12.5, 1:02:03.5) or a count of frames (120f)"},
+        {"a.png -o x.rvx --start 1:75", "--start: '1:75' is not a time (12.5, 1:02:03.5) or a count of frames (120f)"},
+        {"a.png -o x.rvx --rotate 45", "--rotate: '45' is not auto, 0, 90, 180 or 270"},
+        {"a.png -o x.rvx --deinterlace yes", "--deinterlace: 'yes' is not auto, on or off"},
+        {"a.png -o x.rvx --crop 1,2,3", "--crop: '1,2,3' is not none, auto or L,T,R,B pixels"},
+        {"a.png -o x.rvx --audio-track 0", "--audio-track: '0' is not a track number from 1"},
+        {"a.png -o x.rvx --audio-track", "--audio-track needs a track number from 1"},
     };
     for (const auto& [line, error] : errors) {
         Arguments args;
