@@ -30,7 +30,7 @@ int32_t CAVIMovie::Open(const std::string& path) {
     Close();
     const int32_t video = video_.Open(path);
     if (video != kAviOk && video != kAviNoData) return video;
-    const int32_t sound = sound_.Open(path);
+    const int32_t sound = sound_.Open(path, sound_track_);
     if (sound != kAviOk && sound != kAviNoData) {
         Close();
         return sound;
@@ -59,6 +59,17 @@ int32_t CAVIMovie::ReadVideoFrame(const uint8_t** pixels) {
     if (!pixels) return kAviInvalidPointer;
     if (!video_.HasStream()) return kAviNoInterface;
     return video_.Read(pixels);
+}
+
+int32_t CAVIMovie::SeekVideo(uint32_t frame) {
+    if (!video_.HasStream()) return kAviNoData;
+    return video_.Seek(frame);
+}
+
+int32_t CAVIMovie::ReadVideoNear(uint32_t frame, const uint8_t** pixels) {
+    if (!pixels) return kAviInvalidPointer;
+    if (!video_.HasStream()) return kAviNoInterface;
+    return video_.ReadNear(frame, pixels);
 }
 
 int32_t CAVIMovie::ReadSound(const uint8_t** data, uint32_t* length) {

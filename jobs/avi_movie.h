@@ -1,7 +1,8 @@
 #pragma once
 // The AVI reader: the file's information, its first video stream decoded to
-// 32-bit bottom-up pictures and its first audio stream decoded to PCM, both
-// pulled by the caller one picture or one block at a time.
+// 32-bit bottom-up pictures and one of its audio streams (the first unless
+// chosen) decoded to PCM, both pulled by the caller one picture or one block
+// at a time.
 
 #include <cstdint>
 #include <string>
@@ -39,7 +40,9 @@ public:
 
 class CAVIMovie : public IAVIMovie {
 public:
-    CAVIMovie() = default;
+    // The sound is the file's audio stream numbered `sound_track` (from 0,
+    // in the order AviSoundTracks lists them).
+    explicit CAVIMovie(unsigned sound_track = 0) : sound_track_(sound_track) {}
     ~CAVIMovie() override;
 
     int32_t Open(const std::string& path) override;
@@ -55,7 +58,15 @@ public:
     int64_t FrameToMs(int64_t frame) override;
     int64_t MsToFrame(int64_t ms) override;
 
+    // The video alone to a frame, exactly (see CAviVideoReader::Seek); the
+    // sound stays where it is.
+    int32_t SeekVideo(uint32_t frame);
+    // A picture near a frame, for looking at rather than coding (see
+    // CAviVideoReader::ReadNear).
+    int32_t ReadVideoNear(uint32_t frame, const uint8_t** pixels);
+
 private:
+    unsigned sound_track_ = 0;
     AviFileInfo info_;
     CAviVideoReader video_;
     CAviSoundReader sound_;

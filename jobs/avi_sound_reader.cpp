@@ -66,9 +66,9 @@ void CAviSoundReader::Close() {
     ended_ = false;
 }
 
-int32_t CAviSoundReader::Open(const std::string& path) {
+int32_t CAviSoundReader::Open(const std::string& path, unsigned track) {
     Close();
-    const int32_t opened = input_.Open(path, "avi", CFfmpegStreamInput::Kind::kSound);
+    const int32_t opened = input_.Open(path, "avi", CFfmpegStreamInput::Kind::kSound, track);
     if (opened != kAviOk) return opened;
     path_ = path;
     const AVCodecParameters* par = input_.Stream()->codecpar;

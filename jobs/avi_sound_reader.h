@@ -1,5 +1,5 @@
 #pragma once
-// The sound half of the AVI reader: the first audio stream, decoded and
+// The sound half of the AVI reader: one audio stream, decoded and
 // converted block by block to interleaved PCM in the source's channels and
 // sample rate.
 
@@ -19,10 +19,10 @@ public:
     CAviSoundReader(const CAviSoundReader&) = delete;
     CAviSoundReader& operator=(const CAviSoundReader&) = delete;
 
-    // kAviOk, kAviNoData (no audio stream) or kAviFail (not an AVI file).
-    // A stream that cannot be decoded opens; its reads report
-    // kAviNoInterface.
-    int32_t Open(const std::string& path);
+    // The audio stream numbered `track` (from 0, in file order). kAviOk,
+    // kAviNoData (no such audio stream) or kAviFail (not an AVI file). A
+    // stream that cannot be decoded opens; its reads report kAviNoInterface.
+    int32_t Open(const std::string& path, unsigned track = 0);
     void Close();
 
     bool HasStream() const { return input_.IsOpen(); }

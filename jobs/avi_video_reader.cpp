@@ -1,8 +1,10 @@
 #include "jobs/avi_video_reader.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
+#include "jobs/avi_index.h"
 #include "jobs/ffmpeg_api.h"
 #include "support/region_check.h"
 
@@ -11,6 +13,10 @@ namespace {
 // Pictures larger than this are refused rather than allocated: a damaged
 // header must not ask for gigabytes.
 constexpr uint64_t kMaxPictureBytes = 1ull << 30;
+
+// A picture found by seeking is looked for past this many rejected packets
+// at most.
+constexpr int kMaxRejectedNear = 16;
 
 uint32_t ClampToU32(int64_t v) {
     if (v <= 0) return 0;
@@ -39,14 +45,22 @@ void CAviVideoReader::Close() {
     scaler_ = nullptr;
     if (frame_) Ffmpeg().av_frame_free(&frame_);
     if (last_) Ffmpeg().av_frame_free(&last_);
+    if (pending_) Ffmpeg().av_frame_free(&pending_);
     if (scaled_) Ffmpeg().av_freep(&scaled_);
     scaled_pitch_ = 0;
     output_.clear();
     output_.shrink_to_fit();
     source_ = BitmapInfoHeader{};
     decoded_ = BitmapInfoHeader{};
-    width_ = height_ = rate_ = scale_ = length_ = next_ = 0;
-    have_picture_ = converted_ = false;
+    width_ = height_ = rate_ = scale_ = length_ = fill_end_ = next_ = pending_at_ = 0;
+    pending_ready_ = decoder_ended_ = have_picture_ = converted_ = false;
+}
+
+void CAviVideoReader::ForgetPosition() {
+    next_ = pending_at_ = 0;
+    pending_ready_ = decoder_ended_ = have_picture_ = converted_ = false;
+    if (last_) Ffmpeg().av_frame_unref(last_);
+    if (pending_) Ffmpeg().av_frame_unref(pending_);
 }
 
 int32_t CAviVideoReader::Open(const std::string& path) {
@@ -63,6 +77,10 @@ int32_t CAviVideoReader::Open(const std::string& path) {
     int64_t frames = s->nb_frames;
     if (frames <= 0 && s->duration > 0) frames = s->duration;
     length_ = ClampToU32(frames);
+    // Trailing empty entries have no packets; only the index tells they are
+    // there. Without one (a cut file) the stream ends with its last picture.
+    const int64_t entries = AviIndexEntryCount(path, static_cast<unsigned>(s->index));
+    fill_end_ = entries > 0 ? std::min(length_, ClampToU32(entries)) : 0;
 
     source_.width = par->width;
     source_.height = par->height;
@@ -111,30 +129,70 @@ bool CAviVideoReader::Convert(const AVFrame* frame) {
     return true;
 }
 
-int32_t CAviVideoReader::Advance(bool deliver) {
-    if (length_ != 0 && next_ >= length_) return kAviEndOfStream;
+bool CAviVideoReader::PrepareBuffers() {
     // Whatever a call that ran out of memory left unmade is made by the next.
     if (output_.empty()) output_.assign(static_cast<size_t>(width_) * 4 * height_, 0);
     if (!frame_) frame_ = Ffmpeg().av_frame_alloc();
     if (!last_) last_ = Ffmpeg().av_frame_alloc();
-    if (!frame_ || !last_) return kAviOutOfMemory;
-    for (;;) {
+    if (!pending_) pending_ = Ffmpeg().av_frame_alloc();
+    return frame_ && last_ && pending_;
+}
+
+uint32_t CAviVideoReader::PlaceOf(int64_t entry) const {
+    // Without a length the times have nothing to be checked against, and a
+    // damaged one must not make the reader repeat a picture without end.
+    if (length_ == 0 || entry < int64_t(next_)) return next_;
+    return entry >= int64_t(length_) ? length_ : static_cast<uint32_t>(entry);
+}
+
+int32_t CAviVideoReader::DecodePending() {
+    while (!pending_ready_ && !decoder_ended_) {
         const CFfmpegStreamInput::DecodeResult got = input_.Decode(frame_);
-        if (got == CFfmpegStreamInput::DecodeResult::kEnd) return kAviEndOfStream;
-        if (got == CFfmpegStreamInput::DecodeResult::kRejected && !have_picture_) continue;
-        if (got == CFfmpegStreamInput::DecodeResult::kFrame) {
-            Ffmpeg().av_frame_unref(last_);
-            Ffmpeg().av_frame_move_ref(last_, frame_);
-            have_picture_ = true;
-            converted_ = false;
+        if (got == CFfmpegStreamInput::DecodeResult::kEnd) {
+            decoder_ended_ = true;
+        } else if (got == CFfmpegStreamInput::DecodeResult::kRejected) {
+            if (have_picture_) return kAviNoData;
+        } else {
+            Ffmpeg().av_frame_unref(pending_);
+            Ffmpeg().av_frame_move_ref(pending_, frame_);
+            pending_at_ = PlaceOf(input_.FrameTime());
+            pending_ready_ = true;
         }
-        if (deliver && !converted_) {
-            if (!Convert(last_)) return kAviFail;
-            converted_ = true;
+    }
+    return kAviOk;
+}
+
+int32_t CAviVideoReader::Advance(bool deliver) {
+    if (length_ != 0 && next_ >= length_) return kAviEndOfStream;
+    if (!PrepareBuffers()) return kAviOutOfMemory;
+    const bool rejected = DecodePending() != kAviOk;
+    if (!rejected && pending_ready_ && pending_at_ <= next_) {
+        std::swap(last_, pending_);
+        Ffmpeg().av_frame_unref(pending_);
+        pending_ready_ = false;
+        have_picture_ = true;
+        converted_ = false;
+    } else if (!have_picture_) {
+        // Empty entries before the first picture are black; a stream whose
+        // pictures never come has no frames at all.
+        if (!pending_ready_) return kAviEndOfStream;
+        if (deliver) {
+            for (size_t i = 0; i < output_.size(); i += 4) {
+                output_[i] = output_[i + 1] = output_[i + 2] = 0;
+                output_[i + 3] = 0xFF;
+            }
         }
         ++next_;
         return kAviOk;
+    } else if (!rejected && !pending_ready_ && next_ >= fill_end_) {
+        return kAviEndOfStream;
     }
+    if (deliver && !converted_) {
+        if (!Convert(last_)) return kAviFail;
+        converted_ = true;
+    }
+    ++next_;
+    return kAviOk;
 }
 
 int32_t CAviVideoReader::Read(const uint8_t** pixels) {
@@ -154,9 +212,7 @@ int32_t CAviVideoReader::Seek(uint32_t frame) {
         const std::string path = path_;
         if (Open(path) != kAviOk) return kAviFail;
     }
-    next_ = 0;
-    have_picture_ = converted_ = false;
-    if (last_) Ffmpeg().av_frame_unref(last_);
+    ForgetPosition();
     if (!CanDecode()) return kAviOk;
     while (next_ < frame) {
         const int32_t status = Advance(false);
@@ -164,4 +220,28 @@ int32_t CAviVideoReader::Seek(uint32_t frame) {
         if (status != kAviOk) return status;
     }
     return kAviOk;
+}
+
+int32_t CAviVideoReader::ReadNear(uint32_t frame, const uint8_t** pixels) {
+    if (!pixels) return kAviInvalidPointer;
+    if (!input_.IsOpen()) return kAviNoData;
+    if (!CanDecode()) return kAviNoInterface;
+    const AVStream* s = input_.Stream();
+    const int64_t start = s->start_time == AV_NOPTS_VALUE ? 0 : s->start_time;
+    const bool sought = input_.SeekTo(start + frame);
+    ForgetPosition();
+    if (!sought) return kAviFail;
+    if (!PrepareBuffers()) return kAviOutOfMemory;
+    for (int rejected = 0; rejected <= kMaxRejectedNear;) {
+        const CFfmpegStreamInput::DecodeResult got = input_.Decode(frame_);
+        if (got == CFfmpegStreamInput::DecodeResult::kEnd) return kAviEndOfStream;
+        if (got == CFfmpegStreamInput::DecodeResult::kRejected) {
+            ++rejected;
+            continue;
+        }
+        if (!Convert(frame_)) return kAviFail;
+        *pixels = output_.data();
+        return kAviOk;
+    }
+    return kAviFail;
 }

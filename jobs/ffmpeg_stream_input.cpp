@@ -12,6 +12,13 @@ void QuietFfmpegLog() {
     std::call_once(once, [] { Ffmpeg().av_log_set_level(AV_LOG_QUIET); });
 }
 
+int64_t CFfmpegStreamInput::TakePendingTime() {
+    if (pending_times_.empty()) return -1;
+    const int64_t time = pending_times_.front();
+    pending_times_.pop_front();
+    return time;
+}
+
 CFfmpegStreamInput::~CFfmpegStreamInput() { Close(); }
 
 void CFfmpegStreamInput::Close() {
@@ -22,9 +29,11 @@ void CFfmpegStreamInput::Close() {
     stream_ = nullptr;
     draining_ = false;
     receive_failures_ = 0;
+    pending_times_.clear();
+    frame_time_ = -1;
 }
 
-int32_t CFfmpegStreamInput::Open(const std::string& path, const char* container, Kind kind) {
+int32_t CFfmpegStreamInput::Open(const std::string& path, const char* container, Kind kind, unsigned which) {
     Close();
     if (!LoadFfmpeg()) return kAviFail;
     QuietFfmpegLog();
@@ -41,11 +50,12 @@ int32_t CFfmpegStreamInput::Open(const std::string& path, const char* container,
         return kAviFail;
     }
     const AVMediaType type = kind == Kind::kVideo ? AVMEDIA_TYPE_VIDEO : AVMEDIA_TYPE_AUDIO;
+    unsigned seen = 0;
     for (unsigned i = 0; i < format_->nb_streams; ++i) {
         AVStream* s = format_->streams[i];
         // A still picture attached to a file (a cover) is not a video stream.
         const bool usable = s->codecpar->codec_type == type && !(s->disposition & AV_DISPOSITION_ATTACHED_PIC);
-        if (usable && !stream_)
+        if (usable && !stream_ && seen++ == which)
             stream_ = s;
         else
             s->discard = AVDISCARD_ALL;
@@ -78,9 +88,15 @@ CFfmpegStreamInput::DecodeResult CFfmpegStreamInput::Decode(AVFrame* frame) {
     if (!codec_) return DecodeResult::kEnd;
     for (;;) {
         const int got = Ffmpeg().avcodec_receive_frame(codec_, frame);
-        if (got == 0) return DecodeResult::kFrame;
+        if (got == 0) {
+            frame_time_ = TakePendingTime();
+            return DecodeResult::kFrame;
+        }
         if (got == AVERROR_EOF) return DecodeResult::kEnd;
         if (got != AVERROR(EAGAIN)) {
+            // The failed packet's time goes with it, so the frames after
+            // it keep their own places.
+            TakePendingTime();
             // A decoder that keeps failing without taking input would spin
             // its caller forever; twice without progress ends the stream.
             if (++receive_failures_ > 1) return DecodeResult::kEnd;
@@ -99,9 +115,16 @@ CFfmpegStreamInput::DecodeResult CFfmpegStreamInput::Decode(AVFrame* frame) {
             continue;
         }
         receive_failures_ = 0;
+        const int64_t start = stream_->start_time == AV_NOPTS_VALUE ? 0 : stream_->start_time;
+        const int64_t time = packet_->dts != AV_NOPTS_VALUE ? packet_->dts : packet_->pts;
         const int sent = Ffmpeg().avcodec_send_packet(codec_, packet_);
         Ffmpeg().av_packet_unref(packet_);
         if (sent < 0 && sent != AVERROR(EAGAIN)) return DecodeResult::kRejected;
+        // Bounded by the decoder's delay: one time per packet it holds. A
+        // decoder that swallows packets without giving frames (headers
+        // alone) would let it grow, so it keeps no more than it can use.
+        if (pending_times_.size() >= kMaxPendingTimes) pending_times_.pop_front();
+        pending_times_.push_back(time == AV_NOPTS_VALUE || time < start ? -1 : time - start);
     }
 }
 
@@ -114,5 +137,7 @@ bool CFfmpegStreamInput::SeekTo(int64_t timestamp) {
     if (codec_) Ffmpeg().avcodec_flush_buffers(codec_);
     draining_ = false;
     receive_failures_ = 0;
+    pending_times_.clear();
+    frame_time_ = -1;
     return ok;
 }

@@ -9,6 +9,7 @@
 #include "avi_files.h"
 #include "common/memory_host.h"
 #include "container/rvx_reader.h"
+#include "jobs/avi_movie.h"
 #include "jobs/encode_from_avi.h"
 #include "jobs/job_messages.h"
 #include "recording_writer.h"
@@ -108,7 +109,12 @@ TEST_F(AviJob, EightBitMp3AndMissingSound) {
         CRVXReader reader;
         ASSERT_TRUE(reader.Open(dir.path() / "out.rvx"));
         EXPECT_TRUE(reader.Verify());
-        EXPECT_EQ(reader.FrameCount(), 25u) << c.sound;
+        // ffmpeg may leave an empty entry where the sound's delay shifted a
+        // picture; the file counts it, and so does the movie.
+        CAVIMovie movie;
+        ASSERT_EQ(movie.Open(avi), kAviOk);
+        EXPECT_GE(movie.GetFileInfo()->length, 25u) << c.sound;
+        EXPECT_EQ(reader.FrameCount(), movie.GetFileInfo()->length) << c.sound;
         EXPECT_EQ(reader.HasSound(), c.sample_rate != 0) << c.sound;
         if (c.sample_rate) {
             EXPECT_EQ(reader.Sound().sample_rate, uint32_t(c.sample_rate));
