@@ -7,7 +7,9 @@
 
 #include <cstdio>
 #include <fstream>
+#include <algorithm>
 #include <functional>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -197,4 +199,48 @@ TEST(TerminalHost, JsonLinesCarryTheReportsFields) {
     };
     for (size_t i = 0; i < lines.size(); ++i)
         for (const char* part : expected[i]) EXPECT_NE(lines[i].find(part), std::string::npos) << lines[i];
+}
+
+// Every flag --help names is one the program reads, and the manual page and
+// the shell completion know it too.
+TEST(RvxencArguments, HelpManualAndCompletionNameEveryFlag) {
+    auto read_file = [](const std::string& path) {
+        std::ifstream in(path);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        // The manual page writes "\-\-flag" and changes fonts with "\fB".
+        std::string plain;
+        for (size_t i = 0; i < text.size(); ++i) {
+            if (text[i] != '\\') plain += text[i];
+            else if (i + 1 < text.size() && text[i + 1] == 'f') i += 2;
+        }
+        return plain;
+    };
+    const std::string manual = read_file(std::string(RVX_SOURCE_DIR) + "/data/rvxenc.1");
+    const std::string completion = read_file(std::string(RVX_SOURCE_DIR) + "/data/bash-completion/rvxenc");
+    ASSERT_FALSE(manual.empty());
+    ASSERT_FALSE(completion.empty());
+    const std::string usage = UsageText();
+    std::vector<std::string> flags;
+    for (size_t at = usage.find("--"); at != std::string::npos; at = usage.find("--", at + 2)) {
+        size_t end = at + 2;
+        while (end < usage.size() && ((usage[end] >= 'a' && usage[end] <= 'z') || usage[end] == '-')) ++end;
+        flags.push_back(usage.substr(at, end - at));
+        at = end;
+    }
+    for (const char* flag : {"--start", "--duration", "--audio-track", "--deinterlace", "--rotate", "--crop", "--scale"})
+        EXPECT_NE(std::find(flags.begin(), flags.end(), flag), flags.end()) << flag;
+    // The flag as a whole word: "--quiet" is not named by "--quietly".
+    auto names = [](const std::string& text, const std::string& flag) {
+        for (size_t at = text.find(flag); at != std::string::npos; at = text.find(flag, at + 1)) {
+            const char next = at + flag.size() < text.size() ? text[at + flag.size()] : ' ';
+            if (!((next >= 'a' && next <= 'z') || next == '-')) return true;
+        }
+        return false;
+    };
+    for (const std::string& flag : flags) {
+        EXPECT_TRUE(names(manual, flag)) << flag << " is not in the manual page";
+        EXPECT_TRUE(names(completion, flag)) << flag << " is not in the completion";
+        Arguments args;
+        EXPECT_EQ(Parse("a.png -o x.rvx " + flag, args).find("unknown option"), std::string::npos) << flag;
+    }
 }
