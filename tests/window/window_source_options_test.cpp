@@ -100,6 +100,13 @@ TEST_F(SourceOptionsTest, TheRowReachesTheJobsSettings) {
     // The page's only message is its job's (none loads here), never a refusal of the row.
     for (const PromptRecord& r : prompts.records) EXPECT_EQ(r.text, "ファイルのロードに失敗しました。");
     ExpectIdle();
+
+    // Like every option, the row is locked while a job runs.
+    QWidget* row[] = {Named("sourceStart"), Named("sourceDuration"), Crop(), Named("scaleWidth"), Named("scaleHeight")};
+    window->JobStarted(window->Page(0));
+    for (QWidget* control : row) EXPECT_FALSE(control->isEnabled()) << control->objectName().toStdString();
+    window->JobIdle();
+    for (QWidget* control : row) EXPECT_TRUE(control->isEnabled()) << control->objectName().toStdString();
 }
 
 TEST_F(SourceOptionsTest, InvalidTimesAndSizesAreRefusedBeforeAnyJob) {
