@@ -222,8 +222,11 @@ int32_t CEncodeFromSeqFile::EncodeSequence() {
         return FailRun("the picture size " + std::to_string(picture_width_) + "x" +
                        std::to_string(picture_height_) + " cannot be encoded");
     total_frames_ = end_ - sequence_.first;
-    rate_numerator_ = 30;
-    rate_denominator_ = 1;
+    // Pictures of a run have no time of their own: a start or duration in
+    // seconds counts at the movie's rate, which the WAVE file plays along.
+    const FrameRate& rate = request_.settings.frame_rate;
+    rate_numerator_ = rate.IsSourceRate() ? 30 : rate.numerator;
+    rate_denominator_ = rate.IsSourceRate() ? 1 : rate.denominator;
     if (!OpenEncoder(work_directory_, std::string())) return FailRun("the encoder could not be opened");
 
     if (TwoPass()) return EncodeTwoPasses();
@@ -272,6 +275,36 @@ std::size_t CEncodeFromSeqFile::LookaheadSlots() const {
     return std::size_t(std::clamp<uint64_t>(kMostBytes / picture, 2, kMostSlots));
 }
 
+uint64_t CEncodeFromSeqFile::FirstKeptNumber() const {
+    return std::min<uint64_t>(sequence_.first + FirstKeptFrame(), end_);
+}
+
+uint64_t CEncodeFromSeqFile::EndKeptNumber() const {
+    const uint64_t run = end_ - sequence_.first;
+    return EndKeptFrame() >= run ? end_ : sequence_.first + EndKeptFrame();
+}
+
+std::vector<std::vector<uint8_t>> CEncodeFromSeqFile::SamplePictures(uint32_t count) {
+    std::vector<std::vector<uint8_t>> pictures;
+    const uint64_t first = FirstKeptNumber(), end = EndKeptNumber();
+    if (first >= end || count == 0) return pictures;
+    ImageSlot slot;
+    if (!MakeSlot(slot)) return pictures;
+    const std::size_t bytes = std::size_t(picture_width_) * 4 * picture_height_;
+    uint64_t previous = end;
+    for (uint32_t k = 0; k < count; ++k) {
+        // The middle of each of `count` equal stretches of the part.
+        const uint64_t n = first + ((end - first) * (2 * k + 1)) / (2 * uint64_t(count));
+        if (n == previous) continue;
+        previous = n;
+        const LoadedFrame frame = LoadFrame(slot, FormatSequenceName(sequence_.pattern, n));
+        if (!frame.pixels) continue;  // the encoder reports it when it comes to it
+        pictures.emplace_back(frame.pixels, frame.pixels + bytes);
+        Release(slot);
+    }
+    return pictures;
+}
+
 bool CEncodeFromSeqFile::TakeFirstDecoded(uint64_t n) {
     const bool first = first_decoded_ && n == sequence_.first;
     first_decoded_ = false;
@@ -291,7 +324,9 @@ bool CEncodeFromSeqFile::EncodeLoaded(uint64_t n, const LoadedFrame& frame, Imag
 
 void CEncodeFromSeqFile::EncodeImages(bool& failed) {
     ImageSlot& slot = slots_[0];
-    for (uint64_t n = sequence_.first; n < end_; ++n) {
+    const uint64_t first = FirstKeptNumber(), end = EndKeptNumber();
+    SkipSourceFrames(first - sequence_.first);
+    for (uint64_t n = first; n < end; ++n) {
         if (!CanContinue()) break;
         const std::string name = FormatSequenceName(sequence_.pattern, n);
         if (!EncodeLoaded(n, TakeFirstDecoded(n) ? TakeDecoded(slot, name) : LoadFrame(slot, name), slot)) {
@@ -309,18 +344,20 @@ void CEncodeFromSeqFile::EncodeImagesAhead(bool& failed) {
         if (k > 0 && !MakeSlot(slots_[k])) break;
         free.push_back(&slots_[k]);
     }
+    const uint64_t first = FirstKeptNumber(), end = EndKeptNumber();
+    SkipSourceFrames(first - sequence_.first);
     CImageLoaders loaders(
-        sequence_.first, end_,
+        first, end,
         [this](ImageSlot& slot, uint64_t n) { return LoadFrame(slot, FormatSequenceName(sequence_.pattern, n)); },
         &Release);
-    if (TakeFirstDecoded(sequence_.first)) {
+    if (TakeFirstDecoded(first)) {
         // The first picture is the one the load step decoded, still in slot 0.
-        loaders.PutFirst(slots_[0], TakeDecoded(slots_[0], FormatSequenceName(sequence_.pattern, sequence_.first)));
+        loaders.PutFirst(slots_[0], TakeDecoded(slots_[0], FormatSequenceName(sequence_.pattern, first)));
         free.erase(free.begin());
     }
     loaders.Start(std::move(free));
 
-    for (uint64_t n = sequence_.first; n < end_; ++n) {
+    for (uint64_t n = first; n < end; ++n) {
         if (!CanContinue()) break;
         auto [slot, frame] = loaders.Take(n);
         const bool encoded = EncodeLoaded(n, frame, *slot);

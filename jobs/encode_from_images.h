@@ -49,6 +49,12 @@ private:
     // True, once, when n is the first picture and the load step's decoding
     // of it is still in slot 0, so it need not be decoded again.
     bool TakeFirstDecoded(uint64_t n);
+    // The numbers of the images the request keeps: from the chosen image
+    // plus the kept part's first frame to the end of the part or the run.
+    uint64_t FirstKeptNumber() const;
+    uint64_t EndKeptNumber() const;
+    // Images spread evenly over the kept part, as the encoder takes them.
+    std::vector<std::vector<uint8_t>> SamplePictures(uint32_t count) override;
     int32_t LoadSteps();
     int32_t EncodeSequence();
     // A target size: the run is read twice, once to measure, once to code.

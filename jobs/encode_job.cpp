@@ -7,8 +7,10 @@
 #include <utility>
 
 #include "jobs/analysis_picture.h"
+#include "jobs/black_borders.h"
 #include "jobs/job_messages.h"
 #include "jobs/rate_control.h"
+#include "jobs/sound_cut.h"
 #include "container/rvx_layout.h"
 #include "rvxlib/coding_defaults.h"
 #include "rvxlib/format_word.h"
@@ -20,6 +22,54 @@ namespace {
 // four bytes.
 uint64_t RowStride(uint32_t width, uint32_t bytes_per_pixel) {
     return (uint64_t(width) * bytes_per_pixel + 3) & ~uint64_t{3};
+}
+
+// Sample pictures the automatic crop looks at, spread over the movie.
+constexpr uint32_t kBorderSamples = 12;
+
+std::string TimeText(const SourceTime& time) {
+    if (time.unit == SourceTime::Unit::kFrames) return std::to_string(time.value) + " frames";
+    std::string fraction = std::to_string(time.value % 1000000 + 1000000).substr(1);
+    while (!fraction.empty() && fraction.back() == '0') fraction.pop_back();
+    return std::to_string(time.value / 1000000) + (fraction.empty() ? "" : "." + fraction) + " s";
+}
+
+// The part of the sound that goes with the kept frames, and where it is
+// copied to; taken by value onto the thread that codes the sound.
+struct SoundPart {
+    bool whole = true;
+    std::string copy;
+    uint64_t first_frame = 0;
+    uint64_t end_frame = UINT64_MAX;
+    uint32_t rate_numerator = 0;
+    uint32_t rate_denominator = 1;
+};
+
+SoundPart PartOf(uint64_t first, uint64_t end, uint32_t rate_numerator, uint32_t rate_denominator,
+                 const std::string& work_directory) {
+    SoundPart part;
+    part.whole = first == 0 && end == UINT64_MAX;
+    part.copy = work_directory + kCutSoundName;
+    part.first_frame = first;
+    part.end_frame = end;
+    part.rate_numerator = rate_numerator;
+    part.rate_denominator = rate_denominator;
+    return part;
+}
+
+// False when the sound could not be coded; true, with nothing staged, for a
+// part that lies past the end of the sound.
+bool StageSoundPart(IMovieWriter& writer, const std::string& wave, uint32_t method, uint32_t block_size,
+                    const SoundPart& part) {
+    if (part.whole) return writer.StageSound(wave, method, block_size);
+    uint64_t samples = 0;
+    std::string failure;
+    bool staged = CutSound(wave, part.copy, part.first_frame, part.end_frame, part.rate_numerator,
+                           part.rate_denominator, samples, failure);
+    if (staged && samples > 0) staged = writer.StageSound(part.copy, method, block_size);
+    std::error_code ec;
+    std::filesystem::remove(part.copy, ec);
+    return staged;
 }
 
 }  // namespace
@@ -47,11 +97,11 @@ bool CEncodeRVXFile::SetSourceFormat(uint32_t layout, uint32_t width, uint32_t h
         return false;
     }
     const uint64_t stride = RowStride(width, bits / 8);
-    layout_ = layout;
-    pixel_bytes_ = bits / 8;
-    width_ = width;
-    height_ = height;
-    stride_ = static_cast<uint32_t>(stride);
+    source_layout_ = layout_ = layout;
+    source_pixel_bytes_ = pixel_bytes_ = bits / 8;
+    source_width_ = width_ = width;
+    source_height_ = height_ = height;
+    source_stride_ = stride_ = static_cast<uint32_t>(stride);
     flip_ = bottom_up;
     if (bottom_up)
         flip_buffer_.assign(static_cast<size_t>(stride * height), 0);
@@ -90,8 +140,77 @@ std::unique_ptr<IMovieWriter> CEncodeRVXFile::MakeWriter(const std::string& work
     return writer;
 }
 
+bool CEncodeRVXFile::WorkOutKeptFrames() {
+    const SourceSettings& source = request_.settings.source;
+    const uint64_t first = source.start.Frames(rate_numerator_, rate_denominator_);
+    if (total_frames_ > 0 && first >= total_frames_) {
+        MarkSettingsRefused("the start (" + TimeText(source.start) + ") lies past the end of the movie (" +
+                            std::to_string(total_frames_) + " frames)");
+        return false;
+    }
+    uint64_t end = UINT64_MAX;
+    if (source.duration.IsSet()) {
+        const uint64_t count = source.duration.Frames(rate_numerator_, rate_denominator_);
+        if (count == 0) {
+            MarkSettingsRefused("the duration (" + TimeText(source.duration) + ") keeps no frame");
+            return false;
+        }
+        end = first + std::min(count, UINT64_MAX - first);
+    }
+    first_kept_frame_ = first;
+    end_kept_frame_ = end;
+    if (total_frames_ > 0) total_frames_ = uint32_t(std::min<uint64_t>(total_frames_, end) - first);
+    return true;
+}
+
+bool CEncodeRVXFile::PrepareSourceSteps() {
+    const SourceSettings& source = request_.settings.source;
+    if (!window_known_) {
+        if (!WorkOutKeptFrames()) return false;
+        window_known_ = true;
+    }
+    if (source.crop == CropMode::kAuto && !borders_known_) {
+        const SamplePictureShape shape{source_width_, source_height_, source_stride_, source_pixel_bytes_};
+        found_borders_ =
+            EdgesAfterTurn(DetectBlackBorders(SamplePictures(kBorderSamples), shape),
+                           StepsFor(source, facts_, {}).rotation, facts_.mirrored);
+        borders_known_ = true;
+    }
+    steps_ = StepsFor(source, facts_, found_borders_);
+    // Without a step the source's pictures reach the writer untouched.
+    layout_ = source_layout_;
+    pixel_bytes_ = source_pixel_bytes_;
+    width_ = source_width_;
+    height_ = source_height_;
+    stride_ = source_stride_;
+    filter_.reset();
+    filter_flushed_ = false;
+    source_frames_seen_ = 0;
+    if (!steps_.Any()) return true;
+    std::string refusal;
+    const PictureSize size = StepsOutputSize(steps_, source_width_, source_height_, refusal);
+    if (size.width == 0) {
+        MarkSettingsRefused(refusal);
+        return false;
+    }
+    auto filter = std::make_unique<CPictureFilter>();
+    if (!filter->Open(steps_, source_layout_, source_width_, source_height_, source_stride_)) {
+        SetFailureReason(filter->Failure());
+        return false;
+    }
+    layout_ = filter->OutputLayout();
+    pixel_bytes_ = 4;
+    width_ = filter->OutputWidth();
+    height_ = filter->OutputHeight();
+    stride_ = filter->OutputStride();
+    filter_ = std::move(filter);
+    return true;
+}
+
 bool CEncodeRVXFile::OpenEncoder(const std::string& work_directory, const std::string& source_name) {
     if (writer_) return false;
+    if (!PrepareSourceSteps()) return false;
+    encoder_directory_ = work_directory;
     if (TwoPass() && pass_ == 0) pass_ = 1;
     reduced_pass_ = pass_ == 1 && ReducedFirstPass(request_.settings, width_, height_);
     if (reduced_pass_) {
@@ -131,20 +250,50 @@ std::vector<std::vector<uint8_t>> CEncodeRVXFile::SamplePictures(uint32_t) { ret
 
 int32_t CEncodeRVXFile::EncodeFrame(const void* pixels) {
     if (!pixels) return kJobInvalidPointer;
-    if (!writer_) return kJobFail;
-    const uint32_t n = frames_done_ + 1;
-    owner_->SendProgress({JobStage::kFrames, n, total_frames_, current_name_, pass_});
+    if (!writer_ || filter_flushed_) return kJobFail;
+    const uint64_t index = source_frames_seen_++;
+    if (index < first_kept_frame_ || index >= end_kept_frame_) return kJobOk;
 
-    const void* picture = pixels;
+    const uint8_t* picture = static_cast<const uint8_t*>(pixels);
     if (flip_) {
-        const uint8_t* src = static_cast<const uint8_t*>(pixels);
-        for (uint32_t y = 0; y < height_; ++y)
-            std::memcpy(&flip_buffer_[static_cast<size_t>(height_ - 1 - y) * stride_],
-                        src + static_cast<size_t>(y) * stride_, stride_);
+        for (uint32_t y = 0; y < source_height_; ++y)
+            std::memcpy(&flip_buffer_[static_cast<size_t>(source_height_ - 1 - y) * source_stride_],
+                        picture + static_cast<size_t>(y) * source_stride_, source_stride_);
         picture = flip_buffer_.data();
     }
+    if (!filter_) return CodePicture(picture);
+    if (!filter_->Push(picture)) {
+        SetFailureReason(filter_->Failure());
+        return kJobFail;
+    }
+    return CodeFilteredPictures();
+}
+
+int32_t CEncodeRVXFile::CodeFilteredPictures() {
+    while (const uint8_t* picture = filter_->Pull())
+        if (CodePicture(picture) != kJobOk) return kJobFail;
+    if (filter_->Failed()) {
+        SetFailureReason(filter_->Failure());
+        return kJobFail;
+    }
+    return kJobOk;
+}
+
+int32_t CEncodeRVXFile::FlushPictures() {
+    if (!filter_ || filter_flushed_) return kJobOk;
+    filter_flushed_ = true;
+    if (!filter_->Flush()) {
+        SetFailureReason(filter_->Failure());
+        return kJobFail;
+    }
+    return CodeFilteredPictures();
+}
+
+int32_t CEncodeRVXFile::CodePicture(const uint8_t* picture) {
+    const uint32_t n = frames_done_ + 1;
+    owner_->SendProgress({JobStage::kFrames, n, total_frames_, current_name_, pass_});
     if (reduced_pass_) {
-        const uint8_t* source = static_cast<const uint8_t*>(picture);
+        const uint8_t* source = picture;
         if (!size_sample_->AddFrame(n - 1, source)) {
             SetFailureReason("frame " + std::to_string(n) + " could not be coded");
             return kJobFail;
@@ -166,9 +315,11 @@ void CEncodeRVXFile::StartSound(const std::string& wave_path) {
     if (!writer_ || sound_.valid()) return;
     IMovieWriter* writer = writer_.get();
     const uint32_t method = request_.settings.sound_method, block_size = request_.settings.audio_block_size;
+    const SoundPart part =
+        PartOf(first_kept_frame_, end_kept_frame_, rate_numerator_, rate_denominator_, encoder_directory_);
     sound_wave_ = wave_path;
-    sound_ = std::async(std::launch::async, [writer, wave_path, method, block_size] {
-        return writer->StageSound(wave_path, method, block_size);
+    sound_ = std::async(std::launch::async, [writer, wave_path, method, block_size, part] {
+        return StageSoundPart(*writer, wave_path, method, block_size, part);
     });
 }
 
@@ -181,6 +332,7 @@ void CEncodeRVXFile::ReleaseWriter() {
     sound_ = std::future<bool>();
     size_sample_.reset();
     writer_.reset();
+    filter_.reset();
 }
 
 int32_t CEncodeRVXFile::EncodeSound(const std::string& wave_path) {
@@ -189,7 +341,9 @@ int32_t CEncodeRVXFile::EncodeSound(const std::string& wave_path) {
     const bool started = sound_.valid() && sound_wave_ == wave_path;
     const EncodeSettings& settings = request_.settings;
     if (!(started ? sound_.get()
-                  : writer_->StageSound(wave_path, settings.sound_method, settings.audio_block_size))) {
+                  : StageSoundPart(*writer_, wave_path, settings.sound_method, settings.audio_block_size,
+                                   PartOf(first_kept_frame_, end_kept_frame_, rate_numerator_, rate_denominator_,
+                                          encoder_directory_)))) {
         SetFailureReason(wave_path + ": the sound could not be coded");
         return kJobFail;
     }
@@ -254,6 +408,7 @@ int32_t CEncodeRVXFile::RefuseUnreachableTarget(uint64_t frames) {
 
 bool CEncodeRVXFile::BeginSecondPass(const std::string& work_directory, const std::string& source_name) {
     if (!writer_ || pass_ != 1) return false;
+    if (FlushPictures() != kJobOk) return false;
     if (!writer_->FinishFrames() || (size_sample_ && !size_sample_->Finish())) {
         SetFailureReason("the first pass could not code the frames");
         return false;
@@ -299,6 +454,7 @@ uint32_t CEncodeRVXFile::MovieMacroblocks() const {
 int32_t CEncodeRVXFile::FinishRun(IThread& thread) {
     if (!thread.CanContinue()) return FailRun("stopped");
     if (!writer_) return FailRun("no frame was encoded");
+    if (FlushPictures() != kJobOk) return FailRun("");
     if (!writer_->FinishFrames()) return FailRun("the last group of frames could not be coded");
     if (!thread.CanContinue()) return FailRun("stopped");
 

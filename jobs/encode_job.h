@@ -16,6 +16,7 @@
 #include "jobs/encode_settings.h"
 #include "jobs/job_host.h"
 #include "jobs/movie_writer.h"
+#include "jobs/picture_filter.h"
 #include "jobs/size_sample.h"
 #include "rvxlib/rate_plan.h"
 
@@ -46,13 +47,27 @@ public:
     // interlacing); before OpenEncoder. Without it the pictures are taken as
     // upright and progressive.
     void SetSourcePictureFacts(const SourcePictureFacts& facts) { facts_ = facts; }
-    // Creates the writer, gives it the source's rate, the request's settings
-    // and the picture, and opens it. False when a writer is already open or the
-    // writer refuses the settings.
+    // Works out the part of the movie to keep (at the source's rate, from
+    // total_frames_ when known, which then becomes the kept count) and the
+    // picture steps, then creates the writer, gives it the source's rate,
+    // the request's settings and the picture the steps make, and opens it.
+    // False when a writer is already open, a source setting cannot apply
+    // (SettingsRefused, nothing written), or the writer refuses the settings.
     bool OpenEncoder(const std::string& work_directory, const std::string& source_name);
-    // Reports progress and hands one picture (top-down, or bottom-up when the
-    // source said so) to the writer.
+    // Takes one source frame (top-down, or bottom-up when the source said
+    // so): frames outside the kept part are counted and dropped, the others
+    // go through the picture steps, and each picture they give is coded with
+    // a progress report.
     int32_t EncodeFrame(const void* pixels);
+    // The pictures the steps still hold (a deinterlacer keeps one) are
+    // coded; after it EncodeFrame takes nothing more in this pass. FinishRun
+    // and BeginSecondPass do it themselves; a source calls it only to count
+    // FramesDone first.
+    int32_t FlushPictures();
+    // Codes the sound of the kept part: the whole file when the whole movie
+    // is kept, else the samples from the first kept frame to the end of the
+    // last, copied into the work directory first. A part past the end of the
+    // sound leaves the movie without sound.
     int32_t EncodeSound(const std::string& wave_path);
     // Starts coding the sound on a thread of its own, beside the pictures;
     // the later EncodeSound of the same file reports progress as before and
@@ -104,6 +119,9 @@ public:
     // FirstKeptFrame) says how many, so the count of source frames stays
     // true.
     void SkipSourceFrames(uint64_t count) { source_frames_seen_ += count; }
+    // Just past the last kept source frame; UINT64_MAX when the part runs
+    // to the end of the movie.
+    uint64_t EndKeptFrame() const { return end_kept_frame_; }
 
     uint32_t Stride() const { return stride_; }
     uint32_t FramesDone() const { return frames_done_; }
@@ -165,6 +183,8 @@ protected:
     uint32_t rate_numerator_ = 30;
     uint32_t rate_denominator_ = 1;
     std::atomic<uint32_t> frames_done_{0};  // read by the window while the job runs
+    // width_, height_, stride_ and layout_ describe the coded picture from
+    // OpenEncoder on: the one the picture steps make of the source's.
     uint32_t layout_ = 0;
     // Declared after writer_, so that a sound still being coded ends before
     // the writer goes.
@@ -179,6 +199,27 @@ private:
     uint64_t first_kept_frame_ = 0;
     uint64_t end_kept_frame_ = UINT64_MAX;
     uint64_t source_frames_seen_ = 0;
+    // The source's picture as SetSourceFormat gave it.
+    uint32_t source_layout_ = 0;
+    uint32_t source_width_ = 0;
+    uint32_t source_height_ = 0;
+    uint32_t source_stride_ = 0;
+    uint32_t source_pixel_bytes_ = 0;
+    bool window_known_ = false;
+    bool borders_known_ = false;
+    CropEdges found_borders_;  // CropMode::kAuto, after turning
+    PictureSteps steps_;
+    std::unique_ptr<CPictureFilter> filter_;
+    bool filter_flushed_ = false;
+    std::string encoder_directory_;  // where the kept part of the sound is copied
+    // The kept part and the steps, before the first pass's writer opens;
+    // false with the reason set (and SettingsRefused for a setting that
+    // cannot apply).
+    bool PrepareSourceSteps();
+    bool WorkOutKeptFrames();
+    // Codes one picture as the writer takes it (after the steps).
+    int32_t CodePicture(const uint8_t* picture);
+    int32_t CodeFilteredPictures();
     uint8_t pass_ = 0;  // 0: one pass; 1, 2: the pass of a two-pass job
     // Macroblocks of the movie's pictures, whatever size the writer codes.
     uint32_t MovieMacroblocks() const;

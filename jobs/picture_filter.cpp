@@ -1,0 +1,235 @@
+#include "jobs/picture_filter.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+#include "jobs/encode_job.h"
+#include "jobs/ffmpeg_api.h"
+#include "rvxlib/format_word.h"
+
+namespace {
+
+// bwdif looks two lines up and down in each field; smaller pictures have
+// no field to interpolate from and pass as they are.
+constexpr uint32_t kSmallestDeinterlaced = 3;
+
+uint32_t NormalRotation(uint32_t degrees) { return (degrees / 90 % 4) * 90; }
+
+// The other side for a scale that gives one: the cropped picture's shape,
+// to the nearest pixel and never below one.
+uint32_t KeptShape(uint32_t given, uint32_t given_side, uint32_t other_side) {
+    const uint64_t scaled = (uint64_t(given) * other_side * 2 + given_side) / (uint64_t(given_side) * 2);
+    return scaled == 0 ? 1 : scaled > UINT32_MAX ? UINT32_MAX : uint32_t(scaled);
+}
+
+std::string EdgesText(const CropEdges& c) {
+    return std::to_string(c.left) + "," + std::to_string(c.top) + "," + std::to_string(c.right) + "," +
+           std::to_string(c.bottom);
+}
+
+std::string SizeText(uint64_t w, uint64_t h) { return std::to_string(w) + "x" + std::to_string(h); }
+
+}  // namespace
+
+PictureSteps StepsFor(const SourceSettings& settings, const SourcePictureFacts& facts, const CropEdges& found) {
+    PictureSteps steps;
+    steps.deinterlace = settings.deinterlace == Deinterlace::kOn ||
+                        (settings.deinterlace == Deinterlace::kAuto && facts.interlaced);
+    steps.top_field_first = facts.top_field_first;
+    steps.rotation = NormalRotation(NormalRotation(facts.rotation) + NormalRotation(settings.extra_rotation));
+    steps.mirrored = facts.mirrored;
+    if (settings.crop == CropMode::kEdges) steps.crop = settings.crop_edges;
+    if (settings.crop == CropMode::kAuto) steps.crop = found;
+    steps.scale_width = settings.scale_width;
+    steps.scale_height = settings.scale_height;
+    return steps;
+}
+
+PictureSize StepsOutputSize(const PictureSteps& steps, uint32_t width, uint32_t height, std::string& refusal) {
+    const bool sideways = steps.rotation == 90 || steps.rotation == 270;
+    const uint64_t turned_w = sideways ? height : width, turned_h = sideways ? width : height;
+    const CropEdges& c = steps.crop;
+    if (uint64_t(c.left) + c.right >= turned_w || uint64_t(c.top) + c.bottom >= turned_h) {
+        refusal = "the crop (" + EdgesText(c) + ") leaves nothing of the " + SizeText(turned_w, turned_h) +
+                  " picture";
+        return {};
+    }
+    const uint32_t cropped_w = uint32_t(turned_w - c.left - c.right);
+    const uint32_t cropped_h = uint32_t(turned_h - c.top - c.bottom);
+    PictureSize size{cropped_w, cropped_h};
+    if (steps.scale_width != 0 && steps.scale_height != 0)
+        size = {steps.scale_width, steps.scale_height};
+    else if (steps.scale_width != 0)
+        size = {steps.scale_width, KeptShape(steps.scale_width, cropped_w, cropped_h)};
+    else if (steps.scale_height != 0)
+        size = {KeptShape(steps.scale_height, cropped_h, cropped_w), steps.scale_height};
+    const uint32_t largest = std::min<uint32_t>(_rvxlib_::kMaxPictureDimension, kMaxScaleDimension);
+    if (size.width > largest || size.height > largest) {
+        refusal = "the picture would be " + SizeText(size.width, size.height) + ", larger than " +
+                  SizeText(largest, largest);
+        return {};
+    }
+    return size;
+}
+
+CPictureFilter::~CPictureFilter() { Close(); }
+
+void CPictureFilter::Close() {
+    if (graph_ || frame_) {
+        const FfmpegApi& av = Ffmpeg();
+        if (frame_) av.av_frame_free(&frame_);
+        if (graph_) av.avfilter_graph_free(&graph_);
+    }
+    graph_ = nullptr;
+    source_ = nullptr;
+    sink_ = nullptr;
+    frame_ = nullptr;
+    failure_.clear();
+}
+
+bool CPictureFilter::Fail(const std::string& reason) {
+    if (failure_.empty()) failure_ = reason;
+    return false;
+}
+
+bool CPictureFilter::Open(const PictureSteps& steps, uint32_t layout, uint32_t width, uint32_t height,
+                          uint32_t stride) {
+    Close();
+    std::string refusal;
+    output_ = StepsOutputSize(steps, width, height, refusal);
+    if (output_.width == 0) return Fail(refusal);
+    if (!LoadFfmpeg()) return Fail("the picture steps need FFmpeg's libraries: " + FfmpegLoadFailure());
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { Ffmpeg().av_log_set_level(AV_LOG_QUIET); });
+    const FfmpegApi& av = Ffmpeg();
+
+    alpha_ = _rvxlib_::FormatSource(layout) == _rvxlib_::kSourceBGRA32;
+    const bool alpha = alpha_;
+    pixel_bytes_ = _rvxlib_::FormatSource(layout) == _rvxlib_::kSourceBGR24 ? 3 : 4;
+    // The graph takes planar RGB, split here: FFmpeg's own conversion from
+    // packed BGRA rounds some alpha values by one, the way back is exact.
+    input_format_ = uint32_t(alpha ? AV_PIX_FMT_GBRAP : AV_PIX_FMT_GBRP);
+    if (stride < uint64_t(width) * pixel_bytes_) return Fail("the picture's rows overlap");
+    width_ = width;
+    height_ = height;
+    stride_ = stride;
+    next_pts_ = 0;
+    output_layout_ = alpha ? kLayoutARGB32 : kLayoutRGB32;
+
+    std::string chain;
+    auto add = [&chain](const std::string& filter) { chain += (chain.empty() ? "" : ",") + filter; };
+    if (steps.deinterlace && width >= kSmallestDeinterlaced && height >= kSmallestDeinterlaced) {
+        add(std::string("bwdif=mode=send_frame:deint=all:parity=") + (steps.top_field_first ? "tff" : "bff"));
+    }
+    if (steps.rotation == 90) add("transpose=clock");
+    if (steps.rotation == 270) add("transpose=cclock");
+    if (steps.rotation == 180) add("hflip,vflip");
+    if (steps.mirrored) add("hflip");
+    if (!steps.crop.Empty()) {
+        const bool sideways = steps.rotation == 90 || steps.rotation == 270;
+        const uint32_t turned_w = sideways ? height : width, turned_h = sideways ? width : height;
+        const CropEdges& c = steps.crop;
+        add("crop=w=" + std::to_string(turned_w - c.left - c.right) +
+            ":h=" + std::to_string(turned_h - c.top - c.bottom) + ":x=" + std::to_string(c.left) +
+            ":y=" + std::to_string(c.top) + ":exact=1");
+    }
+    if (steps.scale_width != 0 || steps.scale_height != 0)
+        add("scale=w=" + std::to_string(output_.width) + ":h=" + std::to_string(output_.height) +
+            ":flags=lanczos+accurate_rnd+full_chroma_int+full_chroma_inp");
+    add(alpha ? "format=bgra" : "format=bgr0");
+
+    graph_ = av.avfilter_graph_alloc();
+    frame_ = av.av_frame_alloc();
+    if (!graph_ || !frame_) return Fail("no memory for the picture steps");
+    const std::string source_args = "video_size=" + SizeText(width, height) +
+                                    ":pix_fmt=" + std::to_string(input_format_) +
+                                    ":time_base=1/1:pixel_aspect=1/1";
+    if (av.avfilter_graph_create_filter(&source_, av.avfilter_get_by_name("buffer"), "in", source_args.c_str(),
+                                        nullptr, graph_) < 0 ||
+        av.avfilter_graph_create_filter(&sink_, av.avfilter_get_by_name("buffersink"), "out", nullptr, nullptr,
+                                        graph_) < 0) {
+        return Fail("the picture steps could not be built");
+    }
+    AVFilterInOut* outputs = av.avfilter_inout_alloc();
+    AVFilterInOut* inputs = av.avfilter_inout_alloc();
+    int status = -1;
+    if (outputs && inputs) {
+        outputs->name = av.av_strdup("in");
+        outputs->filter_ctx = source_;
+        outputs->pad_idx = 0;
+        outputs->next = nullptr;
+        inputs->name = av.av_strdup("out");
+        inputs->filter_ctx = sink_;
+        inputs->pad_idx = 0;
+        inputs->next = nullptr;
+        status = av.avfilter_graph_parse_ptr(graph_, chain.c_str(), &inputs, &outputs, nullptr);
+        if (status >= 0) status = av.avfilter_graph_config(graph_, nullptr);
+    }
+    av.avfilter_inout_free(&inputs);
+    av.avfilter_inout_free(&outputs);
+    if (status < 0) return Fail("the picture steps could not be built (" + chain + ")");
+    picture_.assign(std::size_t(OutputStride()) * output_.height, 0);
+    return true;
+}
+
+bool CPictureFilter::Push(const uint8_t* pixels) {
+    if (!graph_ || Failed()) return Fail("the picture steps are not open");
+    const FfmpegApi& av = Ffmpeg();
+    frame_->format = int(input_format_);
+    frame_->width = int(width_);
+    frame_->height = int(height_);
+    if (av.av_frame_get_buffer(frame_, 0) < 0) {
+        av.av_frame_unref(frame_);
+        return Fail("no memory for a picture of the steps");
+    }
+    // Planes in FFmpeg's order: green, blue, red, alpha.
+    for (uint32_t y = 0; y < height_; ++y) {
+        const uint8_t* p = pixels + std::size_t(y) * stride_;
+        uint8_t* g = frame_->data[0] + std::ptrdiff_t(y) * frame_->linesize[0];
+        uint8_t* b = frame_->data[1] + std::ptrdiff_t(y) * frame_->linesize[1];
+        uint8_t* r = frame_->data[2] + std::ptrdiff_t(y) * frame_->linesize[2];
+        if (alpha_) {
+            uint8_t* a = frame_->data[3] + std::ptrdiff_t(y) * frame_->linesize[3];
+            for (uint32_t x = 0; x < width_; ++x, p += 4) b[x] = p[0], g[x] = p[1], r[x] = p[2], a[x] = p[3];
+        } else {
+            for (uint32_t x = 0; x < width_; ++x, p += pixel_bytes_) b[x] = p[0], g[x] = p[1], r[x] = p[2];
+        }
+    }
+    frame_->pts = next_pts_++;
+    // Without a reference kept the source takes the frame's buffer over and
+    // leaves the frame empty for the next picture.
+    const int status = av.av_buffersrc_add_frame_flags(source_, frame_, 0);
+    av.av_frame_unref(frame_);
+    return status >= 0 || Fail("the picture steps refused a picture");
+}
+
+bool CPictureFilter::Flush() {
+    if (!graph_ || Failed()) return Fail("the picture steps are not open");
+    return Ffmpeg().av_buffersrc_add_frame_flags(source_, nullptr, 0) >= 0 ||
+           Fail("the picture steps could not be ended");
+}
+
+const uint8_t* CPictureFilter::Pull() {
+    if (!graph_ || Failed()) return nullptr;
+    const FfmpegApi& av = Ffmpeg();
+    const int status = av.av_buffersink_get_frame(sink_, frame_);
+    if (status == AVERROR(EAGAIN) || status == AVERROR_EOF) return nullptr;
+    if (status < 0) {
+        Fail("the picture steps failed on a picture");
+        return nullptr;
+    }
+    // The codec was opened on the size worked out beforehand; a graph that
+    // made another would have it read past the picture.
+    if (uint32_t(frame_->width) != output_.width || uint32_t(frame_->height) != output_.height) {
+        const std::string made = SizeText(uint32_t(frame_->width), uint32_t(frame_->height));
+        av.av_frame_unref(frame_);
+        Fail("the picture steps made a " + made + " picture instead of " + SizeText(output_.width, output_.height));
+        return nullptr;
+    }
+    const uint32_t row = OutputStride();
+    for (uint32_t y = 0; y < output_.height; ++y)
+        std::memcpy(&picture_[std::size_t(y) * row], frame_->data[0] + std::ptrdiff_t(y) * frame_->linesize[0], row);
+    av.av_frame_unref(frame_);
+    return picture_.data();
+}
