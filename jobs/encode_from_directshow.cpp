@@ -1,6 +1,8 @@
 #include "jobs/encode_from_directshow.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <limits>
 #include <new>
@@ -10,6 +12,8 @@
 #include "jobs/movie_pipeline.h"
 #include "jobs/movie_render_sound.h"
 #include "jobs/movie_render_surface.h"
+#include "jobs/movie_sample_pictures.h"
+#include "jobs/movie_sound_tracks.h"
 #include "jobs/work_directory.h"
 
 namespace {
@@ -27,6 +31,12 @@ constexpr int64_t kStallLimitMs = 60000;
 // Frame periods below 10 us (100,000 fps) are not a movie's rate; they would
 // also overflow the rate's 32-bit numerator.
 constexpr int64_t kShortestFramePeriod = 100;
+// Time stamps jumping back by more than this, or beyond the movie's length
+// by more, are broken; without a length a pause may last up to ten minutes.
+constexpr int64_t kTimeLeapNs = 1000000000;
+constexpr int64_t kLongestPauseNs = 600 * kTimeLeapNs;
+// Each seek of the pictures sampled for cropping must settle within this.
+constexpr auto kSampleTimeout = 10s;
 
 int64_t NowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -70,6 +80,8 @@ int32_t CEncodeFromDirectShow::Load() {
     surface_ = std::make_unique<CMovieRenderSurface>(picture_lock_);
     sound_ = std::make_unique<CMovieRenderSound>(sound_lock_);
     pipeline_ = std::make_unique<CMoviePipeline>(*surface_, *sound_);
+    movie_path_ = path;
+    if (const int32_t status = ChooseSoundTrack(); status != kJobOk) return status;
     if (!pipeline_->Preroll(path, kPrerollTimeout, reason)) return LoadFailure(path + ": " + reason);
     if (!pipeline_->HasPicture() || !surface_->ReadFormat())
         return LoadFailure(path + ": the movie has no picture stream that can be decoded");
@@ -83,8 +95,9 @@ int32_t CEncodeFromDirectShow::Load() {
         frames = (ns + period_ns / 2) / period_ns;
     }
     total_frames_ = static_cast<uint32_t>(std::min<uint64_t>(frames, std::numeric_limits<uint32_t>::max()));
+    movie_length_ns_ = static_cast<int64_t>(std::min<uint64_t>(pipeline_->DurationInTime(), INT64_MAX));
+    SetSourcePictureFacts(surface_->Format().facts);
 
-    movie_path_ = path;
     if (!CreateWorkDirectory(work_directory_)) {
         work_directory_.clear();
         return LoadFailure("the work directory could not be created under " + TemporaryFilesDirectory());
@@ -105,6 +118,19 @@ int32_t CEncodeFromDirectShow::Load() {
     return kJobOk;
 }
 
+int32_t CEncodeFromDirectShow::ChooseSoundTrack() {
+    const uint16_t track = request_.settings.source.audio_track;
+    if (track == 0) return kJobOk;
+    std::vector<MovieSoundStream> streams;
+    std::string reason;
+    if (!ListMovieSoundStreams(movie_path_, streams, reason)) return LoadFailure(reason);
+    if (track > streams.size())
+        return MarkSettingsRefused(movie_path_ + " has no sound track " + std::to_string(track) + "; it has " +
+                                   std::to_string(streams.size()));
+    pipeline_->ChooseSoundStream(streams[track - 1].stream_id);
+    return kJobOk;
+}
+
 bool CEncodeFromDirectShow::ChooseFrameRate() {
     // The stream's own rate; variable-rate streams say 0/1 and leave the
     // length of the first picture as the best guess.
@@ -114,20 +140,131 @@ bool CEncodeFromDirectShow::ChooseFrameRate() {
         period = 10000000LL * format.rate_denominator / format.rate_numerator;
     if (period <= 0) period = surface_->PrerollFrameDuration();
     if (period < kShortestFramePeriod) return false;
+    if (format.rate_numerator > 0 && format.rate_denominator > 0) {
+        place_numerator_ = static_cast<uint64_t>(format.rate_numerator);
+        place_denominator_ = static_cast<uint64_t>(format.rate_denominator);
+    } else {
+        place_numerator_ = 10000000;
+        place_denominator_ = static_cast<uint64_t>(period);
+    }
     average_time_per_frame_ = period;
     rate_numerator_ = static_cast<uint32_t>(10000000000LL / period);
     rate_denominator_ = 1000;
     return true;
 }
 
-long CEncodeFromDirectShow::OnPicture(void* pixels) {
+uint64_t CEncodeFromDirectShow::FrameAt(int64_t ns) const {
+    if (ns <= 0) return 0;
+    const unsigned __int128 scaled = static_cast<unsigned __int128>(ns) * place_numerator_;
+    const unsigned __int128 per = static_cast<unsigned __int128>(place_denominator_) * 1000000000u;
+    return static_cast<uint64_t>((scaled + per / 2) / per);
+}
+
+int64_t CEncodeFromDirectShow::FramePeriodNs() const {
+    return static_cast<int64_t>(place_denominator_ * 1000000000u / place_numerator_);
+}
+
+void CEncodeFromDirectShow::ResetPlacement() {
+    first_start_ = -1;
+    end_time_ = 0;
+    next_frame_ = 0;
+    part_passed_ = false;
+    part_end_frame_ = 0;
+}
+
+int32_t CEncodeFromDirectShow::HandOn(const void* pixels) {
+    const int32_t status = EncodeFrame(pixels);
+    ++next_frame_;
+    if (status == kJobOk && PastKeptFrames() && !part_passed_) {
+        part_end_frame_ = next_frame_;
+        part_passed_ = true;
+    }
+    return status;
+}
+
+int32_t CEncodeFromDirectShow::PlacePicture(const void* pixels, const MoviePictureTime& time) {
+    if (part_passed_) return kJobOk;
+    uint64_t frame = next_frame_;  // a picture without a time follows the one before
+    if (time.start >= 0) {
+        // Pictures before the first time stamp count as frames of their own.
+        const int64_t expected = static_cast<int64_t>(next_frame_) * FramePeriodNs();
+        if (first_start_ < 0) first_start_ = time.start - expected;
+        int64_t start = time.start - first_start_;
+        // A time that leaps past the movie's end or far back is a clock that
+        // broke or started again (files joined end to end), not a pause: the
+        // picture follows the one before and later times count from it, so
+        // that a broken stamp can neither repeat a picture for hours nor drop
+        // the rest of the movie.
+        const int64_t latest = movie_length_ns_ > 0 ? movie_length_ns_ + kTimeLeapNs : expected + kLongestPauseNs;
+        if (start > latest || start < expected - kTimeLeapNs) {
+            first_start_ = time.start - expected;
+            start = expected;
+        }
+        frame = FrameAt(start);
+        end_time_ = std::max(end_time_, start + (time.length > 0 ? time.length : FramePeriodNs()));
+    } else {
+        end_time_ = std::max(end_time_, static_cast<int64_t>((next_frame_ + 1) * FramePeriodNs()));
+    }
+    if (frame < next_frame_) return kJobOk;
+    if (last_picture_.empty()) frame = next_frame_;
+    const size_t bytes = static_cast<size_t>(surface_->Format().width) * surface_->Format().height * 4;
+    while (next_frame_ < frame && !part_passed_) {
+        if (const int32_t status = HandOn(last_picture_.data()); status != kJobOk) return status;
+    }
+    if (part_passed_) return kJobOk;
+    if (const int32_t status = HandOn(pixels); status != kJobOk) return status;
+    // Kept for a gap after it; the sink's buffer is gone once this returns.
+    last_picture_.assign(static_cast<const uint8_t*>(pixels), static_cast<const uint8_t*>(pixels) + bytes);
+    return kJobOk;
+}
+
+int32_t CEncodeFromDirectShow::FillToEnd() {
+    if (part_passed_ || last_picture_.empty()) return kJobOk;
+    // The container's length counts only when it reaches a frame or more
+    // beyond the last picture: a sound track a little longer than the
+    // pictures, or a length estimated from the bit rate, must not add frames
+    // to a movie whose pictures all came.
+    int64_t end = end_time_;
+    const int64_t container_end = first_start_ >= 0 ? movie_length_ns_ - first_start_ : movie_length_ns_;
+    if (container_end > end_time_ + FramePeriodNs()) end = container_end;
+    const uint64_t frames = FrameAt(end);
+    while (next_frame_ < frames && !part_passed_ && CanContinue()) {
+        if (const int32_t status = HandOn(last_picture_.data()); status != kJobOk) return status;
+    }
+    return kJobOk;
+}
+
+bool CEncodeFromDirectShow::PartComplete() {
+    if (!part_passed_) return false;
+    if (!staged_sound_) return true;
+    // The sound runs on its own streaming thread and may trail the pictures;
+    // the part's sound must be staged whole before decoding stops.
+    const PcmFormat& format = sound_->Format();
+    if (format.average_bytes_per_second == 0) return true;
+    uint64_t staged;
+    {
+        std::lock_guard<std::mutex> hold(sound_lock_);
+        staged = staged_sound_->DataLength();
+    }
+    const unsigned __int128 needed = static_cast<unsigned __int128>(part_end_frame_) * place_denominator_ *
+                                     format.average_bytes_per_second / place_numerator_;
+    return staged >= needed;
+}
+
+std::vector<std::vector<uint8_t>> CEncodeFromDirectShow::SamplePictures(uint32_t count) {
+    if (movie_path_.empty() || !surface_) return {};
+    const MoviePictureFormat& format = surface_->Format();
+    return SampleMoviePictures(movie_path_, format.layout, format.width, format.height, count, kSampleTimeout);
+}
+
+long CEncodeFromDirectShow::OnPicture(void* pixels, MoviePictureTime time) {
     ++busy_;
     last_activity_ms_ = NowMs();
     int32_t status;
     // Nothing may be thrown into the pipeline's own code: running out of
     // memory ends the stream with an error, and the job fails with the reason.
     try {
-        status = EncodeFrame(pixels);
+        status = PlacePicture(pixels, time);
     } catch (const std::bad_alloc&) {
         SetFailureReason("out of memory");
         status = kJobFail;
@@ -184,6 +321,10 @@ bool CEncodeFromDirectShow::PlayToEnd(std::string& error) {
             failed = true;
             break;
         case CMoviePipeline::Event::kNone:
+            if (PartComplete()) {
+                ended = true;
+                break;
+            }
             if (busy_ == 0 && NowMs() - last_activity_ms_ > kStallLimitMs) {
                 error = "the movie stopped decoding";
                 failed = true;
@@ -196,12 +337,15 @@ bool CEncodeFromDirectShow::PlayToEnd(std::string& error) {
 }
 
 int32_t CEncodeFromDirectShow::PlayPass(bool code_sound) {
+    ResetPlacement();
     std::string error;
     const bool played = PlayToEnd(error);
     if (!CanContinue()) return FailRun("stopped");
     if (!played) return FailRun(movie_path_ + ": " + error);
     if (picture_failed_) return FailRun("");  // the frame's own reason stands
     if (sound_failed_) return FailRun(staged_sound_->Path() + ": the sound could not be staged");
+    if (FillToEnd() != kJobOk) return FailRun("");
+    if (!CanContinue()) return FailRun("stopped");
     if (frames_done_ == 0) return FailRun(movie_path_ + ": no picture could be decoded");
     if (staged_sound_ && code_sound) {
         const std::string wave = staged_sound_->Path();

@@ -9,12 +9,13 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "jobs/encode_job.h"
+#include "jobs/movie_render_surface.h"
 #include "jobs/staged_sound.h"
 #include "support/thread.h"
 
-class CMovieRenderSurface;
 class CMovieRenderSound;
 class CMoviePipeline;
 
@@ -35,7 +36,12 @@ public:
     uint32_t RateNumerator() const { return rate_numerator_; }
     uint32_t RateDenominator() const { return rate_denominator_; }
     bool HasSound() const { return staged_sound_ != nullptr; }
+    // What the movie's streams say of its pictures (rotation, interlacing).
+    SourcePictureFacts PictureFacts() const { return surface_ ? surface_->Format().facts : SourcePictureFacts{}; }
     const std::string& WorkDirectory() const { return work_directory_; }
+
+protected:
+    std::vector<std::vector<uint8_t>> SamplePictures(uint32_t count) override;
 
 private:
     int32_t EncodeMovie();
@@ -52,12 +58,44 @@ private:
     bool ReopenPipeline(std::string& reason);
     int32_t LoadFailure(const std::string& reason);
     bool ChooseFrameRate();
+    // Picks the sound stream the settings ask for; kJobOk, or the load's
+    // failure when the movie has no such track.
+    int32_t ChooseSoundTrack();
     // Delegate targets, on the pipeline's streaming threads.
-    long OnPicture(void* pixels);
+    long OnPicture(void* pixels, MoviePictureTime time);
     long OnSoundBlock(void* data, unsigned int length);
     // Stops decoding and waits until no streaming thread runs.
     void StopPipeline();
 
+    // A movie keeps its length: each picture stands at the frame nearest its
+    // time stamp at the movie's rate, counted from the first picture. A
+    // picture for a frame already filled is dropped, a frame left empty
+    // repeats the picture before, and the pass ends with the last picture
+    // repeated to the movie's length.
+    int32_t PlacePicture(const void* pixels, const MoviePictureTime& time);
+    int32_t HandOn(const void* pixels);
+    int32_t FillToEnd();
+    // The frame nearest a time (ns after the first picture) at the placing rate.
+    uint64_t FrameAt(int64_t ns) const;
+    int64_t FramePeriodNs() const;
+    void ResetPlacement();
+    // True when the pictures are past the part asked for and the sound has
+    // reached its end too: the pass may end as if the movie ended.
+    bool PartComplete();
+
+    // The rate pictures are placed at: the stream's exact fraction, or one
+    // picture per the first picture's length.
+    uint64_t place_numerator_ = 0;
+    uint64_t place_denominator_ = 1;
+    int64_t movie_length_ns_ = 0;  // as the container tells it, 0 when unknown
+    int64_t first_start_ = -1;
+    int64_t end_time_ = 0;     // where the last picture so far ends, after the first one's start
+    uint64_t next_frame_ = 0;  // frames handed on in this pass
+    std::vector<uint8_t> last_picture_;
+    // Set once the frames handed on are past the part asked for; later
+    // pictures are not coded.
+    std::atomic<bool> part_passed_{false};
+    uint64_t part_end_frame_ = 0;
     std::mutex picture_lock_;
     std::mutex sound_lock_;
     std::unique_ptr<CMovieRenderSurface> surface_;

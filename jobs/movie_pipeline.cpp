@@ -67,7 +67,7 @@ void CMoviePipeline::LinkPad(GstPad* pad) {
             picture_linked_ = true;
             return;
         }
-    } else if (!sound_linked_ && CapsStartWith(pad, "audio/")) {
+    } else if (!sound_linked_ && CapsStartWith(pad, "audio/") && IsChosenSound(pad)) {
         if (LinkBranch(pad, "audioconvert", sound_.Element())) {
             sound_linked_ = true;
             return;
@@ -76,6 +76,14 @@ void CMoviePipeline::LinkPad(GstPad* pad) {
     // Second picture or sound streams, subtitles and the like: an unlinked
     // stream would stop the whole movie with a not-linked error.
     LinkDiscard(pad);
+}
+
+bool CMoviePipeline::IsChosenSound(GstPad* pad) const {
+    if (sound_stream_.empty()) return true;
+    gchar* id = gst_pad_get_stream_id(pad);
+    const bool chosen = id && sound_stream_ == id;
+    g_free(id);
+    return chosen;
 }
 
 bool CMoviePipeline::LinkBranch(GstPad* pad, const char* converter_name, GstElement* sink) {

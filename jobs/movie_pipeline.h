@@ -1,8 +1,8 @@
 #pragma once
 // The decoding pipeline around the two movie sinks: a decoder chosen from the
 // file's contents, a converter in front of each sink, no clock. The first
-// picture stream goes to the picture sink, the first sound stream to the sound
-// sink, anything else is decoded and thrown away.
+// picture stream goes to the picture sink, the chosen (or first) sound stream
+// to the sound sink, anything else is decoded and thrown away.
 
 #include <atomic>
 #include <chrono>
@@ -29,6 +29,9 @@ public:
     CMoviePipeline(const CMoviePipeline&) = delete;
     CMoviePipeline& operator=(const CMoviePipeline&) = delete;
 
+    // The sound stream to decode, by its stream id (MovieSoundStreams);
+    // before Preroll. Without one the first sound stream is taken.
+    void ChooseSoundStream(const std::string& stream_id) { sound_stream_ = stream_id; }
     // Builds the pipeline for the file and lets it decode up to its first
     // picture and sound (paused), so that the formats are known. False with a
     // reason on any error or when nothing arrived within the time.
@@ -52,12 +55,14 @@ public:
 private:
     static void OnPadAdded(GstElement* decoder, GstPad* pad, void* self);
     void LinkPad(GstPad* pad);
+    bool IsChosenSound(GstPad* pad) const;
     bool LinkBranch(GstPad* pad, const char* converter, GstElement* sink);
     void LinkDiscard(GstPad* pad);
 
     CMovieRenderSurface& surface_;
     CMovieRenderSound& sound_;
     GstElement* pipeline_ = nullptr;
+    std::string sound_stream_;
     // Set on a streaming thread while the pipeline prerolls.
     std::atomic<bool> picture_linked_{false};
     std::atomic<bool> sound_linked_{false};

@@ -1,6 +1,7 @@
 #include "jobs/movie_render_surface.h"
 
 #include <cstring>
+#include <string_view>
 
 #include <gst/app/gstappsink.h>
 #include <gst/gst.h>
@@ -15,6 +16,38 @@ bool ReadVideoInfo(GstCaps* caps, GstVideoInfo& info) {
     return caps && gst_video_info_from_caps(&info, caps) &&
            (GST_VIDEO_INFO_FORMAT(&info) == GST_VIDEO_FORMAT_BGRx ||
             GST_VIDEO_INFO_FORMAT(&info) == GST_VIDEO_FORMAT_BGRA);
+}
+
+// GStreamer names a display rotation "rotate-N" (a player turns the picture N
+// degrees clockwise) or "flip-rotate-N" (the same turn, then a left-right
+// mirror: its videoflip undoes flip-rotate-90 by a transpose, which is
+// exactly a 90-degree clockwise turn followed by a mirror).
+bool ReadOrientation(const char* text, SourcePictureFacts& facts) {
+    std::string_view name = text;
+    bool mirrored = false;
+    if (name.starts_with("flip-")) {
+        mirrored = true;
+        name.remove_prefix(5);
+    }
+    for (const uint32_t degrees : {0u, 90u, 180u, 270u}) {
+        if (name == "rotate-" + std::to_string(degrees)) {
+            facts.rotation = degrees;
+            facts.mirrored = mirrored;
+            return true;
+        }
+    }
+    return false;
+}
+
+gboolean ReadOrientationTag(GstPad*, GstEvent** event, gpointer facts) {
+    if (GST_EVENT_TYPE(*event) != GST_EVENT_TAG) return TRUE;
+    GstTagList* tags = nullptr;
+    gst_event_parse_tag(*event, &tags);
+    gchar* orientation = nullptr;
+    if (tags && gst_tag_list_get_string(tags, GST_TAG_IMAGE_ORIENTATION, &orientation) && orientation)
+        ReadOrientation(orientation, *static_cast<SourcePictureFacts*>(facts));
+    g_free(orientation);
+    return TRUE;
 }
 
 }  // namespace
@@ -32,9 +65,42 @@ bool CMovieRenderSurface::ReadFormat() {
         format_.height = static_cast<uint32_t>(GST_VIDEO_INFO_HEIGHT(&info));
         format_.rate_numerator = GST_VIDEO_INFO_FPS_N(&info);
         format_.rate_denominator = GST_VIDEO_INFO_FPS_D(&info);
+        format_.facts = ReadFacts(info);
     }
     if (caps) gst_caps_unref(caps);
     return ok;
+}
+
+SourcePictureFacts CMovieRenderSurface::ReadFacts(const GstVideoInfo& info) const {
+    SourcePictureFacts facts;
+    GstPad* pad = gst_element_get_static_pad(sink_, "sink");
+    if (pad) {
+        gst_pad_sticky_events_foreach(pad, &ReadOrientationTag, &facts);
+        gst_object_unref(pad);
+    }
+    // Caps name the field order only for streams interlaced throughout;
+    // decoders of formats that may switch per picture (MPEG-2, H.264) say
+    // "mixed" and flag each picture, so the first one stands for the movie.
+    GstSample* sample = gst_app_sink_try_pull_preroll(GST_APP_SINK(sink_), 0);
+    GstBuffer* buffer = sample ? gst_sample_get_buffer(sample) : nullptr;
+    switch (GST_VIDEO_INFO_INTERLACE_MODE(&info)) {
+    case GST_VIDEO_INTERLACE_MODE_PROGRESSIVE:
+        break;
+    case GST_VIDEO_INTERLACE_MODE_MIXED:
+        facts.interlaced = buffer && GST_BUFFER_FLAG_IS_SET(buffer, GST_VIDEO_BUFFER_FLAG_INTERLACED);
+        facts.top_field_first = buffer && GST_BUFFER_FLAG_IS_SET(buffer, GST_VIDEO_BUFFER_FLAG_TFF);
+        break;
+    default:
+        facts.interlaced = true;
+        if (GST_VIDEO_INFO_FIELD_ORDER(&info) != GST_VIDEO_FIELD_ORDER_UNKNOWN)
+            facts.top_field_first = GST_VIDEO_INFO_FIELD_ORDER(&info) == GST_VIDEO_FIELD_ORDER_TOP_FIELD_FIRST;
+        else
+            facts.top_field_first = !buffer || GST_BUFFER_FLAG_IS_SET(buffer, GST_VIDEO_BUFFER_FLAG_TFF);
+        break;
+    }
+    if (!facts.interlaced) facts.top_field_first = true;
+    if (sample) gst_sample_unref(sample);
+    return facts;
 }
 
 int64_t CMovieRenderSurface::PrerollFrameDuration() const {
@@ -81,10 +147,13 @@ int CMovieRenderSurface::Render(GstSample* sample) {
             std::memcpy(&tight_[y * row], pixels + y * stride, row);
         pixels = tight_.data();
     }
+    MoviePictureTime time;
+    if (GST_BUFFER_PTS_IS_VALID(buffer)) time.start = static_cast<int64_t>(GST_BUFFER_PTS(buffer));
+    if (GST_BUFFER_DURATION_IS_VALID(buffer)) time.length = static_cast<int64_t>(GST_BUFFER_DURATION(buffer));
     long result;
     {
         std::lock_guard<std::mutex> hold(lock_);
-        result = frame_.is_bound() ? frame_(pixels) : 0;
+        result = frame_.is_bound() ? frame_(pixels, time) : 0;
     }
     gst_video_frame_unmap(&frame);
     return result < 0 ? GST_FLOW_ERROR : GST_FLOW_OK;
