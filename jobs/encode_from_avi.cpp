@@ -1,11 +1,15 @@
 #include "jobs/encode_from_avi.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <utility>
 #include <vector>
 
 #include "jobs/avi_movie.h"
+#include "jobs/avi_picture_facts.h"
 #include "jobs/ffmpeg_api.h"
+#include "jobs/sound_tracks.h"
 #include "jobs/work_directory.h"
 
 std::string AviStatusText(int32_t status) {
@@ -64,12 +68,19 @@ int32_t CEncodeFromAVI::Load() {
         SetFailureReason(refusal);
         return kJobFail;
     }
-    auto movie = std::make_unique<CAVIMovie>();
+    const uint16_t track = request_.settings.source.audio_track;
+    auto movie = std::make_unique<CAVIMovie>(track > 0 ? track - 1u : 0u);
     const int32_t opened = movie->Open(path);
     if (opened != kAviOk) {
         SetFailureReason(path + ": the file could not be opened (" +
                          (LoadFfmpeg() ? AviStatusText(opened) : FfmpegLoadFailure()) + ")");
         return opened;
+    }
+    if (track > 0) {
+        const size_t tracks = AviSoundTracks(path).size();
+        if (track > tracks)
+            return MarkSettingsRefused(path + " has no sound track " + std::to_string(track) + "; it has " +
+                                       std::to_string(tracks));
     }
     movie_ = std::move(movie);
     avi_path_ = path;
@@ -93,12 +104,23 @@ int32_t CEncodeFromAVI::Load() {
 }
 
 bool CEncodeFromAVI::EncodeFrames() {
+    // The part asked for starts with an exact seek, which decodes the
+    // pictures before it without converting them.
+    const uint64_t first = std::min<uint64_t>(FirstKeptFrame(), total_frames_);
+    const int32_t sought = movie_->SeekVideo(static_cast<uint32_t>(first));
+    if (sought != kAviOk) {
+        SetFailureReason(avi_path_ + ": the file could not be read from picture " + std::to_string(first + 1) + " (" +
+                         AviStatusText(sought) + ")");
+        return false;
+    }
+    SkipSourceFrames(first);
     // The file's length is taken as the picture count, but it may count
     // beyond the last picture (a longer sound stream, a file cut short, an
     // over-counting header). Running out of pictures after at least one
     // therefore ends the movie where the pictures end instead of failing it.
     const bool unbounded = total_frames_ == 0;
-    for (uint32_t i = 0; unbounded || i < total_frames_; ++i) {
+    for (uint64_t i = first; unbounded || i < total_frames_; ++i) {
+        if (PastKeptFrames()) return true;
         if (!CanContinue()) return false;
         const uint8_t* pixels = nullptr;
         const int32_t read = movie_->ReadVideoFrame(&pixels);
@@ -111,6 +133,36 @@ bool CEncodeFromAVI::EncodeFrames() {
         if (EncodeFrame(pixels) == kJobFail) return false;
     }
     return true;
+}
+
+std::vector<std::vector<uint8_t>> CEncodeFromAVI::SamplePictures(uint32_t count) {
+    std::vector<std::vector<uint8_t>> pictures;
+    if (count == 0 || avi_path_.empty() || width_ == 0 || height_ == 0) return pictures;
+    // A reader of its own: the job's reader keeps its place in the movie.
+    CAVIMovie sampler;
+    BitmapInfoHeader header;
+    if (sampler.Open(avi_path_) != kAviOk || sampler.GetVideoFormat(&header) != kAviOk) return pictures;
+    const uint32_t width = static_cast<uint32_t>(header.width);
+    const uint32_t rows = static_cast<uint32_t>(header.height < 0 ? -int64_t(header.height) : header.height);
+    const size_t row_bytes = size_t(width) * 4;
+    // The reader's pictures are what EncodeFrame takes; any other shape
+    // would be a different source.
+    if (width != width_ || rows != height_ || header.bit_count != 32 || Stride() < row_bytes) return pictures;
+    const uint32_t length = sampler.GetFileInfo()->length;
+    for (uint32_t k = 0; k < count; ++k) {
+        // The middle of each of `count` equal parts, so the first and last
+        // pictures (often black fades) weigh no more than the others.
+        const uint32_t frame = length ? static_cast<uint32_t>((uint64_t(2 * k + 1) * length) / (2 * uint64_t(count))) : 0;
+        const uint8_t* pixels = nullptr;
+        if (sampler.ReadVideoNear(frame, &pixels) != kAviOk) continue;
+        std::vector<uint8_t> picture(size_t(Stride()) * rows, 0);
+        for (uint32_t y = 0; y < rows; ++y) {
+            const uint32_t from = header.height > 0 ? rows - 1 - y : y;
+            std::memcpy(&picture[size_t(y) * Stride()], pixels + size_t(from) * row_bytes, row_bytes);
+        }
+        pictures.push_back(std::move(picture));
+    }
+    return pictures;
 }
 
 bool CEncodeFromAVI::EncodeStagedSound() {
@@ -168,8 +220,6 @@ int32_t CEncodeFromAVI::EncodeTwoPasses() {
     if (staged_ && !EncodeStagedSound()) return FailRun(CanContinue() ? "" : "stopped");
     if (RefuseUnreachableTarget(total_frames_) != kJobOk) return kJobFail;
     for (int pass = 1; pass <= 2; ++pass) {
-        if (movie_->Rewind() != kAviOk)
-            return FailRun(avi_path_ + ": the file could not be read again from its start");
         const bool frames = EncodeFrames();
         if (!CanContinue()) return FailRun("stopped");
         if (!frames) return FailRun("");
@@ -200,6 +250,7 @@ int32_t CEncodeFromAVI::EncodeMovie() {
     rate_numerator_ = info.rate;
     rate_denominator_ = info.scale;
     total_frames_ = info.length;
+    SetSourcePictureFacts(ReadAviPictureFacts(avi_path_));
     if (!OpenEncoder(work_directory_, avi_path_)) return FailRun("the encoder could not be opened");
     if (TwoPass()) return EncodeTwoPasses();
 

@@ -1,6 +1,6 @@
 #pragma once
 // Encoding an AVI file, read frame by frame through the AVI reader, with its
-// first sound stream staged as PCM in "tmpsnd.wav".
+// chosen sound stream (the first by default) staged as PCM in "tmpsnd.wav".
 
 #include <cstdint>
 #include <memory>
@@ -11,7 +11,7 @@
 #include "jobs/staged_sound.h"
 #include "support/thread.h"
 
-class IAVIMovie;
+class CAVIMovie;
 
 class CEncodeFromAVI : public CThread, public CEncodeRVXFile {
 public:
@@ -19,8 +19,9 @@ public:
     CEncodeFromAVI(IJobHost* owner, EncodeRequest request);
     ~CEncodeFromAVI() override;
 
-    // On the caller's thread before Start: opens the file and creates the
-    // work directory. 0 when ready.
+    // On the caller's thread before Start: opens the file with the chosen
+    // sound track and creates the work directory. 0 when ready; a sound
+    // track the file does not have refuses the settings.
     int32_t Load();
     int32_t Run() override;
 
@@ -28,19 +29,25 @@ public:
     // Empty when the file has no sound that can be decoded.
     const std::string& StagedSoundPath() const { return staged_path_; }
 
+protected:
+    // Pictures spread evenly over the movie, each the one at or shortly
+    // after its place, as top-down rows of EncodeFrame's layout and stride.
+    std::vector<std::vector<uint8_t>> SamplePictures(uint32_t count) override;
+
 private:
     int32_t EncodeMovie();
     // A target size: the sound, then the pictures twice, once to measure,
     // once to code.
     int32_t EncodeTwoPasses();
-    // Every picture of the file through the encoder; false when the job
-    // cannot go on (the reason is set).
+    // Every picture of the part asked for through the encoder, from the
+    // file's start (a second pass reads it again); false when the job cannot
+    // go on (the reason is set).
     bool EncodeFrames();
     // The sound through "tmpsnd.wav" into the encoder; false on a read or
     // write failure or a stop.
     bool EncodeStagedSound();
 
-    std::unique_ptr<IAVIMovie> movie_;
+    std::unique_ptr<CAVIMovie> movie_;
     std::unique_ptr<CStagedSoundFile> staged_;
     std::string avi_path_;
     std::string work_directory_;

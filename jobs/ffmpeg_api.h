@@ -56,6 +56,7 @@ extern "C" {
     F(avcodec, av_packet_free)                                                                    \
     F(avcodec, av_packet_unref)                                                                   \
     F(avcodec, avcodec_alloc_context3)                                                            \
+    F(avcodec, avcodec_descriptor_get)                                                            \
     F(avcodec, avcodec_find_decoder)                                                              \
     F(avcodec, avcodec_flush_buffers)                                                             \
     F(avcodec, avcodec_free_context)                                                              \

@@ -11,6 +11,7 @@
 #include "container/rvx_reader.h"
 #include "jobs/avi_movie.h"
 #include "jobs/encode_from_avi.h"
+#include "jobs/sound_tracks.h"
 #include "jobs/job_messages.h"
 #include "recording_writer.h"
 
@@ -184,4 +185,119 @@ TEST_F(AviJob, StopMidMovieLeavesNoOutputAndNoWorkDirectory) {
     EXPECT_FALSE(fs::exists(work));
     EXPECT_FALSE(fs::exists(dir / "out.rvx"));
     for (uint32_t m : host.Messages()) EXPECT_NE(m, MSG_JOB_DONE);
+}
+
+TEST_F(AviJob, AGappyCaptureCodesEveryEntryWithItsSoundInStep) {
+    // 45 entries at 15 fps of which five hold pictures, the last eight empty.
+    const std::string avi = MakeGappyAvi(dir, "capture.avi", "15", 45, "not(mod(n,9))+eq(n,44)", true);
+    ASSERT_FALSE(avi.empty());
+    ASSERT_TRUE(EmptyPictureEntry(avi, 5));
+    std::string reason;
+    ASSERT_EQ(Encode(avi, dir / "capture.rvx", &reason), MSG_JOB_DONE) << reason;
+    CRVXReader reader;
+    ASSERT_TRUE(reader.Open(dir.path() / "capture.rvx"));
+    EXPECT_TRUE(reader.Verify());
+    EXPECT_EQ(reader.FrameCount(), 45u);
+    EXPECT_EQ(reader.RateNumerator(), 15u);
+    EXPECT_EQ(reader.RateDenominator(), 1u);
+    ASSERT_GE(progress.size(), 45u);
+    EXPECT_EQ(progress[0], FrameReport(avi, 1, 45));
+    EXPECT_EQ(progress[44], FrameReport(avi, 45, 45));
+    // Three seconds of pictures, three seconds of sound.
+    ASSERT_TRUE(reader.HasSound());
+    EXPECT_NEAR(double(_snxlib_::SNXSampleFrames(reader.Sound())) / reader.Sound().sample_rate, 3.0, 0.05);
+}
+
+namespace {
+
+// A two-track AVI: a 44.1 kHz tone, then a 22.05 kHz one named "Japanese".
+std::string MakeTwoTrackAvi(const TempDir& dir) {
+    const std::string path = dir / "two.avi";
+    const bool made = RunFfmpeg(ToneInput(1, 44100) + " " + ToneInput(1, 22050) + " " +
+                                PatternInput(32, 24, "25", 10) +
+                                " -map 2:v -map 0:a -map 1:a -c:v mjpeg -c:a pcm_s16le -metadata:s:a:1 title=Japanese"
+                                " -metadata:s:a:1 language=jpn " +
+                                ShellQuoted(path));
+    return made ? path : std::string();
+}
+
+}  // namespace
+
+TEST_F(AviJob, SoundTracksAreListedAndTheChosenOneIsCoded) {
+    const std::string avi = MakeTwoTrackAvi(dir);
+    ASSERT_FALSE(avi.empty());
+    const std::vector<SoundTrackInfo> tracks = AviSoundTracks(avi);
+    ASSERT_EQ(tracks.size(), 2u);
+    EXPECT_EQ(tracks[0].description, "PCM signed 16-bit little-endian, 44.1 kHz, 1 channel");
+    // The file format keeps a stream's name but no language.
+    EXPECT_EQ(tracks[1].description, "Japanese, PCM signed 16-bit little-endian, 22.1 kHz, 1 channel");
+    EXPECT_EQ(tracks[1].language, "");
+    EXPECT_TRUE(AviSoundTracks(dir / "missing.avi").empty());
+
+    struct Case {
+        uint16_t track;
+        uint32_t sample_rate;
+    };
+    for (const Case& c : {Case{0, 44100}, Case{1, 44100}, Case{2, 22050}}) {
+        AviHost host(avi, dir / "out.rvx");
+        host.request.settings.source.audio_track = c.track;
+        auto job = std::make_unique<CEncodeFromAVI>(&host, host.request);
+        ASSERT_EQ(job->Load(), kJobOk) << job->FailureReason();
+        ASSERT_EQ(job->Start(), 1);
+        ASSERT_EQ(host.WaitForEnd(), MSG_JOB_DONE) << job->FailureReason();
+        job.reset();
+        CRVXReader reader;
+        ASSERT_TRUE(reader.Open(dir.path() / "out.rvx"));
+        ASSERT_TRUE(reader.HasSound()) << c.track;
+        EXPECT_EQ(reader.Sound().sample_rate, c.sample_rate) << c.track;
+        fs::remove(dir / "out.rvx");
+    }
+    // A track the file does not have is refused before anything is coded.
+    for (const std::string& path : {avi, MakeAvi(dir, "silent.avi", AviRecipe{})}) {
+        AviHost host(path, dir / "out.rvx");
+        host.request.settings.source.audio_track = 3;
+        CEncodeFromAVI job(&host, host.request);
+        EXPECT_EQ(job.Load(), kJobFail);
+        EXPECT_TRUE(job.SettingsRefused());
+        const std::string expected = path + " has no sound track 3; it has " + (path == avi ? "2" : "0");
+        EXPECT_EQ(job.FailureReason(), expected);
+    }
+}
+
+namespace {
+
+class SampledAviJob : public CEncodeFromAVI {
+public:
+    using CEncodeFromAVI::CEncodeFromAVI;
+    using CEncodeFromAVI::SamplePictures;
+};
+
+}  // namespace
+
+TEST_F(AviJob, SamplePicturesAreSpreadOverTheMovieTopDown) {
+    // Raw pictures: every one is a key frame, so each sample is exactly the
+    // picture at its place.
+    AviRecipe recipe;
+    recipe.frames = 40;
+    const std::string avi = MakeAvi(dir, "raw.avi", recipe);
+    ASSERT_FALSE(avi.empty());
+    const std::vector<uint8_t> pattern = PatternBgra(dir, recipe);
+    const size_t picture = size_t(recipe.width) * recipe.height * 4;
+    ASSERT_EQ(pattern.size(), picture * 40);
+
+    AviHost host(avi, dir / "out.rvx");
+    SampledAviJob job(&host, host.request);
+    ASSERT_EQ(job.Load(), kJobOk) << job.FailureReason();
+    // Before the source is known there is nothing to sample into.
+    EXPECT_TRUE(job.SamplePictures(4).empty());
+    ASSERT_TRUE(job.SetSourceFormat(kLayoutRGB32, recipe.width, recipe.height, true));
+    const auto samples = job.SamplePictures(4);
+    ASSERT_EQ(samples.size(), 4u);
+    const int expected_frames[] = {5, 15, 25, 35};
+    for (size_t k = 0; k < samples.size(); ++k) {
+        ASSERT_EQ(samples[k].size(), picture) << k;
+        EXPECT_TRUE(std::equal(samples[k].begin(), samples[k].end(), pattern.begin() + expected_frames[k] * picture))
+            << k;
+    }
+    EXPECT_TRUE(job.SamplePictures(0).empty());
 }
