@@ -54,7 +54,8 @@ const char kUsage[] =
     "  --overwrite           replace an existing output file\n"
     "  --quiet               no progress\n"
     "  --progress STYLE      bar (on a terminal), json (one object per line on stderr) or none\n"
-    "  --info FILE           print a movie's picture and sound lines, encode nothing\n";
+    "  --info FILE           print an AVI file's picture and sound lines and any movie's sound\n"
+    "                        tracks, encode nothing\n";
 
 using Aliases = std::vector<std::pair<const char*, const char*>>;
 

@@ -52,7 +52,9 @@ TEST_F(RvxencAvi, PicturesMatchTheSourceAfterALosslessEncode) {
     };
     for (const Case& c : {Case{"-c:v rawvideo -pix_fmt bgr24", 99.0}, Case{"-c:v rawvideo -pix_fmt bgra", 99.0},
                           Case{"-c:v mjpeg -q:v 2", 32.0}, Case{"-c:v mpeg4 -q:v 2", 32.0}}) {
-        const std::string avi = MakeAvi("in.avi", c.codecs, "-c:a libmp3lame");
+        // PCM sound: with MP3 the muxer ends the video index with an empty
+        // entry, which the movie keeps as a repeat of the last picture.
+        const std::string avi = MakeAvi("in.avi", c.codecs, "-c:a pcm_s16le");
         std::string out;
         ASSERT_EQ(RunProgram(kRvxenc + " " + ShellQuoted(avi) + " -o " + ShellQuoted(dir / "out.rvx") +
                                  " --overwrite --quiet --picture-format RGB888 --transform Diff2D",
