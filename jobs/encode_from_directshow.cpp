@@ -272,6 +272,11 @@ long CEncodeFromDirectShow::OnPicture(void* pixels, MoviePictureTime time) {
     if (status != kJobOk) picture_failed_ = true;
     last_activity_ms_ = NowMs();
     --busy_;
+    // Past the part asked for no picture is wanted: the picture branch ends
+    // there, so a long movie is not decoded to its end (nor fails on damage
+    // beyond the part), while the sound branch goes on until it has staged
+    // the part's sound.
+    if (status == kJobOk && part_passed_) return 1;
     return status;
 }
 
@@ -344,7 +349,7 @@ int32_t CEncodeFromDirectShow::PlayPass(bool code_sound) {
     if (!played) return FailRun(movie_path_ + ": " + error);
     if (picture_failed_) return FailRun("");  // the frame's own reason stands
     if (sound_failed_) return FailRun(staged_sound_->Path() + ": the sound could not be staged");
-    if (FillToEnd() != kJobOk) return FailRun("");
+    if (FillToEnd() != kJobOk || FlushPictures() != kJobOk) return FailRun("");
     if (!CanContinue()) return FailRun("stopped");
     if (frames_done_ == 0) return FailRun(movie_path_ + ": no picture could be decoded");
     if (staged_sound_ && code_sound) {

@@ -156,5 +156,6 @@ int CMovieRenderSurface::Render(GstSample* sample) {
         result = frame_.is_bound() ? frame_(pixels, time) : 0;
     }
     gst_video_frame_unmap(&frame);
-    return result < 0 ? GST_FLOW_ERROR : GST_FLOW_OK;
+    if (result < 0) return GST_FLOW_ERROR;
+    return result > 0 ? GST_FLOW_EOS : GST_FLOW_OK;
 }

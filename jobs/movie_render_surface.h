@@ -49,7 +49,8 @@ public:
     int64_t PrerollFrameDuration() const;
 
     // The delegate gets tight top-down rows of Format()'s size with the
-    // picture's time; a negative result ends the stream with an error.
+    // picture's time; a negative result ends the stream with an error, a
+    // positive one ends the pictures alone (the sound goes on).
     void SetDelegate(const FrameDelegate& frame) { frame_ = frame; }
 
     int Render(GstSample* sample) override;

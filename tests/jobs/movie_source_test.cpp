@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -66,6 +67,50 @@ std::vector<std::string> RecordedFrames(const std::string& record) {
     for (std::string line; std::getline(in, line);)
         if (line.rfind("frame ", 0) == 0) frames.push_back(line.substr(6, line.find(' ', 6) - 6));
     return frames;
+}
+
+// Keeps the pictures the job hands over (top-down rows, 4 bytes a pixel),
+// for comparing them with what another decoder shows.
+class PictureKeeper : public IMovieWriter {
+public:
+    static inline uint32_t width = 0, height = 0;
+    static inline std::vector<std::vector<uint8_t>> pictures;
+    static std::unique_ptr<IMovieWriter> Create() {
+        pictures.clear();
+        return std::make_unique<PictureKeeper>();
+    }
+    void SetFrameRate(uint32_t, uint32_t) override {}
+    void SetGopStructure(uint16_t, uint16_t) override {}
+    void SetSceneChange(uint16_t) override {}
+    void SetQuality(const uint16_t*) override {}
+    void SetPicture(uint32_t w, uint32_t h, uint32_t) override {
+        width = w;
+        height = h;
+    }
+    void SetWorkDirectory(const std::string&) override {}
+    void SetFramePrefix(const std::string&) override {}
+    bool Open() override { return true; }
+    bool AddFrame(const void* picture) override {
+        const uint8_t* p = static_cast<const uint8_t*>(picture);
+        pictures.emplace_back(p, p + size_t{width} * height * 4);
+        return true;
+    }
+    bool FinishFrames() override { return true; }
+    bool StageSound(const std::string&, uint32_t, uint32_t) override { return true; }
+    bool WriteMovie(const std::string& output) override { return static_cast<bool>(std::ofstream(output) << "kept"); }
+};
+
+// Peak signal to noise of the colour channels of two BGRx pictures.
+double Psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+    double sum = 0;
+    size_t count = 0;
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
+        if (i % 4 == 3) continue;
+        const double d = double(a[i]) - double(b[i]);
+        sum += d * d;
+        ++count;
+    }
+    return sum == 0 ? 99.0 : 10 * std::log10(255.0 * 255.0 * count / sum);
 }
 
 class MovieSourceTest : public ::testing::Test {
@@ -211,6 +256,61 @@ TEST_F(MovieSourceTest, DisplayRotationAndInterlacingAreReportedAsAPlayerFollows
         EXPECT_EQ(facts.interlaced, c.facts.interlaced);
         EXPECT_EQ(facts.top_field_first, c.facts.top_field_first);
     }
+}
+
+TEST_F(MovieSourceTest, ARotatedMovieIsCodedTurnedAsTheFfmpegProgramShowsIt) {
+    const std::string plain = dir_ / "plain.mp4", turned = dir_ / "turned.mp4", shown = dir_ / "shown.bgra";
+    ASSERT_TRUE(RunFfmpeg(Pattern(320, 240, 0.4) + " -c:v libx264 -pix_fmt yuv420p -qp 10 " + ShellQuoted(plain)));
+    ASSERT_TRUE(RunFfmpeg("-i " + ShellQuoted(plain) + " -c copy -metadata:s:v:0 rotate=90 " + ShellQuoted(turned)));
+    ASSERT_TRUE(RunFfmpeg("-i " + ShellQuoted(turned) + " -f rawvideo -pix_fmt bgr0 " + ShellQuoted(shown)));
+    MovieHost host(turned, dir_ / "turned.txt");
+    auto job = std::make_unique<CEncodeFromDirectShow>(&host, host.request);
+    job->SetWriterFactory(&PictureKeeper::Create);
+    ASSERT_EQ(job->Load(), kJobOk) << job->FailureReason();
+    ASSERT_EQ(job->Start(), 1);
+    ASSERT_EQ(host.WaitForJobEnd(30s), MSG_JOB_DONE) << job->FailureReason();
+    job.reset();
+    EXPECT_EQ(PictureKeeper::width, 240u);
+    EXPECT_EQ(PictureKeeper::height, 320u);
+    ASSERT_EQ(PictureKeeper::pictures.size(), 10u);
+    std::ifstream in(shown, std::ios::binary);
+    for (size_t i = 0; i < PictureKeeper::pictures.size(); ++i) {
+        std::vector<uint8_t> reference(240 * 320 * 4);
+        ASSERT_TRUE(in.read(reinterpret_cast<char*>(reference.data()), std::streamsize(reference.size())));
+        // The two decoders convert colours a little differently; a picture
+        // turned the wrong way lies far below this.
+        EXPECT_GT(Psnr(PictureKeeper::pictures[i], reference), 30.0) << "picture " << i;
+    }
+}
+
+TEST_F(MovieSourceTest, APartOfTheMovieEndsDecodingAfterItAndKeepsItsSound) {
+    // Two program streams back to back; the second one's larger pictures
+    // would fail a job that decoded that far.
+    const std::string first = dir_ / "first.mpg", second = dir_ / "second.mpg", joined = dir_ / "joined.mpg";
+    ASSERT_TRUE(RunFfmpeg(ToneInput(3) + " " + Pattern(160, 120, 3) + " -c:v mpeg2video -c:a mp2 -f mpeg " +
+                          ShellQuoted(first)));
+    ASSERT_TRUE(RunFfmpeg(ToneInput(1) + " " + Pattern(320, 240, 1) + " -c:v mpeg2video -c:a mp2 -f mpeg " +
+                          ShellQuoted(second)));
+    {
+        std::ofstream out(joined, std::ios::binary);
+        out << std::ifstream(first, std::ios::binary).rdbuf() << std::ifstream(second, std::ios::binary).rdbuf();
+    }
+    const std::string output = dir_ / "part.rvx";
+    MovieHost host(joined, output);
+    host.request.settings.source.start = {SourceTime::Unit::kMicroseconds, 500000};
+    host.request.settings.source.duration = {SourceTime::Unit::kFrames, 25};
+    auto job = std::make_unique<CEncodeFromDirectShow>(&host, host.request);
+    ASSERT_EQ(job->Load(), kJobOk) << job->FailureReason();
+    ASSERT_EQ(job->Start(), 1);
+    ASSERT_EQ(host.WaitForJobEnd(60s), MSG_JOB_DONE) << job->FailureReason();
+    job.reset();
+    CRVXReader reader;
+    ASSERT_TRUE(reader.Open(output));
+    EXPECT_TRUE(reader.Verify());
+    EXPECT_EQ(reader.FrameCount(), 25u);
+    EXPECT_EQ(reader.Width(), 160u);
+    ASSERT_TRUE(reader.HasSound());
+    EXPECT_NEAR(double(_snxlib_::SNXSampleFrames(reader.Sound())) / reader.Sound().sample_rate, 1.0, 0.06);
 }
 
 TEST_F(MovieSourceTest, TheChosenSoundTrackIsCodedAndATrackBeyondTheListIsRefused) {
