@@ -104,9 +104,12 @@ int32_t CEncodeFromAVI::Load() {
 }
 
 bool CEncodeFromAVI::EncodeFrames() {
+    // The source's own length: the job's total counts the kept frames only.
+    const uint32_t length = movie_->GetFileInfo()->length;
     // The part asked for starts with an exact seek, which decodes the
-    // pictures before it without converting them.
-    const uint64_t first = std::min<uint64_t>(FirstKeptFrame(), total_frames_);
+    // pictures before it without converting them. A file that states no
+    // length is read as far as its pictures go.
+    const uint64_t first = std::min<uint64_t>(FirstKeptFrame(), length ? length : UINT32_MAX);
     const int32_t sought = movie_->SeekVideo(static_cast<uint32_t>(first));
     if (sought != kAviOk) {
         SetFailureReason(avi_path_ + ": the file could not be read from picture " + std::to_string(first + 1) + " (" +
@@ -118,8 +121,7 @@ bool CEncodeFromAVI::EncodeFrames() {
     // beyond the last picture (a longer sound stream, a file cut short, an
     // over-counting header). Running out of pictures after at least one
     // therefore ends the movie where the pictures end instead of failing it.
-    const bool unbounded = total_frames_ == 0;
-    for (uint64_t i = first; unbounded || i < total_frames_; ++i) {
+    for (uint64_t i = first; length == 0 || i < length; ++i) {
         if (PastKeptFrames()) return true;
         if (!CanContinue()) return false;
         const uint8_t* pixels = nullptr;
@@ -137,28 +139,28 @@ bool CEncodeFromAVI::EncodeFrames() {
 
 std::vector<std::vector<uint8_t>> CEncodeFromAVI::SamplePictures(uint32_t count) {
     std::vector<std::vector<uint8_t>> pictures;
-    if (count == 0 || avi_path_.empty() || width_ == 0 || height_ == 0) return pictures;
+    if (count == 0 || avi_path_.empty()) return pictures;
     // A reader of its own: the job's reader keeps its place in the movie.
     CAVIMovie sampler;
     BitmapInfoHeader header;
-    if (sampler.Open(avi_path_) != kAviOk || sampler.GetVideoFormat(&header) != kAviOk) return pictures;
+    if (sampler.Open(avi_path_) != kAviOk || sampler.GetVideoFormat(&header) != kAviOk || header.bit_count != 32)
+        return pictures;
+    // 32-bit rows need no padding: the stride EncodeFrame takes is the row.
     const uint32_t width = static_cast<uint32_t>(header.width);
     const uint32_t rows = static_cast<uint32_t>(header.height < 0 ? -int64_t(header.height) : header.height);
     const size_t row_bytes = size_t(width) * 4;
-    // The reader's pictures are what EncodeFrame takes; any other shape
-    // would be a different source.
-    if (width != width_ || rows != height_ || header.bit_count != 32 || Stride() < row_bytes) return pictures;
     const uint32_t length = sampler.GetFileInfo()->length;
     for (uint32_t k = 0; k < count; ++k) {
         // The middle of each of `count` equal parts, so the first and last
         // pictures (often black fades) weigh no more than the others.
-        const uint32_t frame = length ? static_cast<uint32_t>((uint64_t(2 * k + 1) * length) / (2 * uint64_t(count))) : 0;
+        const uint32_t frame =
+            length ? static_cast<uint32_t>((2 * uint64_t(k) + 1) * length / (2 * uint64_t(count))) : 0;
         const uint8_t* pixels = nullptr;
         if (sampler.ReadVideoNear(frame, &pixels) != kAviOk) continue;
-        std::vector<uint8_t> picture(size_t(Stride()) * rows, 0);
+        std::vector<uint8_t> picture(row_bytes * rows);
         for (uint32_t y = 0; y < rows; ++y) {
             const uint32_t from = header.height > 0 ? rows - 1 - y : y;
-            std::memcpy(&picture[size_t(y) * Stride()], pixels + size_t(from) * row_bytes, row_bytes);
+            std::memcpy(&picture[y * row_bytes], pixels + size_t(from) * row_bytes, row_bytes);
         }
         pictures.push_back(std::move(picture));
     }

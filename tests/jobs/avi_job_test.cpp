@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <thread>
@@ -288,9 +290,6 @@ TEST_F(AviJob, SamplePicturesAreSpreadOverTheMovieTopDown) {
     AviHost host(avi, dir / "out.rvx");
     SampledAviJob job(&host, host.request);
     ASSERT_EQ(job.Load(), kJobOk) << job.FailureReason();
-    // Before the source is known there is nothing to sample into.
-    EXPECT_TRUE(job.SamplePictures(4).empty());
-    ASSERT_TRUE(job.SetSourceFormat(kLayoutRGB32, recipe.width, recipe.height, true));
     const auto samples = job.SamplePictures(4);
     ASSERT_EQ(samples.size(), 4u);
     const int expected_frames[] = {5, 15, 25, 35};
@@ -300,4 +299,74 @@ TEST_F(AviJob, SamplePicturesAreSpreadOverTheMovieTopDown) {
             << k;
     }
     EXPECT_TRUE(job.SamplePictures(0).empty());
+}
+
+namespace {
+
+// The checksums of the pictures a recording writer's movie lists.
+std::vector<std::string> RecordedPictures(const std::string& movie) {
+    std::vector<std::string> sums;
+    std::ifstream in(movie);
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("frame ", 0) == 0) sums.push_back(line);
+    return sums;
+}
+
+}  // namespace
+
+TEST_F(AviJob, APartOfAGappyFileCodesThePicturesStandingThere) {
+    // Entries 3 to 5 are empty; a part from frame 4 starts inside the gap,
+    // with the picture of entry 2.
+    const std::string avi = MakeGappyAvi(dir, "part.avi", "25", 12, "not(between(n,3,5))", true);
+    ASSERT_FALSE(avi.empty());
+    std::string reason;
+    ASSERT_EQ(Encode(avi, dir / "whole.txt", &reason, &RecordingWriter::Create), MSG_JOB_DONE) << reason;
+    const std::vector<std::string> whole = RecordedPictures(dir / "whole.txt");
+    ASSERT_EQ(whole.size(), 12u);
+    EXPECT_EQ(whole[2], whole[4]);
+    EXPECT_NE(whole[5], whole[6]);
+
+    struct Case {
+        SourceTime start;
+        SourceTime duration;
+        uint32_t first;
+        uint32_t frames;
+    };
+    const Case cases[] = {
+        {{SourceTime::Unit::kFrames, 4}, {SourceTime::Unit::kFrames, 5}, 4, 5},
+        {{SourceTime::Unit::kMicroseconds, 200000}, {}, 5, 7},  // to the end
+        {{}, {SourceTime::Unit::kFrames, 3}, 0, 3},
+    };
+    for (const Case& c : cases) {
+        for (const bool recorded : {true, false}) {
+            SCOPED_TRACE(std::to_string(c.first) + "+" + std::to_string(c.frames) + (recorded ? " recorded" : ""));
+            const std::string output = dir / (recorded ? "part.txt" : "part.rvx");
+            AviHost host(avi, output);
+            host.request.settings.source.start = c.start;
+            host.request.settings.source.duration = c.duration;
+            auto job = std::make_unique<CEncodeFromAVI>(&host, host.request);
+            if (recorded) job->SetWriterFactory(&RecordingWriter::Create);
+            ASSERT_EQ(job->Load(), kJobOk) << job->FailureReason();
+            ASSERT_EQ(job->Start(), 1);
+            ASSERT_EQ(host.WaitForEnd(), MSG_JOB_DONE) << job->FailureReason();
+            job.reset();
+            const auto last_frame = std::find_if(host.progress.rbegin(), host.progress.rend(),
+                                                 [](const JobProgress& p) { return p.stage == JobStage::kFrames; });
+            ASSERT_NE(last_frame, host.progress.rend());
+            EXPECT_EQ(*last_frame, FrameReport(avi, c.frames, c.frames));
+            if (recorded) {
+                EXPECT_EQ(RecordedPictures(output), std::vector<std::string>(whole.begin() + c.first,
+                                                                             whole.begin() + c.first + c.frames));
+                continue;
+            }
+            CRVXReader reader;
+            ASSERT_TRUE(reader.Open(output));
+            EXPECT_TRUE(reader.Verify());
+            EXPECT_EQ(reader.FrameCount(), c.frames);
+            ASSERT_TRUE(reader.HasSound());
+            EXPECT_NEAR(double(_snxlib_::SNXSampleFrames(reader.Sound())) / reader.Sound().sample_rate,
+                        c.frames / 25.0, 0.03);
+            fs::remove(output);
+        }
+    }
 }
