@@ -104,12 +104,21 @@ bool CPictureFilter::Open(const PictureSteps& steps, uint32_t layout, uint32_t w
     std::call_once(quiet, [] { Ffmpeg().av_log_set_level(AV_LOG_QUIET); });
     const FfmpegApi& av = Ffmpeg();
 
-    alpha_ = _rvxlib_::FormatSource(layout) == _rvxlib_::kSourceBGRA32;
-    const bool alpha = alpha_;
-    pixel_bytes_ = _rvxlib_::FormatSource(layout) == _rvxlib_::kSourceBGR24 ? 3 : 4;
-    // The graph takes planar RGB, split here: FFmpeg's own conversion from
-    // packed BGRA rounds some alpha values by one, the way back is exact.
-    input_format_ = uint32_t(alpha ? AV_PIX_FMT_GBRAP : AV_PIX_FMT_GBRP);
+    const bool alpha = _rvxlib_::FormatSource(layout) == _rvxlib_::kSourceBGRA32;
+    const bool packed24 = _rvxlib_::FormatSource(layout) == _rvxlib_::kSourceBGR24;
+    const bool deinterlace = steps.deinterlace && width >= kSmallestDeinterlaced && height >= kSmallestDeinterlaced;
+    pixel_bytes_ = packed24 ? 3 : 4;
+    // Turning and cropping take the packed pictures as they are. The
+    // deinterlacer wants planes, and the scaler is faster on them (about a
+    // third at 1080 lines); FFmpeg splits colour exactly but rounds some
+    // alpha values by one (joining is exact), so pictures with alpha are
+    // split here.
+    const bool scale = steps.scale_width != 0 || steps.scale_height != 0;
+    split_planes_ = alpha && (deinterlace || scale);
+    input_format_ = uint32_t(split_planes_ ? AV_PIX_FMT_GBRAP
+                             : alpha       ? AV_PIX_FMT_BGRA
+                             : packed24    ? AV_PIX_FMT_BGR24
+                                           : AV_PIX_FMT_BGR0);
     if (stride < uint64_t(width) * pixel_bytes_) return Fail("the picture's rows overlap");
     width_ = width;
     height_ = height;
@@ -119,7 +128,8 @@ bool CPictureFilter::Open(const PictureSteps& steps, uint32_t layout, uint32_t w
 
     std::string chain;
     auto add = [&chain](const std::string& filter) { chain += (chain.empty() ? "" : ",") + filter; };
-    if (steps.deinterlace && width >= kSmallestDeinterlaced && height >= kSmallestDeinterlaced) {
+    if ((deinterlace || scale) && !split_planes_) add("format=gbrp");
+    if (deinterlace) {
         add(std::string("bwdif=mode=send_frame:deint=all:parity=") + (steps.top_field_first ? "tff" : "bff"));
     }
     if (steps.rotation == 90) add("transpose=clock");
@@ -134,7 +144,7 @@ bool CPictureFilter::Open(const PictureSteps& steps, uint32_t layout, uint32_t w
             ":h=" + std::to_string(turned_h - c.top - c.bottom) + ":x=" + std::to_string(c.left) +
             ":y=" + std::to_string(c.top) + ":exact=1");
     }
-    if (steps.scale_width != 0 || steps.scale_height != 0)
+    if (scale)
         add("scale=w=" + std::to_string(output_.width) + ":h=" + std::to_string(output_.height) +
             ":flags=lanczos+accurate_rnd+full_chroma_int+full_chroma_inp");
     add(alpha ? "format=bgra" : "format=bgr0");
@@ -183,18 +193,19 @@ bool CPictureFilter::Push(const uint8_t* pixels) {
         av.av_frame_unref(frame_);
         return Fail("no memory for a picture of the steps");
     }
-    // Planes in FFmpeg's order: green, blue, red, alpha.
     for (uint32_t y = 0; y < height_; ++y) {
         const uint8_t* p = pixels + std::size_t(y) * stride_;
+        if (!split_planes_) {
+            std::memcpy(frame_->data[0] + std::ptrdiff_t(y) * frame_->linesize[0], p,
+                        std::size_t(width_) * pixel_bytes_);
+            continue;
+        }
+        // FFmpeg's order of the planes: green, blue, red, alpha.
         uint8_t* g = frame_->data[0] + std::ptrdiff_t(y) * frame_->linesize[0];
         uint8_t* b = frame_->data[1] + std::ptrdiff_t(y) * frame_->linesize[1];
         uint8_t* r = frame_->data[2] + std::ptrdiff_t(y) * frame_->linesize[2];
-        if (alpha_) {
-            uint8_t* a = frame_->data[3] + std::ptrdiff_t(y) * frame_->linesize[3];
-            for (uint32_t x = 0; x < width_; ++x, p += 4) b[x] = p[0], g[x] = p[1], r[x] = p[2], a[x] = p[3];
-        } else {
-            for (uint32_t x = 0; x < width_; ++x, p += pixel_bytes_) b[x] = p[0], g[x] = p[1], r[x] = p[2];
-        }
+        uint8_t* a = frame_->data[3] + std::ptrdiff_t(y) * frame_->linesize[3];
+        for (uint32_t x = 0; x < width_; ++x, p += 4) b[x] = p[0], g[x] = p[1], r[x] = p[2], a[x] = p[3];
     }
     frame_->pts = next_pts_++;
     // Without a reference kept the source takes the frame's buffer over and

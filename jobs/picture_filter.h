@@ -85,7 +85,7 @@ private:
     uint32_t height_ = 0;
     uint32_t stride_ = 0;
     uint32_t pixel_bytes_ = 4;
-    bool alpha_ = false;
+    bool split_planes_ = false;
     int64_t next_pts_ = 0;
     PictureSize output_;
     uint32_t output_layout_ = 0;

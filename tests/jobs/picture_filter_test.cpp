@@ -264,17 +264,25 @@ TEST(PictureFilter, DeinterlacingGivesOnePicturePerPictureWithoutTheComb) {
 }
 
 TEST(PictureFilter, DeinterlacingLeavesAStillPictureAndItsAlphaAlone) {
-    // Lines alike in both fields: nothing to interpolate differs.
+    // Lines alike in both fields: nothing to interpolate differs, so any
+    // change is a conversion's loss.
     constexpr uint32_t w = 16, h = 12;
-    std::vector<uint8_t> still(w * h * 4);
-    for (uint32_t i = 0; i < still.size(); ++i) still[i] = uint8_t((i % (w * 4)) * 5);
-    PictureSteps steps;
-    steps.deinterlace = true;
-    CPictureFilter filter;
-    ASSERT_TRUE(filter.Open(steps, kLayoutARGB32, w, h, w * 4));
-    const auto out = RunFilter(filter, {still, still, still});
-    ASSERT_EQ(out.size(), 3u);
-    for (const auto& picture : out) EXPECT_EQ(picture, still);
+    for (const uint32_t layout : {kLayoutARGB32, kLayoutRGB32, kLayoutRGB24}) {
+        SCOPED_TRACE(layout >> 28);
+        const uint32_t bpp = layout == kLayoutRGB24 ? 3 : 4;
+        std::vector<uint8_t> still(w * h * bpp);
+        for (uint32_t i = 0; i < still.size(); ++i) still[i] = uint8_t((i % (w * bpp)) * 5);
+        PictureSteps steps;
+        steps.deinterlace = true;
+        CPictureFilter filter;
+        ASSERT_TRUE(filter.Open(steps, layout, w, h, w * bpp));
+        const auto out = RunFilter(filter, {still, still, still});
+        ASSERT_EQ(out.size(), 3u);
+        for (const auto& picture : out)
+            for (uint32_t i = 0; i < w * h; ++i)
+                for (uint32_t c = 0; c < (layout == kLayoutARGB32 ? 4u : 3u); ++c)
+                    ASSERT_EQ(picture[i * 4 + c], still[i * bpp + c]) << "pixel " << i << " sample " << c;
+    }
 }
 
 namespace {
