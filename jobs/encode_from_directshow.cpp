@@ -35,6 +35,7 @@ constexpr int64_t kShortestFramePeriod = 100;
 // by more, are broken; without a length a pause may last up to ten minutes.
 constexpr int64_t kTimeLeapNs = 1000000000;
 constexpr int64_t kLongestPauseNs = 600 * kTimeLeapNs;
+constexpr int64_t kLongestLastHoldNs = 10 * kTimeLeapNs;
 // Each seek of the pictures sampled for cropping must settle within this.
 constexpr auto kSampleTimeout = 10s;
 
@@ -220,13 +221,15 @@ int32_t CEncodeFromDirectShow::PlacePicture(const void* pixels, const MoviePictu
 
 int32_t CEncodeFromDirectShow::FillToEnd() {
     if (part_passed_ || last_picture_.empty()) return kJobOk;
-    // The container's length counts only when it reaches a frame or more
-    // beyond the last picture: a sound track a little longer than the
-    // pictures, or a length estimated from the bit rate, must not add frames
-    // to a movie whose pictures all came.
+    // The container's length counts when it reaches a frame or more beyond
+    // the last picture, but not by more than a last picture is held: a sound
+    // track a little longer than the pictures must not add frames to a movie
+    // whose pictures all came, and a length estimated from the bit rate of a
+    // stream whose clock jumps can be off by hours.
     int64_t end = end_time_;
     const int64_t container_end = first_start_ >= 0 ? movie_length_ns_ - first_start_ : movie_length_ns_;
-    if (container_end > end_time_ + FramePeriodNs()) end = container_end;
+    if (container_end > end_time_ + FramePeriodNs() && container_end <= end_time_ + kLongestLastHoldNs)
+        end = container_end;
     const uint64_t frames = FrameAt(end);
     while (next_frame_ < frames && !part_passed_ && CanContinue()) {
         if (const int32_t status = HandOn(last_picture_.data()); status != kJobOk) return status;

@@ -190,24 +190,54 @@ TEST_F(MovieSourceTest, PicturesStandAtTheFramesOfTheirTimeStampsAndTheMovieKeep
     }
 }
 
+TEST_F(MovieSourceTest, StreamsJoinedEndToEndKeepBothPartsAndNoGuessedLength) {
+    // The second part's clock starts again, or jumps by 1000 s; the length
+    // the framework guesses for the jumping one is about 17 minutes.
+    const std::string first = dir_ / "first.ts";
+    ASSERT_TRUE(RunFfmpeg(Pattern(160, 120, 1) + " -c:v mpeg2video -f mpegts " + ShellQuoted(first)));
+    for (const char* offset : {"0", "1000"}) {
+        SCOPED_TRACE(offset);
+        const std::string second = dir_ / (std::string("second") + offset + ".ts");
+        const std::string joined = dir_ / (std::string("joined") + offset + ".ts");
+        ASSERT_TRUE(RunFfmpeg(Pattern(160, 120, 1) + " -output_ts_offset " + offset + " -c:v mpeg2video -f mpegts " +
+                              ShellQuoted(second)));
+        {
+            std::ofstream out(joined, std::ios::binary);
+            out << std::ifstream(first, std::ios::binary).rdbuf() << std::ifstream(second, std::ios::binary).rdbuf();
+        }
+        const std::vector<std::string> frames = RecordMovie(joined);
+        // Both parts' pictures, with at most a second's gap between them.
+        EXPECT_GE(frames.size(), 50u);
+        EXPECT_LE(frames.size(), 75u);
+    }
+}
+
 TEST_F(MovieSourceTest, AMovieWithAGapIsCodedAtItsLengthWithItsSoundInStep) {
     const std::string movie = dir_ / "gap.mp4", output = dir_ / "gap.rvx";
     ASSERT_TRUE(RunFfmpeg(ToneInput(3) + " " + Pattern(160, 120, 3) +
                           " -vf \"select='not(between(n\\,30\\,59))'\" -fps_mode passthrough -c:v libx264"
                           " -pix_fmt yuv420p -c:a aac " + ShellQuoted(movie)));
-    MovieHost host(movie, output);
-    auto job = std::make_unique<CEncodeFromDirectShow>(&host, host.request);
-    ASSERT_EQ(job->Load(), kJobOk) << job->FailureReason();
-    ASSERT_EQ(job->Start(), 1);
-    ASSERT_EQ(host.WaitForJobEnd(60s), MSG_JOB_DONE) << job->FailureReason();
-    job.reset();
-    CRVXReader reader;
-    ASSERT_TRUE(reader.Open(output));
-    EXPECT_TRUE(reader.Verify());
-    EXPECT_NEAR(double(reader.FrameCount()), 75.0, 1.0);
-    ASSERT_TRUE(reader.HasSound());
-    const double sound_seconds = double(_snxlib_::SNXSampleFrames(reader.Sound())) / reader.Sound().sample_rate;
-    EXPECT_NEAR(sound_seconds, reader.FrameCount() / 25.0, 0.06);
+    // Once at fixed qualities, once in two passes aiming at a rate: the
+    // second pass places its pictures as the first did.
+    for (const uint64_t rate : {uint64_t{0}, uint64_t{300000}}) {
+        SCOPED_TRACE(rate);
+        MovieHost host(movie, output);
+        host.request.settings.target_bits_per_second = rate;
+        host.request.settings.source.audio_track = 1;
+        auto job = std::make_unique<CEncodeFromDirectShow>(&host, host.request);
+        ASSERT_EQ(job->Load(), kJobOk) << job->FailureReason();
+        ASSERT_EQ(job->Start(), 1);
+        ASSERT_EQ(host.WaitForJobEnd(60s), MSG_JOB_DONE) << job->FailureReason();
+        job.reset();
+        CRVXReader reader;
+        ASSERT_TRUE(reader.Open(output));
+        EXPECT_TRUE(reader.Verify());
+        EXPECT_NEAR(double(reader.FrameCount()), 75.0, 1.0);
+        ASSERT_TRUE(reader.HasSound());
+        const double sound_seconds = double(_snxlib_::SNXSampleFrames(reader.Sound())) / reader.Sound().sample_rate;
+        EXPECT_NEAR(sound_seconds, reader.FrameCount() / 25.0, 0.06);
+        fs::remove(output);
+    }
 }
 
 struct FactsCase {
@@ -385,6 +415,18 @@ TEST_F(MovieSourceTest, SampledPicturesSpreadOverTheMovieShowItsBlackBorders) {
         EXPECT_GT(row_brightness(picture, 60), 100u);
     }
     EXPECT_NE(pictures[0], pictures[3]);  // from different places in the movie
+
+    // The job crops what its samples show to be border.
+    MovieHost cropping(movie, dir_ / "cropped.txt");
+    cropping.request.settings.source.crop = CropMode::kAuto;
+    auto crop_job = std::make_unique<CEncodeFromDirectShow>(&cropping, cropping.request);
+    crop_job->SetWriterFactory(&PictureKeeper::Create);
+    ASSERT_EQ(crop_job->Load(), kJobOk) << crop_job->FailureReason();
+    ASSERT_EQ(crop_job->Start(), 1);
+    ASSERT_EQ(cropping.WaitForJobEnd(30s), MSG_JOB_DONE) << crop_job->FailureReason();
+    crop_job.reset();
+    EXPECT_EQ(PictureKeeper::width, 160u);
+    EXPECT_EQ(PictureKeeper::height, 88u);
 
     // A bare stream tells no length to seek in; a file of noise does not open.
     const std::string bare = dir_ / "bare.h264";
