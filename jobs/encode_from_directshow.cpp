@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <limits>
 #include <new>
@@ -33,6 +32,8 @@ constexpr int64_t kStallLimitMs = 60000;
 constexpr int64_t kShortestFramePeriod = 100;
 // Time stamps jumping back by more than this, or beyond the movie's length
 // by more, are broken; without a length a pause may last up to ten minutes.
+// A container's length may reach beyond the last picture by a hold of up to
+// ten seconds.
 constexpr int64_t kTimeLeapNs = 1000000000;
 constexpr int64_t kLongestPauseNs = 600 * kTimeLeapNs;
 constexpr int64_t kLongestLastHoldNs = 10 * kTimeLeapNs;
@@ -88,15 +89,15 @@ int32_t CEncodeFromDirectShow::Load() {
         return LoadFailure(path + ": the movie has no picture stream that can be decoded");
     if (!ChooseFrameRate()) return LoadFailure(path + ": the movie does not tell its frame rate");
 
-    // Frames from the stream when it counts them, else from its length.
-    uint64_t frames = pipeline_->DurationInFrames();
-    if (frames == 0) {
-        const uint64_t ns = pipeline_->DurationInTime();
-        const uint64_t period_ns = static_cast<uint64_t>(average_time_per_frame_) * 100;
-        frames = (ns + period_ns / 2) / period_ns;
-    }
-    total_frames_ = static_cast<uint32_t>(std::min<uint64_t>(frames, std::numeric_limits<uint32_t>::max()));
+    // Frames from the stream when it counts them, else from its length. A
+    // stream with gaps or a variable rate counts fewer pictures than its
+    // length holds frames; beyond a frame's rounding its length counts.
     movie_length_ns_ = static_cast<int64_t>(std::min<uint64_t>(pipeline_->DurationInTime(), INT64_MAX));
+    const uint64_t period_ns = static_cast<uint64_t>(average_time_per_frame_) * 100;
+    const uint64_t frames_in_length = (static_cast<uint64_t>(movie_length_ns_) + period_ns / 2) / period_ns;
+    uint64_t frames = pipeline_->DurationInFrames();
+    if (frames == 0 || frames_in_length > frames + 1) frames = frames_in_length;
+    total_frames_ = static_cast<uint32_t>(std::min<uint64_t>(frames, std::numeric_limits<uint32_t>::max()));
     SetSourcePictureFacts(surface_->Format().facts);
 
     if (!CreateWorkDirectory(work_directory_)) {

@@ -73,14 +73,16 @@ private:
     // repeats the picture before, and the pass ends with the last picture
     // repeated to the movie's length.
     int32_t PlacePicture(const void* pixels, const MoviePictureTime& time);
+    // One frame to the job base, which counts it even outside the part.
     int32_t HandOn(const void* pixels);
     int32_t FillToEnd();
     // The frame nearest a time (ns after the first picture) at the placing rate.
     uint64_t FrameAt(int64_t ns) const;
     int64_t FramePeriodNs() const;
     void ResetPlacement();
-    // True when the pictures are past the part asked for and the sound has
-    // reached its end too: the pass may end as if the movie ended.
+    // True when the pictures are past the part asked for and the staged
+    // sound reaches the part's end too: the pass may end as if the movie
+    // ended.
     bool PartComplete();
 
     // The rate pictures are placed at: the stream's exact fraction, or one

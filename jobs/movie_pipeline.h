@@ -29,7 +29,7 @@ public:
     CMoviePipeline(const CMoviePipeline&) = delete;
     CMoviePipeline& operator=(const CMoviePipeline&) = delete;
 
-    // The sound stream to decode, by its stream id (MovieSoundStreams);
+    // The sound stream to decode, by its stream id (ListMovieSoundStreams);
     // before Preroll. Without one the first sound stream is taken.
     void ChooseSoundStream(const std::string& stream_id) { sound_stream_ = stream_id; }
     // Builds the pipeline for the file and lets it decode up to its first

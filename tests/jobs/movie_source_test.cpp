@@ -226,6 +226,7 @@ TEST_F(MovieSourceTest, AMovieWithAGapIsCodedAtItsLengthWithItsSoundInStep) {
         host.request.settings.source.audio_track = 1;
         auto job = std::make_unique<CEncodeFromDirectShow>(&host, host.request);
         ASSERT_EQ(job->Load(), kJobOk) << job->FailureReason();
+        EXPECT_NEAR(double(job->TotalFrames()), 75.0, 1.0);  // not the 45 pictures the stream holds
         ASSERT_EQ(job->Start(), 1);
         ASSERT_EQ(host.WaitForJobEnd(60s), MSG_JOB_DONE) << job->FailureReason();
         job.reset();
