@@ -165,6 +165,11 @@ bool CEncodeRVXFile::WorkOutKeptFrames() {
 
 bool CEncodeRVXFile::PrepareSourceSteps() {
     const SourceSettings& source = request_.settings.source;
+    if (source.extra_rotation % 90 != 0) {
+        MarkSettingsRefused("the rotation (" + std::to_string(source.extra_rotation) +
+                            " degrees) is not a quarter turn");
+        return false;
+    }
     if (!window_known_) {
         if (!WorkOutKeptFrames()) return false;
         window_known_ = true;
@@ -250,7 +255,11 @@ std::vector<std::vector<uint8_t>> CEncodeRVXFile::SamplePictures(uint32_t) { ret
 
 int32_t CEncodeRVXFile::EncodeFrame(const void* pixels) {
     if (!pixels) return kJobInvalidPointer;
-    if (!writer_ || filter_flushed_) return kJobFail;
+    if (!writer_) return kJobFail;
+    if (filter_flushed_) {
+        SetFailureReason("a picture came after the pictures were finished");
+        return kJobFail;
+    }
     const uint64_t index = source_frames_seen_++;
     if (index < first_kept_frame_ || index >= end_kept_frame_) return kJobOk;
 

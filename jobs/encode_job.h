@@ -198,7 +198,8 @@ private:
     bool settings_refused_ = false;
     uint64_t first_kept_frame_ = 0;
     uint64_t end_kept_frame_ = UINT64_MAX;
-    uint64_t source_frames_seen_ = 0;
+    // Read by a source's own thread that stops a pipeline past the part.
+    std::atomic<uint64_t> source_frames_seen_{0};
     // The source's picture as SetSourceFormat gave it.
     uint32_t source_layout_ = 0;
     uint32_t source_width_ = 0;
