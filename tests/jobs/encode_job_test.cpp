@@ -199,32 +199,3 @@ TEST(EncodeJob, InterlacedSourcesAreDeinterlacedAndCroppedByTheirBlackBars) {
     const JobProgress last = host.progress[host.progress.size() - 2];  // before the writing
     EXPECT_EQ(last, FrameReport("clip.mkv", count, count));
 }
-
-TEST(EncodeJob, RefusedSettingsOpenNoWriter) {
-    struct Case {
-        CropEdges crop;
-        uint16_t rotation;
-        const char* reason;
-    } const cases[] = {
-        {{0, 0, 0, 2}, 0, "the crop (0,0,0,2) leaves nothing of the 4x2 picture"},
-        {{2, 0, 0, 0}, 90, "the crop (2,0,0,0) leaves nothing of the 2x4 picture"},  // a 4x2 keeps 2x2
-        {{}, 45, "the rotation (45 degrees) is not a quarter turn"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.reason);
-        TempDir dir("refuse");
-        MemoryHost host;
-        SourceSettings source;
-        source.crop = CropMode::kEdges;
-        source.crop_edges = c.crop;
-        source.extra_rotation = c.rotation;
-        BaseJob job(&host, dir / "out.rvx", source);
-        ASSERT_TRUE(job.SetSourceFormat(kLayoutRGB32, 4, 2, false));
-        job.SetSourcePictureFacts({0, false, false, true});
-        EXPECT_FALSE(job.OpenEncoder(dir.path().string() + "/", "src"));
-        EXPECT_TRUE(job.SettingsRefused());
-        EXPECT_FALSE(job.HasWriter());
-        EXPECT_EQ(job.FailureReason(), c.reason);
-        EXPECT_TRUE(host.Messages().empty());  // the job's run posts the failure, once
-    }
-}

@@ -183,24 +183,6 @@ TEST(PictureFilter, RefusesACropThatLeavesNothingAndPicturesTooLarge) {
     }
 }
 
-TEST(PictureFilter, StepsFollowTheSourceFactsAndAddTheSettings) {
-    SourceSettings settings;
-    SourcePictureFacts facts;
-    EXPECT_FALSE(StepsFor(settings, facts, {}).Any());
-    facts.interlaced = true;
-    facts.top_field_first = false;
-    facts.rotation = 270;
-    settings.extra_rotation = 180;
-    const PictureSteps steps = StepsFor(settings, facts, {});
-    EXPECT_TRUE(steps.deinterlace);
-    EXPECT_FALSE(steps.top_field_first);
-    EXPECT_EQ(steps.rotation, 90u);
-    settings.deinterlace = Deinterlace::kOff;
-    EXPECT_FALSE(StepsFor(settings, facts, {}).deinterlace);
-    settings.crop = CropMode::kAuto;
-    EXPECT_EQ(StepsFor(settings, facts, {2, 4, 6, 8}).crop, (CropEdges{2, 4, 6, 8}));
-}
-
 namespace {
 
 // How much neighbouring lines disagree with the mean of theirs: large for a
@@ -344,14 +326,6 @@ TEST(BlackBorders, FindsTheBarsEveryPictureHas) {
         const SamplePictureShape shape{w, h, (w * c.bpp + 3) & ~3u, c.bpp};
         EXPECT_EQ(DetectBlackBorders(pictures, shape), c.expected);
     }
-}
-
-TEST(BlackBorders, ShortPicturesAndOddShapesAreSkipped) {
-    const auto picture = FramedPicture(40, 30, 4, {0, 6, 0, 6});
-    EXPECT_EQ(DetectBlackBorders({std::vector<uint8_t>(picture.begin(), picture.end() - 1)}, {40, 30, 160, 4}),
-              CropEdges{});
-    EXPECT_EQ(DetectBlackBorders({picture}, {40, 30, 100, 4}), CropEdges{});  // rows would overlap
-    EXPECT_EQ(DetectBlackBorders({picture}, {40, 30, 160, 2}), CropEdges{});
 }
 
 TEST(BlackBorders, EdgesFoundUprightCropTheTurnedPictureToItsContent) {
