@@ -24,6 +24,10 @@ public:
     virtual bool TargetRefused() const { return false; }
     virtual uint64_t RefusedTargetBytes() const { return 0; }
     virtual uint64_t SmallestReachableBytes() const { return 0; }
+    // Whether the job refused a source setting its source cannot take (a
+    // start past the end, a crop larger than the pictures, a missing sound
+    // track); FailureReason says which.
+    virtual bool SettingsRefused() const { return false; }
 };
 
 // Any of the encoding jobs (CEncodeFromSeqFile, CEncodeFromAVI, ...).
@@ -37,6 +41,7 @@ public:
     bool TargetRefused() const override { return job_.TargetRefused(); }
     uint64_t RefusedTargetBytes() const override { return job_.RefusedTargetBytes(); }
     uint64_t SmallestReachableBytes() const override { return job_.SmallestReachableBytes(); }
+    bool SettingsRefused() const override { return job_.SettingsRefused(); }
 
 private:
     Job job_;

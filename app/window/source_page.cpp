@@ -79,8 +79,15 @@ void CSourcePage::Launch(EncodeRequest request) {
     job_ = factory_ ? factory_(host_.get(), request) : nullptr;
     if (!job_ || job_->Load() != 0) {
         const std::string reason = job_ ? job_->FailureReason() : std::string();
+        // A setting the source cannot take is the user's to change; the
+        // file itself loaded.
+        const bool refused = job_ && job_->SettingsRefused();
         ReleaseJob();
-        if (queued_job_)
+        if (refused && queued_job_)
+            window_->QueuedJobEnded(false, reason);
+        else if (refused)
+            window_->Prompts().Tell(window_, reason, "エラー", PromptIcon::kError);
+        else if (queued_job_)
             window_->QueuedJobEnded(false, reason.empty() ? "ファイルのロードに失敗しました。"
                                                           : "ファイルのロードに失敗しました。 (" + reason + ")");
         else
@@ -130,9 +137,11 @@ void CSourcePage::JobFailed() {
     // behind it until the user aborts.
     // A target below the smallest movie is refused before any picture is
     // coded; the user needs the size that would work, not a failure.
-    const bool refused = job_->TargetRefused();
-    const std::string reason = refused ? TargetRefusalText(job_->RefusedTargetBytes(), job_->SmallestReachableBytes())
-                                       : job_->FailureReason();
+    // A source setting the source cannot take is told the same way.
+    const bool refused = job_->TargetRefused() || job_->SettingsRefused();
+    const std::string reason = job_->TargetRefused()
+                                   ? TargetRefusalText(job_->RefusedTargetBytes(), job_->SmallestReachableBytes())
+                                   : job_->FailureReason();
     ReleaseJob();
     EnableOwnControls(true);
     CMainWindow* window = window_;

@@ -6,6 +6,7 @@
 #include "app/window/job_queue_panel.h"
 #include "app/window/queue_store.h"
 #include "app/window/source_page.h"
+#include "common/test_movies.h"
 #include "window_fixture.h"
 
 namespace {
@@ -135,6 +136,37 @@ TEST_F(SourceOptionsTest, InvalidTimesAndSizesAreRefusedBeforeAnyJob) {
         EXPECT_TRUE(Rows().empty());
     }
     ExpectIdle();
+}
+
+// A setting the source cannot take is the job's to find; the window says
+// the job's reason itself, not that the file failed to load, both for 作成
+// and for a queued row, and writes nothing.
+TEST_F(SourceOptionsTest, AStartPastTheEndIsToldAsItIs) {
+    if (!HaveFfmpegProgram()) GTEST_SKIP() << "the ffmpeg program makes the test pictures";
+    ASSERT_TRUE(WritePatternPngs(dir / "f%04d.png", 32, 24, "25", 3));
+    Tab()->setCurrentIndex(1);
+    SetText(kIdImagePath, dir / "f0001.png");
+    FillRow("100", "", 0, "", "");
+
+    Button(kIdCreate)->click();
+    ASSERT_TRUE(PumpUntil([&] { return !prompts.records.empty() && !window->IsRunning(); }));
+    PumpFor(20);
+    ASSERT_EQ(prompts.records.size(), 1u);
+    const std::string reason = prompts.records[0].text;
+    EXPECT_EQ(prompts.records[0].caption, "エラー");
+    EXPECT_FALSE(reason.empty());
+    EXPECT_EQ(reason.find("ファイルのロードに失敗しました。"), std::string::npos) << reason;
+    EXPECT_NE(reason, "処理に失敗しました。");
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.rvx"));
+    ExpectIdle();
+
+    window->findChild<QPushButton*>("queueAdd")->click();
+    PumpFor(10);
+    ASSERT_EQ(Rows().size(), 1u);
+    window->findChild<QPushButton*>("queueStart")->click();
+    ASSERT_TRUE(PumpUntil([&] { return !window->IsQueueRunning() && Rows()[0].state == QueueState::kFailed; }));
+    EXPECT_EQ(Rows()[0].reason, reason);
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.rvx"));
 }
 
 // A row keeps its source settings through the queue file; a file written
