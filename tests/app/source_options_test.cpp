@@ -109,7 +109,7 @@ TEST(SourceOptions, ScaleSidesStayWithinTheLargestPicture) {
     EXPECT_EQ(side, 16384u);
 }
 
-TEST(SourceOptions, CropRotationDeinterlaceAndTrack) {
+TEST(SourceOptions, CropRotationAndTrack) {
     const struct {
         const char* text;
         bool ok;
@@ -143,14 +143,6 @@ TEST(SourceOptions, CropRotationDeinterlaceAndTrack) {
         EXPECT_EQ(ParseExtraRotation(text, &turn), degrees >= 0) << text;
         EXPECT_EQ(turn, degrees >= 0 ? degrees : 7) << text;
     }
-
-    Deinterlace mode = Deinterlace::kAuto;
-    EXPECT_TRUE(ParseDeinterlace("On", &mode));
-    EXPECT_EQ(mode, Deinterlace::kOn);
-    EXPECT_TRUE(ParseDeinterlace("off", &mode));
-    EXPECT_EQ(mode, Deinterlace::kOff);
-    EXPECT_FALSE(ParseDeinterlace("yes", &mode));
-    EXPECT_EQ(mode, Deinterlace::kOff);
 
     const std::pair<const char*, int> tracks[] = {{"1", 1}, {"65535", 65535}, {"0", -1}, {"65536", -1}, {"x", -1}};
     for (const auto& [text, number] : tracks) {
