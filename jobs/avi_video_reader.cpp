@@ -140,9 +140,11 @@ bool CAviVideoReader::PrepareBuffers() {
 
 uint32_t CAviVideoReader::PlaceOf(int64_t entry) const {
     // Without a length the times have nothing to be checked against, and a
-    // damaged one must not make the reader repeat a picture without end.
-    if (length_ == 0 || entry < int64_t(next_)) return next_;
-    return entry >= int64_t(length_) ? length_ : static_cast<uint32_t>(entry);
+    // damaged one must not make the reader repeat a picture without end; a
+    // time past the stated length says the header is wrong, not the time,
+    // so the picture comes next rather than never.
+    if (length_ == 0 || entry < int64_t(next_) || entry >= int64_t(length_)) return next_;
+    return static_cast<uint32_t>(entry);
 }
 
 int32_t CAviVideoReader::DecodePending() {

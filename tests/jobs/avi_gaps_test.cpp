@@ -210,3 +210,27 @@ TEST_F(AviGaps, ReorderedPicturesKeepTheirOrderAndCount) {
         }
     }
 }
+
+TEST_F(AviGaps, AHeaderCountingTooFewEntriesShowsPicturesNotBlack) {
+    // The stream starts with three empty entries, but its header says it is
+    // two frames long: the pictures' places lie past that length, so the
+    // header is what is wrong, and the first pictures come as they are.
+    const std::string avi = MakeGappyAvi(dir, "short.avi", "25", 10, "not(between(n,1,2))");
+    ASSERT_FALSE(avi.empty());
+    ASSERT_TRUE(EmptyPictureEntry(avi, 0));
+    {
+        std::fstream f(avi, std::ios::in | std::ios::out | std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(f)), {});
+        const size_t header = bytes.find("strh");  // the picture stream's: its length field
+        ASSERT_NE(header, std::string::npos);
+        bytes.replace(header + 8 + 32, 4, std::string("\x02\0\0\0", 4));
+        f.clear();
+        f.seekp(0);
+        f.write(bytes.data(), std::streamsize(bytes.size()));
+    }
+    const auto pattern = PatternPictures("25", 10);
+    CAVIMovie movie;
+    ASSERT_EQ(movie.Open(avi), kAviOk);
+    ASSERT_EQ(movie.GetFileInfo()->length, 2u);
+    EXPECT_EQ(Identify(ReadAll(movie), pattern), (std::vector<int>{3, 4}));
+}
