@@ -159,7 +159,12 @@ bool CEncodeRVXFile::WorkOutKeptFrames() {
     }
     first_kept_frame_ = first;
     end_kept_frame_ = end;
-    if (total_frames_ > 0) total_frames_ = uint32_t(std::min<uint64_t>(total_frames_, end) - first);
+    // A source that does not know its length counts on the duration asked
+    // for, at most.
+    if (total_frames_ > 0)
+        total_frames_ = uint32_t(std::min<uint64_t>(total_frames_, end) - first);
+    else if (end != UINT64_MAX)
+        total_frames_ = uint32_t(std::min<uint64_t>(end - first, UINT32_MAX));
     return true;
 }
 

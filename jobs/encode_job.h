@@ -47,9 +47,10 @@ public:
     // interlacing); before OpenEncoder. Without it the pictures are taken as
     // upright and progressive.
     void SetSourcePictureFacts(const SourcePictureFacts& facts) { facts_ = facts; }
-    // Works out the part of the movie to keep (at the source's rate, from
-    // total_frames_ when known, which then becomes the kept count) and the
-    // picture steps, then creates the writer, gives it the source's rate,
+    // Works out the part of the movie to keep (at the source's rate; the
+    // progress total total_frames_ becomes the kept count, or the duration
+    // asked for when the source did not know its length) and the picture
+    // steps, then creates the writer, gives it the source's rate,
     // the request's settings and the picture the steps make, and opens it.
     // False when a writer is already open, a source setting cannot apply
     // (SettingsRefused, nothing written), or the writer refuses the settings.
