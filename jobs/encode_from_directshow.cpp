@@ -169,6 +169,7 @@ int64_t CEncodeFromDirectShow::FramePeriodNs() const {
 void CEncodeFromDirectShow::ResetPlacement() {
     first_start_ = -1;
     end_time_ = 0;
+    last_length_known_ = false;
     next_frame_ = 0;
     part_passed_ = false;
     part_end_frame_ = 0;
@@ -203,9 +204,14 @@ int32_t CEncodeFromDirectShow::PlacePicture(const void* pixels, const MoviePictu
             start = expected;
         }
         frame = FrameAt(start);
-        end_time_ = std::max(end_time_, start + (time.length > 0 ? time.length : FramePeriodNs()));
+        const int64_t end = start + (time.length > 0 ? time.length : FramePeriodNs());
+        if (end >= end_time_) {
+            end_time_ = end;
+            last_length_known_ = time.length > 0;
+        }
     } else {
         end_time_ = std::max(end_time_, static_cast<int64_t>((next_frame_ + 1) * FramePeriodNs()));
+        last_length_known_ = false;
     }
     if (frame < next_frame_) return kJobOk;
     if (last_picture_.empty()) frame = next_frame_;
@@ -222,14 +228,16 @@ int32_t CEncodeFromDirectShow::PlacePicture(const void* pixels, const MoviePictu
 
 int32_t CEncodeFromDirectShow::FillToEnd() {
     if (part_passed_ || last_picture_.empty()) return kJobOk;
-    // The container's length counts when it reaches a frame or more beyond
-    // the last picture, but not by more than a last picture is held: a sound
-    // track a little longer than the pictures must not add frames to a movie
-    // whose pictures all came, and a length estimated from the bit rate of a
-    // stream whose clock jumps can be off by hours.
+    // The container's length stands in for the last picture's own length
+    // only when the stream did not tell it, and then only when it reaches a
+    // frame or more beyond the last picture but not by more than a picture is
+    // held: a sound track longer than the pictures must not add frames to a
+    // movie whose pictures all came, and a length estimated from the bit
+    // rate of a stream whose clock jumps can be off by hours.
     int64_t end = end_time_;
     const int64_t container_end = first_start_ >= 0 ? movie_length_ns_ - first_start_ : movie_length_ns_;
-    if (container_end > end_time_ + FramePeriodNs() && container_end <= end_time_ + kLongestLastHoldNs)
+    if (!last_length_known_ && container_end > end_time_ + FramePeriodNs() &&
+        container_end <= end_time_ + kLongestLastHoldNs)
         end = container_end;
     const uint64_t frames = FrameAt(end);
     while (next_frame_ < frames && !part_passed_ && CanContinue()) {

@@ -92,6 +92,7 @@ private:
     int64_t movie_length_ns_ = 0;  // as the container tells it, 0 when unknown
     int64_t first_start_ = -1;
     int64_t end_time_ = 0;     // where the last picture so far ends, after the first one's start
+    bool last_length_known_ = false;  // the stream told that picture's length
     uint64_t next_frame_ = 0;  // frames handed on in this pass
     std::vector<uint8_t> last_picture_;
     // Set once the frames handed on are past the part asked for; later

@@ -145,6 +145,7 @@ struct TimingCase {
     const char* name;
     const char* filter;  // how the 25 fps pattern's pictures are timed (in ms for the irregular ones)
     const char* output_options;
+    const char* sound;  // a tone's length in seconds, or empty for none
     int pictures;
     std::vector<int> expected;  // the source picture at each frame
 };
@@ -162,21 +163,28 @@ TEST_F(MovieSourceTest, PicturesStandAtTheFramesOfTheirTimeStampsAndTheMovieKeep
     irregular.push_back(15);
     for (int p = 16; p <= 34; p += 2) irregular.push_back(p);
     const TimingCase cases[] = {
-        {"gap.mp4", "select='not(between(n\\,20\\,29))'", "", 50, gap},
+        {"gap.mp4", "select='not(between(n\\,20\\,29))'", "", "", 50, gap},
         {"irregular.mkv",
          "settb=1/1000,setpts='if(lt(N\\,10)\\,N*40\\,if(lt(N\\,15)\\,400+(N-10)*120\\,1005+(N-15)*20))'",
-         " -enc_time_base 1/1000", 35, irregular},
-        {"steady.mp4", "null", "", 30, {}},
+         " -enc_time_base 1/1000", "", 35, irregular},
+        {"steady.mp4", "null", "", "", 30, {}},
+        // Sound half a second longer than the pictures adds no frame: the
+        // stream tells its last picture's length.
+        {"long sound.mkv", "null", " -c:a aac", "2.5", 50, {}},
     };
     for (const TimingCase& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string movie = dir_ / c.name;
-        ASSERT_TRUE(RunFfmpeg(Pattern(160, 120, c.pictures / 25.0) + " -vf \"" + c.filter +
+        const std::string tone = *c.sound ? ToneInput(std::stod(c.sound)) + " " : std::string();
+        ASSERT_TRUE(RunFfmpeg(tone + Pattern(160, 120, c.pictures / 25.0) + " -vf \"" + c.filter +
                               "\" -fps_mode passthrough" + c.output_options + " -c:v libx264 -pix_fmt yuv420p " +
                               ShellQuoted(movie)));
         const double seconds = std::stod(Probe("-show_entries format=duration -of csv=p=0 " + ShellQuoted(movie)));
         const std::vector<std::string> frames = RecordMovie(movie);
-        EXPECT_NEAR(double(frames.size()), seconds * 25, 1.0) << seconds;
+        if (*c.sound)
+            EXPECT_EQ(frames.size(), size_t(c.pictures));
+        else
+            EXPECT_NEAR(double(frames.size()), seconds * 25, 1.0) << seconds;
 
         std::vector<int> expected = c.expected;
         if (expected.empty()) AppendRun(expected, 0, c.pictures - 1);
