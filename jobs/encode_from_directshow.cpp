@@ -37,7 +37,7 @@ constexpr int64_t kShortestFramePeriod = 100;
 constexpr int64_t kTimeLeapNs = 1000000000;
 constexpr int64_t kLongestPauseNs = 600 * kTimeLeapNs;
 constexpr int64_t kLongestLastHoldNs = 10 * kTimeLeapNs;
-// Each seek of the pictures sampled for cropping must settle within this.
+// The pictures sampled for cropping must all come within this.
 constexpr auto kSampleTimeout = 10s;
 
 int64_t NowMs() {
@@ -88,6 +88,11 @@ int32_t CEncodeFromDirectShow::Load() {
     if (!pipeline_->HasPicture() || !surface_->ReadFormat())
         return LoadFailure(path + ": the movie has no picture stream that can be decoded");
     if (!ChooseFrameRate()) return LoadFailure(path + ": the movie does not tell its frame rate");
+    // A track asked for by number that did not come would leave the movie
+    // silent while the job reports success.
+    if (request_.settings.source.audio_track > 0 && !pipeline_->HasSound())
+        return LoadFailure(path + ": sound track " + std::to_string(request_.settings.source.audio_track) +
+                           " could not be decoded");
 
     // Frames from the stream when it counts them, else from its length. A
     // stream with gaps or a variable rate counts fewer pictures than its
