@@ -18,11 +18,14 @@ bool ReadVideoInfo(GstCaps* caps, GstVideoInfo& info) {
             GST_VIDEO_INFO_FORMAT(&info) == GST_VIDEO_FORMAT_BGRA);
 }
 
+}  // namespace
+
 // GStreamer names a display rotation "rotate-N" (a player turns the picture N
-// degrees clockwise) or "flip-rotate-N" (the same turn, then a left-right
-// mirror: its videoflip undoes flip-rotate-90 by a transpose, which is
-// exactly a 90-degree clockwise turn followed by a mirror).
-bool ReadOrientation(const char* text, SourcePictureFacts& facts) {
+// degrees clockwise) or "flip-rotate-N" (a player mirrors it left to right
+// first, then turns it N degrees). A mirror before a turn of N is the turn
+// of 360 - N followed by the mirror, the order the facts keep.
+bool ReadImageOrientation(const char* text, SourcePictureFacts& facts) {
+    if (!text) return false;
     std::string_view name = text;
     bool mirrored = false;
     if (name.starts_with("flip-")) {
@@ -31,7 +34,7 @@ bool ReadOrientation(const char* text, SourcePictureFacts& facts) {
     }
     for (const uint32_t degrees : {0u, 90u, 180u, 270u}) {
         if (name == "rotate-" + std::to_string(degrees)) {
-            facts.rotation = degrees;
+            facts.rotation = mirrored ? (360 - degrees) % 360 : degrees;
             facts.mirrored = mirrored;
             return true;
         }
@@ -39,13 +42,15 @@ bool ReadOrientation(const char* text, SourcePictureFacts& facts) {
     return false;
 }
 
+namespace {
+
 gboolean ReadOrientationTag(GstPad*, GstEvent** event, gpointer facts) {
     if (GST_EVENT_TYPE(*event) != GST_EVENT_TAG) return TRUE;
     GstTagList* tags = nullptr;
     gst_event_parse_tag(*event, &tags);
     gchar* orientation = nullptr;
     if (tags && gst_tag_list_get_string(tags, GST_TAG_IMAGE_ORIENTATION, &orientation) && orientation)
-        ReadOrientation(orientation, *static_cast<SourcePictureFacts*>(facts));
+        ReadImageOrientation(orientation, *static_cast<SourcePictureFacts*>(facts));
     g_free(orientation);
     return TRUE;
 }

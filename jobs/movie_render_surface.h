@@ -28,6 +28,11 @@ struct MoviePictureFormat {
     SourcePictureFacts facts;
 };
 
+// Reads a stream's image-orientation tag ("rotate-90", "flip-rotate-0", ...)
+// into the rotation and mirror of the facts; false, the facts unchanged, for
+// a name it does not know.
+bool ReadImageOrientation(const char* text, SourcePictureFacts& facts);
+
 // A picture's presentation time and length in nanoseconds, -1 when the
 // stream does not say.
 struct MoviePictureTime {

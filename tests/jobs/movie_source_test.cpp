@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,6 +21,7 @@
 #include "container/rvx_reader.h"
 #include "jobs/encode_from_directshow.h"
 #include "jobs/job_messages.h"
+#include "jobs/movie_render_surface.h"
 #include "jobs/movie_sample_pictures.h"
 #include "jobs/sound_tracks.h"
 #include "recording_writer.h"
@@ -295,6 +298,59 @@ TEST_F(MovieSourceTest, DisplayRotationAndInterlacingAreReportedAsAPlayerFollows
         EXPECT_EQ(facts.interlaced, c.facts.interlaced);
         EXPECT_EQ(facts.top_field_first, c.facts.top_field_first);
     }
+}
+
+// The picture after turning it clockwise and then mirroring it, as the
+// facts describe (4 bytes a pixel).
+std::vector<uint8_t> Turned(const std::vector<uint8_t>& picture, uint32_t width, uint32_t height,
+                            const SourcePictureFacts& facts) {
+    const bool sideways = facts.rotation % 180 != 0;
+    const uint32_t w = sideways ? height : width, h = sideways ? width : height;
+    std::vector<uint8_t> out(picture.size());
+    for (uint32_t y = 0; y < h; ++y) {
+        for (uint32_t x = 0; x < w; ++x) {
+            const uint32_t tx = facts.mirrored ? w - 1 - x : x;  // the mirror comes last
+            uint32_t sx = tx, sy = y;
+            if (facts.rotation == 90) sx = y, sy = height - 1 - tx;
+            if (facts.rotation == 180) sx = width - 1 - tx, sy = height - 1 - y;
+            if (facts.rotation == 270) sx = width - 1 - y, sy = tx;
+            std::copy_n(&picture[(size_t{sy} * width + sx) * 4], 4, &out[(size_t{y} * w + x) * 4]);
+        }
+    }
+    return out;
+}
+
+TEST_F(MovieSourceTest, OrientationTagsMeanWhatTheFrameworksOwnFlipMakesOfThem) {
+    // GStreamer's videoflip turns a picture by its tag as a player does; the
+    // facts read from the same tag must describe the same picture.
+    const std::string source = dir_ / "upright.raw";
+    const std::string caps = "video/x-raw,format=BGRx,width=64,height=48";
+    const auto gst = [&](const std::string& middle, const std::string& out) {
+        return std::system(("gst-launch-1.0 -q videotestsrc num-buffers=1 pattern=smpte ! " + caps + " ! " + middle +
+                            "filesink location=" + ShellQuoted(out))
+                               .c_str()) == 0;
+    };
+    ASSERT_TRUE(gst("", source));
+    std::ifstream in(source, std::ios::binary);
+    const std::vector<uint8_t> upright{std::istreambuf_iterator<char>(in), {}};
+    ASSERT_EQ(upright.size(), 64u * 48 * 4);
+    for (const char* tag : {"rotate-0", "rotate-90", "rotate-180", "rotate-270", "flip-rotate-0", "flip-rotate-90",
+                            "flip-rotate-180", "flip-rotate-270"}) {
+        SCOPED_TRACE(tag);
+        const std::string shown = dir_ / (std::string(tag) + ".raw");
+        ASSERT_TRUE(gst(std::string("taginject tags=\"image-orientation=") + tag +
+                            "\" ! videoflip video-direction=auto ! ",
+                        shown));
+        std::ifstream shown_in(shown, std::ios::binary);
+        const std::vector<uint8_t> expected{std::istreambuf_iterator<char>(shown_in), {}};
+        SourcePictureFacts facts;
+        ASSERT_TRUE(ReadImageOrientation(tag, facts));
+        EXPECT_TRUE(Turned(upright, 64, 48, facts) == expected);
+    }
+    SourcePictureFacts facts{90, true, false, true};
+    for (const char* unknown : {"rotate-45", "flip-", "", "rotate-90x"}) EXPECT_FALSE(ReadImageOrientation(unknown, facts));
+    EXPECT_FALSE(ReadImageOrientation(nullptr, facts));
+    EXPECT_EQ(facts, (SourcePictureFacts{90, true, false, true}));
 }
 
 TEST_F(MovieSourceTest, ARotatedMovieIsCodedTurnedAsTheFfmpegProgramShowsIt) {
