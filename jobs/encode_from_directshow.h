@@ -1,8 +1,9 @@
 #pragma once
 // Encoding any movie the media framework plays: a decoding pipeline hands its
-// pictures straight to the encoder and its sound, as PCM, to "tmpsnd.wav" on
-// its own streaming threads; the job's thread watches the pipeline until the
-// end of the movie or a stop.
+// pictures, each at the frame of its time stamp, to the encoder and its sound
+// (the track asked for), as PCM, to "tmpsnd.wav" on its own streaming
+// threads; the job's thread watches the pipeline until the end of the movie,
+// the end of the part asked for, or a stop.
 
 #include <atomic>
 #include <cstdint>
