@@ -120,13 +120,14 @@ bool CEncodeFromAVI::EncodeFrames() {
     // The file's length is taken as the picture count, but it may count
     // beyond the last picture (a longer sound stream, a file cut short, an
     // over-counting header). Running out of pictures after at least one
-    // therefore ends the movie where the pictures end instead of failing it.
+    // therefore ends the movie where the pictures end instead of failing it
+    // (counted as handed over: a deinterlacer may still hold the first).
     for (uint64_t i = first; length == 0 || i < length; ++i) {
         if (PastKeptFrames()) return true;
         if (!CanContinue()) return false;
         const uint8_t* pixels = nullptr;
         const int32_t read = movie_->ReadVideoFrame(&pixels);
-        if (read == kAviEndOfStream && FramesDone() > 0) return true;
+        if (read == kAviEndOfStream && i > first) return true;
         if (read != kAviOk) {
             SetFailureReason(avi_path_ + ": picture " + std::to_string(i + 1) + " could not be read (" +
                              AviStatusText(read) + ")");
