@@ -18,14 +18,15 @@
 
 #include "pqxlib/dct_float_llm.h"
 #include "pqxlib/quant_tables.h"
-#include "rvxlib/block_convert.h"
-#include "rvxlib/color_space.h"
-#include "rvxlib/deblock.h"
-#include "rvxlib/frame_decoder.h"
-#include "rvxlib/frame_sink.h"
-#include "rvxlib/group_coder.h"
-#include "rvxlib/motion_search.h"
-#include "rvxlib/pixel_block.h"
+#include "rvxlib/decoder/frame_decoder.h"
+#include "rvxlib/dsp/block_convert.h"
+#include "rvxlib/dsp/color_space.h"
+#include "rvxlib/dsp/deblock.h"
+#include "rvxlib/dsp/pixel_block.h"
+#include "rvxlib/encoder/coding_objects.h"
+#include "rvxlib/encoder/frame_sink.h"
+#include "rvxlib/encoder/group_coder.h"
+#include "rvxlib/encoder/motion_search.h"
 #include "support/cpu_features.h"
 
 using namespace _rvxlib_;

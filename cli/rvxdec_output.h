@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "container/rvx_reader.h"
-#include "rvxlib/frame_decoder.h"
-#include "rvxlib/shown_picture.h"
+#include "rvxlib/decoder/frame_decoder.h"
+#include "rvxlib/decoder/shown_picture.h"
 
 struct DecodeRequest {
     std::filesystem::path framesDirectory;   // PNG per frame when not empty

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "rvxlib/coding_defaults.h"
-#include "rvxlib/encoder_presets.h"
+#include "rvxlib/encoder/encoder_presets.h"
+#include "rvxlib/format/coding_defaults.h"
 #include "snxlib/snx_format.h"
 
 using _rvxlib_::kDefaultBFrames;

@@ -16,8 +16,8 @@
 #include <utility>
 #include <vector>
 
-#include "rvxlib/frame_record.h"
-#include "rvxlib/frame_sink.h"
+#include "rvxlib/encoder/frame_sink.h"
+#include "rvxlib/format/frame_record.h"
 
 class CRVXPayloadFiles final : public _rvxlib_::IRVXFrameSink {
 public:

@@ -7,7 +7,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "rvxlib/codec_plan.h"
+#include "rvxlib/encoder/coding_objects.h"
+#include "rvxlib/format/codec_plan.h"
 
 class CRVXCommon {
 public:

@@ -9,7 +9,7 @@
 #include <system_error>
 
 #include "container/quant_matrices.h"
-#include "rvxlib/row_workers.h"
+#include "rvxlib/encoder/row_workers.h"
 #include "snxlib/snx_decode.h"
 #include "snxlib/snx_encode.h"
 #include "support/hash.h"

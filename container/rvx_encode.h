@@ -22,8 +22,8 @@
 #include "container/payload_files.h"
 #include "container/rvx_common.h"
 #include "container/rvx_layout.h"
-#include "rvxlib/group_coder.h"
-#include "rvxlib/rate_plan.h"
+#include "rvxlib/encoder/group_coder.h"
+#include "rvxlib/ratecontrol/rate_plan.h"
 
 class CRVXEncode : public CRVXCommon {
 public:

@@ -9,8 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "rvxlib/format_word.h"
-#include "rvxlib/frame_record.h"
+#include "rvxlib/format/format_word.h"
+#include "rvxlib/format/frame_record.h"
 #include "support/byte_order.h"
 
 namespace rvx_layout {

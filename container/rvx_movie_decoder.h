@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "container/rvx_reader.h"
-#include "rvxlib/frame_decoder.h"
+#include "rvxlib/decoder/frame_decoder.h"
 
 class CRVXMovieDecoder {
 public:

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "rvxlib/codec_plan.h"
+#include "rvxlib/format/codec_plan.h"
 #include "snxlib/snx_decode.h"
 #include "support/hash.h"
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "rvxlib/frame_record.h"
+#include "rvxlib/format/frame_record.h"
 #include "support/cpu_features.h"
 
 namespace {

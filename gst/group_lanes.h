@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "rvxlib/frame_decoder.h"
-#include "rvxlib/shown_picture.h"
+#include "rvxlib/decoder/frame_decoder.h"
+#include "rvxlib/decoder/shown_picture.h"
 
 struct CodedFrame {
     uint32_t type_word = 0;

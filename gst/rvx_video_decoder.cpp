@@ -10,9 +10,9 @@
 #include <mutex>
 
 #include "container/rvx_layout.h"
-#include "gst/stream_caps.h"
 #include "gst/group_lanes.h"
-#include "rvxlib/row_workers.h"
+#include "gst/stream_caps.h"
+#include "rvxlib/encoder/row_workers.h"
 #include "support/region_check.h"
 
 GST_DEBUG_CATEGORY_STATIC(rvx_video_decoder_debug);

@@ -8,7 +8,7 @@
 
 #include "jobs/job_messages.h"
 #include "jobs/work_directory.h"
-#include "rvxlib/row_workers.h"
+#include "rvxlib/encoder/row_workers.h"
 #include "support/allocation_failure.h"
 #include "support/graphic_loader.h"
 #include "support/surface.h"

@@ -6,14 +6,14 @@
 #include <system_error>
 #include <utility>
 
-#include "jobs/analysis_picture.h"
+#include "container/rvx_layout.h"
 #include "jobs/black_borders.h"
 #include "jobs/job_messages.h"
 #include "jobs/rate_control.h"
 #include "jobs/sound_cut.h"
-#include "container/rvx_layout.h"
-#include "rvxlib/coding_defaults.h"
-#include "rvxlib/format_word.h"
+#include "rvxlib/format/coding_defaults.h"
+#include "rvxlib/format/format_word.h"
+#include "rvxlib/ratecontrol/analysis_picture.h"
 #include "support/thread.h"
 
 namespace {

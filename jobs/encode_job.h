@@ -18,7 +18,7 @@
 #include "jobs/movie_writer.h"
 #include "jobs/picture_filter.h"
 #include "jobs/size_sample.h"
-#include "rvxlib/rate_plan.h"
+#include "rvxlib/ratecontrol/rate_plan.h"
 
 class IThread;
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "rvxlib/rate_plan.h"
+#include "rvxlib/ratecontrol/rate_plan.h"
 
 class IMovieWriter {
 public:

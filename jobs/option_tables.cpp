@@ -4,7 +4,7 @@
 #include <cstring>
 #include <utility>
 
-#include "rvxlib/format_word.h"
+#include "rvxlib/format/format_word.h"
 #include "snxlib/snx_format.h"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include "jobs/encode_job.h"
 #include "jobs/ffmpeg_api.h"
-#include "rvxlib/format_word.h"
+#include "rvxlib/format/format_word.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 
 #include "container/quant_matrices.h"
 #include "container/rvx_layout.h"
-#include "rvxlib/coding_defaults.h"
-#include "rvxlib/format_word.h"
-#include "rvxlib/frame_store.h"
+#include "rvxlib/encoder/frame_store.h"
+#include "rvxlib/format/coding_defaults.h"
+#include "rvxlib/format/format_word.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "jobs/encode_settings.h"
-#include "rvxlib/rate_plan.h"
+#include "rvxlib/ratecontrol/rate_plan.h"
 
 // "50M", "700MiB", "1.5G", "123456": k, M, G are powers of 1000; KiB, MiB,
 // GiB powers of 1024; a bare number is bytes. False for anything else, for

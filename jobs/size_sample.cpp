@@ -4,7 +4,7 @@
 #include <cmath>
 #include <utility>
 
-#include "rvxlib/frame_store.h"
+#include "rvxlib/encoder/frame_store.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "jobs/movie_writer.h"
-#include "rvxlib/rate_plan.h"
+#include "rvxlib/ratecontrol/rate_plan.h"
 
 // An I frame, a P frame and the B frames between them.
 inline constexpr uint32_t kSampleRunFrames = 2;

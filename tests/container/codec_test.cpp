@@ -4,12 +4,12 @@
 #include <cstring>
 #include <map>
 
-#include "rvxlib/codec_plan.h"
 #include "container/file_write_ops.h"
 #include "container/rvx_encode.h"
 #include "container/rvx_movie_decoder.h"
 #include "container/rvx_reader.h"
 #include "movie_fixture.h"
+#include "rvxlib/format/codec_plan.h"
 #include "snxlib/snx_decode.h"
 #include "snxlib/wave_writer.h"
 

@@ -9,7 +9,7 @@
 #include "container/quant_matrices.h"
 #include "container/rvx_encode.h"
 #include "movie_fixture.h"
-#include "rvxlib/rate_plan.h"
+#include "rvxlib/ratecontrol/rate_plan.h"
 
 using namespace rvx_layout;
 using namespace movie_fixture;

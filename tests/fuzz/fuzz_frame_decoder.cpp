@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "fuzz_input.h"
-#include "rvxlib/frame_decoder.h"
+#include "rvxlib/decoder/frame_decoder.h"
 #include "support/cpu_features.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -10,7 +10,7 @@
 
 #include "container/rvx_movie_decoder.h"
 #include "container/rvx_reader.h"
-#include "rvxlib/shown_picture.h"
+#include "rvxlib/decoder/shown_picture.h"
 #include "snxlib/snx_decode.h"
 #include "support/cpu_features.h"
 

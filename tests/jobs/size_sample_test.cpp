@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "jobs/analysis_picture.h"
 #include "jobs/size_sample.h"
-#include "rvxlib/frame_store.h"
+#include "rvxlib/encoder/frame_store.h"
+#include "rvxlib/ratecontrol/analysis_picture.h"
 
 namespace {
 

@@ -21,7 +21,7 @@
 #include "jobs/job_messages.h"
 #include "jobs/sound_cut.h"
 #include "recording_writer.h"
-#include "rvxlib/encoder_presets.h"
+#include "rvxlib/encoder/encoder_presets.h"
 #include "snxlib/wave_reader.h"
 #include "support/graphic_loader.h"
 #include "support/stdio_file.h"

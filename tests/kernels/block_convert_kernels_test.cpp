@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "kernel_levels.h"
-#include "rvxlib/block_convert_kernels.h"
+#include "rvxlib/dsp/block_convert_kernels.h"
 
 using namespace _rvxlib_;
 

@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include "kernel_levels.h"
-#include "rvxlib/color_space_kernels.h"
+#include "rvxlib/dsp/color_space_kernels.h"
 
 using namespace _rvxlib_;
 

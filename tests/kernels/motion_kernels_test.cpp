@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "kernel_levels.h"
-#include "rvxlib/motion_kernels.h"
+#include "rvxlib/dsp/motion_kernels.h"
 
 using namespace _rvxlib_;
 

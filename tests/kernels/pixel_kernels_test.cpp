@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "kernel_levels.h"
-#include "rvxlib/deblock_kernels.h"
-#include "rvxlib/pixel_block_kernels.h"
+#include "rvxlib/dsp/deblock_kernels.h"
+#include "rvxlib/dsp/pixel_block_kernels.h"
 
 using namespace _rvxlib_;
 

@@ -5,7 +5,7 @@
 #include <system_error>
 
 #include "allocation_limit.h"
-#include "rvxlib/row_workers.h"
+#include "rvxlib/encoder/row_workers.h"
 
 using _rvxlib_::CRowWorkers;
 

@@ -1,10 +1,10 @@
-#include "rvxlib/block_convert.h"
+#include "rvxlib/dsp/block_convert.h"
 
 #include "pqxlib/dct_float_llm.h"
 #include "pqxlib/diff2d.h"
 #include "pqxlib/huffman.h"
 #include "pqxlib/quant_tables.h"
-#include "rvxlib/pixel_block.h"
+#include "rvxlib/dsp/pixel_block.h"
 #include "support/bitstream.h"
 #include "support/cpu_features.h"
 #include "support/stdio_file.h"

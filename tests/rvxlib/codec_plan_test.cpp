@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "rvxlib/codec_plan.h"
+#include "rvxlib/format/codec_plan.h"
 
 using namespace _rvxlib_;
 

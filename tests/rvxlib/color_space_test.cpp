@@ -1,4 +1,4 @@
-#include "rvxlib/color_space.h"
+#include "rvxlib/dsp/color_space.h"
 #include "support/cpu_features.h"
 
 #include <gtest/gtest.h>

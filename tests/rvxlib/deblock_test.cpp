@@ -1,4 +1,4 @@
-#include "rvxlib/deblock.h"
+#include "rvxlib/dsp/deblock.h"
 #include "support/cpu_features.h"
 
 #include <gtest/gtest.h>

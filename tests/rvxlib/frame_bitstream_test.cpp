@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "pqxlib/huffman.h"
-#include "rvxlib/frame_bitstream.h"
+#include "rvxlib/format/frame_bitstream.h"
 
 using namespace _rvxlib_;
 

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <random>
 
-#include "rvxlib/frame_bitstream.h"
+#include "rvxlib/format/frame_bitstream.h"
 #include "video_codec_fixture.h"
 
 using namespace rvx_test;

@@ -2,7 +2,7 @@
 
 #include <set>
 
-#include "rvxlib/frame_store.h"
+#include "rvxlib/encoder/frame_store.h"
 
 using namespace _rvxlib_;
 

@@ -5,8 +5,8 @@
 #include <random>
 #include <vector>
 
-#include "rvxlib/motion_kernels.h"
-#include "rvxlib/motion_search.h"
+#include "rvxlib/dsp/motion_kernels.h"
+#include "rvxlib/encoder/motion_search.h"
 #include "support/cpu_features.h"
 
 using namespace _rvxlib_;

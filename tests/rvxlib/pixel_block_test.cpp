@@ -1,4 +1,4 @@
-#include "rvxlib/pixel_block.h"
+#include "rvxlib/dsp/pixel_block.h"
 
 #include <gtest/gtest.h>
 

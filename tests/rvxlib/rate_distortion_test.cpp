@@ -8,8 +8,8 @@
 #include <random>
 
 #include "pqxlib/huffman.h"
-#include "rvxlib/frame_bitstream.h"
-#include "rvxlib/rate_distortion.h"
+#include "rvxlib/encoder/rate_distortion.h"
+#include "rvxlib/format/frame_bitstream.h"
 #include "video_codec_fixture.h"
 
 using namespace rvx_test;

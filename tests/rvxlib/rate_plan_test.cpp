@@ -3,8 +3,8 @@
 #include <cmath>
 #include <functional>
 
-#include "rvxlib/frame_store.h"
-#include "rvxlib/rate_plan.h"
+#include "rvxlib/encoder/frame_store.h"
+#include "rvxlib/ratecontrol/rate_plan.h"
 
 using namespace _rvxlib_;
 

@@ -6,7 +6,7 @@
 #include <new>
 #include <vector>
 
-#include "rvxlib/row_workers.h"
+#include "rvxlib/encoder/row_workers.h"
 
 using namespace _rvxlib_;
 

@@ -3,9 +3,10 @@
 #include <cstdlib>
 #include <vector>
 
-#include "rvxlib/codec_plan.h"
-#include "rvxlib/color_space.h"
-#include "rvxlib/shown_picture.h"
+#include "rvxlib/decoder/shown_picture.h"
+#include "rvxlib/dsp/codec_objects.h"
+#include "rvxlib/dsp/color_space.h"
+#include "rvxlib/format/codec_plan.h"
 
 using namespace _rvxlib_;
 
