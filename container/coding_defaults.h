@@ -1,6 +1,6 @@
 #pragma once
 // The coding settings a movie gets when nobody chooses others, for the
-// layers above the codec: the video defaults of rvxlib/coding_defaults.h by
+// layers above the codec: the video defaults of rvxlib/format/coding_defaults.h by
 // their plain names, and the sound's block size.
 
 #include <cstdint>

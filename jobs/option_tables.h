@@ -11,7 +11,7 @@ struct OptionRow {
 
 // Picture layout and alpha: the low byte of the format word. The rows of the
 // picture format, transform and sound method lists are the codec's own
-// named values (rvxlib/format_word.h, snxlib/snx_format.h), in their order.
+// named values (rvxlib/format/format_word.h, snxlib/snx_format.h), in their order.
 extern const OptionRow* const PictureFormatTable;
 // Transform bits, ORed into the format word.
 extern const OptionRow* const TransformTable;

@@ -6,9 +6,9 @@
 
 #include "container/quant_matrices.h"
 #include "container/rvx_layout.h"
-#include "rvxlib/encoder/frame_store.h"
 #include "rvxlib/format/coding_defaults.h"
 #include "rvxlib/format/format_word.h"
+#include "rvxlib/format/frame_record.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <utility>
 
-#include "rvxlib/encoder/frame_store.h"
+#include "rvxlib/format/frame_record.h"
 
 namespace {
 
