@@ -6,7 +6,7 @@
 // predicted from the previous macroblock's.
 
 #include "rvxlib/dsp/block_convert_kernels.h"
-#include "rvxlib/format/rvx_interface.h"
+#include "rvxlib/dsp/rvx_interface.h"
 #include "support/aligned_alloc.h"
 
 #include <cstddef>

@@ -4,7 +4,7 @@
 // padded to whole macroblocks) and back.
 
 #include "rvxlib/dsp/color_space_kernels.h"
-#include "rvxlib/format/rvx_interface.h"
+#include "rvxlib/dsp/rvx_interface.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -3,7 +3,7 @@
 // before it serves as a reference and before a decoder shows it.
 
 #include "rvxlib/dsp/deblock_kernels.h"
-#include "rvxlib/format/rvx_interface.h"
+#include "rvxlib/dsp/rvx_interface.h"
 
 #include <cstddef>
 #include <cstdint>

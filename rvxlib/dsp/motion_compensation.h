@@ -11,7 +11,7 @@
 #include <cstdint>
 
 #include "rvxlib/dsp/motion_kernels.h"
-#include "rvxlib/format/rvx_interface.h"
+#include "rvxlib/dsp/rvx_interface.h"
 #include "support/aligned_alloc.h"
 
 namespace _rvxlib_ {

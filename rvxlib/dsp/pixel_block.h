@@ -3,7 +3,7 @@
 // (8 bits per channel) and the 16-bit working buffer that the block converter
 // and the moving block work on.
 
-#include "rvxlib/format/rvx_interface.h"
+#include "rvxlib/dsp/rvx_interface.h"
 #include "support/aligned_alloc.h"
 
 #include <cstddef>

@@ -11,8 +11,8 @@
 #include <mutex>
 #include <vector>
 
+#include "rvxlib/dsp/rvx_interface.h"
 #include "rvxlib/format/frame_record.h"
-#include "rvxlib/format/rvx_interface.h"
 #include "support/aligned_alloc.h"
 
 namespace _rvxlib_ {

@@ -15,7 +15,7 @@
 
 #include "rvxlib/dsp/motion_compensation.h"
 #include "rvxlib/dsp/motion_kernels.h"
-#include "rvxlib/format/rvx_interface.h"
+#include "rvxlib/dsp/rvx_interface.h"
 #include "support/aligned_alloc.h"
 
 namespace _rvxlib_ {
