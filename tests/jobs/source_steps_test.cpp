@@ -213,44 +213,6 @@ TEST(SoundCut, CopiesTheSampleFramesOfThePartUnchanged) {
     EXPECT_TRUE(std::equal(got.begin(), got.end(), expected.begin() + 6006 * 2));
 }
 
-TEST_F(SourceSteps, PictureStepsGiveTheCodedPictureSize) {
-    WriteRun(dir, 6, 48, 32);
-    struct Case {
-        const char* name;
-        uint16_t rotation;
-        CropEdges crop;
-        uint32_t scale_w, scale_h;
-        Deinterlace deinterlace;
-        uint32_t width, height;
-    } const cases[] = {
-        {"crop", 0, {4, 2, 6, 2}, 0, 0, Deinterlace::kAuto, 38, 28},
-        {"scale keeping the shape", 0, {}, 0, 16, Deinterlace::kAuto, 24, 16},
-        {"turned", 90, {}, 0, 0, Deinterlace::kAuto, 32, 48},
-        {"turned, cropped, scaled", 270, {2, 8, 2, 8}, 14, 0, Deinterlace::kAuto, 14, 16},
-        {"deinterlaced", 0, {}, 0, 0, Deinterlace::kOn, 48, 32},
-        {"deinterlaced and turned", 180, {}, 0, 0, Deinterlace::kOn, 48, 32},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string out = dir / "sized.rvx";
-        Job job(dir / "a0001.png", out);
-        SourceSettings& source = job.request.settings.source;
-        source.extra_rotation = c.rotation;
-        source.crop = c.crop.Empty() ? CropMode::kNone : CropMode::kEdges;
-        source.crop_edges = c.crop;
-        source.scale_width = c.scale_w;
-        source.scale_height = c.scale_h;
-        source.deinterlace = c.deinterlace;
-        ASSERT_EQ(job.RunWith(&CreateRVXMovieWriter), MSG_JOB_DONE) << job.job->FailureReason();
-        CRVXReader reader;
-        ASSERT_TRUE(reader.Open(out));
-        EXPECT_TRUE(reader.Verify());
-        EXPECT_EQ(reader.Width(), c.width);
-        EXPECT_EQ(reader.Height(), c.height);
-        EXPECT_EQ(reader.FrameCount(), 6u);  // the deinterlacer's held picture too
-    }
-}
-
 TEST_F(SourceSteps, AutomaticCropTakesTheBlackBarsAway) {
     // 64x36 pictures letterboxed into 64x48, then turned by the settings.
     WriteRun(dir, 8, 64, 36, "pad=64:48:0:6:black");
