@@ -53,13 +53,15 @@ float LambdaForQuantiser(uint16_t q, const uint8_t matrix[64]);
 // Mean of the 63 AC steps of a matrix.
 float MeanAcStep(const uint8_t matrix[64]);
 
-// What a prediction's fields cost, priced two ways. A predicted macroblock
-// writes its use flag, direction and vector where an unpredicted one in the
-// same frame writes the use flag alone: kPredictionExtraBits (17) is that
-// difference, what the fixed decisions charge a vector against coding the
-// macroblock without one. The decisions by cost charge all of a predicted
-// macroblock's fields after its quantiser, kPredictedFieldsBits (18), when
-// they weigh whether coding it without prediction is worth trying.
+// What a prediction's fields cost, priced two ways. kPredictionExtraBits
+// (17) is what a predicted macroblock writes beyond an unpredicted one of the
+// same frame, its direction and vector: the fast preset's fixed decisions
+// charge a vector this. kPredictedFieldsBits (18) is all a predicted
+// macroblock writes after its quantiser, the use flag included: the price of
+// a vector wherever the levels are chosen by cost (the deciding presets, and
+// the fixed decisions steered past quality 32), and what the deciding
+// presets add to a match when they judge whether coding without prediction
+// is worth a trial.
 inline constexpr float kPredictionExtraBits = float(kPredictionFieldBits);
 inline constexpr float kPredictedFieldsBits = float(kUseFlagBits + kPredictionFieldBits);
 
