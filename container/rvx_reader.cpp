@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "rvxlib/format/codec_plan.h"
+#include "rvxlib/format/frame_bitstream.h"
 #include "snxlib/snx_decode.h"
 #include "support/hash.h"
 
@@ -492,12 +493,12 @@ bool CRVXReader::CheckRecord(uint32_t g, uint32_t k, uint64_t at, uint64_t end, 
                            what.c_str()));
     };
     if (const char* fault = TypeWordFault(record, k, seen, reference)) return bad(fault);
-    // Every macroblock of a coded frame starts with a 6-bit quantiser, so a
+    // Every macroblock of a coded frame starts with a quantiser, so a
     // shorter payload cannot be a frame. Refusing it keeps a few bytes that
     // claim a huge picture from making a player build huge pictures from
     // nothing.
     const uint64_t macroblocks = ((uint64_t(Width()) + 15) / 16) * ((uint64_t(Height()) + 15) / 16);
-    const uint64_t minimumPayload = (macroblocks * 6 + 7) / 8;
+    const uint64_t minimumPayload = (macroblocks * _rvxlib_::MacroblockHeaderBits(false, false) + 7) / 8;
     if (RecordType(record.type) != kRecordRepeat && record.length < minimumPayload) {
         return bad(Format("a payload of %u bytes cannot hold the %" PRIu64 " macroblocks of a picture (at least %" PRIu64
                           " bytes)", record.length, macroblocks, minimumPayload));

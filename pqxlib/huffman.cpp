@@ -8,9 +8,6 @@ namespace _pqxlib_ {
 
 namespace {
 
-constexpr int kEndOfBlock = 0;
-constexpr int kZeroRun = 15;  // 15 zeros, no value
-constexpr int kZeroRunLength = 15;
 // Every symbol a block can produce: at most 64 values, at most 4 zero-run
 // symbols (they only cover the 63 zeros a block can hold before a value) and
 // one end-of-block.
@@ -18,48 +15,27 @@ constexpr int kMaxSymbolsPerBlock = 72;
 
 using CodedSymbol = HuffmanSymbol;
 
-inline int HighestBit(uint32_t x) { return 31 - __builtin_clz(x); }
-
-// Bit i set when block[i] != 0. The flags are formed as bytes, which the
-// compiler vectorises, and each run of eight is gathered into one byte of the
-// mask with a multiply: byte k of a group lands on bit 56 + k.
-inline uint64_t NonZeroMask(const int16_t* block) {
-    uint8_t flags[kCoefficientsPerBlock];
-    for (int i = 0; i < kCoefficientsPerBlock; ++i) flags[i] = block[i] != 0;
-    uint64_t mask = 0;
-    for (int g = 0; g < 8; ++g) {
-        uint64_t eight;
-        std::memcpy(&eight, flags + 8 * g, 8);
-        if constexpr (std::endian::native == std::endian::big) eight = __builtin_bswap64(eight);
-        mask |= ((eight * 0x0102040810204080ull) >> 56) << (8 * g);
-    }
-    return mask;
-}
-
 // Splits a block into its symbols. Returns the number of symbols, or -1 when
 // a magnitude has no symbol.
 int CollectSymbols(const int16_t* block, CodedSymbol* out) {
-    uint64_t nonZero = NonZeroMask(block);
     int n = 0;
-    int last = -1;
-    while (nonZero) {
-        const int i = __builtin_ctzll(nonZero);
-        nonZero &= nonZero - 1;
-        int run = i - last - 1;
-        last = i;
-        while (run > 15) {
-            out[n++] = {kZeroRun, 0, 0};
-            run -= kZeroRunLength;
-        }
-        const int value = block[i];
+    bool coded = true;
+    const bool ends = WalkBlock(block, [&](uint32_t run, int value) {
+        const uint32_t zero_runs = ZeroRunSymbols(run);
+        for (uint32_t k = 0; k < zero_runs; ++k) out[n++] = {uint8_t(kZeroRunSymbol), 0, 0};
+        run -= kZeroRunLength * zero_runs;
         const uint32_t magnitude = uint32_t(value < 0 ? -value : value);
-        if (magnitude > kMaxCoefficientMagnitude) return -1;
-        const int size = HighestBit(magnitude);
+        if (magnitude > kMaxCoefficientMagnitude) {
+            coded = false;
+            return;
+        }
+        const int size = SizeClass(magnitude);
         const uint32_t sign = value < 0 ? 1u : 0u;
-        out[n++] = {uint8_t(run + 16 * (size + 1)), uint8_t(size + 1),
+        out[n++] = {uint8_t(ValueSymbol(run, size)), uint8_t(ValueBitCount(size)),
                     uint16_t((sign << size) | (magnitude & ((1u << size) - 1)))};
-    }
-    if (last < kCoefficientsPerBlock - 1) out[n++] = {kEndOfBlock, 0, 0};
+    });
+    if (!coded) return -1;
+    if (ends) out[n++] = {uint8_t(kEndOfBlockSymbol), 0, 0};
     return n;
 }
 
@@ -384,7 +360,7 @@ int CHuffmanCoder::ReadTable(BitStream* reader) {
         lengths_[symbol] = 0;
         if (GetBits(*reader, 1) == 0) continue;
         const uint32_t length = GetBits(*reader, 4);
-        if (length == 0 || (symbol > kEndOfBlock && symbol < kZeroRun)) valid = 0;
+        if (length == 0 || (symbol > kEndOfBlockSymbol && symbol < kZeroRunSymbol)) valid = 0;
         lengths_[symbol] = uint8_t(length);
         ++used;
     }
@@ -477,7 +453,7 @@ int CHuffmanCoder::DecodeCoefficients(int16_t* values, const uint8_t* scan) {
         if (size == 0) {
             // 15 zeros must still leave room for the value they precede.
             j += kZeroRunLength;
-            if (symbol != kZeroRun || j >= kCoefficientsPerBlock) {
+            if (symbol != kZeroRunSymbol || j >= kCoefficientsPerBlock) {
                 ok = 0;
                 break;
             }
@@ -516,14 +492,14 @@ int32_t CHuffmanCoder::DecodeValue(int32_t& run) {
     for (;;) {
         const int symbol = DecodeSymbol(s);
         if (symbol < 0 || BitStreamOverrun(s)) return kInvalidValue;
-        if (symbol == kEndOfBlock) return 0;
+        if (symbol == kEndOfBlockSymbol) return 0;
         const uint32_t size = uint32_t(symbol) >> 4;
         zeros += symbol & 15;
         // A block has room for at most 63 zeros before a value; the bound
         // also ends an endless string of zero-run symbols.
         if (zeros >= kCoefficientsPerBlock) return kInvalidValue;
         if (size == 0) {
-            if (symbol != kZeroRun) return kInvalidValue;
+            if (symbol != kZeroRunSymbol) return kInvalidValue;
             continue;
         }
         const uint32_t bits = GetBits(s, size);

@@ -23,8 +23,10 @@
 // not a prefix code or bits consumed past the end of the data all make the
 // call report failure; no write ever leaves the 64 positions of the scan.
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "support/bitstream.h"
@@ -35,6 +37,59 @@ constexpr int kHuffmanSymbolCount = 192;
 constexpr int kHuffmanMaxCodeLength = 15;
 constexpr int kMaxCoefficientMagnitude = 2047;
 constexpr int kCoefficientsPerBlock = 64;
+
+// The symbol alphabet, for the coder and for whatever prices its blocks.
+constexpr int kEndOfBlockSymbol = 0;
+constexpr int kZeroRunSymbol = 15;
+constexpr uint32_t kZeroRunLength = 15;   // zeros one kZeroRunSymbol stands for
+constexpr uint32_t kLongestValueRun = 15;  // zeros a value symbol carries itself
+constexpr int kSizeClassCount = 11;        // magnitudes 1..2047
+
+// The size class s of a magnitude 1..2047: 2^s <= magnitude < 2^(s+1).
+inline int SizeClass(uint32_t magnitude) { return 31 - __builtin_clz(magnitude); }
+// The symbol of a value of size class `size` after run (0..15) zeros.
+constexpr int ValueSymbol(uint32_t run, int size) { return int(run) + 16 * (size + 1); }
+// The sign and magnitude bits that follow a value symbol.
+constexpr uint32_t ValueBitCount(int size) { return uint32_t(size) + 1; }
+// How many zero-run symbols a value after `run` (0..63) zeros needs first;
+// the value symbol carries the rest, run - kZeroRunLength * that many.
+constexpr uint32_t ZeroRunSymbols(uint32_t run) { return run > kLongestValueRun ? (run - 1) / kZeroRunLength : 0; }
+
+// Bit i set when block[i] != 0. The flags are formed as bytes, which the
+// compiler vectorises, and each run of eight is gathered into one byte of the
+// mask with a multiply: byte k of a group lands on bit 56 + k.
+inline uint64_t NonZeroCoefficients(const int16_t* block) {
+    uint8_t flags[kCoefficientsPerBlock];
+    for (int i = 0; i < kCoefficientsPerBlock; ++i) flags[i] = block[i] != 0;
+    uint64_t mask = 0;
+    for (int g = 0; g < 8; ++g) {
+        uint64_t eight;
+        std::memcpy(&eight, flags + 8 * g, 8);
+        if constexpr (std::endian::native == std::endian::big) eight = __builtin_bswap64(eight);
+        mask |= ((eight * 0x0102040810204080ull) >> 56) << (8 * g);
+    }
+    return mask;
+}
+
+// The walk the coder makes through a block: visit(run, value) for every
+// non-zero coefficient after position `after`, in scan order, run being the
+// zeros since the previous one (0..63; ZeroRunSymbols tells how they are
+// coded). Returns whether an end-of-block symbol follows, which it does
+// unless the last coefficient is non-zero. Prices of a block's bits walk it
+// the same way, so they follow any change to how the coder splits a block.
+template <class Visit>
+bool WalkBlock(const int16_t* block, Visit&& visit, int after = -1) {
+    uint64_t nonZero = NonZeroCoefficients(block);
+    if (after >= 0) nonZero = after < kCoefficientsPerBlock - 1 ? nonZero & (~uint64_t(0) << (after + 1)) : 0;
+    int last = after;
+    while (nonZero) {
+        const int i = __builtin_ctzll(nonZero);
+        nonZero &= nonZero - 1;
+        visit(uint32_t(i - last - 1), block[i]);
+        last = i;
+    }
+    return last < kCoefficientsPerBlock - 1;
+}
 
 // Code lengths (0 = unused, else 1..15) of the code the encoder derives from
 // the symbol counts of a unit. A single used symbol gets length 1; when the

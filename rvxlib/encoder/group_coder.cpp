@@ -313,8 +313,8 @@ bool CRVXGroupCoder::BeginFrame(Crew& crew, uint32_t n, uint32_t kind, FrameSetu
     if (settings_.preset == RVXPreset::kFast && !intra && !setup.diff2d) {
         // A prediction must save the bits of its fields as well; costs here
         // are squared errors over 256.
-        const float lambda = LambdaForQuantiser(setup.steered, MeanAcStep(settings_.inter_matrix));
-        setup.vector_price = uint64_t(lambda * float(kPredictionFieldBits) / 256.0f);
+        const float lambda = LambdaForQuantiser(setup.steered, settings_.inter_matrix);
+        setup.vector_price = SearchCostOfBits(lambda, kPredictionExtraBits);
     }
     for (Lane& lane : crew.lanes) lane.block->SetLevelRule(setup.levels_by_cost ? &setup.rule : nullptr);
     setup.adaptive = settings_.adaptive_quantisation && !setup.diff2d;

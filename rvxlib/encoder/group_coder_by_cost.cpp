@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <limits>
 
+#include "pqxlib/huffman.h"
 #include "pqxlib/zigzag.h"
 #include "rvxlib/encoder/group_coder.h"
 #include "rvxlib/encoder/stage_timer.h"
@@ -18,9 +19,6 @@
 namespace _rvxlib_ {
 namespace {
 
-// What a macroblock's fields cost without and with a prediction.
-constexpr float kNoPredictionBits = kUseFlagBits;
-constexpr float kPredictionBits = kUseFlagBits + kPredictionFieldBits;
 constexpr float kRefused = std::numeric_limits<float>::max();
 // No prediction, and per reference the searched, zero, left and upper vectors.
 constexpr uint32_t kMostCandidates = 1 + 2 * 4;
@@ -37,14 +35,14 @@ void CRVXGroupCoder::PrepareCostRule(Crew& crew, FrameSetup& setup, bool intra, 
     for (uint32_t i = 0; i < kValuesPerBlock; ++i) setup.rule.steps[i] = matrix[_pqxlib_::kZigZag[i]];
     setup.kind = CostIndex(kind);
     setup.costs = &crew.costs[setup.kind];
-    setup.lambda = setup.diff2d ? 1.0f : LambdaForQuantiser(setup.steered, MeanAcStep(matrix));
+    setup.lambda = setup.diff2d ? 1.0f : LambdaForQuantiser(setup.steered, matrix);
     setup.rule.lambda = setup.lambda;
     setup.rule.costs = setup.costs;
     setup.rule.choose = ChooseLevels;
     setup.rule.trellis_reach = settings_.preset == RVXPreset::kSlow ? kSlowTrellisReach : kMediumTrellisReach;
     setup.spread = settings_.preset == RVXPreset::kSlow && !setup.diff2d ? 1 : 0;
     // Search costs are squared errors over 256.
-    setup.vector_price = uint64_t(setup.lambda * kPredictionBits / 256.0f);
+    setup.vector_price = SearchCostOfBits(setup.lambda, kPredictedFieldsBits);
 }
 
 void CRVXGroupCoder::PlanQuantisers(Crew& crew, const FrameSetup& setup) {
@@ -103,15 +101,15 @@ float CRVXGroupCoder::TryMacroblock(Lane& lane, const FrameSetup& setup, uint32_
     StageTimer timer(measure_, lane.times.transform);
     block.CodeMacroblock();
     if (setup.diff2d && entry.use && DiffOverflow(block)) return kRefused;
-    float bits = kMacroblockQuantiserBits;
-    if (earlier) bits += entry.use ? kPredictionBits : kNoPredictionBits;
+    float bits = float(MacroblockHeaderBits(earlier != nullptr, entry.use != 0));
     // The DCs that continue a row's chain were coded from a predictor of
     // 0 and are priced by the row (ChainCost); the others are known only
     // now, after their prediction inside the macroblock.
     const int16_t* blocks = block.CurrentBlocks();
     auto dc_bits = [&](uint32_t b) {
         const int16_t dc = blocks[b * kValuesPerBlock];
-        return dc == 0 ? 0.0f : setup.costs->ValueBits(0, uint32_t(std::min(std::abs(int32_t(dc)), 2047)));
+        const int32_t magnitude = std::min(std::abs(int32_t(dc)), _pqxlib_::kMaxCoefficientMagnitude);
+        return dc == 0 ? 0.0f : setup.costs->ValueBits(0, uint32_t(magnitude));
     };
     if (setup.diff2d) {
         for (uint32_t b = 0; b < block.BlocksPerMacroblock(); ++b) {
@@ -186,7 +184,8 @@ float CRVXGroupCoder::ChainCost(const FrameSetup& setup, const Trial& trial, con
                             ? before->chain_dc[c]
                             : int32_t(before->quantiser) * before->chain_dc[c] / int32_t(trial.quantiser);
         const int32_t difference = std::abs(trial.chain_dc[c] - predictor);
-        if (difference != 0) bits += setup.costs->ValueBits(0, uint32_t(std::min(difference, 2047)));
+        if (difference != 0)
+            bits += setup.costs->ValueBits(0, uint32_t(std::min(difference, _pqxlib_::kMaxCoefficientMagnitude)));
     }
     return setup.lambda * bits;
 }

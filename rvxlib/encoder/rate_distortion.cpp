@@ -10,9 +10,8 @@
 namespace _rvxlib_ {
 namespace {
 
-constexpr int kEndOfBlock = 0;
-constexpr int kFifteenZeros = 15;
-constexpr uint32_t kMaxMagnitude = 2047;
+using _pqxlib_::kMaxCoefficientMagnitude;
+constexpr uint32_t kMaxMagnitude = kMaxCoefficientMagnitude;
 // A value this large costs far less than the error of dropping it; a short
 // reach takes one level less.
 constexpr uint32_t kAnchorLevel = 3;
@@ -28,80 +27,65 @@ constexpr float kAcRounding = 0.3f;
 // overstate the bits the trellis will spend.
 constexpr float kLambdaPerSquaredStep = 0.07f;
 
-int SizeClass(uint32_t magnitude) { return 31 - __builtin_clz(magnitude); }
-
-int ValueSymbol(uint32_t run, uint32_t magnitude) { return int(run) + 16 * (SizeClass(magnitude) + 1); }
+// A symbol the frame's blocks never use gets no code; priced this far above
+// the frame's longest code, choosing it stays possible but unattractive.
+constexpr int kUnusedAboveLongest = 2;
+constexpr int kMostUnusedBits = _pqxlib_::kHuffmanMaxCodeLength + 2;
 
 }  // namespace
 
 RVXSymbolCosts::RVXSymbolCosts() {
-    for (int symbol = 0; symbol < 192; ++symbol) {
-        const int run = symbol & 15, size = (symbol >> 4) - 1;
-        bits_[symbol] = size < 0 ? 16.0f : std::min(15.0f, 2.0f + 1.3f * run + 1.0f * size);
-    }
-    bits_[kEndOfBlock] = 2.0f;
-    bits_[kFifteenZeros] = 10.0f;
+    using namespace _pqxlib_;
+    // Symbols 1..14 are never coded.
+    for (float& bits : bits_) bits = 16.0f;
+    for (uint32_t run = 0; run <= kLongestValueRun; ++run)
+        for (int size = 0; size < kSizeClassCount; ++size)
+            bits_[ValueSymbol(run, size)] = std::min(15.0f, 2.0f + 1.3f * float(run) + 1.0f * float(size));
+    bits_[kEndOfBlockSymbol] = 2.0f;
+    bits_[kZeroRunSymbol] = 10.0f;
     Tabulate();
 }
 
 void RVXSymbolCosts::Tabulate() {
-    for (uint32_t run = 0; run < 64; ++run) {
+    using namespace _pqxlib_;
+    for (uint32_t run = 0; run < kCoefficientsPerBlock; ++run) {
         float zeros = 0;
-        uint32_t rest = run;
-        for (; rest > 15; rest -= 15) zeros += bits_[kFifteenZeros];
-        for (int size = 0; size < 11; ++size) value_bits_[run][size] = zeros + bits_[rest + 16 * (size + 1)] + float(size + 1);
+        const uint32_t zero_runs = ZeroRunSymbols(run);
+        for (uint32_t k = 0; k < zero_runs; ++k) zeros += bits_[kZeroRunSymbol];
+        const uint32_t rest = run - kZeroRunLength * zero_runs;
+        for (int size = 0; size < kSizeClassCount; ++size)
+            value_bits_[run][size] = zeros + bits_[ValueSymbol(rest, size)] + float(ValueBitCount(size));
     }
 }
 
 void RVXSymbolCosts::LearnFrom(const int16_t* blocks, std::size_t count) {
-    uint64_t counts[_pqxlib_::kHuffmanSymbolCount] = {};
+    using namespace _pqxlib_;
+    uint64_t counts[kHuffmanSymbolCount] = {};
     for (std::size_t b = 0; b < count; ++b) {
-        const int16_t* block = blocks + b * 64;
-        // Most blocks of a frame are empty or nearly so: an empty one is an
-        // end of block, the others are walked by their values only.
-        uint64_t words[16];
-        std::memcpy(words, block, sizeof(words));
-        uint64_t any = 0;
-        for (const uint64_t word : words) any |= word;
-        if (any == 0) {
-            ++counts[kEndOfBlock];
-            continue;
-        }
-        uint64_t nonzero = 0;
-        for (int i = 0; i < 64; ++i) nonzero |= uint64_t(block[i] != 0) << i;
-        int next = 0;
-        while (nonzero) {
-            const int i = __builtin_ctzll(nonzero);
-            nonzero &= nonzero - 1;
-            uint32_t run = uint32_t(i - next);
-            for (; run > 15; run -= 15) ++counts[kFifteenZeros];
-            const uint32_t magnitude = std::min(uint32_t(std::abs(int32_t(block[i]))), kMaxMagnitude);
-            ++counts[ValueSymbol(run, magnitude)];
-            next = i + 1;
-        }
-        if (next < 64) ++counts[kEndOfBlock];
+        // A value beyond the coder's range is counted as its largest: the
+        // coder refuses such a block, the estimate keeps going.
+        const bool ends = WalkBlock(blocks + b * kCoefficientsPerBlock, [&](uint32_t run, int value) {
+            counts[kZeroRunSymbol] += ZeroRunSymbols(run);
+            const uint32_t magnitude = std::min(uint32_t(std::abs(value)), kMaxMagnitude);
+            ++counts[ValueSymbol(run - kZeroRunLength * ZeroRunSymbols(run), SizeClass(magnitude))];
+        });
+        if (ends) ++counts[kEndOfBlockSymbol];
     }
-    uint8_t lengths[_pqxlib_::kHuffmanSymbolCount];
-    _pqxlib_::BuildCodeLengths(counts, lengths);
-    const uint8_t longest = *std::max_element(lengths, lengths + _pqxlib_::kHuffmanSymbolCount);
-    const float unused = float(std::min<int>(longest + 2, 17));
-    for (int symbol = 0; symbol < 192; ++symbol) bits_[symbol] = lengths[symbol] ? float(lengths[symbol]) : unused;
+    uint8_t lengths[kHuffmanSymbolCount];
+    BuildCodeLengths(counts, lengths);
+    const uint8_t longest = *std::max_element(lengths, lengths + kHuffmanSymbolCount);
+    const float unused = float(std::min<int>(longest + kUnusedAboveLongest, kMostUnusedBits));
+    for (int symbol = 0; symbol < kHuffmanSymbolCount; ++symbol)
+        bits_[symbol] = lengths[symbol] ? float(lengths[symbol]) : unused;
     Tabulate();
 }
 
 float RVXSymbolCosts::BlockBits(const int16_t* block) const {
     float bits = 0;
-    uint32_t run = 0;
-    for (int i = 0; i < 64; ++i) {
-        const uint32_t magnitude = uint32_t(std::abs(int32_t(block[i])));
-        if (magnitude == 0) {
-            ++run;
-            continue;
-        }
-        bits += ValueBits(run, std::min(magnitude, kMaxMagnitude));
-        run = 0;
-    }
-    return run > 0 ? bits + bits_[kEndOfBlock] : bits;
+    const bool ends = _pqxlib_::WalkBlock(block, [&](uint32_t run, int value) {
+        bits += ValueBits(run, std::min(uint32_t(std::abs(value)), kMaxMagnitude));
+    });
+    return ends ? bits + EndOfBlockBits() : bits;
 }
 
 float MeanAcStep(const uint8_t matrix[64]) {
@@ -110,26 +94,21 @@ float MeanAcStep(const uint8_t matrix[64]) {
     return sum / 63;
 }
 
-float LambdaForQuantiser(uint16_t q, float mean_step) {
-    const float step = float(q) * mean_step / 16.0f;
+float LambdaForQuantiser(uint16_t q, const uint8_t matrix[64]) {
+    const float step = float(q) * MeanAcStep(matrix) / 16.0f;
     return kLambdaPerSquaredStep * step * step;
 }
+
+uint64_t SearchCostOfBits(float lambda, float bits) { return uint64_t(lambda * bits / 256.0f); }
 
 namespace {
 
 // The bits of levels 1..63 after a DC that is not 0.
 float AcBits(const int16_t* levels, const RVXSymbolCosts& costs) {
-    uint64_t nonzero = 0;
-    for (int i = 1; i < 64; ++i) nonzero |= uint64_t(levels[i] != 0) << i;
     float bits = 0;
-    int previous = 0;
-    while (nonzero) {
-        const int i = __builtin_ctzll(nonzero);
-        nonzero &= nonzero - 1;
-        bits += costs.ValueBits(uint32_t(i - previous - 1), uint32_t(std::abs(int32_t(levels[i]))));
-        previous = i;
-    }
-    return previous < 63 ? bits + costs.EndOfBlockBits() : bits;
+    const bool ends = _pqxlib_::WalkBlock(
+        levels, [&](uint32_t run, int value) { bits += costs.ValueBits(run, uint32_t(std::abs(value))); }, 0);
+    return ends ? bits + costs.EndOfBlockBits() : bits;
 }
 
 // The sum of weight[i] * value[i]^2 over a block (value[0] included, so a

@@ -11,7 +11,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "pqxlib/huffman.h"
 #include "rvxlib/dsp/block_convert.h"
+#include "rvxlib/format/frame_bitstream.h"
 
 namespace _rvxlib_ {
 
@@ -29,26 +31,43 @@ public:
     // Bits of a value of magnitude `magnitude` (1..2047) after `run` (0..63)
     // zeros, 15-zero symbols, value bits and all.
     float ValueBits(uint32_t run, uint32_t magnitude) const {
-        return value_bits_[run][31 - __builtin_clz(magnitude)];
+        return value_bits_[run][_pqxlib_::SizeClass(magnitude)];
     }
-    float EndOfBlockBits() const { return bits_[0]; }
+    float EndOfBlockBits() const { return bits_[_pqxlib_::kEndOfBlockSymbol]; }
     // Bits of a whole block as the frame coder would write it.
     float BlockBits(const int16_t* block) const;
 
 private:
     void Tabulate();
 
-    float bits_[192];              // per symbol, code only
-    float value_bits_[64][11];     // per run and size class, everything
+    float bits_[_pqxlib_::kHuffmanSymbolCount];  // per symbol, code only
+    // Per run and size class, everything.
+    float value_bits_[_pqxlib_::kCoefficientsPerBlock][_pqxlib_::kSizeClassCount];
 };
 
-// Lambda for a macroblock quantised with scale q under a matrix whose mean
-// AC step is mean_step: tied to the square of the step in sample units, as
-// the established encoders tie it.
-float LambdaForQuantiser(uint16_t q, float mean_step);
+// Lambda for a macroblock quantised with scale q under `matrix`: tied to
+// the square of its mean AC step in sample units, as the established
+// encoders tie it. The one place lambda is derived from a quantiser.
+float LambdaForQuantiser(uint16_t q, const uint8_t matrix[64]);
 
 // Mean of the 63 AC steps of a matrix.
 float MeanAcStep(const uint8_t matrix[64]);
+
+// What a prediction's fields cost, priced two ways. kPredictionExtraBits
+// (17) is what a predicted macroblock writes beyond an unpredicted one of the
+// same frame, its direction and vector: the fast preset's fixed decisions
+// charge a vector this. kPredictedFieldsBits (18) is all a predicted
+// macroblock writes after its quantiser, the use flag included: the price of
+// a vector wherever the levels are chosen by cost (the deciding presets, and
+// the fixed decisions steered past quality 32), and what the deciding
+// presets add to a match when they judge whether coding without prediction
+// is worth a trial.
+inline constexpr float kPredictionExtraBits = float(kPredictionFieldBits);
+inline constexpr float kPredictedFieldsBits = float(kUseFlagBits + kPredictionFieldBits);
+
+// Bits weighed by lambda in the motion search's units (squared errors over
+// 256): what a prediction must save to be worth its fields.
+uint64_t SearchCostOfBits(float lambda, float bits);
 
 // Chooses the levels of one block (zigzag order) from its unrounded values
 // (in units of each coefficient's step). weight[i] is the squared size in

@@ -85,7 +85,7 @@ const CRVXGroupCoder::FrameSetup& CRVXGroupCoder::SteerRow(Crew& crew, Lane& lan
         steered.steered = uint16_t(std::clamp<long>(std::lround(setup.steered * factor), kMinQuality, top));
         steered.quality = ClampQuality(steered.steered);
         if (setup.levels_by_cost) {
-            steered.lambda = LambdaForQuantiser(steered.steered, MeanAcStep(settings_.inter_matrix));
+            steered.lambda = LambdaForQuantiser(steered.steered, settings_.inter_matrix);
             steered.rule.lambda = steered.lambda;
         }
     }
@@ -107,7 +107,9 @@ double CRVXGroupCoder::RowBits(const Crew& crew, const FrameSetup& setup, uint32
     double bits = 0;
     for (uint32_t j = 0; j < setup.columns; ++j) {
         const bool predicted = crew.motion[std::size_t(row) * setup.columns + j].use != 0;
-        bits += kMacroblockQuantiserBits + kUseFlagBits + (predicted ? kPredictionFieldBits : 0);
+        // Counted as in an inter frame in I frames too: a use flag more per
+        // macroblock than the writer writes there.
+        bits += MacroblockHeaderBits(true, predicted);
         for (uint32_t b = 0; b < blocks_per_macroblock; ++b, blocks += kValuesPerBlock)
             bits += costs.BlockBits(blocks);
     }

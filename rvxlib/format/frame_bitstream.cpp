@@ -27,11 +27,11 @@ bool WriteFrame(BitStream& stream, const RVXFrameLayout& layout, uint16_t qualit
         PutField(stream, q, kMacroblockQuantiserBits);
         if (motion) {
             const RVXMotionEntry& entry = motion[m];
-            PutField(stream, entry.use ? 1 : 0, 1);
+            PutField(stream, entry.use ? 1 : 0, kUseFlagBits);
             if (entry.use) {
-                PutField(stream, entry.direction ? 1 : 0, 1);
-                PutField(stream, uint8_t(entry.dx), 8);
-                PutField(stream, uint8_t(entry.dy), 8);
+                PutField(stream, entry.direction ? 1 : 0, kDirectionBits);
+                PutField(stream, uint8_t(entry.dx), kVectorComponentBits);
+                PutField(stream, uint8_t(entry.dy), kVectorComponentBits);
             }
         }
         for (uint32_t b = 0; b < layout.blocks_per_macroblock; ++b, block += 64)
@@ -82,11 +82,11 @@ bool RVXFrameReader::Begin(const uint8_t* data, std::size_t size) {
 bool RVXFrameReader::ReadMacroblockHeader(bool inter, uint16_t* quantiser, RVXMotionEntry* motion) {
     const uint16_t q = uint16_t(GetBits(stream_, kMacroblockQuantiserBits));
     RVXMotionEntry entry;
-    if (inter && GetBits(stream_, 1)) {
+    if (inter && GetBits(stream_, kUseFlagBits)) {
         entry.use = 1;
-        entry.direction = uint8_t(GetBits(stream_, 1));
-        entry.dx = int8_t(uint8_t(GetBits(stream_, 8)));
-        entry.dy = int8_t(uint8_t(GetBits(stream_, 8)));
+        entry.direction = uint8_t(GetBits(stream_, kDirectionBits));
+        entry.dx = int8_t(uint8_t(GetBits(stream_, kVectorComponentBits)));
+        entry.dy = int8_t(uint8_t(GetBits(stream_, kVectorComponentBits)));
     }
     if (quantiser) *quantiser = q;
     if (motion) *motion = entry;

@@ -31,10 +31,19 @@ struct RVXMotionEntry {
 
 // Bits of a macroblock's fields before its blocks: the quantiser, in P and B
 // frames the use flag, and when it is set the direction and the two vector
-// bytes.
+// components. The writer, the reader and every estimate of a frame's bits
+// take them from here.
 inline constexpr uint32_t kMacroblockQuantiserBits = 6;
 inline constexpr uint32_t kUseFlagBits = 1;
-inline constexpr uint32_t kPredictionFieldBits = 1 + 8 + 8;
+inline constexpr uint32_t kDirectionBits = 1;
+inline constexpr uint32_t kVectorComponentBits = 8;
+inline constexpr uint32_t kPredictionFieldBits = kDirectionBits + 2 * kVectorComponentBits;
+
+// All of a macroblock's fields before its blocks, in an inter frame or not,
+// with a prediction or not.
+constexpr uint32_t MacroblockHeaderBits(bool inter, bool predicted) {
+    return kMacroblockQuantiserBits + (inter ? kUseFlagBits + (predicted ? kPredictionFieldBits : 0) : 0);
+}
 
 struct RVXFrameLayout {
     uint32_t columns = 0;              // macroblock columns
