@@ -28,8 +28,8 @@ enum class RVXCandidateSet : uint8_t {
 
 // What a preset decides, field by field: the only place where presets differ.
 struct RVXEncoderTuning {
-    // Macroblock modes, vectors and quantisers are chosen by cost rather
-    // than by the fixed rules (the lossless transform chooses modes only).
+    // Each macroblock's way of coding and its levels are chosen by cost
+    // rather than by the fixed rules (group_coder_by_cost.cpp).
     bool decides_by_cost = false;
     RVXCandidateSet candidates = RVXCandidateSet::kBetterMatch;
     // Coefficients the level trellis looks back over whenever levels are
