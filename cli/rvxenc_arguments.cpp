@@ -335,7 +335,8 @@ std::string ReadProgramFlag(FlagReader& reader, Arguments& args, bool& known) {
 void ResolveQualityLevel(Arguments& args) {
     EncodeSettings& settings = args.settings;
     uint16_t level = args.quality_level;
-    if (level == 0 && !args.quality_given && settings.preset != RVXPreset::kClassic) level = kDefaultQualityI;
+    if (level == 0 && !args.quality_given && _rvxlib_::TuningFor(settings.preset).balances_frame_qualities)
+        level = kDefaultQualityI;
     if (level == 0) return;
     uint8_t intra[64], inter[64];
     LoadQuantMatrices(kMatrixSelectorMpeg, intra, inter);

@@ -217,8 +217,9 @@ void CRVXEncode::SetQuality(const uint16_t* values) {
 }
 
 void CRVXEncode::SetPreset(_rvxlib_::RVXPreset preset, bool adaptiveQuantisation) {
-    settings_.preset = preset;
-    settings_.adaptive_quantisation = adaptiveQuantisation && preset != _rvxlib_::RVXPreset::kClassic;
+    preset_ = preset;
+    settings_.tuning = _rvxlib_::TuningFor(preset);
+    settings_.adaptive_quantisation = adaptiveQuantisation && settings_.tuning.adapts_quantisers;
 }
 
 void CRVXEncode::SetRatePlan(std::shared_ptr<_rvxlib_::CRVXRatePlan> plan) {

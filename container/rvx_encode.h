@@ -123,7 +123,7 @@ public:
     uint16_t QualityP() const { return settings_.quality_p; }
     uint16_t QualityB() const { return settings_.quality_b; }
     uint16_t MatrixSelector() const { return matrix_selector_; }
-    _rvxlib_::RVXPreset Preset() const { return settings_.preset; }
+    _rvxlib_::RVXPreset Preset() const { return preset_; }
     // V, U, Y, A weights and prediction threshold, as set by Open.
     const uint32_t* ChannelWeights() const { return settings_.weights; }
     uint32_t PredictionThreshold() const { return settings_.threshold; }
@@ -151,6 +151,7 @@ private:
     uint32_t rate_denominator_ = 0;
     _rvxlib_::RVXGopShape gop_;
     _rvxlib_::RVXGroupSettings settings_;
+    _rvxlib_::RVXPreset preset_ = _rvxlib_::RVXPreset::kClassic;
     uint16_t matrix_selector_ = 0;
     std::array<uint8_t, rvx_layout::kHeaderSize> header_{};
     std::filesystem::path work_directory_;

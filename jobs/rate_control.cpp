@@ -84,16 +84,6 @@ std::string RateTargetRefusal(const EncodeSettings& settings) {
 
 namespace {
 
-// The decisions the first pass codes with. The presets that decide by cost
-// spend their bits unlike the classic decisions at the same quality; fast
-// decisions on the same balance of I, P and B cost what those presets cost
-// far more closely, and no more time than the classic ones. They also meet
-// the same runs of B frames (chosen by looking ahead) and the same pictures
-// (moved against the deblocking filter) as the second pass.
-RVXPreset FirstPassPreset(const EncodeSettings& settings) {
-    return settings.preset == RVXPreset::kClassic ? RVXPreset::kClassic : RVXPreset::kFast;
-}
-
 _rvxlib_::RVXFrameQualities FirstPassLevelQualities(const EncodeSettings& settings, uint16_t level) {
     uint8_t intra[64], inter[64];
     LoadQuantMatrices(kMatrixSelectorMpeg, intra, inter);
@@ -105,10 +95,17 @@ _rvxlib_::RVXFrameQualities FirstPassLevelQualities(const EncodeSettings& settin
 
 EncodeSettings FirstPassSettings(const EncodeSettings& settings) {
     EncodeSettings first = settings;
-    first.preset = FirstPassPreset(settings);
+    // The presets that decide by cost spend their bits unlike the classic
+    // decisions at the same quality; fast decisions on the same balance of
+    // I, P and B cost what those presets cost far more closely, and no more
+    // time than the classic ones. They also meet the same runs of B frames
+    // (chosen by looking ahead) and the same pictures (moved against the
+    // deblocking filter) as the second pass.
+    first.preset = _rvxlib_::TuningFor(settings.preset).first_pass;
     // Adaptive quantisation moves bits between macroblocks and changes what
     // frames cost: the first pass measures it where the second pass uses it.
-    first.adaptive_quantisation = settings.adaptive_quantisation && first.preset != RVXPreset::kClassic;
+    first.adaptive_quantisation =
+        settings.adaptive_quantisation && _rvxlib_::TuningFor(first.preset).adapts_quantisers;
     const _rvxlib_::RVXFrameQualities q = FirstPassLevelQualities(settings, kFirstPassLevel);
     first.quality_i = q.i;
     first.quality_p = q.p;
@@ -118,7 +115,7 @@ EncodeSettings FirstPassSettings(const EncodeSettings& settings) {
 }
 
 bool ReducedFirstPass(const EncodeSettings& settings, uint32_t width, uint32_t height) {
-    return settings.preset != RVXPreset::kClassic && width >= kLeastReducedDimension &&
+    return _rvxlib_::TuningFor(settings.preset).reduced_first_pass && width >= kLeastReducedDimension &&
            height >= kLeastReducedDimension;
 }
 
@@ -158,10 +155,12 @@ std::shared_ptr<_rvxlib_::CRVXRatePlan> MakeRatePlan(const EncodeSettings& setti
     uint8_t intra[64], inter[64];
     LoadQuantMatrices(kMatrixSelectorMpeg, intra, inter);
     LoadQuantMatrices(settings.matrix, intra, inter);
-    // Every preset but classic can be steered past quality 32; their P and B
-    // frames then keep the preset's balance with the I frames along every
-    // level rather than resting at 32 while only the I frames move.
-    if (settings.preset != RVXPreset::kClassic) plan.highest_quality = _rvxlib_::kMaxSteeredQuality;
+    // A movie the coder steers past quality 32 keeps its P and B frames in
+    // the preset's balance with the I frames along every level rather than
+    // resting at 32 while only the I frames move. The coder decides the
+    // same way, so the plan never counts on a quantiser it would clamp.
+    if (_rvxlib_::SteersPastMaxQuality(_rvxlib_::TuningFor(settings.preset), settings.FormatBits()))
+        plan.highest_quality = _rvxlib_::kMaxSteeredQuality;
     for (uint16_t level = _rvxlib_::kMinQuality; level <= _rvxlib_::kMaxQuality; ++level)
         plan.levels[level - _rvxlib_::kMinQuality] =
             _rvxlib_::QualitiesForLevel(settings.preset, level, intra, inter, plan.highest_quality);

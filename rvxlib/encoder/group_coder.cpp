@@ -117,18 +117,27 @@ bool CRVXGroupCoder::Open(const RVXCodecSet& codecs, const RVXGroupSettings& set
     // Decisions by cost need the transform's unrounded values to measure
     // what a choice loses; the lossless transforms lose nothing. A transform
     // that cannot tell keeps the fixed decisions.
+    const RVXEncoderTuning& tuning = settings_.tuning;
     by_cost_ = false;
     steerable_ = false;
     if (FormatTransform(settings_.format) == kTransformDiff2D) {
-        by_cost_ = settings_.preset >= RVXPreset::kMedium;
-    } else if (settings_.preset != RVXPreset::kClassic) {
+        by_cost_ = tuning.decides_by_cost;
+    } else if (tuning.decides_by_cost || SteersPastMaxQuality(tuning, settings_.format)) {
         RVXLevelRule probe;
         probe.choose = ChooseLevels;
-        steerable_ = codecs.block->SetLevelRule(&probe);
+        const bool rule_taken = codecs.block->SetLevelRule(&probe);
         codecs.block->SetLevelRule(nullptr);
-        by_cost_ = settings_.preset >= RVXPreset::kMedium && steerable_;
+        // The rate plan counts on quantisers past 32 by the same test; a
+        // block converter that refuses the rule then must refuse the movie
+        // rather than clamp what the plan counted on.
+        steerable_ = SteersPastMaxQuality(tuning, settings_.format);
+        if (steerable_ && !rule_taken) {
+            sink_ = nullptr;
+            return false;
+        }
+        by_cost_ = tuning.decides_by_cost && rule_taken;
     }
-    undo_filter_ = settings_.preset != RVXPreset::kClassic && FormatTransform(settings_.format) == kTransformDct &&
+    undo_filter_ = tuning.precompensates_filter && FormatTransform(settings_.format) == kTransformDct &&
                    !(settings_.format & kFormatNoDeblock);
     store_ = std::make_unique<CRVXEncodeFrame>(width, height, settings_.gop_length);
     store_->Init(features);
@@ -310,7 +319,7 @@ bool CRVXGroupCoder::BeginFrame(Crew& crew, uint32_t n, uint32_t kind, FrameSetu
     // levels are chosen by cost too, weighing bits as that quality does.
     setup.levels_by_cost = !setup.diff2d && (by_cost_ || (steerable_ && setup.steered > kMaxQuality));
     if (by_cost_ || setup.levels_by_cost) PrepareCostRule(crew, setup, intra, kind);
-    if (settings_.preset == RVXPreset::kFast && !intra && !setup.diff2d) {
+    if (settings_.tuning.prices_vectors && !intra && !setup.diff2d) {
         // A prediction must save the bits of its fields as well; costs here
         // are squared errors over 256.
         const float lambda = LambdaForQuantiser(setup.steered, settings_.inter_matrix);
@@ -492,7 +501,7 @@ void CRVXGroupCoder::SearchMacroblock(Crew& crew, Lane& lane, const FrameSetup& 
     // coded before, its vector scaled to this frame's distances, is a good
     // place to start. The fixed decisions start from the zero vector only.
     const Searched& before = crew.searched_before[index];
-    const bool known = settings_.preset != RVXPreset::kClassic && crew.distance_before > 0 && before.found[0];
+    const bool known = settings_.tuning.guesses_motion && crew.distance_before > 0 && before.found[0];
     GuessMotion(known, before.dx[0], before.dy[0], int32_t(distance_back), int32_t(crew.distance_before), back);
     moving.SetReference(earlier);
     const bool searched = moving.SearchMotion(back);
@@ -553,7 +562,7 @@ void CRVXGroupCoder::CodeInterRow(Crew& crew, Lane& lane, const FrameSetup& setu
             moving.SetReference(entry.direction || !later ? earlier : later);
             // Where no prediction can be formed (the last macroblock column
             // and row at the zero vector) the fixed rule still writes one.
-            if (!moving.SubtractPrediction(x, y, entry.dx, entry.dy) && settings_.preset != RVXPreset::kClassic)
+            if (!moving.SubtractPrediction(x, y, entry.dx, entry.dy) && settings_.tuning.drops_unformed_predictions)
                 entry.use = 0;
         }
         {

@@ -63,12 +63,12 @@ struct RVXGroupSettings {
     uint32_t threshold = 192;            // prediction threshold T
     uint8_t intra_matrix[64] = {};
     uint8_t inter_matrix[64] = {};
-    RVXPreset preset = RVXPreset::kClassic;
+    RVXEncoderTuning tuning = TuningFor(RVXPreset::kClassic);
     // Macroblocks of little detail get finer quantisers, busy ones coarser:
-    // for the eye, at some cost in PSNR. Not with kClassic.
+    // for the eye, at some cost in PSNR. Only where the tuning adapts quantisers.
     bool adaptive_quantisation = false;
     // A rate plan: when set, the quality (2..32, or up to kMaxSteeredQuality
-    // for every preset but classic) of display frame `frame` of `kind`
+    // where SteersPastMaxQuality) of display frame `frame` of `kind`
     // (kFrameKindI, P or B) instead of the frame type's. It is asked
     // from whichever thread codes the frame, so its answer may depend only on
     // its arguments and on what the plan fixed before coding began.

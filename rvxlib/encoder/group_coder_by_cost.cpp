@@ -25,8 +25,6 @@ constexpr uint32_t kMostCandidates = 1 + 2 * 4;
 // Below this many times the match's error, a block's own detail may code
 // cheaper without prediction.
 constexpr uint64_t kIntraWorthTrying = 4;
-constexpr int kSlowTrellisReach = 8;
-constexpr int kMediumTrellisReach = 2;
 
 }  // namespace
 
@@ -39,8 +37,8 @@ void CRVXGroupCoder::PrepareCostRule(Crew& crew, FrameSetup& setup, bool intra, 
     setup.rule.lambda = setup.lambda;
     setup.rule.costs = setup.costs;
     setup.rule.choose = ChooseLevels;
-    setup.rule.trellis_reach = settings_.preset == RVXPreset::kSlow ? kSlowTrellisReach : kMediumTrellisReach;
-    setup.spread = settings_.preset == RVXPreset::kSlow && !setup.diff2d ? 1 : 0;
+    setup.rule.trellis_reach = settings_.tuning.trellis_reach;
+    setup.spread = setup.diff2d ? 0 : settings_.tuning.quantiser_spread;
     // Search costs are squared errors over 256.
     setup.vector_price = SearchCostOfBits(setup.lambda, kPredictedFieldsBits);
 }
@@ -134,7 +132,7 @@ uint32_t CRVXGroupCoder::Candidates(const Crew& crew, const FrameSetup& setup, s
                                     bool bidirectional, RVXMotionEntry* out) const {
     uint32_t count = 0;
     const Searched& own = crew.searched[index];
-    if (settings_.preset == RVXPreset::kMedium) {
+    if (settings_.tuning.candidates == RVXCandidateSet::kBetterMatch) {
         // The vectors of this format all cost the same bits, so the match
         // with the smaller error is the one to try; no prediction is worth
         // a trial only when the match is poor against the block's detail.
@@ -161,7 +159,7 @@ uint32_t CRVXGroupCoder::Candidates(const Crew& crew, const FrameSetup& setup, s
         Searched zero;
         zero.found[0] = zero.found[1] = true;
         add(zero);
-        if (settings_.preset == RVXPreset::kSlow) {
+        if (settings_.tuning.candidates == RVXCandidateSet::kNeighbours) {
             if (column > 0) add(crew.searched[index - 1]);
             if (index >= setup.columns) add(crew.searched[index - setup.columns]);
         }

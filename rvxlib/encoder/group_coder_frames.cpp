@@ -166,7 +166,7 @@ bool CRVXGroupCoder::CodeGroup(Crew& crew, uint32_t first, uint32_t count,
     }
     // A group never ends on a B frame: it would have no later reference.
     if (plan[count - 1] == PlannedType::B) plan[count - 1] = PlannedType::P;
-    if (settings_.preset != RVXPreset::kClassic && settings_.b_count > 0) PlanBFrames(crew, first, count, plan);
+    if (settings_.tuning.looks_ahead_for_b_runs && settings_.b_count > 0) PlanBFrames(crew, first, count, plan);
 
     uint32_t last_ref = first, next_ref = first;
     for (uint32_t j = 0; j < count;) {

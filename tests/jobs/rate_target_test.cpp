@@ -17,6 +17,7 @@
 #include "jobs/encode_from_images.h"
 #include "jobs/job_messages.h"
 #include "jobs/rate_control.h"
+#include "rvxlib/format/format_word.h"
 #include "support/surface.h"
 
 namespace fs = std::filesystem;
@@ -185,6 +186,53 @@ TEST(RateTarget, ImageRunLandsNearTheTargetWithProgressOverBothPasses) {
         EXPECT_TRUE(passes[1] && passes[2]);
         EXPECT_FALSE(passes[0]);
         EXPECT_DOUBLE_EQ(last, 1.0);
+        fs::remove(output);
+    }
+}
+
+// The integer DCT keeps no unrounded values, so its levels cannot be chosen
+// by cost past quality 32: the plan stays within 32 too. A target it can
+// reach lands on it; one below what quality 32 everywhere codes gets that
+// movie and says so, rather than a plan the coder silently clamps.
+TEST(RateTarget, IntegerDctIsPlannedOnlyUpTo32) {
+    TempDir dir{"target"};
+    WriteGrainRun(dir, 30, 96, 64);
+    struct Case {
+        uint16_t quality;
+        double share;  // of the size at that quality
+        bool reached;
+    };
+    for (const Case& c : {Case{12, 1.0, true}, Case{32, 0.9, false}}) {
+        SCOPED_TRACE(std::to_string(c.quality) + " " + std::to_string(c.share));
+        EncodeSettings settings;
+        settings.preset = RVXPreset::kMedium;
+        settings.transform = _rvxlib_::kTransformWordDct | _rvxlib_::kFormatIntDctEncode;
+        uint8_t intra[64], inter[64];
+        LoadQuantMatrices(kMatrixSelectorMpeg, intra, inter);
+        LoadQuantMatrices(settings.matrix, intra, inter);
+        const _rvxlib_::RVXFrameQualities fixed =
+            _rvxlib_::QualitiesForLevel(settings.preset, c.quality, intra, inter);
+        settings.quality_i = fixed.i;
+        settings.quality_p = fixed.p;
+        settings.quality_b = fixed.b;
+        const fs::path output = dir / "out.rvx";
+        ASSERT_EQ(RunImages(dir, output, settings).message, MSG_JOB_DONE);
+        const uint64_t target = uint64_t(double(fs::file_size(output)) * c.share);
+        fs::remove(output);
+        settings.target_bytes = target;
+        const RunResult run = RunImages(dir, output, settings);
+        ASSERT_EQ(run.message, MSG_JOB_DONE) << run.reason;
+        if (c.reached) {
+            EXPECT_NEAR(double(fs::file_size(output)), double(target), 0.01 * double(target));
+            EXPECT_EQ(run.notice, "");
+        } else {
+            EXPECT_GT(fs::file_size(output), target);
+            EXPECT_NE(run.notice.find("larger than asked"), std::string::npos) << run.notice;
+            EXPECT_NE(run.notice.find("quality 32 everywhere"), std::string::npos) << run.notice;
+        }
+        CRVXReader reader;
+        ASSERT_TRUE(reader.Open(output));
+        EXPECT_TRUE(reader.Verify());
         fs::remove(output);
     }
 }

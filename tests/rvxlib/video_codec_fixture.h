@@ -126,7 +126,7 @@ struct Encoder {
         settings.weights[3] = alpha ? 1 : 0;
         settings.threshold = (3 + settings.weights[3]) * 64;
         _pqxlib_::VideoQuantMatrices(1, settings.intra_matrix, settings.inter_matrix);
-        settings.preset = preset;
+        settings.tuning = TuningFor(preset);
         open_ok = planned && coder.Open(codec.Set(), settings, features, &sink);
         const std::size_t size = std::size_t(plan.padded_width) * plan.padded_height * 4;
         coder.SetFrameObserver([this, size](uint32_t n, uint32_t kind, const uint8_t* picture) {
