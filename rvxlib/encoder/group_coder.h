@@ -36,6 +36,7 @@
 #include "rvxlib/encoder/frame_store.h"
 #include "rvxlib/encoder/motion_search.h"
 #include "rvxlib/encoder/rate_distortion.h"
+#include "rvxlib/encoder/row_path_search.h"
 #include "rvxlib/format/codec_plan.h"
 #include "rvxlib/format/coding_defaults.h"
 #include "rvxlib/format/frame_bitstream.h"
@@ -225,8 +226,8 @@ private:
         // A row's trials and the path through them (decisions by cost).
         std::vector<Trial> trials;
         std::vector<uint32_t> first_trial;
-        std::vector<float> path_cost;
-        std::vector<uint32_t> path_from;
+        std::vector<float> trial_costs;
+        RowPathScratch path;
         std::vector<uint32_t> chosen;
         FrameSetup row;  // the frame's setup as a steered row codes with it
     };
@@ -284,6 +285,16 @@ private:
     void PrepareCostRule(Crew& crew, FrameSetup& setup, bool intra, uint32_t kind) const;
     void CodeRowByCost(Crew& crew, Lane& lane, const FrameSetup& setup, uint32_t row,
                        const uint8_t* earlier, const uint8_t* later);
+    // The steps of CodeRowByCost: every way worth trying along the row (the
+    // DC chains the trials continue come back), one tried way, the row coded
+    // as chosen.
+    uint32_t TryRow(Crew& crew, Lane& lane, const FrameSetup& setup, uint32_t row, const uint8_t* earlier,
+                    const uint8_t* later, const IRVXConvBlock::State& row_start);
+    void AddTrial(Lane& lane, const FrameSetup& setup, uint32_t column, uint32_t row, const RVXMotionEntry& entry,
+                  uint16_t quantiser, const uint8_t* earlier, const uint8_t* later,
+                  const IRVXConvBlock::State& row_start, uint32_t& chains);
+    void CodeRowAsChosen(Crew& crew, Lane& lane, const FrameSetup& setup, uint32_t row, const uint8_t* earlier,
+                         const uint8_t* later, const IRVXConvBlock::State& row_start);
     float TryMacroblock(Lane& lane, const FrameSetup& setup, uint32_t column, uint32_t row,
                         const RVXMotionEntry& entry, uint16_t quantiser, const uint8_t* earlier,
                         const uint8_t* later);

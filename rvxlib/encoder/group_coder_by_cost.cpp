@@ -197,34 +197,64 @@ float CRVXGroupCoder::ChainCost(const FrameSetup& setup, const Trial& trial, con
 void CRVXGroupCoder::CodeRowByCost(Crew& crew, Lane& lane, const FrameSetup& setup, uint32_t i,
                                    const uint8_t* earlier, const uint8_t* later) {
     IRVXConvBlock& block = *lane.block;
-    const uint32_t columns = setup.columns;
     block.SetOutput(setup.coefficients + std::size_t(i) * setup.row_blocks * kValuesPerBlock, setup.row_blocks);
     block.ResetPredictors();
     const IRVXConvBlock::State row_start = block.SaveState();
+
+    block.SuspendTrellis(true);
+    const uint32_t chains = TryRow(crew, lane, setup, i, earlier, later, row_start);
+    block.SuspendTrellis(false);
+
+    const std::vector<Trial>& trials = lane.trials;
+    lane.trial_costs.resize(trials.size());
+    for (std::size_t k = 0; k < trials.size(); ++k) lane.trial_costs[k] = trials[k].cost;
+    ChooseRowPath(
+        lane.first_trial, lane.trial_costs,
+        [&](uint32_t k, uint32_t before) {
+            return ChainCost(setup, trials[k], before == kRowStart ? nullptr : &trials[before], chains);
+        },
+        lane.path, lane.chosen);
+
+    CodeRowAsChosen(crew, lane, setup, i, earlier, later, row_start);
+}
+
+// Codes one way of coding macroblock (column, row) from the row's start and
+// keeps it as a trial unless it is refused; chains gathers the DC chains
+// the trials continue.
+void CRVXGroupCoder::AddTrial(Lane& lane, const FrameSetup& setup, uint32_t column, uint32_t row,
+                              const RVXMotionEntry& entry, uint16_t quantiser, const uint8_t* earlier,
+                              const uint8_t* later, const IRVXConvBlock::State& row_start, uint32_t& chains) {
+    IRVXConvBlock& block = *lane.block;
+    block.RestoreState(row_start);
+    const float cost = TryMacroblock(lane, setup, column, row, entry, quantiser, earlier, later);
+    if (cost == kRefused) return;
+    Trial trial;
+    trial.entry = entry;
+    trial.quantiser = quantiser;
+    const int16_t* blocks = block.CurrentBlocks();
+    for (uint32_t b = 0; b < block.BlocksPerMacroblock(); ++b) {
+        const int8_t channel = block.ChainChannel(b);
+        if (channel < 0) continue;
+        trial.chain_dc[channel] = blocks[b * kValuesPerBlock];
+        chains |= 1u << channel;
+    }
+    trial.cost = cost;
+    lane.trials.push_back(trial);
+}
+
+// Fills lane.trials with the ways worth trying for each macroblock of the
+// row, column j's from lane.first_trial[j]: the candidates at the start
+// quantiser, then the cheapest of them at the quantisers of the spread.
+// Returns the DC chains the trials continue.
+uint32_t CRVXGroupCoder::TryRow(Crew& crew, Lane& lane, const FrameSetup& setup, uint32_t i,
+                                const uint8_t* earlier, const uint8_t* later,
+                                const IRVXConvBlock::State& row_start) {
+    const uint32_t columns = setup.columns;
     std::vector<Trial>& trials = lane.trials;
-    std::vector<uint32_t>& first = lane.first_trial;  // trials of column j: first[j] .. first[j + 1] - 1
+    std::vector<uint32_t>& first = lane.first_trial;
     trials.clear();
     first.assign(columns + 1, 0);
     uint32_t chains = 0;
-
-    block.SuspendTrellis(true);
-    auto attempt = [&](uint32_t j, const RVXMotionEntry& entry, uint16_t q) {
-        block.RestoreState(row_start);
-        const float cost = TryMacroblock(lane, setup, j, i, entry, q, earlier, later);
-        if (cost == kRefused) return;
-        Trial trial;
-        trial.entry = entry;
-        trial.quantiser = q;
-        const int16_t* blocks = block.CurrentBlocks();
-        for (uint32_t b = 0; b < block.BlocksPerMacroblock(); ++b) {
-            const int8_t channel = block.ChainChannel(b);
-            if (channel < 0) continue;
-            trial.chain_dc[channel] = blocks[b * kValuesPerBlock];
-            chains |= 1u << channel;
-        }
-        trial.cost = cost;
-        trials.push_back(trial);
-    };
     for (uint32_t j = 0; j < columns; ++j) {
         first[j] = uint32_t(trials.size());
         RVXMotionEntry candidates[kMostCandidates];
@@ -239,7 +269,8 @@ void CRVXGroupCoder::CodeRowByCost(Crew& crew, Lane& lane, const FrameSetup& set
             trials.push_back(only);
             continue;
         }
-        for (uint32_t k = 0; k < count; ++k) attempt(j, candidates[k], start);
+        for (uint32_t k = 0; k < count; ++k)
+            AddTrial(lane, setup, j, i, candidates[k], start, earlier, later, row_start, chains);
         // Nothing could be coded (a lossless block beyond the coder's range):
         // the frame fails at its payload, as with the fixed rule.
         if (trials.size() == first[j]) {
@@ -255,46 +286,23 @@ void CRVXGroupCoder::CodeRowByCost(Crew& crew, Lane& lane, const FrameSetup& set
         const RVXMotionEntry entry = cheapest->entry;
         for (int step = -int(setup.spread); step <= int(setup.spread); ++step) {
             const uint16_t q = ClampQuality(uint16_t(int(start) + step));
-            if (q != start) attempt(j, entry, q);
+            if (q != start) AddTrial(lane, setup, j, i, entry, q, earlier, later, row_start, chains);
         }
     }
     first[columns] = uint32_t(trials.size());
-    block.SuspendTrellis(false);
+    return chains;
+}
 
-    // The cheapest path through the row's trials.
-    std::vector<float>& total = lane.path_cost;
-    std::vector<uint32_t>& from = lane.path_from;
-    total.assign(trials.size(), 0);
-    from.assign(trials.size(), 0);
-    for (uint32_t j = 0; j < columns; ++j) {
-        for (uint32_t k = first[j]; k < first[j + 1]; ++k) {
-            if (j == 0) {
-                total[k] = trials[k].cost + ChainCost(setup, trials[k], nullptr, chains);
-                continue;
-            }
-            total[k] = kRefused;
-            for (uint32_t m = first[j - 1]; m < first[j]; ++m) {
-                const float cost = total[m] + trials[k].cost + ChainCost(setup, trials[k], &trials[m], chains);
-                if (cost < total[k]) {
-                    total[k] = cost;
-                    from[k] = m;
-                }
-            }
-        }
-    }
-    std::vector<uint32_t>& chosen = lane.chosen;
-    chosen.assign(columns, 0);
-    uint32_t k = first[columns - 1];
-    for (uint32_t m = k; m < first[columns]; ++m)
-        if (total[m] < total[k]) k = m;
-    for (uint32_t j = columns; j-- > 0;) {
-        chosen[j] = k;
-        k = from[k];
-    }
-
+// Codes the row the way lane.chosen says, reconstructing each macroblock so
+// the next ones predict from what the decoder will see.
+void CRVXGroupCoder::CodeRowAsChosen(Crew& crew, Lane& lane, const FrameSetup& setup, uint32_t i,
+                                     const uint8_t* earlier, const uint8_t* later,
+                                     const IRVXConvBlock::State& row_start) {
+    IRVXConvBlock& block = *lane.block;
+    const uint32_t columns = setup.columns;
     block.RestoreState(row_start);
     for (uint32_t j = 0; j < columns; ++j) {
-        Trial& trial = trials[chosen[j]];
+        Trial& trial = lane.trials[lane.chosen[j]];
         if (TryMacroblock(lane, setup, j, i, trial.entry, trial.quantiser, earlier, later) == kRefused) {
             // An untried prediction that cannot be formed here.
             trial.entry = RVXMotionEntry();
