@@ -3,19 +3,15 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <limits>
 
 #include "pqxlib/huffman.h"
+#include "rvxlib/encoder/trellis.h"
 
 namespace _rvxlib_ {
 namespace {
 
 using _pqxlib_::kMaxCoefficientMagnitude;
 constexpr uint32_t kMaxMagnitude = kMaxCoefficientMagnitude;
-// A value this large costs far less than the error of dropping it; a short
-// reach takes one level less.
-constexpr uint32_t kAnchorLevel = 3;
-constexpr int kLongReach = 8;
 // Without the trellis an AC level reaches the next integer from this much
 // below it: a dead zone that drops the many values that would cost more
 // bits than the error they remove.
@@ -122,13 +118,39 @@ float WeightedSquares(const float* weight, const float* value) {
     return ((lanes[0] + lanes[4]) + (lanes[1] + lanes[5])) + ((lanes[2] + lanes[6]) + (lanes[3] + lanes[7]));
 }
 
+// The levels of AC values rounded with the dead zone; returns their
+// weighted squared error.
+float RoundWithDeadZone(const float* unrounded, const float* magnitude_of, const float* weight, int16_t* levels) {
+    float error[64];
+    for (int i = 0; i < 64; ++i) {
+        const int32_t magnitude = std::min(int32_t(magnitude_of[i] + kAcRounding), int32_t(kMaxMagnitude));
+        error[i] = magnitude_of[i] - float(magnitude);
+        const int16_t level = int16_t(magnitude);
+        levels[i] = unrounded[i] < 0 ? int16_t(-level) : level;
+    }
+    return WeightedSquares(weight, error);
+}
+
+// The AC levels the trellis chooses, signed as their values; returns their
+// weighted squared error.
+float ChooseByTrellis(const float* unrounded, const float* magnitude_of, const float* weight, int16_t* levels,
+                      float lambda, const RVXSymbolCosts& costs, int reach) {
+    TrellisMagnitudes(magnitude_of, weight, lambda, costs, reach, levels);
+    for (int i = 1; i < 64; ++i)
+        if (unrounded[i] < 0) levels[i] = int16_t(-levels[i]);
+    float error[64];
+    for (int i = 0; i < 64; ++i) error[i] = unrounded[i] - float(levels[i]);
+    error[0] = 0;
+    return WeightedSquares(weight, error);
+}
+
 }  // namespace
 
 RVXLevelChoice ChooseLevels(const float* unrounded, const float* weight, int16_t* levels, float lambda,
                             const RVXSymbolCosts& costs, int reach) {
     RVXLevelChoice choice;
     const float dc_magnitude = std::min(std::floor(std::fabs(unrounded[0]) + 0.5f), float(kMaxMagnitude));
-    levels[0] = int16_t(unrounded[0] < 0 ? -dc_magnitude : dc_magnitude);
+    const int16_t dc_level = int16_t(unrounded[0] < 0 ? -dc_magnitude : dc_magnitude);
     const float dc_error = std::fabs(unrounded[0]) - dc_magnitude;
     // Every loop over the 64 values below is branch-free, so it runs on
     // vector registers.
@@ -139,95 +161,18 @@ RVXLevelChoice ChooseLevels(const float* unrounded, const float* weight, int16_t
     const float smallest_kept = reach <= 0 ? 1.0f - kAcRounding : 0.5f;
     int kept = 0;
     for (int i = 0; i < 64; ++i) kept += magnitude_of[i] >= smallest_kept;
+    float ac_error;
     if (kept == 0) {
         std::fill(levels + 1, levels + 64, int16_t(0));
-        choice.distortion = weight[0] * dc_error * dc_error + WeightedSquares(weight, magnitude_of);
-        choice.ac_bits = costs.EndOfBlockBits();
-        return choice;
+        ac_error = WeightedSquares(weight, magnitude_of);
+    } else if (reach <= 0) {
+        ac_error = RoundWithDeadZone(unrounded, magnitude_of, weight, levels);
+    } else {
+        ac_error = ChooseByTrellis(unrounded, magnitude_of, weight, levels, lambda, costs, reach);
     }
-    if (reach <= 0) {
-        float error[64];
-        for (int i = 0; i < 64; ++i) {
-            const int32_t magnitude = std::min(int32_t(magnitude_of[i] + kAcRounding), int32_t(kMaxMagnitude));
-            error[i] = magnitude_of[i] - float(magnitude);
-            const int16_t level = int16_t(magnitude);
-            levels[i] = unrounded[i] < 0 ? int16_t(-level) : level;
-        }
-        levels[0] = int16_t(unrounded[0] < 0 ? -dc_magnitude : dc_magnitude);
-        choice.distortion = weight[0] * dc_error * dc_error + WeightedSquares(weight, error);
-        choice.ac_bits = AcBits(levels, costs);
-        return choice;
-    }
-
-    // zero_error[i]: the error of coding AC positions 1..i as zeros.
-    // Summed by rows of eight, then the rows' totals: eight short chains of
-    // additions instead of one long one.
-    float zero_error[64];
-    for (int i = 0; i < 64; ++i) zero_error[i] = weight[i] * magnitude_of[i] * magnitude_of[i];
-    for (int k = 1; k < 8; ++k)
-        for (int row = 0; row < 64; row += 8) zero_error[row + k] += zero_error[row + k - 1];
-    for (int row = 8; row < 64; row += 8) {
-        const float before = zero_error[row - 1];
-        for (int k = 0; k < 8; ++k) zero_error[row + k] += before;
-    }
-
-    // Chains of non-zero levels: best[k] is the cheapest way to code the
-    // positions up to candidate k with a non-zero level at k, from[k] the
-    // candidate before it (-1: the first after the DC).
-    int position[63];
-    float best[63];
-    int from[63];
-    uint16_t magnitude[63];
-    int count = 0;
-    int anchor = -1;  // the last candidate no chain may skip
-    for (int i = 1; i < 64; ++i) {
-        const float a = magnitude_of[i];
-        const uint32_t rounded = std::min(uint32_t(a + 0.5f), kMaxMagnitude);
-        if (rounded == 0) continue;
-        const int k = count++;
-        position[k] = i;
-        best[k] = std::numeric_limits<float>::max();
-        const int from_candidate = std::max(anchor, k - reach);
-        for (uint32_t level = rounded; level >= std::max<uint32_t>(rounded - 1, 1); --level) {
-            const float error = weight[i] * (a - float(level)) * (a - float(level));
-            // Chains from the DC, or from one of the last few non-zero
-            // candidates: zeroing a longer stretch of them hardly ever pays.
-            for (int m = from_candidate < 0 ? -1 : from_candidate; m < k; m = m < 0 ? std::max(0, k - reach) : m + 1) {
-                const int j = m < 0 ? 0 : position[m];
-                const float before = m < 0 ? 0 : best[m];
-                const float cost = before + (zero_error[i - 1] - zero_error[j]) +
-                                   lambda * costs.ValueBits(uint32_t(i - j - 1), level) + error;
-                if (cost < best[k]) {
-                    best[k] = cost;
-                    from[k] = m;
-                    magnitude[k] = uint16_t(level);
-                }
-            }
-            if (level == 1) break;
-        }
-        // A value this large costs far less than the error of dropping it.
-        if (rounded >= (reach >= kLongReach ? kAnchorLevel : kAnchorLevel - 1)) anchor = k;
-    }
-    float end_cost = anchor >= 0 ? std::numeric_limits<float>::max() : zero_error[63] + lambda * costs.EndOfBlockBits();
-    int last = -1;
-    for (int k = std::max(anchor, 0); k < count; ++k) {
-        const int j = position[k];
-        const float cost = best[k] + (zero_error[63] - zero_error[j]) + (j < 63 ? lambda * costs.EndOfBlockBits() : 0);
-        if (cost < end_cost) {
-            end_cost = cost;
-            last = k;
-        }
-    }
-    std::fill(levels + 1, levels + 64, int16_t(0));
-    for (int k = last; k >= 0; k = from[k]) {
-        const int i = position[k];
-        levels[i] = int16_t(unrounded[i] < 0 ? -magnitude[k] : magnitude[k]);
-    }
-    float error[64];
-    for (int i = 0; i < 64; ++i) error[i] = unrounded[i] - float(levels[i]);
-    error[0] = 0;
-    choice.distortion = weight[0] * dc_error * dc_error + WeightedSquares(weight, error);
-    choice.ac_bits = AcBits(levels, costs);
+    levels[0] = dc_level;
+    choice.distortion = weight[0] * dc_error * dc_error + ac_error;
+    choice.ac_bits = kept == 0 ? costs.EndOfBlockBits() : AcBits(levels, costs);
     return choice;
 }
 
