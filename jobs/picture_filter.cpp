@@ -93,39 +93,9 @@ bool CPictureFilter::Fail(const std::string& reason) {
     return false;
 }
 
-bool CPictureFilter::Open(const PictureSteps& steps, uint32_t layout, uint32_t width, uint32_t height,
-                          uint32_t stride) {
-    Close();
-    std::string refusal;
-    output_ = StepsOutputSize(steps, width, height, refusal);
-    if (output_.width == 0) return Fail(refusal);
-    if (!LoadFfmpeg()) return Fail("the picture steps need FFmpeg's libraries: " + FfmpegLoadFailure());
-    static std::once_flag quiet;
-    std::call_once(quiet, [] { Ffmpeg().av_log_set_level(AV_LOG_QUIET); });
-    const FfmpegApi& av = Ffmpeg();
-
-    const bool alpha = _rvxlib_::FormatSource(layout) == _rvxlib_::kSourceBGRA32;
-    const bool packed24 = _rvxlib_::FormatSource(layout) == _rvxlib_::kSourceBGR24;
-    const bool deinterlace = steps.deinterlace && width >= kSmallestDeinterlaced && height >= kSmallestDeinterlaced;
-    pixel_bytes_ = packed24 ? 3 : 4;
-    // Turning and cropping take the packed pictures as they are. The
-    // deinterlacer wants planes, and the scaler is faster on them (about a
-    // third at 1080 lines); FFmpeg splits colour exactly but rounds some
-    // alpha values by one (joining is exact), so pictures with alpha are
-    // split here.
-    const bool scale = steps.scale_width != 0 || steps.scale_height != 0;
-    split_planes_ = alpha && (deinterlace || scale);
-    input_format_ = uint32_t(split_planes_ ? AV_PIX_FMT_GBRAP
-                             : alpha       ? AV_PIX_FMT_BGRA
-                             : packed24    ? AV_PIX_FMT_BGR24
-                                           : AV_PIX_FMT_BGR0);
-    if (stride < uint64_t(width) * pixel_bytes_) return Fail("the picture's rows overlap");
-    width_ = width;
-    height_ = height;
-    stride_ = stride;
-    next_pts_ = 0;
-    output_layout_ = alpha ? kLayoutARGB32 : kLayoutRGB32;
-
+// The filter graph's description: the steps in their fixed order, between
+// the conversions the filters need.
+std::string CPictureFilter::ChainText(const PictureSteps& steps, bool deinterlace, bool scale, bool alpha) const {
     std::string chain;
     auto add = [&chain](const std::string& filter) { chain += (chain.empty() ? "" : ",") + filter; };
     if ((deinterlace || scale) && !split_planes_) add("format=gbrp");
@@ -138,7 +108,7 @@ bool CPictureFilter::Open(const PictureSteps& steps, uint32_t layout, uint32_t w
     if (steps.mirrored) add("hflip");
     if (!steps.crop.Empty()) {
         const bool sideways = steps.rotation == 90 || steps.rotation == 270;
-        const uint32_t turned_w = sideways ? height : width, turned_h = sideways ? width : height;
+        const uint32_t turned_w = sideways ? height_ : width_, turned_h = sideways ? width_ : height_;
         const CropEdges& c = steps.crop;
         add("crop=w=" + std::to_string(turned_w - c.left - c.right) +
             ":h=" + std::to_string(turned_h - c.top - c.bottom) + ":x=" + std::to_string(c.left) +
@@ -148,11 +118,17 @@ bool CPictureFilter::Open(const PictureSteps& steps, uint32_t layout, uint32_t w
         add("scale=w=" + std::to_string(output_.width) + ":h=" + std::to_string(output_.height) +
             ":flags=lanczos+accurate_rnd+full_chroma_int+full_chroma_inp");
     add(alpha ? "format=bgra" : "format=bgr0");
+    return chain;
+}
 
+// Builds the graph from the source of width_ x height_ pictures in
+// input_format_ through `chain` to the sink.
+bool CPictureFilter::BuildGraph(const std::string& chain) {
+    const FfmpegApi& av = Ffmpeg();
     graph_ = av.avfilter_graph_alloc();
     frame_ = av.av_frame_alloc();
     if (!graph_ || !frame_) return Fail("no memory for the picture steps");
-    const std::string source_args = "video_size=" + SizeText(width, height) +
+    const std::string source_args = "video_size=" + SizeText(width_, height_) +
                                     ":pix_fmt=" + std::to_string(input_format_) +
                                     ":time_base=1/1:pixel_aspect=1/1";
     if (av.avfilter_graph_create_filter(&source_, av.avfilter_get_by_name("buffer"), "in", source_args.c_str(),
@@ -179,6 +155,43 @@ bool CPictureFilter::Open(const PictureSteps& steps, uint32_t layout, uint32_t w
     av.avfilter_inout_free(&inputs);
     av.avfilter_inout_free(&outputs);
     if (status < 0) return Fail("the picture steps could not be built (" + chain + ")");
+    return true;
+}
+
+bool CPictureFilter::Open(const PictureSteps& steps, uint32_t layout, uint32_t width, uint32_t height,
+                          uint32_t stride) {
+    Close();
+    std::string refusal;
+    output_ = StepsOutputSize(steps, width, height, refusal);
+    if (output_.width == 0) return Fail(refusal);
+    if (!LoadFfmpeg()) return Fail("the picture steps need FFmpeg's libraries: " + FfmpegLoadFailure());
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { Ffmpeg().av_log_set_level(AV_LOG_QUIET); });
+
+    const bool alpha = _rvxlib_::FormatSource(layout) == _rvxlib_::kSourceBGRA32;
+    const bool packed24 = _rvxlib_::FormatSource(layout) == _rvxlib_::kSourceBGR24;
+    const bool deinterlace = steps.deinterlace && width >= kSmallestDeinterlaced && height >= kSmallestDeinterlaced;
+    pixel_bytes_ = packed24 ? 3 : 4;
+    // Turning and cropping take the packed pictures as they are. The
+    // deinterlacer wants planes, and the scaler is faster on them (about a
+    // third at 1080 lines); FFmpeg splits colour exactly but rounds some
+    // alpha values by one (joining is exact), so pictures with alpha are
+    // split here.
+    const bool scale = steps.scale_width != 0 || steps.scale_height != 0;
+    split_planes_ = alpha && (deinterlace || scale);
+    input_format_ = uint32_t(split_planes_ ? AV_PIX_FMT_GBRAP
+                             : alpha       ? AV_PIX_FMT_BGRA
+                             : packed24    ? AV_PIX_FMT_BGR24
+                                           : AV_PIX_FMT_BGR0);
+    if (stride < uint64_t(width) * pixel_bytes_) return Fail("the picture's rows overlap");
+    width_ = width;
+    height_ = height;
+    stride_ = stride;
+    next_pts_ = 0;
+    output_layout_ = alpha ? kLayoutARGB32 : kLayoutRGB32;
+
+    const std::string chain = ChainText(steps, deinterlace, scale, alpha);
+    if (!BuildGraph(chain)) return false;
     picture_.assign(std::size_t(OutputStride()) * output_.height, 0);
     return true;
 }

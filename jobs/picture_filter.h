@@ -75,6 +75,8 @@ public:
 
 private:
     bool Fail(const std::string& reason);
+    std::string ChainText(const PictureSteps& steps, bool deinterlace, bool scale, bool alpha) const;
+    bool BuildGraph(const std::string& chain);
 
     AVFilterGraph* graph_ = nullptr;
     AVFilterContext* source_ = nullptr;
