@@ -61,9 +61,6 @@ bool UsableSettings(const RVXGroupSettings& s) {
            s.gop_length <= GopLength(kMaxPFrames, kMaxBFrames);
 }
 
-// Groups coded at once: each holds a group's pictures until it is joined.
-constexpr uint32_t kMostGroupsInFlight = 3;
-
 }  // namespace
 
 

@@ -44,6 +44,11 @@
 
 namespace _rvxlib_ {
 
+// Groups coded at once: each holds a group's pictures until it is joined.
+// A two-pass plan counts on this bound to know which groups are surely
+// coded (kSettledGroups).
+inline constexpr uint32_t kMostGroupsInFlight = 3;
+
 class IRVXColorSpace;
 class IRVXDeblockEdgeFilter;
 class CRowWorkers;

@@ -4,9 +4,17 @@
 #include <cmath>
 
 #include "rvxlib/format/coding_defaults.h"
+#include "rvxlib/encoder/group_coder.h"
 #include "rvxlib/format/frame_record.h"
 
 namespace _rvxlib_ {
+
+// The groups in flight, the arriving one, and the previous group whose P and
+// B frames wait behind the arriving I frame: only groups further back are
+// surely coded, at every thread count. A plan that settled by nearer groups
+// would make the file depend on the threads.
+static_assert(kSettledGroups == kMostGroupsInFlight + 2);
+
 namespace {
 
 // Bits of a code-length table in which only end-of-block is used: one bit for
@@ -29,7 +37,7 @@ constexpr double kMostGroupFactor = 2.5;
 // its own frames, as a share of its target: one frame alone does not swing it.
 constexpr double kGroupPriorShare = 0.25;
 // The groups at the end of the movie that settle (SettleBeforeGroup).
-constexpr uint32_t kSettlingGroups = 3;
+constexpr uint32_t kLastGroupsThatSettle = 3;
 // How many groups before a settling group show how far the model is off:
 // the nearest say most of the frames to come.
 constexpr uint32_t kBiasGroups = 2;
@@ -474,7 +482,7 @@ bool CRVXRatePlan::SettleBeforeGroup(uint32_t first) {
     std::lock_guard<std::mutex> hold(mutex_);
     if (diverged_ || first >= frames_.size()) return false;
     const uint32_t g = frames_[first].pass.group;
-    if (g == 0 || (g != 1 && g + kSettlingGroups < groups_.size()) || groups_[g].frames.front() != first)
+    if (g == 0 || (g != 1 && g + kLastGroupsThatSettle < groups_.size()) || groups_[g].frames.front() != first)
         return false;
     // The groups so far began where the first pass began them, so every
     // frame before this one is in an earlier group.

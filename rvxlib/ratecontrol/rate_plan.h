@@ -54,8 +54,9 @@ struct RVXPassFrame {
 uint64_t SmallestFrameBytes(uint32_t macroblocks, uint32_t blocks_per_macroblock, bool inter);
 
 // The groups before a group that are surely coded when any of its frames is:
-// the coder keeps at most three groups in flight beside the arriving one, and
-// codes an arriving group's I frame before the previous group's others.
+// the coder keeps at most kMostGroupsInFlight groups in flight beside the
+// arriving one, and codes an arriving group's I frame before the previous
+// group's others (a static_assert beside the plan holds the two together).
 inline constexpr uint32_t kSettledGroups = 5;
 
 // The first pass codes every other run of gop_length frames at a coarser
