@@ -19,6 +19,7 @@
 #include "container/rvx_reader.h"
 #include "jobs/job_messages.h"
 #include "jobs/staged_sound.h"
+#include "image_frame_sum.h"
 #include "recording_writer.h"
 #include "support/graphic_loader.h"
 #include "support/surface.h"
@@ -81,21 +82,6 @@ std::unique_ptr<CEncodeFromSeqFile> LoadedJob(JobHost& host, MovieWriterFactory 
     job->SetWriterFactory(factory);
     EXPECT_EQ(job->Load(), kJobOk) << job->FailureReason();
     return job;
-}
-
-// What the recording writer notes for a picture: the same sum over the
-// pixels a fresh surface and loader give for the file.
-std::string FreshFrameSum(const std::string& path) {
-    CPlaneSurface surface;
-    CGraphicLoader loader;
-    surface.SetDefaultFormats(PF_X8R8G8B8, PF_A8R8G8B8);
-    if (!surface.LoadFile(path, &loader) || !surface.Lock()) return "unreadable";
-    const SurfaceDesc& d = surface.Desc();
-    uint32_t sum = 0;
-    for (int32_t y = 0; y < d.height; ++y)
-        for (int32_t i = 0; i < d.width * 4; ++i) sum = sum * 31 + d.bits[std::ptrdiff_t(y) * d.pitch + i];
-    surface.Unlock();
-    return "frame " + std::to_string(sum);
 }
 
 std::vector<std::string> Lines(const std::string& path) {
@@ -372,7 +358,7 @@ TEST_F(ImageJob, FilesGrowingAndShrinkingAlongTheRunArriveAsFreshDecodes) {
         char name[32];
         std::snprintf(name, sizeof name, "r%04d.png", i);
         std::ofstream(dir / name, std::ios::binary).write(reinterpret_cast<const char*>(png.data()), png.size());
-        expected.push_back(FreshFrameSum(dir / name));
+        expected.push_back(RecordedSumOfImage(dir / name));
     }
     ASSERT_GT(largest, 2 * smallest + 65536);
     struct ThreadSetting {

@@ -134,6 +134,17 @@ protected:
         return RecordedFrames(movie + ".txt");
     }
 
+    // Loads the host's job and runs it to its end into the writer; empty
+    // when it finished, else why not.
+    static std::string RunJob(MovieHost& host, MovieWriterFactory writer = &CreateRVXMovieWriter) {
+        auto job = std::make_unique<CEncodeFromDirectShow>(&host, host.request);
+        job->SetWriterFactory(writer);
+        if (job->Load() != kJobOk) return "not loaded: " + job->FailureReason();
+        if (job->Start() != 1) return "not started";
+        if (host.WaitForJobEnd(60s) != MSG_JOB_DONE) return "failed: " + job->FailureReason();
+        return "";
+    }
+
     TempDir dir_{"movie-source"};
 };
 
@@ -359,12 +370,7 @@ TEST_F(MovieSourceTest, ARotatedMovieIsCodedTurnedAsTheFfmpegProgramShowsIt) {
     ASSERT_TRUE(RunFfmpeg("-i " + ShellQuoted(plain) + " -c copy -metadata:s:v:0 rotate=90 " + ShellQuoted(turned)));
     ASSERT_TRUE(RunFfmpeg("-i " + ShellQuoted(turned) + " -f rawvideo -pix_fmt bgr0 " + ShellQuoted(shown)));
     MovieHost host(turned, dir_ / "turned.txt");
-    auto job = std::make_unique<CEncodeFromDirectShow>(&host, host.request);
-    job->SetWriterFactory(&PictureKeeper::Create);
-    ASSERT_EQ(job->Load(), kJobOk) << job->FailureReason();
-    ASSERT_EQ(job->Start(), 1);
-    ASSERT_EQ(host.WaitForJobEnd(30s), MSG_JOB_DONE) << job->FailureReason();
-    job.reset();
+    ASSERT_EQ(RunJob(host, &PictureKeeper::Create), "");
     EXPECT_EQ(PictureKeeper::width, 240u);
     EXPECT_EQ(PictureKeeper::height, 320u);
     ASSERT_EQ(PictureKeeper::pictures.size(), 10u);
@@ -394,11 +400,7 @@ TEST_F(MovieSourceTest, APartOfTheMovieEndsDecodingAfterItAndKeepsItsSound) {
     MovieHost host(joined, output);
     host.request.settings.source.start = {SourceTime::Unit::kMicroseconds, 500000};
     host.request.settings.source.duration = {SourceTime::Unit::kFrames, 25};
-    auto job = std::make_unique<CEncodeFromDirectShow>(&host, host.request);
-    ASSERT_EQ(job->Load(), kJobOk) << job->FailureReason();
-    ASSERT_EQ(job->Start(), 1);
-    ASSERT_EQ(host.WaitForJobEnd(60s), MSG_JOB_DONE) << job->FailureReason();
-    job.reset();
+    ASSERT_EQ(RunJob(host), "");
     CRVXReader reader;
     ASSERT_TRUE(reader.Open(output));
     EXPECT_TRUE(reader.Verify());
@@ -436,11 +438,7 @@ TEST_F(MovieSourceTest, TheChosenSoundTrackIsCodedAndATrackBeyondTheListIsRefuse
         const std::string output = dir_ / ("track" + std::to_string(c.track) + ".rvx");
         MovieHost host(movie, output);
         host.request.settings.source.audio_track = c.track;
-        auto job = std::make_unique<CEncodeFromDirectShow>(&host, host.request);
-        ASSERT_EQ(job->Load(), kJobOk) << job->FailureReason();
-        ASSERT_EQ(job->Start(), 1);
-        ASSERT_EQ(host.WaitForJobEnd(60s), MSG_JOB_DONE) << job->FailureReason();
-        job.reset();
+        ASSERT_EQ(RunJob(host), "");
         CRVXReader reader;
         ASSERT_TRUE(reader.Open(output));
         ASSERT_TRUE(reader.HasSound());
@@ -484,12 +482,7 @@ TEST_F(MovieSourceTest, SampledPicturesSpreadOverTheMovieShowItsBlackBorders) {
     // The job crops what its samples show to be border.
     MovieHost cropping(movie, dir_ / "cropped.txt");
     cropping.request.settings.source.crop = CropMode::kAuto;
-    auto crop_job = std::make_unique<CEncodeFromDirectShow>(&cropping, cropping.request);
-    crop_job->SetWriterFactory(&PictureKeeper::Create);
-    ASSERT_EQ(crop_job->Load(), kJobOk) << crop_job->FailureReason();
-    ASSERT_EQ(crop_job->Start(), 1);
-    ASSERT_EQ(cropping.WaitForJobEnd(30s), MSG_JOB_DONE) << crop_job->FailureReason();
-    crop_job.reset();
+    ASSERT_EQ(RunJob(cropping, &PictureKeeper::Create), "");
     EXPECT_EQ(PictureKeeper::width, 160u);
     EXPECT_EQ(PictureKeeper::height, 88u);
 

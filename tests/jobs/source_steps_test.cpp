@@ -20,6 +20,7 @@
 #include "jobs/encode_from_images.h"
 #include "jobs/job_messages.h"
 #include "jobs/sound_cut.h"
+#include "image_frame_sum.h"
 #include "recording_writer.h"
 #include "rvxlib/encoder/encoder_presets.h"
 #include "snxlib/wave_reader.h"
@@ -46,20 +47,6 @@ void WriteRun(const TempDir& dir, uint32_t count, uint32_t w = 48, uint32_t h = 
 void WriteWave(const std::string& path, double seconds, uint32_t rate, uint32_t channels, const char* codec) {
     RunTool("ffmpeg -v error -y -f lavfi -i sine=f=440:r=" + std::to_string(rate) + ":d=" + std::to_string(seconds) +
         " -ac " + std::to_string(channels) + " -c:a " + codec + " " + path);
-}
-
-// The sum the recording writer notes for a picture, from the file.
-std::string FrameSum(const std::string& path) {
-    CPlaneSurface surface;
-    CGraphicLoader loader;
-    surface.SetDefaultFormats(PF_X8R8G8B8, PF_A8R8G8B8);
-    if (!surface.LoadFile(path, &loader) || !surface.Lock()) return "unreadable";
-    const SurfaceDesc& d = surface.Desc();
-    uint32_t sum = 0;
-    for (int32_t y = 0; y < d.height; ++y)
-        for (int32_t i = 0; i < d.width * 4; ++i) sum = sum * 31 + d.bits[std::ptrdiff_t(y) * d.pitch + i];
-    surface.Unlock();
-    return "frame " + std::to_string(sum) + " ";
 }
 
 std::vector<std::string> FrameLines(const std::string& path) {
@@ -133,7 +120,7 @@ TEST_F(SourceSteps, KeepsThePartAskedInFramesAndInSeconds) {
         for (uint32_t k = 0; k < c.count; ++k) {
             char name[32];
             std::snprintf(name, sizeof name, "a%04u.png", c.first + k);
-            EXPECT_EQ(lines[k].rfind(FrameSum(dir / name), 0), 0u) << "frame " << k << " is not " << name;
+            EXPECT_EQ(lines[k].rfind(RecordedSumOfImage(dir / name) + " ", 0), 0u) << "frame " << k << " is not " << name;
         }
         EXPECT_EQ(job.LastTotal(), c.count);
         EXPECT_EQ(job.job->FramesDone(), c.count);
