@@ -89,3 +89,12 @@ measured_encode() {  # clip dir, frames, rvxenc arguments (one string)
   fi
   cat "$dir/result.txt"
 }
+
+# The smallest size --size accepts for a clip, read from the refusal of a
+# one-byte target (which names it in bytes); empty when rvxenc names none.
+smallest_accepted_size() {  # rvxenc, first picture, scratch file, rvxenc arguments...
+  local encoder=$1 first=$2 scratch=$3
+  shift 3
+  "$encoder" "$first" -o "$scratch" --overwrite --quiet "$@" --size 1 2>&1 |
+    sed -n 's/.*smallest this movie can be: [0-9.]* MB (\([0-9]*\) bytes).*/\1/p' || true
+}

@@ -68,12 +68,6 @@ mapfile -t clip_rows < <(clip_set_rows "$set_dir" "$only")
 [ ${#clip_rows[@]} -gt 0 ] || fail "no clips in $set_dir"
 mkdir -p "$work"
 
-# The smallest size --size accepts, from the refusal that names it.
-floor_estimate() {  # clip dir, preset
-  "$rvxenc" "$1/f0001.png" -o "$work/refused.rvx" --overwrite --quiet --preset "$2" --size 1 2>&1 |
-    sed -n 's/.*smallest this movie can be: [0-9.]* MB (\([0-9]*\) bytes).*/\1/p' || true
-}
-
 # Runs measured_encode for every argument string on standard input, $jobs at
 # a time (the results are kept, so the tables read them afterwards).
 measure_all() {  # clip dir, frames
@@ -98,7 +92,7 @@ floor_table() {
   for row in "${clip_rows[@]}"; do
     read -r name size n role <<<"$row"
     clip=$set_dir/$name
-    estimate=$(floor_estimate "$clip" medium)
+    estimate=$(smallest_accepted_size "$rvxenc" "$clip/f0001.png" "$work/refused.rvx" --preset medium)
     [ -n "$estimate" ] || { echo "| $name | no refusal read | |"; continue; }
     target=$(( estimate * 105 / 100 ))
     { for preset in $floor_presets; do
