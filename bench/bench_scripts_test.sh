@@ -79,9 +79,33 @@ if [ -x "$rvxenc" ]; then
   "$rvxenc" "$scratch/run/f0001.png" -o "$scratch/at.rvx" --quiet --preset medium --size "$smallest" 2>/dev/null
   status=$?
   check "the smallest size itself is taken" "$([ "$status" -ne 2 ] && [ -s "$scratch/at.rvx" ] && echo taken)" taken
+
+  # A kept encode is measured once; a refused target keeps no file.
+  work=$scratch/kept; rvxdec=$(dirname "$rvxenc")/rvxdec
+  first=$(measured_encode "$scratch/run" 6 "--preset fast --quality 4")
+  check "a measured encode" "$(awk '$1 == 0 && $2 > 0 && $3 > 30 { print "measured" }' <<<"$first")" measured
+  check "a kept encode is read back" "$(measured_encode "$scratch/run" 6 "--preset fast --quality 4")" "$first"
+  check "one folder per encode" "$(find "$work/encodes" -name result.txt | wc -l)" 1
+  check "a refused target" "$(measured_encode "$scratch/run" 6 "--size 10" | cut -d' ' -f1-3)" "2 0 -"
+
+  # The table command end to end: a second run measures nothing again.
+  mkdir -p "$scratch/tiny/run"; cp "$scratch/run"/f*.png "$scratch/tiny/run/"
+  table=(bench/bd_table.sh "$scratch/tiny" --config "fast:--preset fast" --qualities "4 8 16 30"
+         --rvxenc "$rvxenc" --work "$scratch/table")
+  row=$("${table[@]}" 2>/dev/null | grep -m1 '^| run |')
+  check "a table row" "$(grep -c -E '^\| run \| 64x48, 6 \| [-+][0-9.]+ % \| [-+][0-9.]+ % \|$' <<<"$row")" 1
+  check "kept points are not measured again" "$("${table[@]}" 2>&1 >/dev/null | grep -o '^bd_table: [0-9]* points')" \
+    "bd_table: 0 points"
+  check "the target check's floor row" \
+    "$(bench/target_check.sh "$scratch/tiny" --floor-presets fast --config "f:--preset fast" --rvxenc "$rvxenc" \
+         --work "$scratch/targets" 2>/dev/null | grep -c -E '^\| run \(64x48, 6\) \| [0-9.]+ kB \| [0-9.]+ kB')" 1
 else
-  echo "no rvxenc at $rvxenc: the refusal checks were not run"
+  echo "no rvxenc at $rvxenc: the encoder's checks were not run"
 fi
+
+# The clip set names its clips, two of them held out, without making them.
+check "the clip set's list" "$(bench/make_clip_set.sh "$scratch/unused" --list | awk '{ print $4 }' | sort | uniq -c |
+  awk '{ printf "%s %s;", $2, $1 }')" "held-out 2;tuning 6;"
 
 echo "bench_scripts: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
