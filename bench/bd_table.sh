@@ -93,11 +93,11 @@ self_test
 
 if [ -z "$rvxenc" ]; then
   build=${RVX_BUILD_DIR:-build}
-  scripts/build -j2 rvxenc rvxdec >/dev/null
+  scripts/build -j2 rvxenc shown_frames >/dev/null
   rvxenc=$PWD/$build/cli/rvxenc
 fi
-rvxdec=$(dirname "$rvxenc")/rvxdec
-[ -x "$rvxenc" ] && [ -x "$rvxdec" ] || fail "no rvxenc and rvxdec at $(dirname "$rvxenc")"
+shown_frames=$(shown_frames_beside "$rvxenc")
+[ -x "$rvxenc" ] && [ -x "$shown_frames" ] || fail "no rvxenc and bench/shown_frames in the build of $rvxenc"
 encoder_id=$(md5sum "$rvxenc" | cut -c1-12)
 ffmpeg_id=$(ffmpeg -version | head -1 | md5sum | cut -c1-12)
 mpeg2_qscales="2 3 5 8 12 18"
@@ -128,24 +128,17 @@ measure_point() {  # clip dir, frames, point dir, quality, kind, arguments
     file=$dir/q$q.rvx
     read -r -a argv <<<"$(expand_quality "$args" "$q")"
     t=$( { TIMEFORMAT='%R %U %S'; time "$rvxenc" "$clip/f0001.png" -o "$tmp/out.rvx" --overwrite --quiet \
-           "${argv[@]}" >/dev/null 2>"$tmp/err"; } 2>&1 ) &&
-      "$rvxdec" "$tmp/out.rvx" --frames "$tmp" >/dev/null 2>>"$tmp/err" &&
-      mv "$tmp/out.rvx" "$file" || { point_failed; return 0; }
-    # rvxdec numbers its pictures from 0.
-    pattern=$tmp/frame%06d.png; start=0
+           "${argv[@]}" >/dev/null 2>"$tmp/err"; } 2>&1 ) || { point_failed; return 0; }
   else
     file=$dir/q$q.m2v
     read -r -a argv <<<"$args"
     t=$( { TIMEFORMAT='%R %U %S'; time ffmpeg -nostdin -v error -y -framerate "$fps" -start_number 1 \
            -i "$clip/f%04d.png" -sws_flags "$sws" -c:v mpeg2video -qscale:v "$q" -bf 2 -g 16 "${argv[@]}" \
-           -pix_fmt yuv420p "$tmp/out.m2v" 2>"$tmp/err"; } 2>&1 ) &&
-      ffmpeg -nostdin -v error -i "$tmp/out.m2v" -sws_flags "$sws" -pix_fmt rgb24 -start_number 1 \
-        "$tmp/f%04d.png" 2>>"$tmp/err" &&
-      mv "$tmp/out.m2v" "$file" || { point_failed; return 0; }
-    pattern=$tmp/f%04d.png; start=1
+           -pix_fmt yuv420p "$tmp/out.m2v" 2>"$tmp/err"; } 2>&1 ) || { point_failed; return 0; }
   fi
+  mv "$tmp/out.${file##*.}" "$file"
   read -r wall user sys <<<"$t"
-  psnr=$(luma_psnr "$clip" "$frames" "$pattern" "$start" "$tmp") || { point_failed; return 0; }
+  psnr=$(luma_psnr "$clip" "$frames" "$file" "$tmp") || { point_failed; return 0; }
   awk -v b="$(stat -c %s "$file")" -v p="$psnr" -v w="$wall" -v u="$user" -v s="$sys" \
     'BEGIN { printf "%d %s %s %.3f\n", b, p, w, u + s }' >"$dir/q$q.tmp"
   mv "$dir/q$q.tmp" "$dir/q$q.pt"

@@ -81,7 +81,7 @@ if [ -x "$rvxenc" ]; then
   check "the smallest size itself is taken" "$([ "$status" -ne 2 ] && [ -s "$scratch/at.rvx" ] && echo taken)" taken
 
   # A kept encode is measured once; a refused target keeps no file.
-  work=$scratch/kept; rvxdec=$(dirname "$rvxenc")/rvxdec
+  work=$scratch/kept; shown_frames=$(shown_frames_beside "$rvxenc")
   first=$(measured_encode "$scratch/run" 6 "--preset fast --quality 4")
   check "a measured encode" "$(awk '$1 == 0 && $2 > 0 && $3 > 30 { print "measured" }' <<<"$first")" measured
   check "a kept encode is read back" "$(measured_encode "$scratch/run" 6 "--preset fast --quality 4")" "$first"

@@ -1,8 +1,14 @@
 # Helpers for the bench/ scripts that measure rvxenc on a clip set made by
 # bench/make_clip_set.sh: the set's clips, one encode measured and kept,
-# luma PSNR. Sourced; the caller sets $work, $rvxenc and $rvxdec.
+# luma PSNR. Sourced; the caller sets $work, $rvxenc and $shown_frames
+# (shown_frames_beside does for a build's rvxenc).
 
 clip_measure_sws=bicubic+accurate_rnd+full_chroma_int
+
+# The shown_frames program of the build that holds rvxenc $1.
+shown_frames_beside() {
+  readlink -f "$(dirname "$1")/../bench/shown_frames"
+}
 
 # The set's clips as lines "NAME SIZE FRAMES ROLE", in clips.txt's order
 # (without clips.txt: every sub-folder holding f0001.png, as tuning clips),
@@ -43,18 +49,40 @@ expand_quality() {
   printf '%s' "$text"
 }
 
-# Luma PSNR of decoded PNG pictures against the clip: both turned into
-# BT.601 studio-range yuv444p with accurate rounding, FFmpeg's psnr filter,
-# its overall y figure. Prints it; on failure the reason goes to scratch/err.
-luma_psnr() {  # clip dir, frames, decoded pattern, its first number, scratch dir
-  local graph n log=$5/psnr.txt value sws=$clip_measure_sws
-  n=$(find "$5" -maxdepth 1 -name '*.png' | wc -l)
-  [ "$n" -eq "$2" ] || { echo "$n decoded pictures for $2 source pictures" >"$5/err"; return 1; }
-  graph="[0]scale=flags=$sws,format=yuv444p[d];[1]scale=flags=$sws,format=yuv444p[s];[d][s]psnr"
-  ffmpeg -hide_banner -nostdin -nostats -start_number "$4" -i "$3" -start_number 1 -i "$1/f%04d.png" \
-    -filter_complex "$graph" -f null - 2>"$log" || { cp "$log" "$5/err"; return 1; }
+# Luma PSNR of a movie against its clip. An .rvx movie's pictures are the
+# ones rvxdec --frames shows (decoded by shown_frames, lossless), any other
+# movie is decoded by FFmpeg and turned into RGB with bicubic, accurate,
+# full-chroma scaling, so both codecs are judged on the RGB pictures a
+# viewer gets. Decoded and source pictures are then turned into BT.601
+# studio-range yuv444p with accurate rounding; the figure is FFmpeg's
+# overall y PSNR (from the mean squared error over all frames). Prints it;
+# on failure the reason goes to scratch/err. $shown_frames names the tool.
+luma_psnr() {  # clip dir, frames, movie file, scratch dir
+  local sws=$clip_measure_sws log=$4/psnr.txt graph value status compared size decoded
+  # Both sides numbered alike whatever rate their reader assumes, so each
+  # decoded picture meets its own source picture.
+  graph="[0]setpts=N/(30*TB),scale=flags=$sws,format=rgb24,scale=flags=$sws,format=yuv444p[d];"
+  graph+="[1]setpts=N/(30*TB),scale=flags=$sws,format=yuv444p[s];[d][s]psnr=stats_file=$4/frames.txt"
+  if [[ $3 == *.rvx ]]; then
+    size=$(ffprobe -v error -show_entries stream=width,height -of csv=s=x:p=0 "$1/f0001.png")
+    "$shown_frames" "$3" 2>"$4/shown.txt" |
+      ffmpeg -hide_banner -nostdin -nostats -f rawvideo -pix_fmt bgra -s "$size" -i - \
+        -start_number 1 -i "$1/f%04d.png" -filter_complex "$graph" -f null - 2>"$log"
+    status=$((PIPESTATUS[0] | PIPESTATUS[1]))
+    cat "$4/shown.txt" >>"$4/err"
+    # The psnr filter repeats the last picture of a shorter side: count.
+    decoded=$(sed -n 's/^pictures: //p' "$4/shown.txt")
+    [ "${decoded:-0}" -eq "$2" ] || { echo "${decoded:-no} decoded pictures for $2 source pictures" >>"$4/err"; return 1; }
+  else
+    ffmpeg -hide_banner -nostdin -nostats -i "$3" -start_number 1 -i "$1/f%04d.png" \
+      -filter_complex "$graph" -f null - 2>"$log"
+    status=$?
+  fi
+  [ "$status" -eq 0 ] || { cat "$log" >>"$4/err"; return 1; }
+  compared=$(wc -l <"$4/frames.txt")
+  [ "$compared" -eq "$2" ] || { echo "$compared decoded pictures for $2 source pictures" >"$4/err"; return 1; }
   value=$(grep -o 'PSNR y:[0-9.inf]*' "$log" | sed 's/.*y://')
-  [[ $value =~ ^[0-9.]+$ ]] || { cp "$log" "$5/err"; return 1; }
+  [[ $value =~ ^[0-9.]+$ ]] || { cp "$log" "$4/err"; return 1; }
   echo "$value"
 }
 
@@ -77,9 +105,7 @@ measured_encode() {  # clip dir, frames, rvxenc arguments (one string)
     read -r wall user sys <<<"$t"
     if [ -f "$tmp/out.rvx" ]; then
       bytes=$(stat -c %s "$tmp/out.rvx")
-      if "$rvxdec" "$tmp/out.rvx" --frames "$tmp" >/dev/null 2>>"$dir/stderr.txt"; then
-        psnr=$(luma_psnr "$clip" "$frames" "$tmp/frame%06d.png" 0 "$tmp") || psnr=-
-      fi
+      psnr=$(luma_psnr "$clip" "$frames" "$tmp/out.rvx" "$tmp") || { psnr=-; cat "$tmp/err" >>"$dir/stderr.txt"; }
       mv "$tmp/out.rvx" "$dir/out.rvx"
     fi
     rm -rf "$tmp"

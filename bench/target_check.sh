@@ -59,11 +59,11 @@ done
 [[ $jobs =~ ^[1-9][0-9]*$ ]] || fail "--jobs must be a positive whole number"
 for tool in ffmpeg awk md5sum; do command -v "$tool" >/dev/null || fail "$tool is missing (scripts/setup installs it)"; done
 if [ -z "$rvxenc" ]; then
-  scripts/build -j2 rvxenc rvxdec >/dev/null
+  scripts/build -j2 rvxenc shown_frames >/dev/null
   rvxenc=$PWD/${RVX_BUILD_DIR:-build}/cli/rvxenc
 fi
-rvxdec=$(dirname "$rvxenc")/rvxdec
-[ -x "$rvxenc" ] && [ -x "$rvxdec" ] || fail "no rvxenc and rvxdec at $(dirname "$rvxenc")"
+shown_frames=$(shown_frames_beside "$rvxenc")
+[ -x "$rvxenc" ] && [ -x "$shown_frames" ] || fail "no rvxenc and bench/shown_frames in the build of $rvxenc"
 mapfile -t clip_rows < <(clip_set_rows "$set_dir" "$only")
 [ ${#clip_rows[@]} -gt 0 ] || fail "no clips in $set_dir"
 mkdir -p "$work"
