@@ -4,7 +4,8 @@
 #
 #   bench/bd_table.sh CLIPSET [--configs FILE] [--config "NAME:ARGS"]...
 #                     [--clips NAME,NAME] [--qualities "2 4 ..."] [--jobs N]
-#                     [--work DIR] [--rvxenc PATH] [--out FILE]
+#                     [--work DIR] [--rvxenc PATH] [--out FILE] [--kept-only]
+#                     [--fit pchip|cubic]
 #
 # CLIPSET is a folder made by bench/make_clip_set.sh (its clips.txt gives
 # the order, sizes and which clips are held out); without clips.txt every
@@ -24,11 +25,16 @@
 # stopped, a new build measures afresh, and a configuration renamed or
 # shared by two tables is not encoded twice. --jobs N measures N points at
 # once (CPU figures stay per process; wall figures then mean little).
+# --kept-only measures nothing and prints the tables of the points kept so
+# far (a curve with fewer than 4 points reads n/a).
 #
-# Luma PSNR and BD-rate are computed as bench/rd_curves.sh does (decoded RGB
-# pictures and the source both turned into BT.601 yuv444p; a cubic fit of
-# log rate over PSNR integrated over the range both curves cover). A point
-# whose encode fails is reported as "failed" in its cell; the run goes on.
+# Luma PSNR is computed as bench/rd_curves.sh does (decoded RGB pictures and
+# the source both turned into BT.601 yuv444p). BD-rate integrates log rate
+# over the PSNR range both curves cover, followed between the points by a
+# monotone piecewise cubic (--fit pchip, the default; grainy clips flatten
+# at a PSNR ceiling where one least-squares cubic, --fit cubic as in
+# rd_curves.sh, swings far off). A point whose encode fails is reported as
+# "failed" in its cell; the run goes on.
 #
 # Prints three markdown tables (also to --out FILE): BD-rate against each
 # reference, one row per clip and one column per configuration, with the
@@ -51,7 +57,7 @@ absolute() { case $1 in /*) echo "$1" ;; *) echo "$caller/$1" ;; esac; }
 case "$1" in -h|--help) help_text; exit 0 ;; esac
 set_dir=$(cd "$caller" && cd "$1" 2>/dev/null && pwd) || fail "no clip set $1"
 shift
-configs=(); only=""; qualities="3 5 8 12 18 30"; jobs=1; rvxenc=""; out=""
+configs=(); only=""; qualities="3 5 8 12 18 30"; jobs=1; rvxenc=""; out=""; kept_only=false; fit=pchip
 work=${TMPDIR:-/tmp}/rvx-bd-table
 read_configs() {  # file
   local line
@@ -72,6 +78,8 @@ while [ $# -gt 0 ]; do
     --work) work=$(absolute "$2"); shift 2 ;;
     --rvxenc) rvxenc=$(absolute "$2"); shift 2 ;;
     --out) out=$(absolute "$2"); shift 2 ;;
+    --kept-only) kept_only=true; shift ;;
+    --fit) fit=$2; shift 2 ;;
     -h|--help) help_text; exit 0 ;;
     *) echo "bd_table: unknown argument $1" >&2; usage ;;
   esac
@@ -88,6 +96,7 @@ done
 for q in $qualities; do [[ $q =~ ^[0-9]+$ ]] || fail "--qualities must be whole numbers: $q"; done
 [ "$(wc -w <<<"$qualities")" -ge 4 ] || fail "--qualities needs at least 4 points for the fit"
 [[ $jobs =~ ^[1-9][0-9]*$ ]] || fail "--jobs must be a positive whole number"
+[ "$fit" = pchip ] || [ "$fit" = cubic ] || fail "--fit must be pchip or cubic"
 for tool in ffmpeg awk md5sum; do command -v "$tool" >/dev/null || fail "$tool is missing (scripts/setup installs it)"; done
 self_test
 
@@ -185,6 +194,7 @@ for config in "${all_configs[@]}"; do
   done
 done
 
+! $kept_only || : >"$todo"
 total=$(wc -l <"$todo")
 echo "bd_table: $total points to measure (${#clip_rows[@]} clips, ${#all_configs[@]} curves), $jobs at a time;" \
   "$(nproc) processors, load $(cut -d' ' -f1-3 /proc/loadavg)" >&2

@@ -23,7 +23,7 @@ report_cells() {
     points=$(clip_points "$name" "$n")
     pairs="mpeg2video-best:mpeg2video"
     for name2 in "${names[@]}"; do pairs+=" $name2:mpeg2video $name2:mpeg2video-best"; done
-    grep -v ' failed$' <<<"$points" | awk '{ print $1, $2, $3 }' | bd_rates "$pairs" |
+    grep -v ' failed$' <<<"$points" | awk '{ print $1, $2, $3 }' | bd_rates "$pairs" "${fit:-pchip}" |
       awk -v clip="$name" -v role="$role" -v failed="$(grep ' failed$' <<<"$points" | cut -d' ' -f1 | tr '\n' ' ')" '
         { v = (index(" " failed, " " $1 " ") ? "failed" : $3)
           print clip, role, ($2 == "mpeg2video" ? "default" : "best"), $1, v }'
@@ -78,7 +78,7 @@ report() {
   local cells=$work/cells.$$ config
   report_cells >"$cells"
   echo "Clips: $set_dir. rvxenc qualities: $qualities; mpeg2video -qscale:v $mpeg2_qscales," \
-    "-bf 2 -g 16, yuv420p. rvxenc: $rvxenc ($encoder_id)."
+    "-bf 2 -g 16, yuv420p. rvxenc: $rvxenc ($encoder_id). BD-rate fit: ${fit:-pchip}."
   echo
   echo "BD-rate of luma PSNR against mpeg2video's default (extra bits for the same quality; negative saves):"
   echo

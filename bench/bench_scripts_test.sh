@@ -96,6 +96,8 @@ if [ -x "$rvxenc" ]; then
   check "a table row" "$(grep -c -E '^\| run \| 64x48, 6 \| [-+][0-9.]+ % \| [-+][0-9.]+ % \|$' <<<"$row")" 1
   check "kept points are not measured again" "$("${table[@]}" 2>&1 >/dev/null | grep -o '^bd_table: [0-9]* points')" \
     "bd_table: 0 points"
+  check "nothing kept, nothing measured" "$(bench/bd_table.sh "$scratch/tiny" --config "fast:--preset fast" \
+    --rvxenc "$rvxenc" --work "$scratch/empty" --kept-only 2>/dev/null | grep -m1 '^| run |')" "| run | 64x48, 6 | n/a | n/a |"
   check "the target check's floor row" \
     "$(bench/target_check.sh "$scratch/tiny" --floor-presets fast --config "f:--preset fast" --rvxenc "$rvxenc" \
          --work "$scratch/targets" 2>/dev/null | grep -c -E '^\| run \(64x48, 6\) \| [0-9.]+ kB \| [0-9.]+ kB')" 1
