@@ -59,15 +59,18 @@ RVXEncoderTuning TuningFor(RVXPreset preset) {
     switch (preset) {
     case RVXPreset::kFast:
         t.prices_vectors = true;
+        t.smallest_share_of_estimate = 0.7;
         break;
     case RVXPreset::kMedium:
         t.decides_by_cost = true;
+        t.smallest_share_of_estimate = 0.5;
         break;
     case RVXPreset::kSlow:
         t.decides_by_cost = true;
         t.candidates = RVXCandidateSet::kNeighbours;
         t.trellis_reach = kSlowTrellisReach;
         t.quantiser_spread = 1;
+        t.smallest_share_of_estimate = 0.38;
         break;
     case RVXPreset::kClassic:
         break;
@@ -82,7 +85,7 @@ bool SteersPastMaxQuality(const RVXEncoderTuning& tuning, uint32_t format) {
            !(format & kFormatIntDctEncode);
 }
 
-RVXFrameQualities QualitiesForLevel(RVXPreset preset, uint16_t level, const uint8_t intra_matrix[64],
+RVXFrameQuantisers QuantisersForLevel(RVXPreset preset, uint16_t level, const uint8_t intra_matrix[64],
                                     const uint8_t inter_matrix[64], uint16_t coarsest) {
     const uint16_t i = ClampQuality(level);
     if (!TuningFor(preset).balances_frame_qualities)
