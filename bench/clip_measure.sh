@@ -116,11 +116,20 @@ measured_encode() {  # clip dir, frames, rvxenc arguments (one string)
   cat "$dir/result.txt"
 }
 
-# The smallest size --size accepts for a clip, read from the refusal of a
-# one-byte target (which names it in bytes); empty when rvxenc names none.
+# The smallest size --size accepts for a clip: a one-byte target is refused
+# naming the smallest size in bytes; that size is tried in turn, since an
+# encoder may refuse it once more after its first pass with a measured,
+# larger one. Empty when rvxenc names no size.
 smallest_accepted_size() {  # rvxenc, first picture, scratch file, rvxenc arguments...
-  local encoder=$1 first=$2 scratch=$3
+  local encoder=$1 first=$2 scratch=$3 target=1 named tries
   shift 3
-  "$encoder" "$first" -o "$scratch" --overwrite --quiet "$@" --size 1 2>&1 |
-    sed -n 's/.*smallest this movie can be: [0-9.]* MB (\([0-9]*\) bytes).*/\1/p' || true
+  for tries in 1 2 3 4; do
+    named=$("$encoder" "$first" -o "$scratch" --overwrite --quiet "$@" --size "$target" 2>&1 |
+      sed -n 's/.*smallest this movie can be: [0-9.]* MB (\([0-9]*\) bytes).*/\1/p' || true)
+    if [ -z "$named" ]; then break; fi
+    [ "$named" -gt "$target" ] || { target=$named; break; }
+    target=$named
+  done
+  rm -f "$scratch"
+  if [ "$target" -gt 1 ]; then echo "$target"; fi
 }

@@ -5,8 +5,8 @@
 #                         [--floor-presets "slow medium classic"] [--jobs N]
 #                         [--work DIR] [--rvxenc PATH] [--out FILE]
 #
-# The floor: the smallest size --size accepts (read from the refusal of a
-# one-byte target, which names it) against the real size of the movie coded
+# The floor: the smallest size --size accepts (the size a refused target
+# names, tried until it is taken) against the real size of the movie coded
 # with --quality 32,32,32 by each of --floor-presets, and what a --size of
 # 1.05 times that estimate gives with each preset: the file's size, its
 # excess over the target and rvxenc's exit status (a target the movie cannot
