@@ -43,6 +43,7 @@ caller=$PWD
 cd "$(dirname "$self")/.."
 
 source "$(dirname "$self")/bd_rate.sh"
+source "$(dirname "$self")/clip_measure.sh"
 
 if [ "${1:-}" = --self-test ]; then
   self_test && echo "rd_curves: BD-rate self-test passed"
@@ -102,20 +103,6 @@ points=$work/points.txt   # CURVE LABEL BYTES KBITS PSNR WALL CPU
 : >"$points"
 sws=bicubic+accurate_rnd+full_chroma_int
 
-# Replaces {q}, {q+N} and {q*F} in $1 for quality $2.
-expand() {
-  local text=$1 q=$2 whole op n value
-  while [[ $text =~ \{q(([+*])([0-9]+(\.[0-9]+)?))?\} ]]; do
-    whole=${BASH_REMATCH[0]}; op=${BASH_REMATCH[2]}; n=${BASH_REMATCH[3]}
-    value=$(awk -v q="$q" -v op="$op" -v n="$n" 'BEGIN {
-      if (op == "") { print q; exit }
-      v = op == "+" ? q + n : int(q * n + 0.5)
-      print v < 2 ? 2 : (v > 32 ? 32 : v) }')
-    text=${text//"$whole"/$value}
-  done
-  printf '%s' "$text"
-}
-
 # Runs a command alone; its wall and CPU (user + system) seconds in $wall, $cpu.
 timed() {
   local t user sys
@@ -150,7 +137,7 @@ echo "clip: $clip, $frames frames at $fps fps; $(nproc) processors, load $(cut -
 for curve in "${curves[@]}"; do
   name=${curve%%:*}; template=${curve#*:}
   for q in $qualities; do
-    read -r -a args <<<"$(expand "$template" "$q")"
+    read -r -a args <<<"$(expand_quality "$template" "$q")"
     out=$work/$name-q$q.rvx
     timed "$rvxenc" "$clip/f0001.png" -o "$out" --overwrite --quiet "${args[@]}"
     rm -rf "$decoded"; mkdir -p "$decoded"
