@@ -88,6 +88,19 @@ if [ -x "$rvxenc" ]; then
   check "one folder per encode" "$(find "$work/encodes" -name result.txt | wc -l)" 1
   check "a refused target" "$(measured_encode "$scratch/run" 6 "--size 10" | cut -d' ' -f1-3)" "2 0 -"
 
+  # The shown pictures read straight from the movie are rvxdec's, pixel for
+  # pixel; a movie with a picture missing is not measured.
+  mkdir -p "$scratch/png"
+  "$(dirname "$rvxenc")/rvxdec" "$work"/encodes/*/*/out.rvx --frames "$scratch/png" >/dev/null
+  size=$(ffprobe -v error -show_entries stream=width,height -of csv=s=x:p=0 "$scratch/run/f0001.png")
+  check "shown pictures are rvxdec's" \
+    "$("$shown_frames" "$work"/encodes/*/*/out.rvx 2>/dev/null | md5sum | cut -c1-32)" \
+    "$(ffmpeg -v error -i "$scratch/png/frame%06d.png" -f rawvideo -pix_fmt bgra - | md5sum | cut -c1-32)"
+  mkdir -p "$scratch/short"; cp "$scratch/run"/f000[1-5].png "$scratch/short/"
+  "$rvxenc" "$scratch/short/f0001.png" -o "$scratch/short.rvx" --quiet --preset fast
+  check "a missing picture is not measured" "$(luma_psnr "$scratch/run" 6 "$scratch/short.rvx" "$scratch" ||
+    tail -1 "$scratch/err")" "5 decoded pictures for 6 source pictures"
+
   # The table command end to end: a second run measures nothing again.
   mkdir -p "$scratch/tiny/run"; cp "$scratch/run"/f*.png "$scratch/tiny/run/"
   table=(bench/bd_table.sh "$scratch/tiny" --config "fast:--preset fast" --qualities "4 8 16 30"
@@ -96,11 +109,16 @@ if [ -x "$rvxenc" ]; then
   check "a table row" "$(grep -c -E '^\| run \| 64x48, 6 \| [-+][0-9.]+ % \| [-+][0-9.]+ % \|$' <<<"$row")" 1
   check "kept points are not measured again" "$("${table[@]}" 2>&1 >/dev/null | grep -o '^bd_table: [0-9]* points')" \
     "bd_table: 0 points"
+  check "a failed encode's cell" "$(bench/bd_table.sh "$scratch/tiny" --config "bad:--matrix none" --qualities "4 8 16 30" \
+    --rvxenc "$rvxenc" --work "$scratch/table" 2>/dev/null | grep -m1 '^| run |' | cut -d'|' -f4)" " failed "
   check "nothing kept, nothing measured" "$(bench/bd_table.sh "$scratch/tiny" --config "fast:--preset fast" \
     --rvxenc "$rvxenc" --work "$scratch/empty" --kept-only 2>/dev/null | grep -m1 '^| run |')" "| run | 64x48, 6 | n/a | n/a |"
   check "the target check's floor row" \
     "$(bench/target_check.sh "$scratch/tiny" --floor-presets fast --config "f:--preset fast" --rvxenc "$rvxenc" \
          --work "$scratch/targets" 2>/dev/null | grep -c -E '^\| run \(64x48, 6\) \| [0-9.]+ kB \| [0-9.]+ kB')" 1
+  check "a row for each of the four targets" "$(bench/target_check.sh "$scratch/tiny" --floor-presets fast \
+    --config "f:--preset fast" --rvxenc "$rvxenc" --work "$scratch/targets" 2>/dev/null |
+    grep -c -E '^\| run \| f \| [0-9,]+ \| [0-9.]+ \| [0-9.]+ \| [0-9.]+ \| [-+][0-9.]+ % \| [0-9.]+ \| [-+][0-9.]+ \| [0-9]+ \|$')" 4
 else
   echo "no rvxenc at $rvxenc: the encoder's checks were not run"
 fi
