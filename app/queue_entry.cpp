@@ -1,5 +1,7 @@
 #include "app/queue_entry.h"
 
+#include "jobs/target_miss.h"
+
 std::string QueueStateText(const QueueEntry& entry) {
     switch (entry.state) {
     case QueueState::kWaiting:
@@ -12,6 +14,11 @@ std::string QueueStateText(const QueueEntry& entry) {
         return "失敗: " + entry.reason;
     case QueueState::kAborted:
         return "中断";
+    case QueueState::kTargetMissed: {
+        // "目標超過" and the sentence's sizes, without its first words.
+        const std::string miss = TargetMissText(entry.target_bytes, entry.written_bytes);
+        return "目標超過: " + miss.substr(miss.find("目標 "));
+    }
     }
     return std::string();
 }

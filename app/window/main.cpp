@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
+#include <QTranslator>
 #include <cstdio>
 #include <functional>
 #include <cstring>
@@ -30,6 +31,7 @@
 #include "app/control_ids.h"
 #include "app/window/main_window.h"
 #include "app/window/source_page.h"
+#include "app/window/window_language.h"
 
 namespace {
 
@@ -163,6 +165,9 @@ int main(int argc, char** argv) {
     // folders.
     QApplication::setApplicationName(QStringLiteral("rvx-encoder"));
     app.setFont(QFont(QString::fromUtf8("Noto Sans CJK JP"), 9));
+    QTranslator translator;
+    if (LoadWindowTranslation(translator, WindowLanguage(qEnvironmentVariable("RVX_LANG"), QLocale::system())))
+        QApplication::installTranslator(&translator);
 
     HiddenOptions options;
     if (!ReadHiddenOptions(argc, argv, options)) return 2;

@@ -78,7 +78,7 @@ protected:
     // request that the window has not served.
     RequestingJob* StartBlockedJob(Request request) {
         RequestingJob* job = nullptr;
-        window->Page(1)->SetJobFactory([&job, request](IJobHost* host, const EncodeRequest&) {
+        window->Controller().SetJobFactory(1, [&job, request](IJobHost* host, const EncodeRequest&) {
             auto made = std::make_unique<RequestingJob>(host, request);
             job = made.get();
             return made;
@@ -166,7 +166,7 @@ TEST_F(JobControlTest, ClosingWhileRunningAsksAndNoKeepsTheJobRunning) {
 }
 
 TEST_F(JobControlTest, AJobThatFailsReturnsTheWindowToIdleWithItsReason) {
-    window->Page(1)->SetJobFactory([](IJobHost* host, const EncodeRequest&) {
+    window->Controller().SetJobFactory(1, [](IJobHost* host, const EncodeRequest&) {
         return std::make_unique<RequestingJob>(host, Request::kFail);
     });
     Button(kIdCreate)->click();
