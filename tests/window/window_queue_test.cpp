@@ -339,3 +339,40 @@ TEST_F(QueueTest, FileDialogsStartInTheFolderLastUsed) {
     EXPECT_EQ(Text(kIdQualityI), "4");
     EXPECT_EQ(window->findChild<QComboBox*>("preset")->currentIndex(), 0);
 }
+
+// Noise coded at the coarsest qualities is as small as it gets: a target a
+// tenth below that is missed, and the row keeps the movie but says 目標超過
+// with both sizes instead of 完了.
+TEST_F(QueueTest, ARowThatMissesItsTargetSaysSoWithBothSizes) {
+    std::filesystem::create_directories(clips.path() / "noise");
+    ASSERT_TRUE(RunFfmpeg("-f lavfi -i " + ShellQuoted("nullsrc=s=160x120:r=25,geq=random(1)*255:128:128") +
+                          " -frames:v 12 " + ShellQuoted(clips / "noise/n%04d.png")));
+    Tab()->setCurrentIndex(1);
+    SetText(kIdImagePath, clips / "noise/n0001.png");
+    SetText(kIdOutputFile, clips / "coarsest.rvx");
+    for (uint32_t id : {kIdQualityI, kIdQualityP, kIdQualityB}) SetText(id, "32");
+    Button(kIdCreate)->click();
+    ASSERT_TRUE(PumpUntil([&] { return prompts.Shown("処理が完了しました。") && !window->IsRunning(); }, 60000));
+    const uint64_t target = std::filesystem::file_size(clips / "coarsest.rvx") * 9 / 10 / 1000 * 1000;
+
+    window->findChild<QAbstractButton*>("rateSize")->click();
+    window->findChild<QLineEdit*>("targetSize")->setText(QString::number(target / 1e6, 'f', 3));
+    SetText(kIdOutputFile, clips / "missed.rvx");
+    Button("queueAdd")->click();
+    ASSERT_TRUE(PumpUntil([&] { return Rows().size() == 1u; }));
+    Button("queueStart")->click();
+    ASSERT_TRUE(PumpUntil([&] { return !window->IsQueueRunning() && !window->IsRunning(); }, 60000));
+    ASSERT_EQ(Rows()[0].state, QueueState::kTargetMissed) << StateText(0);
+    const uint64_t written = std::filesystem::file_size(clips / "missed.rvx");
+    EXPECT_EQ(StateText(0).rfind("目標超過: 目標 " + std::to_string(target) + " バイト、実際 " +
+                                     std::to_string(written) + " バイト (+", 0),
+              0u)
+        << StateText(0);
+    EXPECT_TRUE(IntactMovie(clips / "missed.rvx", 12));
+    // The kept movie can be played, and the row comes back as it was.
+    Select(0);
+    EXPECT_TRUE(Button("play")->isEnabled());
+    window.reset();
+    window = std::make_unique<CMainWindow>();
+    EXPECT_EQ(StateText(0).rfind("目標超過: ", 0), 0u) << StateText(0);
+}
