@@ -22,7 +22,3 @@ struct QueueEntry {
     uint64_t target_bytes = 0;
     uint64_t written_bytes = 0;
 };
-
-// "待機中", "処理中 42%", "完了", "失敗: reason", "中断", and for a missed
-// target "目標超過: 目標 N バイト、実際 M バイト (+x.x %)".
-std::string QueueStateText(const QueueEntry& entry);

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "app/window/job_controller.h"
+#include "app/window/progress_words.h"
 #include "app/window/queue_model.h"
 #include "app/window/window_language.h"
 #include "jobs/job_messages.h"
@@ -125,7 +126,6 @@ TEST_F(JobControllerTest, TheQueueRunsItsRowsInOrderAndEachRowSaysHowItEnded) {
         EXPECT_EQ(controller.Queue()->Entry(i).state, rows[i].state) << i;
         EXPECT_EQ(U(CQueueModel::StateText(controller.Queue()->Entry(i))), rows[i].text) << i;
     }
-    EXPECT_EQ(QueueStateText(controller.Queue()->Entry(3)), rows[3].text);
     // Each row started and ended: a change worth saving each time.
     EXPECT_GE(changed.count(), 10);
     EXPECT_DOUBLE_EQ(controller.QueueFraction(0.0), 1.0);
@@ -198,4 +198,21 @@ TEST(WindowLanguage, JapaneseKeepsTheTextsAndOtherLanguagesGetEnglish) {
     EXPECT_EQ(CQueueModel::StateText(done).toStdString(), "Running 42%");
     QCoreApplication::removeTranslator(&english);
     EXPECT_EQ(CQueueModel::StateText(done).toStdString(), "処理中 42%");
+}
+
+TEST(ProgressWords, EachStageIsWordedAsTheStatusLineShowsIt) {
+    TestApplication();
+    const struct {
+        JobProgress progress;
+        const char* text;
+    } cases[] = {
+        {{JobStage::kLoad, 0, 0, "/in/a.png"}, "/in/a.png"},
+        {{JobStage::kFrames, 3, 40, "/in/a%1.png"}, "/in/a%1.pngをエンコード中... 3/40"},
+        {{JobStage::kFrames, 3, 40, "/in/a.png", 1}, "解析中… 3/40"},
+        {{JobStage::kSound, 0, 0, "/in/s.wav", 2}, "/in/s.wavをエンコード中..."},
+        {{JobStage::kWriting, 0, 0, "/out/m.rvx"}, "/out/m.rvxを出力中..."},
+    };
+    for (const auto& c : cases) EXPECT_EQ(U(CProgressWords::Status(c.progress)), c.text);
+    EXPECT_EQ(U(CProgressWords::Remaining(10.0, 0.25, 3)), "残り 0:30");
+    EXPECT_EQ(U(CProgressWords::Remaining(10.0, 0.25, 2)), "");
 }
