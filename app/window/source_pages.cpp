@@ -82,10 +82,16 @@ private:
         reader_.Ask(question_, path);
     }
 
+    // A line is numbers and names, or the one word for a stream the file
+    // does not have.
+    static QString LineText(const std::string& line) {
+        return line == "ありません。" ? CSourcePage::tr("ありません。") : Q(line);
+    }
+
     void ShowInfoLines(uint64_t question, const AviInfoLines& lines) {
         if (question != question_) return;
-        video_->setText(Q(lines.video));
-        sound_->setText(Q(lines.sound));
+        video_->setText(LineText(lines.video));
+        sound_->setText(LineText(lines.sound));
     }
 
     QLabel* video_;

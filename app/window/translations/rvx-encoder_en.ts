@@ -517,6 +517,10 @@
         <source>wave file (*.wav)</source>
         <translation>WAVE file (*.wav)</translation>
     </message>
+    <message>
+        <source>ありません。</source>
+        <translation>None.</translation>
+    </message>
 </context>
 <context>
     <name>CTargetProbe</name>
