@@ -45,8 +45,11 @@ std::vector<uint8_t> ScaleDown(const uint8_t* pixels, size_t pitch, uint32_t wid
 ThumbnailResult WriteThumbnail(const std::string& movie, const std::string& out, uint32_t size, std::string* error) {
     RvxSettings settings;
     rvx_default_settings(&settings);
-    // Only the first picture is wanted: no decoding ahead.
+    // Only the first picture is wanted: no decoding ahead. Strict, so that a
+    // damaged movie shows what its first picture decoded to, as a file
+    // manager always showed it.
     settings.threads = 1;
+    settings.strict = 1;
     int status = 0;
     RvxMoviePtr decoder = OpenMovie(movie, settings, &status);
     RvxInfo info;
