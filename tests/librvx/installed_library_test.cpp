@@ -25,8 +25,8 @@ protected:
         prefix_ = new TempDir("prefix");
         const std::string install = "cmake --install " + ShellQuoted(RVX_BINARY_DIR) + " --prefix " +
                                     ShellQuoted(prefix_->path().string()) + " --component ";
-        ASSERT_EQ(RunCommand(install + "librvx1").exit_code, 0);
-        ASSERT_EQ(RunCommand(install + "librvx-dev").exit_code, 0);
+        ASSERT_EQ(RunCommand(install + "library").exit_code, 0);
+        ASSERT_EQ(RunCommand(install + "development").exit_code, 0);
         const std::string pkg = "PKG_CONFIG_PATH=" + (*prefix_ / "lib/pkgconfig") + " pkg-config --cflags --libs rvx";
         const ProgramResult built =
             RunCommand(std::string(RVX_C_COMPILER) + " -std=c99 -Wall -Wextra -pedantic -Werror " +
