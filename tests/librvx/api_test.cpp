@@ -155,6 +155,37 @@ TEST_F(LibraryApi, StrictMoviesReportADamagedPictureAndStillGiveIt) {
     }
 }
 
+TEST_F(LibraryApi, ACutMoviePlaysItsWholePicturesAndSoundUnlessStrict) {
+    std::vector<int16_t> all(2 * 5000);
+    Movie whole;
+    ASSERT_EQ(rvx_open_file(&whole.m, movie_.c_str(), nullptr), 0);
+    ASSERT_EQ(rvx_read_sound(whole.m, all.data(), 5000), 5000);
+    std::vector<uint8_t> appended = bytes_;
+    appended.insert(appended.end(), 1000, 0xEE);
+    for (size_t percent : {90, 50, 110}) {
+        std::vector<uint8_t> bytes = appended;
+        bytes.resize(std::min(bytes.size(), bytes_.size() * percent / 100));
+        Movie strict, movie;
+        const RvxSettings settings = Threads(1, 1);
+        EXPECT_EQ(rvx_open_memory(&strict.m, bytes.data(), bytes.size(), &settings), RVX_ERROR_DAMAGED);
+        ASSERT_EQ(rvx_open_memory(&movie.m, bytes.data(), bytes.size(), nullptr), 0) << percent;
+        RvxInfo info;
+        rvx_get_info(movie.m, &info);
+        std::vector<uint8_t> rgba(40 * 26 * 4);
+        int64_t pictures = 0;
+        for (RvxPictureInfo p; rvx_read_picture(movie.m, rgba.data(), 40 * 4) == 0; ++pictures) {
+            ASSERT_EQ(rvx_get_picture_info(movie.m, &p), 0);
+            EXPECT_EQ(rgba, sequential_[size_t(p.frame)]) << percent << "% picture " << p.frame;
+        }
+        std::vector<int16_t> sound(2 * 5000);
+        int64_t got = 0;
+        for (int64_t n; (n = rvx_read_sound(movie.m, &sound[size_t(2 * got)], 5000 - got)) > 0;) got += n;
+        EXPECT_TRUE(std::equal(sound.begin(), sound.begin() + 2 * got, all.begin())) << percent;
+        EXPECT_EQ(pictures, percent > 100 ? 23 : info.frames) << percent;
+        EXPECT_EQ(got == 5000, percent > 100) << percent;
+    }
+}
+
 TEST(LibraryInput, BadBytesGiveNegativeErrorsNeverACrash) {
     TempDir dir("bad");
     ASSERT_TRUE(MakeMovie(MovieShape{kPictureYUV411, kTransformWordDct}, dir.path(), dir / "m.rvx"));
