@@ -81,7 +81,14 @@ int RvxMovie::ReadPicture(uint8_t* rgba, ptrdiff_t stride) {
     const uint8_t* picture = nullptr;
     const int status = NextPicture(&picture);
     if (status == RVX_END) return status;
-    CopyBgraToRgba(shown_.Convert(picture), shown_.Pitch(), reader_.Width(), reader_.Height(), rgba, stride);
+    if (stride == ptrdiff_t(shown_.Pitch())) {
+        // Rows the size the converter writes: converted straight into the
+        // caller's picture, which saves a pass over it.
+        shown_.ConvertInto(picture, rgba);
+        SwapRedBlueInPlace(rgba, shown_.Pitch(), reader_.Width(), reader_.Height());
+    } else {
+        CopyBgraToRgba(shown_.Convert(picture), shown_.Pitch(), reader_.Width(), reader_.Height(), rgba, stride);
+    }
     return status;
 }
 
