@@ -1,6 +1,7 @@
 #include "librvx/picture_source.h"
 
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -160,7 +161,11 @@ private:
 
 std::unique_ptr<CPictureSource> MakePictureSource(CRVXReader& reader, _rvxlib_::RVXInverseDct inverse,
                                                   int threads) {
-    if (threads == 0) threads = int(std::thread::hardware_concurrency());
+    if (threads == 0) {
+        const char* value = std::getenv("RVX_THREADS");
+        threads = value ? std::atoi(value) : 0;
+        if (threads <= 0) threads = int(std::thread::hardware_concurrency());
+    }
     if (threads > 1) {
         auto ahead = std::make_unique<CDecodeAheadSource>();
         if (!ahead->Open(reader, inverse)) return nullptr;
