@@ -410,6 +410,17 @@ std::string CEncodeRVXFile::UnreachableTargetReason(uint64_t frames) {
            " (every macroblock at quality 32 without coefficients, with the sound and the container)";
 }
 
+std::string CEncodeRVXFile::PlannedFloorReason(uint64_t overhead) {
+    const double share = _rvxlib_::TuningFor(request_.settings.preset).smallest_share_of_estimate;
+    const uint64_t smallest = overhead + uint64_t(share * double(rate_plan_->SmallestPlannedBytes()));
+    if (target_bytes_ >= smallest) return "";
+    target_refused_ = true;
+    refused_target_bytes_ = target_bytes_;
+    smallest_movie_bytes_ = smallest;
+    return "the target of " + ByteCountText(target_bytes_) + " is below the smallest this movie can be: " +
+           ByteCountText(smallest) + ", as its first pass measured it with the sound and the container";
+}
+
 int32_t CEncodeRVXFile::RefuseUnreachableTarget(uint64_t frames) {
     const std::string reason = UnreachableTargetReason(frames);
     return reason.empty() ? kJobOk : FailRun(reason);
@@ -447,6 +458,10 @@ bool CEncodeRVXFile::BeginSecondPass(const std::string& work_directory, const st
     }
     rate_plan_ = MakeRatePlan(settings, std::move(frames), MovieMacroblocks(), writer_->BlocksPerMacroblock(),
                               payload_budget_);
+    if (const std::string reason = PlannedFloorReason(overhead); !reason.empty()) {
+        SetFailureReason(reason);
+        return false;
+    }
     writer_->DiscardFrames();
     writer_.reset();
     reduced_pass_ = false;
