@@ -1,6 +1,7 @@
 // The page: opens a movie dropped on it, chosen, or named by ?src=URL, shows
 // what it is and plays it; ?report=1 instead writes each picture's SHA-256
 // into <pre id="report"> (and ?report=time only how long decoding took).
+// &simd=0 takes the module without SIMD even where the browser has SIMD.
 'use strict';
 
 const labels = pageLabels(navigator.languages || [navigator.language]);
@@ -68,7 +69,7 @@ function openSource(source) {
   info = null;
   showMessage(words.loading, 'progress');
   const transfer = source.bytes ? [source.bytes] : [];
-  worker.postMessage({ type: 'open', strict: false, ...source }, transfer);
+  worker.postMessage({ type: 'open', strict: false, portable: params.get('simd') === '0', ...source }, transfer);
 }
 
 function errorText(message) {

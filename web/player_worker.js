@@ -35,9 +35,15 @@ async function handle(request) {
   }
 }
 
-async function loadModule() {
+// A module that uses one instruction of WebAssembly's 128-bit vectors
+// (i8x16.splat, i8x16.popcnt): valid only where the browser has them.
+const kSimdProbe = new Uint8Array([0, 97, 115, 109, 1, 0, 0, 0, 1, 5, 1, 96, 0, 1, 123, 3, 2, 1, 0, 10, 10, 1, 8, 0,
+  65, 0, 253, 15, 253, 98, 11]);
+
+// portable: the module without SIMD even where the browser has it.
+async function loadModule(portable) {
   if (rvx) return rvx;
-  importScripts('rvx_player.js');
+  importScripts(!portable && WebAssembly.validate(kSimdProbe) ? 'rvx_player.js' : 'rvx_player_portable.js');
   rvx = await self.createRvxModule();
   return rvx;
 }
@@ -59,7 +65,7 @@ async function openMovie(request) {
     self.postMessage({ type: 'error', code: 0, kind: 'fetch', text: error.text || String(error.message || error) });
     return;
   }
-  const m = await loadModule();
+  const m = await loadModule(request.portable);
   const data = m._malloc(Math.max(bytes.length, 1));
   if (!data) { self.postMessage({ type: 'error', code: -2, text: m.UTF8ToString(m._player_error_text(-2)) }); return; }
   m.HEAPU8.set(bytes, data);

@@ -61,6 +61,14 @@ describe('report mode', () => {
     });
   }
 
+  test('the module without SIMD decodes the same pictures', async () => {
+    const movie = 'ayuv4422-b';
+    const context = await browser.newContext();
+    const lines = await readReport(context, pageUrl(`src=/movies/${movie}.rvx&report=1&simd=0`));
+    await context.close();
+    assert.deepEqual(lines, expectedReport(path.join(dir, `${movie}.rvx`)));
+  });
+
   test('a movie cut short reports the pictures that are intact', async () => {
     const context = await browser.newContext();
     const lines = await readReport(context, pageUrl('src=/movies/cut.rvx&report=1'));
