@@ -85,8 +85,8 @@ bool ParseOptions(int argc, char** argv, Options* options) {
             options->decode.compareStart = int32_t(start);
         } else if (arg == "--idct") {
             if (!value(&text)) return false;
-            if (text == "float") options->decode.inverse = _rvxlib_::RVXInverseDct::kFloat;
-            else if (text == "int") options->decode.inverse = _rvxlib_::RVXInverseDct::kInteger;
+            if (text == "float") options->decode.integerIdct = false;
+            else if (text == "int") options->decode.integerIdct = true;
             else return false;
         } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
             return false;
@@ -312,12 +312,12 @@ int main(int argc, char** argv) {
     const bool decoding = summary.opened && WantsPictures(options.decode);
     std::string outputError;
     if (decoding) {
-        decoded = DecodePictures(reader, options.decode);
+        decoded = DecodePictures(options.movie, options.decode);
         if (!decoded.ok) outputError = decoded.error;
     }
     if (summary.opened && !options.wavPath.empty()) {
         std::string error;
-        if (!DecodeSoundToWave(reader, options.wavPath, options.movie, &error) && outputError.empty()) {
+        if (!DecodeSoundToWave(options.movie, options.wavPath, &error) && outputError.empty()) {
             outputError = error;
         }
     }

@@ -23,7 +23,9 @@ int64_t FrameTime(int64_t frame, uint32_t num, uint32_t den) {
 int RvxMovie::Open(std::unique_ptr<IByteSource> source, const RvxSettings& settings) {
     settings_ = settings;
     source_ = std::move(source);
-    if (!reader_.Open(*source_)) return ErrorOfProblems(reader_.Problems());
+    if (!reader_.Open(*source_, settings.strict ? RVXReading::kStrict : RVXReading::kTolerant)) {
+        return ErrorOfProblems(reader_.Problems());
+    }
     const auto inverse = settings.integer_idct ? _rvxlib_::RVXInverseDct::kInteger : _rvxlib_::RVXInverseDct::kFloat;
     pictures_ = MakePictureSource(reader_, inverse, settings.threads);
     if (!pictures_) return RVX_ERROR_UNSUPPORTED;
@@ -37,7 +39,11 @@ int RvxMovie::OpenSound() {
     if (!reader_.HasSound()) return 0;
     // A sound track that cannot be decoded leaves the pictures playable; the
     // sound calls report it.
-    sound_status_ = sound_.Open(*source_, reader_.SoundOffset(), reader_.SoundLength()) == 1 ? 0 : RVX_ERROR_DAMAGED;
+    // The track is read as long as the header says, so that the blocks of a
+    // cut movie that are whole can still be played.
+    movie_bytes_ = std::make_unique<CRVXMovieBytes>(reader_);
+    sound_status_ =
+        sound_.Open(*movie_bytes_, reader_.SoundOffset(), reader_.SoundLength()) == 1 ? 0 : RVX_ERROR_DAMAGED;
     return 0;
 }
 
@@ -50,7 +56,7 @@ void RvxMovie::GetInfo(RvxInfo* info) const {
     const bool rate_fits = reader_.RateNumerator() <= INT_MAX && reader_.RateDenominator() <= INT_MAX;
     info->rate_num = rate_fits ? int(reader_.RateNumerator()) : 0;
     info->rate_den = rate_fits ? int(reader_.RateDenominator()) : 0;
-    info->frames = reader_.FrameCount();
+    info->frames = int64_t(reader_.Frames().size());
     if (reader_.HasSound()) {
         const _snxlib_::SNXHeader& sound = reader_.Sound();
         info->sound_channels = sound.channels;
@@ -75,7 +81,14 @@ int RvxMovie::ReadPicture(uint8_t* rgba, ptrdiff_t stride) {
     const uint8_t* picture = nullptr;
     const int status = NextPicture(&picture);
     if (status == RVX_END) return status;
-    CopyBgraToRgba(shown_.Convert(picture), shown_.Pitch(), reader_.Width(), reader_.Height(), rgba, stride);
+    if (stride == ptrdiff_t(shown_.Pitch())) {
+        // Rows the size the converter writes: converted straight into the
+        // caller's picture, which saves a pass over it.
+        shown_.ConvertInto(picture, rgba);
+        SwapRedBlueInPlace(rgba, shown_.Pitch(), reader_.Width(), reader_.Height());
+    } else {
+        CopyBgraToRgba(shown_.Convert(picture), shown_.Pitch(), reader_.Width(), reader_.Height(), rgba, stride);
+    }
     return status;
 }
 
@@ -100,19 +113,21 @@ int RvxMovie::GetPictureInfo(RvxPictureInfo* picture) const {
 
 int RvxMovie::Seek(int64_t frame) {
     if (frame < 0 || frame > int64_t(reader_.FrameCount())) return RVX_ERROR_ARGUMENT;
+    have_picture_ = false;
     pictures_->Seek(uint32_t(frame));
     return 0;
 }
 
 int64_t RvxMovie::ReadSound(int16_t* pcm, int64_t max_frames) {
     if (sound_status_ < 0) return sound_status_;
-    if (sound_failed_) return RVX_ERROR_DAMAGED;
+    // Played tolerantly, the sound ends at its first damaged block.
+    if (sound_failed_) return settings_.strict ? RVX_ERROR_DAMAGED : 0;
     uint32_t got = 0;
     const uint32_t want = uint32_t(std::min<int64_t>(max_frames, INT32_MAX));
     if (sound_.Read(pcm, want, &got) != 1) {
         sound_failed_ = true;
         // What decoded before the damaged block is still handed out.
-        return got > 0 ? int64_t(got) : int64_t(RVX_ERROR_DAMAGED);
+        if (got == 0) return settings_.strict ? RVX_ERROR_DAMAGED : 0;
     }
     return got;
 }

@@ -39,6 +39,7 @@ private:
     CRVXReader reader_;
     std::unique_ptr<CPictureSource> pictures_;
     _rvxlib_::CRVXShownPicture shown_;
+    std::unique_ptr<CRVXMovieBytes> movie_bytes_;
     _snxlib_::CSNXDecode sound_;
     int sound_status_ = RVX_ERROR_NO_SOUND;  // 0 once the sound decoder is open
     bool sound_failed_ = false;              // a block failed; reads report it until a seek

@@ -1,6 +1,7 @@
 #include "librvx/picture_source.h"
 
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -43,10 +44,10 @@ public:
     bool Open(CRVXReader& reader, _rvxlib_::RVXInverseDct inverse) {
         if (!decoder_.Open(reader, inverse)) return false;
         picture_size_ = size_t(decoder_.PaddedWidth()) * decoder_.PaddedHeight() * 4;
-        worker_ = std::thread([this] { Work(); });
         return true;
     }
     DecodedPicture Next() override {
+        StartWorker();
         std::unique_lock<std::mutex> lock(mutex_);
         Recycle(std::move(current_.bytes));
         changed_.notify_all();
@@ -58,6 +59,7 @@ public:
         return DecodedPicture{current_.bytes.data(), current_.number, current_.damaged};
     }
     void Seek(uint32_t frame) override {
+        StartWorker();
         {
             std::lock_guard<std::mutex> lock(mutex_);
             for (Item& item : ready_) Recycle(std::move(item.bytes));
@@ -77,6 +79,12 @@ private:
         uint32_t number = 0;
         bool damaged = false;
     };
+
+    // Started by the first picture asked for, so that a caller who reads
+    // only the sound or verifies never pays for decoding ahead.
+    void StartWorker() {
+        if (!worker_.joinable()) worker_ = std::thread([this] { Work(); });
+    }
 
     void Recycle(std::vector<uint8_t>&& bytes) {
         if (!bytes.empty()) free_.push_back(std::move(bytes));
@@ -153,7 +161,11 @@ private:
 
 std::unique_ptr<CPictureSource> MakePictureSource(CRVXReader& reader, _rvxlib_::RVXInverseDct inverse,
                                                   int threads) {
-    if (threads == 0) threads = int(std::thread::hardware_concurrency());
+    if (threads == 0) {
+        const char* value = std::getenv("RVX_THREADS");
+        threads = value ? std::atoi(value) : 0;
+        if (threads <= 0) threads = int(std::thread::hardware_concurrency());
+    }
     if (threads > 1) {
         auto ahead = std::make_unique<CDecodeAheadSource>();
         if (!ahead->Open(reader, inverse)) return nullptr;

@@ -47,7 +47,7 @@ extern "C" {
 typedef struct RvxMovie RvxMovie;
 
 typedef struct RvxSettings {
-    int threads;      /* 0: one per processor */
+    int threads;      /* 0: one per processor (RVX_THREADS when set); 1: only the caller's thread */
     int strict;       /* 1: refuse any damage; 0: play what is intact */
     int integer_idct; /* 1: the integer inverse DCT; 0: the encoder's own float inverse */
     int reserved[13]; /* zero; room to grow without changing the size */
@@ -55,7 +55,7 @@ typedef struct RvxSettings {
 
 typedef struct RvxInfo {
     int width, height, has_alpha, rate_num, rate_den;
-    int64_t frames;
+    int64_t frames;                 /* pictures; of a cut movie opened with strict = 0, the whole ones */
     int sound_channels, sound_rate; /* 0 without sound */
     int64_t sound_frames;           /* sample frames (one sample per channel) */
 } RvxInfo;
