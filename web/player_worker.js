@@ -156,7 +156,8 @@ function verify() {
 }
 
 // Decodes every picture from the first on. With hashes, each picture's
-// SHA-256 goes back as a line "N HEX"; without, only the time it took.
+// SHA-256 goes back as a line "N HEX" (N its display number: a damaged
+// movie may skip some); without, only the time it took.
 function report(hashes) {
   if (!movie) return;
   const m = rvx;
@@ -175,7 +176,7 @@ function report(hashes) {
     if (count === 0) firstMs = performance.now() - start;
     if (hashes) {
       m._player_sha256_hex(movie.picture, movie.pictureBytes, hex);
-      lines.push(`${count} ${m.UTF8ToString(hex)}`);
+      lines.push(`${picture.frame} ${m.UTF8ToString(hex)}`);
     }
     ++count;
     if (lines.length === 64) { self.postMessage({ type: 'report', lines }); lines = []; }
