@@ -61,15 +61,14 @@ function startWorker() {
   return worker;
 }
 
-// source: {url} or {bytes}.
+// source: {url} or {file} (a File or Blob).
 function openSource(source) {
   if (!startWorker()) return;
   if (playback) playback.close();
   playback = null;
   info = null;
   showMessage(words.loading, 'progress');
-  const transfer = source.bytes ? [source.bytes] : [];
-  worker.postMessage({ type: 'open', strict: false, portable: params.get('simd') === '0', ...source }, transfer);
+  worker.postMessage({ type: 'open', strict: false, portable: params.get('simd') === '0', ...source });
 }
 
 function errorText(message) {
@@ -162,8 +161,8 @@ function togglePlay() {
   setPlaying(playback.playing);
 }
 
-async function openFile(file) {
-  if (file) openSource({ bytes: await file.arrayBuffer() });
+function openFile(file) {
+  if (file) openSource({ file });
 }
 
 function wireControls() {

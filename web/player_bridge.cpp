@@ -2,13 +2,27 @@
 // its 64-bit values and structures turned into numbers JavaScript can pass
 // (doubles hold every frame count and time a movie can have exactly).
 
+#include <emscripten.h>
+
 #include <cstdint>
 #include <cstdio>
 
 #include <rvx/rvx.h>
 #include "support/hash.h"
 
+// The movie's bytes stay with the worker (a file or a download, held by the
+// browser, often on disk): it copies each range the library asks for into
+// the module's memory, so a movie larger than that memory plays too.
+// 0 when all length bytes arrived.
+EM_JS(int, player_read_source, (double offset, uint8_t* buffer, uint32_t length), {
+    return Module.readSource(offset, buffer, length);
+});
+
 namespace {
+
+int ReadSource(void*, int64_t offset, void* buffer, size_t length) {
+    return player_read_source(double(offset), static_cast<uint8_t*>(buffer), uint32_t(length));
+}
 
 enum InfoField {
     kWidth,
@@ -30,15 +44,16 @@ enum PictureField { kFrame, kTimeUs, kDurationUs, kDamaged, kPictureFields };
 
 extern "C" {
 
-// Opens size bytes at data, which stay in place until player_close. The
+// Opens the worker's movie of size bytes (Module.readSource reads it). The
 // browser build runs on one thread. *error gets 0 or the library's code.
-RvxMovie* player_open(const uint8_t* data, uint32_t size, int strict, int* error) {
+RvxMovie* player_open(double size, int strict, int* error) {
     RvxSettings settings;
     rvx_default_settings(&settings);
     settings.threads = 1;
     settings.strict = strict;
+    const RvxCallbacks callbacks = {nullptr, int64_t(size), ReadSource};
     RvxMovie* movie = nullptr;
-    *error = rvx_open_memory(&movie, data, size, &settings);
+    *error = rvx_open_callbacks(&movie, &callbacks, &settings);
     return movie;
 }
 

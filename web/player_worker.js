@@ -48,39 +48,52 @@ async function loadModule(portable) {
   return rvx;
 }
 
-async function fetchBytes(url) {
+async function fetchBlob(url) {
   const response = await fetch(url);
   if (!response.ok) throw { kind: 'fetch', text: `HTTP ${response.status}` };
-  return new Uint8Array(await response.arrayBuffer());
+  return response.blob();
 }
 
-// request: {url} or {bytes}, and strict. Answers 'ready' with the movie's
+// The library reads the movie through this, range by range, so only what it
+// decodes is in the module's memory.
+function readFrom(blob) {
+  const reader = new FileReaderSync();
+  return (offset, pointer, length) => {
+    const bytes = new Uint8Array(reader.readAsArrayBuffer(blob.slice(offset, offset + length)));
+    if (bytes.length !== length) return 1;
+    rvx.HEAPU8.set(bytes, pointer);
+    return 0;
+  };
+}
+
+function postError(code) {
+  self.postMessage({ type: 'error', code, text: rvx.UTF8ToString(rvx._player_error_text(code)) });
+}
+
+// request: {url} or {file}, and strict. Answers 'ready' with the movie's
 // description or 'error' with the library's code and text.
 async function openMovie(request) {
   closeMovie();
-  let bytes;
+  let blob;
   try {
-    bytes = request.bytes ? new Uint8Array(request.bytes) : await fetchBytes(request.url);
+    blob = request.file || await fetchBlob(request.url);
   } catch (error) {
     self.postMessage({ type: 'error', code: 0, kind: 'fetch', text: error.text || String(error.message || error) });
     return;
   }
   const m = await loadModule(request.portable);
-  const data = m._malloc(Math.max(bytes.length, 1));
-  if (!data) { self.postMessage({ type: 'error', code: -2, text: m.UTF8ToString(m._player_error_text(-2)) }); return; }
-  m.HEAPU8.set(bytes, data);
+  m.readSource = readFrom(blob);
   const scratch = m._malloc(8 * 16);
-  const movieHandle = m._player_open(data, bytes.length, request.strict ? 1 : 0, scratch);
+  const handle = m._player_open(blob.size, request.strict ? 1 : 0, scratch);
   const code = m.HEAP32[scratch >> 2];
   if (code < 0) {
     m._free(scratch);
-    m._free(data);
-    self.postMessage({ type: 'error', code, text: m.UTF8ToString(m._player_error_text(code)) });
+    postError(code);
     return;
   }
-  const info = readInfo(m, movieHandle, scratch);
+  const info = readInfo(m, handle, scratch);
   const pictureBytes = 4 * info.width * info.height;
-  movie = { handle: movieHandle, data, scratch, info, picture: m._malloc(pictureBytes), pictureBytes, sound: 0, soundFrames: 0 };
+  movie = { handle, scratch, info, picture: m._malloc(pictureBytes), pictureBytes, sound: 0, soundFrames: 0 };
   self.postMessage({ type: 'ready', info, version: m.UTF8ToString(m._player_version()) });
 }
 
@@ -96,7 +109,7 @@ function readInfo(m, handle, scratch) {
 function closeMovie() {
   if (!movie) return;
   rvx._player_close(movie.handle);
-  for (const block of [movie.data, movie.scratch, movie.picture, movie.sound]) if (block) rvx._free(block);
+  for (const block of [movie.scratch, movie.picture, movie.sound]) if (block) rvx._free(block);
   movie = null;
 }
 
@@ -129,7 +142,7 @@ function sendPictures(count, epoch) {
 function seek(frame) {
   if (!movie) return;
   const status = rvx._player_seek(movie.handle, frame);
-  if (status < 0) self.postMessage({ type: 'error', code: status, text: rvx.UTF8ToString(rvx._player_error_text(status)) });
+  if (status < 0) postError(status);
 }
 
 // count sample frames from sample frame `from` on, interleaved 16-bit.

@@ -137,6 +137,18 @@ describe('playing page', () => {
     await context.close();
   });
 
+  test('a movie chosen with the open button plays from the file', async () => {
+    const context = await browser.newContext();
+    const page = await context.newPage();
+    await page.goto(pageUrl(''));
+    await page.setInputFiles('#file', path.join(dir, 'ayuv4444-long.rvx'));
+    await page.waitForFunction(() => document.body.dataset.picturesShown === '1', null, { timeout: 20000 });
+    await page.click('#play');
+    await page.waitForFunction(() => Number(document.body.dataset.frame) >= 5, null, { timeout: 20000 });
+    assert.match(await page.textContent('#details'), /90 pictures/);
+    await context.close();
+  });
+
   const messages = [
     ['en-US', 'not-a-movie.rvx', 'This file is not a .rvx movie.', 'Play'],
     ['ja-JP', 'not-a-movie.rvx', 'このファイルは .rvx 動画ではありません。', '再生'],
