@@ -1,11 +1,11 @@
 #!/usr/bin/env node
 // Measures the browser player in the system's headless Chromium:
-//   node bench/web_player.js [--runs N] [--screenshot docs/web-player.png]
+//   node bench/web_player.js [--runs N] [--portable] [--screenshot docs/web-player.png]
 // codes a 640x480 and a 1280x720 clip (scripts/make-sample, rvxenc), then
 // prints the module's size (raw and gzipped), pictures per second of the
 // report mode without hashing (decode and colour conversion only), and the
 // time from opening the page to its first picture, each the median of N
-// runs. Needs build-web/ (scripts/build-web), build/cli/rvxenc and the test's
+// runs; --portable takes the module without SIMD. Needs build-web/ (scripts/build-web), build/cli/rvxenc and the test's
 // npm package (tests/web: npm ci).
 'use strict';
 
@@ -41,7 +41,8 @@ function makeClip(dir, size, frames) {
 
 async function decodeSpeed(browser, origin, movie) {
   const context = await browser.newContext();
-  const lines = await readReport(context, `${origin}/index.html?src=/movies/${movie}&report=time`, 300000);
+  const query = process.argv.includes('--portable') ? '&simd=0' : '';
+  const lines = await readReport(context, `${origin}/index.html?src=/movies/${movie}&report=time${query}`, 300000);
   await context.close();
   const value = (key) => Number(lines.find((l) => l.startsWith(key + ' ')).split(' ')[1]);
   return value('pictures') / (value('ms') / 1000);
