@@ -26,6 +26,8 @@ class Playback {
     this.queue = [];
     this.pending = 0;
     this.ended = false;
+    this.seeking = false;    // a seek's first picture has not arrived yet
+    this.laterSeek = null;
     this.shown = null;       // the frame number on the canvas
     this.playing = false;
     this.position = 0;       // seconds, while paused and where the clock started
@@ -60,8 +62,13 @@ class Playback {
 
   toggle() { if (this.playing) this.pause(); else this.play(); }
 
+  // A bar dragged along asks for many pictures; while one seek waits for its
+  // picture only the latest of those after it is kept, so the worker never
+  // falls behind the hand.
   seekTo(frame) {
     frame = Math.max(0, Math.min(Math.floor(frame), Math.max(this.info.frames - 1, 0)));
+    if (this.seeking) { this.laterSeek = frame; return; }
+    this.seeking = true;
     ++this.epoch;
     this.queue = [];
     this.pending = 0;
@@ -107,10 +114,20 @@ class Playback {
   onMessage(message) {
     if (message.type === 'sound') return this.onSound(message);
     if (message.epoch !== this.epoch) return;
-    if (message.type === 'end') { this.ended = true; this.pending = 0; return; }
-    --this.pending;
-    this.queue.push(message);
-    if (this.shown === null && !this.playing) this.show(this.queue[0]);
+    if (message.type === 'end') {
+      this.ended = true;
+      this.pending = 0;
+    } else {
+      --this.pending;
+      this.queue.push(message);
+      if (this.shown === null && !this.playing) this.show(this.queue[0]);
+    }
+    this.seeking = false;
+    if (this.laterSeek !== null) {
+      const frame = this.laterSeek;
+      this.laterSeek = null;
+      this.seekTo(frame);
+    }
   }
 
   tick() {

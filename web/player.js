@@ -82,7 +82,9 @@ function errorText(message) {
 function onWorkerMessage(message) {
   switch (message.type) {
     case 'ready': return onReady(message);
-    case 'error': return showMessage(errorText(message), 'error');
+    case 'error':
+      if (playback) playback.seeking = false;
+      return showMessage(errorText(message), 'error');
     case 'verified':
       if (!message.intact) showMessage(`${words.damagedPlays} (${message.text})`, 'warning');
       return;
