@@ -123,14 +123,9 @@ std::unique_ptr<IMovieWriter> CEncodeRVXFile::MakeWriter(const std::string& work
     writer->SetPicture(width, height, layout_ | request_.settings.FormatBits());
     writer->SetWorkDirectory(work_directory);
     writer->SetFramePrefix(work_directory + prefix);
-    if (pass_ == 1) {
-        auto qualities = FirstPassQualities(request_.settings);
-        writer->SetFrameQualities([qualities, first_frame](uint32_t frame, uint32_t kind) {
-            return qualities(first_frame + frame, kind);
-        });
-    }
+    if (pass_ == 1) writer->SetRateControl(MakeFirstPassControl(request_.settings, first_frame));
     if (pass_ == 2) {
-        writer->SetRatePlan(rate_plan_);
+        writer->SetRateControl(rate_plan_);
         if (!sound_file_.empty()) writer->SetSoundFile(sound_file_);
     }
     if (!writer->Open()) {
@@ -445,7 +440,7 @@ bool CEncodeRVXFile::BeginSecondPass(const std::string& work_directory, const st
     payload_budget_ = target_bytes_ > overhead ? target_bytes_ - overhead : 0;
     if (reduced_pass_) {
         const uint32_t gop = _rvxlib_::ClampGopShape(settings.p_frames, settings.b_frames).Length();
-        frames = FullSizePassFrames(std::move(frames), writer_->Macroblocks(), size_sample_->Frames(),
+        frames = _rvxlib_::FullSizePassFrames(std::move(frames), writer_->Macroblocks(), size_sample_->Frames(),
                                     MovieMacroblocks(), writer_->BlocksPerMacroblock(), gop);
         size_sample_.reset();
         reduced_buffer_ = std::vector<uint8_t>();

@@ -82,7 +82,7 @@ bool SteersPastMaxQuality(const RVXEncoderTuning& tuning, uint32_t format) {
            !(format & kFormatIntDctEncode);
 }
 
-RVXFrameQualities QualitiesForLevel(RVXPreset preset, uint16_t level, const uint8_t intra_matrix[64],
+RVXFrameQuantisers QuantisersForLevel(RVXPreset preset, uint16_t level, const uint8_t intra_matrix[64],
                                     const uint8_t inter_matrix[64], uint16_t coarsest) {
     const uint16_t i = ClampQuality(level);
     if (!TuningFor(preset).balances_frame_qualities)

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "rvxlib/format/coding_defaults.h"
+#include "rvxlib/ratecontrol/rate_control.h"
 
 namespace _rvxlib_ {
 
@@ -72,18 +73,12 @@ RVXEncoderTuning TuningFor(RVXPreset preset);
 // counts on a quantiser the coder would clamp.
 bool SteersPastMaxQuality(const RVXEncoderTuning& tuning, uint32_t format);
 
-struct RVXFrameQualities {
-    uint16_t i = 0;
-    uint16_t p = 0;
-    uint16_t b = 0;
-};
-
-// The three frame qualities a single quality level stands for. classic keeps
+// The three frame quantisers a single quality level stands for. classic keeps
 // the spacing of the defaults (N, N+2, N+4); the other presets balance the
 // frame types for the matrices in use, so that a P or B frame is never
 // quantised finer than the I frame it predicts from. Results lie in
 // 2..coarsest (a rate plan may steer the decisions by cost past 32).
-RVXFrameQualities QualitiesForLevel(RVXPreset preset, uint16_t level, const uint8_t intra_matrix[64],
+RVXFrameQuantisers QuantisersForLevel(RVXPreset preset, uint16_t level, const uint8_t intra_matrix[64],
                                     const uint8_t inter_matrix[64], uint16_t coarsest = kMaxQuality);
 
 }  // namespace _rvxlib_

@@ -160,7 +160,7 @@ TEST(RateTarget, ImageRunLandsNearTheTargetWithProgressOverBothPasses) {
         uint8_t intra[64], inter[64];
         LoadQuantMatrices(kMatrixSelectorMpeg, intra, inter);
         LoadQuantMatrices(settings.matrix, intra, inter);
-        const _rvxlib_::RVXFrameQualities fixed = _rvxlib_::QualitiesForLevel(preset, c.quality, intra, inter);
+        const _rvxlib_::RVXFrameQuantisers fixed = _rvxlib_::QuantisersForLevel(preset, c.quality, intra, inter);
         settings.quality_i = fixed.i;
         settings.quality_p = fixed.p;
         settings.quality_b = fixed.b;
@@ -210,8 +210,8 @@ TEST(RateTarget, IntegerDctIsPlannedOnlyUpTo32) {
         uint8_t intra[64], inter[64];
         LoadQuantMatrices(kMatrixSelectorMpeg, intra, inter);
         LoadQuantMatrices(settings.matrix, intra, inter);
-        const _rvxlib_::RVXFrameQualities fixed =
-            _rvxlib_::QualitiesForLevel(settings.preset, c.quality, intra, inter);
+        const _rvxlib_::RVXFrameQuantisers fixed =
+            _rvxlib_::QuantisersForLevel(settings.preset, c.quality, intra, inter);
         settings.quality_i = fixed.i;
         settings.quality_p = fixed.p;
         settings.quality_b = fixed.b;
@@ -371,7 +371,7 @@ void SetLevel(EncodeSettings* settings, uint16_t level) {
     uint8_t intra[64], inter[64];
     LoadQuantMatrices(kMatrixSelectorMpeg, intra, inter);
     LoadQuantMatrices(settings->matrix, intra, inter);
-    const _rvxlib_::RVXFrameQualities fixed = _rvxlib_::QualitiesForLevel(settings->preset, level, intra, inter);
+    const _rvxlib_::RVXFrameQuantisers fixed = _rvxlib_::QuantisersForLevel(settings->preset, level, intra, inter);
     settings->quality_i = fixed.i;
     settings->quality_p = fixed.p;
     settings->quality_b = fixed.b;
