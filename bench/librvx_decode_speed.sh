@@ -36,14 +36,7 @@ median_seconds() {
 
 for size in 640x480 1920x1080; do
   movie="$dir/${frames}x${size}.rvx"
-  if [ ! -f "$movie" ]; then
-    width=${size%x*}
-    ffmpeg -hide_banner -loglevel error -y -loop 1 -i "$photo" \
-      -vf "scale=$((width * 3 / 2)):-2,zoompan=z='1.2+0.002*on':x='iw/2-(iw/zoom/2)+on*4':y='ih/2-(ih/zoom/2)':d=1:s=$size:fps=25" \
-      -frames:v "$frames" -c:v ffv1 "$dir/source.mkv"
-    build/cli/rvxenc "$dir/source.mkv" -o "$movie" --quiet --overwrite
-    rm -f "$dir/source.mkv"
-  fi
+  bench/zoom_movie.sh "$movie" "$size" "$frames" "$photo"
   for what in "librvx threads=1:$dir/rvx_decode_all $movie 1" "librvx threads=0:$dir/rvx_decode_all $movie 0" \
               "librvx planes:$dir/rvx_decode_all $movie 0 planes" "rvxdec --y4m:build/cli/rvxdec $movie --y4m /dev/null"; do
     # shellcheck disable=SC2086
