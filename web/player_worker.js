@@ -31,7 +31,6 @@ async function handle(request) {
     case 'sound': return sendSound(request.from, request.count, request.epoch);
     case 'verify': return verify();
     case 'report': return report(request.hashes);
-    case 'close': return closeMovie();
   }
 }
 
