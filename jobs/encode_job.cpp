@@ -112,14 +112,17 @@ bool CEncodeRVXFile::SetSourceFormat(uint32_t layout, uint32_t width, uint32_t h
 
 std::unique_ptr<IMovieWriter> CEncodeRVXFile::MakeWriter(const std::string& work_directory, uint32_t width,
                                                         uint32_t height, const std::string& prefix,
-                                                        uint32_t first_frame) {
+                                                        uint32_t first_frame, bool sample_run) {
     std::unique_ptr<IMovieWriter> writer = writer_factory_ ? writer_factory_() : nullptr;
     if (!writer) {
         SetFailureReason("this build has no movie writer");
         return nullptr;
     }
     writer->SetFrameRate(rate_numerator_, rate_denominator_);
-    ApplyEncodeSettings(pass_ == 1 ? FirstPassSettings(request_.settings) : request_.settings, *writer);
+    ApplyEncodeSettings(sample_run    ? SizeSampleSettings(request_.settings)
+                        : pass_ == 1 ? FirstPassSettings(request_.settings)
+                                     : request_.settings,
+                        *writer);
     writer->SetPicture(width, height, layout_ | request_.settings.FormatBits());
     writer->SetWorkDirectory(work_directory);
     writer->SetFramePrefix(work_directory + prefix);
@@ -226,7 +229,7 @@ bool CEncodeRVXFile::OpenEncoder(const std::string& work_directory, const std::s
             [this, work_directory](uint32_t first) {
                 // Two runs are coded at once: their payloads must not meet.
                 return MakeWriter(work_directory, width_, height_, "rvxsample" + std::to_string(first) + "-",
-                                  first);
+                                  first, true);
             },
             gop);
     }
@@ -410,6 +413,17 @@ std::string CEncodeRVXFile::UnreachableTargetReason(uint64_t frames) {
            " (every macroblock at quality 32 without coefficients, with the sound and the container)";
 }
 
+std::string CEncodeRVXFile::PlannedFloorReason(uint64_t overhead) {
+    const double share = _rvxlib_::TuningFor(request_.settings.preset).smallest_share_of_estimate;
+    const uint64_t smallest = overhead + uint64_t(share * double(rate_plan_->SmallestPlannedBytes()));
+    if (target_bytes_ >= smallest) return "";
+    target_refused_ = true;
+    refused_target_bytes_ = target_bytes_;
+    smallest_movie_bytes_ = smallest;
+    return "the target of " + ByteCountText(target_bytes_) + " is below the smallest this movie can be: " +
+           ByteCountText(smallest) + ", as its first pass measured it with the sound and the container";
+}
+
 int32_t CEncodeRVXFile::RefuseUnreachableTarget(uint64_t frames) {
     const std::string reason = UnreachableTargetReason(frames);
     return reason.empty() ? kJobOk : FailRun(reason);
@@ -447,6 +461,10 @@ bool CEncodeRVXFile::BeginSecondPass(const std::string& work_directory, const st
     }
     rate_plan_ = MakeRatePlan(settings, std::move(frames), MovieMacroblocks(), writer_->BlocksPerMacroblock(),
                               payload_budget_);
+    if (const std::string reason = PlannedFloorReason(overhead); !reason.empty()) {
+        SetFailureReason(reason);
+        return false;
+    }
     writer_->DiscardFrames();
     writer_.reset();
     reduced_pass_ = false;

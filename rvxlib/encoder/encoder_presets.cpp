@@ -59,15 +59,18 @@ RVXEncoderTuning TuningFor(RVXPreset preset) {
     switch (preset) {
     case RVXPreset::kFast:
         t.prices_vectors = true;
+        t.smallest_share_of_estimate = 0.7;
         break;
     case RVXPreset::kMedium:
         t.decides_by_cost = true;
+        t.smallest_share_of_estimate = 0.5;
         break;
     case RVXPreset::kSlow:
         t.decides_by_cost = true;
         t.candidates = RVXCandidateSet::kNeighbours;
         t.trellis_reach = kSlowTrellisReach;
         t.quantiser_spread = 1;
+        t.smallest_share_of_estimate = 0.38;
         break;
     case RVXPreset::kClassic:
         break;

@@ -247,6 +247,10 @@ uint64_t CRVXRatePlan::SmallestBytes() const {
     return sum;
 }
 
+uint64_t CRVXRatePlan::SmallestPlannedBytes() const {
+    return uint64_t(std::llround(BytesFrom(0, kHighestLevel, Unbiased())));
+}
+
 double CRVXRatePlan::Expected(const Frame& frame, double quality, const Biases& bias) const {
     return bias[frame.bias_class] * Bytes(frame, quality);
 }

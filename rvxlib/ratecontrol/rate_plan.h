@@ -100,6 +100,9 @@ public:
     uint64_t PredictedAtQuality(uint16_t quality) const;
     // Sum of the frames' smallest payloads.
     uint64_t SmallestBytes() const;
+    // The model's payload total at the coarsest level the plan can choose:
+    // the least this movie can be planned to.
+    uint64_t SmallestPlannedBytes() const;
     // The level Plan found (below 2 and above 32 where even the finest or
     // the coarsest qualities do not reach the budget).
     double Level() const { return level_; }
