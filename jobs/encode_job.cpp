@@ -540,9 +540,15 @@ int32_t CEncodeRVXFile::RunCatchingOutOfMemory(const std::function<int32_t()>& s
     return FailRun(reason);
 }
 
+bool CEncodeRVXFile::TargetMissed() const {
+    return target_bytes_ && written_bytes_ &&
+           double(written_bytes_) > double(target_bytes_) * (1.0 + kMissedTargetShare);
+}
+
 void CEncodeRVXFile::NoteSizeAgainstTarget(const std::string& output) {
     const uint64_t size = FileBytes(output);
     if (!rate_plan_ || !target_bytes_) return;
+    written_bytes_ = size;
     const double error = (double(size) - double(target_bytes_)) / double(target_bytes_);
     const std::string sizes = ByteCountText(size) + " of the " + ByteCountText(target_bytes_) + " asked";
     if (error < -kTargetTolerance && rate_plan_->AllAssigned(_rvxlib_::kMinQuality))

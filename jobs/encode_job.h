@@ -99,6 +99,14 @@ public:
     // What a person should know about a movie that was written (one that
     // came out smaller or larger than asked); empty for nothing.
     std::string Notice() const { return notice_; }
+    // A movie written to a target size: the size it aimed at and the size
+    // written, in bytes (both 0 for a job without a target). It missed when
+    // it came out more than kMissedTargetShare over, which a job reports as
+    // a failure of its own although the movie is kept.
+    uint64_t TargetBytes() const { return target_bytes_; }
+    uint64_t WrittenBytes() const { return written_bytes_; }
+    bool TargetMissed() const;
+    static constexpr double kMissedTargetShare = 0.02;
     // Whether the request asks for a target size or bitrate, which takes two
     // passes over the source.
     bool TwoPass() const;
@@ -246,6 +254,7 @@ private:
     std::shared_ptr<_rvxlib_::CRVXRatePlan> rate_plan_;
     std::string sound_file_;     // the coded sound a second pass takes over
     uint64_t target_bytes_ = 0;  // what the second pass aims at
+    uint64_t written_bytes_ = 0;  // the movie's size once a second pass wrote it
     uint64_t payload_budget_ = 0;
     bool target_refused_ = false;
     uint64_t refused_target_bytes_ = 0;
