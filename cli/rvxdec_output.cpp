@@ -8,6 +8,7 @@
 
 #include "container/rvx_movie_decoder.h"
 #include "snxlib/snx_decode.h"
+#include "snxlib/wave_writer.h"
 #include "support/cpu_features.h"
 #include "support/graphic_loader.h"
 #include "support/pixel_format.h"
@@ -300,18 +301,41 @@ DecodeResult DecodePictures(CRVXReader& reader, const DecodeRequest& request) {
     return result;
 }
 
-bool DecodeSoundToWave(CRVXReader& reader, const fs::path& path, const fs::path& movie, std::string* error) {
+bool DecodeSoundToWave(CRVXReader& reader, const fs::path& path, uint64_t* frames, std::string* error) {
+    *frames = 0;
     if (!reader.HasSound()) {
         *error = "the movie has no sound";
         return false;
     }
     _snxlib_::CSNXDecode sound;
-    if (sound.Open(movie, reader.SoundOffset(), reader.SoundLength()) != 1) {
+    if (!reader.OpenSound(sound)) {
         *error = "the sound track cannot be decoded";
         return false;
     }
-    if (_snxlib_::DecodeToWave(sound, path) != 1) {
-        *error = "the sound could not be decoded completely into " + path.string();
+    _snxlib_::CWaveWriter wave;
+    if (!wave.Open(path, sound.GetChannels(), sound.GetSampleRate())) {
+        *error = "cannot create " + path.string();
+        return false;
+    }
+    constexpr uint32_t kChunk = 4096;
+    std::vector<int16_t> buffer(size_t(kChunk) * sound.GetChannels());
+    for (;;) {
+        uint32_t got = 0;
+        const bool read = sound.Read(buffer.data(), kChunk, &got) == 1;
+        if (got > 0 && !wave.Write(buffer.data(), got)) {
+            *error = "cannot write " + path.string();
+            return false;
+        }
+        *frames += got;
+        // A tolerant reader's sound ends at the first block the file lost.
+        if (!read && reader.Reading() == RVXReading::kStrict) {
+            *error = "the sound could not be decoded completely into " + path.string();
+            return false;
+        }
+        if (!read || got < kChunk) break;
+    }
+    if (!wave.Close()) {
+        *error = "cannot write " + path.string();
         return false;
     }
     return true;

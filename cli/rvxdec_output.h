@@ -24,7 +24,7 @@ struct DecodeResult {
     bool ok = true;                // every requested output was written
     std::string error;             // the first failure, for a person
     uint32_t framesDecoded = 0;
-    uint32_t damagedFrames = 0;
+    uint32_t damagedFrames = 0;    // from a tolerant reader: skipped, showing the picture before
     // PSNR in dB over R, G, B, and A too when the movie or the source picture
     // has alpha; 99 stands for identical pictures.
     uint32_t framesCompared = 0;
@@ -43,6 +43,7 @@ bool SavePng(const std::filesystem::path& path, uint8_t* bgra, size_t pitch, uin
 
 bool WantsPictures(const DecodeRequest& request);
 DecodeResult DecodePictures(CRVXReader& reader, const DecodeRequest& request);
-// The sound track decoded into a 16-bit PCM WAVE file.
-bool DecodeSoundToWave(CRVXReader& reader, const std::filesystem::path& path, const std::filesystem::path& movie,
-                       std::string* error);
+// The sound track decoded into a 16-bit PCM WAVE file; *frames counts the
+// sample frames written. From a tolerant reader the sound ends where the
+// file does.
+bool DecodeSoundToWave(CRVXReader& reader, const std::filesystem::path& path, uint64_t* frames, std::string* error);
