@@ -25,7 +25,8 @@ namespace {
 // stream lock.
 struct DemuxState {
     bool pull_mode = false;
-    std::vector<uint8_t> pushed;       // push mode: every byte so far
+    std::vector<uint8_t> pushed;       // push mode: every byte of the movie so far
+    uint64_t pushed_beyond = 0;        // push mode: bytes after the end the header gives
     bool push_ended = false;
     std::unique_ptr<IByteSource> source;
     CRVXReader reader;
@@ -34,7 +35,8 @@ struct DemuxState {
     GstPad* video_pad = nullptr;
     GstPad* sound_pad = nullptr;
     GstFlowCombiner* combiner = nullptr;
-    std::vector<uint32_t> block_offsets;   // inside the SNX track
+    std::vector<uint32_t> block_offsets;   // inside the SNX track, of the blocks that are whole
+    uint64_t blocks_end = 0;               // where the last of them ends
     std::size_t next_record = 0;           // coding order
     uint32_t next_block = 0;               // coded SNX block
     bool video_discont = true;
@@ -164,6 +166,41 @@ static void rvx_demux_remove_pads(RvxDemux* demux) {
     }
 }
 
+// A movie read tolerantly plays what is whole of it; what was passed over is
+// worth a warning, never an error.
+static void rvx_demux_warn_of_damage(RvxDemux* demux) {
+    DemuxState& s = *demux->state;
+    if (s.pushed_beyond > 0) {
+        GST_ELEMENT_WARNING(demux, STREAM, DEMUX, ("The %" G_GUINT64_FORMAT " bytes after the movie's end are ignored.",
+                                                   s.pushed_beyond), (nullptr));
+    }
+    if (s.reader.Problems().empty()) return;
+    const RVXProblem& first = s.reader.Problems().front();
+    GST_ELEMENT_WARNING(demux, STREAM, DEMUX, ("The movie is damaged; its intact part plays: %s.", first.message.c_str()),
+                        ("%u of %u pictures and %u of %u sound blocks are whole; first damage at offset %" G_GUINT64_FORMAT,
+                         guint(s.reader.Frames().size()), s.reader.FrameCount(), s.reader.IntactSoundBlocks(),
+                         s.reader.HasSound() ? guint(s.reader.Sound().block_count) : 0u, first.offset));
+}
+
+// The offsets of the sound blocks that are whole, and where the last ends.
+static bool rvx_demux_read_block_table(RvxDemux* demux) {
+    DemuxState& s = *demux->state;
+    s.block_offsets.clear();
+    if (!s.reader.HasSound() || !s.timeline.HasSound() || s.reader.IntactSoundBlocks() == 0) return true;
+    const auto& snx = s.reader.Sound();
+    const uint32_t count = s.reader.IntactSoundBlocks();
+    // One entry more when the track goes on: the next block's start ends the last whole one.
+    const uint32_t entries = count < snx.block_count ? count + 1 : count;
+    std::vector<uint8_t> table(std::size_t(entries) * 4);
+    if (!s.reader.ReadBytes(s.reader.SoundOffset() + _snxlib_::kSNXHeaderSize, table.size(), table.data())) {
+        GST_ELEMENT_ERROR(demux, STREAM, DEMUX, ("The movie's sound track cannot be read."), (nullptr));
+        return false;
+    }
+    for (uint32_t i = 0; i < count; ++i) s.block_offsets.push_back(LoadLE32(&table[std::size_t(i) * 4]));
+    s.blocks_end = entries > count ? LoadLE32(&table[std::size_t(count) * 4]) : snx.end_offset;
+    return true;
+}
+
 // Reads the movie's layout; on success the pads exist and playback starts
 // at the beginning. False when the movie is refused or a flush interrupted
 // the reading (then nothing was reported).
@@ -179,7 +216,7 @@ static bool rvx_demux_open(RvxDemux* demux) {
     } else {
         s.source = std::make_unique<CMemoryByteSource>(s.pushed.data(), s.pushed.size());
     }
-    if (!s.reader.Open(*s.source)) {
+    if (!s.reader.Open(*s.source, RVXReading::kTolerant)) {
         auto* pad_source = dynamic_cast<CPadByteSource*>(s.source.get());
         if (pad_source && pad_source->Flushing()) return false;
         const std::string why = s.reader.Problems().empty() ? "unknown" : s.reader.Problems().front().message;
@@ -188,17 +225,9 @@ static bool rvx_demux_open(RvxDemux* demux) {
                            s.reader.Problems().empty() ? 0 : s.reader.Problems().front().offset));
         return false;
     }
+    rvx_demux_warn_of_damage(demux);
     s.timeline.Build(s.reader);
-    s.block_offsets.clear();
-    if (s.reader.HasSound() && s.timeline.HasSound()) {
-        const uint32_t count = s.reader.Sound().block_count;
-        std::vector<uint8_t> table(std::size_t(count) * 4);
-        if (!s.reader.ReadBytes(s.reader.SoundOffset() + _snxlib_::kSNXHeaderSize, table.size(), table.data())) {
-            GST_ELEMENT_ERROR(demux, STREAM, DEMUX, ("The movie's sound track cannot be read."), (nullptr));
-            return false;
-        }
-        for (uint32_t i = 0; i < count; ++i) s.block_offsets.push_back(LoadLE32(&table[std::size_t(i) * 4]));
-    }
+    if (!rvx_demux_read_block_table(demux)) return false;
     s.video_pad = rvx_demux_add_pad(demux, &video_template, "video", VideoCaps(s.reader, s.timeline),
                                     VideoTags(s.reader));
     if (!s.block_offsets.empty()) {
@@ -296,10 +325,9 @@ static GstFlowReturn rvx_demux_push_frame(RvxDemux* demux) {
 
 static GstFlowReturn rvx_demux_push_block(RvxDemux* demux) {
     DemuxState& s = *demux->state;
-    const auto& snx = s.reader.Sound();
     const uint32_t index = s.next_block++;
     const uint64_t start = s.block_offsets[index];
-    const uint64_t stop = index + 1 < s.block_offsets.size() ? s.block_offsets[index + 1] : snx.end_offset;
+    const uint64_t stop = index + 1 < s.block_offsets.size() ? s.block_offsets[index + 1] : s.blocks_end;
     GstBuffer* buffer = rvx_demux_read_buffer(s, s.reader.SoundOffset() + start, std::size_t(stop - start));
     if (!buffer) return GST_FLOW_ERROR;
     const uint64_t time = rvx_demux_block_time(s, index);
@@ -488,7 +516,8 @@ static gboolean rvx_demux_src_query(GstPad* pad, GstObject* parent, GstQuery* qu
 }
 
 // Push mode: the bytes are kept until the stream ends, then played from
-// memory by the same loop as in pull mode.
+// memory by the same loop as in pull mode. Bytes after the end the header
+// gives are counted and dropped.
 static GstFlowReturn rvx_demux_chain(GstPad*, GstObject* parent, GstBuffer* buffer) {
     RvxDemux* demux = RVX_DEMUX(parent);
     DemuxState& s = *demux->state;
@@ -496,8 +525,16 @@ static GstFlowReturn rvx_demux_chain(GstPad*, GstObject* parent, GstBuffer* buff
     if (!s.push_ended && gst_buffer_map(buffer, &map, GST_MAP_READ)) {
         bool refused = false;
         AcceptRegionFromLibrary(map.data, map.size);
+        std::size_t keep = map.size;
+        const std::size_t sizeField = rvx_layout::kOffsetFileSize + 8;
+        if (s.pushed.size() >= sizeField) {
+            const uint64_t end = LoadLE64(s.pushed.data() + rvx_layout::kOffsetFileSize);
+            const uint64_t room = end > s.pushed.size() ? end - s.pushed.size() : 0;
+            keep = std::size_t(std::min<uint64_t>(room, map.size));
+        }
+        s.pushed_beyond += map.size - keep;
         try {
-            s.pushed.insert(s.pushed.end(), map.data, map.data + map.size);
+            s.pushed.insert(s.pushed.end(), map.data, map.data + keep);
         } catch (const std::bad_alloc&) {
             refused = true;
         }
@@ -507,18 +544,11 @@ static GstFlowReturn rvx_demux_chain(GstPad*, GstObject* parent, GstBuffer* buff
             GST_ELEMENT_ERROR(demux, RESOURCE, NO_SPACE_LEFT, ("The movie does not fit into memory."), (nullptr));
             return GST_FLOW_ERROR;
         }
-        // Anything that cannot be a movie, or goes on past the size its
-        // header gives, is refused before it fills memory.
+        // Anything that cannot be a movie is refused before it fills memory.
         if (s.pushed.size() >= sizeof rvx_layout::kMagic &&
             std::memcmp(s.pushed.data(), rvx_layout::kMagic, sizeof rvx_layout::kMagic) != 0) {
             gst_buffer_unref(buffer);
             GST_ELEMENT_ERROR(demux, STREAM, WRONG_TYPE, ("The stream is no .rvx movie."), (nullptr));
-            return GST_FLOW_ERROR;
-        }
-        if (s.pushed.size() >= rvx_layout::kOffsetFileSize + 8 &&
-            s.pushed.size() > LoadLE64(s.pushed.data() + rvx_layout::kOffsetFileSize)) {
-            gst_buffer_unref(buffer);
-            GST_ELEMENT_ERROR(demux, STREAM, DEMUX, ("The stream is longer than its movie header says."), (nullptr));
             return GST_FLOW_ERROR;
         }
     }
@@ -576,6 +606,7 @@ static void rvx_demux_reset(RvxDemux* demux) {
     s.source.reset();
     s.pushed.clear();
     s.pushed.shrink_to_fit();
+    s.pushed_beyond = 0;
     s.push_ended = false;
     s.opened = false;
     s.next_record = 0;

@@ -1,6 +1,7 @@
 // Damaged and cut movies: a frame whose CRC fails is skipped with a warning,
-// a movie whose layout is refused ends with an error message, and the
-// pipeline always comes to an end.
+// the whole part of a cut movie plays with a warning, a movie whose layout
+// is refused ends with an error message, and the pipeline always comes to an
+// end.
 
 #include <fstream>
 
@@ -63,10 +64,6 @@ TEST(GstDamage, RefusedLayoutsEndWithAnErrorMessage) {
     const std::string path = MakeMovie(recipe);
     ASSERT_FALSE(path.empty());
     const std::vector<uint8_t> intact = ReadBytes(path);
-    CRVXReader reader;
-    ASSERT_TRUE(reader.Open(path));
-    const std::size_t sound = std::size_t(reader.SoundOffset());
-    reader.Close();
     const struct {
         const char* what;
         std::size_t keep;         // bytes kept from the start
@@ -75,12 +72,9 @@ TEST(GstDamage, RefusedLayoutsEndWithAnErrorMessage) {
         {"empty", 0, 0},
         {"inside the header", 100, 0},
         {"after the index", 288 + 24 * 2, 0},
-        {"half of it", intact.size() / 2, 0},
-        {"one byte short", intact.size() - 1, 0},
         {"a damaged magic", intact.size(), 3},
         {"a damaged width", intact.size(), 125},
         {"a damaged group index", intact.size(), 288 + 4},
-        {"a damaged sound header", intact.size(), sound + 1},
     };
     TempDir dir("gst-cut");
     for (const auto& c : cases) {
@@ -95,6 +89,60 @@ TEST(GstDamage, RefusedLayoutsEndWithAnErrorMessage) {
             EXPECT_FALSE(run.timed_out);
             ASSERT_FALSE(run.errors.empty());
             EXPECT_TRUE(run.video.empty());
+        }
+    }
+}
+
+// A cut movie plays every picture and sound block that is whole, a padded
+// one all of itself, each with a warning and no error.
+TEST(GstDamage, IntactPartOfACutOrPaddedMoviePlaysWithAWarning) {
+    MovieRecipe recipe;
+    const std::string path = MakeMovie(recipe);
+    ASSERT_FALSE(path.empty());
+    ReferenceMovie reference;
+    ASSERT_TRUE(DecodeReference(path, &reference));
+    const std::vector<uint8_t> intact = ReadBytes(path);
+    CRVXReader reader;
+    ASSERT_TRUE(reader.Open(path));
+    const std::size_t sound = std::size_t(reader.SoundOffset());
+    reader.Close();
+    const struct {
+        const char* what;
+        std::size_t keep;         // bytes kept from the start, junk appended beyond
+        std::size_t poke_at;      // a byte changed there (0: none)
+        bool all_pictures;
+        bool sound;               // some sound plays
+    } cases[] = {
+        {"half of it", intact.size() / 2, 0, false, false},
+        {"one byte short", intact.size() - 1, 0, true, true},
+        {"padded", intact.size() + 33, 0, true, true},
+        {"a damaged sound header", intact.size(), sound + 1, true, false},
+    };
+    TempDir dir("gst-intact");
+    for (const auto& c : cases) {
+        std::vector<uint8_t> bytes(intact.begin(), intact.begin() + std::ptrdiff_t(std::min(c.keep, intact.size())));
+        bytes.resize(c.keep, 0xA5);
+        if (c.poke_at) bytes[c.poke_at] ^= 0x71;
+        const std::string broken = dir / "broken.rvx";
+        WriteBytes(broken, bytes);
+        for (bool push : {false, true}) {
+            SCOPED_TRACE(std::string(c.what) + (push ? " push" : " pull"));
+            Pipeline pipeline(DecodePipeline(broken, push, c.sound));
+            const PipelineRun run = pipeline.Play(std::chrono::seconds(20));
+            ASSERT_TRUE(run.eos) << (run.errors.empty() ? "timed out" : run.errors.front());
+            EXPECT_FALSE(run.warnings.empty());
+            ASSERT_FALSE(run.video.empty());
+            EXPECT_EQ(run.video.size() == reference.pictures.size(), c.all_pictures);
+            for (const Sample& picture : run.video) {
+                const uint64_t n = picture.pts * reference.rate_num / (reference.rate_den * 1000000000ull);
+                ASSERT_LT(n, reference.pictures.size());
+                EXPECT_TRUE(picture.bytes == reference.pictures[n]) << n;
+            }
+            if (!c.sound) continue;
+            const std::vector<uint8_t> played = run.AllAudio();
+            ASSERT_FALSE(played.empty());
+            ASSERT_LE(played.size(), reference.sound.size());
+            EXPECT_TRUE(std::equal(played.begin(), played.end(), reference.sound.begin()));
         }
     }
 }
