@@ -32,6 +32,8 @@ struct DemuxState {
     CRVXReader reader;
     CMovieTimeline timeline;
     bool opened = false;
+    std::string refusal;                   // why the movie cannot be played, before any pad exists
+    std::string refusal_detail;
     GstPad* video_pad = nullptr;
     GstPad* sound_pad = nullptr;
     GstFlowCombiner* combiner = nullptr;
@@ -193,7 +195,7 @@ static bool rvx_demux_read_block_table(RvxDemux* demux) {
     const uint32_t entries = count < snx.block_count ? count + 1 : count;
     std::vector<uint8_t> table(std::size_t(entries) * 4);
     if (!s.reader.ReadBytes(s.reader.SoundOffset() + _snxlib_::kSNXHeaderSize, table.size(), table.data())) {
-        GST_ELEMENT_ERROR(demux, STREAM, DEMUX, ("The movie's sound track cannot be read."), (nullptr));
+        s.refusal = "The movie's sound track cannot be read.";
         return false;
     }
     for (uint32_t i = 0; i < count; ++i) s.block_offsets.push_back(LoadLE32(&table[std::size_t(i) * 4]));
@@ -202,14 +204,16 @@ static bool rvx_demux_read_block_table(RvxDemux* demux) {
 }
 
 // Reads the movie's layout; on success the pads exist and playback starts
-// at the beginning. False when the movie is refused or a flush interrupted
-// the reading (then nothing was reported).
+// at the beginning. False when the movie is refused (s.refusal says why) or a
+// flush interrupted the reading (s.refusal is empty).
 static bool rvx_demux_open(RvxDemux* demux) {
     DemuxState& s = *demux->state;
+    s.refusal.clear();
+    s.refusal_detail.clear();
     if (s.pull_mode) {
         gint64 length = 0;
         if (!gst_pad_peer_query_duration(demux->sinkpad, GST_FORMAT_BYTES, &length) || length < 0) {
-            GST_ELEMENT_ERROR(demux, STREAM, DEMUX, ("The movie's length is unknown."), (nullptr));
+            s.refusal = "The movie's length is unknown.";
             return false;
         }
         s.source = std::make_unique<CPadByteSource>(demux->sinkpad, uint64_t(length));
@@ -219,10 +223,10 @@ static bool rvx_demux_open(RvxDemux* demux) {
     if (!s.reader.Open(*s.source, RVXReading::kTolerant)) {
         auto* pad_source = dynamic_cast<CPadByteSource*>(s.source.get());
         if (pad_source && pad_source->Flushing()) return false;
-        const std::string why = s.reader.Problems().empty() ? "unknown" : s.reader.Problems().front().message;
-        GST_ELEMENT_ERROR(demux, STREAM, DEMUX, ("The movie's header or index is damaged: %s.", why.c_str()),
-                          ("refused at offset %" G_GUINT64_FORMAT,
-                           s.reader.Problems().empty() ? 0 : s.reader.Problems().front().offset));
+        const auto& problems = s.reader.Problems();
+        s.refusal = "The movie's header or index is damaged: " +
+                    (problems.empty() ? std::string("unknown") : problems.front().message) + ".";
+        s.refusal_detail = "refused at offset " + std::to_string(problems.empty() ? 0 : problems.front().offset);
         return false;
     }
     rvx_demux_warn_of_damage(demux);
@@ -363,13 +367,69 @@ static void rvx_demux_pause(RvxDemux* demux, GstFlowReturn flow) {
     }
 }
 
+// The element at the top of the demuxer's pipeline (the demuxer itself
+// when it has no parent), with a reference.
+static GstElement* rvx_demux_top(RvxDemux* demux) {
+    GstObject* top = GST_OBJECT(gst_object_ref(demux));
+    while (GstObject* parent = gst_object_get_parent(top)) {
+        gst_object_unref(top);
+        top = parent;
+    }
+    return GST_ELEMENT(top);
+}
+
+// Whether the application may not hear an error posted now: a state change
+// is under way at the top of the pipeline (its state lock is held until the
+// change returns to whoever asked for it), or the application has not yet
+// taken the messages posted before off the pipeline's bus.
+static bool rvx_demux_application_busy(RvxDemux* demux) {
+    GstElement* top = rvx_demux_top(demux);
+    GRecMutex* lock = GST_STATE_GET_LOCK(top);
+    bool busy = !g_rec_mutex_trylock(lock);
+    if (!busy) g_rec_mutex_unlock(lock);
+    if (GstBus* bus = gst_element_get_bus(top)) {
+        busy = busy || gst_bus_have_pending(bus);
+        gst_object_unref(bus);
+    }
+    gst_object_unref(top);
+    return busy;
+}
+
+// The task reads the header right when the demuxer reaches PAUSED, and
+// refusing the movie then is an error no pad will ever follow, so it must
+// reach the application. Posted at once it can be lost two ways: a bin that
+// tries the demuxer out (decodebin) keeps its state locked until it has
+// decided to keep it and drops the errors it posts meanwhile, and an
+// application that reacts to errors as they are posted but listens from a
+// main loop it starts after setting the pipeline to PAUSED misses an error
+// that comes before its loop runs (it has not read the earlier messages
+// yet). Either would leave the pipeline prerolling for ever, so the error
+// waits for both. False when the pad flushes first (the demuxer is being
+// shut down), which also keeps a state change that stops the task from
+// waiting on it.
+static bool rvx_demux_wait_until_heard(RvxDemux* demux) {
+    constexpr gulong kPollMicroseconds = 1000;
+    while (gst_element_is_locked_state(GST_ELEMENT(demux)) || rvx_demux_application_busy(demux)) {
+        if (GST_PAD_IS_FLUSHING(demux->sinkpad)) return false;
+        g_usleep(kPollMicroseconds);
+    }
+    return true;
+}
+
+// The movie cannot be played and no pad exists.
+static void rvx_demux_refuse(RvxDemux* demux) {
+    DemuxState& s = *demux->state;
+    if (!rvx_demux_wait_until_heard(demux)) return;
+    GST_ELEMENT_ERROR(demux, STREAM, DEMUX, ("%s", s.refusal.c_str()),
+                      ("%s", s.refusal_detail.empty() ? "no pad was added" : s.refusal_detail.c_str()));
+}
+
 static void rvx_demux_loop(GstPad* sinkpad) {
     RvxDemux* demux = RVX_DEMUX(GST_PAD_PARENT(sinkpad));
     DemuxState& s = *demux->state;
     if (!s.opened && !rvx_demux_open(demux)) {
-        auto* pad_source = dynamic_cast<CPadByteSource*>(s.source.get());
         gst_pad_pause_task(sinkpad);
-        if (!(pad_source && pad_source->Flushing())) rvx_demux_push_event(demux, gst_event_new_eos());
+        if (!s.refusal.empty()) rvx_demux_refuse(demux);
         return;
     }
     if (s.need_segment) {

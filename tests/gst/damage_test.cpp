@@ -3,7 +3,10 @@
 // is refused ends with an error message, and the pipeline always comes to an
 // end.
 
+#include <sys/wait.h>
+
 #include <fstream>
+#include <random>
 
 #include "container/rvx_reader.h"
 #include "gst/gst_harness.h"
@@ -143,6 +146,47 @@ TEST(GstDamage, IntactPartOfACutOrPaddedMoviePlaysWithAWarning) {
             ASSERT_FALSE(played.empty());
             ASSERT_LE(played.size(), reference.sound.size());
             EXPECT_TRUE(std::equal(played.begin(), played.end(), reference.sound.begin()));
+        }
+    }
+}
+
+// A movie refused at its header ends every pipeline with an error, however
+// the demuxer's task and the pipeline's state changes interleave: through
+// decodebin, which drops the errors of an element it is still trying out,
+// and through gst-launch, which stops at an error only once its main loop
+// runs. Each run is a gst-launch process stopped after 10 seconds at most.
+TEST(GstDamage, RefusedHeadersNeverLeaveAPipelinePrerolling) {
+    MovieRecipe recipe;
+    const std::string path = MakeMovie(recipe);
+    ASSERT_FALSE(path.empty());
+    InitGstreamer();
+    const std::vector<uint8_t> intact = ReadBytes(path);
+    std::vector<uint8_t> garbage = intact;
+    std::mt19937 random(33);
+    for (std::size_t i = sizeof rvx_layout::kMagic; i < rvx_layout::kHeaderSize; ++i) garbage[i] = uint8_t(random());
+    const uint32_t groups = LoadLE32(&intact[rvx_layout::kOffsetGroupCount]);
+    const struct {
+        const char* what;
+        std::vector<uint8_t> bytes;
+    } cases[] = {
+        {"cut in the header", {intact.begin(), intact.begin() + 200}},
+        {"cut in the first record", {intact.begin(), intact.begin() + 288 + 24 * groups + 6}},
+        {"garbage header", garbage},
+    };
+    TempDir dir("gst-hangs");
+    constexpr int kRunsEach = 8;
+    for (const auto& c : cases) {
+        const std::string movie = dir / "refused.rvx";
+        WriteBytes(movie, c.bytes);
+        for (const std::string& pipeline : {"filesrc location=" + movie + " ! decodebin ! fakesink",
+                                           "playbin uri=file://" + movie + " video-sink=fakesink audio-sink=fakesink"}) {
+            SCOPED_TRACE(std::string(c.what) + ": " + pipeline);
+            for (int run = 0; run < kRunsEach; ++run) {
+                const int status = std::system(("timeout 10 gst-launch-1.0 -q " + pipeline + " >/dev/null 2>&1").c_str());
+                ASSERT_TRUE(WIFEXITED(status));
+                // gst-launch exits 1 after an error; timeout exits 124.
+                ASSERT_EQ(WEXITSTATUS(status), 1) << "run " << run;
+            }
         }
     }
 }
