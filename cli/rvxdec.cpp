@@ -92,8 +92,8 @@ bool ParseOptions(int argc, char** argv, Options* options) {
             options->decode.compareStart = int32_t(start);
         } else if (arg == "--idct") {
             if (!value(&text)) return false;
-            if (text == "float") options->decode.inverse = _rvxlib_::RVXInverseDct::kFloat;
-            else if (text == "int") options->decode.inverse = _rvxlib_::RVXInverseDct::kInteger;
+            if (text == "float") options->decode.integerIdct = false;
+            else if (text == "int") options->decode.integerIdct = true;
             else return false;
         } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
             return false;
@@ -341,17 +341,19 @@ int main(int argc, char** argv) {
     CRVXReader salvaged;
     CRVXReader* source = summary.opened ? &reader : nullptr;
     if (options.salvage) source = salvaged.Open(options.movie, RVXReading::kTolerant) ? &salvaged : nullptr;
+    options.decode.salvage = options.salvage;
     DecodeResult decoded;
     const bool decoding = source && WantsPictures(options.decode);
     std::string outputError;
     if (decoding) {
-        decoded = DecodePictures(*source, options.decode);
+        decoded = DecodePictures(options.movie, options.decode);
         if (!decoded.ok) outputError = decoded.error;
     }
     uint64_t soundFrames = 0;
     if (source && !options.wavPath.empty()) {
         std::string error;
-        if (!DecodeSoundToWave(*source, options.wavPath, &soundFrames, &error) && outputError.empty()) {
+        if (!DecodeSoundToWave(options.movie, options.wavPath, options.salvage, &soundFrames, &error) &&
+            outputError.empty()) {
             outputError = error;
         }
     }

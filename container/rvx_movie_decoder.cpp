@@ -1,5 +1,6 @@
 #include "container/rvx_movie_decoder.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "support/cpu_features.h"
@@ -26,10 +27,22 @@ bool CRVXMovieDecoder::Open(CRVXReader& reader, _rvxlib_::RVXInverseDct inverse)
     skipped_numbers_.clear();
     last_shown_ = nullptr;
     stand_in_kept_ = false;
+    damaged_numbers_.assign(reader.Frames().size(), 0);
+    held_ = nullptr;
     return true;
 }
 
 const uint8_t* CRVXMovieDecoder::NextPicture(uint32_t* frameNumber) {
+    if (held_ != nullptr) {
+        const uint8_t* picture = held_;
+        held_ = nullptr;
+        *frameNumber = held_number_;
+        return picture;
+    }
+    return DecodeNext(frameNumber);
+}
+
+const uint8_t* CRVXMovieDecoder::DecodeNext(uint32_t* frameNumber) {
     if (reader_ == nullptr) return nullptr;
     const auto& frames = reader_->Frames();
     for (;;) {
@@ -65,10 +78,58 @@ void CRVXMovieDecoder::DecodeRecord(const RVXFrameInfo& frame) {
         // The picture shown last is still valid here, and is what the
         // skipped one shows if no other is shown before it.
         if (last_shown_ && !stand_in_kept_) KeepForStandIn(last_shown_);
-        ++damaged_;
+        NoteDamaged(frame);
         return;
     }
-    if (!decoder_.DecodeFrame(frame.type, payload_.data(), payload_.size()) || !read) ++damaged_;
+    const bool intact = read && RecordIntact(frame);
+    if (!decoder_.DecodeFrame(frame.type, payload_.data(), payload_.size()) || !intact) NoteDamaged(frame);
+}
+
+void CRVXMovieDecoder::NoteDamaged(const RVXFrameInfo& frame) {
+    ++damaged_;
+    if (frame.display_number < damaged_numbers_.size()) damaged_numbers_[frame.display_number] = 1;
+}
+
+bool CRVXMovieDecoder::IsDamaged(uint32_t frameNumber) const {
+    return frameNumber < damaged_numbers_.size() && damaged_numbers_[frameNumber] != 0;
+}
+
+uint32_t CRVXMovieDecoder::GroupOf(uint32_t frame) const {
+    const auto& groups = reader_->Groups();
+    // Groups follow each other in display order; the last one starting at or
+    // before the frame holds it.
+    const auto after = std::upper_bound(groups.begin(), groups.end(), frame,
+                                        [](uint32_t f, const _rvxlib_::RVXGroupEntry& g) { return f < g.first_frame; });
+    if (after == groups.begin() || frame >= groups.back().first_frame + groups.back().record_count) {
+        return uint32_t(groups.size());
+    }
+    return uint32_t(after - groups.begin() - 1);
+}
+
+void CRVXMovieDecoder::Seek(uint32_t frame) {
+    if (reader_ == nullptr) return;
+    const auto& frames = reader_->Frames();
+    const uint32_t group = GroupOf(frame);
+    decoder_.Restart();
+    held_ = nullptr;
+    current_group_ = UINT32_MAX;
+    skipped_positions_.clear();
+    skipped_numbers_.clear();
+    last_shown_ = nullptr;
+    stand_in_kept_ = false;
+    // Records are stored group after group.
+    const auto first = std::partition_point(frames.begin(), frames.end(),
+                                            [group](const RVXFrameInfo& f) { return f.group < group; });
+    next_record_ = size_t(first - frames.begin());
+    if (next_record_ == frames.size()) return;
+    uint32_t number = 0;
+    while (const uint8_t* picture = DecodeNext(&number)) {
+        if (number >= frame) {
+            held_ = picture;
+            held_number_ = number;
+            return;
+        }
+    }
 }
 
 bool CRVXMovieDecoder::RecordIntact(const RVXFrameInfo& frame) const {
