@@ -341,7 +341,7 @@ void ResolveQualityLevel(Arguments& args) {
     uint8_t intra[64], inter[64];
     LoadQuantMatrices(kMatrixSelectorMpeg, intra, inter);
     LoadQuantMatrices(settings.matrix, intra, inter);
-    const _rvxlib_::RVXFrameQualities q = _rvxlib_::QualitiesForLevel(settings.preset, level, intra, inter);
+    const _rvxlib_::RVXFrameQuantisers q = _rvxlib_::QuantisersForLevel(settings.preset, level, intra, inter);
     settings.quality_i = q.i;
     settings.quality_p = q.p;
     settings.quality_b = q.b;

@@ -52,7 +52,6 @@ bool CRVXPayloadFiles::TakeFrame(uint32_t frame, const uint8_t* payload, std::si
         return false;
     }
     const Taken taken{uint32_t(size), Crc32(payload, size)};
-    if (size_observer_) size_observer_(frame, size);
     std::lock_guard<std::mutex> lock(mutex_);
     taken_[frame] = taken;
     return true;

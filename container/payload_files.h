@@ -25,11 +25,6 @@ public:
     std::filesystem::path FileName(uint32_t frame) const;
     // Starts a new movie: forgets every frame and group (their files stay).
     void Clear();
-    // Told the display number and payload size of every frame kept, on the
-    // thread that coded it, before the frame is counted as taken.
-    void SetSizeObserver(std::function<void(uint32_t frame, std::size_t size)> observer) {
-        size_observer_ = std::move(observer);
-    }
 
     // Writes the payload file; safe to call from several threads at once.
     // False, leaving no file behind, when it cannot be written completely.
@@ -61,7 +56,6 @@ private:
                                  const _rvxlib_::RVXFrameRecord& record) const;
 
     std::filesystem::path prefix_;
-    std::function<void(uint32_t, std::size_t)> size_observer_;
     std::mutex mutex_;  // taken_, written from the coding threads
     std::unordered_map<uint32_t, Taken> taken_;
     std::vector<_rvxlib_::RVXFrameRecord> records_;

@@ -222,20 +222,9 @@ void CRVXEncode::SetPreset(_rvxlib_::RVXPreset preset, bool adaptiveQuantisation
     settings_.adaptive_quantisation = adaptiveQuantisation && settings_.tuning.adapts_quantisers;
 }
 
-void CRVXEncode::SetRatePlan(std::shared_ptr<_rvxlib_::CRVXRatePlan> plan) {
-    rate_plan_ = std::move(plan);
-    if (!rate_plan_) {
-        settings_.frame_quality = nullptr;
-        settings_.settle_before_group = nullptr;
-        settings_.frame_goal = nullptr;
-        payloads_.SetSizeObserver(nullptr);
-        return;
-    }
-    _rvxlib_::CRVXRatePlan* raw = rate_plan_.get();
-    settings_.frame_quality = [raw](uint32_t frame, uint32_t kind) { return raw->FrameQuality(frame, kind); };
-    settings_.settle_before_group = [raw](uint32_t first) { return raw->SettleBeforeGroup(first); };
-    settings_.frame_goal = [raw](uint32_t frame) { return raw->FrameGoal(frame); };
-    payloads_.SetSizeObserver([raw](uint32_t frame, size_t size) { raw->FrameCoded(frame, size); });
+void CRVXEncode::SetRateControl(std::shared_ptr<_rvxlib_::IRVXRateControl> control) {
+    rate_control_ = std::move(control);
+    settings_.rate_control = rate_control_.get();
 }
 
 std::vector<_rvxlib_::RVXPassFrame> CRVXEncode::PassFrames() const {
@@ -249,14 +238,11 @@ std::vector<_rvxlib_::RVXPassFrame> CRVXEncode::PassFrames() const {
             const uint32_t frame = group.first_frame + RecordPosition(record.type);
             if (frame >= frames.size()) frames.resize(frame + 1);
             _rvxlib_::RVXPassFrame& f = frames[frame];
-            const uint32_t type = RecordType(record.type);
-            f.kind = type == kRecordI ? _rvxlib_::kFrameKindI
-                     : type == kRecordB ? _rvxlib_::kFrameKindB
-                                        : _rvxlib_::kFrameKindP;
-            f.quality = settings_.frame_quality ? _rvxlib_::ClampQuality(settings_.frame_quality(frame, f.kind))
-                        : f.kind == _rvxlib_::kFrameKindI ? settings_.quality_i
-                        : f.kind == _rvxlib_::kFrameKindB ? settings_.quality_b
-                                                          : settings_.quality_p;
+            f.kind = _rvxlib_::FrameKindOfRecord(record.type);
+            f.quantiser = rate_control_ ? rate_control_->QuantiserGiven(frame)
+                                      : _rvxlib_::RVXFrameQuantisers{settings_.quality_i, settings_.quality_p,
+                                                                     settings_.quality_b}
+                                            .Of(f.kind);
             f.group = g;
             f.coding_position = k;
             f.bytes = record.length;

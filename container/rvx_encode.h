@@ -23,6 +23,7 @@
 #include "container/rvx_common.h"
 #include "container/rvx_layout.h"
 #include "rvxlib/encoder/group_coder.h"
+#include "rvxlib/ratecontrol/rate_control.h"
 #include "rvxlib/ratecontrol/rate_plan.h"
 
 class CRVXEncode : public CRVXCommon {
@@ -47,16 +48,11 @@ public:
     // earlier movie) and whether quantisers follow the detail of each
     // macroblock. Takes effect at the next Open.
     void SetPreset(_rvxlib_::RVXPreset preset, bool adaptiveQuantisation);
-    // A rate plan's quality for each frame (see RVXGroupSettings); an empty
-    // function goes back to the frame types' qualities. Takes effect at the
-    // next Open.
-    void SetFrameQualities(std::function<uint16_t(uint32_t frame, uint32_t kind)> plan) {
-        settings_.frame_quality = std::move(plan);
-    }
-    // Hands the second pass of two-pass rate control to a plan: it gives
-    // every frame its quality and learns every coded frame's size. Takes
-    // effect at the next Open; null goes back to the frame types' qualities.
-    void SetRatePlan(std::shared_ptr<_rvxlib_::CRVXRatePlan> plan);
+    // Hands the frames to rate control (a first pass's fixed quantisers or a
+    // second pass's plan): it gives every frame its quantiser and learns every
+    // coded frame's size. Takes effect at the next Open; null goes back to
+    // the frame types' quantisers.
+    void SetRateControl(std::shared_ptr<_rvxlib_::IRVXRateControl> control);
     // Picture size and format word (layout, transform, source layout bits).
     void SetPicture(uint32_t width, uint32_t height, uint32_t format);
     // The work directory holds the sound file; the frame prefix (the work
@@ -107,7 +103,7 @@ public:
     const std::vector<_rvxlib_::RVXGroupEntry>& Groups() const { return payloads_.Groups(); }
 
     // What the frames coded since Open cost, in display order, with their
-    // kinds, groups and the qualities they were coded at: a first pass's
+    // kinds, groups and the quantisers they were coded at: a first pass's
     // findings for a rate plan.
     std::vector<_rvxlib_::RVXPassFrame> PassFrames() const;
     // Macroblocks per picture and blocks per macroblock; 0 before Open.
@@ -140,9 +136,10 @@ private:
     void StoreFixedFields();
     bool AssembleMovie(FileHandle handle, const FileWriteOps& ops);
 
-    // Declared before the coder, whose group threads hand it frames until
-    // the coder ends them.
+    // Declared before the coder, whose group threads hand them frames and
+    // ask them for quantisers until the coder ends them.
     CRVXPayloadFiles payloads_;
+    std::shared_ptr<_rvxlib_::IRVXRateControl> rate_control_;
     // Codes the frames; it holds the codec objects of the base without
     // owning them, so it is replaced whenever they are.
     std::unique_ptr<_rvxlib_::CRVXGroupCoder> coder_;
@@ -156,5 +153,4 @@ private:
     std::array<uint8_t, rvx_layout::kHeaderSize> header_{};
     std::filesystem::path work_directory_;
     std::filesystem::path sound_path_;
-    std::shared_ptr<_rvxlib_::CRVXRatePlan> rate_plan_;
 };

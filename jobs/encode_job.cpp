@@ -123,14 +123,9 @@ std::unique_ptr<IMovieWriter> CEncodeRVXFile::MakeWriter(const std::string& work
     writer->SetPicture(width, height, layout_ | request_.settings.FormatBits());
     writer->SetWorkDirectory(work_directory);
     writer->SetFramePrefix(work_directory + prefix);
-    if (pass_ == 1) {
-        auto qualities = FirstPassQualities(request_.settings);
-        writer->SetFrameQualities([qualities, first_frame](uint32_t frame, uint32_t kind) {
-            return qualities(first_frame + frame, kind);
-        });
-    }
+    if (pass_ == 1) writer->SetRateControl(MakeFirstPassControl(request_.settings, first_frame));
     if (pass_ == 2) {
-        writer->SetRatePlan(rate_plan_);
+        writer->SetRateControl(rate_plan_);
         if (!sound_file_.empty()) writer->SetSoundFile(sound_file_);
     }
     if (!writer->Open()) {
@@ -415,6 +410,17 @@ std::string CEncodeRVXFile::UnreachableTargetReason(uint64_t frames) {
            " (every macroblock at quality 32 without coefficients, with the sound and the container)";
 }
 
+std::string CEncodeRVXFile::PlannedFloorReason(uint64_t overhead) {
+    const double share = _rvxlib_::TuningFor(request_.settings.preset).smallest_share_of_estimate;
+    const uint64_t smallest = overhead + uint64_t(share * double(rate_plan_->SmallestPlannedBytes()));
+    if (target_bytes_ >= smallest) return "";
+    target_refused_ = true;
+    refused_target_bytes_ = target_bytes_;
+    smallest_movie_bytes_ = smallest;
+    return "the target of " + ByteCountText(target_bytes_) + " is below the smallest this movie can be: " +
+           ByteCountText(smallest) + ", as its first pass measured it with the sound and the container";
+}
+
 int32_t CEncodeRVXFile::RefuseUnreachableTarget(uint64_t frames) {
     const std::string reason = UnreachableTargetReason(frames);
     return reason.empty() ? kJobOk : FailRun(reason);
@@ -445,13 +451,17 @@ bool CEncodeRVXFile::BeginSecondPass(const std::string& work_directory, const st
     payload_budget_ = target_bytes_ > overhead ? target_bytes_ - overhead : 0;
     if (reduced_pass_) {
         const uint32_t gop = _rvxlib_::ClampGopShape(settings.p_frames, settings.b_frames).Length();
-        frames = FullSizePassFrames(std::move(frames), writer_->Macroblocks(), size_sample_->Frames(),
+        frames = _rvxlib_::FullSizePassFrames(std::move(frames), writer_->Macroblocks(), size_sample_->Frames(),
                                     MovieMacroblocks(), writer_->BlocksPerMacroblock(), gop);
         size_sample_.reset();
         reduced_buffer_ = std::vector<uint8_t>();
     }
     rate_plan_ = MakeRatePlan(settings, std::move(frames), MovieMacroblocks(), writer_->BlocksPerMacroblock(),
                               payload_budget_);
+    if (const std::string reason = PlannedFloorReason(overhead); !reason.empty()) {
+        SetFailureReason(reason);
+        return false;
+    }
     writer_->DiscardFrames();
     writer_.reset();
     reduced_pass_ = false;

@@ -161,6 +161,10 @@ protected:
     int32_t RefuseUnreachableTarget(uint64_t frames);
     // The same reason without failing the run; empty when reachable.
     std::string UnreachableTargetReason(uint64_t frames);
+    // Why the plan the first pass made cannot meet the target: below the
+    // smallest movie its measurements promise (the container's and the
+    // sound's overhead bytes added); empty when it can.
+    std::string PlannedFloorReason(uint64_t overhead);
     // Ends the first pass, plans the second from what it measured and opens
     // the writer for it; the job then hands every picture again. False (the
     // reason set) when the first pass failed or the target is unreachable.

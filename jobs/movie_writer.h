@@ -37,10 +37,9 @@ public:
 
     // Two-pass rate control. A writer that cannot take part keeps the
     // defaults: it learns nothing in a first pass and ignores a plan.
-    // The quality of every frame of the next Open (a first pass's).
-    virtual void SetFrameQualities(std::function<uint16_t(uint32_t frame, uint32_t kind)> /*qualities*/) {}
-    // The plan for the next Open's frames.
-    virtual void SetRatePlan(std::shared_ptr<_rvxlib_::CRVXRatePlan> /*plan*/) {}
+    // The rate control of the next Open's frames: a first pass's fixed
+    // quantisers or a second pass's plan.
+    virtual void SetRateControl(std::shared_ptr<_rvxlib_::IRVXRateControl> /*control*/) {}
     // What the frames cost since Open, in display order (after FinishFrames).
     virtual std::vector<_rvxlib_::RVXPassFrame> PassFrames() const { return {}; }
     // Macroblocks per picture and blocks per macroblock after Open.

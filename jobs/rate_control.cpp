@@ -9,6 +9,7 @@
 #include "rvxlib/format/coding_defaults.h"
 #include "rvxlib/format/format_word.h"
 #include "rvxlib/format/frame_record.h"
+#include "rvxlib/ratecontrol/first_pass_control.h"
 
 namespace {
 
@@ -84,11 +85,11 @@ std::string RateTargetRefusal(const EncodeSettings& settings) {
 
 namespace {
 
-_rvxlib_::RVXFrameQualities FirstPassLevelQualities(const EncodeSettings& settings, uint16_t level) {
+_rvxlib_::RVXFrameQuantisers FirstPassLevelQualities(const EncodeSettings& settings, uint16_t level) {
     uint8_t intra[64], inter[64];
     LoadQuantMatrices(kMatrixSelectorMpeg, intra, inter);
     LoadQuantMatrices(settings.matrix, intra, inter);
-    return _rvxlib_::QualitiesForLevel(settings.preset, level, intra, inter);
+    return _rvxlib_::QuantisersForLevel(settings.preset, level, intra, inter);
 }
 
 }  // namespace
@@ -106,7 +107,7 @@ EncodeSettings FirstPassSettings(const EncodeSettings& settings) {
     // frames cost: the first pass measures it where the second pass uses it.
     first.adaptive_quantisation =
         settings.adaptive_quantisation && _rvxlib_::TuningFor(first.preset).adapts_quantisers;
-    const _rvxlib_::RVXFrameQualities q = FirstPassLevelQualities(settings, kFirstPassLevel);
+    const _rvxlib_::RVXFrameQuantisers q = FirstPassLevelQualities(settings, kFirstPassLevel);
     first.quality_i = q.i;
     first.quality_p = q.p;
     first.quality_b = q.b;
@@ -119,15 +120,12 @@ bool ReducedFirstPass(const EncodeSettings& settings, uint32_t width, uint32_t h
            height >= kLeastReducedDimension;
 }
 
-std::function<uint16_t(uint32_t, uint32_t)> FirstPassQualities(const EncodeSettings& settings) {
-    const _rvxlib_::RVXFrameQualities fine = FirstPassLevelQualities(settings, _rvxlib_::kFirstPassFineLevel);
-    const _rvxlib_::RVXFrameQualities coarse = FirstPassLevelQualities(settings, _rvxlib_::kFirstPassCoarseLevel);
+std::shared_ptr<_rvxlib_::IRVXRateControl> MakeFirstPassControl(const EncodeSettings& settings,
+                                                                uint32_t first_frame) {
     const uint32_t gop = _rvxlib_::ClampGopShape(settings.p_frames, settings.b_frames).Length();
-    return [fine, coarse, gop](uint32_t frame, uint32_t kind) {
-        const _rvxlib_::RVXFrameQualities& q =
-            _rvxlib_::FirstPassLevel(frame, gop) == _rvxlib_::kFirstPassFineLevel ? fine : coarse;
-        return kind == _rvxlib_::kFrameKindI ? q.i : kind == _rvxlib_::kFrameKindB ? q.b : q.p;
-    };
+    return std::make_shared<_rvxlib_::CRVXFirstPassControl>(
+        FirstPassLevelQualities(settings, _rvxlib_::kFirstPassFineLevel),
+        FirstPassLevelQualities(settings, _rvxlib_::kFirstPassCoarseLevel), gop, first_frame);
 }
 
 uint64_t TargetMovieBytes(const EncodeSettings& settings, uint64_t frames, uint32_t rate_numerator,
@@ -160,10 +158,10 @@ std::shared_ptr<_rvxlib_::CRVXRatePlan> MakeRatePlan(const EncodeSettings& setti
     // resting at 32 while only the I frames move. The coder decides the
     // same way, so the plan never counts on a quantiser it would clamp.
     if (_rvxlib_::SteersPastMaxQuality(_rvxlib_::TuningFor(settings.preset), settings.FormatBits()))
-        plan.highest_quality = _rvxlib_::kMaxSteeredQuality;
+        plan.coarsest_quantiser = _rvxlib_::kMaxSteeredQuality;
     for (uint16_t level = _rvxlib_::kMinQuality; level <= _rvxlib_::kMaxQuality; ++level)
-        plan.levels[level - _rvxlib_::kMinQuality] =
-            _rvxlib_::QualitiesForLevel(settings.preset, level, intra, inter, plan.highest_quality);
+        plan.quantisers_at_level[level - _rvxlib_::kMinQuality] =
+            _rvxlib_::QuantisersForLevel(settings.preset, level, intra, inter, plan.coarsest_quantiser);
     plan.macroblocks = macroblocks;
     plan.blocks_per_macroblock = blocks_per_macroblock;
     auto result = std::make_shared<_rvxlib_::CRVXRatePlan>(std::move(frames), plan);

@@ -33,9 +33,11 @@ EncodeSettings FirstPassSettings(const EncodeSettings& settings);
 // cost, on pictures large enough to keep a few macroblocks after halving.
 // The classic decisions keep a first pass of their own at full size.
 bool ReducedFirstPass(const EncodeSettings& settings, uint32_t width, uint32_t height);
-// The first pass's quality for each frame: the second pass's balance of I,
-// P and B at one of the two levels FirstPassLevel picks for the frame.
-std::function<uint16_t(uint32_t frame, uint32_t kind)> FirstPassQualities(const EncodeSettings& settings);
+// The first pass's quantiser for each frame: the second pass's balance of I,
+// P and B at one of the two levels FirstPassLevel picks for the frame. Its
+// frame k is display frame first_frame + k.
+std::shared_ptr<_rvxlib_::IRVXRateControl> MakeFirstPassControl(const EncodeSettings& settings,
+                                                                uint32_t first_frame);
 
 // The whole movie's size the settings ask for; the rate is taken over the
 // frames at numerator/denominator frames per second.

@@ -28,10 +28,9 @@ public:
         return writer_.StageSound(wave, method, block_size);
     }
     bool WriteMovie(const std::string& output) override { return writer_.WriteMovie(output, PosixFileWriteOps()); }
-    void SetFrameQualities(std::function<uint16_t(uint32_t, uint32_t)> qualities) override {
-        writer_.SetFrameQualities(std::move(qualities));
+    void SetRateControl(std::shared_ptr<_rvxlib_::IRVXRateControl> control) override {
+        writer_.SetRateControl(std::move(control));
     }
-    void SetRatePlan(std::shared_ptr<_rvxlib_::CRVXRatePlan> plan) override { writer_.SetRatePlan(std::move(plan)); }
     std::vector<_rvxlib_::RVXPassFrame> PassFrames() const override { return writer_.PassFrames(); }
     uint32_t Macroblocks() const override { return writer_.Macroblocks(); }
     uint32_t BlocksPerMacroblock() const override { return writer_.BlocksPerMacroblock(); }

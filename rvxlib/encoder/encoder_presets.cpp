@@ -56,6 +56,7 @@ RVXEncoderTuning TuningFor(RVXPreset preset) {
     t.first_pass = RVXPreset::kFast;
     t.reduced_first_pass = true;
     t.steers_past_max_quality = true;
+    t.smallest_share_of_estimate = 0.9;
     switch (preset) {
     case RVXPreset::kFast:
         t.prices_vectors = true;
@@ -68,6 +69,7 @@ RVXEncoderTuning TuningFor(RVXPreset preset) {
         t.candidates = RVXCandidateSet::kNeighbours;
         t.trellis_reach = kSlowTrellisReach;
         t.quantiser_spread = 1;
+        t.smallest_share_of_estimate = 0.5;
         break;
     case RVXPreset::kClassic:
         break;
@@ -82,7 +84,7 @@ bool SteersPastMaxQuality(const RVXEncoderTuning& tuning, uint32_t format) {
            !(format & kFormatIntDctEncode);
 }
 
-RVXFrameQualities QualitiesForLevel(RVXPreset preset, uint16_t level, const uint8_t intra_matrix[64],
+RVXFrameQuantisers QuantisersForLevel(RVXPreset preset, uint16_t level, const uint8_t intra_matrix[64],
                                     const uint8_t inter_matrix[64], uint16_t coarsest) {
     const uint16_t i = ClampQuality(level);
     if (!TuningFor(preset).balances_frame_qualities)

@@ -71,7 +71,7 @@ void CRVXEncodeFrame::ClearEntry(RVXFrameEntry& entry) {
     entry.picture = AlignedBuffer<uint8_t>();
     entry.frame_number = 0;
     entry.kind = kFrameUncoded;
-    entry.value1 = entry.value2 = kNoReference;
+    entry.back_reference = entry.forward_reference = kNoReference;
     entry.references = 0;
 }
 
@@ -121,7 +121,7 @@ int32_t CRVXEncodeFrame::AcquireFrame(uint8_t** picture) {
         entry.frame_number = entries_[previous].frame_number + 1;
     }
     entry.kind = kFrameUncoded;
-    entry.value1 = entry.value2 = kNoReference;
+    entry.back_reference = entry.forward_reference = kNoReference;
     entry.references = 1;
     entry.picture = std::move(buffer);
     if (picture) *picture = entry.picture.data();
@@ -153,14 +153,14 @@ int32_t CRVXEncodeFrame::ReleaseFrame(uint32_t frame) {
     return kFrameStoreOk;
 }
 
-int32_t CRVXEncodeFrame::SetFrameKind(uint32_t frame, uint32_t kind, uint16_t value1,
-                                      uint16_t value2) {
+int32_t CRVXEncodeFrame::SetFrameKind(uint32_t frame, RVXFrameKind kind, uint16_t back_reference,
+                                      uint16_t forward_reference) {
     std::lock_guard<std::mutex> lock(mutex_);
     RVXFrameEntry* entry = nullptr;
     if (const int32_t code = Find(frame, &entry)) return code;
     entry->kind = kind;
-    entry->value1 = value1;
-    entry->value2 = value2;
+    entry->back_reference = back_reference;
+    entry->forward_reference = forward_reference;
     while (first_uncoded_ != tail_ && entries_[first_uncoded_].kind != kFrameUncoded)
         first_uncoded_ = Next(first_uncoded_);
     return kFrameStoreOk;
@@ -186,14 +186,14 @@ int32_t CRVXEncodeFrame::GetReferencePicture(uint32_t reference, uint32_t frame,
     return kFrameStoreOk;
 }
 
-int32_t CRVXEncodeFrame::GetFrameKind(uint32_t frame, uint32_t* kind, uint16_t* value1,
-                                      uint16_t* value2) {
+int32_t CRVXEncodeFrame::GetFrameKind(uint32_t frame, RVXFrameKind* kind, uint16_t* back_reference,
+                                      uint16_t* forward_reference) {
     std::lock_guard<std::mutex> lock(mutex_);
     RVXFrameEntry* entry = nullptr;
     if (const int32_t code = Find(frame, &entry)) return code;
     if (kind) *kind = entry->kind;
-    if (value1) *value1 = entry->value1;
-    if (value2) *value2 = entry->value2;
+    if (back_reference) *back_reference = entry->back_reference;
+    if (forward_reference) *forward_reference = entry->forward_reference;
     return kFrameStoreOk;
 }
 

@@ -58,9 +58,9 @@ private:
 
 struct RVXFrameEntry {
     uint32_t frame_number = 0;
-    uint32_t kind = kFrameUncoded;
-    uint16_t value1 = kNoReference;
-    uint16_t value2 = kNoReference;
+    RVXFrameKind kind = kFrameUncoded;
+    uint16_t back_reference = kNoReference;
+    uint16_t forward_reference = kNoReference;
     uint32_t references = 0;
     AlignedBuffer<uint8_t> picture;
 };
@@ -93,10 +93,10 @@ public:
     int32_t ResetStore(uint32_t first_frame);
     int32_t AcquireFrame(uint8_t** picture);
     int32_t ReleaseFrame(uint32_t frame);
-    int32_t SetFrameKind(uint32_t frame, uint32_t kind, uint16_t value1, uint16_t value2);
+    int32_t SetFrameKind(uint32_t frame, RVXFrameKind kind, uint16_t back_reference, uint16_t forward_reference);
     int32_t GetFramePicture(uint32_t frame, uint8_t** picture);
     int32_t GetReferencePicture(uint32_t reference, uint32_t frame, uint8_t** picture);
-    int32_t GetFrameKind(uint32_t frame, uint32_t* kind, uint16_t* value1, uint16_t* value2);
+    int32_t GetFrameKind(uint32_t frame, RVXFrameKind* kind, uint16_t* back_reference, uint16_t* forward_reference);
 
     // Number of frames in the store and the frame number that AcquireFrame
     // gives next (meaningful only when the store is not empty).

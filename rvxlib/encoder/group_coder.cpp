@@ -298,9 +298,10 @@ bool CRVXGroupCoder::SetUpFrame(Crew& crew, uint32_t n, bool intra, FrameSetup& 
     return true;
 }
 
-bool CRVXGroupCoder::BeginFrame(Crew& crew, uint32_t n, uint32_t kind, FrameSetup& setup) {
+bool CRVXGroupCoder::BeginFrame(Crew& crew, uint32_t n, RVXFrameKind kind, FrameSetup& setup) {
     const bool intra = kind == kFrameKindI;
-    setup.steered = FrameQuality(n, kind);
+    const RVXFrameTarget target = FrameTarget(n, kind);
+    setup.steered = target.quantiser;
     setup.quality = ClampQuality(setup.steered);
     if (!SetUpFrame(crew, n, intra, setup)) return false;
     if (undo_filter_) {
@@ -325,7 +326,7 @@ bool CRVXGroupCoder::BeginFrame(Crew& crew, uint32_t n, uint32_t kind, FrameSetu
     for (Lane& lane : crew.lanes) lane.block->SetLevelRule(setup.levels_by_cost ? &setup.rule : nullptr);
     setup.adaptive = settings_.adaptive_quantisation && !setup.diff2d;
     if (setup.adaptive) PlanQuantisers(crew, setup);
-    BeginRowSteering(crew, n, kind, setup);
+    BeginRowSteering(crew, kind, target.goal_bytes, setup);
     return true;
 }
 
@@ -339,8 +340,8 @@ void CRVXGroupCoder::PrepareLane(Lane& lane, const FrameSetup& setup, bool intra
     lane.transform->SetQuantTables(tables);
 }
 
-bool CRVXGroupCoder::FinishFrame(Crew& crew, uint32_t n, uint32_t kind, uint16_t value1,
-                                 uint16_t value2, FrameSetup& setup,
+bool CRVXGroupCoder::FinishFrame(Crew& crew, uint32_t n, RVXFrameKind kind, uint16_t back_reference,
+                                 uint16_t forward_reference, FrameSetup& setup,
                                  const RVXMotionEntry* motion) {
     {
         // The filter keeps no state of its own, so both sides may use it.
@@ -355,10 +356,11 @@ bool CRVXGroupCoder::FinishFrame(Crew& crew, uint32_t n, uint32_t kind, uint16_t
                               by_cost_ || setup.adaptive || setup.steer_rows ? crew.quantisers.data() : nullptr) ||
             !sink_->TakeFrame(n, crew.payload.data(), crew.payload.size()))
             return false;
+        if (settings_.rate_control) settings_.rate_control->EndFrame(n, crew.payload.size());
     }
     if (by_cost_ || setup.levels_by_cost) LearnCosts(crew, setup);
     KeepRowHistory(crew, setup);
-    store_->SetFrameKind(n, kind, value1, value2);
+    store_->SetFrameKind(n, kind, back_reference, forward_reference);
     if (observer_) {
         std::lock_guard<std::mutex> lock(observer_mutex_);
         observer_(n, kind, setup.picture);
@@ -402,12 +404,15 @@ bool CRVXGroupCoder::CodeIFrame(Crew& crew, uint32_t n) {
     return FinishFrame(crew, n, kFrameKindI, kNoReference, kNoReference, setup, nullptr);
 }
 
-uint16_t CRVXGroupCoder::FrameQuality(uint32_t n, uint32_t kind) const {
-    if (settings_.frame_quality) {
-        const uint16_t wanted = settings_.frame_quality(n, kind);
-        return steerable_ ? std::clamp(wanted, kMinQuality, kMaxSteeredQuality) : ClampQuality(wanted);
+RVXFrameTarget CRVXGroupCoder::FrameTarget(uint32_t n, RVXFrameKind kind) const {
+    if (!settings_.rate_control) {
+        const RVXFrameQuantisers fixed{settings_.quality_i, settings_.quality_p, settings_.quality_b};
+        return {fixed.Of(kind), 0.0};
     }
-    return kind == kFrameKindI ? settings_.quality_i : kind == kFrameKindB ? settings_.quality_b : settings_.quality_p;
+    RVXFrameTarget target = settings_.rate_control->StartFrame(n, kind);
+    target.quantiser = steerable_ ? std::clamp(target.quantiser, kMinQuality, kMaxSteeredQuality)
+                                  : ClampQuality(target.quantiser);
+    return target;
 }
 
 bool CRVXGroupCoder::DiffOverflow(const IRVXConvBlock& block) {

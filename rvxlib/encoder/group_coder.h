@@ -41,6 +41,8 @@
 #include "rvxlib/format/coding_defaults.h"
 #include "rvxlib/format/frame_bitstream.h"
 #include "rvxlib/format/frame_record.h"
+#include "rvxlib/ratecontrol/rate_control.h"
+#include "rvxlib/ratecontrol/row_steering.h"
 
 namespace _rvxlib_ {
 
@@ -48,6 +50,8 @@ namespace _rvxlib_ {
 // A two-pass plan counts on this bound to know which groups are surely
 // coded (kSettledGroups).
 inline constexpr uint32_t kMostGroupsInFlight = 3;
+static_assert(kSettledGroups == kMostGroupsInFlight + 2,
+              "a rate control counts on the groups the coder has surely coded");
 
 class IRVXColorSpace;
 class IRVXDeblockEdgeFilter;
@@ -73,21 +77,12 @@ struct RVXGroupSettings {
     // Macroblocks of little detail get finer quantisers, busy ones coarser:
     // for the eye, at some cost in PSNR. Only where the tuning adapts quantisers.
     bool adaptive_quantisation = false;
-    // A rate plan: when set, the quality (2..32, or up to kMaxSteeredQuality
-    // where SteersPastMaxQuality) of display frame `frame` of `kind`
-    // (kFrameKindI, P or B) instead of the frame type's. It is asked
-    // from whichever thread codes the frame, so its answer may depend only on
-    // its arguments and on what the plan fixed before coding began.
-    std::function<uint16_t(uint32_t frame, uint32_t kind)> frame_quality;
-    // A rate plan: when set and true for the group whose I frame is display
-    // frame `first`, every earlier group is coded before that I frame, so
-    // the plan may count on what all of them cost.
-    std::function<bool(uint32_t first)> settle_before_group;
-    // A rate plan: the payload bytes it counts on for display frame `frame`
-    // at the quality it gave, asked right after that quality by the same
-    // thread; 0 when it counts on none. A P or B frame with a goal steers
-    // its macroblock rows onto it (row_steering.cpp).
-    std::function<double(uint32_t frame)> frame_goal;
+    // Rate control: when set, each frame's quantiser (2..32, or up to
+    // kMaxSteeredQuality where SteersPastMaxQuality) and goal instead of the
+    // frame type's quantiser; it also learns what every frame cost and may
+    // have a group wait for the groups before it. Borrowed: the owner keeps
+    // it alive while the coder codes.
+    IRVXRateControl* rate_control = nullptr;
 };
 
 // The weights the design codes with: V, U and Y alike, and A too when the
@@ -154,7 +149,7 @@ public:
 
     // Called after every coded frame with its number, kind and the finished
     // (reconstructed and deblocked) picture, as a decoder will show it.
-    using FrameObserver = std::function<void(uint32_t frame, uint32_t kind, const uint8_t* picture)>;
+    using FrameObserver = std::function<void(uint32_t frame, RVXFrameKind kind, const uint8_t* picture)>;
     void SetFrameObserver(FrameObserver observer) { observer_ = std::move(observer); }
 
     // True once any frame failed to be stored, coded or taken by the sink
@@ -183,7 +178,7 @@ private:
         RVXLevelRule rule;
         const RVXSymbolCosts* costs = nullptr;
         float lambda = 0;
-        uint32_t kind = 0;          // index into Crew::costs: 0 I, 1 P, 2 B
+        uint32_t kind = 0;          // index into Crew::costs (FrameKindIndex)
         uint16_t spread = 0;        // quantisers tried either side of the frame's
         uint64_t vector_price = 0;  // what a prediction must save, in search cost units
         // Crew::quantisers holds each macroblock's own quantiser to start from.
@@ -268,11 +263,7 @@ private:
         // Steering rows: the estimated bits of each row of the frame coded
         // before of each kind in the group, added up from the top, and its
         // payload; the rows of the frame being coded.
-        struct RowHistory {
-            std::vector<double> cumulative;
-            double bytes = 0;
-        };
-        RowHistory rows_before[3];
+        RVXRowHistory rows_before[3];
         std::unique_ptr<RowProgress> progress;
     };
     // Calls code for every item (a macroblock row, or one macroblock) in
@@ -287,7 +278,7 @@ private:
                       const uint8_t* earlier, const uint8_t* later);
     void PrepareLane(Lane& lane, const FrameSetup& setup, bool intra) const;
     // Decisions by cost (every preset but classic), in group_coder_by_cost.cpp.
-    void PrepareCostRule(Crew& crew, FrameSetup& setup, bool intra, uint32_t kind) const;
+    void PrepareCostRule(Crew& crew, FrameSetup& setup, bool intra, RVXFrameKind kind) const;
     void CodeRowByCost(Crew& crew, Lane& lane, const FrameSetup& setup, uint32_t row,
                        const uint8_t* earlier, const uint8_t* later);
     // The steps of CodeRowByCost: every way worth trying along the row (the
@@ -305,9 +296,8 @@ private:
                         const uint8_t* later);
     void LearnCosts(Crew& crew, const FrameSetup& setup) const;
     // A kind's place in Crew::costs and Crew::rows_before.
-    static uint32_t CostIndex(uint32_t kind) { return kind == kFrameKindI ? 0 : kind == kFrameKindP ? 1 : 2; }
     // Steering rows onto a rate plan's goal, in row_steering.cpp.
-    void BeginRowSteering(Crew& crew, uint32_t n, uint32_t kind, FrameSetup& setup) const;
+    void BeginRowSteering(Crew& crew, RVXFrameKind kind, double goal, FrameSetup& setup) const;
     // The setup row `row` codes with: the frame's, its quality moved by what
     // the rows above cost against the goal. Waits for those rows.
     const FrameSetup& SteerRow(Crew& crew, Lane& lane, const FrameSetup& setup, uint32_t row) const;
@@ -324,18 +314,17 @@ private:
     uint32_t Candidates(const Crew& crew, const FrameSetup& setup, std::size_t index, bool inter,
                         bool bidirectional, RVXMotionEntry* out) const;
     bool SetUpFrame(Crew& crew, uint32_t n, bool intra, FrameSetup& setup);
-    // Sets the frame of kind kFrameKind* up with its quality and, deciding
-    // by cost, its level rule.
-    bool BeginFrame(Crew& crew, uint32_t n, uint32_t kind, FrameSetup& setup);
-    bool FinishFrame(Crew& crew, uint32_t n, uint32_t kind, uint16_t value1, uint16_t value2,
+    // Sets the frame up with its quantiser and, deciding by cost, its level
+    // rule.
+    bool BeginFrame(Crew& crew, uint32_t n, RVXFrameKind kind, FrameSetup& setup);
+    bool FinishFrame(Crew& crew, uint32_t n, RVXFrameKind kind, uint16_t back_reference, uint16_t forward_reference,
                      FrameSetup& setup, const RVXMotionEntry* motion);
     bool CodeIFrame(Crew& crew, uint32_t n);
     bool CodeInterFrame(Crew& crew, uint32_t n, uint32_t earlier, uint32_t later,
                         bool bidirectional);
-    enum class PlannedType : uint8_t { I, P, B };
     // Look-ahead for the presets that decide by cost: the length of each
     // run of B frames in a group.
-    void PlanBFrames(Crew& crew, uint32_t first, uint32_t count, std::vector<PlannedType>& plan);
+    void PlanBFrames(Crew& crew, uint32_t first, uint32_t count, std::vector<RVXFrameKind>& plan);
     double SampledMotionCost(Crew& crew, uint32_t from, uint32_t to);
     // Codes the P and B frames of a group and puts its records in coding
     // order into records.
@@ -361,7 +350,9 @@ private:
     void AddTimes(Crew& crew);
     static bool DiffOverflow(const IRVXConvBlock& block);
     void Note(bool ok) { failed_ = failed_ || !ok; }
-    uint16_t FrameQuality(uint32_t n, uint32_t kind) const;
+    // The quantiser and goal of display frame n: the rate control's, or
+    // the frame type's quantiser without one.
+    RVXFrameTarget FrameTarget(uint32_t n, RVXFrameKind kind) const;
 
     RVXCodecSet codecs_;
     RVXGroupSettings settings_;

@@ -28,10 +28,10 @@ constexpr uint64_t kIntraWorthTrying = 4;
 
 }  // namespace
 
-void CRVXGroupCoder::PrepareCostRule(Crew& crew, FrameSetup& setup, bool intra, uint32_t kind) const {
+void CRVXGroupCoder::PrepareCostRule(Crew& crew, FrameSetup& setup, bool intra, RVXFrameKind kind) const {
     const uint8_t* matrix = intra ? settings_.intra_matrix : settings_.inter_matrix;
     for (uint32_t i = 0; i < kValuesPerBlock; ++i) setup.rule.steps[i] = matrix[_pqxlib_::kZigZag[i]];
-    setup.kind = CostIndex(kind);
+    setup.kind = FrameKindIndex(kind);
     setup.costs = &crew.costs[setup.kind];
     setup.lambda = setup.diff2d ? 1.0f : LambdaForQuantiser(setup.steered, matrix);
     setup.rule.lambda = setup.lambda;

@@ -35,7 +35,7 @@ bool CRVXGroupCoder::AddFrame(const uint8_t* source) {
         Note(CodeIFrame(main_, 0));
         group_start_ = 0;
     } else if (n >= group_start_ + settings_.gop_length || IsSceneChange(n)) {
-        if (settings_.settle_before_group && settings_.settle_before_group(n)) {
+        if (settings_.rate_control && settings_.rate_control->SettleBeforeGroup(n)) {
             StartGroup(group_start_, n - group_start_);
             WaitForGroup();
             Note(CodeIFrame(main_, n));
@@ -100,7 +100,7 @@ bool CRVXGroupCoder::IsSceneChange(uint32_t n) {
 // costs more, and every B frame between costs about what the better of its
 // two references leaves, at the coarser B quality. The pictures are all
 // still the sources here, so the plan does not depend on coding.
-void CRVXGroupCoder::PlanBFrames(Crew& crew, uint32_t first, uint32_t count, std::vector<PlannedType>& plan) {
+void CRVXGroupCoder::PlanBFrames(Crew& crew, uint32_t first, uint32_t count, std::vector<RVXFrameKind>& plan) {
     // What a B frame's error costs against a P frame's: its quality is
     // coarser and its error is left to no later picture. Measured on camera
     // footage with steady and changing motion.
@@ -112,9 +112,9 @@ void CRVXGroupCoder::PlanBFrames(Crew& crew, uint32_t first, uint32_t count, std
         return known[key] = SampledMotionCost(crew, first + from, first + to);
     };
     uint32_t reference = 0;
-    while (reference + 1 < count && plan[reference + 1] != PlannedType::I) {
+    while (reference + 1 < count && plan[reference + 1] != kFrameKindI) {
         uint32_t end = reference + 1;  // the run up to the next I frame or the group's end
-        while (end < count && plan[end] != PlannedType::I) ++end;
+        while (end < count && plan[end] != kFrameKindI) ++end;
         // The P frame closing the run lies before `end`.
         const uint32_t most = std::min<uint32_t>(settings_.b_count, end - reference - 2);
         uint32_t chosen = 0;
@@ -129,8 +129,8 @@ void CRVXGroupCoder::PlanBFrames(Crew& crew, uint32_t first, uint32_t count, std
                 chosen = b;
             }
         }
-        for (uint32_t k = reference + 1; k <= reference + chosen; ++k) plan[k] = PlannedType::B;
-        plan[reference + chosen + 1] = PlannedType::P;
+        for (uint32_t k = reference + 1; k <= reference + chosen; ++k) plan[k] = kFrameKindB;
+        plan[reference + chosen + 1] = kFrameKindP;
         reference += chosen + 1;
     }
 }
@@ -147,38 +147,38 @@ bool CRVXGroupCoder::CodeGroup(Crew& crew, uint32_t first, uint32_t count,
     // A group's P and B frames learn their bit costs from one another only
     // (the I frames, always coded in order on one thread, from each other).
     crew.costs[1] = crew.costs[2] = RVXSymbolCosts();
-    for (Crew::RowHistory& history : crew.rows_before) history = Crew::RowHistory();
+    for (RVXRowHistory& history : crew.rows_before) history = RVXRowHistory();
     crew.distance_before = 0;
-    std::vector<PlannedType> plan(count);
+    std::vector<RVXFrameKind> plan(count, kFrameKindP);
     uint32_t run = 0;
     for (uint32_t j = 0; j < count; ++j) {
-        uint32_t kind = kFrameUncoded;
+        RVXFrameKind kind = kFrameUncoded;
         store_->GetFrameKind(first + j, &kind, nullptr, nullptr);
         if (kind == kFrameKindI) {
-            plan[j] = PlannedType::I;
+            plan[j] = kFrameKindI;
         } else if (run < settings_.b_count) {
-            plan[j] = PlannedType::B;
+            plan[j] = kFrameKindB;
             ++run;
         } else {
-            plan[j] = PlannedType::P;
+            plan[j] = kFrameKindP;
             run = 0;
         }
     }
     // A group never ends on a B frame: it would have no later reference.
-    if (plan[count - 1] == PlannedType::B) plan[count - 1] = PlannedType::P;
+    if (plan[count - 1] == kFrameKindB) plan[count - 1] = kFrameKindP;
     if (settings_.tuning.looks_ahead_for_b_runs && settings_.b_count > 0) PlanBFrames(crew, first, count, plan);
 
     uint32_t last_ref = first, next_ref = first;
     for (uint32_t j = 0; j < count;) {
         const uint32_t g = first + j;
         switch (plan[j]) {
-        case PlannedType::I:
+        case kFrameKindI:
             records.push_back({kRecordI | j, 0, 0});
             last_ref = next_ref = first;
             store_->ReleaseFrame(g);
             ++j;
             break;
-        case PlannedType::P:
+        case kFrameKindP:
             if (g == next_ref) {  // coded on the earlier visit
                 last_ref = next_ref;
                 ++j;
@@ -191,7 +191,7 @@ bool CRVXGroupCoder::CodeGroup(Crew& crew, uint32_t first, uint32_t count,
             // The B frames between the two references come next.
             j = last_ref - first + 1;
             break;
-        case PlannedType::B:
+        default:  // B: the plan holds only I, P and B
             if (last_ref < g && g < next_ref) {
                 if (!CodeInterFrame(crew, g, last_ref, next_ref, true)) return false;
                 store_->ReleaseFrame(g);

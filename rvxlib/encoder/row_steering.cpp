@@ -1,52 +1,23 @@
-// Steering the macroblock rows of a P or B frame onto the bytes a rate plan
-// counts on for it. The plan sets each frame's quality from what the frames
-// before it cost; inside the frame, a row's quality follows what the rows
-// above it cost against the goal, so that a frame the plan misjudged is
-// caught while it is coded rather than only by the frames after it.
-//
-// Rows are shared among threads, so a row steers only by rows kRowLag or
-// more above it, and waits until they are coded: the file is the same
-// whichever thread codes which row. What the rows above cost is estimated
-// from their levels with the crew's symbol costs; how the frame's bytes
-// fall over its rows, and what an estimated bit is worth in payload bytes,
-// come from the frame of the same kind coded before in the group.
+// The coder's side of steering rows (ratecontrol/row_steering.h): rows wait
+// for the rows they steer by, and each coded row's bits are estimated from
+// its levels with the crew's symbol costs.
 
 #include <algorithm>
 #include <cmath>
 
 #include "rvxlib/encoder/group_coder.h"
 #include "rvxlib/format/frame_bitstream.h"
+#include "rvxlib/ratecontrol/row_steering.h"
 
 namespace _rvxlib_ {
-namespace {
 
-constexpr uint32_t kRowLag = 2;
-// Rows above that carry less than this share of the bytes tell too little.
-constexpr double kLeastShare = 0.1;
-// How far the rows above may stray from the goal before the rows below
-// move: frames are judged by the model one by one, and the frames after
-// take up small errors at less cost to the picture than uneven rows.
-constexpr double kDeadZone = 0.15;
-// The rows below move by this power of the rest of the stray, within the
-// bounds: partly, since the frames after make up the rest.
-constexpr double kRowGain = 0.5;
-constexpr double kLeastRowFactor = 0.75;
-constexpr double kMostRowFactor = 1.33;
-
-}  // namespace
-
-void CRVXGroupCoder::BeginRowSteering(Crew& crew, uint32_t n, uint32_t kind, FrameSetup& setup) const {
+void CRVXGroupCoder::BeginRowSteering(Crew& crew, RVXFrameKind kind, double goal, FrameSetup& setup) const {
     setup.goal = 0;
     setup.steer_rows = false;
-    if (!settings_.frame_goal || kind == kFrameKindI || setup.diff2d) return;
-    setup.goal = settings_.frame_goal(n);
-    if (!(setup.goal > 0)) {
-        setup.goal = 0;
-        return;
-    }
-    setup.kind = CostIndex(kind);
-    const Crew::RowHistory& before = crew.rows_before[setup.kind];
-    setup.steer_rows = before.cumulative.size() == setup.rows && before.cumulative.back() > 0 && before.bytes > 0;
+    if (kind == kFrameKindI || setup.diff2d || !(goal > 0)) return;
+    setup.goal = goal;
+    setup.kind = FrameKindIndex(kind);
+    setup.steer_rows = crew.rows_before[setup.kind].Tells(setup.rows);
     if (!setup.steer_rows) return;
     if (!crew.progress) crew.progress = std::make_unique<RowProgress>();
     RowProgress& progress = *crew.progress;
@@ -62,7 +33,7 @@ const CRVXGroupCoder::FrameSetup& CRVXGroupCoder::SteerRow(Crew& crew, Lane& lan
     lane.row = setup;
     FrameSetup& steered = lane.row;
     if (setup.levels_by_cost) lane.block->SetLevelRule(&steered.rule);
-    const uint32_t counted = row >= kRowLag ? row - kRowLag + 1 : 0;
+    const uint32_t counted = SteeringRows(row);
     double spent_bits = 0;
     {
         RowProgress& progress = *crew.progress;
@@ -70,16 +41,7 @@ const CRVXGroupCoder::FrameSetup& CRVXGroupCoder::SteerRow(Crew& crew, Lane& lan
         progress.changed.wait(lock, [&] { return progress.done_from_top >= counted || progress.abandoned; });
         for (uint32_t r = 0; r < counted; ++r) spent_bits += progress.bits[r];
     }
-    double factor = 1.0;
-    const Crew::RowHistory& before = crew.rows_before[setup.kind];
-    const double share = counted ? before.cumulative[counted - 1] / before.cumulative.back() : 0.0;
-    if (share >= kLeastShare && spent_bits > 0) {
-        const double spent = spent_bits * before.bytes / before.cumulative.back();
-        const double stray = spent / (setup.goal * share);
-        const double rest = stray > 1 + kDeadZone ? stray / (1 + kDeadZone)
-                            : stray < 1 / (1 + kDeadZone) ? stray * (1 + kDeadZone) : 1.0;
-        factor = std::clamp(std::pow(rest, kRowGain), kLeastRowFactor, kMostRowFactor);
-    }
+    const double factor = RowQuantiserFactor(crew.rows_before[setup.kind], counted, spent_bits, setup.goal);
     if (factor != 1.0) {
         const uint16_t top = setup.levels_by_cost && steerable_ ? kMaxSteeredQuality : kMaxQuality;
         steered.steered = uint16_t(std::clamp<long>(std::lround(setup.steered * factor), kMinQuality, top));
@@ -138,7 +100,7 @@ void CRVXGroupCoder::KeepRowHistory(Crew& crew, const FrameSetup& setup) const {
     if (!setup.goal) return;
     // Estimated with the costs the frame's own symbols now set, as the next
     // frame's rows will be.
-    Crew::RowHistory& history = crew.rows_before[setup.kind];
+    RVXRowHistory& history = crew.rows_before[setup.kind];
     history.cumulative.resize(setup.rows);
     double sum = 0;
     for (uint32_t r = 0; r < setup.rows; ++r) history.cumulative[r] = sum += RowBits(crew, setup, r);

@@ -39,6 +39,14 @@ enum RVXFrameKind : uint32_t {
     kFrameKindB = kRecordB >> 12,
 };
 
+// The kind of a record type word.
+inline RVXFrameKind FrameKindOfRecord(uint32_t type) { return RVXFrameKind(RecordType(type) >> 12); }
+// Tables kept per kind hold I, P and B at 0, 1 and 2; a repeat frame refers
+// back as a P frame does.
+inline uint32_t FrameKindIndex(RVXFrameKind kind) {
+    return kind == kFrameKindI ? 0 : kind == kFrameKindB ? 2 : 1;
+}
+
 // One frame record. The coder knows only its type word; length and CRC are
 // the container's, which keeps the payloads.
 struct RVXFrameRecord {

@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include "rvxlib/format/coding_defaults.h"
-#include "rvxlib/encoder/group_coder.h"
 #include "rvxlib/format/frame_record.h"
 
 namespace _rvxlib_ {
@@ -13,7 +12,6 @@ namespace _rvxlib_ {
 // B frames wait behind the arriving I frame: only groups further back are
 // surely coded, at every thread count. A plan that settled by nearer groups
 // would make the file depend on the threads.
-static_assert(kSettledGroups == kMostGroupsInFlight + 2);
 
 namespace {
 
@@ -67,11 +65,7 @@ constexpr uint32_t kLeastTaperGroups = 4;
 constexpr double kLeastAlpha = 0.4;
 constexpr double kMostAlpha = 2.0;
 
-uint32_t KindIndex(uint32_t kind) { return kind == kFrameKindI ? 0 : kind == kFrameKindB ? 2 : 1; }
 
-uint16_t KindOf(const RVXFrameQualities& q, uint32_t kind) {
-    return kind == kFrameKindI ? q.i : kind == kFrameKindB ? q.b : q.p;
-}
 
 }  // namespace
 
@@ -106,13 +100,13 @@ void CRVXRatePlan::ClassifyForBias() {
     // middle of the ones a kind saw count as its finer.
     uint16_t lowest[3] = {0xFFFF, 0xFFFF, 0xFFFF}, highest[3] = {0, 0, 0};
     for (const Frame& f : frames_) {
-        const uint32_t k = KindIndex(f.pass.kind);
-        lowest[k] = std::min(lowest[k], f.pass.quality);
-        highest[k] = std::max(highest[k], f.pass.quality);
+        const uint32_t k = FrameKindIndex(f.pass.kind);
+        lowest[k] = std::min(lowest[k], f.pass.quantiser);
+        highest[k] = std::max(highest[k], f.pass.quantiser);
     }
     for (Frame& f : frames_) {
-        const uint32_t k = KindIndex(f.pass.kind);
-        f.bias_class = k + (2 * f.pass.quality > lowest[k] + highest[k] ? 3 : 0);
+        const uint32_t k = FrameKindIndex(f.pass.kind);
+        f.bias_class = k + (2 * f.pass.quantiser > lowest[k] + highest[k] ? 3 : 0);
     }
 }
 
@@ -127,10 +121,10 @@ void CRVXRatePlan::FitAlphas() {
     };
     std::vector<std::array<KindInGroup, 3>> sums(groups_.size());
     for (const Frame& f : frames_) {
-        KindInGroup& s = sums[f.pass.group][KindIndex(f.pass.kind)];
+        KindInGroup& s = sums[f.pass.group][FrameKindIndex(f.pass.kind)];
         s.above += std::max(0.0, double(f.pass.bytes) - Smallest(f));
-        if (s.count++ > 0 && s.quality != f.pass.quality) s.mixed = true;
-        s.quality = f.pass.quality;
+        if (s.count++ > 0 && s.quality != f.pass.quantiser) s.mixed = true;
+        s.quality = f.pass.quantiser;
     }
     // Each pair of neighbouring groups at different qualities gives one
     // estimate; the median keeps a scene cut between two from swaying it.
@@ -151,13 +145,13 @@ void CRVXRatePlan::FitAlphas() {
     }
 }
 
-double CRVXRatePlan::Alpha(uint32_t kind) const { return alpha_[KindIndex(kind)]; }
+double CRVXRatePlan::Alpha(RVXFrameKind kind) const { return alpha_[FrameKindIndex(kind)]; }
 
 void CRVXRatePlan::ComputeWeights() {
     // Complexity is what a frame cost above its smallest payload, smoothed
     // over the neighbours of its kind so that qualities do not flicker.
     std::vector<uint32_t> by_kind[3];
-    for (uint32_t n = 0; n < frames_.size(); ++n) by_kind[KindIndex(frames_[n].pass.kind)].push_back(n);
+    for (uint32_t n = 0; n < frames_.size(); ++n) by_kind[FrameKindIndex(frames_[n].pass.kind)].push_back(n);
     const double exponent = 1.0 - settings_.compression;
     for (const std::vector<uint32_t>& list : by_kind) {
         if (list.empty()) continue;
@@ -202,15 +196,15 @@ void CRVXRatePlan::TaperReferences() {
     }
 }
 
-double CRVXRatePlan::KindQuality(double level, uint32_t kind) const {
-    const auto& levels = settings_.levels;
-    if (level <= 2.0) return KindOf(levels[0], kind) * level / 2.0;
-    if (level >= 32.0) return KindOf(levels[30], kind) * level / 32.0;
+double CRVXRatePlan::KindQuality(double level, RVXFrameKind kind) const {
+    const auto& levels = settings_.quantisers_at_level;
+    if (level <= 2.0) return levels[0].Of(kind) * level / 2.0;
+    if (level >= 32.0) return levels[30].Of(kind) * level / 32.0;
     const double below = std::floor(level);
     const double t = level - below;
     const size_t at = size_t(below) - 2;
-    const double low = KindOf(levels[at], kind);
-    const double high = at + 1 < levels.size() ? KindOf(levels[at + 1], kind) : low;
+    const double low = levels[at].Of(kind);
+    const double high = at + 1 < levels.size() ? levels[at + 1].Of(kind) : low;
     return low + (high - low) * t;
 }
 
@@ -221,7 +215,7 @@ double CRVXRatePlan::QualityAt(const Frame& frame, double level) const {
     // coarsest, where payloads hardly follow the quality.
     const double fade = std::clamp((quality - kTaperStart) / (kTaperFull - kTaperStart), 0.0, 1.0) *
                         std::clamp((kTaperEnd - quality) / (kTaperEnd - kTaperFade), 0.0, 1.0);
-    return std::clamp(quality * (1.0 + (frame.taper - 1.0) * fade), double(kMinQuality), Highest());
+    return std::clamp(quality * (1.0 + (frame.taper - 1.0) * fade), double(kMinQuality), Coarsest());
 }
 
 double CRVXRatePlan::Smallest(const Frame& frame) const {
@@ -232,7 +226,7 @@ double CRVXRatePlan::Smallest(const Frame& frame) const {
 double CRVXRatePlan::Bytes(const Frame& frame, double quality) const {
     const double smallest = Smallest(frame);
     const double above = std::max(0.0, double(frame.pass.bytes) - smallest);
-    const double q0 = std::max<double>(frame.pass.quality, kMinQuality);
+    const double q0 = std::max<double>(frame.pass.quantiser, kMinQuality);
     const double alpha = Alpha(frame.pass.kind);
     if (quality <= kMaxQuality || q0 > kMaxQuality) return smallest + above * std::pow(q0 / quality, alpha);
     // Past 32 the step stays and only the weight of bits grows: what the
@@ -251,6 +245,10 @@ uint64_t CRVXRatePlan::SmallestBytes() const {
     uint64_t sum = 0;
     for (const Frame& f : frames_) sum += uint64_t(Smallest(f));
     return sum;
+}
+
+uint64_t CRVXRatePlan::SmallestPlannedBytes() const {
+    return uint64_t(std::llround(BytesFrom(0, kHighestLevel, Unbiased())));
 }
 
 double CRVXRatePlan::Expected(const Frame& frame, double quality, const Biases& bias) const {
@@ -357,7 +355,7 @@ uint16_t CRVXRatePlan::Assign(uint32_t n) {
     const uint32_t g = frame.pass.group;
     while (solved_groups_ <= g) SolveGroup(solved_groups_++);
     Group& group = groups_[g];
-    const uint32_t kind = KindIndex(frame.pass.kind);
+    const uint32_t kind = FrameKindIndex(frame.pass.kind);
     if (kind == 0) {
         if (group.settle) SettleIntra(g);
         // I frames carry their rounding from group to group, in order. How
@@ -368,7 +366,7 @@ uint16_t CRVXRatePlan::Assign(uint32_t n) {
         for (uint32_t k = 0; k < g; ++k)
             if (!groups_[k].frames.empty()) Assign(groups_[k].frames.front());
         const double wanted = frame.planned + carry_i_error_;
-        frame.assigned = uint16_t(std::lround(std::clamp(wanted, 2.0, Highest())));
+        frame.assigned = uint16_t(std::lround(std::clamp(wanted, 2.0, Coarsest())));
         carry_i_error_ = wanted - frame.assigned;
         return frame.assigned;
     }
@@ -400,7 +398,7 @@ uint16_t CRVXRatePlan::Assign(uint32_t n) {
     // factor takes a larger step there.
     const double slope = Alpha(frame.pass.kind) * (frame.planned > kMaxQuality ? kSteeredFall : 1.0);
     const double wanted = frame.planned * std::pow(factor, -1.0 / slope) + group.carry[kind];
-    const double clamped = std::clamp(wanted, 2.0, Highest());
+    const double clamped = std::clamp(wanted, 2.0, Coarsest());
     frame.assigned = uint16_t(std::lround(clamped));
     group.carry[kind] = clamped - frame.assigned;
     // What the group's frames so far say this one will cost. A group that
@@ -491,30 +489,31 @@ bool CRVXRatePlan::SettleBeforeGroup(uint32_t first) {
     return true;
 }
 
-uint16_t CRVXRatePlan::FrameQuality(uint32_t frame, uint32_t kind) {
+RVXFrameTarget CRVXRatePlan::StartFrame(uint32_t frame, RVXFrameKind kind) {
     std::lock_guard<std::mutex> hold(mutex_);
     if (kind == kFrameKindI) NoteIFrame(frame);
     if (frame >= frames_.size()) {
         // A second pass that delivers more pictures than the first: they
         // take the plan's last level.
-        return uint16_t(std::lround(std::clamp(KindQuality(level_, kind), 2.0, Highest())));
+        return {uint16_t(std::lround(std::clamp(KindQuality(level_, kind), 2.0, Coarsest()))), 0.0};
     }
-    return Assign(frame);
+    const uint16_t quantiser = Assign(frame);
+    return {quantiser, frames_[frame].goal};
 }
 
-double CRVXRatePlan::FrameGoal(uint32_t frame) {
+uint16_t CRVXRatePlan::QuantiserGiven(uint32_t frame) const {
     std::lock_guard<std::mutex> hold(mutex_);
-    return frame < frames_.size() ? frames_[frame].goal : 0.0;
+    return frame < frames_.size() ? frames_[frame].assigned : 0;
 }
 
-bool CRVXRatePlan::AllAssigned(uint16_t quality) {
+bool CRVXRatePlan::AllAssigned(uint16_t quantiser) {
     std::lock_guard<std::mutex> hold(mutex_);
     for (const Frame& f : frames_)
-        if (f.assigned && f.assigned != quality) return false;
+        if (f.assigned && f.assigned != quantiser) return false;
     return true;
 }
 
-void CRVXRatePlan::FrameCoded(uint32_t frame, uint64_t bytes) {
+void CRVXRatePlan::EndFrame(uint32_t frame, uint64_t bytes) {
     std::lock_guard<std::mutex> hold(mutex_);
     if (frame >= frames_.size()) return;
     frames_[frame].coded = bytes;

@@ -34,16 +34,17 @@
 #include <mutex>
 #include <vector>
 
-#include "rvxlib/encoder/encoder_presets.h"
+#include "rvxlib/format/coding_defaults.h"
+#include "rvxlib/ratecontrol/rate_control.h"
 
 namespace _rvxlib_ {
 
 // What the first pass learnt of one frame, listed in display order.
 struct RVXPassFrame {
-    uint32_t kind = 0;             // kFrameKindI, P or B
+    RVXFrameKind kind = kFrameKindI;  // I, P or B
     uint32_t group = 0;            // index of its group of pictures in the movie
     uint32_t coding_position = 0;  // 0 for the group's I frame, then in coding order
-    uint16_t quality = 0;          // the quality it was coded at
+    uint16_t quantiser = 0;        // the quantiser it was coded at
     uint64_t bytes = 0;            // its payload
 };
 
@@ -52,12 +53,6 @@ struct RVXPassFrame {
 // macroblock the quantiser, one use-flag bit in P and B frames, and one
 // end-of-block bit per block.
 uint64_t SmallestFrameBytes(uint32_t macroblocks, uint32_t blocks_per_macroblock, bool inter);
-
-// The groups before a group that are surely coded when any of its frames is:
-// the coder keeps at most kMostGroupsInFlight groups in flight beside the
-// arriving one, and codes an arriving group's I frame before the previous
-// group's others (a static_assert beside the plan holds the two together).
-inline constexpr uint32_t kSettledGroups = 5;
 
 // The first pass codes every other run of gop_length frames at a coarser
 // level, so that neighbouring groups show how fast this movie's payloads fall
@@ -71,8 +66,8 @@ inline uint16_t FirstPassLevel(uint32_t frame, uint32_t gop_length) {
 }
 
 struct RVXRatePlanSettings {
-    // The preset's frame qualities for every whole level 2..32 (index level - 2).
-    std::array<RVXFrameQualities, 31> levels{};
+    // The preset's frame quantisers for every whole level 2..32 (index level - 2).
+    std::array<RVXFrameQuantisers, 31> quantisers_at_level{};
     uint32_t macroblocks = 0;
     uint32_t blocks_per_macroblock = 0;
     // Curve compression: 1 keeps the preset's fixed qualities, lower values
@@ -88,14 +83,14 @@ struct RVXRatePlanSettings {
     // pass does not show it (fewer than kLeastAlphaPairs neighbouring groups
     // at different qualities).
     double alpha = 0.9;
-    // The coarsest quality the coder takes: 32 for classic, else
-    // kMaxSteeredQuality.
-    uint16_t highest_quality = 32;
+    // The coarsest quantiser the coder takes: 32, or kMaxSteeredQuality for
+    // a movie it can steer past 32 (SteersPastMaxQuality).
+    uint16_t coarsest_quantiser = kMaxQuality;
 };
 
 inline constexpr uint32_t kLeastAlphaPairs = 1;
 
-class CRVXRatePlan {
+class CRVXRatePlan : public IRVXRateControl {
 public:
     CRVXRatePlan(std::vector<RVXPassFrame> frames, const RVXRatePlanSettings& settings);
 
@@ -105,34 +100,37 @@ public:
     uint64_t PredictedAtQuality(uint16_t quality) const;
     // Sum of the frames' smallest payloads.
     uint64_t SmallestBytes() const;
+    // The model's payload total at the coarsest level the plan can choose:
+    // the least this movie can be planned to.
+    uint64_t SmallestPlannedBytes() const;
     // The level Plan found (below 2 and above 32 where even the finest or
     // the coarsest qualities do not reach the budget).
     double Level() const { return level_; }
     // The exponent the first pass showed for I, P and B frames.
-    double Alpha(uint32_t kind) const;
+    double Alpha(RVXFrameKind kind) const;
 
-    // The quality of display frame `frame` of `kind`. Safe from several
-    // threads; the answer depends only on the plan and on frames that are
-    // certainly coded (see above), never on thread timing.
-    uint16_t FrameQuality(uint32_t frame, uint32_t kind);
-    // The payload bytes the plan counts on for a P or B frame at the quality
-    // FrameQuality gave it; 0 for I frames and where it counts on none.
-    double FrameGoal(uint32_t frame);
+    // The quantiser of display frame `frame` of `kind` and, for a P or B
+    // frame, the payload bytes the plan counts on at that quantiser (0 for I
+    // frames and where it counts on none). Safe from several threads; the
+    // answer depends only on the plan and on frames that are certainly coded
+    // (see above), never on thread timing.
+    RVXFrameTarget StartFrame(uint32_t frame, RVXFrameKind kind) override;
     // The payload size of a coded frame of the second pass.
-    void FrameCoded(uint32_t frame, uint64_t bytes);
+    void EndFrame(uint32_t frame, uint64_t bytes) override;
+    uint16_t QuantiserGiven(uint32_t frame) const override;
 
     // Whether the group whose I frame is display frame `first` is to wait,
     // before its I frame is coded, until every frame shown before it is
     // coded. The last groups do: what every earlier frame cost then sets
     // their I frame's quality and their share exactly, whatever the threads.
     // Asked by the thread that codes the I frames, before that I frame.
-    bool SettleBeforeGroup(uint32_t first);
+    bool SettleBeforeGroup(uint32_t first) override;
 
-    // Whether every frame asked for so far got this quality (the plan could
+    // Whether every frame asked for so far got this quantiser (the plan could
     // not go finer or coarser to meet the budget).
-    bool AllAssigned(uint16_t quality);
-    // Whether every frame asked for so far got the coarsest quality.
-    bool AllCoarsest() { return AllAssigned(settings_.highest_quality); }
+    bool AllAssigned(uint16_t quantiser);
+    // Whether every frame asked for so far got the coarsest quantiser.
+    bool AllCoarsest() { return AllAssigned(settings_.coarsest_quantiser); }
 
     // Whether any settled frame had no size when it was needed (which would
     // make the plan depend on timing). For the tests.
@@ -169,8 +167,8 @@ private:
         bool has_coded = false;
     };
 
-    double Highest() const { return double(settings_.highest_quality); }
-    double KindQuality(double level, uint32_t kind) const;
+    double Coarsest() const { return double(settings_.coarsest_quantiser); }
+    double KindQuality(double level, RVXFrameKind kind) const;
     double QualityAt(const Frame& frame, double level) const;
     double Bytes(const Frame& frame, double quality) const;
     double Smallest(const Frame& frame) const;
@@ -219,7 +217,7 @@ private:
     bool missed_settled_ = false;
     uint32_t i_frames_matched_ = 0;  // groups whose I frame came where the first pass had it
     bool diverged_ = false;          // an I frame came elsewhere: no group settles
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
 };
 
 }  // namespace _rvxlib_

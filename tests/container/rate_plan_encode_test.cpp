@@ -54,7 +54,7 @@ Coded Encode(const TempDir& dir, const std::string& name, uint32_t threads, RVXP
     writer.SetWorkDirectory(dir.path());
     writer.SetFramePrefix(dir / (name + "frame"));
     writer.SetThreads(threads);
-    writer.SetRatePlan(plan);
+    writer.SetRateControl(plan);
     EXPECT_TRUE(writer.Open());
     for (uint32_t n = 0; n < kFrames; ++n) EXPECT_TRUE(writer.AddFrame(Picture(n).data()));
     EXPECT_TRUE(writer.FinishFrames());
@@ -72,9 +72,9 @@ std::shared_ptr<CRVXRatePlan> PlanFor(const std::vector<RVXPassFrame>& frames, R
     RVXRatePlanSettings settings;
     uint8_t intra[64], inter[64];
     LoadQuantMatrices(kMatrixSelectorMpeg, intra, inter);
-    if (preset != RVXPreset::kClassic) settings.highest_quality = kMaxSteeredQuality;
+    if (preset != RVXPreset::kClassic) settings.coarsest_quantiser = kMaxSteeredQuality;
     for (uint16_t level = 2; level <= 32; ++level)
-        settings.levels[level - 2] = QualitiesForLevel(preset, level, intra, inter, settings.highest_quality);
+        settings.quantisers_at_level[level - 2] = QuantisersForLevel(preset, level, intra, inter, settings.coarsest_quantiser);
     settings.macroblocks = (kWidth / 16) * (kHeight / 16);
     settings.blocks_per_macroblock = 6;
     auto plan = std::make_shared<CRVXRatePlan>(frames, settings);
@@ -109,7 +109,7 @@ TEST(RatePlanEncode, SecondPassIsTheSameAtEveryThreadCountAndMeetsTheBudget) {
             EXPECT_FALSE(plan->MissedSettledFrame());
             uint16_t coarsest = 0;
             for (uint32_t n = 0; n < kFrames; ++n)
-                coarsest = std::max(coarsest, plan->FrameQuality(n, first.frames[n].kind));
+                coarsest = std::max(coarsest, plan->QuantiserGiven(n));
             EXPECT_EQ(coarsest > kMaxQuality, c.preset != RVXPreset::kClassic);
             if (threads == 1) {
                 reference = second;

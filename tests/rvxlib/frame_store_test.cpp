@@ -24,7 +24,7 @@ TEST(FrameStore, ReportsEveryLookupFailureWithItsCode) {
     EXPECT_EQ(store.GetReferencePicture(0, 4, &picture), kReferenceTooFar);
     EXPECT_EQ(store.GetReferencePicture(4, 0, &picture), kReferenceTooFar);
 
-    uint32_t kind = 0;
+    RVXFrameKind kind = kFrameUncoded;
     uint16_t v1 = 0, v2 = 0;
     ASSERT_EQ(store.GetFrameKind(1, &kind, &v1, &v2), kFrameStoreOk);
     EXPECT_EQ(kind, uint32_t(kFrameKindB));

@@ -17,7 +17,7 @@ std::vector<RVXPassFrame> Frames(uint32_t count, uint64_t bytes) {
     for (uint32_t n = 0; n < count; ++n) {
         const uint32_t position = n % 4;
         frames[n].kind = position == 0 ? kFrameKindI : position == 1 ? kFrameKindP : kFrameKindB;
-        frames[n].quality = position == 0 ? 8 : position == 1 ? 10 : 12;
+        frames[n].quantiser = position == 0 ? 8 : position == 1 ? 10 : 12;
         frames[n].group = n / 4;
         frames[n].coding_position = position;
         frames[n].bytes = bytes * (position == 0 ? 3 : 1) + 40 * (n % 7);
@@ -28,7 +28,7 @@ std::vector<RVXPassFrame> Frames(uint32_t count, uint64_t bytes) {
 RVXRatePlanSettings Classic() {
     RVXRatePlanSettings settings;
     for (uint16_t level = 2; level <= 32; ++level)
-        settings.levels[level - 2] = {level, uint16_t(std::min(level + 2, 32)), uint16_t(std::min(level + 4, 32))};
+        settings.quantisers_at_level[level - 2] = {level, uint16_t(std::min(level + 2, 32)), uint16_t(std::min(level + 4, 32))};
     settings.macroblocks = 12;
     settings.blocks_per_macroblock = 6;
     return settings;
@@ -38,7 +38,7 @@ RVXRatePlanSettings Classic() {
 uint64_t CostAt(const std::vector<RVXPassFrame>& frames, uint32_t n, uint16_t q, double bias) {
     const double smallest = double(SmallestFrameBytes(12, 6, frames[n].kind != kFrameKindI));
     return uint64_t(bias * (smallest + (double(frames[n].bytes) - smallest) *
-                                           std::pow(double(frames[n].quality) / q, 0.9)));
+                                           std::pow(double(frames[n].quantiser) / q, 0.9)));
 }
 
 // Codes every frame of the plan in coding order with a size that follows
@@ -47,9 +47,9 @@ uint64_t CodeAll(CRVXRatePlan& plan, const std::vector<RVXPassFrame>& frames, do
                  std::vector<uint16_t>* qualities = nullptr) {
     uint64_t total = 0;
     for (uint32_t n = 0; n < frames.size(); ++n) {
-        const uint16_t q = plan.FrameQuality(n, frames[n].kind);
+        const uint16_t q = plan.StartFrame(n, frames[n].kind).quantiser;
         const uint64_t bytes = CostAt(frames, n, q, bias);
-        plan.FrameCoded(n, bytes);
+        plan.EndFrame(n, bytes);
         total += bytes;
         if (qualities) qualities->push_back(q);
     }
@@ -69,8 +69,8 @@ uint64_t CodeInCoderOrder(CRVXRatePlan& plan, const std::vector<RVXPassFrame>& f
     }
     uint64_t total = 0;
     auto code = [&](uint32_t n) {
-        const uint64_t bytes = CostAt(frames, n, plan.FrameQuality(n, frames[n].kind), bias(n));
-        plan.FrameCoded(n, bytes);
+        const uint64_t bytes = CostAt(frames, n, plan.StartFrame(n, frames[n].kind).quantiser, bias(n));
+        plan.EndFrame(n, bytes);
         total += bytes;
     };
     auto code_rest = [&](const std::vector<uint32_t>& group) {
@@ -153,10 +153,10 @@ TEST(RatePlan, LearnsEachKindsExponentFromFramesAtTwoQualities) {
     for (uint32_t n = 0; n < frames.size(); ++n) {
         RVXPassFrame& f = frames[n];
         const uint32_t k = f.kind == kFrameKindI ? 0 : f.kind == kFrameKindP ? 1 : 2;
-        f.quality = FirstPassLevel(n, 4) == kFirstPassFineLevel ? 4 : 16;
+        f.quantiser = FirstPassLevel(n, 4) == kFirstPassFineLevel ? 4 : 16;
         const double content = n == 50 ? 40000.0 : 9000.0;  // one odd frame
         const double smallest = double(SmallestFrameBytes(12, 6, f.kind != kFrameKindI));
-        f.bytes = uint64_t(smallest + content * std::pow(4.0 / f.quality, exponents[k]));
+        f.bytes = uint64_t(smallest + content * std::pow(4.0 / f.quantiser, exponents[k]));
     }
     CRVXRatePlan plan(frames, Classic());
     EXPECT_NEAR(plan.Alpha(kFrameKindI), exponents[0], 0.02);
@@ -225,14 +225,14 @@ TEST(RatePlan, SettlesOnlyTheLastGroupsWhileTheGroupsMatchTheFirstPass) {
     std::vector<bool> settles;
     for (uint32_t g = 0; g < 10; ++g) {
         settles.push_back(plan.SettleBeforeGroup(4 * g));
-        plan.FrameQuality(4 * g, kFrameKindI);
+        plan.StartFrame(4 * g, kFrameKindI);
     }
     EXPECT_EQ(settles, std::vector<bool>({false, true, false, false, false, false, false, true, true, true}));
 
     CRVXRatePlan moved(frames, Classic());
     moved.Plan(50000);
-    for (uint32_t g = 0; g < 7; ++g) moved.FrameQuality(4 * g, kFrameKindI);
-    moved.FrameQuality(30, kFrameKindI);  // a cut the first pass did not see
+    for (uint32_t g = 0; g < 7; ++g) moved.StartFrame(4 * g, kFrameKindI);
+    moved.StartFrame(30, kFrameKindI);  // a cut the first pass did not see
     EXPECT_FALSE(moved.SettleBeforeGroup(32));
     EXPECT_FALSE(moved.SettleBeforeGroup(36));
 }
@@ -248,14 +248,15 @@ TEST(RatePlan, GoalsOfPAndBFramesFollowWhatTheirGroupCost) {
         CRVXRatePlan plan(frames, Classic());
         plan.Plan(180000);
         for (uint32_t n = 0; n < frames.size(); ++n) {
-            const uint64_t bytes = CostAt(frames, n, plan.FrameQuality(n, frames[n].kind), bias);
-            const double goal = plan.FrameGoal(n);
+            const RVXFrameTarget target = plan.StartFrame(n, frames[n].kind);
+            const uint64_t bytes = CostAt(frames, n, target.quantiser, bias);
+            const double goal = target.goal_bytes;
             if (frames[n].kind == kFrameKindI) {
                 EXPECT_EQ(goal, 0.0) << n;
             } else if (frames[n].group >= kSettledGroups) {
                 EXPECT_NEAR(goal, double(bytes), 0.15 * double(bytes)) << n;
             }
-            plan.FrameCoded(n, bytes);
+            plan.EndFrame(n, bytes);
         }
     }
 }
@@ -268,7 +269,7 @@ TEST(RatePlan, PFramesEarlyInTheirGroupAreCodedFiner) {
     for (uint32_t n = 0; n < frames.size(); ++n) {
         const uint32_t position = n % 7;  // I P B P B P B
         frames[n].kind = position == 0 ? kFrameKindI : position % 2 ? kFrameKindP : kFrameKindB;
-        frames[n].quality = 8;
+        frames[n].quantiser = 8;
         frames[n].group = n / 7;
         frames[n].coding_position = position;
         frames[n].bytes = position == 0 ? 9000 : 3000;

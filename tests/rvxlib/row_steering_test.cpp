@@ -15,14 +15,29 @@ struct Coded {
     bool decodes_as_kept = false;
 };
 
-// Codes the pan at quality 6 throughout; with a goal of `scale` times what
-// each frame of `unsteered` cost (none when it is empty).
+// Quantiser 6 throughout; with a goal of `scale` times what each frame of
+// `unsteered` cost (none when it is empty).
+class ScaledGoals : public IRVXRateControl {
+public:
+    ScaledGoals(const Coded& unsteered, double scale) : unsteered_(unsteered), scale_(scale) {}
+    RVXFrameTarget StartFrame(uint32_t frame, RVXFrameKind) override {
+        const auto found = unsteered_.payloads.find(frame);
+        return {6, found == unsteered_.payloads.end() ? 0.0 : scale_ * double(found->second.size())};
+    }
+    void EndFrame(uint32_t, uint64_t) override {}
+    bool SettleBeforeGroup(uint32_t) override { return false; }
+    uint16_t QuantiserGiven(uint32_t) const override { return 6; }
+
+private:
+    const Coded& unsteered_;
+    double scale_;
+};
+
 Coded Code(RVXPreset preset, uint32_t threads, const Coded& unsteered, double scale) {
     Encoder e(kWidth, kHeight, 0x2003, 3, 2, 256, 0, preset);
     RVXGroupSettings settings = e.settings;
-    settings.frame_quality = [](uint32_t, uint32_t) { return uint16_t(6); };
-    if (!unsteered.payloads.empty())
-        settings.frame_goal = [&](uint32_t frame) { return scale * double(unsteered.payloads.at(frame).size()); };
+    ScaledGoals control(unsteered, scale);
+    settings.rate_control = &control;
     Coded out;
     if (!e.coder.Open(e.codec.Set(), settings, 0, &e.sink)) return out;
     e.coder.SetThreads(threads, [&](RVXCodingLane& lane) { return MakeCodingLane(e.plan, 0, &lane); });
@@ -68,4 +83,35 @@ TEST(RowSteering, RowsMoveTowardsTheGoalAtEveryThreadCount) {
                 EXPECT_TRUE(Code(preset, threads, plain, scale).payloads == steered.payloads) << threads;
         }
     }
+}
+
+// The rule alone: rows above that spent their share of the goal leave the
+// quantiser alone, as do rows that carry too little of the frame to tell;
+// rows far over or under move it within its bounds.
+TEST(RowSteering, FactorFollowsTheRowsAbove) {
+    RVXRowHistory before;
+    before.cumulative = {100, 200, 300, 400};  // bits, even over four rows
+    before.bytes = 50;                         // an estimated bit is an eighth of a byte
+    ASSERT_TRUE(before.Tells(4));
+    EXPECT_FALSE(before.Tells(5));
+    const double goal = 100;  // bytes: twice what the frame before cost
+    struct Case {
+        uint32_t counted;
+        double spent_bits;
+        double low, high;
+    };
+    for (const Case& c : {Case{2, 400, 1.0, 1.0},     // half the rows, half the goal
+                          Case{2, 440, 1.0, 1.0},     // within the dead zone
+                          Case{2, 1600, 1.33, 1.33},  // four times over: capped
+                          Case{2, 100, 0.75, 0.75},   // a quarter: floored
+                          Case{2, 600, 1.1, 1.2},     // half again: partly
+                          Case{0, 4000, 1.0, 1.0},    // no row above yet
+                          Case{2, 0, 1.0, 1.0}}) {    // rows that cost nothing tell nothing
+        const double factor = RowQuantiserFactor(before, c.counted, c.spent_bits, goal);
+        EXPECT_GE(factor, c.low - 1e-9) << c.counted << " " << c.spent_bits;
+        EXPECT_LE(factor, c.high + 1e-9) << c.counted << " " << c.spent_bits;
+    }
+    EXPECT_EQ(SteeringRows(0), 0u);
+    EXPECT_EQ(SteeringRows(1), 0u);
+    EXPECT_EQ(SteeringRows(5), 4u);
 }

@@ -3,9 +3,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "jobs/size_sample.h"
+#include "rvxlib/ratecontrol/full_size_estimate.h"
 #include "rvxlib/encoder/frame_store.h"
 #include "rvxlib/ratecontrol/analysis_picture.h"
+
+using namespace _rvxlib_;
 
 namespace {
 
@@ -143,10 +145,10 @@ TEST(SizeSample, FullSizeCostsFollowTheSampleByKindLevelAndRun) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::vector<_rvxlib_::RVXPassFrame> halved = HalvedPass(16, 200);
-        std::vector<SampleFrame> sample;
+        std::vector<RVXSampleFrame> sample;
         for (uint32_t n = 0; n < 16; ++n) {
             if (n % kGop >= 2) continue;
-            SampleFrame s;
+            RVXSampleFrame s;
             s.display = n;
             s.frame = halved[n];
             const double above = double(halved[n].bytes - Smallest(kHalvedMacroblocks, halved[n].kind));
@@ -173,11 +175,11 @@ TEST(SizeSample, FullSizeCostsFollowTheSampleByKindLevelAndRun) {
 // sized for the full picture, never below its smallest payloads.
 TEST(SizeSample, MissingOrStraySampleFramesStillGiveFullSizeCosts) {
     const std::vector<_rvxlib_::RVXPassFrame> halved = HalvedPass(8, 100);
-    SampleFrame stray;
+    RVXSampleFrame stray;
     stray.display = 40;
     stray.frame = halved[0];
     stray.frame.bytes = 1;
-    for (const std::vector<SampleFrame>& sample : {std::vector<SampleFrame>{}, std::vector<SampleFrame>{stray}}) {
+    for (const std::vector<RVXSampleFrame>& sample : {std::vector<RVXSampleFrame>{}, std::vector<RVXSampleFrame>{stray}}) {
         const std::vector<_rvxlib_::RVXPassFrame> full =
             FullSizePassFrames(halved, kHalvedMacroblocks, sample, kMacroblocks, kBlocks, kGop);
         ASSERT_EQ(full.size(), halved.size());
