@@ -404,12 +404,17 @@ static bool rvx_demux_application_busy(RvxDemux* demux) {
 // main loop it starts after setting the pipeline to PAUSED misses an error
 // that comes before its loop runs (it has not read the earlier messages
 // yet). Either would leave the pipeline prerolling for ever, so the error
-// waits for both. False when the pad flushes first (the demuxer is being
-// shut down), which also keeps a state change that stops the task from
-// waiting on it.
+// waits for both; but no longer than kMostWait, so that an application that
+// waits for the pipeline to preroll before it reads its bus, or a parent that
+// keeps the demuxer's state locked for good, still gets it. False when the
+// pad flushes first (the demuxer is being shut down), which also keeps a
+// state change that stops the task from waiting on it.
 static bool rvx_demux_wait_until_heard(RvxDemux* demux) {
     constexpr gulong kPollMicroseconds = 1000;
-    while (gst_element_is_locked_state(GST_ELEMENT(demux)) || rvx_demux_application_busy(demux)) {
+    constexpr gint64 kMostWait = 2 * G_TIME_SPAN_SECOND;
+    const gint64 deadline = g_get_monotonic_time() + kMostWait;
+    while ((gst_element_is_locked_state(GST_ELEMENT(demux)) || rvx_demux_application_busy(demux)) &&
+           g_get_monotonic_time() < deadline) {
         if (GST_PAD_IS_FLUSHING(demux->sinkpad)) return false;
         g_usleep(kPollMicroseconds);
     }
