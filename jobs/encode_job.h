@@ -229,11 +229,13 @@ private:
     uint8_t pass_ = 0;  // 0: one pass; 1, 2: the pass of a two-pass job
     // Macroblocks of the movie's pictures, whatever size the writer codes.
     uint32_t MovieMacroblocks() const;
-    // A writer for the run's settings and pass, opened on a picture of
-    // width x height whose frame k is display frame first_frame + k; null
-    // (the reason set) when it cannot be opened.
+    // A writer for the run's settings and pass (or a run of the size
+    // sample), opened on a picture of width x height whose frame k is
+    // display frame first_frame + k; null (the reason set) when it cannot be
+    // opened.
     std::unique_ptr<IMovieWriter> MakeWriter(const std::string& work_directory, uint32_t width, uint32_t height,
-                                             const std::string& prefix, uint32_t first_frame = 0);
+                                             const std::string& prefix, uint32_t first_frame = 0,
+                                             bool sample_run = false);
     uint32_t pixel_bytes_ = 0;
     // A reduced first pass (ReducedFirstPass): writer_ codes the analysis
     // picture, size_sample_ short runs at the movie's own size.

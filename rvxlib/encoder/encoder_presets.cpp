@@ -56,20 +56,21 @@ RVXEncoderTuning TuningFor(RVXPreset preset) {
     t.first_pass = RVXPreset::kFast;
     t.reduced_first_pass = true;
     t.steers_past_max_quality = true;
-    t.smallest_share_of_estimate = 0.9;
     switch (preset) {
     case RVXPreset::kFast:
         t.prices_vectors = true;
+        t.smallest_share_of_estimate = 0.7;
         break;
     case RVXPreset::kMedium:
         t.decides_by_cost = true;
+        t.smallest_share_of_estimate = 0.5;
         break;
     case RVXPreset::kSlow:
         t.decides_by_cost = true;
         t.candidates = RVXCandidateSet::kNeighbours;
         t.trellis_reach = kSlowTrellisReach;
         t.quantiser_spread = 1;
-        t.smallest_share_of_estimate = 0.5;
+        t.smallest_share_of_estimate = 0.38;
         break;
     case RVXPreset::kClassic:
         break;
