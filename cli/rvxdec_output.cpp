@@ -284,8 +284,9 @@ DecodeResult DecodePictures(const std::string& movie, const DecodeRequest& reque
     DecodeResult result;
     RvxSettings settings;
     rvx_default_settings(&settings);
-    // Strict: a damaged picture is reported (and still written as far as it decoded).
-    settings.strict = 1;
+    // Strict: a damaged picture is reported (and still written as far as it
+    // decoded). Salvaging, it is skipped and the picture before stands in.
+    settings.strict = request.salvage ? 0 : 1;
     settings.integer_idct = request.integerIdct;
     int status = 0;
     RvxMoviePtr decoder = OpenMovie(movie, settings, &status);
@@ -299,14 +300,13 @@ DecodeResult DecodePictures(const std::string& movie, const DecodeRequest& reque
     const size_t pitch = size_t(info.width) * 4;
     std::vector<uint8_t> pixels(pitch * size_t(info.height));
     while ((status = rvx_read_picture(decoder.get(), pixels.data(), ptrdiff_t(pitch))) != RVX_END) {
-        if (status == RVX_ERROR_DAMAGED) {
-            ++result.damagedFrames;
-        } else if (status < 0) {
+        if (status < 0 && status != RVX_ERROR_DAMAGED) {
             NoteFailure(result, std::string("decoding stopped: ") + rvx_error_text(status));
             break;
         }
         RvxPictureInfo picture;
         rvx_get_picture_info(decoder.get(), &picture);
+        if (picture.damaged) ++result.damagedFrames;
         RgbaToBgra(pixels.data(), size_t(info.width) * size_t(info.height));
         outputs.Take(uint32_t(picture.frame), pixels.data(), pitch);
     }
@@ -314,10 +314,12 @@ DecodeResult DecodePictures(const std::string& movie, const DecodeRequest& reque
     return result;
 }
 
-bool DecodeSoundToWave(const std::string& movie, const fs::path& path, std::string* error) {
+bool DecodeSoundToWave(const std::string& movie, const fs::path& path, bool salvage, uint64_t* frames,
+                       std::string* error) {
+    *frames = 0;
     RvxSettings settings;
     rvx_default_settings(&settings);
-    settings.strict = 1;
+    settings.strict = salvage ? 0 : 1;
     int status = 0;
     RvxMoviePtr decoder = OpenMovie(movie, settings, &status);
     RvxInfo info;
@@ -340,6 +342,7 @@ bool DecodeSoundToWave(const std::string& movie, const fs::path& path, std::stri
             break;
         }
         ok = writer.Write(samples.data(), uint32_t(got)) == 1;
+        *frames += uint64_t(got);
     }
     if (writer.Close() != 1) ok = false;
     if (!ok) *error = "the sound could not be decoded completely into " + path.string();

@@ -17,13 +17,15 @@ struct DecodeRequest {
     std::string comparePattern;              // printf pattern of the source pictures
     int32_t compareStart = -1;               // number of the first source picture; -1 finds 0 or 1
     bool integerIdct = false;                // the integer inverse DCT instead of the float one
+    bool salvage = false;                    // play what is intact instead of refusing damage
 };
 
 struct DecodeResult {
     bool ok = true;                // every requested output was written
     std::string error;             // the first failure, for a person
     uint32_t framesDecoded = 0;
-    uint32_t damagedFrames = 0;
+    uint32_t damagedFrames = 0;    // salvaging: skipped, showing the picture before
+    uint32_t wholeFrames = 0;      // records whole in the file (all of them unless it is cut)    // from a tolerant reader: skipped, showing the picture before
     // PSNR in dB over R, G, B, and A too when the movie or the source picture
     // has alpha; 99 stands for identical pictures.
     uint32_t framesCompared = 0;
@@ -50,5 +52,7 @@ bool SavePng(const std::filesystem::path& path, uint8_t* bgra, size_t pitch, uin
 
 bool WantsPictures(const DecodeRequest& request);
 DecodeResult DecodePictures(const std::string& movie, const DecodeRequest& request);
-// The sound track decoded into a 16-bit PCM WAVE file.
-bool DecodeSoundToWave(const std::string& movie, const std::filesystem::path& path, std::string* error);
+// The sound track decoded into a 16-bit PCM WAVE file; *frames counts the
+// sample frames written. Salvaging, the sound ends where the file does.
+bool DecodeSoundToWave(const std::string& movie, const std::filesystem::path& path, bool salvage, uint64_t* frames,
+                       std::string* error);

@@ -231,10 +231,6 @@ bool CRVXReader::CheckFileSize() {
     return true;
 }
 
-bool CRVXReader::OpenSound(_snxlib_::CSNXDecode& sound) {
-    return IsOpen() && HasSound() && intact_blocks_ > 0 && sound.Open(bytes_, SoundOffset(), SoundLength()) == 1;
-}
-
 bool CRVXReader::CheckHeader() {
     if (std::memcmp(header_ + kOffsetMagic, kMagic, sizeof kMagic) != 0) {
         return Fail(RVXError::kBadMagic, kOffsetMagic, "the file does not start with \"RVXFILE0\"");

@@ -66,7 +66,6 @@ enum class RVXReading {
 class CHashSHA256;
 class CHashCRC32;
 class CRVXReader;
-namespace _snxlib_ { class CSNXDecode; }
 
 // The movie's bytes as long as its header says, of which only those in the
 // file can be read, so a decoder opens a sound track whose end is missing.
@@ -113,9 +112,6 @@ public:
     bool IsOpen() const { return source_ != nullptr && opened_; }
 
     RVXReading Reading() const { return reading_; }
-    // Bytes that can be read: the file size, or for a tolerant reader the
-    // part of the file up to the end the header gives.
-    uint64_t ReadableSize() const { return readable_size_; }
 
     const uint8_t* Header() const { return header_; }
     uint32_t HeaderWord(uint32_t offset) const { return LoadLE32(header_ + offset); }
@@ -147,9 +143,6 @@ public:
     // of them unless a tolerant reader met the end of the file (0 when the
     // sound track cannot be played at all).
     uint32_t IntactSoundBlocks() const { return intact_blocks_; }
-    // Opens a sound decoder on the track. A tolerant reader's decoder reads
-    // the blocks that are whole; Read then fails where the file ends.
-    bool OpenSound(_snxlib_::CSNXDecode& sound);
 
     // Reads one frame's payload (coding-order index into Frames()).
     bool ReadPayload(size_t frame, std::vector<uint8_t>& out);
