@@ -8,7 +8,8 @@
 
 #include "jobs/encode_settings.h"
 
-enum class QueueState : uint8_t { kWaiting, kRunning, kDone, kFailed, kAborted };
+// kTargetMissed: written and kept, but too far over its target size.
+enum class QueueState : uint8_t { kWaiting, kRunning, kDone, kFailed, kAborted, kTargetMissed };
 
 struct QueueEntry {
     int page = 0;  // the tab the row was added from: 0 movie, 1 image run, 2 AVI
@@ -16,7 +17,8 @@ struct QueueEntry {
     QueueState state = QueueState::kWaiting;
     int percent = 0;     // while running
     std::string reason;  // why it failed
+    // A row coded to a target size that missed it: the target and the size
+    // written, in bytes.
+    uint64_t target_bytes = 0;
+    uint64_t written_bytes = 0;
 };
-
-// "待機中", "処理中 42%", "完了", "失敗: reason", "中断".
-std::string QueueStateText(const QueueEntry& entry);

@@ -28,15 +28,7 @@ done
 export GST_PLUGIN_PATH=$PWD/build/gst
 mkdir -p "$dir"
 movie="$dir/${frames}x${size}.rvx"
-if [ ! -f "$movie" ]; then
-  width=${size%x*}
-  # A slow zoom and pan over the photograph, as a camera would film it.
-  ffmpeg -hide_banner -loglevel error -y -loop 1 -i "$photo" \
-    -vf "scale=$((width * 3 / 2)):-2,zoompan=z='1.2+0.002*on':x='iw/2-(iw/zoom/2)+on*4':y='ih/2-(ih/zoom/2)':d=1:s=$size:fps=25" \
-    -frames:v "$frames" -c:v ffv1 "$dir/source.mkv"
-  build/cli/rvxenc "$dir/source.mkv" -o "$movie" --quiet --overwrite
-  rm -f "$dir/source.mkv"
-fi
+bench/zoom_movie.sh "$movie" "$size" "$frames" "$photo"
 gst-inspect-1.0 rvxvideodec >/dev/null  # the plug-in registry is up to date before timing
 
 echo "$frames frames of $size, $(nproc) processors, load: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -1,12 +1,13 @@
 // rvxdec: checks an RVX movie and tells what it holds; optionally decodes it.
 //
-//   rvxdec FILE.rvx [--json] [--frames DIR] [--y4m OUT|-] [--wav OUT]
+//   rvxdec FILE.rvx [--json] [--frames DIR] [--y4m OUT|-] [--wav OUT] [--salvage]
 //                   [--idct float|int] [--compare PATTERN [--compare-start N]]
 //   rvxdec --thumbnail FILE.rvx OUT.png [SIZE]
 //
 // Exit status: 0 when the movie is intact and every requested output was
-// written, 1 when the movie is damaged or unreadable, 2 for a usage error,
-// 3 when an output could not be written.
+// written, 1 when the movie is damaged or unreadable (also when --salvage
+// decoded its intact part), 2 for a usage error, 3 when an output could not
+// be written.
 
 #include <cinttypes>
 #include <cstdio>
@@ -35,12 +36,13 @@ struct Options {
     std::string movie;
     bool json = false;
     std::string wavPath;
+    bool salvage = false;
     DecodeRequest decode;
 };
 
 void PrintUsage(std::FILE* out) {
     std::fputs(
-        "usage: rvxdec FILE.rvx [--json] [--frames DIR] [--y4m OUT|-] [--wav OUT]\n"
+        "usage: rvxdec FILE.rvx [--json] [--frames DIR] [--y4m OUT|-] [--wav OUT] [--salvage]\n"
         "              [--idct float|int] [--compare PATTERN [--compare-start N]]\n"
         "       rvxdec --thumbnail FILE.rvx OUT.png [SIZE]\n"
         "       rvxdec --version\n"
@@ -49,6 +51,9 @@ void PrintUsage(std::FILE* out) {
         "  --frames DIR      decoded pictures as DIR/frameNNNNNN.png\n"
         "  --y4m OUT         decoded pictures as a YUV4MPEG2 stream ('-' for standard output)\n"
         "  --wav OUT         decoded sound as a 16-bit PCM WAVE file\n"
+        "  --salvage         decode what is intact of a damaged movie (a cut movie's whole part;\n"
+        "                    a picture that fails its CRC repeats the one before); the exit\n"
+        "                    status still says the movie is damaged\n"
         "  --idct float|int  inverse DCT: float (the encoder's own, default) or int\n"
         "  --compare PATTERN PSNR against source pictures over R, G, B (and A when either has it),\n"
         "                    e.g. src/img%04d.png\n"
@@ -68,6 +73,8 @@ bool ParseOptions(int argc, char** argv, Options* options) {
         std::string text;
         if (arg == "--json") {
             options->json = true;
+        } else if (arg == "--salvage") {
+            options->salvage = true;
         } else if (arg == "--frames") {
             if (!value(&text)) return false;
             options->decode.framesDirectory = text;
@@ -85,8 +92,8 @@ bool ParseOptions(int argc, char** argv, Options* options) {
             options->decode.compareStart = int32_t(start);
         } else if (arg == "--idct") {
             if (!value(&text)) return false;
-            if (text == "float") options->decode.inverse = _rvxlib_::RVXInverseDct::kFloat;
-            else if (text == "int") options->decode.inverse = _rvxlib_::RVXInverseDct::kInteger;
+            if (text == "float") options->decode.integerIdct = false;
+            else if (text == "int") options->decode.integerIdct = true;
             else return false;
         } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
             return false;
@@ -96,6 +103,7 @@ bool ParseOptions(int argc, char** argv, Options* options) {
             return false;
         }
     }
+    if (options->salvage && !WantsPictures(options->decode) && options->wavPath.empty()) return false;
     return !options->movie.empty();
 }
 
@@ -247,6 +255,26 @@ void PrintJson(std::FILE* out, const Options& options, const CRVXReader& reader,
     std::fputs(j.c_str(), out);
 }
 
+// How much of the movie --salvage found intact, for a person.
+void PrintSalvaged(std::FILE* out, const CRVXReader& reader, const DecodeResult* decoded,
+                   const uint64_t* soundFrames) {
+    const double fps = FramesPerSecond(reader);
+    std::fprintf(out, "rvxdec: salvaged ");
+    if (decoded) {
+        const uint32_t whole = uint32_t(reader.Frames().size()) - decoded->damagedFrames;
+        std::fprintf(out, "%u of %u pictures", whole, reader.FrameCount());
+        if (fps > 0) std::fprintf(out, " (%.3f of %.3f s)", whole / fps, reader.FrameCount() / fps);
+        if (decoded->damagedFrames) std::fprintf(out, ", %u skipped as damaged", decoded->damagedFrames);
+    }
+    if (soundFrames) {
+        const uint32_t rate = reader.HeaderWord(kOffsetSoundSampleRate);
+        const uint32_t total = reader.HeaderWord(kOffsetSoundSampleFrames);
+        std::fprintf(out, "%s%" PRIu64 " of %u sound sample frames", decoded ? ", " : "", *soundFrames, total);
+        if (rate) std::fprintf(out, " (%.3f of %.3f s)", double(*soundFrames) / rate, double(total) / rate);
+    }
+    std::fputs("\n", out);
+}
+
 // rvxdec --thumbnail FILE OUT [SIZE]: what a file manager's thumbnailer runs.
 int Thumbnail(int argc, char** argv) {
     uint32_t size = kDefaultThumbnailSize;
@@ -308,16 +336,24 @@ int main(int argc, char** argv) {
     }
 
     int status = summary.intact ? kExitIntact : kExitDamaged;
+    // The outputs come from the movie as verified, or with --salvage from
+    // what a tolerant reading keeps of it.
+    CRVXReader salvaged;
+    CRVXReader* source = summary.opened ? &reader : nullptr;
+    if (options.salvage) source = salvaged.Open(options.movie, RVXReading::kTolerant) ? &salvaged : nullptr;
+    options.decode.salvage = options.salvage;
     DecodeResult decoded;
-    const bool decoding = summary.opened && WantsPictures(options.decode);
+    const bool decoding = source && WantsPictures(options.decode);
     std::string outputError;
     if (decoding) {
-        decoded = DecodePictures(reader, options.decode);
+        decoded = DecodePictures(options.movie, options.decode);
         if (!decoded.ok) outputError = decoded.error;
     }
-    if (summary.opened && !options.wavPath.empty()) {
+    uint64_t soundFrames = 0;
+    if (source && !options.wavPath.empty()) {
         std::string error;
-        if (!DecodeSoundToWave(reader, options.wavPath, options.movie, &error) && outputError.empty()) {
+        if (!DecodeSoundToWave(options.movie, options.wavPath, options.salvage, &soundFrames, &error) &&
+            outputError.empty()) {
             outputError = error;
         }
     }
@@ -325,8 +361,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "rvxdec: %s\n", outputError.c_str());
         if (status == kExitIntact) status = kExitOutput;
     }
-    if (!summary.opened && (WantsPictures(options.decode) || !options.wavPath.empty())) {
-        std::fprintf(stderr, "rvxdec: nothing decoded: the movie cannot be read\n");
+    if (!source && (WantsPictures(options.decode) || !options.wavPath.empty())) {
+        const CRVXReader& refused = options.salvage ? salvaged : reader;
+        std::fprintf(stderr, "rvxdec: nothing decoded: %s\n",
+                     options.salvage && !refused.Problems().empty() ? refused.Problems().back().message.c_str()
+                                                                    : "the movie cannot be read");
+    }
+    if (source && options.salvage) {
+        PrintSalvaged(stderr, *source, decoding ? &decoded : nullptr, options.wavPath.empty() ? nullptr : &soundFrames);
     }
     if (options.json) {
         PrintJson(summaryOut, options, reader, summary, decoding ? &decoded : nullptr);

@@ -6,13 +6,10 @@
 #include <system_error>
 #include <vector>
 
-#include "container/rvx_movie_decoder.h"
-#include "snxlib/snx_decode.h"
-#include "support/cpu_features.h"
+#include "snxlib/wave_writer.h"
 #include "support/graphic_loader.h"
 #include "support/pixel_format.h"
 
-using namespace rvx_layout;
 namespace fs = std::filesystem;
 
 namespace {
@@ -168,9 +165,9 @@ void NoteFailure(DecodeResult& result, std::string why) {
 // comparison with the source pictures.
 class PictureOutputs {
 public:
-    PictureOutputs(const CRVXReader& reader, const DecodeRequest& request, DecodeResult& result)
-        : reader_(reader), request_(request), result_(result), width_(reader.Width()), height_(reader.Height()),
-          alpha_((reader.FormatFlags() & kFormatAlpha) != 0) {}
+    PictureOutputs(const RvxInfo& info, const DecodeRequest& request, DecodeResult& result)
+        : info_(info), request_(request), result_(result), width_(uint32_t(info.width)),
+          height_(uint32_t(info.height)), alpha_(info.has_alpha != 0) {}
 
     // Creates the folder and the stream and checks the compare pattern;
     // false once a failure is noted.
@@ -209,9 +206,9 @@ private:
         }
         if (!y4m_.file) return Fail("cannot create " + request_.y4mPath);
         // A rate with a zero term is unknown to a stream reader, written 0:0.
-        const bool rateKnown = reader_.RateNumerator() != 0 && reader_.RateDenominator() != 0;
-        std::fprintf(y4m_.file, "YUV4MPEG2 W%u H%u F%u:%u Ip A1:1 C444 XCOLORRANGE=LIMITED\n", width_, height_,
-                     rateKnown ? reader_.RateNumerator() : 0, rateKnown ? reader_.RateDenominator() : 0);
+        const bool rateKnown = info_.rate_num != 0 && info_.rate_den != 0;
+        std::fprintf(y4m_.file, "YUV4MPEG2 W%u H%u F%d:%d Ip A1:1 C444 XCOLORRANGE=LIMITED\n", width_, height_,
+                     rateKnown ? info_.rate_num : 0, rateKnown ? info_.rate_den : 0);
         return true;
     }
     bool OpenCompare() {
@@ -246,7 +243,7 @@ private:
         ++result_.framesCompared;
     }
 
-    const CRVXReader& reader_;
+    const RvxInfo& info_;
     const DecodeRequest& request_;
     DecodeResult& result_;
     const uint32_t width_, height_;
@@ -269,50 +266,85 @@ bool SavePng(const fs::path& path, uint8_t* bgra, size_t pitch, uint32_t width, 
     return SaveSurface(kSavePNG, path.string(), surface, nullptr, 0) == 1;
 }
 
-bool OpenShownPicture(const CRVXReader& reader, _rvxlib_::CRVXShownPicture* shown) {
-    return shown->Open(reader.Width(), reader.Height(), reader.FormatFlags(), ProcessorFeatures());
+RvxMoviePtr OpenMovie(const std::string& path, const RvxSettings& settings, int* status) {
+    RvxMovie* movie = nullptr;
+    *status = rvx_open_file(&movie, path.c_str(), &settings);
+    return RvxMoviePtr(movie);
+}
+
+void RgbaToBgra(uint8_t* pixels, size_t count) {
+    for (size_t i = 0; i < count; ++i) std::swap(pixels[4 * i], pixels[4 * i + 2]);
 }
 
 bool WantsPictures(const DecodeRequest& request) {
     return !request.framesDirectory.empty() || !request.y4mPath.empty() || !request.comparePattern.empty();
 }
 
-DecodeResult DecodePictures(CRVXReader& reader, const DecodeRequest& request) {
+DecodeResult DecodePictures(const std::string& movie, const DecodeRequest& request) {
     DecodeResult result;
-    CRVXMovieDecoder decoder;
-    if (!decoder.Open(reader, request.inverse)) {
+    RvxSettings settings;
+    rvx_default_settings(&settings);
+    // Strict: a damaged picture is reported (and still written as far as it
+    // decoded). Salvaging, it is skipped and the picture before stands in.
+    settings.strict = request.salvage ? 0 : 1;
+    settings.integer_idct = request.integerIdct;
+    int status = 0;
+    RvxMoviePtr decoder = OpenMovie(movie, settings, &status);
+    RvxInfo info;
+    if (!decoder || rvx_get_info(decoder.get(), &info) < 0) {
         NoteFailure(result, "the movie's pictures cannot be decoded");
         return result;
     }
-    _rvxlib_::CRVXShownPicture shown;
-    if (!OpenShownPicture(reader, &shown)) {
-        NoteFailure(result, "the picture format cannot be shown");
-        return result;
-    }
-    PictureOutputs outputs(reader, request, result);
+    PictureOutputs outputs(info, request, result);
     if (!outputs.Open()) return result;
-    uint32_t number = 0;
-    while (const uint8_t* picture = decoder.NextPicture(&number)) {
-        outputs.Take(number, shown.Convert(picture), shown.Pitch());
+    const size_t pitch = size_t(info.width) * 4;
+    std::vector<uint8_t> pixels(pitch * size_t(info.height));
+    while ((status = rvx_read_picture(decoder.get(), pixels.data(), ptrdiff_t(pitch))) != RVX_END) {
+        if (status < 0 && status != RVX_ERROR_DAMAGED) {
+            NoteFailure(result, std::string("decoding stopped: ") + rvx_error_text(status));
+            break;
+        }
+        RvxPictureInfo picture;
+        rvx_get_picture_info(decoder.get(), &picture);
+        if (picture.damaged) ++result.damagedFrames;
+        RgbaToBgra(pixels.data(), size_t(info.width) * size_t(info.height));
+        outputs.Take(uint32_t(picture.frame), pixels.data(), pitch);
     }
-    result.damagedFrames = decoder.DamagedFrames();
     outputs.Finish();
     return result;
 }
 
-bool DecodeSoundToWave(CRVXReader& reader, const fs::path& path, const fs::path& movie, std::string* error) {
-    if (!reader.HasSound()) {
+bool DecodeSoundToWave(const std::string& movie, const fs::path& path, bool salvage, uint64_t* frames,
+                       std::string* error) {
+    *frames = 0;
+    RvxSettings settings;
+    rvx_default_settings(&settings);
+    settings.strict = salvage ? 0 : 1;
+    int status = 0;
+    RvxMoviePtr decoder = OpenMovie(movie, settings, &status);
+    RvxInfo info;
+    status = decoder ? rvx_seek_sound(decoder.get(), 0) : status;
+    if (status == RVX_ERROR_NO_SOUND) {
         *error = "the movie has no sound";
         return false;
     }
-    _snxlib_::CSNXDecode sound;
-    if (sound.Open(movie, reader.SoundOffset(), reader.SoundLength()) != 1) {
+    if (status < 0 || rvx_get_info(decoder.get(), &info) < 0) {
         *error = "the sound track cannot be decoded";
         return false;
     }
-    if (_snxlib_::DecodeToWave(sound, path) != 1) {
-        *error = "the sound could not be decoded completely into " + path.string();
-        return false;
+    _snxlib_::CWaveWriter writer;
+    bool ok = writer.Open(path, uint16_t(info.sound_channels), uint32_t(info.sound_rate)) == 1;
+    std::vector<int16_t> samples(size_t(4096) * size_t(info.sound_channels));
+    while (ok) {
+        const int64_t got = rvx_read_sound(decoder.get(), samples.data(), 4096);
+        if (got <= 0) {
+            ok = got == 0;
+            break;
+        }
+        ok = writer.Write(samples.data(), uint32_t(got)) == 1;
+        *frames += uint64_t(got);
     }
-    return true;
+    if (writer.Close() != 1) ok = false;
+    if (!ok) *error = "the sound could not be decoded completely into " + path.string();
+    return ok;
 }

@@ -5,26 +5,27 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "container/rvx_reader.h"
-#include "rvxlib/decoder/frame_decoder.h"
-#include "rvxlib/decoder/shown_picture.h"
+#include "rvx/rvx.h"
 
 struct DecodeRequest {
     std::filesystem::path framesDirectory;   // PNG per frame when not empty
     std::string y4mPath;                     // "-" for standard output
     std::string comparePattern;              // printf pattern of the source pictures
     int32_t compareStart = -1;               // number of the first source picture; -1 finds 0 or 1
-    _rvxlib_::RVXInverseDct inverse = _rvxlib_::RVXInverseDct::kFloat;
+    bool integerIdct = false;                // the integer inverse DCT instead of the float one
+    bool salvage = false;                    // play what is intact instead of refusing damage
 };
 
 struct DecodeResult {
     bool ok = true;                // every requested output was written
     std::string error;             // the first failure, for a person
     uint32_t framesDecoded = 0;
-    uint32_t damagedFrames = 0;
+    uint32_t damagedFrames = 0;    // salvaging: skipped, showing the picture before
+    uint32_t wholeFrames = 0;      // records whole in the file (all of them unless it is cut)    // from a tolerant reader: skipped, showing the picture before
     // PSNR in dB over R, G, B, and A too when the movie or the source picture
     // has alpha; 99 stands for identical pictures.
     uint32_t framesCompared = 0;
@@ -33,16 +34,25 @@ struct DecodeResult {
     double psnrMin = 0;              // the worst picture
 };
 
-// The shown B, G, R, A rows of an open movie's decoded pictures; false when
-// its picture format cannot be shown.
-bool OpenShownPicture(const CRVXReader& reader, _rvxlib_::CRVXShownPicture* shown);
+// Reads the movie through librvx; null, with the reason for a person in
+// *error, when it cannot be opened.
+struct RvxMovieCloser {
+    void operator()(RvxMovie* movie) const { rvx_close(&movie); }
+};
+using RvxMoviePtr = std::unique_ptr<RvxMovie, RvxMovieCloser>;
+RvxMoviePtr OpenMovie(const std::string& path, const RvxSettings& settings, int* status);
+
+// R, G, B, A rows into the B, G, R, A rows the PNG writer and the
+// comparison take, in place.
+void RgbaToBgra(uint8_t* pixels, size_t count);
 
 // B, G, R, A rows as a PNG file, with its alpha when the movie has one.
 bool SavePng(const std::filesystem::path& path, uint8_t* bgra, size_t pitch, uint32_t width, uint32_t height,
              bool alpha);
 
 bool WantsPictures(const DecodeRequest& request);
-DecodeResult DecodePictures(CRVXReader& reader, const DecodeRequest& request);
-// The sound track decoded into a 16-bit PCM WAVE file.
-bool DecodeSoundToWave(CRVXReader& reader, const std::filesystem::path& path, const std::filesystem::path& movie,
+DecodeResult DecodePictures(const std::string& movie, const DecodeRequest& request);
+// The sound track decoded into a 16-bit PCM WAVE file; *frames counts the
+// sample frames written. Salvaging, the sound ends where the file does.
+bool DecodeSoundToWave(const std::string& movie, const std::filesystem::path& path, bool salvage, uint64_t* frames,
                        std::string* error);

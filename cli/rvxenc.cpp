@@ -22,6 +22,7 @@
 #include "jobs/encode_from_images.h"
 #include "jobs/job_messages.h"
 #include "jobs/sound_tracks.h"
+#include "jobs/target_miss.h"
 
 namespace fs = std::filesystem;
 
@@ -61,6 +62,8 @@ JobOutcome RunJob(TerminalHost& host, const EncodeRequest& request, const sigset
     outcome.target_refused = job->TargetRefused();
     outcome.settings_refused = job->SettingsRefused();
     outcome.notice = job->Notice();
+    outcome.target = job->TargetBytes();
+    outcome.target_missed = job->TargetMissed();
     job.reset();
     if (message == MSG_JOB_DONE) {
         outcome.result = "ok";
@@ -156,6 +159,7 @@ int EncodeAll(const Arguments& args, TerminalHost& host, ProgressStyle style, co
     std::vector<std::pair<std::string, JobOutcome>> done;
     std::set<std::string> taken;  // two sources of one name must not share a movie
     bool any_failed = false;
+    bool any_missed = false;
     for (const std::string& source : args.sources) {
         const std::string kind = args.source_kind.empty() ? GuessSourceKind(source) : args.source_kind;
         std::string output = folder ? OutputInFolder(args.output, source, kind) : args.output;
@@ -168,6 +172,12 @@ int EncodeAll(const Arguments& args, TerminalHost& host, ProgressStyle style, co
         done.emplace_back(source, outcome);
         if (outcome.result == "ok") {
             if (!outcome.notice.empty()) std::fprintf(stderr, "rvxenc: %s: %s\n", output.c_str(), outcome.notice.c_str());
+            if (outcome.target_missed) {
+                any_missed = true;
+                std::fprintf(stderr, "rvxenc: %s: %s\n", output.c_str(),
+                             TargetMissText(outcome.target, outcome.size).c_str());
+                continue;
+            }
             if (!args.quiet && style != ProgressStyle::kJson)
                 std::fprintf(stderr, "処理が完了しました。 %s: %u frames in %.2f s (%.1f fps)\n", output.c_str(),
                              outcome.frames, outcome.seconds,
@@ -189,7 +199,8 @@ int EncodeAll(const Arguments& args, TerminalHost& host, ProgressStyle style, co
     if (args.sources.size() == 1 && done.size() == 1 &&
         (done[0].second.target_refused || done[0].second.settings_refused))
         return kExitUsage;
-    return any_failed ? kExitFailed : kExitOk;
+    if (any_failed) return kExitFailed;
+    return any_missed ? kExitTargetMissed : kExitOk;
 }
 
 }  // namespace

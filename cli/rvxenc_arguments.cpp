@@ -55,7 +55,11 @@ const char kUsage[] =
     "  --quiet               no progress\n"
     "  --progress STYLE      bar (on a terminal), json (one object per line on stderr) or none\n"
     "  --info FILE           print an AVI file's picture and sound lines and any movie's sound\n"
-    "                        tracks, encode nothing\n";
+    "                        tracks, encode nothing\n"
+    "\n"
+    "Exit status: 0 every movie written; 1 a source failed; 2 a usage error, or a target or\n"
+    "source setting the only source cannot take; 3 a movie written and kept, but more than 2 %\n"
+    "over its --size or --bitrate target; 130 interrupted.\n";
 
 using Aliases = std::vector<std::pair<const char*, const char*>>;
 

@@ -11,6 +11,8 @@
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+// The movie was written and kept, but came out too far over its target size.
+constexpr int kExitTargetMissed = 3;
 constexpr int kExitInterrupted = 130;
 
 struct Arguments {

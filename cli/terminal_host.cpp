@@ -136,10 +136,11 @@ void TerminalHost::ReportOutcome(const JobOutcome& outcome) {
     std::lock_guard<std::mutex> hold(mutex_);
     std::fprintf(stderr,
                  "{\"source\": %s, \"stage\": \"end\", \"result\": \"%s\", \"output\": %s, \"size\": %llu, "
-                 "\"frames\": %u, \"elapsed\": %.3f, \"reason\": %s}\n",
+                 "\"frames\": %u, \"elapsed\": %.3f, \"reason\": %s, \"target\": %llu, \"target_missed\": %s}\n",
                  JsonString(source_).c_str(), outcome.result.c_str(), JsonString(outcome.output).c_str(),
                  static_cast<unsigned long long>(outcome.size), outcome.frames, outcome.seconds,
-                 JsonString(outcome.reason).c_str());
+                 JsonString(outcome.reason).c_str(), static_cast<unsigned long long>(outcome.target),
+                 outcome.target_missed ? "true" : "false");
     std::fflush(stderr);
 }
 

@@ -27,6 +27,10 @@ struct JobOutcome {
     bool target_refused = false;    // the target size lies below the smallest movie
     bool settings_refused = false;  // a source setting the source cannot take; nothing was coded
     std::string notice;             // said of a written movie (smaller or larger than asked)
+    // A movie coded to a target size: the target in bytes (0 without one),
+    // and whether the movie, kept, came out too far over it.
+    uint64_t target = 0;
+    bool target_missed = false;
 };
 
 class TerminalHost : public IJobHost {

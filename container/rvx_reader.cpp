@@ -120,6 +120,12 @@ const char* RVXErrorName(RVXError error) {
     return "unknown";
 }
 
+uint64_t CRVXMovieBytes::Size() { return reader_.FileSize(); }
+
+bool CRVXMovieBytes::Read(uint64_t offset, uint64_t length, void* out) {
+    return reader_.ReadBytes(offset, length, out);
+}
+
 CRVXReader::CRVXReader() = default;
 
 CRVXReader::~CRVXReader() { Close(); }
@@ -129,6 +135,8 @@ void CRVXReader::Close() {
     source_ = nullptr;
     opened_ = false;
     file_size_ = 0;
+    readable_size_ = 0;
+    intact_blocks_ = 0;
     std::memset(header_, 0, sizeof header_);
     index_.clear();
     groups_.clear();
@@ -146,12 +154,13 @@ bool CRVXReader::Fail(RVXError error, uint64_t offset, std::string message) {
 }
 
 bool CRVXReader::ReadBytes(uint64_t offset, uint64_t length, void* out) {
-    return source_ != nullptr && Inside(offset, length, file_size_) && source_->Read(offset, length, out);
+    return source_ != nullptr && Inside(offset, length, readable_size_) && source_->Read(offset, length, out);
 }
 
-bool CRVXReader::Open(const std::filesystem::path& path) {
+bool CRVXReader::Open(const std::filesystem::path& path, RVXReading reading) {
     Close();
     problems_.clear();
+    reading_ = reading;
     auto file = std::make_unique<CFileByteSource>();
     std::string error;
     if (!file->Open(path, &error)) return Fail(RVXError::kCannotOpen, 0, error);
@@ -160,15 +169,16 @@ bool CRVXReader::Open(const std::filesystem::path& path) {
     return OpenSource();
 }
 
-bool CRVXReader::Open(IByteSource& source) {
+bool CRVXReader::Open(IByteSource& source, RVXReading reading) {
     Close();
     problems_.clear();
+    reading_ = reading;
     source_ = &source;
     return OpenSource();
 }
 
 bool CRVXReader::OpenSource() {
-    file_size_ = source_->Size();
+    file_size_ = readable_size_ = source_->Size();
     if (file_size_ < kHeaderSize) {
         return Fail(RVXError::kTruncatedHeader, 0,
                     Format("the file is %" PRIu64 " bytes, shorter than the %u-byte header",
@@ -178,12 +188,46 @@ bool CRVXReader::OpenSource() {
         return Fail(RVXError::kReadFailed, 0, "the header cannot be read");
     }
     if (!CheckHeader() || !ReadIndex()) return false;
-    frames_.reserve(FrameCount());
-    for (uint32_t g = 0; g < groups_.size(); ++g) {
-        if (!WalkGroup(g)) return false;
+    // Every record takes 12 bytes of the file, which bounds what a header
+    // of a cut file can make the reader reserve.
+    frames_.reserve(size_t(std::min<uint64_t>(FrameCount(), readable_size_ / kFrameRecordSize)));
+    if (Tolerant()) {
+        if (!WalkGroupsTolerantly()) return false;
+    } else {
+        for (uint32_t g = 0; g < groups_.size(); ++g) {
+            if (!WalkGroup(g)) return false;
+        }
     }
-    if (HasSound() && !CheckSoundTrack()) return false;
+    // A tolerant reader plays the pictures of a movie whose sound is lost.
+    if (HasSound() && !CheckSoundTrack() && !Tolerant()) return false;
     opened_ = true;
+    return true;
+}
+
+bool CRVXReader::WalkGroupsTolerantly() {
+    for (uint32_t g = 0; g < groups_.size(); ++g) {
+        // Nothing of a group that starts where the file has ended is there.
+        if (groups_[g].offset >= readable_size_) break;
+        WalkGroup(g);
+    }
+    if (frames_.empty()) {
+        return Fail(RVXError::kBadFrameRecord, LoadLE64(header_ + kOffsetFirstGroup),
+                    "not one frame record of the movie is whole");
+    }
+    return true;
+}
+
+bool CRVXReader::CheckFileSize() {
+    const uint64_t stated = LoadLE64(header_ + kOffsetFileSize);
+    if (stated == file_size_) return true;
+    const bool cut = stated > file_size_;
+    std::string message = Format("the header gives a file size of %" PRIu64 " bytes but the file has %" PRIu64
+                                 " bytes (%s)", stated, file_size_, cut ? "truncated" : "data after the end");
+    if (!Tolerant()) return Fail(RVXError::kFileSizeMismatch, kOffsetFileSize, std::move(message));
+    message += cut ? "; what is whole before the cut is kept" : "; the bytes after the end are ignored";
+    Report(RVXError::kFileSizeMismatch, kOffsetFileSize, std::move(message));
+    readable_size_ = std::min(stated, file_size_);
+    file_size_ = stated;
     return true;
 }
 
@@ -191,22 +235,16 @@ bool CRVXReader::CheckHeader() {
     if (std::memcmp(header_ + kOffsetMagic, kMagic, sizeof kMagic) != 0) {
         return Fail(RVXError::kBadMagic, kOffsetMagic, "the file does not start with \"RVXFILE0\"");
     }
-    const uint64_t statedSize = LoadLE64(header_ + kOffsetFileSize);
-    if (statedSize != file_size_) {
-        return Fail(RVXError::kFileSizeMismatch, kOffsetFileSize,
-                    Format("the header gives a file size of %" PRIu64 " bytes but the file has %" PRIu64
-                           " bytes (%s)", statedSize, file_size_,
-                           statedSize > file_size_ ? "truncated" : "data after the end"));
-    }
+    if (!CheckFileSize()) return false;
 
     const uint32_t groupCount = GroupCount();
     if (groupCount == 0) return Fail(RVXError::kBadGroupCount, kOffsetGroupCount, "the movie has no group");
     const uint64_t frameSection = kHeaderSize + uint64_t(kGroupIndexEntrySize) * groupCount;
-    if (frameSection > file_size_) {
+    if (frameSection > readable_size_) {
         return Fail(RVXError::kBadGroupCount, kOffsetGroupCount,
                     Format("an index of %u groups would end at offset %" PRIu64
                            ", past the end of the file (%" PRIu64 " bytes)",
-                           groupCount, frameSection, file_size_));
+                           groupCount, frameSection, readable_size_));
     }
     const uint64_t sectionField = LoadLE64(header_ + kOffsetFrameSection);
     if (sectionField != frameSection) {
@@ -345,11 +383,12 @@ bool CRVXReader::CheckSoundTrack() {
                     Format("the SNX file should be %" PRIu64 " bytes but the sound track holds %" PRIu64,
                            expectedLength, length));
     }
-    if (!CheckSoundBlockTable(snx)) return false;
+    uint32_t intactBlocks = 0;
+    if (!CheckSoundBlockTable(snx, &intactBlocks)) return false;
     // The sound decoder checks its header its own way and decodes the first
     // blocks; a track it refuses cannot be played.
     _snxlib_::CSNXDecode decoder;
-    if (decoder.Open(*source_, base, length) != 1) {
+    if (decoder.Open(bytes_, base, length) != 1) {
         return Fail(RVXError::kBadSoundTrack, base, "the sound decoder refuses the sound track");
     }
 
@@ -365,17 +404,24 @@ bool CRVXReader::CheckSoundTrack() {
                            snx.bits_per_sample, snx.sample_rate, snxFrames));
     }
     sound_ = snx;
+    intact_blocks_ = intactBlocks;
     return true;
 }
 
-bool CRVXReader::CheckSoundBlockTable(const _snxlib_::SNXHeader& snx) {
+bool CRVXReader::CheckSoundBlockTable(const _snxlib_::SNXHeader& snx, uint32_t* intactBlocks) {
     const uint64_t base = SoundOffset(), tableStart = _snxlib_::kSNXHeaderSize;
     const uint64_t tableLength = uint64_t(snx.block_count) * 4;
+    // Checked before the table is allocated: in a cut file the header's
+    // lengths are not bounded by the bytes there are.
+    if (!Inside(base + tableStart, tableLength, readable_size_)) {
+        return Fail(RVXError::kReadFailed, base + tableStart, "the file ends inside the SNX block table");
+    }
     std::vector<uint8_t> table(static_cast<size_t>(tableLength));
     if (!ReadBytes(base + tableStart, tableLength, table.data())) {
         return Fail(RVXError::kReadFailed, base + tableStart, "the SNX block table cannot be read");
     }
     uint64_t previous = tableStart + tableLength;
+    *intactBlocks = 0;
     for (uint32_t i = 0; i < snx.block_count; ++i) {
         const uint32_t start = LoadLE32(&table[size_t(i) * 4]);
         if (start < previous || start > snx.end_offset) {
@@ -383,7 +429,12 @@ bool CRVXReader::CheckSoundBlockTable(const _snxlib_::SNXHeader& snx) {
                         Format("SNX block %u starts at %u, outside %" PRIu64 "..%u", i, start, previous,
                                snx.end_offset));
         }
+        // Block i - 1 ends where block i starts.
+        if (i > 0 && *intactBlocks == i - 1 && base + start <= readable_size_) *intactBlocks = i;
         previous = start;
+    }
+    if (snx.block_count > 0 && *intactBlocks == snx.block_count - 1 && base + snx.end_offset <= readable_size_) {
+        *intactBlocks = snx.block_count;
     }
     return true;
 }
@@ -408,10 +459,12 @@ bool CRVXReader::ReadIndex() {
                         Format("group %u starts at display frame %u; after the frames before it, it must be %" PRIu64,
                                g, entry.first_frame, firstFrame));
         }
-        if (entry.record_count == 0 || entry.record_count > gop) {
+        // Each record of a group has a display position of its own, and a
+        // type word has room for 4096 positions.
+        if (entry.record_count == 0 || entry.record_count > gop || entry.record_count > kRecordPositionMask + 1) {
             return Fail(RVXError::kBadGroupIndex, at + kGroupRecordCount,
-                        Format("group %u holds %u frames; a group holds 1 to %u (the GOP length)", g,
-                               entry.record_count, gop));
+                        Format("group %u holds %u frames; a group holds 1 to %u (the GOP length, at most %u)", g,
+                               entry.record_count, gop, kRecordPositionMask + 1));
         }
         if (entry.offset != running) {
             return Fail(RVXError::kBadGroupIndex, at + kGroupOffset,
@@ -451,6 +504,11 @@ bool CRVXReader::WalkGroup(uint32_t g) {
     for (uint32_t k = 0; k < group.record_count; ++k) {
         RVXFrameRecord record;
         if (!ReadRecord(g, k, at, end, &record) || !CheckRecord(g, k, at, end, record, seen, reference)) return false;
+        if (!Inside(at + kFrameRecordSize, record.length, readable_size_)) {
+            return Fail(RVXError::kFileSizeMismatch, at,
+                        Format("the file ends inside the payload of record %u of group %u at offset %" PRIu64, k, g,
+                               at));
+        }
         const uint32_t kind = RecordType(record.type), position = RecordPosition(record.type);
         seen[position] = 1;
         if (kind == kRecordI || kind == kRecordP) reference[position] = 1;
@@ -477,6 +535,10 @@ bool CRVXReader::ReadRecord(uint32_t g, uint32_t k, uint64_t at, uint64_t end, R
         return Fail(RVXError::kBadFrameRecord, at,
                     Format("record %u of group %u at offset %" PRIu64 " runs past the group's end (%" PRIu64 ")",
                            k, g, at, end));
+    }
+    if (!Inside(at, kFrameRecordSize, readable_size_)) {
+        return Fail(RVXError::kFileSizeMismatch, at,
+                    Format("the file ends inside record %u of group %u at offset %" PRIu64, k, g, at));
     }
     uint8_t bytes[kFrameRecordSize];
     if (!ReadBytes(at, kFrameRecordSize, bytes)) return Fail(RVXError::kReadFailed, at, "a frame record cannot be read");

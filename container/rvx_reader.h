@@ -7,6 +7,13 @@
 // Every size and offset taken from the file is checked before it is used, so
 // a truncated or hostile file gives a problem report, never a read outside
 // the file.
+//
+// A player may open a movie tolerantly instead: then a movie whose end is
+// missing opens with the frame records that are whole (a group cut short
+// keeps the records before the cut; a record that fails its checks ends its
+// group, and the next group goes on), bytes after the end the header gives
+// are ignored, and a sound track keeps the blocks that are whole. What was
+// passed over is listed in Problems() all the same.
 
 #include <cstdint>
 #include <filesystem>
@@ -50,8 +57,27 @@ struct RVXProblem {
     std::string message;    // what is wrong and where, for a person
 };
 
+// How Open treats a damaged movie.
+enum class RVXReading {
+    kStrict,    // any fault refuses the movie
+    kTolerant,  // the whole and checked part of the movie is kept
+};
+
 class CHashSHA256;
 class CHashCRC32;
+class CRVXReader;
+
+// The movie's bytes as long as its header says, of which only those in the
+// file can be read, so a decoder opens a sound track whose end is missing.
+class CRVXMovieBytes final : public IByteSource {
+public:
+    explicit CRVXMovieBytes(CRVXReader& reader) : reader_(reader) {}
+    uint64_t Size() override;
+    bool Read(uint64_t offset, uint64_t length, void* out) override;
+
+private:
+    CRVXReader& reader_;
+};
 
 // One frame record, in coding order.
 struct RVXFrameInfo {
@@ -71,11 +97,12 @@ public:
     CRVXReader& operator=(const CRVXReader&) = delete;
 
     // True when the file has a sound layout; otherwise Problems() holds the
-    // first problem found. Checks no CRC and no digest.
-    bool Open(const std::filesystem::path& path);
+    // first problem found. Checks no CRC and no digest. A tolerant Open is
+    // true when at least one frame record is whole.
+    bool Open(const std::filesystem::path& path, RVXReading reading = RVXReading::kStrict);
     // The same for bytes that are not a file of their own (a player's byte
     // stream, memory); source must outlive the reader's use of it.
-    bool Open(IByteSource& source);
+    bool Open(IByteSource& source, RVXReading reading = RVXReading::kStrict);
     // Reads everything and checks every CRC and digest, collecting every
     // mismatch. True when the file is intact. Requires a successful Open.
     bool Verify();
@@ -84,8 +111,11 @@ public:
     const std::vector<RVXProblem>& Problems() const { return problems_; }
     bool IsOpen() const { return source_ != nullptr && opened_; }
 
+    RVXReading Reading() const { return reading_; }
+
     const uint8_t* Header() const { return header_; }
     uint32_t HeaderWord(uint32_t offset) const { return LoadLE32(header_ + offset); }
+    // The size the header gives; the file's own size in a strict reader.
     uint64_t FileSize() const { return file_size_; }
     uint32_t Width() const { return HeaderWord(rvx_layout::kOffsetWidth); }
     uint32_t Height() const { return HeaderWord(rvx_layout::kOffsetHeight); }
@@ -106,8 +136,13 @@ public:
 
     const std::vector<_rvxlib_::RVXGroupEntry>& Groups() const { return groups_; }
     // Every record, in coding order: a group's I frame first, then each P frame
-    // followed by the B frames before it.
+    // followed by the B frames before it. A tolerant reader lists only the
+    // records that are whole.
     const std::vector<RVXFrameInfo>& Frames() const { return frames_; }
+    // Coded SNX blocks that lie wholly inside the file, from the first: all
+    // of them unless a tolerant reader met the end of the file (0 when the
+    // sound track cannot be played at all).
+    uint32_t IntactSoundBlocks() const { return intact_blocks_; }
 
     // Reads one frame's payload (coding-order index into Frames()).
     bool ReadPayload(size_t frame, std::vector<uint8_t>& out);
@@ -117,7 +152,12 @@ public:
     bool ReadBytes(uint64_t offset, uint64_t length, void* out);
 
 private:
+    bool Tolerant() const { return reading_ == RVXReading::kTolerant; }
     bool OpenSource();
+    // Compares the header's file size with the file's: a strict reader
+    // refuses a difference; a tolerant one notes it and reads up to the
+    // smaller of the two.
+    bool CheckFileSize();
     bool Fail(RVXError error, uint64_t offset, std::string message);
     void Report(RVXError error, uint64_t offset, std::string message);
     bool CheckHeader();
@@ -125,9 +165,15 @@ private:
     bool CheckSoundFields();
     bool CheckSoundTrack();
     // Block offsets in order, inside the blocks (the table fits the track).
-    bool CheckSoundBlockTable(const _snxlib_::SNXHeader& snx);
+    // *intactBlocks counts the blocks, from the first, inside the file.
+    bool CheckSoundBlockTable(const _snxlib_::SNXHeader& snx, uint32_t* intactBlocks);
     bool ReadIndex();
+    // Lists group g's records in coding order up to the first that is cut
+    // or fails its checks; false, reporting it, when there is one.
     bool WalkGroup(uint32_t g);
+    // A tolerant reader walks the groups that start inside the file, keeping
+    // what each holds up to its first fault; false when no record is whole.
+    bool WalkGroupsTolerantly();
     bool ReadRecord(uint32_t g, uint32_t k, uint64_t at, uint64_t end, _rvxlib_::RVXFrameRecord* record);
     // seen and reference tell, per display position of the group, whether a
     // record came before and whether it is an I or P frame.
@@ -146,8 +192,12 @@ private:
 
     std::unique_ptr<CFileByteSource> file_;
     IByteSource* source_ = nullptr;
+    CRVXMovieBytes bytes_{*this};
+    RVXReading reading_ = RVXReading::kStrict;
     bool opened_ = false;
     uint64_t file_size_ = 0;
+    uint64_t readable_size_ = 0;
+    uint32_t intact_blocks_ = 0;
     uint8_t header_[rvx_layout::kHeaderSize] = {};
     std::vector<uint8_t> index_;
     std::vector<_rvxlib_::RVXGroupEntry> groups_;

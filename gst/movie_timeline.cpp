@@ -25,7 +25,9 @@ void CMovieTimeline::Build(const CRVXReader& reader) {
         rate_den_ = 1;
     }
     const auto& frames = reader.Frames();
-    frame_count_ = frames.size();
+    // Pictures of a cut movie may end with gaps; its length is its last one's.
+    frame_count_ = 0;
+    for (const RVXFrameInfo& frame : frames) frame_count_ = std::max<uint64_t>(frame_count_, frame.display_number + 1ull);
     reorder_delay_ = 0;
     for (std::size_t k = 0; k < frames.size(); ++k) {
         if (k > frames[k].display_number) reorder_delay_ = std::max<uint64_t>(reorder_delay_, k - frames[k].display_number);
@@ -46,7 +48,13 @@ void CMovieTimeline::Build(const CRVXReader& reader) {
         block_frames_ = snx.block_length / snx.channels;
         sound_frames_ = snx.total_samples / snx.channels;
         sound_lag_ = _snxlib_::IsMDCTMode(snx.mode) ? 1 : 0;
-        coded_blocks_ = snx.block_count;
+        coded_blocks_ = reader.IntactSoundBlocks();
+        // A track cut short sounds for the blocks it keeps, less the one an
+        // MDCT track spends priming.
+        if (coded_blocks_ < snx.block_count) {
+            const uint64_t output = coded_blocks_ > sound_lag_ ? coded_blocks_ - sound_lag_ : 0;
+            sound_frames_ = std::min<uint64_t>(sound_frames_, output * block_frames_);
+        }
     }
 }
 

@@ -25,16 +25,20 @@ namespace {
 // stream lock.
 struct DemuxState {
     bool pull_mode = false;
-    std::vector<uint8_t> pushed;       // push mode: every byte so far
+    std::vector<uint8_t> pushed;       // push mode: every byte of the movie so far
+    uint64_t pushed_beyond = 0;        // push mode: bytes after the end the header gives
     bool push_ended = false;
     std::unique_ptr<IByteSource> source;
     CRVXReader reader;
     CMovieTimeline timeline;
     bool opened = false;
+    std::string refusal;                   // why the movie cannot be played, before any pad exists
+    std::string refusal_detail;
     GstPad* video_pad = nullptr;
     GstPad* sound_pad = nullptr;
     GstFlowCombiner* combiner = nullptr;
-    std::vector<uint32_t> block_offsets;   // inside the SNX track
+    std::vector<uint32_t> block_offsets;   // inside the SNX track, of the blocks that are whole
+    uint64_t blocks_end = 0;               // where the last of them ends
     std::size_t next_record = 0;           // coding order
     uint32_t next_block = 0;               // coded SNX block
     bool video_discont = true;
@@ -164,41 +168,70 @@ static void rvx_demux_remove_pads(RvxDemux* demux) {
     }
 }
 
+// A movie read tolerantly plays what is whole of it; what was passed over is
+// worth a warning, never an error.
+static void rvx_demux_warn_of_damage(RvxDemux* demux) {
+    DemuxState& s = *demux->state;
+    if (s.pushed_beyond > 0) {
+        GST_ELEMENT_WARNING(demux, STREAM, DEMUX, ("The %" G_GUINT64_FORMAT " bytes after the movie's end are ignored.",
+                                                   s.pushed_beyond), (nullptr));
+    }
+    if (s.reader.Problems().empty()) return;
+    const RVXProblem& first = s.reader.Problems().front();
+    GST_ELEMENT_WARNING(demux, STREAM, DEMUX, ("The movie is damaged; its intact part plays: %s.", first.message.c_str()),
+                        ("%u of %u pictures and %u of %u sound blocks are whole; first damage at offset %" G_GUINT64_FORMAT,
+                         guint(s.reader.Frames().size()), s.reader.FrameCount(), s.reader.IntactSoundBlocks(),
+                         s.reader.HasSound() ? guint(s.reader.Sound().block_count) : 0u, first.offset));
+}
+
+// The offsets of the sound blocks that are whole, and where the last ends.
+static bool rvx_demux_read_block_table(RvxDemux* demux) {
+    DemuxState& s = *demux->state;
+    s.block_offsets.clear();
+    if (!s.reader.HasSound() || !s.timeline.HasSound() || s.reader.IntactSoundBlocks() == 0) return true;
+    const auto& snx = s.reader.Sound();
+    const uint32_t count = s.reader.IntactSoundBlocks();
+    // One entry more when the track goes on: the next block's start ends the last whole one.
+    const uint32_t entries = count < snx.block_count ? count + 1 : count;
+    std::vector<uint8_t> table(std::size_t(entries) * 4);
+    if (!s.reader.ReadBytes(s.reader.SoundOffset() + _snxlib_::kSNXHeaderSize, table.size(), table.data())) {
+        s.refusal = "The movie's sound track cannot be read.";
+        return false;
+    }
+    for (uint32_t i = 0; i < count; ++i) s.block_offsets.push_back(LoadLE32(&table[std::size_t(i) * 4]));
+    s.blocks_end = entries > count ? LoadLE32(&table[std::size_t(count) * 4]) : snx.end_offset;
+    return true;
+}
+
 // Reads the movie's layout; on success the pads exist and playback starts
-// at the beginning. False when the movie is refused or a flush interrupted
-// the reading (then nothing was reported).
+// at the beginning. False when the movie is refused (s.refusal says why) or a
+// flush interrupted the reading (s.refusal is empty).
 static bool rvx_demux_open(RvxDemux* demux) {
     DemuxState& s = *demux->state;
+    s.refusal.clear();
+    s.refusal_detail.clear();
     if (s.pull_mode) {
         gint64 length = 0;
         if (!gst_pad_peer_query_duration(demux->sinkpad, GST_FORMAT_BYTES, &length) || length < 0) {
-            GST_ELEMENT_ERROR(demux, STREAM, DEMUX, ("The movie's length is unknown."), (nullptr));
+            s.refusal = "The movie's length is unknown.";
             return false;
         }
         s.source = std::make_unique<CPadByteSource>(demux->sinkpad, uint64_t(length));
     } else {
         s.source = std::make_unique<CMemoryByteSource>(s.pushed.data(), s.pushed.size());
     }
-    if (!s.reader.Open(*s.source)) {
+    if (!s.reader.Open(*s.source, RVXReading::kTolerant)) {
         auto* pad_source = dynamic_cast<CPadByteSource*>(s.source.get());
         if (pad_source && pad_source->Flushing()) return false;
-        const std::string why = s.reader.Problems().empty() ? "unknown" : s.reader.Problems().front().message;
-        GST_ELEMENT_ERROR(demux, STREAM, DEMUX, ("The movie's header or index is damaged: %s.", why.c_str()),
-                          ("refused at offset %" G_GUINT64_FORMAT,
-                           s.reader.Problems().empty() ? 0 : s.reader.Problems().front().offset));
+        const auto& problems = s.reader.Problems();
+        s.refusal = "The movie's header or index is damaged: " +
+                    (problems.empty() ? std::string("unknown") : problems.front().message) + ".";
+        s.refusal_detail = "refused at offset " + std::to_string(problems.empty() ? 0 : problems.front().offset);
         return false;
     }
+    rvx_demux_warn_of_damage(demux);
     s.timeline.Build(s.reader);
-    s.block_offsets.clear();
-    if (s.reader.HasSound() && s.timeline.HasSound()) {
-        const uint32_t count = s.reader.Sound().block_count;
-        std::vector<uint8_t> table(std::size_t(count) * 4);
-        if (!s.reader.ReadBytes(s.reader.SoundOffset() + _snxlib_::kSNXHeaderSize, table.size(), table.data())) {
-            GST_ELEMENT_ERROR(demux, STREAM, DEMUX, ("The movie's sound track cannot be read."), (nullptr));
-            return false;
-        }
-        for (uint32_t i = 0; i < count; ++i) s.block_offsets.push_back(LoadLE32(&table[std::size_t(i) * 4]));
-    }
+    if (!rvx_demux_read_block_table(demux)) return false;
     s.video_pad = rvx_demux_add_pad(demux, &video_template, "video", VideoCaps(s.reader, s.timeline),
                                     VideoTags(s.reader));
     if (!s.block_offsets.empty()) {
@@ -296,10 +329,9 @@ static GstFlowReturn rvx_demux_push_frame(RvxDemux* demux) {
 
 static GstFlowReturn rvx_demux_push_block(RvxDemux* demux) {
     DemuxState& s = *demux->state;
-    const auto& snx = s.reader.Sound();
     const uint32_t index = s.next_block++;
     const uint64_t start = s.block_offsets[index];
-    const uint64_t stop = index + 1 < s.block_offsets.size() ? s.block_offsets[index + 1] : snx.end_offset;
+    const uint64_t stop = index + 1 < s.block_offsets.size() ? s.block_offsets[index + 1] : s.blocks_end;
     GstBuffer* buffer = rvx_demux_read_buffer(s, s.reader.SoundOffset() + start, std::size_t(stop - start));
     if (!buffer) return GST_FLOW_ERROR;
     const uint64_t time = rvx_demux_block_time(s, index);
@@ -335,13 +367,74 @@ static void rvx_demux_pause(RvxDemux* demux, GstFlowReturn flow) {
     }
 }
 
+// The element at the top of the demuxer's pipeline (the demuxer itself
+// when it has no parent), with a reference.
+static GstElement* rvx_demux_top(RvxDemux* demux) {
+    GstObject* top = GST_OBJECT(gst_object_ref(demux));
+    while (GstObject* parent = gst_object_get_parent(top)) {
+        gst_object_unref(top);
+        top = parent;
+    }
+    return GST_ELEMENT(top);
+}
+
+// Whether the application may not hear an error posted now: a state change
+// is under way at the top of the pipeline (its state lock is held until the
+// change returns to whoever asked for it), or the application has not yet
+// taken the messages posted before off the pipeline's bus.
+static bool rvx_demux_application_busy(RvxDemux* demux) {
+    GstElement* top = rvx_demux_top(demux);
+    GRecMutex* lock = GST_STATE_GET_LOCK(top);
+    bool busy = !g_rec_mutex_trylock(lock);
+    if (!busy) g_rec_mutex_unlock(lock);
+    if (GstBus* bus = gst_element_get_bus(top)) {
+        busy = busy || gst_bus_have_pending(bus);
+        gst_object_unref(bus);
+    }
+    gst_object_unref(top);
+    return busy;
+}
+
+// The task reads the header right when the demuxer reaches PAUSED, and
+// refusing the movie then is an error no pad will ever follow, so it must
+// reach the application. Posted at once it can be lost two ways: a bin that
+// tries the demuxer out (decodebin) keeps its state locked until it has
+// decided to keep it and drops the errors it posts meanwhile, and an
+// application that reacts to errors as they are posted but listens from a
+// main loop it starts after setting the pipeline to PAUSED misses an error
+// that comes before its loop runs (it has not read the earlier messages
+// yet). Either would leave the pipeline prerolling for ever, so the error
+// waits for both; but no longer than kMostWait, so that an application that
+// waits for the pipeline to preroll before it reads its bus, or a parent that
+// keeps the demuxer's state locked for good, still gets it. False when the
+// pad flushes first (the demuxer is being shut down), which also keeps a
+// state change that stops the task from waiting on it.
+static bool rvx_demux_wait_until_heard(RvxDemux* demux) {
+    constexpr gulong kPollMicroseconds = 1000;
+    constexpr gint64 kMostWait = 2 * G_TIME_SPAN_SECOND;
+    const gint64 deadline = g_get_monotonic_time() + kMostWait;
+    while ((gst_element_is_locked_state(GST_ELEMENT(demux)) || rvx_demux_application_busy(demux)) &&
+           g_get_monotonic_time() < deadline) {
+        if (GST_PAD_IS_FLUSHING(demux->sinkpad)) return false;
+        g_usleep(kPollMicroseconds);
+    }
+    return true;
+}
+
+// The movie cannot be played and no pad exists.
+static void rvx_demux_refuse(RvxDemux* demux) {
+    DemuxState& s = *demux->state;
+    if (!rvx_demux_wait_until_heard(demux)) return;
+    GST_ELEMENT_ERROR(demux, STREAM, DEMUX, ("%s", s.refusal.c_str()),
+                      ("%s", s.refusal_detail.empty() ? "no pad was added" : s.refusal_detail.c_str()));
+}
+
 static void rvx_demux_loop(GstPad* sinkpad) {
     RvxDemux* demux = RVX_DEMUX(GST_PAD_PARENT(sinkpad));
     DemuxState& s = *demux->state;
     if (!s.opened && !rvx_demux_open(demux)) {
-        auto* pad_source = dynamic_cast<CPadByteSource*>(s.source.get());
         gst_pad_pause_task(sinkpad);
-        if (!(pad_source && pad_source->Flushing())) rvx_demux_push_event(demux, gst_event_new_eos());
+        if (!s.refusal.empty()) rvx_demux_refuse(demux);
         return;
     }
     if (s.need_segment) {
@@ -488,7 +581,8 @@ static gboolean rvx_demux_src_query(GstPad* pad, GstObject* parent, GstQuery* qu
 }
 
 // Push mode: the bytes are kept until the stream ends, then played from
-// memory by the same loop as in pull mode.
+// memory by the same loop as in pull mode. Bytes after the end the header
+// gives are counted and dropped.
 static GstFlowReturn rvx_demux_chain(GstPad*, GstObject* parent, GstBuffer* buffer) {
     RvxDemux* demux = RVX_DEMUX(parent);
     DemuxState& s = *demux->state;
@@ -496,8 +590,16 @@ static GstFlowReturn rvx_demux_chain(GstPad*, GstObject* parent, GstBuffer* buff
     if (!s.push_ended && gst_buffer_map(buffer, &map, GST_MAP_READ)) {
         bool refused = false;
         AcceptRegionFromLibrary(map.data, map.size);
+        std::size_t keep = map.size;
+        const std::size_t sizeField = rvx_layout::kOffsetFileSize + 8;
+        if (s.pushed.size() >= sizeField) {
+            const uint64_t end = LoadLE64(s.pushed.data() + rvx_layout::kOffsetFileSize);
+            const uint64_t room = end > s.pushed.size() ? end - s.pushed.size() : 0;
+            keep = std::size_t(std::min<uint64_t>(room, map.size));
+        }
+        s.pushed_beyond += map.size - keep;
         try {
-            s.pushed.insert(s.pushed.end(), map.data, map.data + map.size);
+            s.pushed.insert(s.pushed.end(), map.data, map.data + keep);
         } catch (const std::bad_alloc&) {
             refused = true;
         }
@@ -507,18 +609,11 @@ static GstFlowReturn rvx_demux_chain(GstPad*, GstObject* parent, GstBuffer* buff
             GST_ELEMENT_ERROR(demux, RESOURCE, NO_SPACE_LEFT, ("The movie does not fit into memory."), (nullptr));
             return GST_FLOW_ERROR;
         }
-        // Anything that cannot be a movie, or goes on past the size its
-        // header gives, is refused before it fills memory.
+        // Anything that cannot be a movie is refused before it fills memory.
         if (s.pushed.size() >= sizeof rvx_layout::kMagic &&
             std::memcmp(s.pushed.data(), rvx_layout::kMagic, sizeof rvx_layout::kMagic) != 0) {
             gst_buffer_unref(buffer);
             GST_ELEMENT_ERROR(demux, STREAM, WRONG_TYPE, ("The stream is no .rvx movie."), (nullptr));
-            return GST_FLOW_ERROR;
-        }
-        if (s.pushed.size() >= rvx_layout::kOffsetFileSize + 8 &&
-            s.pushed.size() > LoadLE64(s.pushed.data() + rvx_layout::kOffsetFileSize)) {
-            gst_buffer_unref(buffer);
-            GST_ELEMENT_ERROR(demux, STREAM, DEMUX, ("The stream is longer than its movie header says."), (nullptr));
             return GST_FLOW_ERROR;
         }
     }
@@ -576,6 +671,7 @@ static void rvx_demux_reset(RvxDemux* demux) {
     s.source.reset();
     s.pushed.clear();
     s.pushed.shrink_to_fit();
+    s.pushed_beyond = 0;
     s.push_ended = false;
     s.opened = false;
     s.next_record = 0;

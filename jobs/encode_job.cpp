@@ -112,14 +112,17 @@ bool CEncodeRVXFile::SetSourceFormat(uint32_t layout, uint32_t width, uint32_t h
 
 std::unique_ptr<IMovieWriter> CEncodeRVXFile::MakeWriter(const std::string& work_directory, uint32_t width,
                                                         uint32_t height, const std::string& prefix,
-                                                        uint32_t first_frame) {
+                                                        uint32_t first_frame, bool sample_run) {
     std::unique_ptr<IMovieWriter> writer = writer_factory_ ? writer_factory_() : nullptr;
     if (!writer) {
         SetFailureReason("this build has no movie writer");
         return nullptr;
     }
     writer->SetFrameRate(rate_numerator_, rate_denominator_);
-    ApplyEncodeSettings(pass_ == 1 ? FirstPassSettings(request_.settings) : request_.settings, *writer);
+    ApplyEncodeSettings(sample_run    ? SizeSampleSettings(request_.settings)
+                        : pass_ == 1 ? FirstPassSettings(request_.settings)
+                                     : request_.settings,
+                        *writer);
     writer->SetPicture(width, height, layout_ | request_.settings.FormatBits());
     writer->SetWorkDirectory(work_directory);
     writer->SetFramePrefix(work_directory + prefix);
@@ -226,7 +229,7 @@ bool CEncodeRVXFile::OpenEncoder(const std::string& work_directory, const std::s
             [this, work_directory](uint32_t first) {
                 // Two runs are coded at once: their payloads must not meet.
                 return MakeWriter(work_directory, width_, height_, "rvxsample" + std::to_string(first) + "-",
-                                  first);
+                                  first, true);
             },
             gop);
     }
@@ -537,9 +540,15 @@ int32_t CEncodeRVXFile::RunCatchingOutOfMemory(const std::function<int32_t()>& s
     return FailRun(reason);
 }
 
+bool CEncodeRVXFile::TargetMissed() const {
+    return target_bytes_ && written_bytes_ &&
+           double(written_bytes_) > double(target_bytes_) * (1.0 + kMissedTargetShare);
+}
+
 void CEncodeRVXFile::NoteSizeAgainstTarget(const std::string& output) {
     const uint64_t size = FileBytes(output);
     if (!rate_plan_ || !target_bytes_) return;
+    written_bytes_ = size;
     const double error = (double(size) - double(target_bytes_)) / double(target_bytes_);
     const std::string sizes = ByteCountText(size) + " of the " + ByteCountText(target_bytes_) + " asked";
     if (error < -kTargetTolerance && rate_plan_->AllAssigned(_rvxlib_::kMinQuality))

@@ -99,6 +99,14 @@ public:
     // What a person should know about a movie that was written (one that
     // came out smaller or larger than asked); empty for nothing.
     std::string Notice() const { return notice_; }
+    // A movie written to a target size: the size it aimed at and the size
+    // written, in bytes (both 0 for a job without a target). It missed when
+    // it came out more than kMissedTargetShare over, which a job reports as
+    // a failure of its own although the movie is kept.
+    uint64_t TargetBytes() const { return target_bytes_; }
+    uint64_t WrittenBytes() const { return written_bytes_; }
+    bool TargetMissed() const;
+    static constexpr double kMissedTargetShare = 0.02;
     // Whether the request asks for a target size or bitrate, which takes two
     // passes over the source.
     bool TwoPass() const;
@@ -229,11 +237,13 @@ private:
     uint8_t pass_ = 0;  // 0: one pass; 1, 2: the pass of a two-pass job
     // Macroblocks of the movie's pictures, whatever size the writer codes.
     uint32_t MovieMacroblocks() const;
-    // A writer for the run's settings and pass, opened on a picture of
-    // width x height whose frame k is display frame first_frame + k; null
-    // (the reason set) when it cannot be opened.
+    // A writer for the run's settings and pass (or a run of the size
+    // sample), opened on a picture of width x height whose frame k is
+    // display frame first_frame + k; null (the reason set) when it cannot be
+    // opened.
     std::unique_ptr<IMovieWriter> MakeWriter(const std::string& work_directory, uint32_t width, uint32_t height,
-                                             const std::string& prefix, uint32_t first_frame = 0);
+                                             const std::string& prefix, uint32_t first_frame = 0,
+                                             bool sample_run = false);
     uint32_t pixel_bytes_ = 0;
     // A reduced first pass (ReducedFirstPass): writer_ codes the analysis
     // picture, size_sample_ short runs at the movie's own size.
@@ -244,6 +254,7 @@ private:
     std::shared_ptr<_rvxlib_::CRVXRatePlan> rate_plan_;
     std::string sound_file_;     // the coded sound a second pass takes over
     uint64_t target_bytes_ = 0;  // what the second pass aims at
+    uint64_t written_bytes_ = 0;  // the movie's size once a second pass wrote it
     uint64_t payload_budget_ = 0;
     bool target_refused_ = false;
     uint64_t refused_target_bytes_ = 0;

@@ -115,6 +115,13 @@ EncodeSettings FirstPassSettings(const EncodeSettings& settings) {
     return first;
 }
 
+EncodeSettings SizeSampleSettings(const EncodeSettings& settings) {
+    EncodeSettings sample = FirstPassSettings(settings);
+    sample.preset = settings.preset;
+    sample.adaptive_quantisation = settings.adaptive_quantisation;
+    return sample;
+}
+
 bool ReducedFirstPass(const EncodeSettings& settings, uint32_t width, uint32_t height) {
     return _rvxlib_::TuningFor(settings.preset).reduced_first_pass && width >= kLeastReducedDimension &&
            height >= kLeastReducedDimension;

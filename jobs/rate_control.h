@@ -28,6 +28,12 @@ std::string RateTargetRefusal(const EncodeSettings& settings);
 // matrix and groups of pictures stay the user's, so the groups fall where
 // they will fall again.
 EncodeSettings FirstPassSettings(const EncodeSettings& settings);
+// The size sample's runs (size_sample.h): the first pass's quantisers, but the
+// movie's own preset and adaptive quantisation, so that what they cost at
+// full size is what the second pass will spend rather than what the first
+// pass's quicker decisions spend. The plan's first group, coded before any
+// frame shows how far its model is off, depends on it most.
+EncodeSettings SizeSampleSettings(const EncodeSettings& settings);
 // Whether the first pass codes the analysis picture of half the width and
 // height (analysis_picture.h, size_sample.h): for the presets that decide by
 // cost, on pictures large enough to keep a few macroblocks after halving.

@@ -204,9 +204,13 @@ FloatLLMKernels float_llm_kernels_portable() {
 
 FloatLLMKernels float_llm_kernels_for(uint32_t features) {
     FloatLLMKernels kernels = float_llm_kernels_portable();
+#if defined(__x86_64__) && defined(__GNUC__)
     if (FeatureLevel(features) >= CpuLevel::kSse2 && (features & kCpuSse) != 0) float_llm_kernels_sse2(kernels);
     if (FeatureLevel(features) >= CpuLevel::kAvx2) float_llm_kernels_avx2(kernels);
     if (FeatureLevel(features) >= CpuLevel::kAvx512) float_llm_kernels_avx512(kernels);
+#else
+    (void)features;
+#endif
     return kernels;
 }
 

@@ -236,7 +236,11 @@ IntAANForwardKernels int_aan_forward_kernels_for(uint32_t) { return int_aan_forw
 
 IntAANInverseKernels int_aan_inverse_kernels_for(uint32_t features) {
     IntAANInverseKernels kernels = int_aan_inverse_kernels_portable();
+#if defined(__x86_64__) && defined(__GNUC__)
     if (FeatureLevel(features) >= CpuLevel::kSse2) int_aan_inverse_kernels_sse2(kernels);
+#else
+    (void)features;
+#endif
     return kernels;
 }
 

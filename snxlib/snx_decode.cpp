@@ -78,19 +78,30 @@ int32_t CSNXDecode::OpenRange(uint64_t offset, uint64_t length) {
     return 1;
 }
 
-int32_t CSNXDecode::Rewind() {
-    if (!source_) return 0;
+int32_t CSNXDecode::Rewind() { return Seek(0); }
+
+int32_t CSNXDecode::Seek(uint32_t frame) {
+    if (!source_ || frame > frames_) return 0;
     blocks_.Reset();
     failed_ = false;
-    next_block_ = 0;
     output_count_ = output_position_ = 0;
-    if (output_blocks_ == 0) return 1;
-    // The MDCT lags one block: block 0 only primes the overlap.
+    // The output block that holds the frame; at the very end, the last one.
+    uint32_t output = block_size_ ? frame / block_size_ : 0;
+    if (output_blocks_ == 0) {
+        next_block_ = 0;
+        return 1;
+    }
+    if (output >= output_blocks_) output = output_blocks_ - 1;
+    next_block_ = output;
+    // The MDCT lags one block: the coded block of the same number only primes
+    // the overlap of the next one.
     if (blocks_.Lag() > 0 && !DecodeBlock(next_block_++)) {
         failed_ = true;
         return 0;
     }
     if (!DecodeNextOutput()) return 0;
+    const uint64_t skip = (uint64_t(frame) - uint64_t(output) * block_size_) * header_.channels;
+    output_position_ = uint32_t(std::min<uint64_t>(skip, output_count_));
     return 1;
 }
 

@@ -57,6 +57,9 @@ public:
     int32_t Read(int16_t* out, uint32_t frames, uint32_t* frames_read);
     // Back to the first sample.
     int32_t Rewind();
+    // The next Read starts at sample frame `frame` (0..GetSampleFrames());
+    // decodes only the blocks that frame needs. 0 when one is damaged.
+    int32_t Seek(uint32_t frame);
 
 private:
     int32_t OpenRange(uint64_t offset, uint64_t length);

@@ -1,11 +1,19 @@
 #include "support/sync.h"
 
+#include <atomic>
 #include <chrono>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 uint32_t CurrentThreadId() {
+#if defined(SYS_gettid)
     thread_local const uint32_t id = static_cast<uint32_t>(::syscall(SYS_gettid));
+#else
+    // A system without thread numbers (the browser build): each thread that
+    // asks takes the next one.
+    static std::atomic<uint32_t> next{1};
+    thread_local const uint32_t id = next.fetch_add(1);
+#endif
     return id;
 }
 

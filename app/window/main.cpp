@@ -10,6 +10,9 @@
 //   --page N               shows page N (0..2) of the tab first
 //   --quit-when-done       with --encode: quits once the job or the queue has
 //                          ended (for timing the window against rvxenc)
+//   --stir                 with --encode: moves the window and repaints it at
+//                          once every 10 ms, as a window dragged about is
+//                          (for timing the encoder beside a busy window)
 //   --startup-time         prints the milliseconds from process start to the
 //                          window being shown, then quits
 #include <QApplication>
@@ -18,6 +21,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
+#include <QTranslator>
 #include <cstdio>
 #include <functional>
 #include <cstring>
@@ -30,6 +34,7 @@
 #include "app/control_ids.h"
 #include "app/window/main_window.h"
 #include "app/window/source_page.h"
+#include "app/window/window_language.h"
 
 namespace {
 
@@ -87,6 +92,7 @@ struct HiddenOptions {
     int queue_rows = 0;
     bool startup_time = false;
     bool quit_when_done = false;
+    bool stir = false;
 };
 
 // False, after saying why, for an argument that is none of them.
@@ -105,6 +111,8 @@ bool ReadHiddenOptions(int argc, char** argv, HiddenOptions& options) {
             options.queue_rows = std::atoi(argv[++i]);
         } else if (!std::strcmp(argv[i], "--wave") && i + 1 < argc) {
             options.wave = argv[++i];
+        } else if (!std::strcmp(argv[i], "--stir")) {
+            options.stir = true;
         } else if (!std::strcmp(argv[i], "--quit-when-done")) {
             options.quit_when_done = true;
         } else if (!std::strcmp(argv[i], "--startup-time")) {
@@ -163,6 +171,9 @@ int main(int argc, char** argv) {
     // folders.
     QApplication::setApplicationName(QStringLiteral("rvx-encoder"));
     app.setFont(QFont(QString::fromUtf8("Noto Sans CJK JP"), 9));
+    QTranslator translator;
+    if (LoadWindowTranslation(translator, WindowLanguage(qEnvironmentVariable("RVX_LANG"), QLocale::system())))
+        QApplication::installTranslator(&translator);
 
     HiddenOptions options;
     if (!ReadHiddenOptions(argc, argv, options)) return 2;
@@ -186,6 +197,15 @@ int main(int argc, char** argv) {
     if (!options.image.empty()) {
         window.SetPrompts(&silent);
         StartEncode(window, options.image, options.wave, options.output, options.queue_rows, grab, options.grab_at);
+        QTimer stir;
+        if (options.stir) {
+            QObject::connect(&stir, &QTimer::timeout, &window, [&window, step = 0]() mutable {
+                window.move(40 + step % 50, 40 + step % 30);
+                ++step;
+                window.repaint();
+            });
+            stir.start(10);
+        }
         QTimer idle_check;
         if (options.quit_when_done) {
             QObject::connect(&idle_check, &QTimer::timeout, &app, [&window] {

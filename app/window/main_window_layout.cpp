@@ -17,6 +17,7 @@
 #include <QVBoxLayout>
 
 #include "app/control_ids.h"
+#include "app/window/job_controller.h"
 #include "app/window/job_queue_panel.h"
 #include "app/window/main_window.h"
 #include "app/window/path_field.h"
@@ -39,8 +40,6 @@ struct DialogUnits {
     double letter_width;
 };
 
-QString T(const char* text) { return QString::fromUtf8(text); }
-
 QComboBox* List(QWidget* parent, uint32_t id) {
     auto* list = new QComboBox(parent);
     list->setObjectName(QString::number(id));
@@ -57,14 +56,14 @@ QLineEdit* NumberField(QWidget* parent, uint32_t id, int width) {
     return field;
 }
 
-QPushButton* Button(QWidget* parent, uint32_t id, const char* text) {
-    auto* button = new QPushButton(T(text), parent);
+QPushButton* Button(QWidget* parent, uint32_t id, const QString& text) {
+    auto* button = new QPushButton(text, parent);
     button->setObjectName(QString::number(id));
     button->setAutoDefault(false);
     return button;
 }
 
-QGroupBox* Group(QWidget* parent, const char* title) { return new QGroupBox(T(title), parent); }
+QGroupBox* Group(QWidget* parent, const QString& title) { return new QGroupBox(title, parent); }
 
 QFormLayout* Form(QWidget* parent) {
     auto* form = new QFormLayout(parent);
@@ -75,34 +74,34 @@ QFormLayout* Form(QWidget* parent) {
     return form;
 }
 
-QTabWidget* SourceTab(CMainWindow* window, const DialogUnits& du, std::array<CSourcePage*, 3>& pages) {
+QTabWidget* SourceTab(QWidget* window, const DialogUnits& du, std::array<CSourcePage*, 3>& pages) {
     auto* tab = new QTabWidget(window);
     tab->setObjectName(QString::number(kIdSourceTab));
     pages = {CreateMoviePage(window), CreateImagePage(window), CreateAviPage(window)};
-    tab->addTab(pages[0], T("DirectShowからのエンコード"));
-    tab->addTab(pages[1], T("連番ファイルからのエンコード"));
-    tab->addTab(pages[2], T("AVIファイルからのエンコード"));
+    tab->addTab(pages[0], CMainWindow::tr("DirectShowからのエンコード"));
+    tab->addTab(pages[1], CMainWindow::tr("連番ファイルからのエンコード"));
+    tab->addTab(pages[2], CMainWindow::tr("AVIファイルからのエンコード"));
     for (CSourcePage* page : pages) page->setMinimumSize(du.X(330), du.Y(75));
     tab->setCurrentIndex(0);
     return tab;
 }
 
 QGroupBox* PictureOptionsBox(QWidget* parent, COptionControls& options) {
-    QGroupBox* box = Group(parent, "画像オプション");
+    QGroupBox* box = Group(parent, CMainWindow::tr("画像オプション"));
     QFormLayout* form = Form(box);
     options.picture_format = List(box, kIdPictureFormat);
     options.transform = List(box, kIdTransform);
-    form->addRow(T("画像形式"), options.picture_format);
-    form->addRow(T("符号化方式"), options.transform);
+    form->addRow(CMainWindow::tr("画像形式"), options.picture_format);
+    form->addRow(CMainWindow::tr("符号化方式"), options.transform);
     options.preset = new QComboBox(box);
     options.preset->setObjectName(QStringLiteral("preset"));
-    form->addRow(T("プリセット"), options.preset);
+    form->addRow(CMainWindow::tr("プリセット"), options.preset);
     return box;
 }
 
 QGroupBox* FrameRateBox(QWidget* parent, const DialogUnits& du, COptionControls& options) {
     const int number_width = du.X(36);
-    QGroupBox* box = Group(parent, "フレームレート");
+    QGroupBox* box = Group(parent, CMainWindow::tr("フレームレート"));
     auto* layout = new QVBoxLayout(box);
     layout->setContentsMargins(6, 4, 6, 4);
     layout->setSpacing(3);
@@ -112,9 +111,9 @@ QGroupBox* FrameRateBox(QWidget* parent, const DialogUnits& du, COptionControls&
     options.rate_numerator = NumberField(box, kIdFrameRateNumerator, number_width + du.X(8));
     options.rate_denominator = NumberField(box, kIdFrameRateDenominator, number_width);
     fraction->addWidget(options.rate_numerator);
-    fraction->addWidget(new QLabel(T("/"), box));
+    fraction->addWidget(new QLabel(CMainWindow::tr("/"), box));
     fraction->addWidget(options.rate_denominator);
-    fraction->addWidget(new QLabel(T("fps"), box));
+    fraction->addWidget(new QLabel(CMainWindow::tr("fps"), box));
     fraction->addStretch(1);
     layout->addLayout(fraction);
     return box;
@@ -122,31 +121,31 @@ QGroupBox* FrameRateBox(QWidget* parent, const DialogUnits& du, COptionControls&
 
 QGroupBox* GopBox(QWidget* parent, const DialogUnits& du, COptionControls& options) {
     const int number_width = du.X(36);
-    QGroupBox* box = Group(parent, "GOP構造");
+    QGroupBox* box = Group(parent, CMainWindow::tr("GOP構造"));
     QFormLayout* form = Form(box);
     form->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
     options.p_frames = NumberField(box, kIdPFrames, number_width);
     options.b_frames = NumberField(box, kIdBFrames, number_width);
     options.scene_change = NumberField(box, kIdSceneChange, number_width);
-    form->addRow(T("GOP内のPフレーム数"), options.p_frames);
-    form->addRow(T("GOP内のBフレーム数"), options.b_frames);
-    form->addRow(T("シーンチェンジ検出値"), options.scene_change);
+    form->addRow(CMainWindow::tr("GOP内のPフレーム数"), options.p_frames);
+    form->addRow(CMainWindow::tr("GOP内のBフレーム数"), options.b_frames);
+    form->addRow(CMainWindow::tr("シーンチェンジ検出値"), options.scene_change);
     return box;
 }
 
 QGroupBox* QuantisationBox(QWidget* parent, const DialogUnits& du, COptionControls& options) {
     const int number_width = du.X(36);
-    QGroupBox* box = Group(parent, "量子化");
+    QGroupBox* box = Group(parent, CMainWindow::tr("量子化"));
     QFormLayout* form = Form(box);
     form->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
     options.matrix = List(box, kIdQuantMatrix);
     options.quality_i = NumberField(box, kIdQualityI, number_width);
     options.quality_p = NumberField(box, kIdQualityP, number_width);
     options.quality_b = NumberField(box, kIdQualityB, number_width);
-    form->addRow(T("量子化行列"), options.matrix);
-    form->addRow(T("Iフレームの品質"), options.quality_i);
-    form->addRow(T("Pフレームの品質"), options.quality_p);
-    form->addRow(T("Bフレームの品質"), options.quality_b);
+    form->addRow(CMainWindow::tr("量子化行列"), options.matrix);
+    form->addRow(CMainWindow::tr("Iフレームの品質"), options.quality_i);
+    form->addRow(CMainWindow::tr("Pフレームの品質"), options.quality_p);
+    form->addRow(CMainWindow::tr("Bフレームの品質"), options.quality_b);
     return box;
 }
 
@@ -156,9 +155,9 @@ QWidget* RateChoiceRow(QWidget* parent, const DialogUnits& du, COptionControls& 
     auto* row = new QWidget(parent);
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(6, 0, 6, 0);
-    options.rate_quality = new QRadioButton(T("品質を指定"), row);
+    options.rate_quality = new QRadioButton(CMainWindow::tr("品質を指定"), row);
     options.rate_quality->setObjectName(QStringLiteral("rateQuality"));
-    options.rate_size = new QRadioButton(T("サイズを指定"), row);
+    options.rate_size = new QRadioButton(CMainWindow::tr("サイズを指定"), row);
     options.rate_size->setObjectName(QStringLiteral("rateSize"));
     options.target_size = new QLineEdit(row);
     options.target_size->setObjectName(QStringLiteral("targetSize"));
@@ -169,9 +168,9 @@ QWidget* RateChoiceRow(QWidget* parent, const DialogUnits& du, COptionControls& 
     layout->addWidget(options.rate_quality);
     layout->addWidget(options.rate_size);
     layout->addSpacing(du.X(8));
-    layout->addWidget(new QLabel(T("目標サイズ"), row));
+    layout->addWidget(new QLabel(CMainWindow::tr("目標サイズ"), row));
     layout->addWidget(options.target_size);
-    layout->addWidget(new QLabel(T("MB"), row));
+    layout->addWidget(new QLabel(CMainWindow::tr("MB"), row));
     layout->addStretch(1);
     return row;
 }
@@ -180,55 +179,55 @@ QWidget* RateChoiceRow(QWidget* parent, const DialogUnits& du, COptionControls& 
 // codec's options: times in seconds with decimals, sizes in pixels; an empty
 // field keeps what the source has.
 QGroupBox* SourceRow(QWidget* parent, const DialogUnits& du, COptionControls& options) {
-    QGroupBox* box = Group(parent, "入力の範囲とサイズ");
+    QGroupBox* box = Group(parent, CMainWindow::tr("入力の範囲とサイズ"));
     auto* row = new QHBoxLayout(box);
     row->setContentsMargins(6, 4, 6, 6);
-    auto seconds_field = [&](const char* name, const char* placeholder) {
+    auto seconds_field = [&](const char* name, const QString& placeholder) {
         auto* field = new QLineEdit(box);
         field->setObjectName(QString::fromUtf8(name));
         field->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]{0,9}(\\.[0-9]{0,6})?"), field));
         field->setAlignment(Qt::AlignRight);
-        field->setPlaceholderText(T(placeholder));
+        field->setPlaceholderText(placeholder);
         field->setFixedWidth(du.X(40));
         return field;
     };
-    auto size_field = [&](const char* name, const char* placeholder) {
+    auto size_field = [&](const char* name, const QString& placeholder) {
         auto* field = new QLineEdit(box);
         field->setObjectName(QString::fromUtf8(name));
         field->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]{0,5}"), field));
         field->setAlignment(Qt::AlignRight);
-        field->setPlaceholderText(T(placeholder));
+        field->setPlaceholderText(placeholder);
         field->setFixedWidth(du.X(30));
         return field;
     };
-    options.source_start = seconds_field("sourceStart", "先頭");
-    options.source_duration = seconds_field("sourceDuration", "最後まで");
+    options.source_start = seconds_field("sourceStart", CMainWindow::tr("先頭"));
+    options.source_duration = seconds_field("sourceDuration", CMainWindow::tr("最後まで"));
     options.crop = new QComboBox(box);
     options.crop->setObjectName(QStringLiteral("crop"));
-    options.scale_width = size_field("scaleWidth", "元");
-    options.scale_height = size_field("scaleHeight", "元");
-    row->addWidget(new QLabel(T("開始"), box));
+    options.scale_width = size_field("scaleWidth", CMainWindow::tr("元"));
+    options.scale_height = size_field("scaleHeight", CMainWindow::tr("元"));
+    row->addWidget(new QLabel(CMainWindow::tr("開始"), box));
     row->addWidget(options.source_start);
-    row->addWidget(new QLabel(T("秒"), box));
+    row->addWidget(new QLabel(CMainWindow::tr("秒"), box));
     row->addSpacing(du.X(6));
-    row->addWidget(new QLabel(T("長さ"), box));
+    row->addWidget(new QLabel(CMainWindow::tr("長さ"), box));
     row->addWidget(options.source_duration);
-    row->addWidget(new QLabel(T("秒"), box));
+    row->addWidget(new QLabel(CMainWindow::tr("秒"), box));
     row->addSpacing(du.X(6));
-    row->addWidget(new QLabel(T("クロップ"), box));
+    row->addWidget(new QLabel(CMainWindow::tr("クロップ"), box));
     row->addWidget(options.crop);
     row->addSpacing(du.X(6));
-    row->addWidget(new QLabel(T("幅"), box));
+    row->addWidget(new QLabel(CMainWindow::tr("幅"), box));
     row->addWidget(options.scale_width);
-    row->addWidget(new QLabel(T("×"), box));
-    row->addWidget(new QLabel(T("高さ"), box));
+    row->addWidget(new QLabel(CMainWindow::tr("×"), box));
+    row->addWidget(new QLabel(CMainWindow::tr("高さ"), box));
     row->addWidget(options.scale_height);
     row->addStretch(1);
     return box;
 }
 
 QGroupBox* PictureGroup(QWidget* parent, const DialogUnits& du, COptionControls& options) {
-    QGroupBox* picture = Group(parent, "画像符号化設定");
+    QGroupBox* picture = Group(parent, CMainWindow::tr("画像符号化設定"));
     auto* grid = new QGridLayout(picture);
     grid->setContentsMargins(6, 4, 6, 6);
     grid->addWidget(PictureOptionsBox(picture, options), 0, 0);
@@ -242,15 +241,15 @@ QGroupBox* PictureGroup(QWidget* parent, const DialogUnits& du, COptionControls&
 }
 
 QGroupBox* SoundGroup(QWidget* parent, const DialogUnits& du, COptionControls& options) {
-    QGroupBox* sound = Group(parent, "音楽符号化設定");
+    QGroupBox* sound = Group(parent, CMainWindow::tr("音楽符号化設定"));
     auto* row = new QHBoxLayout(sound);
     row->setContentsMargins(6, 4, 6, 6);
     options.sound_method = List(sound, kIdSoundMethod);
     options.block_size = NumberField(sound, kIdAudioBlockSize, du.X(36) + du.X(8));
-    row->addWidget(new QLabel(T("符号化方式"), sound));
+    row->addWidget(new QLabel(CMainWindow::tr("符号化方式"), sound));
     row->addWidget(options.sound_method, 1);
     row->addSpacing(du.X(12));
-    row->addWidget(new QLabel(T("ブロックサイズ"), sound));
+    row->addWidget(new QLabel(CMainWindow::tr("ブロックサイズ"), sound));
     row->addWidget(options.block_size);
     row->addStretch(1);
     return sound;
@@ -259,7 +258,7 @@ QGroupBox* SoundGroup(QWidget* parent, const DialogUnits& du, COptionControls& o
 }  // namespace
 
 void CMainWindow::BuildControls() {
-    QFont font(T("Noto Sans CJK JP"), 9);
+    QFont font(QStringLiteral("Noto Sans CJK JP"), 9);
     setFont(font);
     const DialogUnits du(font);
 
@@ -270,11 +269,11 @@ void CMainWindow::BuildControls() {
     tab_ = SourceTab(this, du, pages_);
     top->addWidget(tab_);
 
-    top->addWidget(new QLabel(T("出力ファイル"), this));
+    top->addWidget(new QLabel(CMainWindow::tr("出力ファイル"), this));
     auto* output_row = new QHBoxLayout;
     output_ = new CPathField(this);
     output_->setObjectName(QString::number(kIdOutputFile));
-    output_browse_ = Button(this, kIdOutputBrowse, "参照(&O)");
+    output_browse_ = Button(this, kIdOutputBrowse, tr("参照(&O)"));
     output_row->addWidget(output_, 1);
     output_row->addWidget(output_browse_);
     top->addLayout(output_row);
@@ -295,20 +294,20 @@ void CMainWindow::BuildControls() {
     top->addWidget(bar_);
 
     auto* buttons = new QHBoxLayout;
-    auto named_button = [this](const char* text, const char* name) {
-        auto* button = new QPushButton(T(text), this);
+    auto named_button = [this](const QString& text, const char* name) {
+        auto* button = new QPushButton(text, this);
         button->setObjectName(QString::fromUtf8(name));
         button->setAutoDefault(false);
         return button;
     };
     // The finished movie on the left, the job buttons of the dialog on the
     // right with キューに追加 beside 作成, which takes the same settings.
-    play_ = named_button("再生(&P)", "play");
-    open_folder_ = named_button("フォルダを開く", "openFolder");
-    queue_add_ = named_button("キューに追加(&Q)", "queueAdd");
-    create_ = Button(this, kIdCreate, "作成(&C)");
-    abort_ = Button(this, kIdAbort, "中断(&A)");
-    exit_ = Button(this, kIdExit, "終了(&X)");
+    play_ = named_button(tr("再生(&P)"), "play");
+    open_folder_ = named_button(tr("フォルダを開く"), "openFolder");
+    queue_add_ = named_button(tr("キューに追加(&Q)"), "queueAdd");
+    create_ = Button(this, kIdCreate, tr("作成(&C)"));
+    abort_ = Button(this, kIdAbort, tr("中断(&A)"));
+    exit_ = Button(this, kIdExit, tr("終了(&X)"));
     buttons->addWidget(play_);
     buttons->addWidget(open_folder_);
     buttons->addStretch(1);
@@ -318,7 +317,7 @@ void CMainWindow::BuildControls() {
     buttons->addWidget(exit_);
     top->addLayout(buttons);
 
-    queue_ = new CJobQueuePanel(this);
+    queue_ = new CJobQueuePanel(this, controller_->Queue());
     queue_->setMinimumHeight(du.Y(60));
     top->addWidget(queue_, 1);
 

@@ -1,6 +1,7 @@
 #include "app/window/option_controls.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <initializer_list>
@@ -18,11 +19,22 @@ struct PresetRow {
 };
 // The first row makes the decisions every earlier movie was made with.
 constexpr PresetRow kPresetRows[] = {
-    {"従来互換", RVXPreset::kClassic},
-    {"高速", RVXPreset::kFast},
-    {"標準", RVXPreset::kMedium},
-    {"高画質", RVXPreset::kSlow},
+    {QT_TRANSLATE_NOOP("COptionControls", "従来互換"), RVXPreset::kClassic},
+    {QT_TRANSLATE_NOOP("COptionControls", "高速"), RVXPreset::kFast},
+    {QT_TRANSLATE_NOOP("COptionControls", "標準"), RVXPreset::kMedium},
+    {QT_TRANSLATE_NOOP("COptionControls", "高画質"), RVXPreset::kSlow},
 };
+
+// The option lists' rows that are words rather than names of formats or
+// numbers; every other row reads the same in every language.
+[[maybe_unused]] constexpr const char* kTranslatedListRows[] = {
+    QT_TRANSLATE_NOOP("COptionControls", "デフォルト"),
+    QT_TRANSLATE_NOOP("COptionControls", "手動設定"),
+    QT_TRANSLATE_NOOP("COptionControls", "CG動画"),
+    QT_TRANSLATE_NOOP("COptionControls", "MPEG標準"),
+};
+
+QString Translated(const char* text) { return QCoreApplication::translate("COptionControls", text); }
 
 }  // namespace
 
@@ -37,7 +49,7 @@ void COptionControls::SetEnabled(bool enable) {
 
 void COptionControls::ApplyDefaultRateOptions() {
     preset->clear();
-    for (const PresetRow& row : kPresetRows) preset->addItem(Q(row.text));
+    for (const PresetRow& row : kPresetRows) preset->addItem(Translated(row.text));
     preset->setCurrentIndex(0);
     rate_quality->setChecked(true);
     FollowRateChoice();
@@ -45,24 +57,25 @@ void COptionControls::ApplyDefaultRateOptions() {
 
 void COptionControls::ApplyDefaultSourceOptions() {
     crop->clear();
-    crop->addItem(Q("なし"));
-    crop->addItem(Q("自動"));
+    crop->addItem(Translated(QT_TRANSLATE_NOOP("COptionControls", "なし")));
+    crop->addItem(Translated(QT_TRANSLATE_NOOP("COptionControls", "自動")));
     crop->setCurrentIndex(0);
     for (QLineEdit* field : {source_start, source_duration, scale_width, scale_height}) field->clear();
 }
 
 bool COptionControls::ReadSourceOptions(SourceSettings& source, std::string* refusal) const {
     if (!ParseSourceStart(U(source_start->text()), &source.start)) {
-        *refusal = "開始の時間が正しくありません。";
+        *refusal = U(Translated(QT_TRANSLATE_NOOP("COptionControls", "開始の時間が正しくありません。")));
         return false;
     }
     if (!ParseSourceDuration(U(source_duration->text()), &source.duration)) {
-        *refusal = "長さには0より長い時間を秒で入力してください。";
+        *refusal = U(Translated(QT_TRANSLATE_NOOP("COptionControls", "長さには0より長い時間を秒で入力してください。")));
         return false;
     }
     if (!ParseScaleSide(U(scale_width->text()), &source.scale_width) ||
         !ParseScaleSide(U(scale_height->text()), &source.scale_height)) {
-        *refusal = "幅と高さには1から" + std::to_string(kMaxScaleDimension) + "までの値を入力してください。";
+        *refusal = U(Translated(QT_TRANSLATE_NOOP("COptionControls", "幅と高さには1から%1までの値を入力してください。"))
+                         .arg(kMaxScaleDimension));
         return false;
     }
     source.crop = crop->currentIndex() == 1 ? CropMode::kAuto : CropMode::kNone;
@@ -129,7 +142,7 @@ void COptionControls::SetListRows(uint32_t control_id, const std::vector<std::st
     QComboBox* list = List(control_id);
     if (!list) return;
     list->clear();
-    for (const std::string& row : rows) list->addItem(Q(row));
+    for (const std::string& row : rows) list->addItem(Translated(row.c_str()));
 }
 
 void COptionControls::SelectListRow(uint32_t control_id, int32_t row) {

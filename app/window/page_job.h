@@ -28,6 +28,11 @@ public:
     // start past the end, a crop larger than the pictures, a missing sound
     // track); FailureReason says which.
     virtual bool SettingsRefused() const { return false; }
+    // A movie written to a target size: the target, the size written (both
+    // 0 without a target), and whether it came out too far over.
+    virtual uint64_t TargetBytes() const { return 0; }
+    virtual uint64_t WrittenBytes() const { return 0; }
+    virtual bool TargetMissed() const { return false; }
 };
 
 // Any of the encoding jobs (CEncodeFromSeqFile, CEncodeFromAVI, ...).
@@ -42,6 +47,9 @@ public:
     uint64_t RefusedTargetBytes() const override { return job_.RefusedTargetBytes(); }
     uint64_t SmallestReachableBytes() const override { return job_.SmallestReachableBytes(); }
     bool SettingsRefused() const override { return job_.SettingsRefused(); }
+    uint64_t TargetBytes() const override { return job_.TargetBytes(); }
+    uint64_t WrittenBytes() const override { return job_.WrittenBytes(); }
+    bool TargetMissed() const override { return job_.TargetMissed(); }
 
 private:
     Job job_;

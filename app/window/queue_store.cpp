@@ -142,6 +142,7 @@ const char* StateName(QueueState state) {
     case QueueState::kRunning:
         return "waiting";
     case QueueState::kDone:
+    case QueueState::kTargetMissed:  // a movie was written; the sizes say it missed
         return "done";
     case QueueState::kFailed:
         return "failed";
@@ -171,6 +172,9 @@ bool SaveQueue(const QString& path, const std::vector<QueueEntry>& entries) {
             {"settings", SettingsObject(e.request.settings)},
             {"state", StateName(e.state)},
             {"reason", Q(e.reason)},
+            {"target_missed", e.state == QueueState::kTargetMissed},
+            {"target_bytes", QString::number(e.target_bytes)},
+            {"written_bytes", QString::number(e.written_bytes)},
         });
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) return false;
@@ -198,6 +202,9 @@ std::vector<QueueEntry> LoadQueue(const QString& path) {
         e.request.settings = SettingsFrom(o.value("settings").toObject());
         e.state = StateFrom(o.value("state").toString());
         e.reason = U(o.value("reason").toString());
+        e.target_bytes = BigNumber(o, "target_bytes");
+        e.written_bytes = BigNumber(o, "written_bytes");
+        if (e.state == QueueState::kDone && o.value("target_missed").toBool(false)) e.state = QueueState::kTargetMissed;
         entries.push_back(std::move(e));
     }
     return entries;

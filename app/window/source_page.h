@@ -1,19 +1,17 @@
 #pragma once
-// One source page of the tab: its path fields with their browse buttons, and
-// the job it creates, runs and releases for the main window.
+// One source page of the tab: its path fields with their browse buttons.
+// What it knows of a job is the part of the request its fields hold; the
+// job controller makes and runs the jobs.
 
 #include <QWidget>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/window/page_job.h"
 #include "app/window/window_prompts.h"
 
-class CMainWindow;
 class CPathField;
-class CWindowJobHost;
 class QGridLayout;
 class QPushButton;
 
@@ -31,30 +29,18 @@ struct PathSpec {
 };
 
 class CSourcePage : public QWidget {
+    Q_OBJECT
+
 public:
-    CSourcePage(CMainWindow* window, std::vector<PathSpec> paths, PageJobFactory factory);
-    ~CSourcePage() override;
+    CSourcePage(QWidget* parent, std::vector<PathSpec> paths);
 
-    void SetJobFactory(PageJobFactory factory) { factory_ = std::move(factory); }
-    const PageJobFactory& Factory() const { return factory_; }
-    bool HasJob() const { return job_ != nullptr; }
-
+    // The file dialogs of the browse buttons go through these prompts.
+    void SetPrompts(IWindowPrompts* prompts) { prompts_ = prompts; }
     // The page's paths as the fields show them: the source and an image
     // run's sound.
     void AddPaths(EncodeRequest& request) const;
-    // 作成 on this page: the request holds the output and the settings, the
-    // page adds its paths, loads the job and starts it.
-    void CreateJob(EncodeRequest request);
-    // A row of the queue, with its own paths. Its end is the window's to
-    // show in the row (no message box), load failures included.
-    void RunQueuedJob(EncodeRequest request);
-    // A job's last word (MSG_JOB_DONE, MSG_JOB_FAILED); a released job's is
-    // ignored by its serial.
-    void JobEnded(uint32_t message, uint64_t serial);
-    // Returns once the job's thread has ended. The window must have
-    // abandoned the job's requests first.
-    void Abort();
-    void ReleaseJob();
+    // While a job runs the fields, their buttons and drops are off.
+    void SetLocked(bool locked);
     // Puts a dropped file into the field it belongs to.
     void DropFile(const QString& path);
 
@@ -75,29 +61,22 @@ private:
     };
 
     void AddPathRow(PathSpec spec);
-    void Launch(EncodeRequest request);
-    void JobDone();
-    void JobFailed();
-    void EnableOwnControls(bool enable);
     void Browse(const PathRow& row);
     void SetPath(const PathRow& row, const QString& path);
 
-    CMainWindow* window_;
     std::vector<PathRow> rows_;
-    PageJobFactory factory_;
     QGridLayout* grid_;
-    // The host outlives its job: the job is released first.
-    std::unique_ptr<CWindowJobHost> host_;
-    std::unique_ptr<IPageJob> job_;
-    uint64_t serial_ = 0;
-    bool queued_job_ = false;
-    std::string job_output_;
+    IWindowPrompts* prompts_ = nullptr;
+    bool locked_ = false;
 };
 
 // The three pages in tab order.
-CSourcePage* CreateMoviePage(CMainWindow* window);
-CSourcePage* CreateImagePage(CMainWindow* window);
-CSourcePage* CreateAviPage(CMainWindow* window);
+CSourcePage* CreateMoviePage(QWidget* parent);
+CSourcePage* CreateImagePage(QWidget* parent);
+CSourcePage* CreateAviPage(QWidget* parent);
+
+// The jobs the three pages' requests become, in tab order.
+PageJobFactory PageJobFactoryFor(int page);
 
 // Every dialog's own filters followed by "すべてのファイル (*.*)" for "*".
 FileDialogSpec WithAllFilesFilter(FileDialogSpec spec);

@@ -6,7 +6,6 @@
 
 #include "app/control_ids.h"
 #include "app/window/avi_info_reader.h"
-#include "app/window/main_window.h"
 #include "app/window/path_field.h"
 #include "app/window/source_page.h"
 #include "jobs/encode_from_avi.h"
@@ -24,19 +23,18 @@ constexpr int kInfoLinesPauseMs = 150;
 // answer for the path now in the field fills them again.
 class CAviPage : public CSourcePage {
 public:
-    explicit CAviPage(CMainWindow* window)
-        : CSourcePage(window,
+    explicit CAviPage(QWidget* parent)
+        : CSourcePage(parent,
                       {{kIdAviPath,
                         kIdAviBrowse,
-                        "AVIファイル",
-                        "参照(&F)",
-                        {false, "AVIファイルを選択する", {{"avi file (*.avi)", "*.avi"}}},
-                        {}}},
-                      MakePageJobFactory<CEncodeFromAVI>()),
+                        U(CSourcePage::tr("AVIファイル")),
+                        U(CSourcePage::tr("参照(&F)")),
+                        {false, U(CSourcePage::tr("AVIファイルを選択する")), {{U(CSourcePage::tr("avi file (*.avi)")), "*.avi"}}},
+                        {}}}),
           reader_(this, [this](uint64_t question, const AviInfoLines& lines) { ShowInfoLines(question, lines); }) {
         const int row = Grid()->rowCount();
-        video_ = AddInfoLine(row, "映像ライン：", kIdAviVideoLine);
-        sound_ = AddInfoLine(row + 1, "音楽ライン：", kIdAviSoundLine);
+        video_ = AddInfoLine(row, CSourcePage::tr("映像ライン："), kIdAviVideoLine);
+        sound_ = AddInfoLine(row + 1, CSourcePage::tr("音楽ライン："), kIdAviSoundLine);
         Grid()->setRowStretch(row + 2, 1);
         pause_.setSingleShot(true);
         pause_.setInterval(kInfoLinesPauseMs);
@@ -50,11 +48,11 @@ protected:
     void PathChosen(uint32_t) override { AskInfoLines(); }
 
 private:
-    QLabel* AddInfoLine(int row, const char* caption, uint32_t id) {
+    QLabel* AddInfoLine(int row, const QString& caption, uint32_t id) {
         auto* line = new QWidget(this);
         auto* layout = new QHBoxLayout(line);
         layout->setContentsMargins(0, 0, 0, 0);
-        layout->addWidget(new QLabel(QString::fromUtf8(caption), line));
+        layout->addWidget(new QLabel(caption, line));
         auto* value = new QLabel(line);
         value->setObjectName(QString::number(id));
         value->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -84,10 +82,16 @@ private:
         reader_.Ask(question_, path);
     }
 
+    // A line is numbers and names, or the one word for a stream the file
+    // does not have.
+    static QString LineText(const std::string& line) {
+        return line == "ありません。" ? CSourcePage::tr("ありません。") : Q(line);
+    }
+
     void ShowInfoLines(uint64_t question, const AviInfoLines& lines) {
         if (question != question_) return;
-        video_->setText(Q(lines.video));
-        sound_->setText(Q(lines.sound));
+        video_->setText(LineText(lines.video));
+        sound_->setText(LineText(lines.sound));
     }
 
     QLabel* video_;
@@ -100,38 +104,49 @@ private:
 
 }  // namespace
 
-CSourcePage* CreateMoviePage(CMainWindow* window) {
+CSourcePage* CreateMoviePage(QWidget* parent) {
     auto* page = new CSourcePage(
-        window,
-        {{kIdMoviePath,
-          kIdMovieBrowse,
-          "動画ファイル",
-          "参照(&D)",
-          {false, "動画ファイルを選択する", {{"mpeg file (*.mpg)", "*.mpg"}, {"avi file (*.avi)", "*.avi"}}},
-          {}}},
-        MakePageJobFactory<CEncodeFromDirectShow>());
+        parent, {{kIdMoviePath,
+                  kIdMovieBrowse,
+                  U(CSourcePage::tr("動画ファイル")),
+                  U(CSourcePage::tr("参照(&D)")),
+                  {false,
+                   U(CSourcePage::tr("動画ファイルを選択する")),
+                   {{U(CSourcePage::tr("mpeg file (*.mpg)")), "*.mpg"}, {U(CSourcePage::tr("avi file (*.avi)")), "*.avi"}}},
+                  {}}});
     page->findChild<QGridLayout*>()->setRowStretch(2, 1);
     return page;
 }
 
-CSourcePage* CreateImagePage(CMainWindow* window) {
+CSourcePage* CreateImagePage(QWidget* parent) {
     auto* page = new CSourcePage(
-        window,
+        parent,
         {{kIdImagePath,
           kIdImageBrowse,
-          "連番画像ファイル",
-          "参照(&I)",
-          {false, "連番画像ファイルを選択する", {{"bmp file (*.bmp)", "*.bmp"}, {"png file (*.png)", "*.png"}}},
+          U(CSourcePage::tr("連番画像ファイル")),
+          U(CSourcePage::tr("参照(&I)")),
+          {false, U(CSourcePage::tr("連番画像ファイルを選択する")), {{U(CSourcePage::tr("bmp file (*.bmp)")), "*.bmp"}, {U(CSourcePage::tr("png file (*.png)")), "*.png"}}},
           {}},
          {kIdWavePath,
           kIdWaveBrowse,
-          "音楽ファイル",
-          "参照(&W)",
-          {false, "音楽ファイルを選択する", {{"wave file (*.wav)", "*.wav"}}},
-          {".wav", ".wave"}}},
-        MakePageJobFactory<CEncodeFromSeqFile>());
+          U(CSourcePage::tr("音楽ファイル")),
+          U(CSourcePage::tr("参照(&W)")),
+          {false, U(CSourcePage::tr("音楽ファイルを選択する")), {{U(CSourcePage::tr("wave file (*.wav)")), "*.wav"}}},
+          {".wav", ".wave"}}});
     page->findChild<QGridLayout*>()->setRowStretch(4, 1);
     return page;
 }
 
-CSourcePage* CreateAviPage(CMainWindow* window) { return new CAviPage(window); }
+CSourcePage* CreateAviPage(QWidget* parent) { return new CAviPage(parent); }
+
+PageJobFactory PageJobFactoryFor(int page) {
+    switch (page) {
+    case 0:
+        return MakePageJobFactory<CEncodeFromDirectShow>();
+    case 1:
+        return MakePageJobFactory<CEncodeFromSeqFile>();
+    case 2:
+        return MakePageJobFactory<CEncodeFromAVI>();
+    }
+    return nullptr;
+}

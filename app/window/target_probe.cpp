@@ -1,9 +1,12 @@
 #include "app/window/target_probe.h"
 
+#include <QCoreApplication>
+
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
 
+#include "app/window/window_prompts.h"
 #include "jobs/job_messages.h"
 #include "jobs/rate_control.h"
 
@@ -58,7 +61,7 @@ TargetProbe ProbeTarget(const PageJobFactory& factory, const EncodeRequest& requ
     return probe;
 }
 
-std::string TargetRefusalText(uint64_t target_bytes, uint64_t smallest_bytes) {
-    return "目標サイズ " + ByteCountText(target_bytes) + " ではこの動画を作成できません。最小のサイズは " +
-           ByteCountText(smallest_bytes) + " です。";
+QString TargetRefusalText(uint64_t target_bytes, uint64_t smallest_bytes) {
+    return QCoreApplication::translate("CTargetProbe", "目標サイズ %1 ではこの動画を作成できません。最小のサイズは %2 です。")
+        .arg(Q(ByteCountText(target_bytes)), Q(ByteCountText(smallest_bytes)));
 }

@@ -4,8 +4,8 @@
 // first step, before any picture is coded) or starts measuring the first
 // pass's pictures, and is then released. The window waits for it.
 
+#include <QString>
 #include <cstdint>
-#include <string>
 
 #include "app/window/page_job.h"
 
@@ -20,4 +20,4 @@ struct TargetProbe {
 TargetProbe ProbeTarget(const PageJobFactory& factory, const EncodeRequest& request);
 
 // The message box text that refuses a target and names the smallest size.
-std::string TargetRefusalText(uint64_t target_bytes, uint64_t smallest_bytes);
+QString TargetRefusalText(uint64_t target_bytes, uint64_t smallest_bytes);

@@ -116,6 +116,13 @@ void CRVXFrameDecoder::EndGroup() {
     DropUnneeded(groups_.back());
 }
 
+void CRVXFrameDecoder::Restart() {
+    for (Group& group : groups_) {
+        for (auto& entry : group.slots) Recycle(std::move(entry.second.picture));
+    }
+    groups_.clear();
+}
+
 const CRVXFrameDecoder::Slot* CRVXFrameDecoder::Reference(const Group& group,
                                                           uint32_t position) const {
     const auto it = group.slots.find(position);

@@ -74,6 +74,9 @@ public:
     const uint8_t* NextPicture(uint32_t* frame_number);
     // Marks the current group complete so its remaining pictures come out.
     void EndGroup();
+    // Forgets every group and the pictures waiting in them, as after Open,
+    // so that decoding can start again at any group (groups are closed).
+    void Restart();
 
     uint32_t PaddedWidth() const { return padded_width_; }
     uint32_t PaddedHeight() const { return padded_height_; }

@@ -15,9 +15,7 @@ namespace {
 using _pqxlib_::IPQXConvInterface;
 
 // Pixel block: pixel (r, c) channel k at 64r + 4c + k.
-// Work block:  row (r, c) slot k at 32r + 4c + k.
 inline int PixelIndex(int r, int c, int k) { return 64 * r + 4 * c + k; }
-inline int WorkIndex(int r, int c, int k) { return 32 * r + 4 * c + k; }
 
 // Decoded blocks arrive in scan order; the converter places them itself.
 struct IdentityScan {

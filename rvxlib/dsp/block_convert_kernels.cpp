@@ -126,7 +126,11 @@ BlockConvertKernels block_convert_kernels_portable() {
 
 BlockConvertKernels block_convert_kernels_for(uint32_t features) {
     BlockConvertKernels kernels = block_convert_kernels_portable();
+#if defined(__x86_64__) && defined(__GNUC__)
     if (FeatureLevel(features) >= CpuLevel::kSse2) block_convert_kernels_sse2(kernels);
+#else
+    (void)features;
+#endif
     return kernels;
 }
 

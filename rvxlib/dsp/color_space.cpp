@@ -126,9 +126,13 @@ ColorKernels color_kernels_portable() {
 
 ColorKernels color_kernels_for(uint32_t features) {
     ColorKernels kernels = color_kernels_portable();
+#if defined(__x86_64__) && defined(__GNUC__)
     if (FeatureLevel(features) >= CpuLevel::kSse2) color_kernels_sse2(kernels);
     if (FeatureLevel(features) >= CpuLevel::kAvx2) color_kernels_avx2(kernels);
     if (FeatureLevel(features) >= CpuLevel::kAvx512) color_kernels_avx512(kernels);
+#else
+    (void)features;
+#endif
     return kernels;
 }
 

@@ -59,7 +59,11 @@ DeblockKernels deblock_kernels_portable() { return {DeblockPicturePortable}; }
 
 DeblockKernels deblock_kernels_for(uint32_t features) {
     DeblockKernels kernels = deblock_kernels_portable();
+#if defined(__x86_64__) && defined(__GNUC__)
     if (FeatureLevel(features) >= CpuLevel::kSse2) deblock_kernels_sse2(kernels);
+#else
+    (void)features;
+#endif
     return kernels;
 }
 

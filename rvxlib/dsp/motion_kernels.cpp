@@ -124,9 +124,13 @@ bool motion_block_is_narrow(const int16_t* cur) {
 
 MotionKernels motion_kernels_for(uint32_t features) {
     MotionKernels kernels = motion_kernels_portable();
+#if defined(__x86_64__) && defined(__GNUC__)
     if (FeatureLevel(features) >= CpuLevel::kSse2) motion_kernels_sse2(kernels);
     if (FeatureLevel(features) >= CpuLevel::kAvx2) motion_kernels_avx2(kernels);
     if (FeatureLevel(features) >= CpuLevel::kAvx512) motion_kernels_avx512(kernels);
+#else
+    (void)features;
+#endif
     return kernels;
 }
 

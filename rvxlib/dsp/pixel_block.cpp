@@ -24,7 +24,11 @@ PixelBlockKernels pixel_block_kernels_portable() { return {LoadPortable, StorePo
 
 PixelBlockKernels pixel_block_kernels_for(uint32_t features) {
     PixelBlockKernels kernels = pixel_block_kernels_portable();
+#if defined(__x86_64__) && defined(__GNUC__)
     if (FeatureLevel(features) >= CpuLevel::kSse2) pixel_block_kernels_sse2(kernels);
+#else
+    (void)features;
+#endif
     return kernels;
 }
 

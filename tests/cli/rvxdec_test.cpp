@@ -200,3 +200,43 @@ TEST_F(RvxdecTest, RefusesAComparePatternItCannotUseSafely) {
     EXPECT_EQ(Run("--compare " + Quoted(dir_ / "src%s%d.png") + " " + Quoted(movie), &out), 3);
     EXPECT_EQ(Run("--compare " + Quoted(dir_ / "nothing%03d.png") + " " + Quoted(movie), &out), 3);
 }
+
+// Verifying still refuses a cut or padded movie; --salvage decodes its
+// intact part and says on standard error how much that was.
+TEST_F(RvxdecTest, SalvagesTheIntactPartOfACutOrPaddedMovie) {
+    const fs::path movie = MakeMovie();
+    std::vector<char> bytes((std::istreambuf_iterator<char>(std::ifstream(movie, std::ios::binary).rdbuf())),
+                            std::istreambuf_iterator<char>());
+    const uint64_t sound = LoadLE64(reinterpret_cast<const uint8_t*>(&bytes[kOffsetSoundOffset]));
+    const uint64_t soundLength = LoadLE64(reinterpret_cast<const uint8_t*>(&bytes[kOffsetSoundLength]));
+    struct Case {
+        const char* name;
+        size_t length;             // bytes kept of the movie, junk appended beyond
+        const char* salvaged;      // what standard error says
+        bool someSoundLost;
+    };
+    const Case cases[] = {
+        {"cut in the sound", size_t(sound + soundLength * 2 / 3), "salvaged 7 of 7 pictures", true},
+        {"padded", bytes.size() + 100, "salvaged 7 of 7 pictures (0.280 of 0.280 s), 2000 of 2000", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<char> damaged(bytes.begin(), bytes.begin() + std::min(c.length, bytes.size()));
+        damaged.resize(c.length, 'x');
+        std::ofstream(movie, std::ios::binary | std::ios::trunc).write(damaged.data(), std::streamsize(c.length));
+        std::string out;
+        const fs::path frames = dir_ / c.name, wav = dir_ / "out.wav";
+        EXPECT_EQ(Run("--frames " + Quoted(frames) + " " + Quoted(movie), &out), 1);
+        EXPECT_FALSE(fs::exists(frames / "frame000000.png"));
+        EXPECT_EQ(Run("--salvage --frames " + Quoted(frames) + " --wav " + Quoted(wav) + " " + Quoted(movie), &out), 1);
+        std::ifstream err(dir_ / "stderr.txt");
+        const std::string said((std::istreambuf_iterator<char>(err)), std::istreambuf_iterator<char>());
+        EXPECT_NE(said.find(c.salvaged), std::string::npos) << said;
+        EXPECT_TRUE(fs::exists(frames / "frame000006.png"));
+        const uint64_t wavFrames = (fs::file_size(wav) - 44) / 4;
+        EXPECT_GT(wavFrames, 0u);
+        EXPECT_EQ(wavFrames < 2000, c.someSoundLost) << wavFrames;
+    }
+    std::string out;
+    EXPECT_EQ(Run("--salvage " + Quoted(movie), &out), 2);
+}

@@ -7,6 +7,7 @@
 
 #include "cli/run_program.h"
 #include "common/temp_dir.h"
+#include "common/test_movies.h"
 #include "container/rvx_reader.h"
 
 namespace fs = std::filesystem;
@@ -100,4 +101,38 @@ TEST(RvxencTarget, NearTheCoarsestQualitiesTargetsAreMetWithBetterPictures) {
             EXPECT_GT(MeanPsnr(dir / "out.rvx", pattern), fixed);
         }
     }
+}
+
+// Noise has no coarser form: a target a little below what quality 32
+// everywhere codes cannot be met. The movie is kept, and the miss is a
+// failure of its own: a message with both sizes, exit 3, and the JSON end
+// object marks it.
+TEST(RvxencTarget, AMovieThatStillMissesItsTargetIsKeptAndExitsThree) {
+    if (!HaveFfmpegProgram()) GTEST_SKIP() << "the ffmpeg program makes the noise";
+    TempDir dir("target");
+    ASSERT_TRUE(RunFfmpeg("-f lavfi -i " + ShellQuoted("nullsrc=s=160x120:r=25,geq=random(1)*255:128:128") +
+                          " -frames:v 20 " + ShellQuoted(dir / "n%04d.png")));
+    const std::string source = dir / "n0001.png";
+    ProgramResult r = RunRvxenc(source + " -o " + (dir / "coarsest.rvx") + " --quality 32,32,32 --quiet");
+    ASSERT_EQ(r.exit_code, 0) << r.output;
+    const uint64_t target = fs::file_size(dir / "coarsest.rvx") * 95 / 100;
+    const std::string out = dir / "out.rvx";
+    r = RunRvxenc(source + " -o " + out + " --size " + std::to_string(target) + " --progress json");
+    ASSERT_EQ(r.exit_code, 3) << r.output;
+    const uint64_t written = fs::file_size(out);
+    EXPECT_GT(double(written), 1.02 * double(target));
+    CRVXReader reader;
+    ASSERT_TRUE(reader.Open(out));
+    EXPECT_TRUE(reader.Verify());
+    const std::regex said("目標サイズを超えました: 目標 " + std::to_string(target) + " バイト、実際 " +
+                          std::to_string(written) + " バイト \\(\\+[0-9]+\\.[0-9] %\\)");
+    EXPECT_TRUE(std::regex_search(r.output, said)) << r.output;
+    EXPECT_NE(r.output.find("\"size\": " + std::to_string(written) + ", "), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("\"target\": " + std::to_string(target) + ", \"target_missed\": true}"), std::string::npos)
+        << r.output;
+
+    // A target it can meet ends as before, marked as met.
+    r = RunRvxenc(source + " -o " + out + " --overwrite --size " + std::to_string(written * 2) + " --progress json");
+    EXPECT_EQ(r.exit_code, 0) << r.output;
+    EXPECT_NE(r.output.find("\"target_missed\": false}"), std::string::npos) << r.output;
 }

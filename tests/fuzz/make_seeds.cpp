@@ -152,6 +152,7 @@ void MakeMovies(const fs::path& work) {
             std::snprintf(name, sizeof name, "%02x-%05x.rvx", picture, transform);
             Save("rvx_reader", name, ReadAll(movie));
             Save("gst_playback", name, ReadAll(movie));
+            Save("rvx_api", name, ReadAll(movie));
             Save("frame_decoder", std::string(name) + ".frames", FrameDecoderInput(movie, uint8_t(n & 3)));
             ++n;
         }

@@ -53,6 +53,8 @@ struct RunResult {
     bool refused = false;
     std::string reason;
     std::string notice;
+    bool missed = false;
+    uint64_t target = 0, written = 0;
     uint64_t smallest = 0;  // with the target refused
     std::vector<JobProgress> progress;
 };
@@ -84,6 +86,9 @@ RunResult RunImages(const TempDir& dir, const fs::path& output, const EncodeSett
     result.refused = job->TargetRefused();
     result.reason = job->FailureReason();
     result.notice = job->Notice();
+    result.missed = job->TargetMissed();
+    result.target = job->TargetBytes();
+    result.written = job->WrittenBytes();
     result.smallest = job->SmallestReachableBytes();
     const std::string work = job->WorkDirectory();
     job.reset();
@@ -229,8 +234,13 @@ TEST(RateTarget, IntegerDctIsPlannedOnlyUpTo32) {
         if (c.reached) {
             EXPECT_NEAR(double(fs::file_size(output)), double(target), 0.01 * double(target));
             EXPECT_EQ(run.notice, "");
+            EXPECT_FALSE(run.missed);
         } else {
             EXPECT_GT(fs::file_size(output), target);
+            // Over by a tenth: a miss, with both sizes for the front ends.
+            EXPECT_TRUE(run.missed);
+            EXPECT_EQ(run.written, fs::file_size(output));
+            EXPECT_EQ(run.target, target);
             EXPECT_NE(run.notice.find("larger than asked"), std::string::npos) << run.notice;
             EXPECT_NE(run.notice.find("quality 32 everywhere"), std::string::npos) << run.notice;
         }

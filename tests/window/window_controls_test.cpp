@@ -90,7 +90,7 @@ TEST_F(WindowTest, FrameRateFieldsFollowTheList) {
 TEST_F(WindowTest, OutputCheckRefusesOrAsksBeforeAnyJobIsCreated) {
     TempDir dir("window-output");
     int created = 0;
-    window->Page(0)->SetJobFactory([&](IJobHost*, const EncodeRequest&) {
+    window->Controller().SetJobFactory(0, [&](IJobHost*, const EncodeRequest&) {
         ++created;
         return std::make_unique<CountingJob>();
     });
@@ -140,7 +140,7 @@ TEST_F(WindowTest, OutputCheckRefusesOrAsksBeforeAnyJobIsCreated) {
 TEST_F(WindowTest, CreateHandsTheJobItsPathsOutputAndSettings) {
     TempDir dir("window-request");
     std::vector<EncodeRequest> requests;
-    window->Page(1)->SetJobFactory([&](IJobHost*, const EncodeRequest& request) {
+    window->Controller().SetJobFactory(1, [&](IJobHost*, const EncodeRequest& request) {
         requests.push_back(request);
         return std::make_unique<CountingJob>();
     });

@@ -25,7 +25,10 @@
 
 #include "app/control_ids.h"
 #include "common/temp_dir.h"
+#include "app/window/job_controller.h"
+#include "app/window/job_queue_panel.h"
 #include "app/window/main_window.h"
+#include "app/window/queue_model.h"
 #include "app/window/window_prompts.h"
 
 inline QApplication& TestApplication() {

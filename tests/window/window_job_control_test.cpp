@@ -1,6 +1,6 @@
-// Job control with jobs that block in their requests: abort and close must
-// never wait on a job that waits on the window, a failing job returns the
-// window to idle, and a running job keeps its tab in front.
+// Job control with jobs that report without pause: abort and close stop a
+// job in the middle of its reports, a failing job returns the window to
+// idle, and a running job keeps its tab in front.
 #include <atomic>
 
 #include "app/window/source_page.h"
@@ -74,18 +74,17 @@ protected:
         Tab()->setCurrentIndex(1);
     }
 
-    // Starts a job on the image page and waits until it is blocked in a
-    // request that the window has not served.
+    // Starts a job on the image page and waits until the window has shown
+    // its reports and the job is in the middle of the next one.
     RequestingJob* StartBlockedJob(Request request) {
         RequestingJob* job = nullptr;
-        window->Page(1)->SetJobFactory([&job, request](IJobHost* host, const EncodeRequest&) {
+        window->Controller().SetJobFactory(1, [&job, request](IJobHost* host, const EncodeRequest&) {
             auto made = std::make_unique<RequestingJob>(host, request);
             job = made.get();
             return made;
         });
         Button(kIdCreate)->click();
         EXPECT_TRUE(PumpUntil([&] { return window->IsRunning() && job && job->served.load() > 0; }));
-        // Stop serving: the job's next request now waits for this thread.
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (!(job && job->waiting.load()) && std::chrono::steady_clock::now() < end)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -166,7 +165,7 @@ TEST_F(JobControlTest, ClosingWhileRunningAsksAndNoKeepsTheJobRunning) {
 }
 
 TEST_F(JobControlTest, AJobThatFailsReturnsTheWindowToIdleWithItsReason) {
-    window->Page(1)->SetJobFactory([](IJobHost* host, const EncodeRequest&) {
+    window->Controller().SetJobFactory(1, [](IJobHost* host, const EncodeRequest&) {
         return std::make_unique<RequestingJob>(host, Request::kFail);
     });
     Button(kIdCreate)->click();

@@ -14,7 +14,7 @@ class RateOptionsTest : public WindowTest {
 protected:
     void SetUp() override {
         WindowTest::SetUp();
-        window->Page(0)->SetJobFactory([this](IJobHost*, const EncodeRequest& request) {
+        window->Controller().SetJobFactory(0, [this](IJobHost*, const EncodeRequest& request) {
             requests.push_back(request);
             return std::unique_ptr<IPageJob>();
         });
@@ -27,6 +27,7 @@ protected:
     bool Create(EncodeSettings* settings) {
         requests.clear();
         Button(kIdCreate)->click();
+        PumpUntil([&] { return !window->Controller().IsCheckingTarget(); });
         PumpFor(30);
         if (requests.empty()) return false;
         *settings = requests.back().settings;
@@ -104,7 +105,7 @@ TEST_F(RateOptionsTest, QualityFieldsFollowTheRateChoiceAcrossAJob) {
     // Re-enabling the options after a job keeps the choice's fields off.
     Radio("rateSize")->setChecked(true);
     target->setText("2");
-    window->JobStarted(window->Page(0));
+    window->JobStarted(0);
     EXPECT_FALSE(target->isEnabled());
     EXPECT_FALSE(Preset()->isEnabled());
     window->JobIdle();

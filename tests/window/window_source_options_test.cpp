@@ -19,7 +19,7 @@ class SourceOptionsTest : public WindowTest {
 protected:
     void SetUp() override {
         WindowTest::SetUp();
-        window->Page(0)->SetJobFactory([this](IJobHost*, const EncodeRequest& request) {
+        window->Controller().SetJobFactory(0, [this](IJobHost*, const EncodeRequest& request) {
             requests.push_back(request);
             return std::unique_ptr<IPageJob>();
         });
@@ -97,7 +97,7 @@ TEST_F(SourceOptionsTest, TheRowReachesTheJobsSettings) {
 
     // Like every option, the row is locked while a job runs.
     QWidget* row[] = {Named("sourceStart"), Named("sourceDuration"), Crop(), Named("scaleWidth"), Named("scaleHeight")};
-    window->JobStarted(window->Page(0));
+    window->JobStarted(0);
     for (QWidget* control : row) EXPECT_FALSE(control->isEnabled()) << control->objectName().toStdString();
     window->JobIdle();
     for (QWidget* control : row) EXPECT_TRUE(control->isEnabled()) << control->objectName().toStdString();
