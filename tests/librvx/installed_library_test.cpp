@@ -29,7 +29,7 @@ protected:
         ASSERT_EQ(RunCommand(install + "development").exit_code, 0);
         const std::string pkg = "PKG_CONFIG_PATH=" + (*prefix_ / "lib/pkgconfig") + " pkg-config --cflags --libs rvx";
         const ProgramResult built =
-            RunCommand(std::string(RVX_C_COMPILER) + " -std=c99 -Wall -Wextra -pedantic -Werror " +
+            RunCommand(std::string(RVX_C_COMPILER) + " -std=c99 -Wall -Wextra -pedantic -Werror " + RVX_C_SANITIZE + " " +
                        ShellQuoted(std::string(RVX_SOURCE_DIR) + "/tests/librvx/rvx_dump.c") + " -o " +
                        ShellQuoted(*prefix_ / "rvx_dump") + " $(" + pkg + ")");
         ASSERT_EQ(built.exit_code, 0) << built.output;
@@ -120,6 +120,7 @@ TEST_F(InstalledLibrary, CMakeProjectsFindItByPackage) {
         << RVX_SOURCE_DIR << "/tests/librvx/rvx_dump.c)\ntarget_link_libraries(rvx_dump PRIVATE rvx::rvx)\n";
     const ProgramResult built = RunCommand("cmake -S " + dir_.path().string() + " -B " + (dir_ / "b") +
                                            " -DCMAKE_PREFIX_PATH=" + prefix_->path().string() +
+                                           " -DCMAKE_C_FLAGS=" + ShellQuoted(RVX_C_SANITIZE) +
                                            " >/dev/null && cmake --build " + (dir_ / "b"));
     ASSERT_EQ(built.exit_code, 0) << built.output;
     ASSERT_TRUE(MakeMovie(MovieShape{kPictureYUV411, kTransformWordDct}, dir_.path(), dir_ / "m.rvx"));
