@@ -26,13 +26,6 @@ std::string ProgressStatusText(const JobProgress& progress) {
     return progress.name;
 }
 
-std::string WindowStatusText(const JobProgress& progress) {
-    // The first pass only measures the pictures; naming each one would
-    // suggest the movie were being written twice.
-    if (progress.pass == 1) return "解析中… " + std::to_string(progress.frame) + "/" + std::to_string(progress.total);
-    return ProgressStatusText(progress);
-}
-
 double RemainingSeconds(double elapsed_seconds, double fraction, uint32_t reports) {
     if (reports < kReportsBeforeEstimate || !(fraction > 0.0) || fraction >= 1.0 || !(elapsed_seconds >= 0.0))
         return -1.0;

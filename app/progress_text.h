@@ -13,10 +13,6 @@
 // and the source's name alone while it is opened.
 std::string ProgressStatusText(const JobProgress& progress);
 
-// The window's status text: "解析中… n/total" through the first pass of a
-// job coded to a target, ProgressStatusText otherwise.
-std::string WindowStatusText(const JobProgress& progress);
-
 // Seconds still to go at the pace so far, once enough reports are in to
 // judge it; negative before that, or when the fraction says nothing (0, 1
 // or more) or the estimate is beyond 100 hours.

@@ -28,16 +28,3 @@ TEST(ProgressText, StatusTextForEveryStage) {
     };
     for (const auto& [progress, text] : cases) EXPECT_EQ(ProgressStatusText(progress), text);
 }
-
-// The window words a first pass as analysis and every other report as the
-// terminal does.
-TEST(ProgressText, WindowSaysTheFirstPassAnalyses) {
-    const std::pair<JobProgress, const char*> cases[] = {
-        {{JobStage::kFrames, 3, 40, "clip.avi", 1}, "解析中… 3/40"},
-        {{JobStage::kSound, 0, 40, "music.wav", 1}, "解析中… 0/40"},
-        {{JobStage::kFrames, 3, 40, "clip.avi", 2}, "clip.aviをエンコード中... 3/40"},
-        {{JobStage::kWriting, 0, 0, "out.rvx", 2}, "out.rvxを出力中..."},
-        {{JobStage::kFrames, 3, 40, "clip.avi", 0}, "clip.aviをエンコード中... 3/40"},
-    };
-    for (const auto& [progress, text] : cases) EXPECT_EQ(WindowStatusText(progress), text);
-}
