@@ -239,10 +239,7 @@ std::vector<_rvxlib_::RVXPassFrame> CRVXEncode::PassFrames() const {
             if (frame >= frames.size()) frames.resize(frame + 1);
             _rvxlib_::RVXPassFrame& f = frames[frame];
             f.kind = _rvxlib_::FrameKindOfRecord(record.type);
-            f.quantiser = rate_control_ ? rate_control_->QuantiserGiven(frame)
-                                      : _rvxlib_::RVXFrameQuantisers{settings_.quality_i, settings_.quality_p,
-                                                                     settings_.quality_b}
-                                            .Of(f.kind);
+            f.quantiser = rate_control_ ? rate_control_->QuantiserGiven(frame) : settings_.FixedQuantisers().Of(f.kind);
             f.group = g;
             f.coding_position = k;
             f.bytes = record.length;

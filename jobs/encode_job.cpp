@@ -395,33 +395,35 @@ uint64_t FileBytes(const std::string& path) {
 
 }  // namespace
 
-std::string CEncodeRVXFile::UnreachableTargetReason(uint64_t frames) {
-    if (!TwoPass() || !writer_) return "";
+uint64_t CEncodeRVXFile::TargetBytes(uint64_t frames) const {
     const EncodeSettings& settings = request_.settings;
     const FrameRate rate = settings.frame_rate.IsSourceRate() ? FrameRate{rate_numerator_, rate_denominator_}
                                                               : settings.frame_rate;
-    const uint64_t target = TargetMovieBytes(settings, frames, rate.numerator, rate.denominator);
-    const uint32_t gop = _rvxlib_::ClampGopShape(settings.p_frames, settings.b_frames).Length();
-    const uint64_t smallest = SmallestMovieBytes(frames, gop, MovieMacroblocks(),
-                                                 writer_->BlocksPerMacroblock(), FileBytes(sound_file_));
+    return TargetMovieBytes(settings, frames, rate.numerator, rate.denominator);
+}
+
+std::string CEncodeRVXFile::RefusalBelow(uint64_t target, uint64_t smallest, const std::string& how) {
     if (target >= smallest) return "";
     target_refused_ = true;
     refused_target_bytes_ = target;
     smallest_movie_bytes_ = smallest;
     return "the target of " + ByteCountText(target) + " is below the smallest this movie can be: " +
-           ByteCountText(smallest) +
-           " (every macroblock at quality 32 without coefficients, with the sound and the container)";
+           ByteCountText(smallest) + how;
+}
+
+std::string CEncodeRVXFile::UnreachableTargetReason(uint64_t frames) {
+    if (!TwoPass() || !writer_) return "";
+    const uint32_t gop = _rvxlib_::ClampGopShape(request_.settings.p_frames, request_.settings.b_frames).Length();
+    const uint64_t smallest = SmallestMovieBytes(frames, gop, MovieMacroblocks(),
+                                                 writer_->BlocksPerMacroblock(), FileBytes(sound_file_));
+    return RefusalBelow(TargetBytes(frames), smallest,
+                        " (every macroblock at quality 32 without coefficients, with the sound and the container)");
 }
 
 std::string CEncodeRVXFile::PlannedFloorReason(uint64_t overhead) {
     const double share = _rvxlib_::TuningFor(request_.settings.preset).smallest_share_of_estimate;
     const uint64_t smallest = overhead + uint64_t(share * double(rate_plan_->SmallestPlannedBytes()));
-    if (target_bytes_ >= smallest) return "";
-    target_refused_ = true;
-    refused_target_bytes_ = target_bytes_;
-    smallest_movie_bytes_ = smallest;
-    return "the target of " + ByteCountText(target_bytes_) + " is below the smallest this movie can be: " +
-           ByteCountText(smallest) + ", as its first pass measured it with the sound and the container";
+    return RefusalBelow(target_bytes_, smallest, ", as its first pass measured it with the sound and the container");
 }
 
 int32_t CEncodeRVXFile::RefuseUnreachableTarget(uint64_t frames) {
@@ -446,9 +448,7 @@ bool CEncodeRVXFile::BeginSecondPass(const std::string& work_directory, const st
         return false;
     }
     const EncodeSettings& settings = request_.settings;
-    const FrameRate rate = settings.frame_rate.IsSourceRate() ? FrameRate{rate_numerator_, rate_denominator_}
-                                                              : settings.frame_rate;
-    target_bytes_ = TargetMovieBytes(settings, frames.size(), rate.numerator, rate.denominator);
+    target_bytes_ = TargetBytes(frames.size());
     const uint64_t overhead = rvx_layout::MovieOverheadBytes(frames.size(), frames.back().group + 1) +
                               FileBytes(sound_file_);
     payload_budget_ = target_bytes_ > overhead ? target_bytes_ - overhead : 0;

@@ -173,6 +173,12 @@ protected:
     // smallest movie its measurements promise (the container's and the
     // sound's overhead bytes added); empty when it can.
     std::string PlannedFloorReason(uint64_t overhead);
+    // The movie's size the settings ask for, over `frames` pictures at the
+    // movie's rate.
+    uint64_t TargetBytes(uint64_t frames) const;
+    // Refuses the target, keeping both sizes, when it lies below `smallest`
+    // (`how` says how that was found); empty when it does not.
+    std::string RefusalBelow(uint64_t target, uint64_t smallest, const std::string& how);
     // Ends the first pass, plans the second from what it measured and opens
     // the writer for it; the job then hands every picture again. False (the
     // reason set) when the first pass failed or the target is unreachable.

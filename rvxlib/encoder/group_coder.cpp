@@ -405,10 +405,7 @@ bool CRVXGroupCoder::CodeIFrame(Crew& crew, uint32_t n) {
 }
 
 RVXFrameTarget CRVXGroupCoder::FrameTarget(uint32_t n, RVXFrameKind kind) const {
-    if (!settings_.rate_control) {
-        const RVXFrameQuantisers fixed{settings_.quality_i, settings_.quality_p, settings_.quality_b};
-        return {fixed.Of(kind), 0.0};
-    }
+    if (!settings_.rate_control) return {settings_.FixedQuantisers().Of(kind), 0.0};
     RVXFrameTarget target = settings_.rate_control->StartFrame(n, kind);
     target.quantiser = steerable_ ? std::clamp(target.quantiser, kMinQuality, kMaxSteeredQuality)
                                   : ClampQuality(target.quantiser);

@@ -83,6 +83,9 @@ struct RVXGroupSettings {
     // have a group wait for the groups before it. Borrowed: the owner keeps
     // it alive while the coder codes.
     IRVXRateControl* rate_control = nullptr;
+
+    // The frame types' quantisers, taken without rate control.
+    RVXFrameQuantisers FixedQuantisers() const { return {quality_i, quality_p, quality_b}; }
 };
 
 // The weights the design codes with: V, U and Y alike, and A too when the

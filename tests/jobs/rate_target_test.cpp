@@ -97,6 +97,14 @@ RunResult RunImages(const TempDir& dir, const fs::path& output, const EncodeSett
     return result;
 }
 
+// A refused target fails the job, says why (naming `word`) and writes nothing.
+void ExpectRefusedWithoutOutput(const RunResult& run, const fs::path& output, const char* word) {
+    EXPECT_EQ(run.message, MSG_JOB_FAILED);
+    EXPECT_TRUE(run.refused);
+    EXPECT_NE(run.reason.find(word), std::string::npos) << run.reason;
+    EXPECT_FALSE(fs::exists(output));
+}
+
 }  // namespace
 
 TEST(RateTarget, SizesAndRatesReadAsAPersonWritesThem) {
@@ -262,10 +270,7 @@ TEST(RateTarget, TargetBelowTheSmallestMovieIsRefusedWithoutOutput) {
     settings.target_bytes = 900;
     const fs::path output = dir / "out.rvx";
     const RunResult run = RunImages(dir, output, settings);
-    EXPECT_EQ(run.message, MSG_JOB_FAILED);
-    EXPECT_TRUE(run.refused);
-    EXPECT_NE(run.reason.find("smallest"), std::string::npos) << run.reason;
-    EXPECT_FALSE(fs::exists(output));
+    ExpectRefusedWithoutOutput(run, output, "smallest");
     for (const JobProgress& p : run.progress) EXPECT_NE(p.stage, JobStage::kFrames);
 }
 
@@ -284,10 +289,7 @@ TEST(RateTarget, TargetBelowTheMeasuredSmallestIsRefusedAfterTheFirstPass) {
         settings.target_bytes = 2000;
         const fs::path output = dir / "out.rvx";
         const RunResult refused = RunImages(dir, output, settings);
-        EXPECT_EQ(refused.message, MSG_JOB_FAILED);
-        EXPECT_TRUE(refused.refused);
-        EXPECT_NE(refused.reason.find("first pass"), std::string::npos) << refused.reason;
-        EXPECT_FALSE(fs::exists(output));
+        ExpectRefusedWithoutOutput(refused, output, "first pass");
         ASSERT_GT(refused.smallest, settings.target_bytes);
         settings.target_bytes = refused.smallest;
         const RunResult met = RunImages(dir, output, settings);
